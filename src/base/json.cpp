@@ -1,0 +1,24 @@
+#include "base/json.h"
+
+namespace quintalis {
+
+std::string serializeJson(const Json& value) {
+    std::string compact = value.dump(-1, ' ', false, Json::error_handler_t::replace);
+    // A slash can only occur inside a string in JSON text, so escaping every
+    // one in the output escapes exactly the ones in strings.
+    std::string out;
+    out.reserve(compact.size());
+    for (char c : compact) {
+        if (c == '/') out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+std::optional<Json> parseJson(std::string_view text) {
+    Json value = Json::parse(text.begin(), text.end(), nullptr, false);
+    if (value.is_discarded()) return std::nullopt;
+    return value;
+}
+
+}  // namespace quintalis

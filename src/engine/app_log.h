@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "base/serial_queue.h"
+
+namespace quintalis {
+
+// Appends log lines to Quintalis.log. The file is opened at the first write
+// of the process; a file then larger than `kRotateBytes` is started afresh,
+// so the log is cut back once per launch and never mid-run. Writes are
+// queued on "quintalis.log" and never reach the caller as errors.
+class AppLog {
+public:
+    static constexpr uintmax_t kRotateBytes = 2'000'000;
+
+    explicit AppLog(std::filesystem::path file);
+    ~AppLog();
+
+    static AppLog& shared();
+
+    // Appends a line that already ends with a line feed. Any thread.
+    void write(std::string line);
+    // Waits until every line written so far has reached the file.
+    void flush();
+
+private:
+    void open();
+
+    std::filesystem::path file_;
+    bool opened_ = false;
+    std::FILE* handle_ = nullptr;  // owned by queue_
+    SerialQueue queue_{"quintalis.log"};
+};
+
+// Writes "[yyyy-MM-ddTHH:mm:ss] message" to standard error at once and to
+// the log file. Any thread.
+void log(const std::string& message);
+
+// The line `log` writes, for a given local time (seconds since 1970).
+std::string formatLogLine(const std::string& message, std::time_t when);
+
+}  // namespace quintalis

@@ -1,0 +1,158 @@
+#include "engine/engine.h"
+
+#include <charconv>
+
+#include "engine/app_log.h"
+#include "engine/who_answers.h"
+
+namespace quintalis {
+namespace {
+
+constexpr uint16_t kDefaultPort = 7390;
+constexpr uint16_t kDefaultAirPlayPort = 7391;
+const char* const kPausedMessage =
+    "Quintalis is paused: the owner turned off control in the Quintalis menu (menu bar \u203a Resume control)";
+
+}  // namespace
+
+uint16_t parsePort(const std::optional<std::string>& text, uint16_t fallback) {
+    if (!text) return fallback;
+    std::string_view digits = *text;
+    if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
+    if (digits.empty() || digits.front() < '0' || digits.front() > '9') return fallback;
+    unsigned value = 0;
+    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (error != std::errc() || end != digits.data() + digits.size() || value > 65535) return fallback;
+    return static_cast<uint16_t>(value);
+}
+
+bool isHTTPURL(const std::string& text) {
+    std::string lower;
+    for (char c : text) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    size_t hostStart;
+    if (lower.rfind("http://", 0) == 0) {
+        hostStart = 7;
+    } else if (lower.rfind("https://", 0) == 0) {
+        hostStart = 8;
+    } else {
+        return false;
+    }
+    for (unsigned char c : text) {
+        if (c <= ' ' || c >= 0x7F || c == '"' || c == '<' || c == '>' || c == '\\' || c == '^' || c == '`' ||
+            c == '{' || c == '|' || c == '}') {
+            return false;
+        }
+    }
+    size_t hostEnd = text.find_first_of("/?#", hostStart);
+    std::string authority = text.substr(hostStart, hostEnd == std::string::npos ? std::string::npos : hostEnd - hostStart);
+    return !authority.empty() && authority.front() != ':';
+}
+
+const std::set<std::string>& Engine::actions() {
+    static const std::set<std::string> paths{"/tap", "/swipe", "/move", "/nudge", "/type", "/key", "/home"};
+    return paths;
+}
+
+Engine::Engine(HostEnvironment& host, UserDefaults& defaults, AppInfo& info, RouteHandler routes, StartHooks hooks)
+    : host_(host),
+      defaults_(defaults),
+      info_(info),
+      routes_(std::move(routes)),
+      hooks_(std::move(hooks)),
+      port_(parsePort(host.variable("QUINTALIS_ENGINE_PORT"), kDefaultPort)),
+      airplayPort_(parsePort(host.variable("QUINTALIS_AIRPLAY_PORT"), kDefaultAirPlayPort)) {}
+
+Engine::~Engine() {
+    // Requests still arriving are told the engine is going away.
+    alive_.reset();
+    server_.reset();
+}
+
+Engine::Mode Engine::mode() const {
+    std::lock_guard lock(mutex_);
+    return mode_;
+}
+
+std::optional<uint16_t> Engine::listeningPort() const {
+    std::lock_guard lock(mutex_);
+    if (!server_) return std::nullopt;
+    return server_->boundPort();
+}
+
+void Engine::start() {
+    if (mode() != Mode::stopped()) return;
+    if (host_.variable("QUINTALIS_NO_ENGINE") == "1") {
+        std::lock_guard lock(mutex_);
+        mode_ = Mode::failed("engine disabled (QUINTALIS_NO_ENGINE=1)");
+        return;
+    }
+    if (auto name = whoAnswers(port_)) {
+        {
+            std::lock_guard lock(mutex_);
+            mode_ = Mode::external(*name);
+        }
+        log("engine: port " + std::to_string(port_) + " is served by " + *name + "; using it");
+    } else {
+        std::weak_ptr<bool> alive = alive_;
+        auto server = std::make_unique<HTTPServer>(port_, [this, alive](const HTTPRequest& request) {
+            if (!alive.lock()) return HTTPResponse::error("shutting down", 503);
+            return handle(request);
+        });
+        try {
+            server->start();
+            {
+                std::lock_guard lock(mutex_);
+                server_ = std::move(server);
+            }
+            if (hooks_.startRegistry) hooks_.startRegistry();
+            {
+                std::lock_guard lock(mutex_);
+                mode_ = Mode::own();
+            }
+            log("engine: listening on http://127.0.0.1:" + std::to_string(port_));
+        } catch (const std::system_error& error) {
+            std::lock_guard lock(mutex_);
+            mode_ = Mode::failed("can't listen on 127.0.0.1:" + std::to_string(port_) + ": " + error.code().message());
+        }
+    }
+    if (hooks_.startPhoneSide) hooks_.startPhoneSide();
+    if (hooks_.startAirPlay) hooks_.startAirPlay();
+}
+
+bool Engine::paused() const { return defaults_.boolForKey("paused"); }
+
+void Engine::setPaused(bool paused) { defaults_.setBool("paused", paused); }
+
+std::string Engine::urlFrom(const char* variable, uint16_t port) const {
+    std::string fallback = "http://127.0.0.1:" + std::to_string(port);
+    auto value = host_.variable(variable);
+    if (!value) return fallback;
+    if (isHTTPURL(*value)) return *value;
+    std::lock_guard lock(mutex_);
+    if (loggedBadURL_ != *value) {
+        loggedBadURL_ = *value;
+        log(std::string(variable) + " is not an http URL (" + *value + "); using " + fallback);
+    }
+    return fallback;
+}
+
+std::string Engine::baseURL() const { return urlFrom("QUINTALIS_ENGINE_URL", port_); }
+
+std::string Engine::airplayURL() const { return urlFrom("QUINTALIS_AIRPLAY_URL", airplayPort_); }
+
+HTTPResponse Engine::handle(const HTTPRequest& request) {
+    if (request.method == "POST" && actions().count(request.path) && paused()) {
+        return HTTPResponse::error(kPausedMessage, 423);
+    }
+    HTTPResponse response = routes_ ? routes_(request) : HTTPResponse::error("not found", 404);
+    if (request.path != "/status" && request.path != "/") return response;
+    auto body = parseJson(response.body);
+    if (!body || !body->is_object()) return response;
+    (*body)["app"] = "Quintalis";
+    (*body)["version"] = info_.version();
+    (*body)["paused"] = paused();
+    response.body = serializeJson(*body);
+    return response;
+}
+
+}  // namespace quintalis

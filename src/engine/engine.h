@@ -1,0 +1,84 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "engine/app_info.h"
+#include "engine/engine_mode.h"
+#include "engine/http_server.h"
+#include "platform/host_environment.h"
+#include "platform/user_defaults.h"
+
+namespace quintalis {
+
+// The service that owns the phone side of this computer: it serves the
+// engine API on 127.0.0.1 unless another engine already answers there, and
+// then starts the phone side. `start` runs on the main thread and may block
+// it for the port probe; the request handler runs on the HTTP queue, many
+// calls at once, and reads only the defaults, the routes and the app facts.
+class Engine {
+public:
+    using Mode = EngineMode;
+    using RouteHandler = std::function<HTTPResponse(const HTTPRequest&)>;
+
+    // What start() sets going once the port is settled.
+    struct StartHooks {
+        std::function<void()> startRegistry;   // once this process owns the port, before `mode` is own
+        std::function<void()> startPhoneSide;  // after the port is settled, whoever owns it
+        std::function<void()> startAirPlay;    // last, unless the engine is disabled
+    };
+
+    Engine(HostEnvironment& host, UserDefaults& defaults, AppInfo& info, RouteHandler routes, StartHooks hooks = {});
+    ~Engine();
+
+    static Engine& shared();
+
+    // The paths that move or type on the phone.
+    static const std::set<std::string>& actions();
+
+    void start();
+    Mode mode() const;
+    uint16_t port() const { return port_; }
+    uint16_t airplayPort() const { return airplayPort_; }
+    // The port the listener really bound (port() unless that was 0).
+    std::optional<uint16_t> listeningPort() const;
+
+    bool paused() const;
+    void setPaused(bool paused);
+
+    std::string baseURL() const;
+    std::string airplayURL() const;
+
+    // The engine's request handler: shutting-down and pause gates, the route
+    // table, and the app/version/paused members of the status reply.
+    HTTPResponse handle(const HTTPRequest& request);
+
+private:
+    std::string urlFrom(const char* variable, uint16_t port) const;
+
+    HostEnvironment& host_;
+    UserDefaults& defaults_;
+    AppInfo& info_;
+    RouteHandler routes_;
+    StartHooks hooks_;
+    uint16_t port_;
+    uint16_t airplayPort_;
+    mutable std::mutex mutex_;
+    Mode mode_;
+    mutable std::optional<std::string> loggedBadURL_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    std::unique_ptr<HTTPServer> server_;  // last: stopped before anything it calls is destroyed
+};
+
+// A port from the environment: a whole decimal 0-65535 with at most one
+// leading "+"; anything else, or nothing, gives the fallback.
+uint16_t parsePort(const std::optional<std::string>& text, uint16_t fallback);
+
+// True for an absolute http or https URL with a host.
+bool isHTTPURL(const std::string& text);
+
+}  // namespace quintalis

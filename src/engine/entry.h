@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace quintalis {
+
+// The process's roles, chosen by the first argument: "--version",
+// "--render-steps", a command word, or (anything else) the app itself.
+// Returns the exit status.
+int runEntry(const std::vector<std::string>& arguments);
+
+// The full argument list, kept for the parts that read it later.
+const std::vector<std::string>& processArguments();
+
+}  // namespace quintalis

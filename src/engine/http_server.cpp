@@ -1,0 +1,144 @@
+#include "engine/http_server.h"
+
+#include "base/thread_name.h"
+#include "engine/app_log.h"
+#include "engine/http_request_parser.h"
+
+namespace quintalis {
+
+bool isBrowserRequest(bool hasOrigin, const std::optional<std::string>& host) {
+    if (hasOrigin) return true;
+    if (!host) return false;
+    std::string name = *host;
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    // Strip a port: after the bracket for IPv6, after the last colon otherwise.
+    if (!name.empty() && name.front() == '[') {
+        auto close = name.find(']');
+        if (close == std::string::npos) return true;
+        std::string rest = name.substr(close + 1);
+        if (!rest.empty() && rest.front() != ':') return true;
+        name = name.substr(0, close + 1);
+    } else if (auto colon = name.find(':'); colon != std::string::npos) {
+        name = name.substr(0, colon);
+    }
+    return !(name == "127.0.0.1" || name == "localhost" || name == "[::1]");
+}
+
+// One accepted socket. Its reads and writes run on the I/O thread; only the
+// handler call leaves it, for the concurrent queue.
+class HTTPServer::Connection : public std::enable_shared_from_this<Connection> {
+public:
+    Connection(HTTPServer& server, asio::ip::tcp::socket socket)
+        : server_(server), socket_(std::move(socket)) {}
+    ~Connection() { server_.openConnections_--; }
+
+    void read() {
+        socket_.async_read_some(asio::buffer(chunk_), [self = shared_from_this()](std::error_code error, size_t n) {
+            self->received(error, n);
+        });
+    }
+
+private:
+    void received(std::error_code error, size_t n) {
+        auto result = parser_.feed(std::string_view(chunk_.data(), n));
+        switch (result.status) {
+            case HTTPRequestParser::Status::complete:
+                if (isBrowserRequest(parser_.hasOrigin(), parser_.host())) {
+                    send(HTTPResponse::error("forbidden: requests from web pages are not accepted", 403));
+                } else {
+                    handle();
+                }
+                return;
+            case HTTPRequestParser::Status::invalid:
+                if (result.reply) {
+                    send(*result.reply);
+                } else {
+                    close();
+                }
+                return;
+            case HTTPRequestParser::Status::needMore:
+                if (error) {
+                    close();
+                } else {
+                    read();
+                }
+                return;
+        }
+    }
+
+    void handle() {
+        server_.queue_.async([self = shared_from_this()] {
+            HTTPResponse response = self->server_.handler_(self->parser_.request());
+            asio::post(self->socket_.get_executor(), [self, response = std::move(response)] { self->send(response); });
+        });
+    }
+
+    void send(const HTTPResponse& response) {
+        reply_ = serializeResponse(response);
+        asio::async_write(socket_, asio::buffer(reply_),
+                          [self = shared_from_this()](std::error_code, size_t) { self->close(); });
+    }
+
+    void close() {
+        std::error_code ignored;
+        socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+        socket_.close(ignored);
+    }
+
+    HTTPServer& server_;
+    asio::ip::tcp::socket socket_;
+    std::array<char, 65536> chunk_{};
+    HTTPRequestParser parser_;
+    std::string reply_;
+};
+
+HTTPServer::HTTPServer(uint16_t port, Handler handler) : port_(port), handler_(std::move(handler)) {}
+
+HTTPServer::~HTTPServer() {
+    io_.stop();
+    if (ioThread_.joinable()) ioThread_.join();
+}
+
+void HTTPServer::start() {
+    asio::ip::tcp::endpoint endpoint(asio::ip::make_address_v4("127.0.0.1"), port_);
+    try {
+        acceptor_.open(endpoint.protocol());
+        acceptor_.set_option(asio::socket_base::reuse_address(true));
+        acceptor_.bind(endpoint);
+        acceptor_.listen(asio::socket_base::max_listen_connections);
+    } catch (const std::system_error& error) {
+        log("http failed: " + std::string(error.code().message()));
+        std::error_code ignored;
+        acceptor_.close(ignored);
+        throw;
+    }
+    accept();
+    ioThread_ = std::thread([this] {
+        nameCurrentThread(queue_.label());
+        io_.run();
+    });
+    log("http ready");
+}
+
+uint16_t HTTPServer::boundPort() const {
+    std::error_code error;
+    auto endpoint = acceptor_.local_endpoint(error);
+    return error ? port_ : endpoint.port();
+}
+
+void HTTPServer::accept() {
+    acceptor_.async_accept([this](std::error_code error, asio::ip::tcp::socket socket) {
+        if (!error) {
+            if (openConnections_.load() >= kMaxConnections) {
+                std::error_code ignored;
+                socket.close(ignored);
+            } else {
+                openConnections_++;
+                std::make_shared<Connection>(*this, std::move(socket))->read();
+            }
+        }
+        if (acceptor_.is_open()) accept();
+    });
+}
+
+}  // namespace quintalis

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <asio.hpp>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "base/concurrent_queue.h"
+#include "engine/http_message.h"
+
+namespace quintalis {
+
+// A small HTTP/1.1 server on 127.0.0.1: one request per connection, handed
+// to one handler, answered, then closed. Socket I/O runs on one thread
+// ("skiffline.http") and never blocks, so an idle connection costs no
+// thread; handler calls run on the "skiffline.http" concurrent queue and may
+// block (actions do) and run several at once.
+//
+// Requests that carry an Origin header, or a Host other than the loopback
+// names, are refused with 403: only programs on this computer may drive the
+// phone, not web pages the owner happens to visit.
+class HTTPServer {
+public:
+    using Handler = std::function<HTTPResponse(const HTTPRequest&)>;
+    static constexpr int kMaxConnections = 256;
+
+    HTTPServer(uint16_t port, Handler handler);
+    ~HTTPServer();
+    HTTPServer(const HTTPServer&) = delete;
+    HTTPServer& operator=(const HTTPServer&) = delete;
+
+    // Binds and starts serving. Throws std::system_error when the port cannot
+    // be bound or listened on.
+    void start();
+    // The port actually bound (differs from the requested one when that was 0).
+    uint16_t boundPort() const;
+    int openConnections() const { return openConnections_.load(); }
+
+private:
+    class Connection;
+    void accept();
+
+    uint16_t port_;
+    Handler handler_;
+    std::atomic<int> openConnections_{0};  // outlives io_, whose pending work holds connections
+    asio::io_context io_;
+    asio::ip::tcp::acceptor acceptor_{io_};
+    std::thread ioThread_;
+    ConcurrentQueue queue_{"skiffline.http"};  // declared last: drained first on destruction
+};
+
+// True for a request that a browser sent on behalf of a web page: one with an
+// Origin header, or whose Host names anything but 127.0.0.1, localhost or [::1].
+bool isBrowserRequest(bool hasOrigin, const std::optional<std::string>& host);
+
+}  // namespace quintalis

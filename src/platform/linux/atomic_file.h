@@ -1,0 +1,14 @@
+#pragma once
+
+#include <filesystem>
+#include <string_view>
+
+namespace quintalis {
+
+// Replaces `file` with `contents` so that a reader, or a crash at any moment,
+// sees either the old file or the new one whole: the bytes go to a temporary
+// file in the same folder, are flushed to disk, and the temporary is renamed
+// over the target. Returns false (and leaves the old file) on any error.
+bool writeFileAtomically(const std::filesystem::path& file, std::string_view contents);
+
+}  // namespace quintalis

@@ -1,0 +1,91 @@
+#include "platform/linux/json_file_defaults.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "platform/linux/atomic_file.h"
+
+namespace quintalis {
+
+JsonFileDefaults::JsonFileDefaults(std::filesystem::path file) : file_(std::move(file)) {}
+
+JsonFileDefaults::Signature JsonFileDefaults::currentSignature() const {
+    struct stat info {};
+    if (::stat(file_.c_str(), &info) != 0) return Signature{};
+    return Signature{static_cast<uint64_t>(info.st_ino), static_cast<int64_t>(info.st_size),
+                     static_cast<int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec};
+}
+
+void JsonFileDefaults::reloadIfChanged() {
+    Signature now = currentSignature();
+    if (now == loaded_) return;
+    loaded_ = now;
+    values_ = Json::object();
+    std::ifstream in(file_, std::ios::binary);
+    if (!in) return;
+    std::stringstream text;
+    text << in.rdbuf();
+    if (auto parsed = parseJson(text.str()); parsed && parsed->is_object()) values_ = std::move(*parsed);
+}
+
+std::optional<Json> JsonFileDefaults::read(const std::string& key) {
+    std::lock_guard lock(mutex_);
+    reloadIfChanged();
+    auto found = values_.find(key);
+    if (found == values_.end()) return std::nullopt;
+    return *found;
+}
+
+void JsonFileDefaults::update(const std::string& key, std::optional<Json> value) {
+    std::lock_guard lock(mutex_);
+    std::error_code ignored;
+    std::filesystem::create_directories(file_.parent_path(), ignored);
+    // The lock file serialises read-modify-write cycles across processes.
+    std::filesystem::path lockPath = file_;
+    lockPath += ".lock";
+    int lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lockFd >= 0) ::flock(lockFd, LOCK_EX);
+    reloadIfChanged();
+    if (value) {
+        values_[key] = std::move(*value);
+    } else {
+        values_.erase(key);
+    }
+    if (writeFileAtomically(file_, values_.dump(2) + "\n")) loaded_ = currentSignature();
+    if (lockFd >= 0) ::close(lockFd);
+}
+
+std::optional<bool> JsonFileDefaults::boolValue(const std::string& key) {
+    auto value = read(key);
+    if (!value) return std::nullopt;
+    if (value->is_boolean()) return value->get<bool>();
+    if (value->is_number()) return value->get<double>() != 0;
+    return std::nullopt;
+}
+
+std::optional<int64_t> JsonFileDefaults::intValue(const std::string& key) {
+    auto value = read(key);
+    if (!value) return std::nullopt;
+    if (value->is_number_integer()) return value->get<int64_t>();
+    if (value->is_number()) return static_cast<int64_t>(value->get<double>());
+    if (value->is_boolean()) return value->get<bool>() ? 1 : 0;
+    return std::nullopt;
+}
+
+std::optional<std::string> JsonFileDefaults::stringValue(const std::string& key) {
+    auto value = read(key);
+    if (!value || !value->is_string()) return std::nullopt;
+    return value->get<std::string>();
+}
+
+void JsonFileDefaults::setBool(const std::string& key, bool value) { update(key, Json(value)); }
+void JsonFileDefaults::setInt(const std::string& key, int64_t value) { update(key, Json(value)); }
+void JsonFileDefaults::setString(const std::string& key, const std::string& value) { update(key, Json(value)); }
+void JsonFileDefaults::remove(const std::string& key) { update(key, std::nullopt); }
+
+}  // namespace quintalis

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <filesystem>
+#include <mutex>
+
+#include "base/json.h"
+#include "platform/user_defaults.h"
+
+namespace quintalis {
+
+// User defaults kept in one JSON object file. Every write replaces the file
+// atomically (temporary file, then rename) under an advisory lock, so readers
+// never see half a file and two processes never lose each other's keys.
+// Reads re-load the file whenever its identity, size or time changed.
+// Thread-safe: one mutex guards the cached contents.
+class JsonFileDefaults final : public UserDefaults {
+public:
+    explicit JsonFileDefaults(std::filesystem::path file);
+
+    std::optional<bool> boolValue(const std::string& key) override;
+    std::optional<int64_t> intValue(const std::string& key) override;
+    std::optional<std::string> stringValue(const std::string& key) override;
+    void setBool(const std::string& key, bool value) override;
+    void setInt(const std::string& key, int64_t value) override;
+    void setString(const std::string& key, const std::string& value) override;
+    void remove(const std::string& key) override;
+
+private:
+    struct Signature {
+        uint64_t inode = 0;
+        int64_t size = -1;
+        int64_t mtimeNanos = 0;
+        bool operator==(const Signature&) const = default;
+    };
+
+    std::optional<Json> read(const std::string& key);
+    void update(const std::string& key, std::optional<Json> value);
+    void reloadIfChanged();
+    Signature currentSignature() const;
+
+    std::filesystem::path file_;
+    std::mutex mutex_;
+    Json values_ = Json::object();
+    Signature loaded_;
+};
+
+}  // namespace quintalis

@@ -1,0 +1,139 @@
+#include <gtest/gtest.h>
+#include <pthread.h>
+
+#include <atomic>
+#include <thread>
+
+#include "base/concurrent_queue.h"
+#include "base/main_run_loop.h"
+#include "base/semaphore.h"
+#include "base/serial_queue.h"
+
+using namespace quintalis;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string currentThreadName() {
+    char name[16] = {};
+    pthread_getname_np(pthread_self(), name, sizeof name);
+    return name;
+}
+
+}  // namespace
+
+TEST(SerialQueue, RunsTasksOneAtATimeInOrderOnANamedThread) {
+    std::vector<int> seen;
+    std::atomic<int> running{0};
+    bool overlapped = false;
+    std::string threadName;
+    {
+        SerialQueue queue("skiffline.match");
+        for (int i = 0; i < 200; ++i) {
+            queue.async([&, i] {
+                if (running.fetch_add(1) != 0) overlapped = true;
+                seen.push_back(i);
+                if (i == 0) threadName = currentThreadName();
+                running.fetch_sub(1);
+            });
+        }
+    }  // the destructor runs what is queued
+    ASSERT_EQ(seen.size(), 200u);
+    for (int i = 0; i < 200; ++i) EXPECT_EQ(seen[i], i);
+    EXPECT_FALSE(overlapped);
+    EXPECT_EQ(threadName, "skiffline.match");
+}
+
+TEST(SerialQueue, SyncWaitsForTheTaskAndRunsInlineFromItsOwnThread) {
+    SerialQueue queue("q");
+    int value = 0;
+    queue.async([&] { value = 1; });
+    queue.sync([&] { value += 10; });
+    EXPECT_EQ(value, 11);
+    bool innerRan = false;
+    queue.sync([&] { queue.sync([&] { innerRan = queue.isCurrent(); }); });
+    EXPECT_TRUE(innerRan);
+}
+
+TEST(SerialQueue, DelayedTasksRunByDeadlineWithoutBlockingOtherWork) {
+    SerialQueue queue("q");
+    std::vector<std::string> order;
+    Semaphore done;
+    queue.asyncAfter(60ms, [&] {
+        order.push_back("late");
+        done.signal();
+    });
+    queue.asyncAfter(20ms, [&] { order.push_back("early"); });
+    queue.async([&] { order.push_back("now"); });
+    ASSERT_TRUE(done.waitFor(5s));
+    queue.sync([] {});
+    EXPECT_EQ(order, (std::vector<std::string>{"now", "early", "late"}));
+}
+
+TEST(ConcurrentQueue, BlockingTasksDoNotStarveEachOther) {
+    ConcurrentQueue queue("skiffline.http");
+    constexpr int kTasks = 50;
+    std::atomic<int> inside{0};
+    std::atomic<int> peak{0};
+    Semaphore finished;
+    std::string name;
+    std::mutex nameMutex;
+    for (int i = 0; i < kTasks; ++i) {
+        queue.async([&] {
+            int now = ++inside;
+            int old = peak.load();
+            while (now > old && !peak.compare_exchange_weak(old, now)) {
+            }
+            {
+                std::lock_guard lock(nameMutex);
+                name = currentThreadName();
+            }
+            std::this_thread::sleep_for(200ms);
+            --inside;
+            finished.signal();
+        });
+    }
+    for (int i = 0; i < kTasks; ++i) ASSERT_TRUE(finished.waitFor(10s));
+    // All fifty were inside at once: each got a worker of its own.
+    EXPECT_EQ(peak.load(), kTasks);
+    EXPECT_EQ(name, "skiffline.http");
+}
+
+TEST(ConcurrentQueue, WorkersStopAtTheCapAndRetireWhenIdle) {
+    ConcurrentQueue queue("capped", 4, 50ms);
+    Semaphore release;
+    Semaphore started;
+    for (int i = 0; i < 10; ++i) {
+        queue.async([&] {
+            started.signal();
+            release.wait();
+        });
+    }
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(started.waitFor(5s));
+    EXPECT_EQ(queue.workerCount(), 4);
+    EXPECT_FALSE(started.waitFor(50ms));  // the fifth waits for a free worker
+    for (int i = 0; i < 10; ++i) release.signal();
+    for (int i = 0; i < 6; ++i) ASSERT_TRUE(started.waitFor(5s));
+    for (int attempt = 0; attempt < 200 && queue.workerCount() > 0; ++attempt) std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(queue.workerCount(), 0);
+}
+
+TEST(MainRunLoop, RunsPostedTasksUntilStoppedFromAnotherThread) {
+    MainRunLoop loop;
+    std::vector<int> seen;
+    loop.post([&] { seen.push_back(1); });
+    loop.postAfter(10ms, [&] { seen.push_back(2); });
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(50ms);
+        loop.post([&] { seen.push_back(3); });
+        loop.postAfter(20ms, [&] { loop.stop(); });
+    });
+    loop.run();
+    stopper.join();
+    EXPECT_EQ(seen, (std::vector<int>{1, 2, 3}));
+
+    // It can run again afterwards, for a bounded time.
+    loop.post([&] { seen.push_back(4); });
+    loop.runFor(10ms);
+    EXPECT_EQ(seen.back(), 4);
+}

@@ -1,0 +1,195 @@
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "engine/engine.h"
+#include "engine/routes.h"
+#include "engine/who_answers.h"
+#include "support/fake_platform.h"
+#include "support/raw_http.h"
+
+using namespace quintalis;
+using namespace quintalis::testing;
+
+namespace {
+
+// A listener that accepts connections (through the kernel's backlog) and never answers.
+class SilentListener {
+public:
+    SilentListener() {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(fd_, 16);
+        socklen_t length = sizeof address;
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+    }
+    ~SilentListener() { ::close(fd_); }
+    uint16_t port() const { return port_; }
+
+private:
+    int fd_;
+    uint16_t port_;
+};
+
+struct EngineFixture {
+    FakeHostEnvironment host;
+    FakeBundleInfo bundle;
+    MemoryDefaults defaults;
+    AppInfo info{bundle, host};
+    Routes routes;
+    std::vector<std::string> calls;
+
+    std::unique_ptr<Engine> make(uint16_t port) {
+        host.variables["QUINTALIS_ENGINE_PORT"] = std::to_string(port);
+        Engine::StartHooks hooks{[this] { calls.push_back("registry"); }, [this] { calls.push_back("phone side"); },
+                                 [this] { calls.push_back("airplay"); }};
+        return std::make_unique<Engine>(
+            host, defaults, info, [this](const HTTPRequest& request) { return routes.handle(request); }, hooks);
+    }
+};
+
+std::unique_ptr<HTTPServer> peerAnswering(int status, std::string body) {
+    auto server = std::make_unique<HTTPServer>(0, [status, body](const HTTPRequest&) {
+        HTTPResponse response;
+        response.status = status;
+        response.body = body;
+        return response;
+    });
+    server->start();
+    return server;
+}
+
+}  // namespace
+
+TEST(Engine, PortsComeFromTheEnvironmentByTheStrictRule) {
+    struct Case {
+        std::optional<std::string> text;
+        uint16_t port;
+    };
+    const Case cases[] = {{"8000", 8000}, {"+8000", 8000}, {"0", 0},      {"65535", 65535}, {"70000", 7390},
+                          {"65536", 7390}, {"abc", 7390},  {"-1", 7390}, {"", 7390},       {"++80", 7390},
+                          {" 80", 7390},   {"80 ", 7390},  {"8o", 7390}, {std::nullopt, 7390}};
+    for (const auto& c : cases) EXPECT_EQ(parsePort(c.text, 7390), c.port) << c.text.value_or("(absent)");
+
+    EngineFixture fixture;
+    fixture.host.variables["QUINTALIS_AIRPLAY_PORT"] = "7400";
+    auto engine = fixture.make(8000);
+    EXPECT_EQ(engine->port(), 8000);
+    EXPECT_EQ(engine->airplayPort(), 7400);
+    EXPECT_EQ(engine->baseURL(), "http://127.0.0.1:8000");
+    EXPECT_EQ(engine->airplayURL(), "http://127.0.0.1:7400");
+}
+
+TEST(Engine, URLOverridesAreUsedWhenTheyAreHTTPURLs) {
+    EngineFixture fixture;
+    auto engine = fixture.make(7390);
+    fixture.host.variables["QUINTALIS_ENGINE_URL"] = "http://10.0.0.2:9000/";
+    EXPECT_EQ(engine->baseURL(), "http://10.0.0.2:9000/");
+    for (std::string bad : {"not a url", "ftp://host/", "http://", "http:// space", ""}) {
+        fixture.host.variables["QUINTALIS_ENGINE_URL"] = bad;
+        EXPECT_EQ(engine->baseURL(), "http://127.0.0.1:7390") << bad;
+    }
+}
+
+TEST(WhoAnswers, NamesEachKindOfPeer) {
+    struct Case {
+        int status;
+        std::string body;
+        std::string name;
+    };
+    const Case cases[] = {
+        {200, R"({"app":"Quintalis","bluetooth":"poweredOn"})", "Quintalis"},
+        {200, R"({"bluetooth":"poweredOn","devices":[]})", "Skiffline"},
+        {200, R"({"app":"quintalis-mirror"})", "Quintalis Mirror"},
+        {200, "<html>hello</html>", "another app"},
+        {404, "<html>Not Found</html>", "another app"},
+        {200, R"([{"app":"Quintalis"}])", "another app"},
+    };
+    for (const auto& c : cases) {
+        auto peer = peerAnswering(c.status, c.body);
+        EXPECT_EQ(whoAnswers(peer->boundPort()), c.name) << c.body;
+    }
+    EXPECT_FALSE(whoAnswers(freePort()));
+}
+
+TEST(WhoAnswers, GivesUpOnASilentServerWithinTheOverallWait) {
+    SilentListener silent;
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_FALSE(whoAnswers(silent.port()));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1300));
+}
+
+TEST(Engine, LeavesThePortToAnotherEngineAndStartsNoPhoneSide) {
+    auto other = peerAnswering(200, R"({"app":"Quintalis"})");
+    EngineFixture fixture;
+    auto engine = fixture.make(other->boundPort());
+    engine->start();
+    EXPECT_EQ(engine->mode(), Engine::Mode::external("Quintalis"));
+    EXPECT_EQ(fixture.calls, (std::vector<std::string>{"phone side", "airplay"}));
+    EXPECT_FALSE(engine->listeningPort());
+}
+
+TEST(Engine, OwnsAFreePortAndServesStatus) {
+    EngineFixture fixture;
+    fixture.bundle.values["CFBundleShortVersionString"] = "1.4";
+    auto engine = fixture.make(freePort());
+    engine->start();
+    engine->start();  // a second start changes nothing
+    ASSERT_EQ(engine->mode(), Engine::Mode::own());
+    EXPECT_EQ(fixture.calls, (std::vector<std::string>{"registry", "phone side", "airplay"}));
+
+    auto status = parseReply(roundTrip(engine->port(), "GET /status HTTP/1.1\r\n\r\n"));
+    EXPECT_EQ(status.status, 200);
+    EXPECT_EQ(status.body,
+              R"({"app":"Quintalis","bluetooth":"starting","devices":[],"hostInput":true,"hosts":[],)"
+              R"("paused":false,"unmatchedHosts":[],"version":"1.4"})");
+    EXPECT_EQ(whoAnswers(engine->port()), "Quintalis");
+
+    auto unknown = parseReply(roundTrip(engine->port(), "POST /status HTTP/1.1\r\n\r\n"));
+    EXPECT_EQ(unknown.status, 404);
+    EXPECT_EQ(unknown.body, R"({"app":"Quintalis","error":"not found","paused":false,"version":"1.4"})");
+    EXPECT_EQ(parseReply(roundTrip(engine->port(), "GET /tap HTTP/1.1\r\n\r\n")).body, R"({"error":"not found"})");
+}
+
+TEST(Engine, PauseRefusesActionsButNotReading) {
+    EngineFixture fixture;
+    auto engine = fixture.make(freePort());
+    engine->start();
+    engine->setPaused(true);
+    auto tap = parseReply(roundTrip(engine->port(), "POST /tap HTTP/1.1\r\n\r\n"));
+    EXPECT_EQ(tap.status, 423);
+    EXPECT_EQ(tap.body,
+              "{\"error\":\"Quintalis is paused: the owner turned off control in the Quintalis menu "
+              "(menu bar \u203a Resume control)\"}");
+    auto status = parseReply(roundTrip(engine->port(), "GET / HTTP/1.1\r\n\r\n"));
+    EXPECT_EQ(status.status, 200);
+    EXPECT_NE(status.body.find(R"("paused":true)"), std::string::npos);
+    // Only POSTs to action paths are gated.
+    EXPECT_EQ(parseReply(roundTrip(engine->port(), "GET /tap HTTP/1.1\r\n\r\n")).status, 404);
+    engine->setPaused(false);
+    EXPECT_EQ(parseReply(roundTrip(engine->port(), "POST /tap HTTP/1.1\r\n\r\n")).status, 404);
+}
+
+TEST(Engine, DisabledByEnvironment) {
+    EngineFixture fixture;
+    fixture.host.variables["QUINTALIS_NO_ENGINE"] = "1";
+    auto engine = fixture.make(freePort());
+    engine->start();
+    EXPECT_EQ(engine->mode(), Engine::Mode::failed("engine disabled (QUINTALIS_NO_ENGINE=1)"));
+    EXPECT_TRUE(fixture.calls.empty());
+}
+
+TEST(Engine, APortHeldByANonHTTPProgramFailsInsteadOfClaimingIt) {
+    SilentListener squatter;
+    EngineFixture fixture;
+    auto engine = fixture.make(squatter.port());
+    engine->start();
+    EXPECT_EQ(engine->mode(), Engine::Mode::failed("can't listen on 127.0.0.1:" + std::to_string(squatter.port()) +
+                                                   ": Address already in use"));
+    EXPECT_EQ(fixture.calls, (std::vector<std::string>{"phone side", "airplay"}));
+}

@@ -1,0 +1,143 @@
+#include <gtest/gtest.h>
+
+#include "engine/http_request_parser.h"
+#include "engine/request_target.h"
+
+using namespace quintalis;
+using Status = HTTPRequestParser::Status;
+
+namespace {
+
+// Feeds the bytes in pieces cut at the given positions; returns the last answer.
+HTTPRequestParser::Result feedSplit(HTTPRequestParser& parser, const std::string& bytes, std::vector<size_t> cuts) {
+    cuts.push_back(bytes.size());
+    size_t from = 0;
+    HTTPRequestParser::Result result;
+    for (size_t cut : cuts) {
+        result = parser.feed(std::string_view(bytes).substr(from, cut - from));
+        from = cut;
+        if (result.status != Status::needMore) break;
+    }
+    return result;
+}
+
+}  // namespace
+
+TEST(HTTPRequestParser, CompletesAtTheSameRequestWhereverTheBytesAreSplit) {
+    const std::string request = "POST /tap?device=00008 HTTP/1.1\r\ncontent-length: 20\r\n\r\n{\"x\": 10, \"y\": 2000}";
+    for (size_t a = 0; a <= request.size(); ++a) {
+        for (size_t b = a; b <= request.size(); b += 7) {
+            HTTPRequestParser parser;
+            auto result = feedSplit(parser, request, {a, b});
+            ASSERT_EQ(result.status, Status::complete) << a << "," << b;
+            EXPECT_EQ(parser.request().method, "POST");
+            EXPECT_EQ(parser.request().path, "/tap");
+            EXPECT_EQ(parser.request().query.at("device"), "00008");
+            EXPECT_EQ(parser.request().body, (Json{{"x", 10}, {"y", 2000}}));
+        }
+    }
+}
+
+TEST(HTTPRequestParser, ByteByByteNeedsMoreUntilTheLastByte) {
+    const std::string request = "GET /status HTTP/1.1\r\n\r\n";
+    HTTPRequestParser parser;
+    for (size_t i = 0; i + 1 < request.size(); ++i) {
+        ASSERT_EQ(parser.feed(request.substr(i, 1)).status, Status::needMore) << i;
+    }
+    ASSERT_EQ(parser.feed(request.substr(request.size() - 1)).status, Status::complete);
+    EXPECT_EQ(parser.request().method, "GET");
+    EXPECT_EQ(parser.request().path, "/status");
+    EXPECT_TRUE(parser.request().query.empty());
+    EXPECT_TRUE(parser.request().body.empty());
+}
+
+TEST(HTTPRequestParser, WaitsForTheDeclaredBodyAndIgnoresWhatFollows) {
+    HTTPRequestParser parser;
+    EXPECT_EQ(parser.feed("POST /tap HTTP/1.1\r\nContent-Length: 16\r\n\r\n{\"x\": 1, ").status, Status::needMore);
+    EXPECT_EQ(parser.feed("\"y\": 2}   GET / HTTP/1.1\r\n\r\n").status, Status::complete);
+    EXPECT_EQ(parser.request().body, (Json{{"x", 1}, {"y", 2}}));
+}
+
+TEST(HTTPRequestParser, WithoutContentLengthTheBodyIsEmptyAndTheRequestCompletesAtOnce) {
+    HTTPRequestParser parser;
+    EXPECT_EQ(parser.feed("POST /home HTTP/1.1\r\n\r\n{\"device\": \"a\"}").status, Status::complete);
+    EXPECT_TRUE(parser.request().body.empty());
+}
+
+TEST(HTTPRequestParser, ABodyThatIsNotAnObjectReachesTheHandlerAsEmpty) {
+    for (std::string body : {"[1,2,3]", "not json", "\"text\"", "{\"a\":1} trailing"}) {
+        HTTPRequestParser parser;
+        std::string request = "POST /type HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+        ASSERT_EQ(parser.feed(request).status, Status::complete) << body;
+        EXPECT_TRUE(parser.request().body.is_object());
+        EXPECT_TRUE(parser.request().body.empty()) << body;
+    }
+}
+
+TEST(HTTPRequestParser, ContentLengthRules) {
+    struct Case {
+        const char* header;
+        Status status;
+        bool badLengthReply;
+    };
+    const Case cases[] = {
+        {"Content-Length: -5", Status::invalid, true},
+        {"Content-Length: 99999999999999999999999", Status::invalid, true},
+        {"Content-Length: 8388609", Status::invalid, false},  // refused from the head alone
+        {"Content-Length: abc", Status::complete, false},     // not a number: no body
+        {"Content-Length:", Status::complete, false},
+        {"Content-Length: +0", Status::complete, false},
+        {"Content-Length: 5\r\nContent-Length: 0", Status::complete, false},  // the later one wins
+    };
+    for (const auto& c : cases) {
+        HTTPRequestParser parser;
+        auto result = parser.feed(std::string("POST /tap HTTP/1.1\r\n") + c.header + "\r\n\r\n");
+        EXPECT_EQ(result.status, c.status) << c.header;
+        EXPECT_EQ(result.reply.has_value(), c.badLengthReply) << c.header;
+        if (c.badLengthReply) {
+            EXPECT_EQ(result.reply->status, 400);
+            EXPECT_EQ(result.reply->body, R"({"error":"bad Content-Length"})");
+        }
+    }
+}
+
+TEST(HTTPRequestParser, RequestsThatCanNeverCompleteWaitUntilTheBufferLimit) {
+    for (std::string head : {"GET\r\n\r\n", "GET /\xff HTTP/1.1\r\n\r\n"}) {
+        HTTPRequestParser parser;
+        EXPECT_EQ(parser.feed(head).status, Status::needMore);
+        EXPECT_EQ(parser.feed(std::string(1 << 20, 'x')).status, Status::needMore);
+    }
+    HTTPRequestParser endless;
+    HTTPRequestParser::Result result;
+    for (int i = 0; i < 9; ++i) result = endless.feed(std::string(1 << 20, 'x'));
+    EXPECT_EQ(result.status, Status::invalid);
+    EXPECT_FALSE(result.reply);
+}
+
+TEST(HTTPRequestParser, KeepsOriginAndHostForTheBrowserGate) {
+    HTTPRequestParser parser;
+    ASSERT_EQ(parser.feed("POST /tap HTTP/1.1\r\nHost:  evil.example:7390 \r\nORIGIN: http://evil.example\r\n\r\n").status,
+              Status::complete);
+    EXPECT_TRUE(parser.hasOrigin());
+    EXPECT_EQ(parser.host(), "evil.example:7390");
+}
+
+TEST(RequestTarget, DecodesPathAndQuery) {
+    auto target = parseRequestTarget("/screenshot?format=png&maxEdge=800&a=1&a=2&flag&name=caf%C3%A9+x");
+    ASSERT_TRUE(target);
+    EXPECT_EQ(target->path, "/screenshot");
+    EXPECT_EQ(target->query, (std::map<std::string, std::string>{
+                                 {"format", "png"}, {"maxEdge", "800"}, {"a", "2"}, {"flag", ""}, {"name", "café+x"}}));
+    EXPECT_EQ(parseRequestTarget("/a%20b#frag")->path, "/a b");
+    EXPECT_EQ(parseRequestTarget("http://127.0.0.1:7390/status?x=1")->path, "/status");
+}
+
+TEST(RequestTarget, AnInvalidReferenceIsNotParsed) {
+    for (const char* target : {"/a b", "/50%", "/%zz", "/caf\xc3\xa9", "/a{b}"}) {
+        EXPECT_FALSE(parseRequestTarget(target)) << target;
+    }
+    HTTPRequestParser parser;
+    ASSERT_EQ(parser.feed("GET /50%?x=1 HTTP/1.1\r\n\r\n").status, Status::complete);
+    EXPECT_EQ(parser.request().path, "/50%?x=1");
+    EXPECT_TRUE(parser.request().query.empty());
+}

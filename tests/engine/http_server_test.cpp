@@ -1,0 +1,148 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "base/semaphore.h"
+#include "engine/http_server.h"
+#include "support/raw_http.h"
+
+using namespace quintalis;
+using namespace quintalis::testing;
+using namespace std::chrono_literals;
+
+namespace {
+
+class ServerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        server = std::make_unique<HTTPServer>(0, [this](const HTTPRequest& request) {
+            ++handled;
+            if (request.path == "/slow") std::this_thread::sleep_for(200ms);
+            if (request.path == "/paused") return HTTPResponse::error("paused", 423);
+            HTTPResponse response = HTTPResponse::json(Json{{"method", request.method}, {"body", request.body}});
+            response.headers["X-Path"] = request.path;
+            return response;
+        });
+        server->start();
+        port = server->boundPort();
+    }
+
+    std::unique_ptr<HTTPServer> server;
+    uint16_t port = 0;
+    std::atomic<int> handled{0};
+};
+
+}  // namespace
+
+TEST_F(ServerTest, AnswersOneRequestThenCloses) {
+    std::string reply = roundTrip(port, "POST /tap HTTP/1.1\r\nContent-Length: 7\r\n\r\n{\"a\":1}");
+    EXPECT_EQ(reply,
+              "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 32\r\n"
+              "Connection: close\r\nX-Path: /tap\r\n\r\n{\"body\":{\"a\":1},\"method\":\"POST\"}");
+}
+
+TEST_F(ServerTest, StatusLineReasons) {
+    EXPECT_EQ(roundTrip(port, "GET /paused HTTP/1.1\r\n\r\n").rfind("HTTP/1.1 423 Error\r\n", 0), 0u);
+}
+
+TEST_F(ServerTest, ARequestSentInPiecesIsAnsweredOnce) {
+    RawConnection connection(port);
+    connection.send("GET /sta");
+    EXPECT_TRUE(connection.staysSilent(50));
+    connection.send("tus HTTP/1.1\r\n\r");
+    connection.send("\n");
+    auto reply = connection.readAll();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(parseReply(*reply).status, 200);
+    EXPECT_EQ(handled.load(), 1);
+}
+
+TEST_F(ServerTest, AOneWordRequestLineGetsNoAnswerUntilTheClientCloses) {
+    RawConnection connection(port);
+    connection.send("GET\r\n\r\n");
+    EXPECT_TRUE(connection.staysSilent(200));
+    connection.finishSending();
+    EXPECT_TRUE(connection.closedWithoutReply());
+    EXPECT_EQ(handled.load(), 0);
+}
+
+TEST_F(ServerTest, MalformedAndOversizedLengthsCloseTheConnection) {
+    auto bad = parseReply(roundTrip(port, "POST /tap HTTP/1.1\r\nContent-Length: -5\r\n\r\n"));
+    EXPECT_EQ(bad.status, 400);
+    EXPECT_EQ(bad.body, R"({"error":"bad Content-Length"})");
+
+    // Closed as soon as the head arrives: no need to send the 9 MB.
+    RawConnection huge(port);
+    huge.send("POST /tap HTTP/1.1\r\nContent-Length: 9000000\r\n\r\n");
+    EXPECT_TRUE(huge.closedWithoutReply(2000));
+    EXPECT_EQ(handled.load(), 0);
+}
+
+TEST_F(ServerTest, RequestsFromWebPagesAreRefused) {
+    const std::string forbidden = R"({"error":"forbidden: requests from web pages are not accepted"})";
+    for (std::string headers : {"Origin: http://evil.example\r\n", "Origin: null\r\nHost: 127.0.0.1\r\n",
+                                "Host: evil.example\r\n", "Host: 127.0.0.1.evil.example:7390\r\n"}) {
+        auto reply = parseReply(roundTrip(port, "POST /tap HTTP/1.1\r\n" + headers + "\r\n"));
+        EXPECT_EQ(reply.status, 403) << headers;
+        EXPECT_EQ(reply.body, forbidden) << headers;
+    }
+    EXPECT_EQ(handled.load(), 0);
+    for (std::string host : {"localhost:7390", "127.0.0.1", "[::1]:7390", "LOCALHOST"}) {
+        EXPECT_EQ(parseReply(roundTrip(port, "GET / HTTP/1.1\r\nHost: " + host + "\r\n\r\n")).status, 200) << host;
+    }
+}
+
+TEST(BrowserGate, HostNames) {
+    EXPECT_FALSE(isBrowserRequest(false, std::nullopt));
+    EXPECT_FALSE(isBrowserRequest(false, "[::1]"));
+    EXPECT_TRUE(isBrowserRequest(false, "[::2]:80"));
+    EXPECT_TRUE(isBrowserRequest(false, "[::1]x"));
+    EXPECT_TRUE(isBrowserRequest(false, ""));
+    EXPECT_TRUE(isBrowserRequest(true, "localhost"));
+}
+
+TEST_F(ServerTest, FiftyBlockingHandlersRunTogether) {
+    std::vector<std::thread> clients;
+    std::atomic<int> ok{0};
+    auto started = std::chrono::steady_clock::now();
+    for (int i = 0; i < 50; ++i) {
+        clients.emplace_back([&] {
+            if (parseReply(roundTrip(port, "GET /slow HTTP/1.1\r\n\r\n")).status == 200) ++ok;
+        });
+    }
+    for (auto& client : clients) client.join();
+    auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(ok.load(), 50);
+    // Serially this would take 10 s; the bound is loose enough for a loaded machine.
+    EXPECT_LT(took, 3s);
+    std::printf("50 parallel 200 ms requests took %.0f ms\n",
+                std::chrono::duration<double, std::milli>(took).count());
+}
+
+TEST_F(ServerTest, IdleConnectionsAreCappedAndCostNoThreads) {
+    std::vector<std::unique_ptr<RawConnection>> idle;
+    for (int i = 0; i < HTTPServer::kMaxConnections; ++i) {
+        idle.push_back(std::make_unique<RawConnection>(port));
+        idle.back()->send("G");
+    }
+    for (int attempt = 0; attempt < 200 && server->openConnections() < HTTPServer::kMaxConnections; ++attempt) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(server->openConnections(), HTTPServer::kMaxConnections);
+    RawConnection extra(port);
+    EXPECT_TRUE(extra.closedWithoutReply());
+
+    idle.pop_back();
+    for (int attempt = 0; attempt < 200 && server->openConnections() >= HTTPServer::kMaxConnections; ++attempt) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(parseReply(roundTrip(port, "GET / HTTP/1.1\r\n\r\n")).status, 200);
+}
+
+TEST(HTTPServer, StartThrowsWhenThePortIsTaken) {
+    HTTPServer first(0, [](const HTTPRequest&) { return HTTPResponse{}; });
+    first.start();
+    HTTPServer second(first.boundPort(), [](const HTTPRequest&) { return HTTPResponse{}; });
+    EXPECT_THROW(second.start(), std::system_error);
+}
