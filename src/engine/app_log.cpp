@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <ctime>
+#include <mutex>
 
 #include "platform/select_backends.h"
 
@@ -50,7 +51,26 @@ std::string formatLogLine(const std::string& message, std::time_t when) {
     return "[" + std::string(stamp) + "] " + message + "\n";
 }
 
+namespace {
+
+std::mutex sinkMutex;
+LogSink sink;
+
+}  // namespace
+
+void setLogSink(LogSink replacement) {
+    std::lock_guard lock(sinkMutex);
+    sink = std::move(replacement);
+}
+
 void log(const std::string& message) {
+    {
+        std::lock_guard lock(sinkMutex);
+        if (sink) {
+            sink(message);
+            return;
+        }
+    }
     std::string line = formatLogLine(message, std::time(nullptr));
     // One write call, so lines from different threads do not interleave.
     ssize_t ignored = ::write(STDERR_FILENO, line.data(), line.size());

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -39,6 +40,11 @@ private:
 // Writes "[yyyy-MM-ddTHH:mm:ss] message" to standard error at once and to
 // the log file. Any thread.
 void log(const std::string& message);
+
+// Sends log messages somewhere else instead of standard error and the file
+// (tests read them this way); an empty sink restores the default.
+using LogSink = std::function<void(const std::string& message)>;
+void setLogSink(LogSink sink);
 
 // The line `log` writes, for a given local time (seconds since 1970).
 std::string formatLogLine(const std::string& message, std::time_t when);

@@ -1,0 +1,74 @@
+#include "bluetooth/characters.h"
+
+#include <utf8proc.h>
+
+#include <cstdio>
+
+namespace quintalis {
+namespace {
+
+// Decodes the code points, replacing invalid sequences with U+FFFD.
+std::vector<utf8proc_int32_t> codePoints(std::string_view text) {
+    std::vector<utf8proc_int32_t> points;
+    auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
+    utf8proc_ssize_t at = 0;
+    auto size = static_cast<utf8proc_ssize_t>(text.size());
+    while (at < size) {
+        utf8proc_int32_t point = 0;
+        utf8proc_ssize_t used = utf8proc_iterate(bytes + at, size - at, &point);
+        if (used <= 0) {
+            points.push_back(0xFFFD);
+            at += 1;
+        } else {
+            points.push_back(point);
+            at += used;
+        }
+    }
+    return points;
+}
+
+void appendUtf8(std::string& out, utf8proc_int32_t point) {
+    utf8proc_uint8_t buffer[4];
+    auto length = utf8proc_encode_char(point, buffer);
+    out.append(reinterpret_cast<char*>(buffer), static_cast<size_t>(length));
+}
+
+}  // namespace
+
+std::vector<std::string> userPerceivedCharacters(std::string_view text) {
+    std::vector<std::string> characters;
+    utf8proc_int32_t state = 0;
+    utf8proc_int32_t previous = -1;
+    for (utf8proc_int32_t point : codePoints(text)) {
+        if (previous < 0 || utf8proc_grapheme_break_stateful(previous, point, &state)) characters.emplace_back();
+        appendUtf8(characters.back(), point);
+        previous = point;
+    }
+    return characters;
+}
+
+std::string debugRepresentation(std::string_view character) {
+    std::string out = "\"";
+    for (utf8proc_int32_t point : codePoints(character)) {
+        switch (point) {
+            case 0: out += "\\0"; continue;
+            case '\t': out += "\\t"; continue;
+            case '\n': out += "\\n"; continue;
+            case '\r': out += "\\r"; continue;
+            case '"': out += "\\\""; continue;
+            case '\'': out += "\\'"; continue;
+            case '\\': out += "\\\\"; continue;
+            default: break;
+        }
+        if (utf8proc_category(point) == UTF8PROC_CATEGORY_CC) {
+            char escaped[16];
+            std::snprintf(escaped, sizeof escaped, "\\u{%X}", static_cast<unsigned>(point));
+            out += escaped;
+        } else {
+            appendUtf8(out, point);
+        }
+    }
+    return out + "\"";
+}
+
+}  // namespace quintalis

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quintalis {
+
+// Splits UTF-8 text into user-perceived characters (extended grapheme
+// clusters): a CR LF pair, a letter with its combining accents and an emoji
+// sequence are each one character. Invalid bytes become U+FFFD characters.
+std::vector<std::string> userPerceivedCharacters(std::string_view text);
+
+// A character as a debugger shows it: between double quotes, with \0 \t \n
+// \r \" \' \\ escaped and other control characters written as \u{HEX}.
+std::string debugRepresentation(std::string_view character);
+
+}  // namespace quintalis

@@ -1,0 +1,96 @@
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "base/serial_queue.h"
+#include "bluetooth/gatt_table.h"
+#include "bluetooth/report_sink.h"
+#include "platform/bundle_info.h"
+#include "platform/peripheral_manager.h"
+
+namespace quintalis {
+
+// The computer as a Bluetooth LE keyboard, pointer, mouse and consumer
+// keypad (HID over GATT). It publishes the GATT table, advertises, tracks
+// which hosts subscribed to input reports, delivers reports to one host at
+// a time with flow control, and recovers hosts whose cached GATT table went
+// stale by indicating Service Changed.
+//
+// Threads: every manager callback and all state live on the
+// "skiffline.bluetooth" queue. send() may be called from any thread and
+// returns at once; connectedHosts() waits for the queue, so it must not be
+// called from it; state() and localName() may be read from any thread.
+class HIDPeripheral final : public PeripheralManagerDelegate, public ReportSink {
+public:
+    HIDPeripheral(BluetoothPeripheralRole& role, std::string localName);
+    ~HIDPeripheral() override;
+
+    static HIDPeripheral& shared();
+
+    void start();
+    std::vector<Uuid> connectedHosts();
+    void send(ReportID report, const Bytes& bytes, const Uuid& host) override;
+    std::string state() const;
+    const std::string& localName() const { return localName_; }
+    // Called on the Bluetooth queue after any subscription change.
+    void setOnHostsChanged(std::function<void()> callback);
+
+    // Runs a task on the Bluetooth queue and waits for it (tests, diagnostics).
+    void sync(const std::function<void()>& task) { queue_.sync(task); }
+
+    void didUpdateState() override;
+    void didAddService(const ServiceRef& service, const std::optional<std::string>& error) override;
+    void didStartAdvertising(const std::optional<AdvertisingError>& error) override;
+    void didReceiveRead(const ReadRequest& request) override;
+    void didReceiveWrite(const std::vector<WriteRequest>& requests) override;
+    void didSubscribe(const Uuid& central, const CharacteristicRef& characteristic) override;
+    void didUnsubscribe(const Uuid& central, const CharacteristicRef& characteristic) override;
+    void isReadyToUpdateSubscribers() override;
+
+private:
+    struct Pending {
+        CharacteristicRef characteristic;
+        Bytes bytes;
+        std::vector<Uuid> centrals;
+    };
+
+    void setState(std::string state);
+    void addNextService();
+    void advertise();
+    void drain();
+    void hostsChanged();
+    std::string describe(const CharacteristicRef& characteristic) const;
+    std::optional<ReportID> inputReport(const CharacteristicRef& characteristic) const;
+    void recoverStaleCacheIfNeeded(const Uuid& central);
+    std::vector<Uuid> hostsWithInput() const;
+
+    BluetoothPeripheralRole& role_;
+    const std::string localName_;
+
+    mutable std::mutex stateMutex_;
+    std::string state_ = "starting";
+
+    // Owned by queue_.
+    std::unique_ptr<PeripheralManager> manager_;
+    std::deque<ServiceRef> servicesToAdd_;
+    bool published_ = false;
+    HIDGattTable table_;
+    std::set<Uuid> centrals_;
+    std::map<Uuid, std::set<CharacteristicRef>> subscriptions_;
+    std::set<Uuid> serviceChangedSent_;
+    std::deque<Pending> outbox_;
+    std::function<void()> onHostsChanged_;
+
+    SerialQueue queue_{"skiffline.bluetooth"};  // last: drained before the state above goes
+};
+
+// The advertised name: the bundle's "SkifflineBluetoothName", else "Skiffline".
+std::string bluetoothName(const BundleInfo& bundle);
+
+}  // namespace quintalis

@@ -1,0 +1,28 @@
+#include "platform/linux/unsupported_peripheral_role.h"
+
+namespace quintalis {
+namespace {
+
+class UnsupportedManager final : public PeripheralManager {
+public:
+    ManagerState state() const override { return ManagerState::unsupported; }
+    void addService(const ServiceRef&) override {}
+    void removeAllServices() override {}
+    void startAdvertising(const std::string&, const std::vector<BluetoothUUID>&) override {}
+    bool isAdvertising() const override { return false; }
+    bool updateValue(const std::vector<uint8_t>&, const CharacteristicRef&, const std::vector<Uuid>&) override {
+        return true;  // nothing will ever be sent, so nothing should wait for room
+    }
+    void respond(const ReadRequest&, AttResult, const std::vector<uint8_t>&) override {}
+    void respond(const WriteRequest&, AttResult) override {}
+};
+
+}  // namespace
+
+std::unique_ptr<PeripheralManager> UnsupportedPeripheralRole::makeManager(PeripheralManagerDelegate& delegate,
+                                                                          SerialQueue& queue) {
+    queue.async([&delegate] { delegate.didUpdateState(); });
+    return std::make_unique<UnsupportedManager>();
+}
+
+}  // namespace quintalis

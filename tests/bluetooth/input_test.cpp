@@ -1,0 +1,259 @@
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <thread>
+
+#include "bluetooth/input.h"
+#include "support/fake_clock.h"
+#include "support/recording_sink.h"
+
+using namespace quintalis;
+using namespace quintalis::testing;
+using namespace std::chrono_literals;
+
+namespace {
+
+const Uuid kHost = *Uuid::parse("11111111-2222-3333-4444-555555555555");
+
+struct Timeline {
+    FakeClock clock;
+    RecordingSink sink{clock};
+    Input input{kHost, sink, clock};
+
+    // Each report with its time since the gesture began, in milliseconds.
+    std::vector<std::pair<Bytes, double>> reports() const {
+        std::vector<std::pair<Bytes, double>> out;
+        for (const auto& sent : sink.sent()) {
+            out.emplace_back(sent.bytes, std::chrono::duration<double, std::milli>(sent.at).count());
+        }
+        return out;
+    }
+    double totalMs() const { return std::chrono::duration<double, std::milli>(clock.elapsed()).count(); }
+};
+
+void expectTimes(const std::vector<std::pair<Bytes, double>>& reports, const std::vector<double>& times) {
+    ASSERT_EQ(reports.size(), times.size());
+    for (size_t i = 0; i < times.size(); ++i) EXPECT_NEAR(reports[i].second, times[i], 1e-6) << i;
+}
+
+}  // namespace
+
+TEST(Input, TapPlacesSettlesPressesHoldsAndReleases) {
+    Timeline t;
+    t.input.tap(0.5, 0.5);
+    auto reports = t.reports();
+    ASSERT_EQ(reports.size(), 3u);
+    EXPECT_EQ(reports[0].first, (Bytes{0x00, 0x00, 0x40, 0x00, 0x40}));  // pointer at 16384, 16384
+    EXPECT_EQ(reports[1].first, (Bytes{0x01, 0x00, 0x00, 0x00}));        // press in place
+    EXPECT_EQ(reports[2].first, (Bytes{0x00, 0x00, 0x00, 0x00}));        // release
+    expectTimes(reports, {0, 60, 140});
+    EXPECT_NEAR(t.totalMs(), 170, 1e-6);
+    EXPECT_EQ(t.sink.sent()[0].report, ReportID::absolutePointer);
+    EXPECT_EQ(t.sink.sent()[1].report, ReportID::relativeMouse);
+    EXPECT_EQ(t.sink.sent()[0].host, kHost);
+}
+
+TEST(Input, TapOutsideTheScreenIsClampedToItsEdges) {
+    Timeline t;
+    t.input.tap(-0.2, 1.7, 0.2);
+    EXPECT_EQ(t.reports()[0].first, (Bytes{0x00, 0x00, 0x00, 0xFF, 0x7F}));
+    expectTimes(t.reports(), {0, 60, 260});
+}
+
+TEST(Input, SwipeStepsWithTheButtonHeld) {
+    const std::pair<double, int> cases[] = {{0.3, 10}, {0.1, 3}, {0.05, 2}, {0.0, 2}};
+    for (auto [duration, steps] : cases) {
+        Timeline t;
+        t.input.swipe({0.1, 0.9}, {0.1, 0.1}, duration);
+        auto reports = t.reports();
+        ASSERT_EQ(reports.size(), static_cast<size_t>(steps) + 3) << duration;
+        EXPECT_EQ(reports[0].first[0], 0);  // placed without the button
+        EXPECT_EQ(reports[1].first, (Bytes{1, 0, 0, 0}));
+        for (int i = 1; i <= steps; ++i) EXPECT_EQ(reports[1 + i].first[0], 1) << "step " << i;
+        // The last step lands exactly on the end point.
+        EXPECT_EQ(reports[1 + steps].first, absolutePointerReport(1, pointerCoordinate(0.1), pointerCoordinate(0.1)));
+        EXPECT_EQ(reports.back().first, (Bytes{0, 0, 0, 0}));
+        EXPECT_NEAR(reports[2].second, 90 + duration * 1000 / steps * 0, 1e-6);
+        EXPECT_NEAR(reports.back().second, 90 + duration * 1000, 1e-6) << duration;
+        EXPECT_NEAR(t.totalMs(), 120 + duration * 1000, 1e-6);
+    }
+}
+
+TEST(Input, MoveKeepsTheButtonsOfTheMoment) {
+    Timeline t;
+    t.input.move(1, 0);
+    EXPECT_EQ(t.reports()[0].first, (Bytes{0x00, 0xFF, 0x7F, 0x00, 0x00}));
+    EXPECT_NEAR(t.totalMs(), 30, 1e-6);
+}
+
+TEST(Input, NudgeSplitsIntoChunksOfAtMost127) {
+    Timeline t;
+    t.input.nudge(300, -10, false);
+    auto reports = t.reports();
+    ASSERT_EQ(reports.size(), 3u);
+    EXPECT_EQ(reports[0].first, relativeMouseReport(0, 127, -10));
+    EXPECT_EQ(reports[1].first, relativeMouseReport(0, 127, 0));
+    EXPECT_EQ(reports[2].first, relativeMouseReport(0, 46, 0));
+    expectTimes(reports, {0, 30, 60});
+
+    Timeline click;
+    click.input.nudge(0, 0, true);
+    EXPECT_EQ(click.reports().size(), 2u);
+    expectTimes(click.reports(), {0, 80});
+    EXPECT_NEAR(click.totalMs(), 110, 1e-6);
+}
+
+TEST(Input, TypePressesEachStrokeWithShiftAroundIt) {
+    Timeline t;
+    t.input.type("Hi!");
+    auto reports = t.reports();
+    ASSERT_EQ(reports.size(), 10u);  // 4 for H, 2 for i, 4 for !
+    const std::vector<Bytes> expected{
+        keyboardReport(2, 0), keyboardReport(2, 0x0B), keyboardReport(2, 0), keyboardReport(0, 0),
+        keyboardReport(0, 0x0C), keyboardReport(0, 0),
+        keyboardReport(2, 0), keyboardReport(2, 0x1E), keyboardReport(2, 0), keyboardReport(0, 0),
+    };
+    for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(reports[i].first, expected[i]) << i;
+    EXPECT_NEAR(t.totalMs(), 300, 1e-6);
+}
+
+TEST(Input, UntypeableTextSendsNothing) {
+    Timeline t;
+    t.input.type("");
+    try {
+        t.input.type("caf\xC3\xA9!");
+        FAIL() << "expected untypeable";
+    } catch (const Input::InputError& error) {
+        EXPECT_EQ(error.kind(), Input::InputError::Kind::untypeable);
+        EXPECT_STREQ(error.what(), "cannot type \"\xC3\xA9\" with a US keyboard");
+    }
+    try {
+        t.input.type("a\r\nb");
+        FAIL() << "expected untypeable";
+    } catch (const Input::InputError& error) {
+        EXPECT_STREQ(error.what(), "cannot type \"\\r\\n\" with a US keyboard");
+    }
+    EXPECT_TRUE(t.sink.sent().empty());
+    EXPECT_EQ(t.clock.elapsed(), Duration::zero());
+}
+
+TEST(Input, KeysByNameOrCharacterWithModifiers) {
+    struct Case {
+        std::string name;
+        std::vector<std::string> modifiers;
+        uint8_t code;
+        uint8_t mask;
+    };
+    const Case cases[] = {
+        {"Enter", {}, 0x28, 0},      {"a", {"CMD"}, 0x04, 0x08},        {"A", {}, 0x04, 0},
+        {"!", {"shift"}, 0x1E, 0x02}, {"Delete", {"ctrl", "alt"}, 0x2A, 0x05},
+    };
+    for (const auto& c : cases) {
+        Timeline t;
+        t.input.key(c.name, c.modifiers);
+        auto reports = t.reports();
+        bool modified = c.mask != 0;
+        ASSERT_EQ(reports.size(), modified ? 4u : 2u) << c.name;
+        size_t keyIndex = modified ? 1 : 0;
+        EXPECT_EQ(reports[keyIndex].first, keyboardReport(c.mask, c.code)) << c.name;
+        if (modified) {
+            EXPECT_EQ(reports[0].first, keyboardReport(c.mask, 0));
+            EXPECT_EQ(reports[3].first, keyboardReport(0, 0));
+        }
+    }
+}
+
+TEST(Input, UnknownKeysAndModifiersSendNothing) {
+    const std::pair<std::string, std::vector<std::string>> cases[] = {
+        {"", {}}, {"F13", {}}, {"ab", {}}, {"\xC3\xA9", {}}, {"a", {"hyper"}}};
+    const char* messages[] = {"unknown key ", "unknown key F13", "unknown key ab", "unknown key \xC3\xA9",
+                              "unknown key hyper"};
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        Timeline t;
+        try {
+            t.input.key(cases[i].first, cases[i].second);
+            ADD_FAILURE() << "expected unknownKey for " << cases[i].first;
+        } catch (const Input::InputError& error) {
+            EXPECT_EQ(error.kind(), Input::InputError::Kind::unknownKey);
+            EXPECT_STREQ(error.what(), messages[i]);
+        }
+        EXPECT_TRUE(t.sink.sent().empty());
+    }
+}
+
+TEST(Input, ConsumerKeyPressesAndReleases) {
+    Timeline t;
+    t.input.consumer(Input::homeUsage);
+    auto reports = t.reports();
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_EQ(reports[0].first, (Bytes{0x23, 0x02}));
+    EXPECT_EQ(reports[1].first, (Bytes{0x00, 0x00}));
+    expectTimes(reports, {0, 80});
+    EXPECT_NEAR(t.totalMs(), 110, 1e-6);
+}
+
+TEST(Input, OneHostsGesturesNeverInterleave) {
+    FakeClock clock;
+    RecordingSink sink(clock);
+    Input input(kHost, sink, clock);
+    std::vector<std::thread> callers;
+    for (int i = 0; i < 8; ++i) callers.emplace_back([&, i] { input.tap(i / 10.0, 0.5); });
+    for (auto& caller : callers) caller.join();
+    auto sent = sink.sent();
+    ASSERT_EQ(sent.size(), 24u);
+    for (size_t i = 0; i < sent.size(); i += 3) {
+        EXPECT_EQ(sent[i].report, ReportID::absolutePointer);
+        EXPECT_EQ(sent[i + 1].bytes, (Bytes{1, 0, 0, 0}));
+        EXPECT_EQ(sent[i + 2].bytes, (Bytes{0, 0, 0, 0}));
+    }
+}
+
+namespace {
+
+// A clock whose sleeps wait until the test lets them go, so a test can see
+// which gestures are in progress at the same moment.
+class GateClock final : public Clock {
+public:
+    int64_t wallMillis() const override { return 0; }
+    MonotonicTime now() const override { return {}; }
+    void sleep(Duration) override {
+        std::unique_lock lock(mutex_);
+        ++sleeping_;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return open_; });
+        --sleeping_;
+    }
+    bool waitForSleepers(int count) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, 5s, [&] { return sleeping_ >= count; });
+    }
+    void open() {
+        std::lock_guard lock(mutex_);
+        open_ = true;
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int sleeping_ = 0;
+    bool open_ = false;
+};
+
+}  // namespace
+
+TEST(Input, TwoHostsGesturesOverlap) {
+    GateClock clock;
+    FakeClock recordClock;
+    RecordingSink sink(recordClock);
+    Input first(kHost, sink, clock);
+    Input second(Uuid::fromName("other"), sink, clock);
+    std::thread a([&] { first.tap(0.1, 0.1); });
+    std::thread b([&] { second.tap(0.9, 0.9); });
+    // Both are inside their first pause at once.
+    EXPECT_TRUE(clock.waitForSleepers(2));
+    clock.open();
+    a.join();
+    b.join();
+    EXPECT_EQ(sink.sent().size(), 6u);
+}
