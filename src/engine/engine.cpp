@@ -104,7 +104,7 @@ void Engine::start() {
                 std::lock_guard lock(mutex_);
                 server_ = std::move(server);
             }
-            if (hooks_.startRegistry) hooks_.startRegistry();
+            if (hooks_.phoneSide.startRegistry) hooks_.phoneSide.startRegistry();
             {
                 std::lock_guard lock(mutex_);
                 mode_ = Mode::own();
@@ -115,8 +115,30 @@ void Engine::start() {
             mode_ = Mode::failed("can't listen on 127.0.0.1:" + std::to_string(port_) + ": " + error.code().message());
         }
     }
-    if (hooks_.startPhoneSide) hooks_.startPhoneSide();
+    if (mode() == Mode::own()) {
+        const auto& side = hooks_.phoneSide;
+        if (side.bluetoothAllowed && side.bluetoothAllowed()) startBluetooth();
+        if (side.screensAllowed && side.screensAllowed()) startScreens();
+    }
     if (hooks_.startAirPlay) hooks_.startAirPlay();
+}
+
+void Engine::startBluetooth() {
+    {
+        std::lock_guard lock(mutex_);
+        if (mode_ != Mode::own() || bluetoothStarted_) return;
+        bluetoothStarted_ = true;
+    }
+    if (hooks_.phoneSide.startBluetooth) hooks_.phoneSide.startBluetooth();
+}
+
+void Engine::startScreens() {
+    {
+        std::lock_guard lock(mutex_);
+        if (mode_ != Mode::own() || screensStarted_) return;
+        screensStarted_ = true;
+    }
+    if (hooks_.phoneSide.startScreens) hooks_.phoneSide.startScreens();
 }
 
 bool Engine::paused() const { return defaults_.boolForKey("paused"); }

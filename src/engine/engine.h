@@ -25,11 +25,18 @@ public:
     using Mode = EngineMode;
     using RouteHandler = std::function<HTTPResponse(const HTTPRequest&)>;
 
+    // What the engine sets going once it owns its port. Each member may be empty.
+    struct PhoneSide {
+        std::function<void()> startRegistry;     // before `mode` becomes own
+        std::function<bool()> bluetoothAllowed;  // permission granted earlier
+        std::function<void()> startBluetooth;
+        std::function<bool()> screensAllowed;
+        std::function<void()> startScreens;
+    };
     // What start() sets going once the port is settled.
     struct StartHooks {
-        std::function<void()> startRegistry;   // once this process owns the port, before `mode` is own
-        std::function<void()> startPhoneSide;  // after the port is settled, whoever owns it
-        std::function<void()> startAirPlay;    // last, unless the engine is disabled
+        PhoneSide phoneSide;
+        std::function<void()> startAirPlay;  // last, unless the engine is disabled
     };
 
     Engine(HostEnvironment& host, UserDefaults& defaults, AppInfo& info, RouteHandler routes, StartHooks hooks = {});
@@ -41,6 +48,11 @@ public:
     static const std::set<std::string>& actions();
 
     void start();
+    // Start the Bluetooth peripheral or the USB screens, once each, and only
+    // in the process that owns the port (the setup wizard calls them when the
+    // permission is granted).
+    void startBluetooth();
+    void startScreens();
     Mode mode() const;
     uint16_t port() const { return port_; }
     uint16_t airplayPort() const { return airplayPort_; }
@@ -70,6 +82,8 @@ private:
     mutable std::mutex mutex_;
     Mode mode_;
     mutable std::optional<std::string> loggedBadURL_;
+    bool bluetoothStarted_ = false;
+    bool screensStarted_ = false;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     std::unique_ptr<HTTPServer> server_;  // last: stopped before anything it calls is destroyed
 };

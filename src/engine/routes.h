@@ -1,6 +1,8 @@
 #pragma once
 
+#include "bluetooth/hid_peripheral.h"
 #include "engine/http_message.h"
+#include "phones/devices.h"
 
 namespace quintalis {
 
@@ -8,10 +10,16 @@ namespace quintalis {
 // many threads at once. Never throws: every failure becomes an error reply.
 class Routes {
 public:
+    Routes(HIDPeripheral& peripheral, Devices& devices);
+
     HTTPResponse handle(const HTTPRequest& request) const;
 
     // GET / and GET /status.
     Json status() const;
+
+private:
+    HIDPeripheral& peripheral_;
+    Devices& devices_;
 };
 
 }  // namespace quintalis

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include "engine/engine.h"
-#include "engine/routes.h"
 #include "engine/who_answers.h"
 #include "support/fake_platform.h"
 #include "support/raw_http.h"
@@ -41,15 +40,25 @@ struct EngineFixture {
     FakeBundleInfo bundle;
     MemoryDefaults defaults;
     AppInfo info{bundle, host};
-    Routes routes;
     std::vector<std::string> calls;
+    bool bluetoothAllowed = true;
+    bool screensAllowed = true;
+
+    static HTTPResponse routes(const HTTPRequest& request) {
+        if (request.method == "GET" && (request.path == "/" || request.path == "/status")) {
+            return HTTPResponse::json(Json{{"bluetooth", "starting"}, {"devices", Json::array()}});
+        }
+        return HTTPResponse::error("not found", 404);
+    }
 
     std::unique_ptr<Engine> make(uint16_t port) {
         host.variables["QUINTALIS_ENGINE_PORT"] = std::to_string(port);
-        Engine::StartHooks hooks{[this] { calls.push_back("registry"); }, [this] { calls.push_back("phone side"); },
-                                 [this] { calls.push_back("airplay"); }};
-        return std::make_unique<Engine>(
-            host, defaults, info, [this](const HTTPRequest& request) { return routes.handle(request); }, hooks);
+        Engine::StartHooks hooks;
+        hooks.phoneSide = {[this] { calls.push_back("registry"); }, [this] { return bluetoothAllowed; },
+                           [this] { calls.push_back("bluetooth"); }, [this] { return screensAllowed; },
+                           [this] { calls.push_back("screens"); }};
+        hooks.startAirPlay = [this] { calls.push_back("airplay"); };
+        return std::make_unique<Engine>(host, defaults, info, routes, hooks);
     }
 };
 
@@ -130,7 +139,10 @@ TEST(Engine, LeavesThePortToAnotherEngineAndStartsNoPhoneSide) {
     auto engine = fixture.make(other->boundPort());
     engine->start();
     EXPECT_EQ(engine->mode(), Engine::Mode::external("Quintalis"));
-    EXPECT_EQ(fixture.calls, (std::vector<std::string>{"phone side", "airplay"}));
+    EXPECT_EQ(fixture.calls, (std::vector<std::string>{"airplay"}));
+    engine->startBluetooth();
+    engine->startScreens();
+    EXPECT_EQ(fixture.calls, (std::vector<std::string>{"airplay"}));
     EXPECT_FALSE(engine->listeningPort());
 }
 
@@ -141,13 +153,12 @@ TEST(Engine, OwnsAFreePortAndServesStatus) {
     engine->start();
     engine->start();  // a second start changes nothing
     ASSERT_EQ(engine->mode(), Engine::Mode::own());
-    EXPECT_EQ(fixture.calls, (std::vector<std::string>{"registry", "phone side", "airplay"}));
+    EXPECT_EQ(fixture.calls, (std::vector<std::string>{"registry", "bluetooth", "screens", "airplay"}));
 
     auto status = parseReply(roundTrip(engine->port(), "GET /status HTTP/1.1\r\n\r\n"));
     EXPECT_EQ(status.status, 200);
     EXPECT_EQ(status.body,
-              R"({"app":"Quintalis","bluetooth":"starting","devices":[],"hostInput":true,"hosts":[],)"
-              R"("paused":false,"unmatchedHosts":[],"version":"1.4"})");
+              R"({"app":"Quintalis","bluetooth":"starting","devices":[],"paused":false,"version":"1.4"})");
     EXPECT_EQ(whoAnswers(engine->port()), "Quintalis");
 
     auto unknown = parseReply(roundTrip(engine->port(), "POST /status HTTP/1.1\r\n\r\n"));
@@ -191,5 +202,18 @@ TEST(Engine, APortHeldByANonHTTPProgramFailsInsteadOfClaimingIt) {
     engine->start();
     EXPECT_EQ(engine->mode(), Engine::Mode::failed("can't listen on 127.0.0.1:" + std::to_string(squatter.port()) +
                                                    ": Address already in use"));
-    EXPECT_EQ(fixture.calls, (std::vector<std::string>{"phone side", "airplay"}));
+    EXPECT_EQ(fixture.calls, (std::vector<std::string>{"airplay"}));
+}
+
+TEST(Engine, PhoneSideWaitsForPermissionsAndStartsOnce) {
+    EngineFixture fixture;
+    fixture.bluetoothAllowed = false;
+    fixture.screensAllowed = false;
+    auto engine = fixture.make(freePort());
+    engine->start();
+    EXPECT_EQ(fixture.calls, (std::vector<std::string>{"registry", "airplay"}));
+    engine->startBluetooth();  // the wizard, once permission is granted
+    engine->startBluetooth();
+    engine->startScreens();
+    EXPECT_EQ(fixture.calls, (std::vector<std::string>{"registry", "airplay", "bluetooth", "screens"}));
 }

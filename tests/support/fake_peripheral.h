@@ -73,6 +73,7 @@ public:
     bool advertising = false;
     std::vector<Update> updates;
     int refusals = 0;
+    std::function<void(const Update&)> onUpdate;  // what the centrals receive
     std::vector<Response> responses;
 
     ManagerState state() const override { return state_; }
@@ -101,6 +102,7 @@ public:
             return false;
         }
         updates.push_back(Update{value, c, centrals});
+        if (onUpdate) onUpdate(updates.back());
         return true;
     }
     void respond(const ReadRequest& request, AttResult result, const std::vector<uint8_t>& value) override {

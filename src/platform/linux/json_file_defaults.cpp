@@ -8,7 +8,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/linux/atomic_file.h"
+#include "base/atomic_file.h"
 
 namespace quintalis {
 

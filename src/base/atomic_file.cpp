@@ -1,4 +1,4 @@
-#include "platform/linux/atomic_file.h"
+#include "base/atomic_file.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,0 +1,93 @@
+// The cost of serving a phone's screen: Screen::snapshot and thumbnail on a
+// 1179 × 2556 frame, against calling libyuv and TurboJPEG directly.
+#include <benchmark/benchmark.h>
+#include <libyuv/scale_argb.h>
+#include <turbojpeg.h>
+
+#include "phones/screen.h"
+
+using namespace quintalis;
+
+namespace {
+
+constexpr int kWidth = 1179;
+constexpr int kHeight = 2556;
+
+// A phone-like picture: bands and blocks, so the encoders have real work.
+PixelBufferRef phoneFrame() {
+    auto frame = std::make_shared<PixelBuffer>(kWidth, kHeight);
+    for (int y = 0; y < kHeight; ++y) {
+        uint8_t* row = frame->mutableRow(y);
+        for (int x = 0; x < kWidth; ++x) {
+            bool icon = (x / 80) % 3 == 1 && (y / 80) % 4 == 1;
+            row[x * 4] = static_cast<uint8_t>(icon ? 40 + x % 50 : 230);
+            row[x * 4 + 1] = static_cast<uint8_t>(icon ? 120 : 230 - y / 20);
+            row[x * 4 + 2] = static_cast<uint8_t>(icon ? 200 : 240);
+            row[x * 4 + 3] = 255;
+        }
+    }
+    return frame;
+}
+
+// One device that hands over a single frame when capture starts.
+class OneFrameDevices final : public CaptureDevices {
+public:
+    void allowScreenCaptureDevices() override {}
+    std::vector<CaptureDeviceInfo> discover() override { return {}; }
+    void addConnectionObserver(std::function<void()>) override {}
+    CaptureAuthorization authorizationStatus() override { return CaptureAuthorization::authorized; }
+    void requestAccess(std::function<void(bool)> answer) override { answer(true); }
+    std::unique_ptr<CaptureSession> startCapture(const CaptureDeviceInfo&, SerialQueue& queue,
+                                                 std::function<void(PixelBufferRef)> onFrame) override {
+        queue.async([onFrame, frame = phoneFrame()] { onFrame(frame); });
+        struct Session final : CaptureSession {
+            void stop() override {}
+        };
+        return std::make_unique<Session>();
+    }
+};
+
+Screen& screen() {
+    static OneFrameDevices devices;
+    static Screen screen(CaptureDeviceInfo{"bench", "Bench", "iOS", true}, devices);
+    return screen;
+}
+
+void SnapshotJPEG1200(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(screen().snapshot(false, std::nullopt, 1200));
+}
+
+void SnapshotPNGFull(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(screen().snapshot(true, std::nullopt, std::nullopt));
+}
+
+void Thumbnail90x195(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(screen().thumbnail(90, 195));
+}
+
+// The floor: the same scale and encode with nothing around them.
+void DirectScaleAndEncodeJPEG1200(benchmark::State& state) {
+    auto frame = phoneFrame();
+    const int width = 554, height = 1200;
+    std::vector<uint8_t> small(static_cast<size_t>(width) * height * 4);
+    tjhandle handle = tjInitCompress();
+    for (auto _ : state) {
+        libyuv::ARGBScale(frame->data(), frame->bytesPerRow(), kWidth, kHeight, small.data(), width * 4, width, height,
+                          libyuv::kFilterBox);
+        unsigned char* jpeg = nullptr;
+        unsigned long size = 0;
+        tjCompress2(handle, small.data(), width, width * 4, height, TJPF_BGRA, &jpeg, &size, TJSAMP_420, 80,
+                    TJFLAG_FASTDCT);
+        benchmark::DoNotOptimize(size);
+        tjFree(jpeg);
+    }
+    tjDestroy(handle);
+}
+
+}  // namespace
+
+BENCHMARK(SnapshotJPEG1200)->Unit(benchmark::kMillisecond);
+BENCHMARK(DirectScaleAndEncodeJPEG1200)->Unit(benchmark::kMillisecond);
+BENCHMARK(SnapshotPNGFull)->Unit(benchmark::kMillisecond);
+BENCHMARK(Thumbnail90x195)->Unit(benchmark::kMillisecond);
+BENCHMARK_MAIN();

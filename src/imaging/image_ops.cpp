@@ -1,0 +1,62 @@
+#include "imaging/image_ops.h"
+
+#include <libyuv/convert_from_argb.h>
+#include <libyuv/scale_argb.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace quintalis {
+
+ImageSize imageSize(double width, double height, std::optional<int> maxWidth, std::optional<int> maxEdge) {
+    double scale = 1;
+    if (maxWidth) scale = std::min(*maxWidth / width, 1.0);
+    if (maxEdge) {
+        double edge = *maxEdge / std::max(width, height);
+        if (edge < scale) scale = edge;
+    }
+    return {static_cast<int>(std::round(width * scale)), static_cast<int>(std::round(height * scale))};
+}
+
+PixelBuffer scaled(const PixelBuffer& source, int width, int height) {
+    PixelBuffer out(width, height, source.format());
+    if (width == source.width() && height == source.height()) {
+        for (int y = 0; y < height; ++y) std::memcpy(out.mutableRow(y), source.row(y), static_cast<size_t>(width) * 4);
+        return out;
+    }
+    // libyuv's "ARGB" is the byte order B, G, R, A; scaling treats the four
+    // channels alike, so RGBA pictures scale just as well.
+    libyuv::ARGBScale(source.data(), source.bytesPerRow(), source.width(), source.height(), out.mutableData(),
+                      out.bytesPerRow(), width, height, libyuv::kFilterBox);
+    return out;
+}
+
+std::vector<uint8_t> greyThumbnail(const PixelBuffer& source, int width, int height) {
+    PixelBuffer small = scaled(source, width, height);
+    if (small.format() == PixelFormat::rgba) {
+        // Swap red and blue so the luminance weights land on the right channels.
+        for (int y = 0; y < height; ++y) {
+            uint8_t* row = small.mutableRow(y);
+            for (int x = 0; x < width; ++x) std::swap(row[x * 4], row[x * 4 + 2]);
+        }
+    }
+    std::vector<uint8_t> grey(static_cast<size_t>(width) * height);
+    libyuv::ARGBToJ400(small.data(), small.bytesPerRow(), grey.data(), width, width, height);
+    return grey;
+}
+
+PixelBuffer cropped(const PixelBuffer& source, int x, int y, int width, int height) {
+    int left = std::clamp(x, 0, source.width());
+    int top = std::clamp(y, 0, source.height());
+    int right = std::clamp(x + std::max(width, 0), left, source.width());
+    int bottom = std::clamp(y + std::max(height, 0), top, source.height());
+    PixelBuffer out(right - left, bottom - top, source.format());
+    for (int row = 0; row < out.height(); ++row) {
+        std::memcpy(out.mutableRow(row), source.row(top + row) + static_cast<size_t>(left) * 4,
+                    static_cast<size_t>(out.width()) * 4);
+    }
+    return out;
+}
+
+}  // namespace quintalis

@@ -1,0 +1,14 @@
+#include "phones/device.h"
+
+namespace quintalis {
+
+Json Device::json() const {
+    Json record{{"id", screen->id()}, {"name", screen->name()}, {"bluetooth", host.has_value()}};
+    if (auto size = screen->size()) {
+        record["width"] = size->width;
+        record["height"] = size->height;
+    }
+    return record;
+}
+
+}  // namespace quintalis

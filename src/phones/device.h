@@ -1,0 +1,29 @@
+#pragma once
+
+#include <optional>
+#include <stdexcept>
+
+#include "base/json.h"
+#include "base/uuid.h"
+#include "phones/screen.h"
+
+namespace quintalis {
+
+// One phone as the engine sees it now: its USB screen and, while that host
+// is connected, the Bluetooth host paired with it.
+struct Device {
+    ScreenRef screen;
+    std::optional<Uuid> host;
+
+    const std::string& id() const { return screen->id(); }
+    // {"id", "name", "bluetooth", "width", "height"}; the size only once a frame arrived.
+    Json json() const;
+};
+
+// A failure to pick or drive a phone; the text goes to the client as is.
+class DeviceError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+}  // namespace quintalis

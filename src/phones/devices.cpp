@@ -1,0 +1,162 @@
+#include "phones/devices.h"
+
+#include <algorithm>
+#include <set>
+
+#include "engine/app_log.h"
+
+namespace quintalis {
+namespace {
+
+std::string lowercase(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
+
+}  // namespace
+
+std::filesystem::path pairingsFileLocation(const std::filesystem::path& applicationSupport,
+                                           const std::optional<std::string>& supportFolder) {
+    return applicationSupport / supportFolder.value_or("Skiffline") / "pairings.json";
+}
+
+Devices::Devices(ScreenCapture& screens, HIDPeripheral& peripheral, Clock& clock, std::filesystem::path pairingsFile)
+    : screens_(screens), peripheral_(peripheral), clock_(clock), file_(std::move(pairingsFile)) {
+    std::error_code ignored;
+    std::filesystem::create_directories(file_.parent_path(), ignored);
+}
+
+Devices::~Devices() {
+    alive_.reset();
+    screens_.setOnScreensChanged(nullptr);
+    peripheral_.setOnHostsChanged(nullptr);
+    peripheral_.sync([] {});  // no hosts-changed callback still running
+}
+
+void Devices::start() {
+    {
+        std::lock_guard lock(lock_);
+        pairings_ = loadPairings(file_);
+    }
+    std::weak_ptr<bool> alive = alive_;
+    auto trigger = [this, alive] {
+        if (alive.lock()) scheduleMatch();
+    };
+    screens_.setOnScreensChanged(trigger);
+    peripheral_.setOnHostsChanged(trigger);
+}
+
+std::vector<Device> Devices::all() {
+    auto connected = peripheral_.connectedHosts();
+    std::set<Uuid> connectedSet(connected.begin(), connected.end());
+    Pairings pairings;
+    {
+        std::lock_guard lock(lock_);
+        pairings = pairings_;
+    }
+    std::vector<Device> devices;
+    for (const auto& screen : screens_.all()) {
+        Device device{screen, std::nullopt};
+        if (auto paired = pairings.find(screen->id()); paired != pairings.end() && connectedSet.count(paired->second)) {
+            device.host = paired->second;
+        }
+        devices.push_back(std::move(device));
+    }
+    return devices;
+}
+
+std::vector<Uuid> Devices::unmatchedHosts() {
+    std::set<Uuid> used;
+    for (const auto& device : all()) {
+        if (device.host) used.insert(*device.host);
+    }
+    std::vector<Uuid> unmatched;
+    for (const auto& host : peripheral_.connectedHosts()) {
+        if (!used.count(host)) unmatched.push_back(host);
+    }
+    return unmatched;
+}
+
+std::string Devices::describe(const std::vector<Device>& devices) {
+    if (devices.empty()) return "No phones are plugged in.";
+    std::string text = "Phones: ";
+    for (size_t i = 0; i < devices.size(); ++i) {
+        text += (i ? ", " : "") + devices[i].screen->name() + " (" + devices[i].id() + ")";
+    }
+    return text;
+}
+
+Device Devices::find(const std::optional<std::string>& id) {
+    auto devices = all();
+    if (!id || id->empty()) {
+        if (devices.empty()) throw DeviceError("no iPhone screen: plug the iPhone in over USB and unlock it");
+        if (devices.size() == 1) return devices.front();
+        throw DeviceError(std::to_string(devices.size()) + " phones are connected, pass device. " + describe(devices));
+    }
+    const std::string wanted = lowercase(*id);
+    const std::function<bool(const Device&)> rules[] = {
+        [&](const Device& d) { return lowercase(d.id()) == wanted; },
+        [&](const Device& d) { return lowercase(d.screen->name()) == wanted; },
+        [&](const Device& d) { return lowercase(d.id()).rfind(wanted, 0) == 0; },
+    };
+    for (const auto& fits : rules) {
+        auto found = std::find_if(devices.begin(), devices.end(), fits);
+        if (found != devices.end()) return *found;
+    }
+    throw DeviceError("no phone matches \"" + *id + "\". " + describe(devices));
+}
+
+std::shared_ptr<Input> Devices::input(const Uuid& host) {
+    std::lock_guard lock(lock_);
+    auto& input = inputs_[host];
+    if (!input) input = std::make_shared<Input>(host, peripheral_, clock_);
+    return input;
+}
+
+std::shared_ptr<Input> Devices::input(const Device& device) {
+    if (device.host) return input(*device.host);
+    matchQueue_.sync([this] { runMatch(false, false); });
+    Device again = find(device.id());
+    if (again.host) return input(*again.host);
+    if (!unmatchedHosts().empty()) {
+        throw DeviceError("could not tell which Bluetooth connection is " + device.screen->name() +
+                          ": unlock it, check AssistiveTouch is on, then POST /match");
+    }
+    throw DeviceError(device.screen->name() + " has no Bluetooth connection: pair \"" + peripheral_.localName() +
+                      "\" in its Bluetooth settings");
+}
+
+void Devices::pair(const Device& device, const Uuid& host) {
+    std::lock_guard lock(lock_);
+    store({{device.id(), host}});
+}
+
+std::map<std::string, Uuid> Devices::match(bool force, bool probe) {
+    std::map<std::string, Uuid> found;
+    matchQueue_.sync([&] { found = runMatch(force, probe); });
+    return found;
+}
+
+void Devices::store(const std::map<std::string, Uuid>& found) {
+    for (const auto& [screen, host] : found) assignHost(pairings_, screen, host);
+    if (!savePairings(file_, pairings_)) log("could not write " + file_.string());
+}
+
+void Devices::scheduleMatch() {
+    {
+        std::lock_guard lock(lock_);
+        if (std::exchange(matchPending_, true)) return;  // a pass is coming and will see the current state
+    }
+    delayQueue_.async([this] {
+        clock_.sleep(seconds(kScheduleDelay));
+        matchQueue_.async([this] {
+            {
+                std::lock_guard lock(lock_);
+                matchPending_ = false;
+            }
+            runMatch(false, false);
+        });
+    });
+}
+
+}  // namespace quintalis

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "base/clock.h"
+#include "base/serial_queue.h"
+#include "bluetooth/hid_peripheral.h"
+#include "bluetooth/input.h"
+#include "phones/device.h"
+#include "phones/pairings_store.h"
+#include "phones/screen_capture.h"
+
+namespace quintalis {
+
+// The registry of phones: which USB screen belongs to which Bluetooth host
+// (kept in the pairings file), which phone a request means, and which Input
+// drives it. Matching passes that find the pairings run one at a time on
+// "skiffline.match".
+//
+// Threads: `lock_` guards pairings, inputs and the match-pending flag and is
+// held only for short copies and updates. Request handlers may call every
+// public member concurrently. match() and input(for a phone without a host)
+// block until a matching pass has run; never call them from the matching
+// queue.
+class Devices {
+public:
+    static constexpr double kScheduleDelay = 1.5;
+
+    Devices(ScreenCapture& screens, HIDPeripheral& peripheral, Clock& clock, std::filesystem::path pairingsFile);
+    ~Devices();
+
+    static Devices& shared();
+
+    // Loads the pairings and starts following screen and host changes.
+    void start();
+
+    std::vector<Device> all();
+    std::vector<Uuid> unmatchedHosts();
+    // The phone a request names: exact id, then name, then id prefix, ignoring case.
+    Device find(const std::optional<std::string>& id);
+    std::shared_ptr<Input> input(const Device& device);
+    std::shared_ptr<Input> input(const Uuid& host);
+    void pair(const Device& device, const Uuid& host);
+    std::map<std::string, Uuid> match(bool force, bool probe);
+
+    const std::filesystem::path& pairingsFile() const { return file_; }
+
+private:
+    static std::string describe(const std::vector<Device>& devices);
+    void scheduleMatch();
+    std::map<std::string, Uuid> runMatch(bool force, bool alwaysProbe);
+    void store(const std::map<std::string, Uuid>& found);
+
+    ScreenCapture& screens_;
+    HIDPeripheral& peripheral_;
+    Clock& clock_;
+    const std::filesystem::path file_;
+
+    std::mutex lock_;
+    Pairings pairings_;
+    std::map<Uuid, std::shared_ptr<Input>> inputs_;
+    bool matchPending_ = false;
+
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    SerialQueue matchQueue_{"skiffline.match"};
+    // Waits out the delay before an automatic pass without holding up the
+    // matching queue, so a requested pass is not kept waiting behind it.
+    SerialQueue delayQueue_{"skiffline.match.delay"};
+};
+
+// Where the pairings file lives: <application support>/<support folder>/pairings.json.
+std::filesystem::path pairingsFileLocation(const std::filesystem::path& applicationSupport,
+                                           const std::optional<std::string>& supportFolder);
+
+}  // namespace quintalis

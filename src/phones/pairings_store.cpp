@@ -1,0 +1,49 @@
+#include "phones/pairings_store.h"
+
+#include <fstream>
+#include <sstream>
+
+#include "base/atomic_file.h"
+#include "base/json.h"
+
+namespace quintalis {
+
+Pairings parsePairings(const std::string& text) {
+    Pairings pairings;
+    auto parsed = parseJson(text);
+    if (!parsed || !parsed->is_object()) return pairings;
+    for (const auto& [screen, value] : parsed->items()) {
+        // A value that is not a string spoils the whole file; a string that is
+        // not a UUID only its own member.
+        if (!value.is_string()) return {};
+        if (auto host = Uuid::parse(value.get<std::string>())) pairings[screen] = *host;
+    }
+    return pairings;
+}
+
+Pairings loadPairings(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return {};
+    std::stringstream text;
+    text << in.rdbuf();
+    return parsePairings(text.str());
+}
+
+std::string formatPairings(const Pairings& pairings) {
+    Json object = Json::object();
+    for (const auto& [screen, host] : pairings) object[screen] = host.string();
+    return object.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+bool savePairings(const std::filesystem::path& file, const Pairings& pairings) {
+    return writeFileAtomically(file, formatPairings(pairings));
+}
+
+void assignHost(Pairings& pairings, const std::string& screenID, const Uuid& host) {
+    for (auto it = pairings.begin(); it != pairings.end();) {
+        it = it->second == host ? pairings.erase(it) : std::next(it);
+    }
+    pairings[screenID] = host;
+}
+
+}  // namespace quintalis

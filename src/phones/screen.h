@@ -1,0 +1,49 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/serial_queue.h"
+#include "imaging/image_ops.h"
+#include "platform/capture_devices.h"
+
+namespace quintalis {
+
+// One USB-attached iPhone screen: a running capture that keeps only the most
+// recent frame. Frames arrive on the screen's own queue
+// ("skiffline.capture." + id), the only place `latest` is written; readers on
+// any thread hop onto it, so they always see a whole frame. Encoding happens
+// only on demand, never per frame.
+class Screen {
+public:
+    // Starts capturing. Throws CaptureStartError when the device cannot be captured.
+    Screen(const CaptureDeviceInfo& device, CaptureDevices& devices);
+    ~Screen();
+    Screen(const Screen&) = delete;
+    Screen& operator=(const Screen&) = delete;
+
+    const std::string& id() const { return id_; }
+    const std::string& name() const { return name_; }
+
+    void stop();
+    PixelBufferRef frame();
+    std::optional<ImageSize> size();
+    // The latest frame as PNG or JPEG (quality 80), shrunk to the limits
+    // (positive) by the imageSize rule; nothing without a frame.
+    std::optional<std::string> snapshot(bool png, std::optional<int> maxWidth, std::optional<int> maxEdge);
+    // The latest frame stretched to width × height, one grey byte per pixel.
+    std::optional<std::vector<uint8_t>> thumbnail(int width, int height);
+
+private:
+    const std::string id_;
+    const std::string name_;
+    PixelBufferRef latest_;  // owned by queue_
+    SerialQueue queue_;
+    std::unique_ptr<CaptureSession> session_;  // last: stopped before the queue goes
+};
+
+using ScreenRef = std::shared_ptr<Screen>;
+
+}  // namespace quintalis

@@ -1,0 +1,81 @@
+#include "phones/screen_capture.h"
+
+#include <algorithm>
+#include <set>
+
+#include "engine/app_log.h"
+
+namespace quintalis {
+
+ScreenCapture::ScreenCapture(CaptureDevices& devices) : devices_(devices) {}
+
+ScreenCapture::~ScreenCapture() { alive_.reset(); }
+
+void ScreenCapture::start() {
+    devices_.allowScreenCaptureDevices();
+    std::weak_ptr<bool> alive = alive_;
+    devices_.addConnectionObserver([this, alive] {
+        if (alive.lock()) refresh();
+    });
+    devices_.requestAccess([this, alive](bool granted) {
+        if (!alive.lock()) return;
+        log(granted ? "camera access granted" : "camera access denied");
+        refresh();
+    });
+}
+
+std::vector<ScreenRef> ScreenCapture::all() {
+    std::vector<ScreenRef> screens;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& [id, screen] : screens_) screens.push_back(screen);
+    }
+    std::stable_sort(screens.begin(), screens.end(), [](const ScreenRef& a, const ScreenRef& b) { return a->name() < b->name(); });
+    return screens;
+}
+
+void ScreenCapture::setOnScreensChanged(std::function<void()> callback) {
+    std::lock_guard lock(mutex_);
+    onScreensChanged_ = std::move(callback);
+}
+
+void ScreenCapture::refresh() {
+    std::vector<CaptureDeviceInfo> phones;
+    std::set<std::string> ids;
+    for (const auto& device : devices_.discover()) {
+        if (device.modelID.find("iOS") == std::string::npos || !device.connected) continue;
+        phones.push_back(device);
+        ids.insert(device.uniqueID);
+    }
+
+    bool changed = false;
+    std::function<void()> callback;
+    {
+        std::lock_guard lock(mutex_);
+        for (auto it = screens_.begin(); it != screens_.end();) {
+            if (ids.count(it->first)) {
+                ++it;
+                continue;
+            }
+            it->second->stop();
+            log("screen gone: " + it->second->name());
+            it = screens_.erase(it);
+            changed = true;
+        }
+        for (const auto& device : phones) {
+            if (screens_.count(device.uniqueID)) continue;
+            try {
+                screens_[device.uniqueID] = std::make_shared<Screen>(device, devices_);
+                log("capturing " + device.localizedName + " (" + device.uniqueID + ")");
+                changed = true;
+            } catch (const std::exception& error) {
+                log("capture failed for " + device.localizedName + ": " + error.what());
+            }
+        }
+        if (screens_.empty()) log("no iPhone screen yet (plug in over USB and trust this Mac)");
+        callback = onScreensChanged_;
+    }
+    if (changed && callback) callback();
+}
+
+}  // namespace quintalis

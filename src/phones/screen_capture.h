@@ -1,0 +1,42 @@
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "phones/screen.h"
+#include "platform/capture_devices.h"
+
+namespace quintalis {
+
+// Follows iPhones plugged in over USB and keeps one running Screen for each.
+// `lock_` guards the set; refreshes run on whatever thread delivered the
+// notification, discovery outside the lock and screen creation inside it,
+// so two refreshes never build the same screen twice. The change callback
+// runs after the lock is released.
+class ScreenCapture {
+public:
+    explicit ScreenCapture(CaptureDevices& devices);
+    ~ScreenCapture();
+
+    static ScreenCapture& shared();
+
+    void start();
+    // The live screens, by name.
+    std::vector<ScreenRef> all();
+    void setOnScreensChanged(std::function<void()> callback);
+
+    // Looks for plugged and unplugged phones now.
+    void refresh();
+
+private:
+    CaptureDevices& devices_;
+    std::mutex mutex_;
+    std::map<std::string, ScreenRef> screens_;
+    std::function<void()> onScreensChanged_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+}  // namespace quintalis

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "base/serial_queue.h"
+#include "imaging/pixel_buffer.h"
+
+namespace quintalis {
+
+// A video source the system lists, as discovery reports it.
+struct CaptureDeviceInfo {
+    std::string uniqueID;
+    std::string localizedName;
+    std::string modelID;  // an iPhone's contains "iOS"
+    bool connected = false;
+};
+
+enum class CaptureAuthorization { notDetermined, restricted, denied, authorized };
+
+// A running capture; frames stop arriving once it is stopped or destroyed.
+class CaptureSession {
+public:
+    virtual ~CaptureSession() = default;
+    virtual void stop() = 0;
+};
+
+// Thrown when a device cannot be captured; the text says why.
+class CaptureStartError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The system's external video devices, among them iPhone screens on USB.
+class CaptureDevices {
+public:
+    virtual ~CaptureDevices() = default;
+
+    // Asks the system to list screen-capture devices (iPhones) at all.
+    virtual void allowScreenCaptureDevices() = 0;
+    // External muxed devices, in the system's order.
+    virtual std::vector<CaptureDeviceInfo> discover() = 0;
+    // Called, on the posting thread, whenever a device connects or disconnects.
+    virtual void addConnectionObserver(std::function<void()> observer) = 0;
+
+    virtual CaptureAuthorization authorizationStatus() = 0;
+    // Asks for camera access; the answer arrives on some other thread.
+    virtual void requestAccess(std::function<void(bool granted)> answer) = 0;
+
+    // Starts capturing BGRA frames of the device; each frame is delivered on
+    // `queue`, late frames dropped. Throws CaptureStartError.
+    virtual std::unique_ptr<CaptureSession> startCapture(const CaptureDeviceInfo& device, SerialQueue& queue,
+                                                         std::function<void(PixelBufferRef)> onFrame) = 0;
+};
+
+}  // namespace quintalis

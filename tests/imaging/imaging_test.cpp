@@ -1,0 +1,91 @@
+#include <gtest/gtest.h>
+
+#include "imaging/codecs.h"
+#include "imaging/image_ops.h"
+
+using namespace quintalis;
+
+namespace {
+
+// Left half red, right half blue, in BGRA.
+PixelBuffer halves(int width, int height) {
+    PixelBuffer picture(width, height);
+    for (int y = 0; y < height; ++y) {
+        uint8_t* row = picture.mutableRow(y);
+        for (int x = 0; x < width; ++x) {
+            bool left = x < width / 2;
+            row[x * 4] = left ? 0 : 255;      // blue
+            row[x * 4 + 1] = 0;               // green
+            row[x * 4 + 2] = left ? 255 : 0;  // red
+            row[x * 4 + 3] = 255;
+        }
+    }
+    return picture;
+}
+
+}  // namespace
+
+TEST(ImageSize, NeverEnlargesAndTheTighterLimitWins) {
+    EXPECT_EQ(imageSize(1170, 2532, 400, std::nullopt), (ImageSize{400, 866}));
+    EXPECT_EQ(imageSize(1170, 2532, 2000, 1000), (ImageSize{462, 1000}));
+    EXPECT_EQ(imageSize(1170, 2532, std::nullopt, std::nullopt), (ImageSize{1170, 2532}));
+    EXPECT_EQ(imageSize(1170, 2532, 5000, 9000), (ImageSize{1170, 2532}));
+    EXPECT_EQ(imageSize(1179, 2556, std::nullopt, 1200), (ImageSize{554, 1200}));
+}
+
+TEST(Imaging, ScalingKeepsThePicture) {
+    PixelBuffer small = scaled(halves(200, 100), 50, 25);
+    ASSERT_EQ(small.width(), 50);
+    ASSERT_EQ(small.height(), 25);
+    EXPECT_EQ(small.row(10)[5 * 4 + 2], 255);   // left is still red
+    EXPECT_EQ(small.row(10)[45 * 4 + 0], 255);  // right is still blue
+}
+
+TEST(Imaging, GreyThumbnailStretchesTheWholeFrame) {
+    auto grey = greyThumbnail(halves(400, 200), 90, 195);  // landscape into portrait
+    ASSERT_EQ(grey.size(), 90u * 195);
+    // Red is brighter than blue in luminance, on both sides of every row.
+    for (int row : {0, 97, 194}) EXPECT_GT(grey[row * 90 + 10], grey[row * 90 + 80] + 20);
+    // The same picture in RGBA order gives the same luminance.
+    PixelBuffer rgba = halves(400, 200);
+    PixelBuffer swapped(400, 200, rgba.bytesPerRow(), std::vector<uint8_t>(rgba.data(), rgba.data() + rgba.bytesPerRow() * 200),
+                        PixelFormat::rgba);
+    for (int y = 0; y < 200; ++y) {
+        for (int x = 0; x < 400; ++x) std::swap(swapped.mutableRow(y)[x * 4], swapped.mutableRow(y)[x * 4 + 2]);
+    }
+    EXPECT_EQ(greyThumbnail(swapped, 90, 195), grey);
+}
+
+TEST(Imaging, CropClipsToThePicture) {
+    PixelBuffer part = cropped(halves(100, 50), 40, 10, 100, 100);
+    EXPECT_EQ(part.width(), 60);
+    EXPECT_EQ(part.height(), 40);
+    EXPECT_EQ(part.row(0)[2], 255);       // x 40 is red
+    EXPECT_EQ(part.row(0)[20 * 4], 255);  // x 60 is blue
+    EXPECT_EQ(cropped(halves(10, 10), 20, 20, 5, 5).width(), 0);
+}
+
+TEST(Codecs, EncodedPicturesDecodeToTheSameSizeAndColours) {
+    PixelBuffer picture = halves(64, 32);
+    for (bool png : {true, false}) {
+        auto bytes = png ? encodePNG(picture) : encodeJPEG(picture, 80);
+        ASSERT_TRUE(bytes);
+        auto decoded = decodeImage(*bytes);
+        ASSERT_TRUE(decoded) << png;
+        EXPECT_EQ(decoded->width(), 64);
+        EXPECT_EQ(decoded->height(), 32);
+        EXPECT_EQ(decoded->format(), PixelFormat::rgba);
+        EXPECT_NEAR(decoded->row(16)[4 * 4 + 0], 255, 8) << png;   // red on the left
+        EXPECT_NEAR(decoded->row(16)[60 * 4 + 2], 255, 8) << png;  // blue on the right
+    }
+}
+
+TEST(Codecs, GarbageDoesNotDecode) {
+    EXPECT_FALSE(decodeImage(""));
+    EXPECT_FALSE(decodeImage("not an image at all"));
+    auto png = *encodePNG(halves(16, 16));
+    EXPECT_FALSE(decodeImage(png.substr(0, png.size() / 2)));
+    auto jpeg = *encodeJPEG(halves(16, 16), 80);
+    EXPECT_FALSE(decodeImage(jpeg.substr(0, 20)));
+    EXPECT_FALSE(decodeImageFile("/nonexistent/picture.png"));
+}

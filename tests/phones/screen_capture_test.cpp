@@ -1,0 +1,89 @@
+#include <gtest/gtest.h>
+
+#include "imaging/codecs.h"
+#include "phones/screen_capture.h"
+#include "support/fake_capture_devices.h"
+#include "support/log_capture.h"
+
+using namespace quintalis;
+using namespace quintalis::testing;
+
+TEST(ScreenCapture, FollowsConnectedIPhonesOnly) {
+    LogCapture logs;
+    FakeCaptureDevices devices;
+    ScreenCapture capture(devices);
+    int changes = 0;
+    capture.setOnScreensChanged([&] { ++changes; });
+    capture.start();
+    EXPECT_TRUE(devices.optedIn);
+    EXPECT_EQ(logs.lines(), (std::vector<std::string>{"camera access granted",
+                                                      "no iPhone screen yet (plug in over USB and trust this Mac)"}));
+
+    devices.plug(CaptureDeviceInfo{"cam", "FaceTime HD Camera", "UVC Camera", true});
+    devices.plug(CaptureDeviceInfo{"asleep", "Sleeping iPhone", "iOS Device", false});
+    EXPECT_TRUE(capture.all().empty());
+    EXPECT_EQ(changes, 0);  // refreshes that change nothing stay quiet
+
+    devices.plug(iPhone("00008120-B", "Work iPhone"));
+    devices.plug(iPhone("00008120-A", "Home iPhone"));
+    auto screens = capture.all();
+    ASSERT_EQ(screens.size(), 2u);
+    EXPECT_EQ(screens[0]->name(), "Home iPhone");
+    EXPECT_EQ(screens[1]->name(), "Work iPhone");
+    EXPECT_EQ(changes, 2);
+    EXPECT_TRUE(logs.contains("capturing Work iPhone (00008120-B)"));
+
+    devices.unplug("00008120-B");
+    EXPECT_EQ(capture.all().size(), 1u);
+    EXPECT_EQ(changes, 3);
+    EXPECT_TRUE(logs.contains("screen gone: Work iPhone"));
+    EXPECT_FALSE(devices.capturing("00008120-B"));  // its session was stopped
+}
+
+TEST(ScreenCapture, AFailedCaptureIsLoggedAndRetriedOnTheNextChange) {
+    LogCapture logs;
+    FakeCaptureDevices devices;
+    ScreenCapture capture(devices);
+    capture.start();
+    devices.failNextCapture("X");
+    devices.plug(iPhone("X", "Stubborn"));
+    EXPECT_TRUE(capture.all().empty());
+    EXPECT_TRUE(logs.contains("capture failed for Stubborn: cannot capture Stubborn"));
+    devices.plug(CaptureDeviceInfo{"cam", "Camera", "UVC", true});
+    EXPECT_EQ(capture.all().size(), 1u);
+}
+
+TEST(Screen, KeepsOnlyTheLatestFrameAndEncodesOnDemand) {
+    FakeCaptureDevices devices;
+    Screen screen(iPhone("S", "Phone"), devices);
+    EXPECT_FALSE(screen.size());
+    EXPECT_FALSE(screen.snapshot(false, std::nullopt, std::nullopt));
+    EXPECT_FALSE(screen.thumbnail(90, 195));
+
+    devices.push("S", solidFrame(100, 100, 0));
+    devices.push("S", solidFrame(1170, 2532, 200));
+    ASSERT_TRUE(screen.size());
+    EXPECT_EQ(*screen.size(), (ImageSize{1170, 2532}));
+
+    const struct {
+        bool png;
+        std::optional<int> maxWidth, maxEdge;
+        ImageSize expected;
+    } cases[] = {
+        {true, 400, std::nullopt, {400, 866}},
+        {false, 2000, 1000, {462, 1000}},
+        {false, std::nullopt, std::nullopt, {1170, 2532}},
+        {true, 4000, std::nullopt, {1170, 2532}},
+    };
+    for (const auto& c : cases) {
+        auto bytes = screen.snapshot(c.png, c.maxWidth, c.maxEdge);
+        ASSERT_TRUE(bytes);
+        auto decoded = decodeImage(*bytes);
+        ASSERT_TRUE(decoded);
+        EXPECT_EQ((ImageSize{decoded->width(), decoded->height()}), c.expected);
+    }
+    auto thumbnail = screen.thumbnail(90, 195);
+    ASSERT_TRUE(thumbnail);
+    EXPECT_EQ(thumbnail->size(), 90u * 195);
+    EXPECT_NEAR((*thumbnail)[500], 200, 2);
+}
