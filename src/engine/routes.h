@@ -1,25 +1,49 @@
 #pragma once
 
+#include <optional>
+#include <set>
+#include <stdexcept>
+
 #include "bluetooth/hid_peripheral.h"
 #include "engine/http_message.h"
 #include "phones/devices.h"
 
 namespace quintalis {
 
-// The engine API's route table. Holds no state of its own; safe to call from
-// many threads at once. Never throws: every failure becomes an error reply.
+// A request the engine cannot carry out as asked; the text goes to the client.
+class RouteError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The engine API's route table: status, phones, matching, pairing,
+// screenshots and actions. Holds no state of its own; safe to call from many
+// threads at once; may block for a gesture or a matching pass. Never throws:
+// every failure becomes an error reply.
 class Routes {
 public:
     Routes(HIDPeripheral& peripheral, Devices& devices);
 
-    HTTPResponse handle(const HTTPRequest& request) const;
+    static const std::set<std::string>& actions();
 
+    HTTPResponse handle(const HTTPRequest& request) const;
     // GET / and GET /status.
     Json status() const;
 
 private:
+    HTTPResponse route(const HTTPRequest& request) const;
+    HTTPResponse match(const HTTPRequest& request) const;
+    HTTPResponse pair(const HTTPRequest& request) const;
+    HTTPResponse screenshot(const HTTPRequest& request) const;
+    HTTPResponse action(const HTTPRequest& request) const;
+    std::optional<Uuid> hostOnly(const HTTPRequest& request) const;
+    Json deviceList() const;
+
     HIDPeripheral& peripheral_;
     Devices& devices_;
 };
+
+// The request's "device": the body member when it is a string, else the query item.
+std::optional<std::string> deviceParameter(const HTTPRequest& request);
 
 }  // namespace quintalis

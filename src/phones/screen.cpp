@@ -27,16 +27,16 @@ std::optional<ImageSize> Screen::size() {
     return ImageSize{latest->width(), latest->height()};
 }
 
-std::optional<std::string> Screen::snapshot(bool png, std::optional<int> maxWidth, std::optional<int> maxEdge) {
+std::optional<Screen::Snapshot> Screen::snapshot(bool png, std::optional<int> maxWidth, std::optional<int> maxEdge) {
     auto latest = frame();
     if (!latest) return std::nullopt;
+    ImageSize frameSize{latest->width(), latest->height()};
     ImageSize size = imageSize(latest->width(), latest->height(), maxWidth, maxEdge);
     if (size.width <= 0 || size.height <= 0) return std::nullopt;
-    if (size.width == latest->width() && size.height == latest->height()) {
-        return png ? encodePNG(*latest) : encodeJPEG(*latest, 80);
-    }
-    PixelBuffer small = scaled(*latest, size.width, size.height);
-    return png ? encodePNG(small) : encodeJPEG(small, 80);
+    auto encode = [png](const PixelBuffer& picture) { return png ? encodePNG(picture) : encodeJPEG(picture, 80); };
+    auto bytes = size == frameSize ? encode(*latest) : encode(scaled(*latest, size.width, size.height));
+    if (!bytes) return std::nullopt;
+    return Snapshot{std::move(*bytes), frameSize, size};
 }
 
 std::optional<std::vector<uint8_t>> Screen::thumbnail(int width, int height) {

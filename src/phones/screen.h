@@ -30,9 +30,15 @@ public:
     void stop();
     PixelBufferRef frame();
     std::optional<ImageSize> size();
+    struct Snapshot {
+        std::string bytes;
+        ImageSize frameSize;  // the frame the picture was made from
+        ImageSize imageSize;  // the picture in `bytes`
+    };
     // The latest frame as PNG or JPEG (quality 80), shrunk to the limits
-    // (positive) by the imageSize rule; nothing without a frame.
-    std::optional<std::string> snapshot(bool png, std::optional<int> maxWidth, std::optional<int> maxEdge);
+    // (positive) by the imageSize rule; nothing without a frame. Sizes and
+    // bytes come from one frame, so they always agree.
+    std::optional<Snapshot> snapshot(bool png, std::optional<int> maxWidth, std::optional<int> maxEdge);
     // The latest frame stretched to width × height, one grey byte per pixel.
     std::optional<std::vector<uint8_t>> thumbnail(int width, int height);
 

@@ -78,9 +78,11 @@ TEST(Screen, KeepsOnlyTheLatestFrameAndEncodesOnDemand) {
     for (const auto& c : cases) {
         auto bytes = screen.snapshot(c.png, c.maxWidth, c.maxEdge);
         ASSERT_TRUE(bytes);
-        auto decoded = decodeImage(*bytes);
+        auto decoded = decodeImage(bytes->bytes);
         ASSERT_TRUE(decoded);
         EXPECT_EQ((ImageSize{decoded->width(), decoded->height()}), c.expected);
+        EXPECT_EQ(bytes->imageSize, c.expected);
+        EXPECT_EQ(bytes->frameSize, (ImageSize{1170, 2532}));
     }
     auto thumbnail = screen.thumbnail(90, 195);
     ASSERT_TRUE(thumbnail);

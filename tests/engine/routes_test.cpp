@@ -1,0 +1,245 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "engine/engine.h"
+#include "engine/routes.h"
+#include "imaging/codecs.h"
+#include "support/fake_platform.h"
+#include "support/log_capture.h"
+#include "support/phone_rig.h"
+#include "support/raw_http.h"
+
+using namespace quintalis;
+using namespace quintalis::testing;
+
+namespace {
+
+// An engine on a loopback port, serving the real routes over a rig of fake phones.
+class Api {
+public:
+    explicit Api(std::vector<TestPhone> phones) : rig(std::move(phones)) {
+        host.variables["QUINTALIS_ENGINE_PORT"] = std::to_string(freePort());
+        engine = std::make_unique<Engine>(host, defaults, info,
+                                          [this](const HTTPRequest& request) { return routes.handle(request); });
+        engine->start();
+    }
+
+    ParsedReply get(const std::string& target) {
+        return parseReply(roundTrip(engine->port(), "GET " + target + " HTTP/1.1\r\n\r\n"));
+    }
+    ParsedReply post(const std::string& path, const std::string& body = "{}") {
+        return parseReply(roundTrip(engine->port(), "POST " + path + " HTTP/1.1\r\nContent-Length: " +
+                                                        std::to_string(body.size()) + "\r\n\r\n" + body));
+    }
+    Json json(const ParsedReply& reply) { return parseJson(reply.body).value_or(Json()); }
+
+    // Everything sent to one host since the phones connected, by report kind.
+    std::vector<Bytes> sent(const Uuid& host, uint8_t reportID) {
+        std::vector<Bytes> out;
+        rig.peripheral.sync([&] {
+            for (const auto& update : rig.role.manager->updates) {
+                const auto& reference = update.characteristic->descriptors;
+                if (reference.empty() || reference[0].value[0] != reportID) continue;
+                if (update.centrals == std::vector<Uuid>{host}) out.push_back(update.value);
+            }
+        });
+        // The first report of each kind is the neutral one sent on subscribing.
+        if (!out.empty()) out.erase(out.begin());
+        return out;
+    }
+
+    LogCapture logs;
+    PhoneRig rig;
+    Routes routes{rig.peripheral, rig.devices};
+    FakeHostEnvironment host;
+    FakeBundleInfo bundle;
+    MemoryDefaults defaults;
+    AppInfo info{bundle, host};
+    std::unique_ptr<Engine> engine;
+};
+
+Bytes pointerAt(double x, double y, uint8_t buttons = 0) {
+    return absolutePointerReport(buttons, pointerCoordinate(x), pointerCoordinate(y));
+}
+
+std::string error(const ParsedReply& reply) { return parseJson(reply.body).value_or(Json())["error"]; }
+
+}  // namespace
+
+TEST(Routes, StatusWithNothingAttached) {
+    Api api({});
+    auto reply = api.get("/status");
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.body, R"({"app":"Quintalis","bluetooth":"advertising as Skiffline","devices":[],"hostInput":true,)"
+                          R"("hosts":[],"paused":false,"unmatchedHosts":[],"version":"dev"})");
+    EXPECT_EQ(api.get("/devices").body, R"({"devices":[]})");
+    EXPECT_EQ(api.post("/screenshot").status, 404);
+    EXPECT_EQ(api.get("/tap").status, 404);
+    EXPECT_EQ(api.get("/Status").status, 404);
+}
+
+TEST(Routes, ChoosingAPhone) {
+    TestPhone a = testPhone(1, "Alpha");
+    TestPhone b = testPhone(2, "Beta");
+    b.id = "0000AAAA-0000000000000002";
+    Api api({a, b});
+    EXPECT_EQ(error(api.get("/screenshot")),
+              "2 phones are connected, pass device. Phones: Alpha (00008120-000000000001), Beta (0000AAAA-0000000000000002)");
+    auto byPrefix = api.get("/screenshot?device=00008");
+    EXPECT_EQ(byPrefix.status, 200);
+    EXPECT_NE(byPrefix.head.find("X-Device: 00008120-000000000001"), std::string::npos);
+    auto byBody = api.post("/tap", R"({"device": "beta", "x": 0.5, "y": 0.5, "fraction": true})");
+    EXPECT_EQ(api.json(byBody), (Json{{"device", b.id}, {"ok", true}}));
+}
+
+TEST(Routes, ScreenshotSizesAndHeaders) {
+    Api api({testPhone(1, "Phone")});
+    auto png = api.get("/screenshot?format=png&maxWidth=400");
+    ASSERT_EQ(png.status, 200);
+    for (const char* header : {"Content-Type: image/png", "X-Screen-Width: 1170", "X-Screen-Height: 2532",
+                               "X-Image-Width: 400", "X-Image-Height: 866"}) {
+        EXPECT_NE(png.head.find(header), std::string::npos) << header;
+    }
+    auto decoded = decodeImage(png.body);
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->width(), 400);
+    EXPECT_EQ(decoded->height(), 866);
+
+    auto jpeg = api.get("/screenshot?maxWidth=2000&maxEdge=1000");
+    EXPECT_NE(jpeg.head.find("Content-Type: image/jpeg"), std::string::npos);
+    EXPECT_NE(jpeg.head.find("X-Image-Width: 462"), std::string::npos);
+    EXPECT_EQ(decodeImage(jpeg.body)->height(), 1000);
+    EXPECT_EQ(api.get("/screenshot?maxEdge=abc").status, 200);  // not a number: no limit
+}
+
+TEST(Routes, ScreenshotLimitsMustBePositiveAndALockedPhoneHasNoFrame) {
+    TestPhone locked = testPhone(1, "Locked");
+    locked.locked = true;
+    Api api({locked});
+    EXPECT_EQ(error(api.get("/screenshot")), "no frame yet from Locked: unlock it");
+    EXPECT_EQ(api.get("/screenshot").status, 503);
+    EXPECT_EQ(error(api.get("/screenshot?maxWidth=0")), "maxWidth must be a positive number");
+    EXPECT_EQ(error(api.get("/screenshot?maxEdge=-5")), "maxEdge must be a positive number");
+}
+
+TEST(Routes, PairTakesAUUIDInEitherCase) {
+    TestPhone phone = testPhone(1, "Phone");
+    Api api({phone});
+    for (std::string body : {R"({})", R"({"host": 5})", R"({"host": "not-a-uuid"})"}) {
+        auto reply = api.post("/pair", body);
+        EXPECT_EQ(reply.status, 400);
+        EXPECT_EQ(error(reply), "host is required (a UUID from unmatchedHosts)") << body;
+    }
+    std::string lower = phone.host.string();
+    std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
+    auto reply = api.post("/pair", R"({"host": ")" + lower + R"("})");
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(api.json(reply)["devices"][0]["bluetooth"], true);
+}
+
+TEST(Routes, MatchWaitsForItsPass) {
+    TestPhone a = testPhone(1, "A");
+    TestPhone b = testPhone(2, "B");
+    Api api({a, b});
+    auto reply = api.json(api.post("/match", R"({"force": true})"));
+    EXPECT_EQ(reply["matched"], (Json{{a.id, a.host.string()}, {b.id, b.host.string()}}));
+    EXPECT_EQ(reply["unmatchedHosts"], Json::array());
+    EXPECT_EQ(reply["devices"].size(), 2u);
+}
+
+TEST(Routes, HostOnlyTargets) {
+    TestPhone solo = testPhone(1, "Solo");
+    {
+        Api api({});
+        EXPECT_EQ(error(api.post("/tap", R"({"x": 0.5, "y": 0.5, "fraction": true})")),
+                  "no iPhone connected over Bluetooth and no screen on USB: pair \"Skiffline\" in its Bluetooth settings");
+        api.rig.connect(solo);
+        auto tap = api.post("/tap", R"({"x": 0.5, "y": 0.5, "fraction": true})");
+        EXPECT_EQ(api.json(tap), (Json{{"device", solo.host.string()}, {"ok", true}}));
+        EXPECT_EQ(api.sent(solo.host, 2), std::vector<Bytes>{pointerAt(0.5, 0.5)});
+        EXPECT_EQ(error(api.post("/tap", R"({"x": 0.5, "y": 0.5})")),
+                  "without a USB screen, x/y must be fractions (0-1) with fraction: true");
+        TestPhone second = testPhone(2, "Second");
+        api.rig.connect(second);
+        EXPECT_EQ(error(api.post("/home")),
+                  "2 Bluetooth hosts are connected and no screen is on USB, pass host (one of /status hosts)");
+    }
+    Api api({solo});
+    EXPECT_EQ(error(api.post("/tap", R"({"host": "11111111-2222-3333-4444-555555555555", "x": 1, "y": 1})")),
+              "no connected Bluetooth host 11111111-2222-3333-4444-555555555555");
+    EXPECT_EQ(error(api.post("/home", R"({"host": 7})")), "no connected Bluetooth host 7");
+    // A "device" naming a connected host drives that host directly, even with a phone on USB.
+    auto direct = api.post("/home", R"({"device": ")" + solo.host.string() + R"("})");
+    EXPECT_EQ(api.json(direct)["device"], solo.host.string());
+}
+
+TEST(Routes, PixelCoordinatesBecomeFractionsOfTheScreenshot) {
+    TestPhone phone = testPhone(1, "Phone");
+    Api api({phone});
+    EXPECT_EQ(api.post("/tap", R"({"x": 585, "y": 1266})").status, 200);
+    EXPECT_EQ(api.post("/tap", R"({"x": 200, "y": 433, "maxEdge": 1000})").status, 200);
+    EXPECT_EQ(api.post("/move", R"({"x": 50, "y": 25, "width": 100, "height": 100})").status, 200);
+    EXPECT_EQ(api.post("/move", R"({"x": true, "y": 0.25, "fraction": true})").status, 200);
+    EXPECT_EQ(api.sent(phone.host, 2),
+              (std::vector<Bytes>{pointerAt(0.5, 0.5), pointerAt(200.0 / 462, 433.0 / 1000), pointerAt(0.5, 0.25),
+                                  pointerAt(1, 0.25)}));
+}
+
+TEST(Routes, BadActionsSendNothing) {
+    TestPhone phone = testPhone(1, "Phone");
+    Api api({phone});
+    const std::pair<std::string, std::string> cases[] = {
+        {R"({"x": "10", "y": 20})", "x and y are required"},
+        {R"({"x": 1, "y": 1, "maxEdge": 0})", "maxEdge must be a positive number"},
+        {R"({"x": 1, "y": 1, "maxEdge": 1e300})", "maxEdge must be a positive number"},
+        {R"({"x": 1, "y": 1, "width": 0})", "width and height must be positive"},
+        {R"({"x": 1, "y": 1, "height": -3})", "width and height must be positive"},
+    };
+    for (const auto& [body, message] : cases) EXPECT_EQ(error(api.post("/tap", body)), message) << body;
+    EXPECT_EQ(error(api.post("/swipe", R"({"x1": 10, "y1": 10, "x2": 20})")), "x2 and y2 are required");
+    EXPECT_EQ(error(api.post("/swipe", R"({"y1": 10, "x2": 20})")), "x1 and y1 are required");
+    EXPECT_EQ(error(api.post("/type", "{}")), "text is required");
+    EXPECT_EQ(error(api.post("/type", R"({"text": "caf\u00e9"})")), "cannot type \"\xC3\xA9\" with a US keyboard");
+    EXPECT_EQ(error(api.post("/key", R"({"key": 5})")), "key is required");
+    EXPECT_EQ(error(api.post("/key", R"({"key": ""})")), "unknown key ");
+    EXPECT_TRUE(api.sent(phone.host, 2).empty());
+    EXPECT_TRUE(api.sent(phone.host, 3).empty());
+    EXPECT_TRUE(api.sent(phone.host, 1).empty());
+}
+
+TEST(Routes, ActionsThatSucceed) {
+    TestPhone phone = testPhone(1, "Phone");
+    Api api({phone});
+    EXPECT_EQ(api.post("/type", R"({"text": ""})").status, 200);
+    EXPECT_TRUE(api.sent(phone.host, 1).empty());
+    EXPECT_EQ(api.post("/nudge", R"({"dx": 2.5, "dy": 3, "click": false})").status, 200);
+    EXPECT_EQ(api.sent(phone.host, 3), std::vector<Bytes>{relativeMouseReport(0, 0, 3)});
+    EXPECT_EQ(api.post("/key", R"({"key": "a", "modifiers": "cmd"})").status, 200);
+    EXPECT_EQ(api.sent(phone.host, 1), (std::vector<Bytes>{keyboardReport(0, 4), keyboardReport(0, 0)}));
+    auto home = api.post("/home");
+    EXPECT_EQ(home.body, R"({"device":"00008120-000000000001","ok":true})");
+    EXPECT_EQ(api.sent(phone.host, 4), (std::vector<Bytes>{consumerReport(0x0223), consumerReport(0)}));
+}
+
+TEST(Routes, TwoTapsOnOnePhoneTakeTurns) {
+    TestPhone phone = testPhone(1, "Phone");
+    Api api({phone});
+    int ok = 0;
+    std::thread other([&] { ok += api.post("/tap", R"({"x": 0.1, "y": 0.1, "fraction": true})").status == 200; });
+    int mine = api.post("/tap", R"({"x": 0.9, "y": 0.9, "fraction": true})").status == 200;
+    other.join();
+    EXPECT_EQ(ok + mine, 2);
+    // Each tap's press and release follow its own placement.
+    auto relative = api.sent(phone.host, 3);
+    EXPECT_EQ(relative, (std::vector<Bytes>{{1, 0, 0, 0}, {0, 0, 0, 0}, {1, 0, 0, 0}, {0, 0, 0, 0}}));
+}
+
+TEST(Routes, PausedActionsReachNothing) {
+    TestPhone phone = testPhone(1, "Phone");
+    Api api({phone});
+    api.engine->setPaused(true);
+    EXPECT_EQ(api.post("/tap", R"({"x": 0.5, "y": 0.5, "fraction": true})").status, 423);
+    EXPECT_TRUE(api.sent(phone.host, 2).empty());
+    EXPECT_EQ(api.get("/screenshot").status, 200);
+}
