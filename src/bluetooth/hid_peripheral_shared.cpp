@@ -4,8 +4,10 @@
 
 namespace quintalis {
 
+// Process-wide services live until exit and are never torn down: at exit
+// that would only run their pending work (a queued matching pass) for nothing.
 HIDPeripheral& HIDPeripheral::shared() {
-    static HIDPeripheral peripheral(DeviceBackends::selected().bluetooth, bluetoothName(PlatformBackends::selected().bundle));
+    static HIDPeripheral& peripheral = *new HIDPeripheral(DeviceBackends::selected().bluetooth, bluetoothName(PlatformBackends::selected().bundle));
     return peripheral;
 }
 

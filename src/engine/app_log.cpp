@@ -16,8 +16,10 @@ AppLog::~AppLog() {
     if (handle_) std::fclose(handle_);
 }
 
+// Process-wide services live until exit and are never torn down: at exit
+// that would only run their pending work (a queued matching pass) for nothing.
 AppLog& AppLog::shared() {
-    static AppLog log(PlatformBackends::selected().host.logsDirectory() / "Quintalis.log");
+    static AppLog& log = *new AppLog(PlatformBackends::selected().host.logsDirectory() / "Quintalis.log");
     return log;
 }
 

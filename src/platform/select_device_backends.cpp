@@ -1,14 +1,42 @@
 #include "platform/select_device_backends.h"
 
+#include <memory>
+
+#include "engine/app_log.h"
 #include "platform/linux/no_capture_devices.h"
 #include "platform/linux/unsupported_peripheral_role.h"
+#include "platform/select_backends.h"
+#include "simulator/simulator.h"
 
 namespace quintalis {
+namespace {
 
+std::unique_ptr<simulator::Simulator> makeSimulator() {
+    auto wanted = PlatformBackends::selected().host.variable("QUINTALIS_SIMULATOR");
+    if (!wanted || wanted->empty()) return nullptr;
+    std::string error;
+    auto specs = simulator::Simulator::parse(*wanted, error);
+    if (!specs) {
+        log("ignoring QUINTALIS_SIMULATOR=" + *wanted + ": " + error);
+        return nullptr;
+    }
+    auto made = std::make_unique<simulator::Simulator>(*specs);
+    log("simulator: " + std::to_string(made->phoneCount()) + " virtual " +
+        (made->phoneCount() == 1 ? "iPhone" : "iPhones") + " running");
+    return made;
+}
+
+}  // namespace
+
+// Process-wide services live until exit and are never torn down: at exit
+// that would only run their pending work (a queued matching pass) for nothing.
 DeviceBackends& DeviceBackends::selected() {
+    static simulator::Simulator* simulated = makeSimulator().release();
     static UnsupportedPeripheralRole bluetooth;
     static NoCaptureDevices capture;
-    static DeviceBackends backends{bluetooth, capture};
+    static DeviceBackends backends = simulated
+                                         ? DeviceBackends{simulated->radio(), simulated->cameras(), simulated}
+                                         : DeviceBackends{bluetooth, capture, nullptr};
     return backends;
 }
 

@@ -5,12 +5,18 @@
 
 namespace quintalis {
 
+namespace simulator {
+class Simulator;
+}
+
 // The one place that decides what stands behind the phone-facing seams (the
-// Bluetooth radio and the USB screens): the Linux backends, or simulated
-// phones. Created on first use; lives until exit.
+// Bluetooth radio and the USB screens): the Linux backends, or the virtual
+// iPhones when QUINTALIS_SIMULATOR asks for them. Created on first use;
+// lives until exit.
 struct DeviceBackends {
     BluetoothPeripheralRole& bluetooth;
     CaptureDevices& capture;
+    simulator::Simulator* simulator;  // when the virtual iPhones stand in for real ones
 
     static DeviceBackends& selected();
 };

@@ -40,6 +40,7 @@ void RawConnection::finishSending() {
 }
 
 std::optional<std::string> RawConnection::readAll(int timeoutMs) {
+    if (fd_ < 0) return std::nullopt;
     std::string out;
     char buffer[65536];
     for (;;) {

@@ -1,0 +1,111 @@
+#include "simulator/simulated_cameras.h"
+
+namespace quintalis::simulator {
+namespace {
+
+constexpr auto kFrameInterval = std::chrono::microseconds(16667);  // 60 frames a second
+constexpr auto kKeepAlive = std::chrono::seconds(2);
+
+}  // namespace
+
+class SimulatedCameras::Session final : public CaptureSession {
+public:
+    Session(SimulatedCameras& owner, uint64_t id, std::weak_ptr<bool> alive) : owner_(owner), id_(id), alive_(alive) {}
+    ~Session() override { stop(); }
+    void stop() override {
+        if (alive_.lock()) owner_.stopSink(id_);
+    }
+
+private:
+    SimulatedCameras& owner_;
+    uint64_t id_;
+    std::weak_ptr<bool> alive_;
+};
+
+SimulatedCameras::SimulatedCameras(std::vector<VirtualPhone*> phones, SerialQueue& queue)
+    : phones_(std::move(phones)), queue_(queue) {}
+
+SimulatedCameras::~SimulatedCameras() {
+    {
+        std::lock_guard lock(mutex_);
+        sinks_.clear();
+    }
+    alive_.reset();
+}
+
+std::vector<CaptureDeviceInfo> SimulatedCameras::discover() {
+    std::vector<CaptureDeviceInfo> devices;
+    for (const auto* phone : phones_) devices.push_back({phone->screenID(), phone->name(), "iOS Device", true});
+    return devices;
+}
+
+std::unique_ptr<CaptureSession> SimulatedCameras::startCapture(const CaptureDeviceInfo& device, SerialQueue& queue,
+                                                               std::function<void(PixelBufferRef)> onFrame) {
+    VirtualPhone* phone = nullptr;
+    for (auto* candidate : phones_) {
+        if (candidate->screenID() == device.uniqueID) phone = candidate;
+    }
+    if (!phone) throw CaptureStartError("cannot capture " + device.localizedName);
+    uint64_t id;
+    {
+        std::lock_guard lock(mutex_);
+        id = nextSink_++;
+        sinks_[id] = {phone, Sink{&queue, std::move(onFrame)}};
+    }
+    std::weak_ptr<bool> alive = alive_;
+    queue_.async([this, alive, phone] {
+        if (!alive.lock()) return;
+        deliver(*phone);
+        if (!keepAliveRunning_) {
+            keepAliveRunning_ = true;
+            queue_.asyncAfter(kKeepAlive, [this, alive] {
+                if (alive.lock()) keepAlive();
+            });
+        }
+    });
+    return std::make_unique<Session>(*this, id, alive_);
+}
+
+void SimulatedCameras::stopSink(uint64_t id) {
+    std::lock_guard lock(mutex_);
+    sinks_.erase(id);
+}
+
+void SimulatedCameras::pictureChanged(VirtualPhone& phone) {
+    if (deliveryScheduled_[&phone]) return;
+    auto now = std::chrono::steady_clock::now();
+    auto due = lastDelivery_[&phone] + kFrameInterval;
+    if (now >= due) {
+        deliver(phone);
+        return;
+    }
+    deliveryScheduled_[&phone] = true;
+    std::weak_ptr<bool> alive = alive_;
+    queue_.asyncAfter(due - now, [this, alive, &phone] {
+        if (!alive.lock()) return;
+        deliveryScheduled_[&phone] = false;
+        deliver(phone);
+    });
+}
+
+void SimulatedCameras::deliver(VirtualPhone& phone) {
+    if (phone.spec().locked) return;
+    lastDelivery_[&phone] = std::chrono::steady_clock::now();
+    PixelBufferRef frame;
+    std::lock_guard lock(mutex_);
+    for (auto& [id, entry] : sinks_) {
+        if (entry.first != &phone) continue;
+        if (!frame) frame = phone.frame();
+        entry.second.queue->async([onFrame = entry.second.onFrame, frame] { onFrame(frame); });
+    }
+}
+
+void SimulatedCameras::keepAlive() {
+    for (auto* phone : phones_) deliver(*phone);
+    std::weak_ptr<bool> alive = alive_;
+    queue_.asyncAfter(kKeepAlive, [this, alive] {
+        if (alive.lock()) keepAlive();
+    });
+}
+
+}  // namespace quintalis::simulator

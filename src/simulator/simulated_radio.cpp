@@ -1,0 +1,182 @@
+#include "simulator/simulated_radio.h"
+
+namespace quintalis::simulator {
+namespace {
+
+// The report an input Report characteristic carries, from its Report Reference.
+std::optional<ReportID> inputReportOf(const CharacteristicRef& characteristic) {
+    for (const auto& descriptor : characteristic->descriptors) {
+        if (descriptor.uuid == BluetoothUUID("2908") && descriptor.value.size() == 2 && descriptor.value[1] == 1) {
+            return reportIDFromRaw(descriptor.value[0]);
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+// One peripheral manager. Its own calls arrive on the owner's (Bluetooth)
+// queue; the transmit queue is shared with the simulator's queue, which
+// drains it into the phones.
+class SimulatedRadio::Manager final : public PeripheralManager {
+public:
+    friend class SimulatedRadio;
+    Manager(SimulatedRadio& radio, PeripheralManagerDelegate& delegate, SerialQueue& queue)
+        : radio_(radio), delegate_(delegate), queue_(queue), link_(std::make_shared<Link>(radio)) {
+        link_->owner = this;
+    }
+    ~Manager() override {
+        std::lock_guard lock(link_->mutex);
+        link_->owner = nullptr;
+        alive_.reset();
+    }
+
+    ManagerState state() const override { return ManagerState::poweredOn; }
+
+    void addService(const ServiceRef& service) override {
+        for (const auto& characteristic : service->characteristics) {
+            if (inputReportOf(characteristic)) inputs_.push_back(characteristic);
+        }
+        post([this, service] { delegate_.didAddService(service, std::nullopt); });
+    }
+
+    void removeAllServices() override {
+        inputs_.clear();
+        std::lock_guard lock(link_->mutex);
+        link_->subscribed.clear();
+    }
+
+    void startAdvertising(const std::string&, const std::vector<BluetoothUUID>&) override {
+        advertising_ = true;
+        post([this] {
+            delegate_.didStartAdvertising(std::nullopt);
+            connectPhones();
+        });
+    }
+
+    bool isAdvertising() const override { return advertising_; }
+
+    bool updateValue(const std::vector<uint8_t>& value, const CharacteristicRef& characteristic,
+                     const std::vector<Uuid>& centrals) override {
+        auto report = inputReportOf(characteristic);
+        std::lock_guard lock(link_->mutex);
+        if (link_->pending.size() >= kQueueCapacity) {
+            link_->waiting = true;
+            ++radio_.refused_;
+            return false;
+        }
+        // Only input reports reach a phone; anything else (Service Changed) is accepted and has no effect.
+        if (report) link_->pending.push_back({*report, value, centrals});
+        if (!link_->pumping && !link_->pending.empty()) {
+            link_->pumping = true;
+            schedulePump(link_);
+        }
+        return true;
+    }
+
+    void respond(const ReadRequest&, AttResult, const std::vector<uint8_t>&) override {}
+    void respond(const WriteRequest&, AttResult) override {}
+
+private:
+    struct Notification {
+        ReportID report;
+        Bytes bytes;
+        std::vector<Uuid> centrals;
+    };
+    // What the Bluetooth queue and the simulator's queue share.
+    struct Link {
+        explicit Link(SimulatedRadio& radio) : radio(radio) {}
+        SimulatedRadio& radio;
+        std::mutex mutex;
+        Manager* owner = nullptr;  // cleared when the manager goes
+        std::deque<Notification> pending;
+        std::set<Uuid> subscribed;
+        bool pumping = false;
+        bool waiting = false;  // an update was refused; tell the owner when there is room
+    };
+
+    // Delegate calls go to the owner's queue and are dropped once this manager is gone.
+    void post(std::function<void()> task) {
+        std::weak_ptr<bool> alive = alive_;
+        queue_.async([alive, task = std::move(task)] {
+            if (alive.lock()) task();
+        });
+    }
+
+    // Every phone with Bluetooth on subscribes to the four input reports.
+    void connectPhones() {
+        for (auto* phone : radio_.phones_) {
+            if (!phone->spec().bluetooth) continue;
+            {
+                std::lock_guard lock(link_->mutex);
+                if (!link_->subscribed.insert(phone->central()).second) continue;
+            }
+            for (const auto& characteristic : inputs_) delegate_.didSubscribe(phone->central(), characteristic);
+        }
+    }
+
+    // The drain runs on the simulator's queue and touches only the link, so
+    // the manager may go (on its own queue) while notifications are in flight.
+    static void schedulePump(const std::shared_ptr<Link>& link) {
+        std::weak_ptr<bool> radioAlive = link->radio.alive_;
+        link->radio.simulatorQueue_.asyncAfter(kInterval, [link, radioAlive] {
+            if (radioAlive.lock()) pump(link);
+        });
+    }
+
+    // One connection interval's worth of notifications.
+    static void pump(const std::shared_ptr<Link>& link) {
+        std::vector<Notification> batch;
+        {
+            std::lock_guard lock(link->mutex);
+            while (!link->pending.empty() && batch.size() < kPerInterval) {
+                batch.push_back(std::move(link->pending.front()));
+                link->pending.pop_front();
+            }
+            for (auto& notification : batch) {
+                std::erase_if(notification.centrals, [&](const Uuid& c) { return !link->subscribed.count(c); });
+            }
+        }
+        SimulatedRadio& radio = link->radio;
+        for (const auto& notification : batch) {
+            for (auto* phone : radio.phones_) {
+                for (const auto& central : notification.centrals) {
+                    if (central == phone->central() && phone->receive(notification.report, notification.bytes)) {
+                        radio.cameras_.pictureChanged(*phone);
+                    }
+                }
+            }
+        }
+        std::lock_guard lock(link->mutex);
+        if (link->waiting && link->owner) {
+            link->waiting = false;
+            link->owner->post([delegate = &link->owner->delegate_] { delegate->isReadyToUpdateSubscribers(); });
+        }
+        link->pumping = !link->pending.empty();
+        if (link->pumping) schedulePump(link);
+    }
+
+    SimulatedRadio& radio_;
+    PeripheralManagerDelegate& delegate_;
+    SerialQueue& queue_;
+    std::vector<CharacteristicRef> inputs_;  // owned by queue_
+    bool advertising_ = false;
+    std::shared_ptr<Link> link_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+SimulatedRadio::SimulatedRadio(std::vector<VirtualPhone*> phones, SerialQueue& simulatorQueue, SimulatedCameras& cameras)
+    : phones_(std::move(phones)), simulatorQueue_(simulatorQueue), cameras_(cameras) {}
+
+SimulatedRadio::~SimulatedRadio() { alive_.reset(); }
+
+std::unique_ptr<PeripheralManager> SimulatedRadio::makeManager(PeripheralManagerDelegate& delegate, SerialQueue& queue) {
+    auto manager = std::make_unique<Manager>(*this, delegate, queue);
+    std::weak_ptr<bool> alive = manager->alive_;
+    queue.async([&delegate, alive] {
+        if (alive.lock()) delegate.didUpdateState();
+    });
+    return manager;
+}
+
+}  // namespace quintalis::simulator

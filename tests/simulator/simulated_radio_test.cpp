@@ -1,0 +1,66 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "bluetooth/hid_peripheral.h"
+#include "simulator/simulator.h"
+#include "support/log_capture.h"
+
+using namespace quintalis;
+using namespace quintalis::simulator;
+using namespace std::chrono_literals;
+
+namespace {
+
+bool eventually(const std::function<bool()>& condition) {
+    for (int i = 0; i < 500; ++i) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(10ms);
+    }
+    return false;
+}
+
+}  // namespace
+
+TEST(SimulatedRadio, PhonesConnectAndAFloodOfReportsArrivesWholeAndInOrder) {
+    quintalis::testing::LogCapture logs;
+    Simulator simulator({PhoneSpec{}, PhoneSpec{false, true, false}});  // the second has Bluetooth off
+    HIDPeripheral peripheral(simulator.radio(), "Skiffline");
+    peripheral.start();
+    ASSERT_TRUE(eventually([&] { return peripheral.connectedHosts().size() == 1; }));
+    Uuid host = peripheral.connectedHosts().front();
+    EXPECT_EQ(host.string(), simulator.groundTruth()["phones"][0]["central"]);
+    EXPECT_EQ(peripheral.state(), "1 connected, advertising as Skiffline");
+
+    // Far more than the transmit queue holds, all at once: the last one wins.
+    for (int i = 0; i <= 60; ++i) {
+        peripheral.send(ReportID::absolutePointer, absolutePointerReport(0, static_cast<uint16_t>(i * 500), 100), host);
+    }
+    ASSERT_TRUE(eventually([&] {
+        auto pointer = simulator.groundTruth()["phones"][0]["pointer"];
+        return !pointer.is_null() && pointer["x"] == std::round(30000 / 32767.0 * 1178);
+    })) << simulator.groundTruth().dump();
+    EXPECT_GT(static_cast<SimulatedRadio&>(simulator.radio()).refusedUpdates(), 0u);
+    peripheral.sync([] {});
+}
+
+TEST(SimulatedCameras, ListsThePhonesAndDeliversFramesExceptWhenLocked) {
+    Simulator simulator({PhoneSpec{}, PhoneSpec{true, true, true}});
+    auto devices = simulator.cameras().discover();
+    ASSERT_EQ(devices.size(), 2u);
+    EXPECT_EQ(devices[0].uniqueID, "00008120-000A1B2C3D4E5F01");
+    EXPECT_NE(devices[0].modelID.find("iOS"), std::string::npos);
+
+    std::atomic<int> frames[2] = {0, 0};
+    SerialQueue queue("test.capture");
+    std::vector<std::unique_ptr<CaptureSession>> sessions;
+    for (int i = 0; i < 2; ++i) {
+        sessions.push_back(simulator.cameras().startCapture(devices[i], queue, [&frames, i](PixelBufferRef frame) {
+            if (frame && frame->width() > 0) ++frames[i];
+        }));
+    }
+    ASSERT_TRUE(eventually([&] { return frames[0] > 0; }));
+    queue.sync([] {});
+    EXPECT_EQ(frames[1], 0);
+    for (auto& session : sessions) session->stop();
+}
