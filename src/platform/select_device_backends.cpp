@@ -4,6 +4,7 @@
 
 #include "engine/app_log.h"
 #include "platform/linux/no_capture_devices.h"
+#include "platform/linux/tesseract_recognizer.h"
 #include "platform/linux/unsupported_peripheral_role.h"
 #include "platform/select_backends.h"
 #include "simulator/simulator.h"
@@ -34,9 +35,10 @@ DeviceBackends& DeviceBackends::selected() {
     static simulator::Simulator* simulated = makeSimulator().release();
     static UnsupportedPeripheralRole bluetooth;
     static NoCaptureDevices capture;
+    static TesseractRecognizer& text = *new TesseractRecognizer();
     static DeviceBackends backends = simulated
-                                         ? DeviceBackends{simulated->radio(), simulated->cameras(), simulated}
-                                         : DeviceBackends{bluetooth, capture, nullptr};
+                                         ? DeviceBackends{simulated->radio(), simulated->cameras(), text, simulated}
+                                         : DeviceBackends{bluetooth, capture, text, nullptr};
     return backends;
 }
 

@@ -130,7 +130,8 @@ void VirtualPhone::setButton(bool down) {
 }
 
 void VirtualPhone::tap(double x, double y) {
-    const Widget* widget = hit(scene(), x, y);
+    const Scene page = scene();
+    const Widget* widget = hit(page, x, y);
     if (!widget) return;
     const std::string& action = widget->action;
     if (action.rfind("open:", 0) == 0) {

@@ -1,0 +1,37 @@
+#include "mirror/command_line.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
+#include "base/main_run_loop.h"
+
+namespace quintalis {
+
+void out(const Json& value) { std::cout << serializeJson(value) << "\n" << std::flush; }
+
+std::optional<std::string> option(const std::vector<std::string>& args, const std::string& name) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] != name) continue;
+        if (i + 1 < args.size()) return args[i + 1];
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+void fail(const std::string& message) {
+    std::cout << std::flush;
+    std::cerr << message << "\n" << std::flush;
+    std::exit(1);
+}
+
+bool waitFor(double seconds, const std::function<bool()>& condition) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= until) return condition();
+        MainRunLoop::shared().runFor(std::chrono::milliseconds(100));
+    }
+    return true;
+}
+
+}  // namespace quintalis

@@ -1,0 +1,191 @@
+#include "mirror/content_rect.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <sstream>
+#include <vector>
+
+namespace quintalis {
+namespace {
+
+bool columnHasLight(const Pixels& px, int x, int y0, int y1) {
+    for (int y = y0; y < y1; ++y) {
+        if (px.v(x, y) > BLACK) return true;
+    }
+    return false;
+}
+
+bool rowHasLight(const Pixels& px, int y, int x0, int x1) {
+    for (int x = x0; x < x1; ++x) {
+        if (px.v(x, y) > BLACK) return true;
+    }
+    return false;
+}
+
+std::string orientationOf(const Rect2D& r) { return r.height < r.width ? "landscape" : "portrait"; }
+
+double area(const Rect2D& r) { return r.width * r.height; }
+
+bool contains(const Rect2D& outer, const Rect2D& inner) {
+    return inner.x >= outer.x && inner.y >= outer.y && inner.x + inner.width <= outer.x + outer.width &&
+           inner.y + inner.height <= outer.y + outer.height;
+}
+
+}  // namespace
+
+Pixels pixelsOf(const PixelBuffer& buffer) {
+    return Pixels{buffer.width(), buffer.height(), buffer.bytesPerRow(), buffer.data()};
+}
+
+Json ContentRect::json() const {
+    return Json{{"x", static_cast<long long>(rect.x)},      {"y", static_cast<long long>(rect.y)},
+                {"w", static_cast<long long>(rect.width)},  {"h", static_cast<long long>(rect.height)},
+                {"orientation", orientation},               {"method", method}};
+}
+
+std::optional<double> parseAspect(const std::optional<std::string>& text) {
+    if (!text || text->empty()) return std::nullopt;
+    std::vector<double> numbers;
+    std::stringstream pieces(*text);
+    std::string piece;
+    while (std::getline(pieces, piece, '/')) {
+        if (piece.empty()) continue;
+        char* end = nullptr;
+        double value = std::strtod(piece.c_str(), &end);
+        if (end == piece.c_str() + piece.size() && std::isfinite(value)) numbers.push_back(value);
+    }
+    std::optional<double> ratio;
+    if (numbers.size() == 1 && numbers[0] > 0) ratio = std::min(numbers[0], 1 / numbers[0]);
+    if (numbers.size() == 2 && numbers[1] > 0) {
+        ratio = std::min(numbers[0], numbers[1]) / std::max(numbers[0], numbers[1]);
+    }
+    // A first number of zero or less would make a shape with no width: no hint.
+    if (ratio && !(*ratio > 0)) return std::nullopt;
+    return ratio;
+}
+
+std::optional<Rect2D> nonBlackBox(const Pixels& px, const Rect2D& in) {
+    const int x0 = static_cast<int>(in.x), x1 = static_cast<int>(in.x + in.width);
+    const int y0 = static_cast<int>(in.y), y1 = static_cast<int>(in.y + in.height);
+    if (y0 >= y1 || x0 >= x1) return std::nullopt;
+    const int shorter = std::min(x1 - x0, y1 - y0);
+    const int step = shorter < 400 ? 1 : shorter / 400;
+    int minX = x1, maxX = -1, minY = y1, maxY = -1;
+    for (int y = y0; y < y1; y += step) {
+        for (int x = x0; x < x1; x += step) {
+            if (px.v(x, y) <= BLACK) continue;
+            minX = std::min(minX, x);
+            maxX = std::max(maxX, x);
+            minY = std::min(minY, y);
+            maxY = std::max(maxY, y);
+        }
+    }
+    if (maxX < 0) return std::nullopt;
+    // The samples can miss the true edges by up to a step; walk each edge out
+    // while the next line still holds light.
+    while (minX > x0 && columnHasLight(px, minX - 1, y0, y1)) --minX;
+    while (maxX < x1 - 1 && columnHasLight(px, maxX + 1, y0, y1)) ++maxX;
+    while (minY > y0 && rowHasLight(px, minY - 1, x0, x1)) --minY;
+    while (maxY < y1 - 1 && rowHasLight(px, maxY + 1, x0, x1)) ++maxY;
+    return Rect2D{static_cast<double>(minX), static_cast<double>(minY), static_cast<double>(maxX - minX + 1),
+                  static_cast<double>(maxY - minY + 1)};
+}
+
+int chromeTop(const Pixels& px) {
+    if (px.h <= 12) return 0;
+    const int step = px.w < 200 ? 1 : px.w / 200;
+    const int rows = px.h * 8 / 100;
+    for (int y = 0; y < rows; ++y) {
+        int samples = 0, light = 0;
+        double sum = 0, squares = 0;
+        for (int x = 0; x < px.w; x += step) {
+            ++samples;
+            if (px.v(x, y) > BLACK) ++light;
+            double luma = px.luma(x, y);
+            sum += luma;
+            squares += luma * luma;
+        }
+        double mean = sum / samples;
+        double variance = squares / samples - mean * mean;
+        if (static_cast<double>(light) / samples < 0.98 || variance > 40) return y;
+    }
+    return 0;
+}
+
+Rect2D fit(double aspect, bool landscape, const Rect2D& in) {
+    double target = landscape ? 1 / aspect : aspect;
+    double width, height;
+    if (target < in.width / in.height) {
+        height = in.height;
+        width = target * in.height;
+    } else {
+        width = in.width;
+        height = in.width / target;
+    }
+    return Rect2D{std::round(in.x + (in.width - width) * 0.5), std::round(in.y + (in.height - height) * 0.5),
+                  std::round(width), std::round(height)};
+}
+
+ContentRect detectContent(const Pixels& px, std::optional<double> aspectHint, const std::optional<std::string>& prefer) {
+    std::vector<double> ratios;
+    if (aspectHint) ratios.push_back(*aspectHint);
+    ratios.insert(ratios.end(), IPHONE_ASPECTS.begin(), IPHONE_ASPECTS.end());
+
+    std::vector<Rect2D> regions{{0, 0, static_cast<double>(px.w), static_cast<double>(px.h)}};
+    if (int top = chromeTop(px); top >= 1) {
+        regions.push_back({0, static_cast<double>(top), static_cast<double>(px.w), static_cast<double>(px.h - top)});
+    }
+    std::vector<std::pair<Rect2D, Rect2D>> found;  // (region, box)
+    for (const auto& region : regions) {
+        if (auto box = nonBlackBox(px, region)) found.emplace_back(region, *box);
+    }
+
+    // Edges: a box that already has a phone's shape.
+    const std::pair<Rect2D, Rect2D>* best = nullptr;
+    double bestError = 0;
+    for (const auto& pair : found) {
+        const Rect2D& box = pair.second;
+        if (box.width < 60 || box.height < 60) continue;
+        double q = std::min(box.width, box.height) / std::max(box.width, box.height);
+        double error = INFINITY;
+        for (double a : ratios) error = std::min(error, std::abs(q - a) / a);
+        if (error <= 0.012 && (!best || error < bestError)) {
+            best = &pair;
+            bestError = error;
+        }
+    }
+    if (best) return ContentRect{best->second, orientationOf(best->second), "edges"};
+
+    if (found.empty()) {
+        bool landscape = prefer == "landscape";
+        return ContentRect{fit(ratios.front(), landscape, regions.back()), landscape ? "landscape" : "portrait", "blank"};
+    }
+
+    // Fit: a partly dark screen whose light part lies inside a phone shape.
+    std::vector<double> fitRatios = aspectHint ? std::vector<double>{*aspectHint}
+                                               : std::vector<double>{IPHONE_ASPECTS[0], IPHONE_ASPECTS[1]};
+    for (auto pair = found.rbegin(); pair != found.rend(); ++pair) {
+        const auto& [region, box] = *pair;
+        std::optional<ContentRect> chosen;
+        for (double ratio : fitRatios) {
+            for (bool landscape : {false, true}) {
+                Rect2D f = fit(ratio, landscape, region);
+                double grow = std::max(2.0, 0.015 * std::max(f.width, f.height));
+                Rect2D grown{f.x - grow, f.y - grow, f.width + 2 * grow, f.height + 2 * grow};
+                if (!contains(grown, box)) continue;
+                std::string orientation = landscape ? "landscape" : "portrait";
+                if (!chosen) {
+                    chosen = ContentRect{f, orientation, "fit"};
+                } else if (area(f) < 0.98 * area(chosen->rect) ||
+                           (std::abs(area(f) - area(chosen->rect)) <= 0.02 * area(chosen->rect) && prefer == orientation)) {
+                    chosen = ContentRect{f, orientation, "fit"};
+                }
+            }
+        }
+        if (chosen) return *chosen;
+    }
+    const Rect2D& box = found.back().second;
+    return ContentRect{box, orientationOf(box), "bbox"};
+}
+
+}  // namespace quintalis

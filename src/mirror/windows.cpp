@@ -1,0 +1,73 @@
+#include "mirror/windows.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace quintalis {
+namespace {
+
+std::string lowercase(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+}  // namespace
+
+std::optional<std::string> processEnvironment(const std::string& name) {
+    const char* value = std::getenv(name.c_str());
+    if (!value) return std::nullopt;
+    return std::string(value);
+}
+
+Json WinInfo::json() const {
+    return Json{{"id", window.number},      {"owner", window.owner},  {"bundle", window.bundle},
+                {"pid", window.pid},        {"title", window.title},  {"layer", window.layer},
+                {"onScreen", window.onScreen}, {"x", window.x},       {"y", window.y},
+                {"w", window.width},        {"h", window.height},     {"score", score}};
+}
+
+int airplayScore(const WindowDescription& w, const EnvironmentReader& environment) {
+    if (w.width < 120 || w.height < 120) return 0;
+    const std::string owner = lowercase(w.owner + " " + w.bundle);
+    const std::string title = lowercase(w.title);
+    int score = 0;
+    if (auto wanted = environment("QUINTALIS_AIRPLAY_OWNER"); wanted && !lowercase(*wanted).empty()) {
+        score = contains(owner, lowercase(*wanted)) ? 200 : 0;
+    }
+    if (auto wanted = environment("QUINTALIS_AIRPLAY_TITLE"); wanted && !lowercase(*wanted).empty()) {
+        if (contains(title, lowercase(*wanted))) score += 200;
+    }
+    if (w.bundle == "com.apple.AirPlayUIAgent" || contains(owner, "airplayuiagent")) {
+        score += 120;
+    } else if (contains(owner, "airplay")) {
+        score += 90;
+    } else if (w.bundle == "com.apple.controlcenter" && w.width >= 300 && w.height >= 300 && w.layer <= 0) {
+        score += w.layer == 0 ? 100 : 40;
+    }
+    if (contains(title, "airplay") || contains(title, "iphone") || contains(title, "mirroring")) {
+        score += 20;
+    } else if (score == 0) {
+        return 0;  // visibility alone never makes a candidate
+    }
+    if (w.onScreen) score += 15;
+    if (w.layer == 0) score += 5;
+    return score;
+}
+
+std::vector<WinInfo> airplayCandidates(const std::vector<WindowDescription>& windows,
+                                       const EnvironmentReader& environment) {
+    std::vector<WinInfo> candidates;
+    for (const auto& window : windows) {
+        int score = airplayScore(window, environment);
+        if (score > 0) candidates.push_back(WinInfo{window, score});
+    }
+    std::stable_sort(candidates.begin(), candidates.end(), [](const WinInfo& a, const WinInfo& b) {
+        if (a.score != b.score) return a.score > b.score;
+        return a.window.width * a.window.height > b.window.width * b.window.height;
+    });
+    return candidates;
+}
+
+}  // namespace quintalis
