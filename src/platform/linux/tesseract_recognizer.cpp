@@ -1,5 +1,6 @@
 #include "platform/linux/tesseract_recognizer.h"
 
+#include <omp.h>
 #include <tesseract/baseapi.h>
 
 #include <cmath>
@@ -15,7 +16,12 @@ constexpr int kHalveAbove = 1000;
 
 }  // namespace
 
-TesseractRecognizer::TesseractRecognizer(int pageSegmentation) : pageSegmentation_(pageSegmentation) {}
+TesseractRecognizer::TesseractRecognizer(int pageSegmentation) : pageSegmentation_(pageSegmentation) {
+    // Tesseract's OpenMP teams spin on the few cores there are and make one
+    // recognition several times slower; concurrent calls already run side by
+    // side on their own engines. No parallel region may be active.
+    omp_set_max_active_levels(0);
+}
 
 TesseractRecognizer::~TesseractRecognizer() {
     for (auto& engine : idle_) engine->End();
@@ -55,6 +61,8 @@ std::vector<TextLine> TesseractRecognizer::recognize(const PixelBuffer& picture)
     const PixelBuffer& input = smaller ? *smaller : picture;
     // Tesseract reads the first three bytes as R, G, B; for text the order of the colours does not matter.
     engine->SetImage(input.data(), input.width(), input.height(), 4, input.bytesPerRow());
+    // Screens carry no resolution; saying so spares a guess and its warning on standard error.
+    engine->SetSourceResolution(144);
     std::vector<TextLine> lines;
     if (engine->Recognize(nullptr) == 0) {
         std::unique_ptr<tesseract::ResultIterator> it(engine->GetIterator());

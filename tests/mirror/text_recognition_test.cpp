@@ -1,0 +1,105 @@
+#include <gtest/gtest.h>
+
+#include <cairo.h>
+#include <pango/pangocairo.h>
+
+#include <thread>
+
+#include "mirror/text_recognition.h"
+#include "platform/linux/tesseract_recognizer.h"
+
+using namespace quintalis;
+
+namespace {
+
+struct Placed {
+    std::string text;
+    int x, y, w, h;  // the ink box Pango drew
+};
+
+// White picture with black words at known places, drawn the way the phone draws them.
+PixelBuffer picture(int width, int height, const std::vector<std::tuple<std::string, int, int>>& words,
+                    std::vector<Placed>& placed, const char* font = "DejaVu Sans 28px") {
+    PixelBuffer out(width, height);
+    cairo_surface_t* surface = cairo_image_surface_create_for_data(out.mutableData(), CAIRO_FORMAT_ARGB32, width,
+                                                                   height, out.bytesPerRow());
+    cairo_t* cr = cairo_create(surface);
+    cairo_set_source_rgb(cr, 1, 1, 1);
+    cairo_paint(cr);
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    for (const auto& [text, x, y] : words) {
+        PangoLayout* layout = pango_cairo_create_layout(cr);
+        PangoFontDescription* description = pango_font_description_from_string(font);
+        pango_layout_set_font_description(layout, description);
+        pango_layout_set_text(layout, text.c_str(), -1);
+        cairo_move_to(cr, x, y);
+        pango_cairo_show_layout(cr, layout);
+        PangoRectangle ink, logical;
+        pango_layout_get_pixel_extents(layout, &ink, &logical);
+        placed.push_back({text, x + ink.x, y + ink.y, ink.width, ink.height});
+        pango_font_description_free(description);
+        g_object_unref(layout);
+    }
+    cairo_destroy(cr);
+    cairo_surface_destroy(surface);
+    return out;
+}
+
+}  // namespace
+
+TEST(Recognize, ReadsWordsInReadingOrderWithTheirBoxes) {
+    std::vector<Placed> placed;
+    auto image = picture(900, 700, {{"About", 500, 300}, {"Settings", 60, 60}, {"General", 60, 300}, {"Battery", 60, 520}},
+                         placed);
+    TesseractRecognizer recognizer;
+    Json lines = recognize(recognizer, image);
+    ASSERT_EQ(lines.size(), 4u) << lines.dump();
+    const std::vector<std::string> order{"Settings", "General", "About", "Battery"};
+    for (size_t i = 0; i < order.size(); ++i) {
+        EXPECT_EQ(lines[i]["text"], order[i]);
+        auto expected = std::find_if(placed.begin(), placed.end(), [&](const Placed& p) { return p.text == order[i]; });
+        EXPECT_NEAR(lines[i]["x"].get<double>(), expected->x, 4) << order[i];
+        EXPECT_NEAR(lines[i]["y"].get<double>(), expected->y, 4) << order[i];
+        EXPECT_NEAR(lines[i]["w"].get<double>(), expected->w, 6) << order[i];
+        EXPECT_NEAR(lines[i]["h"].get<double>(), expected->h, 6) << order[i];
+        double conf = lines[i]["conf"];
+        EXPECT_GT(conf, 0.5);
+        EXPECT_LE(conf, 1.0);
+        EXPECT_EQ(lines[i]["x"].get<double>(), std::round(lines[i]["x"].get<double>()));
+    }
+}
+
+TEST(Recognize, LargePicturesAreReadAtTheirOwnCoordinates) {
+    std::vector<Placed> placed;
+    // A phone screen at 3×: 17-point text is 51 pixels tall.
+    auto image = picture(1500, 1200, {{"Notes", 1100, 900}}, placed, "DejaVu Sans 51px");
+    TesseractRecognizer recognizer;
+    Json lines = recognize(recognizer, image);
+    ASSERT_EQ(lines.size(), 1u) << lines.dump();
+    EXPECT_EQ(lines[0]["text"], "Notes");
+    EXPECT_NEAR(lines[0]["x"].get<double>(), placed[0].x, 4);
+    EXPECT_NEAR(lines[0]["y"].get<double>(), placed[0].y, 4);
+}
+
+TEST(Recognize, WarmEnginesServeSeveralThreadsAndBlankPicturesHaveNoText) {
+    std::vector<Placed> placed;
+    auto image = picture(600, 200, {{"Contacts", 40, 60}}, placed);
+    TesseractRecognizer recognizer;
+    std::vector<std::thread> readers;
+    std::atomic<int> right{0};
+    for (int i = 0; i < 3; ++i) {
+        readers.emplace_back([&] {
+            Json lines = recognize(recognizer, image);
+            if (lines.size() == 1 && lines[0]["text"] == "Contacts") ++right;
+        });
+    }
+    for (auto& reader : readers) reader.join();
+    EXPECT_EQ(right.load(), 3);
+    EXPECT_EQ(recognize(recognizer, PixelBuffer(300, 300)), Json::array());
+    EXPECT_EQ(recognize(recognizer, PixelBuffer(0, 0)), Json::array());
+}
+
+TEST(LoadImage, ReadsPNGAndRefusesTheRest) {
+    EXPECT_FALSE(loadImage("/nonexistent.png"));
+    EXPECT_FALSE(loadImage("/etc/hostname"));
+}
