@@ -54,6 +54,9 @@ private:
     static std::string describe(const std::vector<Device>& devices);
     void scheduleMatch();
     std::map<std::string, Uuid> runMatch(bool force, bool alwaysProbe);
+    // Moves the host's pointer between two spots and returns which of the
+    // screens (by index) showed it there, if one clearly did.
+    std::optional<size_t> probe(const Uuid& host, const std::vector<ScreenRef>& unmatched);
     void store(const std::map<std::string, Uuid>& found);
 
     ScreenCapture& screens_;

@@ -46,6 +46,36 @@ std::optional<size_t> decide(const std::vector<int>& scores) {
 
 }  // namespace matching
 
+std::optional<size_t> Devices::probe(const Uuid& host, const std::vector<ScreenRef>& unmatched) {
+    using namespace matching;
+    auto pointer = input(host);
+    auto thumbnails = [&] {
+        std::vector<std::optional<std::vector<uint8_t>>> pictures;
+        for (const auto& screen : unmatched) pictures.push_back(screen->thumbnail(kThumbWidth, kThumbHeight));
+        return pictures;
+    };
+    pointer->move(kFirst.x, kFirst.y);
+    clock_.sleep(seconds(kSettle));
+    auto before = thumbnails();
+    pointer->move(kSecond.x, kSecond.y);
+    clock_.sleep(seconds(kSettle));
+    auto after = thumbnails();
+
+    std::vector<size_t> scored;
+    std::vector<int> scores;
+    std::string line = "probe " + host.string() + ": ";
+    for (size_t i = 0; i < unmatched.size(); ++i) {
+        if (!before[i] || !after[i]) continue;  // no frame: no score
+        scored.push_back(i);
+        scores.push_back(score(*before[i], *after[i]));
+        line += (scores.size() > 1 ? " " : "") + unmatched[i]->name() + "=" + std::to_string(scores.back());
+    }
+    log(line);
+    auto chosen = decide(scores);
+    if (!chosen) return std::nullopt;
+    return scored[*chosen];
+}
+
 std::map<std::string, Uuid> Devices::runMatch(bool force, bool alwaysProbe) {
     using namespace matching;
     auto screens = screens_.all();
@@ -81,33 +111,9 @@ std::map<std::string, Uuid> Devices::runMatch(bool force, bool alwaysProbe) {
     } else {
         for (const auto& host : free) {
             if (unmatched.empty()) break;
-            auto pointer = input(host);
-            auto thumbnails = [&] {
-                std::vector<std::optional<std::vector<uint8_t>>> pictures;
-                for (const auto& screen : unmatched) pictures.push_back(screen->thumbnail(kThumbWidth, kThumbHeight));
-                return pictures;
-            };
-            pointer->move(kFirst.x, kFirst.y);
-            clock_.sleep(seconds(kSettle));
-            auto before = thumbnails();
-            pointer->move(kSecond.x, kSecond.y);
-            clock_.sleep(seconds(kSettle));
-            auto after = thumbnails();
-
-            std::vector<size_t> scored;
-            std::vector<int> scores;
-            std::string line = "probe " + host.string() + ": ";
-            for (size_t i = 0; i < unmatched.size(); ++i) {
-                if (!before[i] || !after[i]) continue;
-                scored.push_back(i);
-                scores.push_back(score(*before[i], *after[i]));
-                line += (scores.size() > 1 ? " " : "") + unmatched[i]->name() + "=" + std::to_string(scores.back());
-            }
-            log(line);
-            if (auto chosen = decide(scores)) {
-                const auto& screen = unmatched[scored[*chosen]];
-                found[screen->id()] = host;
-                unmatched.erase(unmatched.begin() + static_cast<long>(scored[*chosen]));
+            if (auto chosen = probe(host, unmatched)) {
+                found[unmatched[*chosen]->id()] = host;
+                unmatched.erase(unmatched.begin() + static_cast<long>(*chosen));
             }
         }
     }
