@@ -223,36 +223,37 @@ TEST_F(PeripheralTest, StateTexts) {
     EXPECT_TRUE(logs.contains("bluetooth state 2 auth 3"));
 }
 
-TEST(HIDPeripheral, FailuresShowInTheState) {
-    LogCapture logs;
+// Powers a peripheral on after the test has told the radio how to misbehave.
+std::string stateAfterPowerOn(const std::function<void(FakePeripheralManager&)>& arrange,
+                              const std::function<void(FakePeripheralManager&)>& check = {}) {
     FakePeripheralRole role;
     role.initialState = ManagerState::poweredOff;
     HIDPeripheral peripheral(role, "Desk");
     peripheral.start();
     peripheral.sync([] {});
-    peripheral.sync([&] { role.manager->failingServices["180A"] = "no room"; });
+    peripheral.sync([&] { arrange(*role.manager); });
     role.manager->changeState(ManagerState::poweredOn);
     for (int i = 0; i < 12; ++i) peripheral.sync([] {});
-    EXPECT_EQ(peripheral.state(), "failed to add Device Information: no room");
+    if (check) peripheral.sync([&] { check(*role.manager); });
+    return peripheral.state();
+}
+
+TEST(HIDPeripheral, FailuresShowInTheState) {
+    LogCapture logs;
+    auto state = stateAfterPowerOn([](auto& radio) { radio.failingServices["180A"] = "no room"; },
+                                   [](auto& radio) {
+                                       EXPECT_EQ(radio.services.size(), 3u);  // the battery service is never tried
+                                       EXPECT_TRUE(radio.advertisedNames.empty());
+                                   });
+    EXPECT_EQ(state, "failed to add Device Information: no room");
     EXPECT_TRUE(logs.contains("failed to add Device Information: no room"));
-    peripheral.sync([&] {
-        EXPECT_EQ(role.manager->services.size(), 3u);  // the battery service is never tried
-        EXPECT_TRUE(role.manager->advertisedNames.empty());
-    });
 }
 
 TEST(HIDPeripheral, AdvertisingErrorsButAlreadyAdvertisingShowInTheState) {
+    LogCapture logs;
     for (auto [code, state] : {std::pair{9, "advertising as Desk"}, std::pair{3, "advertising failed: busy"}}) {
-        LogCapture logs;
-        FakePeripheralRole role;
-        role.initialState = ManagerState::poweredOff;
-        HIDPeripheral peripheral(role, "Desk");
-        peripheral.start();
-        peripheral.sync([] {});
-        peripheral.sync([&, code = code] { role.manager->advertisingError = AdvertisingError{code, "busy"}; });
-        role.manager->changeState(ManagerState::poweredOn);
-        for (int i = 0; i < 12; ++i) peripheral.sync([] {});
-        EXPECT_EQ(peripheral.state(), state);
+        EXPECT_EQ(stateAfterPowerOn([code = code](auto& radio) { radio.advertisingError = AdvertisingError{code, "busy"}; }),
+                  state);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "base/semaphore.h"
 #include "phones/matching.h"
+#include "support/eventually.h"
 #include "support/log_capture.h"
 #include "support/phone_rig.h"
 
@@ -19,13 +20,6 @@ std::vector<std::string> linesStartingWith(const LogCapture& logs, const std::st
     return found;
 }
 
-bool eventually(const std::function<bool()>& condition) {
-    for (int i = 0; i < 500; ++i) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(10ms);
-    }
-    return false;
-}
 
 }  // namespace
 

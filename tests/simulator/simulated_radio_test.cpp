@@ -4,21 +4,16 @@
 
 #include "bluetooth/hid_peripheral.h"
 #include "simulator/simulator.h"
+#include "support/eventually.h"
 #include "support/log_capture.h"
 
 using namespace quintalis;
 using namespace quintalis::simulator;
 using namespace std::chrono_literals;
+using quintalis::testing::eventually;
 
 namespace {
 
-bool eventually(const std::function<bool()>& condition) {
-    for (int i = 0; i < 500; ++i) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(10ms);
-    }
-    return false;
-}
 
 }  // namespace
 

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "base/json.h"
+#include "support/eventually.h"
 #include "support/raw_http.h"
 #include "support/temp_dir.h"
 
@@ -68,14 +69,7 @@ public:
         return text.str();
     }
     // Waits up to `seconds` for the condition; the phones live in real time.
-    bool waitFor(const std::function<bool()>& condition, double seconds = 20) {
-        auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        while (std::chrono::steady_clock::now() < until) {
-            if (condition()) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return condition();
-    }
+    bool waitFor(const std::function<bool()>& condition, double seconds = 20) { return eventually(condition, seconds); }
 
 private:
     uint16_t port_;
