@@ -63,7 +63,7 @@ Uuid Uuid::fromName(std::string_view name) {
         }
         for (size_t j = 0; j < 8; ++j) bytes[half * 8 + j] = static_cast<uint8_t>(hash >> (8 * j));
     }
-    return withVersion(bytes, 5);
+    return withVersion(bytes, 8);  // version 8: a layout of our own, not a SHA-1 name UUID
 }
 
 std::string Uuid::string() const {

@@ -33,7 +33,8 @@ void addRows(Scene& scene, double width, double height, double top, const std::v
     for (size_t i = 0; i < rows.size(); ++i) {
         double y = top + i * kRowHeight - scrolled;
         if (y + kRowHeight < top || y > height) continue;
-        std::string action = actionPrefix.empty() ? "" : actionPrefix + rows[i].first;
+        // A row half scrolled under the title is drawn, but only its visible part takes taps.
+        std::string action = actionPrefix.empty() || y < top ? "" : actionPrefix + rows[i].first;
         scene.widgets.push_back({Widget::Kind::row, {0, y, width, kRowHeight}, rows[i].first, rows[i].second, action});
     }
 }

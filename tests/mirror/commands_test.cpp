@@ -1,38 +1,13 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <array>
 #include <fstream>
 
 #include "imaging/codecs.h"
-#include "support/temp_dir.h"
+#include "support/run_program.h"
 
 using namespace quintalis;
 using namespace quintalis::testing;
 
-namespace {
-
-struct Run {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-// Runs the built program with the arguments and collects what it printed.
-Run run(const std::string& arguments, const TempDir& dir) {
-    std::string err = (dir.path() / "stderr").string();
-    std::string command = std::string(QUINTALIS_EXECUTABLE) + " " + arguments + " 2>" + err;
-    FILE* pipe = popen(command.c_str(), "r");
-    std::string out;
-    std::array<char, 4096> buffer;
-    while (size_t n = fread(buffer.data(), 1, buffer.size(), pipe)) out.append(buffer.data(), n);
-    int status = pclose(pipe);
-    std::ifstream in(err);
-    std::string errors((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return {WEXITSTATUS(status), out, errors};
-}
-
-}  // namespace
 
 TEST(Commands, DetectRectPrintsTheRectangle) {
     TempDir dir;
