@@ -77,19 +77,23 @@ HTTPResponse Routes::route(const HTTPRequest& request) const {
     return HTTPResponse::error("not found", 404);
 }
 
-Json Routes::deviceList() const {
+Json Routes::deviceList() const { return deviceList(devices_.all()); }
+
+Json Routes::deviceList(const std::vector<Device>& devices) {
     Json list = Json::array();
-    for (const auto& device : devices_.all()) list.push_back(device.json());
+    for (const auto& device : devices) list.push_back(device.json());
     return list;
 }
 
 Json Routes::status() const {
+    auto hosts = peripheral_.connectedHosts();
+    auto devices = devices_.all();
     return Json{
         {"bluetooth", peripheral_.state()},
-        {"devices", deviceList()},
+        {"devices", deviceList(devices)},
         {"hostInput", true},
-        {"hosts", uuidList(peripheral_.connectedHosts())},
-        {"unmatchedHosts", uuidList(devices_.unmatchedHosts())},
+        {"hosts", uuidList(hosts)},
+        {"unmatchedHosts", uuidList(Devices::unmatchedAmong(devices, hosts))},
     };
 }
 

@@ -38,6 +38,7 @@ private:
     HTTPResponse action(const HTTPRequest& request) const;
     std::optional<Uuid> hostOnly(const HTTPRequest& request) const;
     Json deviceList() const;
+    static Json deviceList(const std::vector<Device>& devices);
 
     HIDPeripheral& peripheral_;
     Devices& devices_;

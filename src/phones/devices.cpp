@@ -65,13 +65,15 @@ std::vector<Device> Devices::all() {
     return devices;
 }
 
-std::vector<Uuid> Devices::unmatchedHosts() {
+std::vector<Uuid> Devices::unmatchedHosts() { return unmatchedAmong(all(), peripheral_.connectedHosts()); }
+
+std::vector<Uuid> Devices::unmatchedAmong(const std::vector<Device>& devices, const std::vector<Uuid>& connected) {
     std::set<Uuid> used;
-    for (const auto& device : all()) {
+    for (const auto& device : devices) {
         if (device.host) used.insert(*device.host);
     }
     std::vector<Uuid> unmatched;
-    for (const auto& host : peripheral_.connectedHosts()) {
+    for (const auto& host : connected) {
         if (!used.count(host)) unmatched.push_back(host);
     }
     return unmatched;

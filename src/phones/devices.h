@@ -41,6 +41,8 @@ public:
 
     std::vector<Device> all();
     std::vector<Uuid> unmatchedHosts();
+    // The connected hosts that none of the phones has.
+    static std::vector<Uuid> unmatchedAmong(const std::vector<Device>& devices, const std::vector<Uuid>& connected);
     // The phone a request names: exact id, then name, then id prefix, ignoring case.
     Device find(const std::optional<std::string>& id);
     std::shared_ptr<Input> input(const Device& device);
