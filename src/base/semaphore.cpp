@@ -3,10 +3,10 @@
 namespace quintalis {
 
 void Semaphore::signal() {
-    {
-        std::lock_guard lock(mutex_);
-        ++count_;
-    }
+    // Notify while holding the lock: a waiter that wakes may destroy the
+    // semaphore (it often lives on the waiter's stack) as soon as it can lock.
+    std::lock_guard lock(mutex_);
+    ++count_;
     changed_.notify_one();
 }
 

@@ -2,19 +2,17 @@
 
 namespace quintalis {
 
+// Notifications happen under the lock so the drainer can never see the list
+// closed and go away between the change and the notify.
 void TaskList::post(Task task) {
-    {
-        std::lock_guard lock(mutex_);
-        ready_.push_back(std::move(task));
-    }
+    std::lock_guard lock(mutex_);
+    ready_.push_back(std::move(task));
     changed_.notify_all();
 }
 
 void TaskList::postAfter(Duration delay, Task task) {
-    {
-        std::lock_guard lock(mutex_);
-        timed_.push(Timed{std::chrono::steady_clock::now() + delay, nextOrder_++, std::move(task)});
-    }
+    std::lock_guard lock(mutex_);
+    timed_.push(Timed{std::chrono::steady_clock::now() + delay, nextOrder_++, std::move(task)});
     changed_.notify_all();
 }
 
@@ -45,10 +43,8 @@ bool TaskList::runOne(MonotonicTime until) {
 }
 
 void TaskList::close() {
-    {
-        std::lock_guard lock(mutex_);
-        closed_ = true;
-    }
+    std::lock_guard lock(mutex_);
+    closed_ = true;
     changed_.notify_all();
 }
 
