@@ -53,7 +53,8 @@ std::vector<std::string_view> split(std::string_view text, std::string_view sepa
 }
 
 // A decimal with an optional sign. A length that is not a number counts as
-// 0, as it always has; a negative or overflowing one is malformed.
+// 0 (clients rely on a sloppy header meaning "no body"); a negative or
+// overflowing one is malformed.
 enum class LengthParse { ok, notANumber, outOfRange };
 LengthParse parseLength(std::string_view text, int64_t& value) {
     std::string_view digits = text;
