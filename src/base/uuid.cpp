@@ -1,16 +1,8 @@
 #include "base/uuid.h"
-
-#include <random>
+#include "base/text.h"
 
 namespace quintalis {
 namespace {
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 bool isDashPosition(size_t i) { return i == 8 || i == 13 || i == 18 || i == 23; }
 
@@ -32,23 +24,13 @@ std::optional<Uuid> Uuid::parse(std::string_view text) {
             ++i;
             continue;
         }
-        int high = hexValue(text[i]);
-        int low = hexValue(text[i + 1]);
+        int high = hexDigitValue(text[i]);
+        int low = hexDigitValue(text[i + 1]);
         if (high < 0 || low < 0 || isDashPosition(i + 1)) return std::nullopt;
         bytes[byte++] = static_cast<uint8_t>(high * 16 + low);
         i += 2;
     }
     return Uuid(bytes);
-}
-
-Uuid Uuid::random() {
-    thread_local std::mt19937_64 generator(std::random_device{}());
-    std::array<uint8_t, 16> bytes{};
-    for (size_t i = 0; i < 16; i += 8) {
-        uint64_t value = generator();
-        for (size_t j = 0; j < 8; ++j) bytes[i + j] = static_cast<uint8_t>(value >> (8 * j));
-    }
-    return withVersion(bytes, 4);
 }
 
 Uuid Uuid::fromName(std::string_view name) {

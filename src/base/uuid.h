@@ -18,8 +18,6 @@ public:
 
     // Accepts the 8-4-4-4-12 form in either letter case; nothing otherwise.
     static std::optional<Uuid> parse(std::string_view text);
-    // A random (version 4) UUID.
-    static Uuid random();
     // A name-based UUID that is the same on every run for the same name.
     static Uuid fromName(std::string_view name);
 

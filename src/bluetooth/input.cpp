@@ -1,4 +1,5 @@
 #include "bluetooth/input.h"
+#include "base/text.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,11 +15,6 @@ constexpr double kFixedHold = 0.08;
 // A bound on swipe steps, far above any real gesture, so an absurd duration
 // cannot overflow the step count.
 constexpr double kMaxSwipeSteps = 100000;
-
-std::string lowercase(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-    return text;
-}
 
 }  // namespace
 
@@ -140,7 +136,7 @@ void Input::key(const std::string& name, const std::vector<std::string>& modifie
         return InputError(InputError::Kind::unknownKey, "unknown key " + what);
     };
     uint8_t code = 0;
-    if (auto found = Keymap::named().find(lowercase(name)); found != Keymap::named().end()) {
+    if (auto found = Keymap::named().find(asciiLowercase(name)); found != Keymap::named().end()) {
         code = found->second;
     } else {
         auto characters = userPerceivedCharacters(name);
@@ -151,7 +147,7 @@ void Input::key(const std::string& name, const std::vector<std::string>& modifie
     }
     uint8_t modifiers = 0;
     for (const auto& modifierName : modifierNames) {
-        auto found = Keymap::modifiers().find(lowercase(modifierName));
+        auto found = Keymap::modifiers().find(asciiLowercase(modifierName));
         if (found == Keymap::modifiers().end()) throw unknown(modifierName);
         modifiers |= found->second;
     }

@@ -1,4 +1,5 @@
 #include "engine/engine.h"
+#include "base/text.h"
 
 #include <charconv>
 
@@ -27,8 +28,7 @@ uint16_t parsePort(const std::optional<std::string>& text, uint16_t fallback) {
 }
 
 bool isHTTPURL(const std::string& text) {
-    std::string lower;
-    for (char c : text) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string lower = asciiLowercase(text);
     size_t hostStart;
     if (lower.rfind("http://", 0) == 0) {
         hostStart = 7;

@@ -1,4 +1,5 @@
 #include "engine/http_request_parser.h"
+#include "base/text.h"
 
 #include <charconv>
 #include <vector>
@@ -31,14 +32,6 @@ std::string_view trim(std::string_view text) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
     return text;
-}
-
-std::string lowercase(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
 }
 
 std::vector<std::string_view> split(std::string_view text, std::string_view separator, bool dropEmpty) {
@@ -101,7 +94,7 @@ HTTPRequestParser::Result HTTPRequestParser::parseHead() {
     for (size_t i = 1; i < lines.size(); ++i) {
         auto colon = lines[i].find(':');
         if (colon == std::string_view::npos) continue;
-        std::string name = lowercase(lines[i].substr(0, colon));
+        std::string name = asciiLowercase(lines[i].substr(0, colon));
         std::string_view value = lines[i].substr(colon + 1);
         if (name == "origin") hasOrigin_ = true;
         if (name == "host") host_ = std::string(trim(value));

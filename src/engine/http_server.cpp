@@ -1,4 +1,5 @@
 #include "engine/http_server.h"
+#include "base/text.h"
 
 #include "base/thread_name.h"
 #include "engine/app_log.h"
@@ -9,8 +10,7 @@ namespace quintalis {
 bool isBrowserRequest(bool hasOrigin, const std::optional<std::string>& host) {
     if (hasOrigin) return true;
     if (!host) return false;
-    std::string name = *host;
-    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::string name = asciiLowercase(*host);
     // Strip a port: after the bracket for IPv6, after the last colon otherwise.
     if (!name.empty() && name.front() == '[') {
         auto close = name.find(']');

@@ -1,16 +1,10 @@
 #include "engine/request_target.h"
+#include "base/text.h"
 
 #include <cstring>
 
 namespace quintalis {
 namespace {
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 // Characters a URL reference may hold literally: unreserved, reserved and "%".
 bool allowedInReference(unsigned char c) {
@@ -30,8 +24,8 @@ std::optional<std::string> percentDecode(std::string_view text) {
             out += text[i];
             continue;
         }
-        int high = i + 1 < text.size() ? hexDigit(text[i + 1]) : -1;
-        int low = i + 2 < text.size() ? hexDigit(text[i + 2]) : -1;
+        int high = i + 1 < text.size() ? hexDigitValue(text[i + 1]) : -1;
+        int low = i + 2 < text.size() ? hexDigitValue(text[i + 2]) : -1;
         if (high < 0 || low < 0) return std::nullopt;
         out += static_cast<char>(high * 16 + low);
         i += 2;

@@ -1,4 +1,5 @@
 #include "engine/routes.h"
+#include "base/text.h"
 
 #include <charconv>
 #include <climits>
@@ -30,12 +31,6 @@ std::optional<int> queryInteger(const HTTPRequest& request, const std::string& n
 
 std::string valueAsText(const Json& value) {
     return value.is_string() ? value.get<std::string>() : serializeJson(value);
-}
-
-bool equalsIgnoringCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-               return std::tolower(x) == std::tolower(y);
-           });
 }
 
 bool boolMember(const Json& body, const char* name) {

@@ -1,15 +1,11 @@
 #include "mirror/windows.h"
+#include "base/text.h"
 
 #include <algorithm>
 #include <cstdlib>
 
 namespace quintalis {
 namespace {
-
-std::string lowercase(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-    return text;
-}
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
@@ -30,15 +26,13 @@ Json WinInfo::json() const {
 
 int airplayScore(const WindowDescription& w, const EnvironmentReader& environment) {
     if (w.width < 120 || w.height < 120) return 0;
-    const std::string owner = lowercase(w.owner + " " + w.bundle);
-    const std::string title = lowercase(w.title);
+    const std::string owner = asciiLowercase(w.owner + " " + w.bundle);
+    const std::string title = asciiLowercase(w.title);
     int score = 0;
-    if (auto wanted = environment("QUINTALIS_AIRPLAY_OWNER"); wanted && !lowercase(*wanted).empty()) {
-        score = contains(owner, lowercase(*wanted)) ? 200 : 0;
-    }
-    if (auto wanted = environment("QUINTALIS_AIRPLAY_TITLE"); wanted && !lowercase(*wanted).empty()) {
-        if (contains(title, lowercase(*wanted))) score += 200;
-    }
+    const std::string ownerWanted = asciiLowercase(environment("QUINTALIS_AIRPLAY_OWNER").value_or(""));
+    const std::string titleWanted = asciiLowercase(environment("QUINTALIS_AIRPLAY_TITLE").value_or(""));
+    if (!ownerWanted.empty()) score = contains(owner, ownerWanted) ? 200 : 0;
+    if (!titleWanted.empty() && contains(title, titleWanted)) score += 200;
     if (w.bundle == "com.apple.AirPlayUIAgent" || contains(owner, "airplayuiagent")) {
         score += 120;
     } else if (contains(owner, "airplay")) {

@@ -1,4 +1,5 @@
 #include "phones/devices.h"
+#include "base/text.h"
 
 #include <algorithm>
 #include <set>
@@ -7,11 +8,6 @@
 
 namespace quintalis {
 namespace {
-
-std::string lowercase(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-    return text;
-}
 
 }  // namespace
 
@@ -95,11 +91,11 @@ Device Devices::find(const std::optional<std::string>& id) {
         if (devices.size() == 1) return devices.front();
         throw DeviceError(std::to_string(devices.size()) + " phones are connected, pass device. " + describe(devices));
     }
-    const std::string wanted = lowercase(*id);
+    const std::string wanted = asciiLowercase(*id);
     const std::function<bool(const Device&)> rules[] = {
-        [&](const Device& d) { return lowercase(d.id()) == wanted; },
-        [&](const Device& d) { return lowercase(d.screen->name()) == wanted; },
-        [&](const Device& d) { return lowercase(d.id()).rfind(wanted, 0) == 0; },
+        [&](const Device& d) { return asciiLowercase(d.id()) == wanted; },
+        [&](const Device& d) { return asciiLowercase(d.screen->name()) == wanted; },
+        [&](const Device& d) { return asciiLowercase(d.id()).rfind(wanted, 0) == 0; },
     };
     for (const auto& fits : rules) {
         auto found = std::find_if(devices.begin(), devices.end(), fits);
