@@ -63,7 +63,7 @@ void HIDPeripheral::didUpdateState() {
         std::to_string(static_cast<int>(role_.authorization())));
     switch (state) {
         case ManagerState::unauthorized:
-            setState("bluetooth not allowed (System Settings > Privacy & Security > Bluetooth)");
+            setState("bluetooth not allowed (add this user to the bluetooth group)");
             break;
         case ManagerState::poweredOff:
             setState("bluetooth off");
@@ -180,11 +180,22 @@ void HIDPeripheral::didUnsubscribe(const Uuid& central, const CharacteristicRef&
 void HIDPeripheral::isReadyToUpdateSubscribers() { drain(); }
 
 void HIDPeripheral::hostsChanged() {
-    size_t connected = hostsWithInput().size();
-    setState(connected > 0 ? std::to_string(connected) + " connected, advertising as " + localName_
-                           : "advertising as " + localName_);
+    showConnected();
     advertise();
     if (onHostsChanged_) onHostsChanged_();
+}
+
+// The note goes before the name, which readers take from the end of the text.
+void HIDPeripheral::showConnected() {
+    size_t connected = hostsWithInput().size();
+    std::string note = deliveryNote_.empty() ? "" : " (" + deliveryNote_ + ")";
+    setState(connected > 0 ? std::to_string(connected) + " connected" + note + ", advertising as " + localName_
+                           : "advertising as " + localName_);
+}
+
+void HIDPeripheral::didUpdateDeliveryNote(const std::string& note) {
+    deliveryNote_ = note;
+    if (published_) showConnected();
 }
 
 void HIDPeripheral::drain() {

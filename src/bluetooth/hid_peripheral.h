@@ -52,6 +52,7 @@ public:
     void didSubscribe(const Uuid& central, const CharacteristicRef& characteristic) override;
     void didUnsubscribe(const Uuid& central, const CharacteristicRef& characteristic) override;
     void isReadyToUpdateSubscribers() override;
+    void didUpdateDeliveryNote(const std::string& note) override;
 
 private:
     struct Pending {
@@ -65,6 +66,7 @@ private:
     void advertise();
     void drain();
     void hostsChanged();
+    void showConnected();
     std::string describe(const CharacteristicRef& characteristic) const;
     std::optional<ReportID> inputReport(const CharacteristicRef& characteristic) const;
     void recoverStaleCacheIfNeeded(const Uuid& central);
@@ -85,6 +87,7 @@ private:
     std::map<Uuid, std::set<CharacteristicRef>> subscriptions_;
     std::set<Uuid> serviceChangedSent_;
     std::deque<Pending> outbox_;
+    std::string deliveryNote_;
     std::function<void()> onHostsChanged_;
 
     SerialQueue queue_{"skiffline.bluetooth"};  // last: drained before the state above goes

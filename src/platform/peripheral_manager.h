@@ -54,6 +54,10 @@ public:
     virtual void didUnsubscribe(const Uuid& central, const CharacteristicRef& characteristic) = 0;
     // The transmit queue has room again after updateValue returned false.
     virtual void isReadyToUpdateSubscribers() = 0;
+    // Some connected centrals cannot be told apart by the platform, so
+    // updates to them are dropped; `note` says why in a few words ("hci0
+    // serves one phone at a time"), and is empty once all can be reached.
+    virtual void didUpdateDeliveryNote([[maybe_unused]] const std::string& note) {}
 };
 
 // The local GATT server in the peripheral role. Call it only on the queue

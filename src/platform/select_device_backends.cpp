@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "engine/app_log.h"
+#include "platform/linux/bluez/bluez_peripheral_role.h"
 #include "platform/linux/no_capture_devices.h"
 #include "platform/linux/tesseract_recognizer.h"
 #include "platform/linux/unsupported_peripheral_role.h"
@@ -27,18 +28,28 @@ std::unique_ptr<simulator::Simulator> makeSimulator() {
     return made;
 }
 
+// bluetoothd when the system bus has it (or can start it), else a radio that says it is unsupported.
+BluetoothPeripheralRole& linuxBluetooth() {
+    if (BluezPeripheralRole::available()) {
+        static BluezPeripheralRole bluez(BluezPeripheralRole::systemBus());
+        return bluez;
+    }
+    log("bluetooth: no bluetoothd on the system bus");
+    static UnsupportedPeripheralRole unsupported;
+    return unsupported;
+}
+
 }  // namespace
 
 // Process-wide services live until exit and are never torn down: at exit
 // that would only run their pending work (a queued matching pass) for nothing.
 DeviceBackends& DeviceBackends::selected() {
     static simulator::Simulator* simulated = makeSimulator().release();
-    static UnsupportedPeripheralRole bluetooth;
     static NoCaptureDevices capture;
     static TesseractRecognizer& text = *new TesseractRecognizer();
     static DeviceBackends backends = simulated
                                          ? DeviceBackends{simulated->radio(), simulated->cameras(), text, simulated}
-                                         : DeviceBackends{bluetooth, capture, text, nullptr};
+                                         : DeviceBackends{linuxBluetooth(), capture, text, nullptr};
     return backends;
 }
 

@@ -216,7 +216,7 @@ TEST_F(PeripheralTest, APowerCycleForgetsOldSubscriptions) {
 TEST_F(PeripheralTest, StateTexts) {
     fake().changeState(ManagerState::unauthorized);
     settle();
-    EXPECT_EQ(peripheral.state(), "bluetooth not allowed (System Settings > Privacy & Security > Bluetooth)");
+    EXPECT_EQ(peripheral.state(), "bluetooth not allowed (add this user to the bluetooth group)");
     fake().changeState(ManagerState::unsupported);
     settle();
     EXPECT_EQ(peripheral.state(), "bluetooth unavailable (2)");

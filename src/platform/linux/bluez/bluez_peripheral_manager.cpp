@@ -1,0 +1,332 @@
+#include "platform/linux/bluez/bluez_peripheral_manager.h"
+
+#include "engine/app_log.h"
+
+namespace quintalis::bluez {
+namespace {
+
+constexpr const char* kApplicationRoot = "/org/quintalis/gatt/";
+constexpr const char* kAdvertisementRoot = "/org/quintalis/advertisement/";
+constexpr const char* kAgentPath = "/org/quintalis/agent";
+constexpr int kAlreadyAdvertising = 9;
+
+const std::map<std::string, sdbus::Variant> kNoOptions;
+
+bool alreadyThere(const std::optional<BusError>& error) { return error && error->name == kAlreadyExists; }
+
+}  // namespace
+
+BluezPeripheralManager::BluezPeripheralManager(std::unique_ptr<sdbus::IConnection> connection,
+                                               PeripheralManagerDelegate& delegate, SerialQueue& queue)
+    : delegate_(delegate), queue_(queue) {
+    bus_ = std::make_unique<Bus>(std::move(connection), queue,
+                                 Bus::Events{
+                                     [this](bool present) { onPresence(present); },
+                                     [this](const ObjectMap& objects) { onObjects(objects); },
+                                     [this](const BusError& error) { onObjectsFailed(error); },
+                                     [this](const std::string& path, const InterfaceMap& interfaces) {
+                                         directory_.interfacesAdded(path, interfaces);
+                                         objectsChanged();
+                                     },
+                                     [this](const std::string& path, const std::vector<std::string>& interfaces) {
+                                         directory_.interfacesRemoved(path, interfaces);
+                                         objectsChanged();
+                                     },
+                                     [this](const std::string& path, const std::string& interface, const PropertyMap& changed) {
+                                         directory_.propertiesChanged(path, interface, changed);
+                                         objectsChanged();
+                                     },
+                                 });
+    agent_ = std::make_unique<Agent>(bus_->connection(), kAgentPath, [this](const std::string& device) {
+        post([this, device] {
+            acceptedDevices_.insert(device);
+            trustAcceptedDevices();
+        });
+    });
+    bus_->fetchObjects();
+}
+
+// Closing the connection is what unregisters the application, the
+// advertisements and the agent: bluetoothd drops whatever a client that
+// leaves the bus had registered.
+BluezPeripheralManager::~BluezPeripheralManager() {
+    for (auto& [path, link] : links_) {
+        for (auto& [characteristic, channel] : link.channels) sockets_.unwatch(channel.watch);
+    }
+    links_.clear();
+    agent_.reset();
+    bus_.reset();
+    alive_.reset();
+}
+
+void BluezPeripheralManager::post(Task task) {
+    std::weak_ptr<bool> alive = alive_;
+    queue_.async([alive, task = std::move(task)] {
+        if (alive.lock()) task();
+    });
+}
+
+ManagerState BluezPeripheralManager::state() const {
+    if (!fetched_) return ManagerState::unknown;
+    return denied_ ? ManagerState::unauthorized : directory_.state();
+}
+
+void BluezPeripheralManager::onPresence(bool present) {
+    if (present) {
+        log("bluetoothd is on the bus");
+        bus_->fetchObjects();
+        return;
+    }
+    log("bluetoothd left the bus");
+    // Everything it held for us went with it.
+    directory_.setPresent(false);
+    agentState_ = Registration::none;
+    objectsChanged();
+}
+
+void BluezPeripheralManager::onObjects(const ObjectMap& objects) {
+    fetched_ = true;
+    denied_ = false;
+    directory_.reset(objects);
+    registerAgent();
+    objectsChanged();
+}
+
+void BluezPeripheralManager::onObjectsFailed(const BusError& error) {
+    fetched_ = true;
+    denied_ = error.name == "org.freedesktop.DBus.Error.AccessDenied";
+    log("cannot reach bluetoothd: " + error.message);
+    directory_.setPresent(false);
+    objectsChanged();
+}
+
+void BluezPeripheralManager::objectsChanged() {
+    syncLinks();
+    trustAcceptedDevices();
+    reconcile();
+    reportState();
+}
+
+// Keeps one link per adapter, logs power changes, and registers on every
+// powered adapter while advertising is wanted.
+void BluezPeripheralManager::syncLinks() {
+    for (auto it = links_.begin(); it != links_.end();) {
+        if (directory_.adapters().count(it->first)) {
+            ++it;
+            continue;
+        }
+        log(adapterName(it->first) + " is gone");
+        for (auto& [characteristic, channel] : it->second.channels) sockets_.unwatch(channel.watch);
+        if (awaitingStart_.count(it->first)) registrationFinished(it->first, BusError{kFailed, "the adapter went away"});
+        it = links_.erase(it);
+    }
+    for (const auto& [path, adapter] : directory_.adapters()) {
+        auto [entry, added] = links_.try_emplace(path);
+        Link& link = entry->second;
+        if (added || link.powered != adapter.powered) {
+            log(adapterName(path) + (adapter.powered ? " powered on" : " powered off"));
+        }
+        link.powered = adapter.powered;
+        if (advertising_ && link.powered) ensureRegistered(path);
+    }
+}
+
+void BluezPeripheralManager::reportState() {
+    ManagerState now = state();
+    if (now == reported_) return;
+    // Leaving the powered state ends advertising, as it does on every radio;
+    // the delegate publishes its services again when power comes back.
+    if (reported_ == ManagerState::poweredOn) stopAdvertising();
+    reported_ = now;
+    post([this] { delegate_.didUpdateState(); });
+}
+
+void BluezPeripheralManager::registerAgent() {
+    if (agentState_ != Registration::none) return;
+    agentState_ = Registration::pending;
+    bus_->call(kAgentManagerPath, kAgentManagerInterface, "RegisterAgent",
+               [this](const std::optional<BusError>& error) {
+                   if (error && !alreadyThere(error)) {
+                       agentState_ = Registration::none;
+                       log("could not register the pairing agent: " + error->message);
+                       return;
+                   }
+                   bus_->call(kAgentManagerPath, kAgentManagerInterface, "RequestDefaultAgent",
+                              [this](const std::optional<BusError>& error) {
+                                  agentState_ = Registration::done;
+                                  log(error ? "the pairing agent is not the default: " + error->message
+                                            : std::string("pairing agent registered (") + Agent::kCapability + ")");
+                              },
+                              sdbus::ObjectPath(kAgentPath));
+               },
+               sdbus::ObjectPath(kAgentPath), std::string(Agent::kCapability));
+}
+
+// A device this agent let pair is trusted once bluetoothd says it is
+// paired, so it may reconnect without asking again.
+void BluezPeripheralManager::trustAcceptedDevices() {
+    for (auto it = acceptedDevices_.begin(); it != acceptedDevices_.end();) {
+        const Device* device = directory_.device(*it);
+        if (!device || !device->paired) {
+            ++it;
+            continue;
+        }
+        if (!device->trusted) {
+            bus_->call(*it, kPropertiesInterface, "Set",
+                       [address = device->address](const std::optional<BusError>& error) {
+                           log(error ? "could not trust " + address + ": " + error->message : "trusted " + address);
+                       },
+                       std::string(kDeviceInterface), std::string("Trusted"), sdbus::Variant(true));
+        }
+        it = acceptedDevices_.erase(it);
+    }
+}
+
+void BluezPeripheralManager::addService(const ServiceRef& service) {
+    if (service->uuid == BluetoothUUID("1801")) {
+        // bluetoothd serves Generic Attribute and its Service Changed itself.
+        for (const auto& characteristic : service->characteristics) ownedByBluetoothd_.insert(characteristic);
+    } else {
+        services_.push_back(service);
+        for (auto& [path, link] : links_) {
+            if (link.applicationState == Registration::none) continue;
+            // A registered application cannot grow; it is registered again whole.
+            dropApplication(path, link);
+            ensureRegistered(path);
+        }
+    }
+    post([this, service] { delegate_.didAddService(service, std::nullopt); });
+}
+
+void BluezPeripheralManager::removeAllServices() {
+    for (auto& [path, link] : links_) dropApplication(path, link);
+    services_.clear();
+    ownedByBluetoothd_.clear();
+    announced_.clear();  // the delegate forgets the old characteristics as well
+}
+
+void BluezPeripheralManager::dropApplication(const std::string& adapter, Link& link) {
+    for (auto& [characteristic, channel] : link.channels) sockets_.unwatch(channel.watch);
+    link.channels.clear();
+    if (link.applicationState != Registration::none) {
+        bus_->call(adapter, kGattManagerInterface, "UnregisterApplication", [](const std::optional<BusError>&) {},
+                   sdbus::ObjectPath(link.application->path()));
+    }
+    link.application.reset();
+    link.applicationState = Registration::none;
+}
+
+void BluezPeripheralManager::startAdvertising(const std::string& localName, const std::vector<BluetoothUUID>& services) {
+    advertising_ = AdvertisementData{localName, services};
+    awaitingStart_.clear();
+    startError_.reset();
+    startSucceeded_ = false;
+    startAlready_ = false;
+    for (const auto& [path, link] : links_) {
+        if (link.powered) awaitingStart_.insert(path);
+    }
+    if (awaitingStart_.empty()) {
+        advertising_.reset();
+        post([this] { delegate_.didStartAdvertising(AdvertisingError{0, "no Bluetooth adapter is powered on"}); });
+        return;
+    }
+    for (auto path : std::set<std::string>(awaitingStart_)) ensureRegistered(path);
+}
+
+// The application first, then the advertisement: bluetoothd must know the
+// services before a phone can connect and look for them.
+void BluezPeripheralManager::ensureRegistered(const std::string& adapter) {
+    Link& link = links_[adapter];
+    if (link.applicationState == Registration::pending) return;
+    if (link.applicationState == Registration::done) return registerAdvertisement(adapter);
+    link.application = std::make_shared<GattApplication>(bus_->connection(), kApplicationRoot + adapterName(adapter),
+                                                         services_, handlersFor(adapter));
+    link.applicationState = Registration::pending;
+    std::weak_ptr<GattApplication> sent = link.application;
+    bus_->call(adapter, kGattManagerInterface, "RegisterApplication",
+               [this, adapter, sent](const std::optional<BusError>& error) {
+                   auto found = links_.find(adapter);
+                   if (found == links_.end() || sent.expired() || found->second.application != sent.lock()) return;
+                   if (error && !alreadyThere(error)) {
+                       log("could not register the GATT application on " + adapterName(adapter) + ": " + error->message);
+                       found->second.application.reset();
+                       found->second.applicationState = Registration::none;
+                       return registrationFinished(adapter, error);
+                   }
+                   found->second.applicationState = Registration::done;
+                   log("GATT application registered on " + adapterName(adapter));
+                   registerAdvertisement(adapter);
+               },
+               sdbus::ObjectPath(link.application->path()), kNoOptions);
+}
+
+void BluezPeripheralManager::registerAdvertisement(const std::string& adapter) {
+    Link& link = links_[adapter];
+    if (!advertising_ || link.advertisementState == Registration::pending) return;
+    if (link.advertisementState == Registration::done) return registrationFinished(adapter, std::nullopt);
+    std::string path = kAdvertisementRoot + adapterName(adapter);
+    link.advertisement = std::make_shared<Advertisement>(bus_->connection(), path, *advertising_, [this, adapter] {
+        post([this, adapter] {
+            log("bluetoothd stopped advertising on " + adapterName(adapter));
+            if (auto found = links_.find(adapter); found != links_.end()) {
+                found->second.advertisement.reset();
+                found->second.advertisementState = Registration::none;
+            }
+        });
+    });
+    link.advertisementState = Registration::pending;
+    std::weak_ptr<Advertisement> sent = link.advertisement;
+    bus_->call(adapter, kAdvertisingManagerInterface, "RegisterAdvertisement",
+               [this, adapter, sent](const std::optional<BusError>& error) {
+                   auto found = links_.find(adapter);
+                   if (found == links_.end() || sent.expired() || found->second.advertisement != sent.lock()) return;
+                   Link& link = found->second;
+                   if (error && !alreadyThere(error)) {
+                       log("could not advertise on " + adapterName(adapter) + ": " + error->message);
+                       link.advertisement.reset();
+                       link.advertisementState = Registration::none;
+                   } else {
+                       link.advertisementState = Registration::done;
+                       log("advertising on " + adapterName(adapter) + " as " + advertising_->localName);
+                   }
+                   registrationFinished(adapter, error);
+               },
+               sdbus::ObjectPath(path), kNoOptions);
+}
+
+// startAdvertising is answered once every adapter it asked has answered:
+// success if any adapter advertises.
+void BluezPeripheralManager::registrationFinished(const std::string& adapter, const std::optional<BusError>& error) {
+    if (!awaitingStart_.erase(adapter)) return;
+    if (!error) {
+        startSucceeded_ = true;
+    } else if (alreadyThere(error)) {
+        startAlready_ = true;
+    } else if (!startError_) {
+        startError_ = error;
+    }
+    if (!awaitingStart_.empty()) return;
+    std::optional<AdvertisingError> result;
+    if (!startSucceeded_ && startAlready_) {
+        result = AdvertisingError{kAlreadyAdvertising, "already advertising"};
+    } else if (!startSucceeded_) {
+        result = AdvertisingError{0, startError_ ? startError_->message : "no adapter answered"};
+        advertising_.reset();
+    }
+    post([this, result] { delegate_.didStartAdvertising(result); });
+}
+
+void BluezPeripheralManager::stopAdvertising() {
+    advertising_.reset();
+    awaitingStart_.clear();
+    for (auto& [path, link] : links_) {
+        if (link.advertisementState != Registration::none && directory_.present()) {
+            bus_->call(path, kAdvertisingManagerInterface, "UnregisterAdvertisement", [](const std::optional<BusError>&) {},
+                       sdbus::ObjectPath(link.advertisement->path()));
+        }
+        link.advertisement.reset();
+        link.advertisementState = Registration::none;
+    }
+}
+
+}  // namespace quintalis::bluez

@@ -1,0 +1,149 @@
+#include "platform/linux/bluez/gatt_application.h"
+
+#include <cstdio>
+
+namespace quintalis::bluez {
+namespace {
+
+std::string indexed(const char* kind, size_t index) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%s%02zu", kind, index);
+    return text;
+}
+
+}  // namespace
+
+std::vector<std::string> characteristicFlags(const GattCharacteristic& characteristic) {
+    const uint8_t properties = characteristic.properties;
+    const bool readEncrypted = characteristic.permissions & gatt::readEncryptionRequired;
+    const bool writeEncrypted = characteristic.permissions & gatt::writeEncryptionRequired;
+    std::vector<std::string> flags;
+    if (properties & gatt::read) flags.push_back(readEncrypted ? "encrypt-read" : "read");
+    if (properties & gatt::writeWithoutResponse) flags.push_back("write-without-response");
+    // bluetoothd has no encrypted write-without-response; "encrypt-write"
+    // adds the write property too, which is the price of keeping the
+    // encryption the permissions ask for.
+    if ((properties & gatt::write) || ((properties & gatt::writeWithoutResponse) && writeEncrypted)) {
+        flags.push_back(writeEncrypted ? "encrypt-write" : "write");
+    }
+    // A value that needs encryption to read needs it to subscribe as well,
+    // or an unpaired device could enable notifications of input reports.
+    if (properties & gatt::notify) flags.push_back(readEncrypted ? "encrypt-notify" : "notify");
+    if (properties & gatt::indicate) flags.push_back(readEncrypted ? "encrypt-indicate" : "indicate");
+    return flags;
+}
+
+AttOptions attOptions(const std::map<std::string, sdbus::Variant>& options) {
+    AttOptions parsed;
+    if (auto device = options.find("device"); device != options.end() && device->second.containsValueOfType<sdbus::ObjectPath>()) {
+        parsed.device = device->second.get<sdbus::ObjectPath>();
+    }
+    if (auto offset = options.find("offset"); offset != options.end() && offset->second.containsValueOfType<uint16_t>()) {
+        parsed.offset = offset->second.get<uint16_t>();
+    }
+    if (auto mtu = options.find("mtu"); mtu != options.end() && mtu->second.containsValueOfType<uint16_t>()) {
+        parsed.mtu = mtu->second.get<uint16_t>();
+    }
+    return parsed;
+}
+
+void answerRead(const sdbus::Result<std::vector<uint8_t>>& reply, const std::vector<uint8_t>& value, size_t offset) {
+    if (auto rest = sliceFrom(value, offset)) {
+        reply.returnResults(*rest);
+    } else {
+        reply.returnError(sdbus::Error(kInvalidOffset, "offset beyond the value"));
+    }
+}
+
+GattApplication::GattApplication(sdbus::IConnection& connection, std::string rootPath,
+                                 const std::vector<ServiceRef>& services, Handlers handlers)
+    : connection_(connection), rootPath_(std::move(rootPath)), handlers_(std::move(handlers)) {
+    auto root = sdbus::createObject(connection_, rootPath_);
+    root->addObjectManager();
+    objects_.push_back(std::move(root));
+    for (size_t i = 0; i < services.size(); ++i) addService(*services[i], rootPath_ + "/" + indexed("service", i));
+}
+
+void GattApplication::addService(const GattService& service, const std::string& path) {
+    auto object = sdbus::createObject(connection_, path);
+    object->registerProperty("UUID").onInterface(kServiceInterface).withGetter([uuid = fullUuid(service.uuid)] { return uuid; });
+    object->registerProperty("Primary").onInterface(kServiceInterface).withGetter([primary = service.primary] { return primary; });
+    object->finishRegistration();
+    objects_.push_back(std::move(object));
+    for (size_t i = 0; i < service.characteristics.size(); ++i) {
+        addCharacteristic(service.characteristics[i], path + "/" + indexed("char", i), path);
+    }
+}
+
+void GattApplication::addCharacteristic(const CharacteristicRef& characteristic, const std::string& path,
+                                        const std::string& service) {
+    auto object = sdbus::createObject(connection_, path);
+    const char* interface = kCharacteristicInterface;
+    object->registerProperty("UUID").onInterface(interface).withGetter([uuid = fullUuid(characteristic->uuid)] { return uuid; });
+    object->registerProperty("Service").onInterface(interface).withGetter([service] { return sdbus::ObjectPath(service); });
+    object->registerProperty("Flags").onInterface(interface).withGetter([flags = characteristicFlags(*characteristic)] { return flags; });
+
+    if (characteristic->properties & gatt::read) {
+        object->registerMethod("ReadValue").onInterface(interface).implementedAs(
+            [this, characteristic](sdbus::Result<std::vector<uint8_t>>&& result, const std::map<std::string, sdbus::Variant>& options) {
+                auto parsed = attOptions(options);
+                if (characteristic->value) return answerRead(result, *characteristic->value, parsed.offset);
+                handlers_.read(characteristic, parsed, std::make_shared<sdbus::Result<std::vector<uint8_t>>>(std::move(result)));
+            });
+    }
+    if (characteristic->properties & (gatt::write | gatt::writeWithoutResponse)) {
+        object->registerMethod("WriteValue").onInterface(interface).implementedAs(
+            [this, characteristic](sdbus::Result<>&& result, const std::vector<uint8_t>& value,
+                                   const std::map<std::string, sdbus::Variant>& options) {
+                handlers_.write(characteristic, value, attOptions(options), std::make_shared<sdbus::Result<>>(std::move(result)));
+            });
+    }
+    if (characteristic->properties & gatt::notify) {
+        // The presence of NotifyAcquired is what makes bluetoothd hand out a
+        // socket (AcquireNotify) instead of calling StartNotify.
+        auto acquired = std::make_shared<std::atomic<bool>>(false);
+        object->registerProperty("NotifyAcquired").onInterface(interface).withGetter([acquired] { return acquired->load(); });
+        object->registerMethod("AcquireNotify").onInterface(interface).implementedAs(
+            [this, characteristic](sdbus::Result<sdbus::UnixFd, uint16_t>&& result,
+                                   const std::map<std::string, sdbus::Variant>& options) {
+                handlers_.acquireNotify(characteristic, attOptions(options),
+                                        std::make_shared<sdbus::Result<sdbus::UnixFd, uint16_t>>(std::move(result)));
+            });
+        for (const char* method : {"StartNotify", "StopNotify"}) {
+            object->registerMethod(method).onInterface(interface).implementedAs([] {
+                throw sdbus::Error(kNotSupported, "notifications go through AcquireNotify");
+            });
+        }
+        notifiable_[characteristic] = Notifiable{object.get(), acquired};
+    }
+    object->finishRegistration();
+    objects_.push_back(std::move(object));
+    for (size_t i = 0; i < characteristic->descriptors.size(); ++i) {
+        addDescriptor(characteristic->descriptors[i], path + "/" + indexed("desc", i), path);
+    }
+}
+
+void GattApplication::addDescriptor(const GattDescriptor& descriptor, const std::string& path,
+                                    const std::string& characteristic) {
+    auto object = sdbus::createObject(connection_, path);
+    const char* interface = kDescriptorInterface;
+    object->registerProperty("UUID").onInterface(interface).withGetter([uuid = fullUuid(descriptor.uuid)] { return uuid; });
+    object->registerProperty("Characteristic").onInterface(interface).withGetter([characteristic] {
+        return sdbus::ObjectPath(characteristic);
+    });
+    object->registerProperty("Flags").onInterface(interface).withGetter([] { return std::vector<std::string>{"read"}; });
+    object->registerMethod("ReadValue").onInterface(interface).implementedAs(
+        [value = descriptor.value](sdbus::Result<std::vector<uint8_t>>&& result, const std::map<std::string, sdbus::Variant>& options) {
+            answerRead(result, value, attOptions(options).offset);
+        });
+    object->finishRegistration();
+    objects_.push_back(std::move(object));
+}
+
+void GattApplication::setNotifyAcquired(const CharacteristicRef& characteristic, bool acquired) {
+    auto found = notifiable_.find(characteristic);
+    if (found == notifiable_.end() || found->second.acquired->exchange(acquired) == acquired) return;
+    found->second.object->emitPropertiesChangedSignal(kCharacteristicInterface, {"NotifyAcquired"});
+}
+
+}  // namespace quintalis::bluez
