@@ -213,6 +213,15 @@ TEST_F(PeripheralTest, APowerCycleForgetsOldSubscriptions) {
     EXPECT_EQ(peripheral.connectedHosts().size(), 1u);
 }
 
+TEST_F(PeripheralTest, ADeliveryNoteStandsBeforeTheAdvertisedName) {
+    fake().subscribe(kHostA, input(ReportID::keyboard));
+    settle();
+    peripheral.sync([&] { peripheral.didUpdateDeliveryNote("hci0 serves one phone at a time"); });
+    EXPECT_EQ(peripheral.state(), "1 connected (hci0 serves one phone at a time), advertising as Skiffline");
+    peripheral.sync([&] { peripheral.didUpdateDeliveryNote(""); });
+    EXPECT_EQ(peripheral.state(), "1 connected, advertising as Skiffline");
+}
+
 TEST_F(PeripheralTest, StateTexts) {
     fake().changeState(ManagerState::unauthorized);
     settle();

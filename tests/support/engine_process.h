@@ -22,11 +22,13 @@ namespace quintalis::testing {
 // for black-box tests. Stopped with SIGTERM when the object goes.
 class EngineProcess {
 public:
-    EngineProcess(const std::string& simulator, const std::filesystem::path& home)
+    EngineProcess(const std::string& simulator, const std::filesystem::path& home,
+                  const std::map<std::string, std::string>& environment = {})
         : port_(freePort()), home_(home), log_(home / ("stderr-" + std::to_string(port_) + ".log")) {
         pid_ = fork();
         if (pid_ == 0) {
             setenv("QUINTALIS_SIMULATOR", simulator.c_str(), 1);
+            for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
             setenv("QUINTALIS_ENGINE_PORT", std::to_string(port_).c_str(), 1);
             setenv("QUINTALIS_AIRPLAY_PORT", std::to_string(freePort()).c_str(), 1);
             for (const char* name : {"XDG_STATE_HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME"}) {
