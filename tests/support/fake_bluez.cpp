@@ -317,6 +317,13 @@ int FakeBluez::acquireCalls(const std::string& adapter, const std::string& chara
     return found == notify.end() ? 0 : found->second.acquireCalls;
 }
 
+int FakeBluez::notifySocket(const std::string& adapter, const std::string& characteristic) const {
+    std::lock_guard lock(mutex_);
+    auto& notify = adapters_.at(adapter).notify;
+    auto found = notify.find(characteristic);
+    return found == notify.end() ? -1 : found->second.socket.get();
+}
+
 std::vector<std::vector<uint8_t>> FakeBluez::received(const std::string& adapter, const std::string& characteristic) {
     std::lock_guard lock(mutex_);
     auto& notify = adapters_.at(adapter).notify[characteristic];

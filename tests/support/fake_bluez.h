@@ -58,6 +58,8 @@ public:
     void enableNotifications(const std::string& adapter, const std::string& characteristic, const std::string& device);
     void disableNotifications(const std::string& adapter, const std::string& characteristic);
     int acquireCalls(const std::string& adapter, const std::string& characteristic) const;
+    // Our end of the characteristic's notify socket (-1 when none), to wait on.
+    int notifySocket(const std::string& adapter, const std::string& characteristic) const;
     // Everything sent on the characteristic's socket so far.
     std::vector<std::vector<uint8_t>> received(const std::string& adapter, const std::string& characteristic);
 
