@@ -17,8 +17,6 @@ namespace {
 constexpr const char* kPhoneA = "5C:AD:BA:00:00:0A";
 constexpr const char* kPhoneB = "5C:AD:BA:00:00:0B";
 
-Bytes bytesOf(const sdbus::Variant& value) { return value.get<std::vector<uint8_t>>(); }
-
 // The peripheral on a fake bluetoothd that lives on a private bus.
 class BluezTest : public ::testing::Test {
 protected:

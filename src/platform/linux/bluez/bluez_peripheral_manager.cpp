@@ -18,7 +18,7 @@ bool alreadyThere(const std::optional<BusError>& error) { return error && error-
 
 BluezPeripheralManager::BluezPeripheralManager(std::unique_ptr<sdbus::IConnection> connection,
                                                PeripheralManagerDelegate& delegate, SerialQueue& queue)
-    : delegate_(delegate), queue_(queue) {
+    : delegate_(delegate) {
     bus_ = std::make_unique<Bus>(std::move(connection), queue,
                                  Bus::Events{
                                      [this](bool present) { onPresence(present); },
@@ -56,15 +56,10 @@ BluezPeripheralManager::~BluezPeripheralManager() {
     links_.clear();
     agent_.reset();
     bus_.reset();
-    alive_.reset();
 }
 
-void BluezPeripheralManager::post(Task task) {
-    std::weak_ptr<bool> alive = alive_;
-    queue_.async([alive, task = std::move(task)] {
-        if (alive.lock()) task();
-    });
-}
+// Through the bus, so nothing posted runs once the bus (and this) has gone.
+void BluezPeripheralManager::post(Task task) { bus_->post(std::move(task)); }
 
 ManagerState BluezPeripheralManager::state() const {
     if (!fetched_) return ManagerState::unknown;

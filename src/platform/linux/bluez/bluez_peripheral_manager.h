@@ -98,8 +98,6 @@ private:
     void post(Task task);
 
     PeripheralManagerDelegate& delegate_;
-    SerialQueue& queue_;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 
     // Owned by the queue.
     Directory directory_;
