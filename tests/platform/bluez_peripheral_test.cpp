@@ -166,8 +166,10 @@ TEST_F(BluezTest, AFullSocketHoldsReportsBackAndLosesNoneOfThem) {
         peripheral.send(ReportID::absolutePointer, absolutePointerReport(0, static_cast<uint16_t>(i), 0), kHostA);
     }
     settle();
-    size_t firstRead = received(ReportID::absolutePointer).size();
-    EXPECT_LT(firstRead, static_cast<size_t>(kReports)) << "the socket never filled";
+    // Read while the peripheral's queue is held, so nothing refills the socket meanwhile.
+    size_t held = 0;
+    peripheral.sync([&] { held = received(ReportID::absolutePointer).size(); });
+    EXPECT_LT(held, static_cast<size_t>(kReports)) << "the socket never filled";
     ASSERT_TRUE(eventually([&] { return received(ReportID::absolutePointer).size() == kReports + 1; }, 20));
     auto all = received(ReportID::absolutePointer);
     for (int i = 0; i < kReports; ++i) {
