@@ -54,6 +54,9 @@ BluezPeripheralManager::~BluezPeripheralManager() {
         for (auto& [characteristic, channel] : link.channels) sockets_.unwatch(channel.watch);
     }
     links_.clear();
+    // Unanswered calls hold messages of the connection; they go before it does.
+    reads_.clear();
+    writes_.clear();
     agent_.reset();
     bus_.reset();
 }
