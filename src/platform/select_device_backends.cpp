@@ -34,7 +34,6 @@ BluetoothPeripheralRole& linuxBluetooth() {
         static BluezPeripheralRole bluez(BluezPeripheralRole::systemBus());
         return bluez;
     }
-    log("bluetooth: no bluetoothd on the system bus");
     static UnsupportedPeripheralRole unsupported;
     return unsupported;
 }
