@@ -17,7 +17,7 @@ using namespace quintalis;
 namespace {
 
 struct Rig {
-    simulator::Simulator phones{{simulator::PhoneSpec{}}};
+    simulator::Simulator phones{{simulator::PhoneSetup{}}};
     HIDPeripheral peripheral{phones.radio(), "Skiffline"};
     ScreenCapture capture{phones.cameras()};
     Devices devices{capture, peripheral, Clock::real(), std::filesystem::temp_directory_path() / "quintalis-bench" / "pairings.json"};

@@ -29,7 +29,7 @@ void BM_ReportToSocket(benchmark::State& state) {
     std::string device = bluez.connect("hci0", "5C:AD:BA:00:00:0A");
     auto reports = bluez.characteristics("hci0", "1812");
     for (size_t i = 4; i < 8; ++i) bluez.enableNotifications("hci0", reports[i], device);
-    const Uuid host = bluez::centralId("5C:AD:BA:00:00:0A");
+    const UUID host = bluez::centralId("5C:AD:BA:00:00:0A");
     eventually([&] { return peripheral.connectedHosts().size() == 1; });
     const std::string pointer = reports[5];
     eventually([&] { return bluez.received("hci0", pointer).size() == 1; });  // the neutral report

@@ -15,7 +15,7 @@ namespace {
 
 class CountingSink final : public ReportSink {
 public:
-    void send(ReportID, const Bytes&, const Uuid&) override { ++count; }
+    void send(ReportID, const Bytes&, const UUID&) override { ++count; }
     std::atomic<int> count{0};
 };
 
@@ -51,7 +51,7 @@ template <typename Gesture>
 void measure(benchmark::State& state, double nominalSeconds, Gesture gesture) {
     CountingSink sink;
     MeasuringClock clock;
-    Input input(Uuid::fromName("bench"), sink, clock);
+    Input input(UUID::fromName("bench"), sink, clock);
     double overheadTotal = 0;
     double overheadMax = 0;
     for (auto _ : state) {

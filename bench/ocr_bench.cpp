@@ -35,7 +35,7 @@ void tapAt(VirtualPhone& phone, double xPoints, double yPoints) {
 const std::vector<Screen>& screens() {
     static const std::vector<Screen> all = [] {
         std::vector<Screen> out;
-        VirtualPhone phone(0, PhoneSpec{false, false, true});  // no pointer or button over the text
+        VirtualPhone phone(0, PhoneSetup{false, false, true});  // no pointer or button over the text
         out.push_back({"home", phone.frame(),
                        {"Settings", "Notes", "Contacts", "Photos", "Camera", "Mail", "Clock", "Maps", "Weather",
                         "Calendar", "Music", "Files", "9:41", "100%"}});
@@ -56,7 +56,7 @@ const std::vector<Screen>& screens() {
 
 // Of the words expected, how many a client can tap: found on a line of their
 // own or with few neighbours, so the line's box points at them.
-double separate(const Json& lines, const std::set<std::string>& words) {
+double separate(const JSON& lines, const std::set<std::string>& words) {
     int found = 0;
     for (const auto& word : words) {
         for (const auto& line : lines) {
@@ -70,7 +70,7 @@ double separate(const Json& lines, const std::set<std::string>& words) {
     return static_cast<double>(found) / static_cast<double>(words.size());
 }
 
-double recall(const Json& lines, const std::set<std::string>& words) {
+double recall(const JSON& lines, const std::set<std::string>& words) {
     std::string all;
     for (const auto& line : lines) all += " " + line["text"].get<std::string>() + " ";
     int found = 0;
@@ -82,7 +82,7 @@ void Recognize(benchmark::State& state) {
     const int mode = static_cast<int>(state.range(0));
     const Screen& screen = screens()[static_cast<size_t>(state.range(1))];
     TesseractRecognizer recognizer(mode);
-    Json lines = recognize(recognizer, *screen.picture);  // warms an engine up
+    JSON lines = recognize(recognizer, *screen.picture);  // warms an engine up
     for (auto _ : state) lines = recognize(recognizer, *screen.picture);
     state.SetLabel(screen.name + " psm " + std::to_string(mode));
     state.counters["recall"] = recall(lines, screen.words);

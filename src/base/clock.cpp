@@ -20,7 +20,7 @@ public:
 }  // namespace
 
 Clock& Clock::real() {
-    static SystemClock clock;
+    static Clock& clock = *new SystemClock();
     return clock;
 }
 

@@ -2,8 +2,8 @@
 
 namespace quintalis {
 
-std::string serializeJson(const Json& value) {
-    std::string compact = value.dump(-1, ' ', false, Json::error_handler_t::replace);
+std::string serializeJSON(const JSON& value) {
+    std::string compact = value.dump(-1, ' ', false, JSON::error_handler_t::replace);
     // A slash can only occur inside a string in JSON text, so escaping every
     // one in the output escapes exactly the ones in strings.
     std::string out;
@@ -15,8 +15,8 @@ std::string serializeJson(const Json& value) {
     return out;
 }
 
-std::optional<Json> parseJson(std::string_view text) {
-    Json value = Json::parse(text.begin(), text.end(), nullptr, false);
+std::optional<JSON> parseJSON(std::string_view text) {
+    JSON value = JSON::parse(text.begin(), text.end(), nullptr, false);
     if (value.is_discarded()) return std::nullopt;
     return value;
 }

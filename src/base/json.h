@@ -9,14 +9,14 @@ namespace quintalis {
 
 // nlohmann's default object keeps its keys sorted, which the engine's
 // replies promise their clients.
-using Json = nlohmann::json;
+using JSON = nlohmann::json;
 
 // Compact JSON with sorted keys, a forward slash inside strings written as
 // "\/" as the engine's clients have always received it, and invalid UTF-8
 // replaced rather than thrown.
-std::string serializeJson(const Json& value);
+std::string serializeJSON(const JSON& value);
 
 // Parses a whole JSON text; nothing when it is not valid JSON.
-std::optional<Json> parseJson(std::string_view text);
+std::optional<JSON> parseJSON(std::string_view text);
 
 }  // namespace quintalis

@@ -3,7 +3,7 @@
 namespace quintalis {
 
 MainRunLoop& MainRunLoop::shared() {
-    static MainRunLoop loop;
+    static MainRunLoop& loop = *new MainRunLoop();
     return loop;
 }
 

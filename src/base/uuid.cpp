@@ -6,15 +6,15 @@ namespace {
 
 bool isDashPosition(size_t i) { return i == 8 || i == 13 || i == 18 || i == 23; }
 
-Uuid withVersion(std::array<uint8_t, 16> bytes, uint8_t version) {
+UUID withVersion(std::array<uint8_t, 16> bytes, uint8_t version) {
     bytes[6] = static_cast<uint8_t>((bytes[6] & 0x0F) | (version << 4));
     bytes[8] = static_cast<uint8_t>((bytes[8] & 0x3F) | 0x80);
-    return Uuid(bytes);
+    return UUID(bytes);
 }
 
 }  // namespace
 
-std::optional<Uuid> Uuid::parse(std::string_view text) {
+std::optional<UUID> UUID::parse(std::string_view text) {
     if (text.size() != 36) return std::nullopt;
     std::array<uint8_t, 16> bytes{};
     size_t byte = 0;
@@ -30,10 +30,10 @@ std::optional<Uuid> Uuid::parse(std::string_view text) {
         bytes[byte++] = static_cast<uint8_t>(high * 16 + low);
         i += 2;
     }
-    return Uuid(bytes);
+    return UUID(bytes);
 }
 
-Uuid Uuid::fromName(std::string_view name) {
+UUID UUID::fromName(std::string_view name) {
     // Two independent FNV-1a passes fill the 128 bits; stability across runs
     // is what matters here, not cryptographic strength.
     std::array<uint8_t, 16> bytes{};
@@ -48,7 +48,7 @@ Uuid Uuid::fromName(std::string_view name) {
     return withVersion(bytes, 8);  // version 8: a layout of our own, not a SHA-1 name UUID
 }
 
-std::string Uuid::string() const {
+std::string UUID::string() const {
     static const char digits[] = "0123456789ABCDEF";
     std::string text;
     text.reserve(36);

@@ -27,7 +27,7 @@ std::vector<utf8proc_int32_t> codePoints(std::string_view text) {
     return points;
 }
 
-void appendUtf8(std::string& out, utf8proc_int32_t point) {
+void appendUTF8(std::string& out, utf8proc_int32_t point) {
     utf8proc_uint8_t buffer[4];
     auto length = utf8proc_encode_char(point, buffer);
     out.append(reinterpret_cast<char*>(buffer), static_cast<size_t>(length));
@@ -41,7 +41,7 @@ std::vector<std::string> userPerceivedCharacters(std::string_view text) {
     utf8proc_int32_t previous = -1;
     for (utf8proc_int32_t point : codePoints(text)) {
         if (previous < 0 || utf8proc_grapheme_break_stateful(previous, point, &state)) characters.emplace_back();
-        appendUtf8(characters.back(), point);
+        appendUTF8(characters.back(), point);
         previous = point;
     }
     return characters;
@@ -65,7 +65,7 @@ std::string debugRepresentation(std::string_view character) {
             std::snprintf(escaped, sizeof escaped, "\\u{%X}", static_cast<unsigned>(point));
             out += escaped;
         } else {
-            appendUtf8(out, point);
+            appendUTF8(out, point);
         }
     }
     return out + "\"";

@@ -4,24 +4,24 @@ namespace quintalis {
 namespace {
 
 CharacteristicRef characteristic(const char* uuid, uint8_t properties, uint8_t permissions,
-                                 std::optional<Bytes> value = std::nullopt, std::vector<GattDescriptor> descriptors = {}) {
-    return std::make_shared<GattCharacteristic>(
-        GattCharacteristic{BluetoothUUID(uuid), properties, permissions, std::move(value), std::move(descriptors)});
+                                 std::optional<Bytes> value = std::nullopt, std::vector<GATTDescriptor> descriptors = {}) {
+    return std::make_shared<GATTCharacteristic>(
+        GATTCharacteristic{BluetoothUUID(uuid), properties, permissions, std::move(value), std::move(descriptors)});
 }
 
 ServiceRef service(const char* uuid, std::vector<CharacteristicRef> characteristics) {
-    return std::make_shared<GattService>(GattService{BluetoothUUID(uuid), true, std::move(characteristics)});
+    return std::make_shared<GATTService>(GATTService{BluetoothUUID(uuid), true, std::move(characteristics)});
 }
 
-GattDescriptor reportReference(ReportID id, uint8_t type) {
-    return GattDescriptor{BluetoothUUID("2908"), {static_cast<uint8_t>(id), type}};
+GATTDescriptor reportReference(ReportID id, uint8_t type) {
+    return GATTDescriptor{BluetoothUUID("2908"), {static_cast<uint8_t>(id), type}};
 }
 
 }  // namespace
 
-HIDGattTable HIDGattTable::build(const std::string& manufacturerName) {
+HIDGATTTable HIDGATTTable::build(const std::string& manufacturerName) {
     using namespace gatt;
-    HIDGattTable table;
+    HIDGATTTable table;
     table.serviceChanged = characteristic("2A05", indicate, readable);
     table.genericAttribute = service("00001801-0000-1000-8000-00805F9B34FB", {table.serviceChanged});
 

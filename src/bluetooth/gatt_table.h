@@ -12,7 +12,7 @@ namespace quintalis {
 // The GATT database of the HID peripheral: Generic Attribute, Human
 // Interface Device, Device Information and Battery. Built afresh on every
 // power-on, so its characteristics are new identities each time.
-struct HIDGattTable {
+struct HIDGATTTable {
     ServiceRef genericAttribute;
     ServiceRef hid;
     ServiceRef deviceInformation;
@@ -25,7 +25,7 @@ struct HIDGattTable {
     CharacteristicRef batteryLevel;
     std::map<ReportID, CharacteristicRef> inputs;
 
-    static HIDGattTable build(const std::string& manufacturerName);
+    static HIDGATTTable build(const std::string& manufacturerName);
 
     // In registration order.
     std::vector<ServiceRef> services() const { return {genericAttribute, hid, deviceInformation, battery}; }

@@ -1,6 +1,6 @@
 #include "bluetooth/hid_peripheral.h"
 
-#include "engine/app_log.h"
+#include "base/log.h"
 
 namespace quintalis {
 namespace {
@@ -28,13 +28,13 @@ void HIDPeripheral::start() {
     queue_.async([this] { manager_ = role_.makeManager(*this, queue_); });
 }
 
-std::vector<Uuid> HIDPeripheral::connectedHosts() {
-    std::vector<Uuid> hosts;
+std::vector<UUID> HIDPeripheral::connectedHosts() {
+    std::vector<UUID> hosts;
     queue_.sync([&] { hosts = hostsWithInput(); });
     return hosts;
 }
 
-void HIDPeripheral::send(ReportID report, const Bytes& bytes, const Uuid& host) {
+void HIDPeripheral::send(ReportID report, const Bytes& bytes, const UUID& host) {
     queue_.async([this, report, bytes, host] {
         auto input = table_.inputs.find(report);
         if (input == table_.inputs.end() || !centrals_.count(host)) return;
@@ -73,7 +73,7 @@ void HIDPeripheral::didUpdateState() {
             manager_->removeAllServices();
             published_ = false;
             // New identities: subscriptions to the old table stop counting.
-            table_ = HIDGattTable::build(localName_);
+            table_ = HIDGATTTable::build(localName_);
             auto services = table_.services();
             servicesToAdd_.assign(services.begin(), services.end());
             addNextService();
@@ -157,7 +157,7 @@ void HIDPeripheral::didReceiveWrite(const std::vector<WriteRequest>& requests) {
     manager_->respond(requests.front(), AttResult::success);
 }
 
-void HIDPeripheral::didSubscribe(const Uuid& central, const CharacteristicRef& characteristic) {
+void HIDPeripheral::didSubscribe(const UUID& central, const CharacteristicRef& characteristic) {
     centrals_.insert(central);
     subscriptions_[central].insert(characteristic);
     log("subscribe " + characteristic->uuid.description() + " " + describe(characteristic) + " from " +
@@ -170,7 +170,7 @@ void HIDPeripheral::didSubscribe(const Uuid& central, const CharacteristicRef& c
     hostsChanged();
 }
 
-void HIDPeripheral::didUnsubscribe(const Uuid& central, const CharacteristicRef& characteristic) {
+void HIDPeripheral::didUnsubscribe(const UUID& central, const CharacteristicRef& characteristic) {
     if (auto found = subscriptions_.find(central); found != subscriptions_.end()) found->second.erase(characteristic);
     log("unsubscribe " + characteristic->uuid.description() + " " + describe(characteristic) + " from " +
         central.string());
@@ -206,7 +206,7 @@ void HIDPeripheral::drain() {
     }
 }
 
-void HIDPeripheral::recoverStaleCacheIfNeeded(const Uuid& central) {
+void HIDPeripheral::recoverStaleCacheIfNeeded(const UUID& central) {
     auto found = subscriptions_.find(central);
     if (found != subscriptions_.end()) {
         for (const auto& characteristic : found->second) {
@@ -232,8 +232,8 @@ std::string HIDPeripheral::describe(const CharacteristicRef& characteristic) con
     return report ? "(" + std::string(reportName(*report)) + ")" : "";
 }
 
-std::vector<Uuid> HIDPeripheral::hostsWithInput() const {
-    std::vector<Uuid> hosts;
+std::vector<UUID> HIDPeripheral::hostsWithInput() const {
+    std::vector<UUID> hosts;
     for (const auto& [host, subscribed] : subscriptions_) {
         for (const auto& characteristic : subscribed) {
             if (inputReport(characteristic)) {

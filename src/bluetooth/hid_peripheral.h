@@ -34,8 +34,8 @@ public:
     static HIDPeripheral& shared();
 
     void start();
-    std::vector<Uuid> connectedHosts();
-    void send(ReportID report, const Bytes& bytes, const Uuid& host) override;
+    std::vector<UUID> connectedHosts();
+    void send(ReportID report, const Bytes& bytes, const UUID& host) override;
     std::string state() const;
     const std::string& localName() const { return localName_; }
     // Called on the Bluetooth queue after any subscription change.
@@ -49,8 +49,8 @@ public:
     void didStartAdvertising(const std::optional<AdvertisingError>& error) override;
     void didReceiveRead(const ReadRequest& request) override;
     void didReceiveWrite(const std::vector<WriteRequest>& requests) override;
-    void didSubscribe(const Uuid& central, const CharacteristicRef& characteristic) override;
-    void didUnsubscribe(const Uuid& central, const CharacteristicRef& characteristic) override;
+    void didSubscribe(const UUID& central, const CharacteristicRef& characteristic) override;
+    void didUnsubscribe(const UUID& central, const CharacteristicRef& characteristic) override;
     void isReadyToUpdateSubscribers() override;
     void didUpdateDeliveryNote(const std::string& note) override;
 
@@ -58,7 +58,7 @@ private:
     struct Pending {
         CharacteristicRef characteristic;
         Bytes bytes;
-        std::vector<Uuid> centrals;
+        std::vector<UUID> centrals;
     };
 
     void setState(std::string state);
@@ -69,8 +69,8 @@ private:
     void showConnected();
     std::string describe(const CharacteristicRef& characteristic) const;
     std::optional<ReportID> inputReport(const CharacteristicRef& characteristic) const;
-    void recoverStaleCacheIfNeeded(const Uuid& central);
-    std::vector<Uuid> hostsWithInput() const;
+    void recoverStaleCacheIfNeeded(const UUID& central);
+    std::vector<UUID> hostsWithInput() const;
 
     BluetoothPeripheralRole& role_;
     const std::string localName_;
@@ -82,10 +82,10 @@ private:
     std::unique_ptr<PeripheralManager> manager_;
     std::deque<ServiceRef> servicesToAdd_;
     bool published_ = false;
-    HIDGattTable table_;
-    std::set<Uuid> centrals_;
-    std::map<Uuid, std::set<CharacteristicRef>> subscriptions_;
-    std::set<Uuid> serviceChangedSent_;
+    HIDGATTTable table_;
+    std::set<UUID> centrals_;
+    std::map<UUID, std::set<CharacteristicRef>> subscriptions_;
+    std::set<UUID> serviceChangedSent_;
     std::deque<Pending> outbox_;
     std::string deliveryNote_;
     std::function<void()> onHostsChanged_;

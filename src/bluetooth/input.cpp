@@ -18,7 +18,7 @@ constexpr double kMaxSwipeSteps = 100000;
 
 }  // namespace
 
-Input::Input(const Uuid& host, ReportSink& hid, Clock& clock)
+Input::Input(const UUID& host, ReportSink& hid, Clock& clock)
     : host_(host), hid_(hid), clock_(clock), queue_("skiffline.input." + host.string()) {}
 
 void Input::begin() { due_ = clock_.now(); }

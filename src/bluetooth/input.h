@@ -36,9 +36,9 @@ public:
     static constexpr double step = 0.03;
     static constexpr uint16_t homeUsage = 0x0223;
 
-    Input(const Uuid& host, ReportSink& hid, Clock& clock);
+    Input(const UUID& host, ReportSink& hid, Clock& clock);
 
-    const Uuid& host() const { return host_; }
+    const UUID& host() const { return host_; }
 
     void tap(double x, double y, double hold = 0.08);
     void swipe(Point from, Point to, double duration);
@@ -60,7 +60,7 @@ private:
     void pause(double seconds);
     void sendRelative(uint8_t buttons);
 
-    const Uuid host_;
+    const UUID host_;
     ReportSink& hid_;
     Clock& clock_;
     uint8_t buttons_ = 0;  // owned by queue_

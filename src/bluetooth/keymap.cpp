@@ -1,6 +1,6 @@
 #include "bluetooth/keymap.h"
 
-namespace quintalis::Keymap {
+namespace quintalis {
 namespace {
 
 const std::map<std::string, uint8_t>& plain() {
@@ -35,7 +35,7 @@ const std::map<std::string, std::string>& shifted() {
 
 }  // namespace
 
-std::optional<Stroke> stroke(std::string_view character) {
+std::optional<Keymap::Stroke> Keymap::stroke(std::string_view character) {
     const std::string key(character);
     if (auto found = plain().find(key); found != plain().end()) return Stroke{found->second, 0};
     if (auto found = shifted().find(key); found != shifted().end()) {
@@ -44,7 +44,7 @@ std::optional<Stroke> stroke(std::string_view character) {
     return std::nullopt;
 }
 
-const std::map<std::string, uint8_t>& named() {
+const std::map<std::string, uint8_t>& Keymap::named() {
     static const std::map<std::string, uint8_t> table{
         {"enter", 0x28},  {"return", 0x28}, {"escape", 0x29},        {"esc", 0x29},  {"backspace", 0x2A},
         {"delete", 0x2A}, {"tab", 0x2B},    {"space", 0x2C},         {"right", 0x4F}, {"left", 0x50},
@@ -54,7 +54,7 @@ const std::map<std::string, uint8_t>& named() {
     return table;
 }
 
-const std::map<std::string, uint8_t>& modifiers() {
+const std::map<std::string, uint8_t>& Keymap::modifiers() {
     static const std::map<std::string, uint8_t> table{
         {"ctrl", 0x01}, {"control", 0x01}, {"shift", 0x02}, {"alt", 0x04},
         {"option", 0x04}, {"cmd", 0x08},   {"command", 0x08},
@@ -62,4 +62,4 @@ const std::map<std::string, uint8_t>& modifiers() {
     return table;
 }
 
-}  // namespace quintalis::Keymap
+}  // namespace quintalis

@@ -30,28 +30,9 @@ const char* reportName(ReportID id) {
     return "";
 }
 
-namespace HIDReportMap {
-
-const Bytes& keyboard() {
-    static const Bytes bytes{
-        0x05, 0x01, 0x09, 0x06, 0xA1, 0x01, 0x85, 0x01,  // Generic Desktop, Keyboard, Application, ID 1
-        0x05, 0x07, 0x19, 0xE0, 0x29, 0xE7,              // modifier usages Left Control..Right GUI
-        0x15, 0x00, 0x25, 0x01, 0x75, 0x01, 0x95, 0x08,  // 8 one-bit fields, 0..1
-        0x81, 0x02,                                      // Input: the modifier byte
-        0x95, 0x01, 0x75, 0x08, 0x81, 0x01,              // Input, constant: the reserved byte
-        0x95, 0x06, 0x75, 0x08, 0x15, 0x00, 0x25, 0x65,  // six 8-bit slots, 0..101
-        0x05, 0x07, 0x19, 0x00, 0x29, 0x65, 0x81, 0x00,  // Input, array: the key slots
-        0x95, 0x05, 0x75, 0x01, 0x05, 0x08, 0x19, 0x01, 0x29, 0x05,
-        0x91, 0x02,                                      // Output: five LED bits
-        0x95, 0x01, 0x75, 0x03, 0x91, 0x01,              // Output, constant: padding
-        0xC0,
-    };
-    return bytes;
-}
-
 namespace {
 
-// The absolute pointer and the relative mouse share their first 32 bytes but
+// The absolute pointer and the relative mouse share their first 40 bytes but
 // for the report ID.
 Bytes pointerHead(uint8_t reportID) {
     return {
@@ -72,7 +53,24 @@ Bytes concatenated(std::initializer_list<const Bytes*> parts) {
 
 }  // namespace
 
-const Bytes& absolutePointer() {
+const Bytes& HIDReportMap::keyboard() {
+    static const Bytes bytes{
+        0x05, 0x01, 0x09, 0x06, 0xA1, 0x01, 0x85, 0x01,  // Generic Desktop, Keyboard, Application, ID 1
+        0x05, 0x07, 0x19, 0xE0, 0x29, 0xE7,              // modifier usages Left Control..Right GUI
+        0x15, 0x00, 0x25, 0x01, 0x75, 0x01, 0x95, 0x08,  // 8 one-bit fields, 0..1
+        0x81, 0x02,                                      // Input: the modifier byte
+        0x95, 0x01, 0x75, 0x08, 0x81, 0x01,              // Input, constant: the reserved byte
+        0x95, 0x06, 0x75, 0x08, 0x15, 0x00, 0x25, 0x65,  // six 8-bit slots, 0..101
+        0x05, 0x07, 0x19, 0x00, 0x29, 0x65, 0x81, 0x00,  // Input, array: the key slots
+        0x95, 0x05, 0x75, 0x01, 0x05, 0x08, 0x19, 0x01, 0x29, 0x05,
+        0x91, 0x02,                                      // Output: five LED bits
+        0x95, 0x01, 0x75, 0x03, 0x91, 0x01,              // Output, constant: padding
+        0xC0,
+    };
+    return bytes;
+}
+
+const Bytes& HIDReportMap::absolutePointer() {
     static const Bytes bytes = [] {
         Bytes tail{
             0x16, 0x00, 0x00, 0x26, 0xFF, 0x7F,  // 0..32767
@@ -85,7 +83,7 @@ const Bytes& absolutePointer() {
     return bytes;
 }
 
-const Bytes& relativeMouse() {
+const Bytes& HIDReportMap::relativeMouse() {
     static const Bytes bytes = [] {
         Bytes tail{
             0x09, 0x38,                          // Wheel
@@ -99,7 +97,7 @@ const Bytes& relativeMouse() {
     return bytes;
 }
 
-const Bytes& consumer() {
+const Bytes& HIDReportMap::consumer() {
     static const Bytes bytes{
         0x05, 0x0C, 0x09, 0x01, 0xA1, 0x01, 0x85, 0x04,  // Consumer, Consumer Control, Application, ID 4
         0x15, 0x00, 0x26, 0xFF, 0x03,                    // 0..1023
@@ -110,12 +108,10 @@ const Bytes& consumer() {
     return bytes;
 }
 
-const Bytes& descriptor() {
+const Bytes& HIDReportMap::descriptor() {
     static const Bytes bytes = concatenated({&keyboard(), &absolutePointer(), &relativeMouse(), &consumer()});
     return bytes;
 }
-
-}  // namespace HIDReportMap
 
 Bytes keyboardReport(uint8_t modifiers, uint8_t code) { return {modifiers, 0, code, 0, 0, 0, 0, 0}; }
 

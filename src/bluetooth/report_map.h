@@ -24,18 +24,17 @@ size_t inputReportLength(ReportID id);
 // "keyboard", "absolutePointer", "relativeMouse", "consumer".
 const char* reportName(ReportID id);
 
-namespace HIDReportMap {
+// The report descriptor, whole and by collection.
+struct HIDReportMap {
+    static constexpr uint16_t absoluteMax = 0x7FFF;
 
-inline constexpr uint16_t absoluteMax = 0x7FFF;
-
-// The whole 198-byte report descriptor served as the Report Map.
-const Bytes& descriptor();
-const Bytes& keyboard();
-const Bytes& absolutePointer();
-const Bytes& relativeMouse();
-const Bytes& consumer();
-
-}  // namespace HIDReportMap
+    // The whole 198-byte report descriptor served as the Report Map.
+    static const Bytes& descriptor();
+    static const Bytes& keyboard();
+    static const Bytes& absolutePointer();
+    static const Bytes& relativeMouse();
+    static const Bytes& consumer();
+};
 
 // Report layouts, bytes only (no report ID).
 

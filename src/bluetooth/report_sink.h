@@ -10,7 +10,7 @@ namespace quintalis {
 class ReportSink {
 public:
     virtual ~ReportSink() = default;
-    virtual void send(ReportID report, const Bytes& bytes, const Uuid& host) = 0;
+    virtual void send(ReportID report, const Bytes& bytes, const UUID& host) = 0;
 };
 
 }  // namespace quintalis

@@ -10,7 +10,7 @@ namespace quintalis {
 namespace {
 
 // A number, or a Boolean as 1 or 0; a string never counts.
-std::optional<double> number(const Json& body, const std::string& name) {
+std::optional<double> number(const JSON& body, const std::string& name) {
     auto found = body.find(name);
     if (found == body.end()) return std::nullopt;
     if (found->is_boolean()) return found->get<bool>() ? 1.0 : 0.0;
@@ -19,20 +19,20 @@ std::optional<double> number(const Json& body, const std::string& name) {
 }
 
 // A whole number that fits; anything else counts as 0.
-int integer(const Json& body, const std::string& name) {
+int integer(const JSON& body, const std::string& name) {
     auto value = number(body, name);
     if (!value || *value != std::trunc(*value) || *value < INT_MIN || *value > INT_MAX) return 0;
     return static_cast<int>(*value);
 }
 
-bool flag(const Json& body, const std::string& name) {
+bool flag(const JSON& body, const std::string& name) {
     auto found = body.find(name);
     return found != body.end() && found->is_boolean() && found->get<bool>();
 }
 
 }  // namespace
 
-Input::Point actionPoint(const Json& body, const std::string& xk, const std::string& yk, bool hasScreen,
+Input::Point actionPoint(const JSON& body, const std::string& xk, const std::string& yk, bool hasScreen,
                          const std::optional<ImageSize>& frame, const std::string& screenName) {
     auto x = number(body, xk);
     auto y = number(body, yk);
@@ -62,7 +62,7 @@ Input::Point actionPoint(const Json& body, const std::string& xk, const std::str
     return {*x / width, *y / height};
 }
 
-HTTPResponse perform(const std::string& path, const Json& body, Input& input, const std::optional<Device>& device,
+HTTPResponse perform(const std::string& path, const JSON& body, Input& input, const std::optional<Device>& device,
                      const std::string& id) {
     std::optional<ImageSize> frame;
     std::string screenName;
@@ -108,7 +108,7 @@ HTTPResponse perform(const std::string& path, const Json& body, Input& input, co
     } else {
         return HTTPResponse::error("not found", 404);
     }
-    return HTTPResponse::json(Json{{"device", id}, {"ok", true}});
+    return HTTPResponse::json(JSON{{"device", id}, {"ok", true}});
 }
 
 }  // namespace quintalis

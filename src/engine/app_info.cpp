@@ -1,15 +1,8 @@
 #include "engine/app_info.h"
 
-#include "platform/select_backends.h"
-
 namespace quintalis {
 
 AppInfo::AppInfo(const BundleInfo& bundle, const HostEnvironment& host) : bundle_(bundle), host_(host) {}
-
-AppInfo& AppInfo::shared() {
-    static AppInfo info(PlatformBackends::selected().bundle, PlatformBackends::selected().host);
-    return info;
-}
 
 std::string AppInfo::version() const {
     if (auto version = bundle_.stringValue("QuintalisVersion")) return *version;
@@ -29,7 +22,7 @@ bool AppInfo::isInApplications() const {
     return startsWith("/Applications/") || startsWith(host_.homeDirectory().string() + "/Applications/");
 }
 
-std::string AppInfo::macName() const { return host_.computerName().value_or("this Mac"); }
+std::string AppInfo::macName() const { return host_.computerName().value_or("this computer"); }
 
 void AppInfo::setDisplayPathOverride(std::optional<std::string> path) {
     std::lock_guard lock(mutex_);

@@ -21,7 +21,7 @@ public:
     std::string version() const;
     std::string cliPath() const;
     bool isInApplications() const;
-    // The computer's name, or "this Mac" when it has none.
+    // The computer's name, or "this computer" when it has none.
     std::string macName() const;
 
     // Makes cliPath show an installed location (used when rendering sample screens).

@@ -3,7 +3,7 @@
 
 #include <charconv>
 
-#include "engine/app_log.h"
+#include "base/log.h"
 #include "engine/who_answers.h"
 
 namespace quintalis {
@@ -12,7 +12,7 @@ namespace {
 constexpr uint16_t kDefaultPort = 7390;
 constexpr uint16_t kDefaultAirPlayPort = 7391;
 const char* const kPausedMessage =
-    "Quintalis is paused: the owner turned off control in the Quintalis menu (menu bar \u203a Resume control)";
+    "Quintalis is paused: the owner turned off control in the Quintalis menu (tray menu \u203a turn off Pause control)";
 
 }  // namespace
 
@@ -168,12 +168,12 @@ HTTPResponse Engine::handle(const HTTPRequest& request) {
     }
     HTTPResponse response = routes_ ? routes_(request) : HTTPResponse::error("not found", 404);
     if (request.path != "/status" && request.path != "/") return response;
-    auto body = parseJson(response.body);
+    auto body = parseJSON(response.body);
     if (!body || !body->is_object()) return response;
     (*body)["app"] = "Quintalis";
     (*body)["version"] = info_.version();
     (*body)["paused"] = paused();
-    response.body = serializeJson(*body);
+    response.body = serializeJSON(*body);
     return response;
 }
 

@@ -2,15 +2,15 @@
 
 namespace quintalis {
 
-HTTPResponse HTTPResponse::json(const Json& value, int status) {
+HTTPResponse HTTPResponse::json(const JSON& value, int status) {
     HTTPResponse response;
     response.status = status;
-    response.body = serializeJson(value);
+    response.body = serializeJSON(value);
     return response;
 }
 
 HTTPResponse HTTPResponse::error(const std::string& message, int status) {
-    return json(Json{{"error", message}}, status);
+    return json(JSON{{"error", message}}, status);
 }
 
 const char* reasonPhrase(int status) {

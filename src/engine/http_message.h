@@ -12,7 +12,7 @@ struct HTTPRequest {
     std::string method;  // as sent: GET and get differ
     std::string path;    // percent-decoded
     std::map<std::string, std::string> query;  // last duplicate wins; "flag" alone is ""
-    Json body = Json::object();  // always an object; empty when absent or not an object
+    JSON body = JSON::object();  // always an object; empty when absent or not an object
 };
 
 struct HTTPResponse {
@@ -21,7 +21,7 @@ struct HTTPResponse {
     std::map<std::string, std::string> headers;  // extra header lines
     std::string body;
 
-    static HTTPResponse json(const Json& value, int status = 200);
+    static HTTPResponse json(const JSON& value, int status = 200);
     static HTTPResponse error(const std::string& message, int status = 400);
 };
 

@@ -9,7 +9,7 @@
 namespace quintalis {
 namespace {
 
-bool isValidUtf8(std::string_view text) {
+bool isValidUTF8(std::string_view text) {
     size_t i = 0;
     while (i < text.size()) {
         auto c = static_cast<unsigned char>(text[i]);
@@ -83,7 +83,7 @@ HTTPRequestParser::Result HTTPRequestParser::feed(std::string_view bytes) {
 
 HTTPRequestParser::Result HTTPRequestParser::parseHead() {
     std::string_view head(buffer_.data(), bodyStart_ - 4);
-    if (!isValidUtf8(head)) return {Status::needMore, std::nullopt};
+    if (!isValidUTF8(head)) return {Status::needMore, std::nullopt};
     auto lines = split(head, "\r\n", false);
     auto words = split(lines[0], " ", true);
     if (words.size() < 2) return {Status::needMore, std::nullopt};
@@ -116,9 +116,9 @@ HTTPRequestParser::Result HTTPRequestParser::parseHead() {
 
 HTTPRequestParser::Result HTTPRequestParser::finish() {
     std::string_view body(buffer_.data() + bodyStart_, contentLength_);
-    request_.body = Json::object();
+    request_.body = JSON::object();
     if (!body.empty()) {
-        if (auto parsed = parseJson(body); parsed && parsed->is_object()) request_.body = std::move(*parsed);
+        if (auto parsed = parseJSON(body); parsed && parsed->is_object()) request_.body = std::move(*parsed);
     }
     if (auto target = parseRequestTarget(target_)) {
         request_.path = std::move(target->path);

@@ -1,11 +1,20 @@
 #include "engine/http_server.h"
-#include "base/text.h"
 
+#include <asio.hpp>
+#include <thread>
+
+#include "base/log.h"
+#include "base/text.h"
 #include "base/thread_name.h"
-#include "engine/app_log.h"
 #include "engine/http_request_parser.h"
 
 namespace quintalis {
+
+struct HTTPServer::IO {
+    asio::io_context context;
+    asio::ip::tcp::acceptor acceptor{context};
+    std::thread thread;
+};
 
 bool isBrowserRequest(bool hasOrigin, const std::optional<std::string>& host) {
     if (hasOrigin) return true;
@@ -92,42 +101,44 @@ private:
     std::string reply_;
 };
 
-HTTPServer::HTTPServer(uint16_t port, Handler handler) : port_(port), handler_(std::move(handler)) {}
+HTTPServer::HTTPServer(uint16_t port, Handler handler)
+    : port_(port), handler_(std::move(handler)), io_(std::make_unique<IO>()) {}
 
 HTTPServer::~HTTPServer() {
-    io_.stop();
-    if (ioThread_.joinable()) ioThread_.join();
+    io_->context.stop();
+    if (io_->thread.joinable()) io_->thread.join();
 }
 
 void HTTPServer::start() {
     asio::ip::tcp::endpoint endpoint(asio::ip::make_address_v4("127.0.0.1"), port_);
+    auto& acceptor = io_->acceptor;
     try {
-        acceptor_.open(endpoint.protocol());
-        acceptor_.set_option(asio::socket_base::reuse_address(true));
-        acceptor_.bind(endpoint);
-        acceptor_.listen(asio::socket_base::max_listen_connections);
+        acceptor.open(endpoint.protocol());
+        acceptor.set_option(asio::socket_base::reuse_address(true));
+        acceptor.bind(endpoint);
+        acceptor.listen(asio::socket_base::max_listen_connections);
     } catch (const std::system_error& error) {
         log("http failed: " + std::string(error.code().message()));
         std::error_code ignored;
-        acceptor_.close(ignored);
+        acceptor.close(ignored);
         throw;
     }
     accept();
-    ioThread_ = std::thread([this] {
+    io_->thread = std::thread([this] {
         nameCurrentThread(queue_.label());
-        io_.run();
+        io_->context.run();
     });
     log("http ready");
 }
 
 uint16_t HTTPServer::boundPort() const {
     std::error_code error;
-    auto endpoint = acceptor_.local_endpoint(error);
+    auto endpoint = io_->acceptor.local_endpoint(error);
     return error ? port_ : endpoint.port();
 }
 
 void HTTPServer::accept() {
-    acceptor_.async_accept([this](std::error_code error, asio::ip::tcp::socket socket) {
+    io_->acceptor.async_accept([this](std::error_code error, asio::ip::tcp::socket socket) {
         if (!error) {
             if (openConnections_.load() >= kMaxConnections) {
                 std::error_code ignored;
@@ -137,7 +148,7 @@ void HTTPServer::accept() {
                 std::make_shared<Connection>(*this, std::move(socket))->read();
             }
         }
-        if (acceptor_.is_open()) accept();
+        if (io_->acceptor.is_open()) accept();
     });
 }
 

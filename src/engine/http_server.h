@@ -1,10 +1,10 @@
 #pragma once
 
-#include <asio.hpp>
 #include <atomic>
 #include <functional>
 #include <memory>
-#include <thread>
+#include <optional>
+#include <string>
 
 #include "base/concurrent_queue.h"
 #include "engine/http_message.h"
@@ -39,14 +39,15 @@ public:
 
 private:
     class Connection;
+    // The socket side (Asio), kept out of this header so that its includers
+    // do not compile all of Asio.
+    struct IO;
     void accept();
 
     uint16_t port_;
     Handler handler_;
     std::atomic<int> openConnections_{0};  // outlives io_, whose pending work holds connections
-    asio::io_context io_;
-    asio::ip::tcp::acceptor acceptor_{io_};
-    std::thread ioThread_;
+    std::unique_ptr<IO> io_;
     ConcurrentQueue queue_{"skiffline.http"};  // declared last: drained first on destruction
 };
 

@@ -10,8 +10,8 @@
 namespace quintalis {
 namespace {
 
-Json uuidList(const std::vector<Uuid>& hosts) {
-    Json list = Json::array();
+JSON uuidList(const std::vector<UUID>& hosts) {
+    JSON list = JSON::array();
     for (const auto& host : hosts) list.push_back(host.string());
     return list;
 }
@@ -29,11 +29,11 @@ std::optional<int> queryInteger(const HTTPRequest& request, const std::string& n
     return static_cast<int>(std::clamp<long long>(value, INT_MIN, INT_MAX));
 }
 
-std::string valueAsText(const Json& value) {
-    return value.is_string() ? value.get<std::string>() : serializeJson(value);
+std::string valueAsText(const JSON& value) {
+    return value.is_string() ? value.get<std::string>() : serializeJSON(value);
 }
 
-bool boolMember(const Json& body, const char* name) {
+bool boolMember(const JSON& body, const char* name) {
     auto found = body.find(name);
     return found != body.end() && found->is_boolean() && found->get<bool>();
 }
@@ -64,7 +64,7 @@ HTTPResponse Routes::route(const HTTPRequest& request) const {
     const auto& method = request.method;
     const auto& path = request.path;
     if (method == "GET" && (path == "/" || path == "/status")) return HTTPResponse::json(status());
-    if (method == "GET" && path == "/devices") return HTTPResponse::json(Json{{"devices", deviceList()}});
+    if (method == "GET" && path == "/devices") return HTTPResponse::json(JSON{{"devices", deviceList()}});
     if (method == "POST" && path == "/match") return match(request);
     if (method == "POST" && path == "/pair") return pair(request);
     if (method == "GET" && path == "/screenshot") return screenshot(request);
@@ -72,18 +72,18 @@ HTTPResponse Routes::route(const HTTPRequest& request) const {
     return HTTPResponse::error("not found", 404);
 }
 
-Json Routes::deviceList() const { return deviceList(devices_.all()); }
+JSON Routes::deviceList() const { return deviceList(devices_.all()); }
 
-Json Routes::deviceList(const std::vector<Device>& devices) {
-    Json list = Json::array();
+JSON Routes::deviceList(const std::vector<Device>& devices) {
+    JSON list = JSON::array();
     for (const auto& device : devices) list.push_back(device.json());
     return list;
 }
 
-Json Routes::status() const {
+JSON Routes::status() const {
     auto hosts = peripheral_.connectedHosts();
     auto devices = devices_.all();
-    return Json{
+    return JSON{
         {"bluetooth", peripheral_.state()},
         {"devices", deviceList(devices)},
         {"hostInput", true},
@@ -94,20 +94,20 @@ Json Routes::status() const {
 
 HTTPResponse Routes::match(const HTTPRequest& request) const {
     auto found = devices_.match(boolMember(request.body, "force"), boolMember(request.body, "probe"));
-    Json matched = Json::object();
+    JSON matched = JSON::object();
     for (const auto& [id, host] : found) matched[id] = host.string();
     return HTTPResponse::json(
-        Json{{"matched", matched}, {"devices", deviceList()}, {"unmatchedHosts", uuidList(devices_.unmatchedHosts())}});
+        JSON{{"matched", matched}, {"devices", deviceList()}, {"unmatchedHosts", uuidList(devices_.unmatchedHosts())}});
 }
 
 HTTPResponse Routes::pair(const HTTPRequest& request) const {
-    std::optional<Uuid> host;
+    std::optional<UUID> host;
     if (auto member = request.body.find("host"); member != request.body.end() && member->is_string()) {
-        host = Uuid::parse(member->get<std::string>());
+        host = UUID::parse(member->get<std::string>());
     }
     if (!host) return HTTPResponse::error("host is required (a UUID from unmatchedHosts)");
     devices_.pair(devices_.find(deviceParameter(request)), *host);
-    return HTTPResponse::json(Json{{"devices", deviceList()}});
+    return HTTPResponse::json(JSON{{"devices", deviceList()}});
 }
 
 HTTPResponse Routes::screenshot(const HTTPRequest& request) const {
@@ -132,7 +132,7 @@ HTTPResponse Routes::screenshot(const HTTPRequest& request) const {
     return response;
 }
 
-std::optional<Uuid> Routes::hostOnly(const HTTPRequest& request) const {
+std::optional<UUID> Routes::hostOnly(const HTTPRequest& request) const {
     auto hosts = peripheral_.connectedHosts();
     std::vector<std::string> candidates;
     auto hostMember = request.body.find("host");

@@ -28,7 +28,7 @@ public:
 
     HTTPResponse handle(const HTTPRequest& request) const;
     // GET / and GET /status.
-    Json status() const;
+    JSON status() const;
 
 private:
     HTTPResponse route(const HTTPRequest& request) const;
@@ -36,9 +36,9 @@ private:
     HTTPResponse pair(const HTTPRequest& request) const;
     HTTPResponse screenshot(const HTTPRequest& request) const;
     HTTPResponse action(const HTTPRequest& request) const;
-    std::optional<Uuid> hostOnly(const HTTPRequest& request) const;
-    Json deviceList() const;
-    static Json deviceList(const std::vector<Device>& devices);
+    std::optional<UUID> hostOnly(const HTTPRequest& request) const;
+    JSON deviceList() const;
+    static JSON deviceList(const std::vector<Device>& devices);
 
     HIDPeripheral& peripheral_;
     Devices& devices_;

@@ -61,8 +61,8 @@ void request(uint16_t port, const std::shared_ptr<Box>& box) {
 }  // namespace
 
 std::string nameOfStatusReply(const std::string& body) {
-    Json reply = parseJson(body).value_or(Json::object());
-    if (!reply.is_object()) reply = Json::object();
+    JSON reply = parseJSON(body).value_or(JSON::object());
+    if (!reply.is_object()) reply = JSON::object();
     if (auto app = reply.find("app"); app != reply.end() && app->is_string()) {
         std::string name = app->get<std::string>();
         return name == "quintalis-mirror" ? "Quintalis Mirror" : name;

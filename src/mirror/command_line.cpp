@@ -4,11 +4,12 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "base/exit_process.h"
 #include "base/main_run_loop.h"
 
 namespace quintalis {
 
-void out(const Json& value) { std::cout << serializeJson(value) << "\n" << std::flush; }
+void out(const JSON& value) { std::cout << serializeJSON(value) << "\n" << std::flush; }
 
 std::optional<std::string> option(const std::vector<std::string>& args, const std::string& name) {
     for (size_t i = 0; i < args.size(); ++i) {
@@ -22,7 +23,7 @@ std::optional<std::string> option(const std::vector<std::string>& args, const st
 void fail(const std::string& message) {
     std::cout << std::flush;
     std::cerr << message << "\n" << std::flush;
-    std::exit(1);
+    exitProcess(1);
 }
 
 bool waitFor(double seconds, const std::function<bool()>& condition) {

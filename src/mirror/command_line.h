@@ -12,7 +12,7 @@ namespace quintalis {
 // Helpers shared by the command-line commands. Commands run on the main thread.
 
 // Prints compact JSON and a line feed on standard output.
-void out(const Json& value);
+void out(const JSON& value);
 // The entry after the first occurrence of `name`; nothing when absent or last.
 std::optional<std::string> option(const std::vector<std::string>& args, const std::string& name);
 // Prints the message and a line feed on standard error and ends the process with status 1.

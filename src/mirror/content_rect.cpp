@@ -8,16 +8,16 @@
 namespace quintalis {
 namespace {
 
-bool columnHasLight(const Pixels& px, int x, int y0, int y1) {
+bool columnHasLight(const Pixels& pixels, int x, int y0, int y1) {
     for (int y = y0; y < y1; ++y) {
-        if (px.v(x, y) > BLACK) return true;
+        if (pixels.brightness(x, y) > kBlack) return true;
     }
     return false;
 }
 
-bool rowHasLight(const Pixels& px, int y, int x0, int x1) {
+bool rowHasLight(const Pixels& pixels, int y, int x0, int x1) {
     for (int x = x0; x < x1; ++x) {
-        if (px.v(x, y) > BLACK) return true;
+        if (pixels.brightness(x, y) > kBlack) return true;
     }
     return false;
 }
@@ -37,8 +37,8 @@ Pixels pixelsOf(const PixelBuffer& buffer) {
     return Pixels{buffer.width(), buffer.height(), buffer.bytesPerRow(), buffer.data()};
 }
 
-Json ContentRect::json() const {
-    return Json{{"x", static_cast<long long>(rect.x)},      {"y", static_cast<long long>(rect.y)},
+JSON ContentRect::json() const {
+    return JSON{{"x", static_cast<long long>(rect.x)},      {"y", static_cast<long long>(rect.y)},
                 {"w", static_cast<long long>(rect.width)},  {"h", static_cast<long long>(rect.height)},
                 {"orientation", orientation},               {"method", method}};
 }
@@ -64,7 +64,7 @@ std::optional<double> parseAspect(const std::optional<std::string>& text) {
     return ratio;
 }
 
-std::optional<Rect2D> nonBlackBox(const Pixels& px, const Rect2D& in) {
+std::optional<Rect2D> nonBlackBox(const Pixels& pixels, const Rect2D& in) {
     const int x0 = static_cast<int>(in.x), x1 = static_cast<int>(in.x + in.width);
     const int y0 = static_cast<int>(in.y), y1 = static_cast<int>(in.y + in.height);
     if (y0 >= y1 || x0 >= x1) return std::nullopt;
@@ -73,7 +73,7 @@ std::optional<Rect2D> nonBlackBox(const Pixels& px, const Rect2D& in) {
     int minX = x1, maxX = -1, minY = y1, maxY = -1;
     for (int y = y0; y < y1; y += step) {
         for (int x = x0; x < x1; x += step) {
-            if (px.v(x, y) <= BLACK) continue;
+            if (pixels.brightness(x, y) <= kBlack) continue;
             minX = std::min(minX, x);
             maxX = std::max(maxX, x);
             minY = std::min(minY, y);
@@ -83,25 +83,25 @@ std::optional<Rect2D> nonBlackBox(const Pixels& px, const Rect2D& in) {
     if (maxX < 0) return std::nullopt;
     // The samples can miss the true edges by up to a step; walk each edge out
     // while the next line still holds light.
-    while (minX > x0 && columnHasLight(px, minX - 1, y0, y1)) --minX;
-    while (maxX < x1 - 1 && columnHasLight(px, maxX + 1, y0, y1)) ++maxX;
-    while (minY > y0 && rowHasLight(px, minY - 1, x0, x1)) --minY;
-    while (maxY < y1 - 1 && rowHasLight(px, maxY + 1, x0, x1)) ++maxY;
+    while (minX > x0 && columnHasLight(pixels, minX - 1, y0, y1)) --minX;
+    while (maxX < x1 - 1 && columnHasLight(pixels, maxX + 1, y0, y1)) ++maxX;
+    while (minY > y0 && rowHasLight(pixels, minY - 1, x0, x1)) --minY;
+    while (maxY < y1 - 1 && rowHasLight(pixels, maxY + 1, x0, x1)) ++maxY;
     return Rect2D{static_cast<double>(minX), static_cast<double>(minY), static_cast<double>(maxX - minX + 1),
                   static_cast<double>(maxY - minY + 1)};
 }
 
-int chromeTop(const Pixels& px) {
-    if (px.h <= 12) return 0;
-    const int step = px.w < 200 ? 1 : px.w / 200;
-    const int rows = px.h * 8 / 100;
+int chromeTop(const Pixels& pixels) {
+    if (pixels.height <= 12) return 0;
+    const int step = pixels.width < 200 ? 1 : pixels.width / 200;
+    const int rows = pixels.height * 8 / 100;
     for (int y = 0; y < rows; ++y) {
         int samples = 0, light = 0;
         double sum = 0, squares = 0;
-        for (int x = 0; x < px.w; x += step) {
+        for (int x = 0; x < pixels.width; x += step) {
             ++samples;
-            if (px.v(x, y) > BLACK) ++light;
-            double luma = px.luma(x, y);
+            if (pixels.brightness(x, y) > kBlack) ++light;
+            double luma = pixels.luma(x, y);
             sum += luma;
             squares += luma * luma;
         }
@@ -126,18 +126,18 @@ Rect2D fit(double aspect, bool landscape, const Rect2D& in) {
                   std::round(width), std::round(height)};
 }
 
-ContentRect detectContent(const Pixels& px, std::optional<double> aspectHint, const std::optional<std::string>& prefer) {
+ContentRect detectContent(const Pixels& pixels, std::optional<double> aspectHint, const std::optional<std::string>& prefer) {
     std::vector<double> ratios;
     if (aspectHint) ratios.push_back(*aspectHint);
-    ratios.insert(ratios.end(), IPHONE_ASPECTS.begin(), IPHONE_ASPECTS.end());
+    ratios.insert(ratios.end(), kPhoneAspects.begin(), kPhoneAspects.end());
 
-    std::vector<Rect2D> regions{{0, 0, static_cast<double>(px.w), static_cast<double>(px.h)}};
-    if (int top = chromeTop(px); top >= 1) {
-        regions.push_back({0, static_cast<double>(top), static_cast<double>(px.w), static_cast<double>(px.h - top)});
+    std::vector<Rect2D> regions{{0, 0, static_cast<double>(pixels.width), static_cast<double>(pixels.height)}};
+    if (int top = chromeTop(pixels); top >= 1) {
+        regions.push_back({0, static_cast<double>(top), static_cast<double>(pixels.width), static_cast<double>(pixels.height - top)});
     }
     std::vector<std::pair<Rect2D, Rect2D>> found;  // (region, box)
     for (const auto& region : regions) {
-        if (auto box = nonBlackBox(px, region)) found.emplace_back(region, *box);
+        if (auto box = nonBlackBox(pixels, region)) found.emplace_back(region, *box);
     }
 
     // Edges: a box that already has a phone's shape.
@@ -146,9 +146,9 @@ ContentRect detectContent(const Pixels& px, std::optional<double> aspectHint, co
     for (const auto& pair : found) {
         const Rect2D& box = pair.second;
         if (box.width < 60 || box.height < 60) continue;
-        double q = std::min(box.width, box.height) / std::max(box.width, box.height);
+        double shape = std::min(box.width, box.height) / std::max(box.width, box.height);
         double error = INFINITY;
-        for (double a : ratios) error = std::min(error, std::abs(q - a) / a);
+        for (double ratio : ratios) error = std::min(error, std::abs(shape - ratio) / ratio);
         if (error <= 0.012 && (!best || error < bestError)) {
             best = &pair;
             bestError = error;
@@ -163,22 +163,22 @@ ContentRect detectContent(const Pixels& px, std::optional<double> aspectHint, co
 
     // Fit: a partly dark screen whose light part lies inside a phone shape.
     std::vector<double> fitRatios = aspectHint ? std::vector<double>{*aspectHint}
-                                               : std::vector<double>{IPHONE_ASPECTS[0], IPHONE_ASPECTS[1]};
+                                               : std::vector<double>{kPhoneAspects[0], kPhoneAspects[1]};
     for (auto pair = found.rbegin(); pair != found.rend(); ++pair) {
         const auto& [region, box] = *pair;
         std::optional<ContentRect> chosen;
         for (double ratio : fitRatios) {
             for (bool landscape : {false, true}) {
-                Rect2D f = fit(ratio, landscape, region);
-                double grow = std::max(2.0, 0.015 * std::max(f.width, f.height));
-                Rect2D grown{f.x - grow, f.y - grow, f.width + 2 * grow, f.height + 2 * grow};
+                Rect2D fitted = fit(ratio, landscape, region);
+                double grow = std::max(2.0, 0.015 * std::max(fitted.width, fitted.height));
+                Rect2D grown{fitted.x - grow, fitted.y - grow, fitted.width + 2 * grow, fitted.height + 2 * grow};
                 if (!contains(grown, box)) continue;
                 std::string orientation = landscape ? "landscape" : "portrait";
                 if (!chosen) {
-                    chosen = ContentRect{f, orientation, "fit"};
-                } else if (area(f) < 0.98 * area(chosen->rect) ||
-                           (std::abs(area(f) - area(chosen->rect)) <= 0.02 * area(chosen->rect) && prefer == orientation)) {
-                    chosen = ContentRect{f, orientation, "fit"};
+                    chosen = ContentRect{fitted, orientation, "fit"};
+                } else if (area(fitted) < 0.98 * area(chosen->rect) ||
+                           (std::abs(area(fitted) - area(chosen->rect)) <= 0.02 * area(chosen->rect) && prefer == orientation)) {
+                    chosen = ContentRect{fitted, orientation, "fit"};
                 }
             }
         }

@@ -13,29 +13,35 @@ namespace quintalis {
 // A borrowed view of 32-bit pixels: the first three bytes of each pixel are
 // colour channels in either order, the fourth is never read.
 struct Pixels {
-    int w = 0;
-    int h = 0;
-    int rowBytes = 0;
+    int width = 0;
+    int height = 0;
+    int bytesPerRow = 0;
     const uint8_t* base = nullptr;
 
-    const uint8_t* at(int x, int y) const { return base + static_cast<size_t>(y) * rowBytes + static_cast<size_t>(x) * 4; }
+    const uint8_t* at(int x, int y) const {
+        return base + static_cast<size_t>(y) * bytesPerRow + static_cast<size_t>(x) * 4;
+    }
     // The brightest channel.
-    int v(int x, int y) const {
-        const uint8_t* p = at(x, y);
-        return std::max({p[0], p[1], p[2]});
+    int brightness(int x, int y) const {
+        const uint8_t* pixel = at(x, y);
+        return std::max({pixel[0], pixel[1], pixel[2]});
     }
     int luma(int x, int y) const {
-        const uint8_t* p = at(x, y);
-        return (p[0] + 2 * p[1] + p[2]) / 4;
+        const uint8_t* pixel = at(x, y);
+        return (pixel[0] + 2 * pixel[1] + pixel[2]) / 4;
     }
 };
 
 Pixels pixelsOf(const PixelBuffer& buffer);
 
-// A pixel is dark at this brightest-channel value or below.
-inline constexpr int BLACK = 28;
+// A pixel is dark at this brightness or below.
+inline constexpr int kBlack = 28;
 // Short side over long side of iPhone screens, tried in this order.
-inline constexpr std::array<double, 3> IPHONE_ASPECTS{0.459954233409611, 0.4612676056338028, 0.5622188905547226};
+inline constexpr std::array<double, 3> kPhoneAspects{
+    1206.0 / 2622,  // iPhone 16 Pro
+    1179.0 / 2556,  // iPhone 15 Pro
+    750.0 / 1334,   // iPhone SE
+};
 
 struct Rect2D {
     double x = 0;
@@ -52,7 +58,7 @@ struct ContentRect {
     std::string orientation;  // "portrait" or "landscape"
     std::string method;
 
-    Json json() const;
+    JSON json() const;
 };
 
 // "W/H" or one number, as short side over long side. Nothing for anything
@@ -60,16 +66,16 @@ struct ContentRect {
 std::optional<double> parseAspect(const std::optional<std::string>& text);
 
 // The bounding box of non-black pixels inside the rectangle.
-std::optional<Rect2D> nonBlackBox(const Pixels& px, const Rect2D& in);
+std::optional<Rect2D> nonBlackBox(const Pixels& pixels, const Rect2D& in);
 
 // The height of a flat, non-black band at the top (a title bar); 0 if none.
-int chromeTop(const Pixels& px);
+int chromeTop(const Pixels& pixels);
 
 // The largest rectangle of the shape centred in the region.
 Rect2D fit(double aspect, bool landscape, const Rect2D& in);
 
 // The phone's screen in the frame. `aspectHint` is tried before the known
 // iPhone shapes; `prefer` ("portrait" or "landscape") breaks near-ties.
-ContentRect detectContent(const Pixels& px, std::optional<double> aspectHint, const std::optional<std::string>& prefer);
+ContentRect detectContent(const Pixels& pixels, std::optional<double> aspectHint, const std::optional<std::string>& prefer);
 
 }  // namespace quintalis

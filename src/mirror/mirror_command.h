@@ -7,12 +7,9 @@
 
 namespace quintalis {
 
-// Runs the command named by arguments[1] when it is one this program knows,
-// and returns true; returns false for any other word (or none), so the app
-// starts. A command that fails ends the process with status 1.
-bool mirrorCommand(const std::vector<std::string>& arguments);
-
-// The commands themselves, with their collaborators, for tests.
+// The command-line commands, given the arguments after the command word.
+// They print their answer on standard output; one that fails ends the
+// process with status 1.
 void detectRectCommand(const std::vector<std::string>& args);
 void ocrCommand(const std::vector<std::string>& args, TextRecognizer& recognizer);
 

@@ -6,15 +6,15 @@
 
 namespace quintalis {
 
-Json recognize(TextRecognizer& recognizer, const PixelBuffer& picture) {
+JSON recognize(TextRecognizer& recognizer, const PixelBuffer& picture) {
     auto lines = recognizer.recognize(picture);
     std::stable_sort(lines.begin(), lines.end(), [](const TextLine& a, const TextLine& b) {
         return a.y != b.y ? a.y < b.y : a.x < b.x;
     });
-    Json found = Json::array();
+    JSON found = JSON::array();
     for (const auto& line : lines) {
         if (line.text.empty()) continue;
-        found.push_back(Json{{"text", line.text},
+        found.push_back(JSON{{"text", line.text},
                              {"conf", line.confidence},
                              {"x", static_cast<double>(line.x)},
                              {"y", static_cast<double>(line.y)},

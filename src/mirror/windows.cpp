@@ -17,8 +17,8 @@ std::optional<std::string> processEnvironment(const std::string& name) {
     return std::string(value);
 }
 
-Json WinInfo::json() const {
-    return Json{{"id", window.number},      {"owner", window.owner},  {"bundle", window.bundle},
+JSON WinInfo::json() const {
+    return JSON{{"id", window.number},      {"owner", window.owner},  {"bundle", window.bundle},
                 {"pid", window.pid},        {"title", window.title},  {"layer", window.layer},
                 {"onScreen", window.onScreen}, {"x", window.x},       {"y", window.y},
                 {"w", window.width},        {"h", window.height},     {"score", score}};

@@ -16,7 +16,7 @@ struct WinInfo {
     int score = 0;
 
     // {"id", "owner", "bundle", "pid", "title", "layer", "onScreen", "x", "y", "w", "h", "score"}
-    Json json() const;
+    JSON json() const;
 };
 
 // Reads an environment variable; nothing when it is not set.

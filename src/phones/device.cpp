@@ -2,8 +2,8 @@
 
 namespace quintalis {
 
-Json Device::json() const {
-    Json record{{"id", screen->id()}, {"name", screen->name()}, {"bluetooth", host.has_value()}};
+JSON Device::json() const {
+    JSON record{{"id", screen->id()}, {"name", screen->name()}, {"bluetooth", host.has_value()}};
     if (auto size = screen->size()) {
         record["width"] = size->width;
         record["height"] = size->height;

@@ -13,11 +13,11 @@ namespace quintalis {
 // is connected, the Bluetooth host paired with it.
 struct Device {
     ScreenRef screen;
-    std::optional<Uuid> host;
+    std::optional<UUID> host;
 
     const std::string& id() const { return screen->id(); }
     // {"id", "name", "bluetooth", "width", "height"}; the size only once a frame arrived.
-    Json json() const;
+    JSON json() const;
 };
 
 // A failure to pick or drive a phone; the text goes to the client as is.

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <set>
 
-#include "engine/app_log.h"
+#include "base/log.h"
 
 namespace quintalis {
 namespace {
@@ -44,7 +44,7 @@ void Devices::start() {
 
 std::vector<Device> Devices::all() {
     auto connected = peripheral_.connectedHosts();
-    std::set<Uuid> connectedSet(connected.begin(), connected.end());
+    std::set<UUID> connectedSet(connected.begin(), connected.end());
     Pairings pairings;
     {
         std::lock_guard lock(lock_);
@@ -61,14 +61,14 @@ std::vector<Device> Devices::all() {
     return devices;
 }
 
-std::vector<Uuid> Devices::unmatchedHosts() { return unmatchedAmong(all(), peripheral_.connectedHosts()); }
+std::vector<UUID> Devices::unmatchedHosts() { return unmatchedAmong(all(), peripheral_.connectedHosts()); }
 
-std::vector<Uuid> Devices::unmatchedAmong(const std::vector<Device>& devices, const std::vector<Uuid>& connected) {
-    std::set<Uuid> used;
+std::vector<UUID> Devices::unmatchedAmong(const std::vector<Device>& devices, const std::vector<UUID>& connected) {
+    std::set<UUID> used;
     for (const auto& device : devices) {
         if (device.host) used.insert(*device.host);
     }
-    std::vector<Uuid> unmatched;
+    std::vector<UUID> unmatched;
     for (const auto& host : connected) {
         if (!used.count(host)) unmatched.push_back(host);
     }
@@ -104,7 +104,7 @@ Device Devices::find(const std::optional<std::string>& id) {
     throw DeviceError("no phone matches \"" + *id + "\". " + describe(devices));
 }
 
-std::shared_ptr<Input> Devices::input(const Uuid& host) {
+std::shared_ptr<Input> Devices::input(const UUID& host) {
     std::lock_guard lock(lock_);
     auto& input = inputs_[host];
     if (!input) input = std::make_shared<Input>(host, peripheral_, clock_);
@@ -124,18 +124,18 @@ std::shared_ptr<Input> Devices::input(const Device& device) {
                       "\" in its Bluetooth settings");
 }
 
-void Devices::pair(const Device& device, const Uuid& host) {
+void Devices::pair(const Device& device, const UUID& host) {
     std::lock_guard lock(lock_);
     store({{device.id(), host}});
 }
 
-std::map<std::string, Uuid> Devices::match(bool force, bool probe) {
-    std::map<std::string, Uuid> found;
+std::map<std::string, UUID> Devices::match(bool force, bool probe) {
+    std::map<std::string, UUID> found;
     matchQueue_.sync([&] { found = runMatch(force, probe); });
     return found;
 }
 
-void Devices::store(const std::map<std::string, Uuid>& found) {
+void Devices::store(const std::map<std::string, UUID>& found) {
     for (const auto& [screen, host] : found) assignHost(pairings_, screen, host);
     if (!savePairings(file_, pairings_)) log("could not write " + file_.string());
 }

@@ -40,26 +40,26 @@ public:
     void start();
 
     std::vector<Device> all();
-    std::vector<Uuid> unmatchedHosts();
+    std::vector<UUID> unmatchedHosts();
     // The connected hosts that none of the phones has.
-    static std::vector<Uuid> unmatchedAmong(const std::vector<Device>& devices, const std::vector<Uuid>& connected);
+    static std::vector<UUID> unmatchedAmong(const std::vector<Device>& devices, const std::vector<UUID>& connected);
     // The phone a request names: exact id, then name, then id prefix, ignoring case.
     Device find(const std::optional<std::string>& id);
     std::shared_ptr<Input> input(const Device& device);
-    std::shared_ptr<Input> input(const Uuid& host);
-    void pair(const Device& device, const Uuid& host);
-    std::map<std::string, Uuid> match(bool force, bool probe);
+    std::shared_ptr<Input> input(const UUID& host);
+    void pair(const Device& device, const UUID& host);
+    std::map<std::string, UUID> match(bool force, bool probe);
 
     const std::filesystem::path& pairingsFile() const { return file_; }
 
 private:
     static std::string describe(const std::vector<Device>& devices);
     void scheduleMatch();
-    std::map<std::string, Uuid> runMatch(bool force, bool alwaysProbe);
+    std::map<std::string, UUID> runMatch(bool force, bool alwaysProbe);
     // Moves the host's pointer between two spots and returns which of the
     // screens (by index) showed it there, if one clearly did.
-    std::optional<size_t> probe(const Uuid& host, const std::vector<ScreenRef>& unmatched);
-    void store(const std::map<std::string, Uuid>& found);
+    std::optional<size_t> probe(const UUID& host, const std::vector<ScreenRef>& unmatched);
+    void store(const std::map<std::string, UUID>& found);
 
     ScreenCapture& screens_;
     HIDPeripheral& peripheral_;
@@ -68,7 +68,7 @@ private:
 
     std::mutex lock_;
     Pairings pairings_;
-    std::map<Uuid, std::shared_ptr<Input>> inputs_;
+    std::map<UUID, std::shared_ptr<Input>> inputs_;
     bool matchPending_ = false;
 
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

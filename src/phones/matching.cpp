@@ -5,14 +5,14 @@
 #include <numeric>
 #include <set>
 
-#include "engine/app_log.h"
+#include "base/log.h"
 #include "phones/devices.h"
 
 namespace quintalis {
 namespace matching {
 
 int changed(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, Spot around) {
-    // Truncation, as the contract says: 0.7 × 90 is just under 63 in doubles, so column 62.
+    // The centre is truncated, not rounded: 0.7 × 90 is just under 63 in doubles, so column 62.
     int cx = static_cast<int>(around.x * kThumbWidth);
     int cy = static_cast<int>(around.y * kThumbHeight);
     int count = 0;
@@ -46,7 +46,7 @@ std::optional<size_t> decide(const std::vector<int>& scores) {
 
 }  // namespace matching
 
-std::optional<size_t> Devices::probe(const Uuid& host, const std::vector<ScreenRef>& unmatched) {
+std::optional<size_t> Devices::probe(const UUID& host, const std::vector<ScreenRef>& unmatched) {
     using namespace matching;
     auto pointer = input(host);
     auto thumbnails = [&] {
@@ -76,7 +76,7 @@ std::optional<size_t> Devices::probe(const Uuid& host, const std::vector<ScreenR
     return scored[*chosen];
 }
 
-std::map<std::string, Uuid> Devices::runMatch(bool force, bool alwaysProbe) {
+std::map<std::string, UUID> Devices::runMatch(bool force, bool alwaysProbe) {
     using namespace matching;
     auto screens = screens_.all();
     auto connected = peripheral_.connectedHosts();
@@ -88,8 +88,8 @@ std::map<std::string, Uuid> Devices::runMatch(bool force, bool alwaysProbe) {
     if (force) {
         for (const auto& screen : screens) known.erase(screen->id());
     }
-    auto isConnected = [&](const Uuid& host) { return std::find(connected.begin(), connected.end(), host) != connected.end(); };
-    std::set<Uuid> taken;
+    auto isConnected = [&](const UUID& host) { return std::find(connected.begin(), connected.end(), host) != connected.end(); };
+    std::set<UUID> taken;
     std::vector<ScreenRef> unmatched;
     for (const auto& screen : screens) {
         auto paired = known.find(screen->id());
@@ -99,13 +99,13 @@ std::map<std::string, Uuid> Devices::runMatch(bool force, bool alwaysProbe) {
             unmatched.push_back(screen);
         }
     }
-    std::vector<Uuid> free;
+    std::vector<UUID> free;
     for (const auto& host : connected) {
         if (!taken.count(host)) free.push_back(host);
     }
     if (unmatched.empty() || free.empty()) return {};
 
-    std::map<std::string, Uuid> found;
+    std::map<std::string, UUID> found;
     if (screens.size() == 1 && connected.size() == 1 && !alwaysProbe) {
         found[screens.front()->id()] = connected.front();
     } else {

@@ -9,7 +9,7 @@
 namespace quintalis {
 
 // Which host each screen belongs to: screen id to host UUID.
-using Pairings = std::map<std::string, Uuid>;
+using Pairings = std::map<std::string, UUID>;
 
 // The pairings file: one JSON object whose members are screen ids and whose
 // values are host UUID strings. Anything else reads as no pairings, and a
@@ -21,6 +21,6 @@ std::string formatPairings(const Pairings& pairings);
 bool savePairings(const std::filesystem::path& file, const Pairings& pairings);
 
 // Records that `host` belongs to `screenID`: the host leaves any other screen.
-void assignHost(Pairings& pairings, const std::string& screenID, const Uuid& host);
+void assignHost(Pairings& pairings, const std::string& screenID, const UUID& host);
 
 }  // namespace quintalis

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <set>
 
-#include "engine/app_log.h"
+#include "base/log.h"
 
 namespace quintalis {
 
@@ -72,7 +72,7 @@ void ScreenCapture::refresh() {
                 log("capture failed for " + device.localizedName + ": " + error.what());
             }
         }
-        if (screens_.empty()) log("no iPhone screen yet (plug in over USB and trust this Mac)");
+        if (screens_.empty()) log("no iPhone screen yet (plug in over USB and trust this computer)");
         callback = onScreensChanged_;
     }
     if (changed && callback) callback();

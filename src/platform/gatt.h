@@ -44,7 +44,7 @@ inline constexpr uint8_t writeEncryptionRequired = 0x08;
 
 }  // namespace gatt
 
-struct GattDescriptor {
+struct GATTDescriptor {
     BluetoothUUID uuid;
     std::vector<uint8_t> value;
 };
@@ -52,21 +52,21 @@ struct GattDescriptor {
 // A characteristic is known by its identity, not its UUID: the HID service
 // has five Report characteristics with one UUID, and a rebuilt table's
 // characteristics are new ones even where the UUIDs repeat.
-struct GattCharacteristic {
+struct GATTCharacteristic {
     BluetoothUUID uuid;
     uint8_t properties = 0;
     uint8_t permissions = 0;
     // Answered by the platform itself when present; otherwise reads reach the delegate.
     std::optional<std::vector<uint8_t>> value;
-    std::vector<GattDescriptor> descriptors;
+    std::vector<GATTDescriptor> descriptors;
 };
-using CharacteristicRef = std::shared_ptr<const GattCharacteristic>;
+using CharacteristicRef = std::shared_ptr<const GATTCharacteristic>;
 
-struct GattService {
+struct GATTService {
     BluetoothUUID uuid;
     bool primary = true;
     std::vector<CharacteristicRef> characteristics;
 };
-using ServiceRef = std::shared_ptr<const GattService>;
+using ServiceRef = std::shared_ptr<const GATTService>;
 
 }  // namespace quintalis

@@ -14,6 +14,8 @@ public:
     virtual std::filesystem::path homeDirectory() const = 0;
     // Where the app keeps its data files (the pairings store's parent).
     virtual std::filesystem::path applicationSupportDirectory() const = 0;
+    // The folder that holds the preferences file.
+    virtual std::filesystem::path preferencesDirectory() const = 0;
     // The folder that holds Quintalis.log.
     virtual std::filesystem::path logsDirectory() const = 0;
     // The computer's user-visible name, when it has one.

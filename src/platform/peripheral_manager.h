@@ -27,14 +27,14 @@ struct AdvertisingError {
 // A read from a central; answer it with PeripheralManager::respond.
 struct ReadRequest {
     uint64_t id = 0;
-    Uuid central;
+    UUID central;
     CharacteristicRef characteristic;
     size_t offset = 0;
 };
 
 struct WriteRequest {
     uint64_t id = 0;
-    Uuid central;
+    UUID central;
     CharacteristicRef characteristic;
     std::vector<uint8_t> value;
     size_t offset = 0;
@@ -50,8 +50,8 @@ public:
     virtual void didStartAdvertising(const std::optional<AdvertisingError>& error) = 0;
     virtual void didReceiveRead(const ReadRequest& request) = 0;
     virtual void didReceiveWrite(const std::vector<WriteRequest>& requests) = 0;
-    virtual void didSubscribe(const Uuid& central, const CharacteristicRef& characteristic) = 0;
-    virtual void didUnsubscribe(const Uuid& central, const CharacteristicRef& characteristic) = 0;
+    virtual void didSubscribe(const UUID& central, const CharacteristicRef& characteristic) = 0;
+    virtual void didUnsubscribe(const UUID& central, const CharacteristicRef& characteristic) = 0;
     // The transmit queue has room again after updateValue returned false.
     virtual void isReadyToUpdateSubscribers() = 0;
     // Some connected centrals cannot be told apart by the platform, so
@@ -74,7 +74,7 @@ public:
     // Notifies or indicates the centrals. False when the transmit queue is
     // full; isReadyToUpdateSubscribers follows when it has room again.
     virtual bool updateValue(const std::vector<uint8_t>& value, const CharacteristicRef& characteristic,
-                             const std::vector<Uuid>& centrals) = 0;
+                             const std::vector<UUID>& centrals) = 0;
     virtual void respond(const ReadRequest& request, AttResult result, const std::vector<uint8_t>& value) = 0;
     virtual void respond(const WriteRequest& request, AttResult result) = 0;
 };

@@ -89,7 +89,7 @@ void SimulatedCameras::pictureChanged(VirtualPhone& phone) {
 }
 
 void SimulatedCameras::deliver(VirtualPhone& phone) {
-    if (phone.spec().locked) return;
+    if (phone.setup().locked) return;
     lastDelivery_[&phone] = std::chrono::steady_clock::now();
     PixelBufferRef frame;
     std::lock_guard lock(mutex_);

@@ -57,7 +57,7 @@ public:
     bool isAdvertising() const override { return advertising_; }
 
     bool updateValue(const std::vector<uint8_t>& value, const CharacteristicRef& characteristic,
-                     const std::vector<Uuid>& centrals) override {
+                     const std::vector<UUID>& centrals) override {
         auto report = inputReportOf(characteristic);
         std::lock_guard lock(link_->mutex);
         if (link_->pending.size() >= kQueueCapacity) {
@@ -81,7 +81,7 @@ private:
     struct Notification {
         ReportID report;
         Bytes bytes;
-        std::vector<Uuid> centrals;
+        std::vector<UUID> centrals;
     };
     // What the Bluetooth queue and the simulator's queue share.
     struct Link {
@@ -90,7 +90,7 @@ private:
         std::mutex mutex;
         Manager* owner = nullptr;  // cleared when the manager goes
         std::deque<Notification> pending;
-        std::set<Uuid> subscribed;
+        std::set<UUID> subscribed;
         bool pumping = false;
         bool waiting = false;  // an update was refused; tell the owner when there is room
     };
@@ -106,7 +106,7 @@ private:
     // Every phone with Bluetooth on subscribes to the four input reports.
     void connectPhones() {
         for (auto* phone : radio_.phones_) {
-            if (!phone->spec().bluetooth) continue;
+            if (!phone->setup().bluetooth) continue;
             {
                 std::lock_guard lock(link_->mutex);
                 if (!link_->subscribed.insert(phone->central()).second) continue;
@@ -134,7 +134,7 @@ private:
                 link->pending.pop_front();
             }
             for (auto& notification : batch) {
-                std::erase_if(notification.centrals, [&](const Uuid& c) { return !link->subscribed.count(c); });
+                std::erase_if(notification.centrals, [&](const UUID& c) { return !link->subscribed.count(c); });
             }
         }
         SimulatedRadio& radio = link->radio;

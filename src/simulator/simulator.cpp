@@ -4,8 +4,8 @@
 
 namespace quintalis::simulator {
 
-Simulator::Simulator(std::vector<PhoneSpec> specs) {
-    for (size_t i = 0; i < specs.size(); ++i) phones_.push_back(std::make_unique<VirtualPhone>(static_cast<int>(i), specs[i]));
+Simulator::Simulator(std::vector<PhoneSetup> setups) {
+    for (size_t i = 0; i < setups.size(); ++i) phones_.push_back(std::make_unique<VirtualPhone>(static_cast<int>(i), setups[i]));
     std::vector<VirtualPhone*> phones;
     for (auto& phone : phones_) phones.push_back(phone.get());
     cameras_ = std::make_unique<SimulatedCameras>(phones, queue_);
@@ -21,9 +21,9 @@ Simulator::~Simulator() {
     });
 }
 
-std::optional<std::vector<PhoneSpec>> Simulator::parse(const std::string& text, std::string& error) {
-    if (text.size() == 1 && text[0] >= '1' && text[0] <= '4') return std::vector<PhoneSpec>(text[0] - '0');
-    std::vector<PhoneSpec> specs;
+std::optional<std::vector<PhoneSetup>> Simulator::parse(const std::string& text, std::string& error) {
+    if (text.size() == 1 && text[0] >= '1' && text[0] <= '4') return std::vector<PhoneSetup>(text[0] - '0');
+    std::vector<PhoneSetup> setups;
     std::stringstream items(text);
     std::string item;
     while (std::getline(items, item, ',')) {
@@ -34,34 +34,34 @@ std::optional<std::vector<PhoneSpec>> Simulator::parse(const std::string& text, 
             error = "each phone is \"phone\" followed by :locked, :no-assistivetouch or :no-bluetooth, not \"" + item + "\"";
             return std::nullopt;
         }
-        PhoneSpec spec;
+        PhoneSetup setup;
         while (std::getline(words, word, ':')) {
             if (word == "locked") {
-                spec.locked = true;
+                setup.locked = true;
             } else if (word == "no-assistivetouch") {
-                spec.assistiveTouch = false;
+                setup.assistiveTouch = false;
             } else if (word == "no-bluetooth") {
-                spec.bluetooth = false;
+                setup.bluetooth = false;
             } else {
                 error = "unknown phone condition \"" + word + "\"";
                 return std::nullopt;
             }
         }
-        specs.push_back(spec);
+        setups.push_back(setup);
     }
-    if (specs.empty() || specs.size() > 4) {
+    if (setups.empty() || setups.size() > 4) {
         error = "expected 1 to 4 phones";
         return std::nullopt;
     }
-    return specs;
+    return setups;
 }
 
-Json Simulator::groundTruth() {
-    Json phones = Json::array();
+JSON Simulator::groundTruth() {
+    JSON phones = JSON::array();
     queue_.sync([&] {
         for (const auto& phone : phones_) phones.push_back(phone->groundTruth());
     });
-    return Json{{"phones", phones}};
+    return JSON{{"phones", phones}};
 }
 
 }  // namespace quintalis::simulator

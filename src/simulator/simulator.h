@@ -17,19 +17,19 @@ namespace quintalis::simulator {
 // and the cameras hand work to it. Safe to call from any thread.
 class Simulator {
 public:
-    explicit Simulator(std::vector<PhoneSpec> specs);
+    explicit Simulator(std::vector<PhoneSetup> setups);
     ~Simulator();
 
-    // "1" to "4" phones, or specs such as "phone,phone:locked,phone:no-assistivetouch,phone:no-bluetooth".
+    // "1" to "4" phones, or one description per phone, such as "phone,phone:locked,phone:no-assistivetouch,phone:no-bluetooth".
     // Nothing, with a reason in `error`, for anything else.
-    static std::optional<std::vector<PhoneSpec>> parse(const std::string& text, std::string& error);
+    static std::optional<std::vector<PhoneSetup>> parse(const std::string& text, std::string& error);
 
     BluetoothPeripheralRole& radio() { return *radio_; }
     CaptureDevices& cameras() { return *cameras_; }
     size_t phoneCount() const { return phones_.size(); }
 
     // {"phones": [ground truth of each phone]}.
-    Json groundTruth();
+    JSON groundTruth();
 
 private:
     std::vector<std::unique_ptr<VirtualPhone>> phones_;  // owned by queue_

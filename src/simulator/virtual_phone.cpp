@@ -48,14 +48,14 @@ const std::map<std::pair<uint8_t, bool>, std::string>& characters() {
 
 }  // namespace
 
-VirtualPhone::VirtualPhone(int index, PhoneSpec spec) : spec_(spec) {
+VirtualPhone::VirtualPhone(int index, PhoneSetup setup) : setup_(setup) {
     const Model& model = kModels[index % std::size(kModels)];
     name_ = index == 0 ? "Simulated iPhone" : "Simulated iPhone " + std::to_string(index + 1);
     char id[64];
     std::snprintf(id, sizeof id, "00008120-000A1B2C3D4E5F%02X", index + 1);
     screenID_ = id;
     modelName_ = model.name;
-    central_ = Uuid::fromName("quintalis simulated phone " + std::to_string(index + 1));
+    central_ = UUID::fromName("quintalis simulated phone " + std::to_string(index + 1));
     pixelWidth_ = model.width;
     pixelHeight_ = model.height;
     scale_ = model.scale;
@@ -64,12 +64,12 @@ VirtualPhone::VirtualPhone(int index, PhoneSpec spec) : spec_(spec) {
 }
 
 bool VirtualPhone::receive(ReportID report, const Bytes& bytes) {
-    if (spec_.locked || bytes.size() < inputReportLength(report)) return false;
+    if (setup_.locked || bytes.size() < inputReportLength(report)) return false;
     const double oldX = pointerX_, oldY = pointerY_;
     const bool wasShown = pointerShown_, hadScreen = screen_.has_value();
     switch (report) {
         case ReportID::absolutePointer: {
-            if (!spec_.assistiveTouch) return false;
+            if (!setup_.assistiveTouch) return false;
             double previousY = pointerY_;
             pointerX_ = (bytes[1] | bytes[2] << 8) / 32767.0 * (pixelWidth_ - 1);
             pointerY_ = (bytes[3] | bytes[4] << 8) / 32767.0 * (pixelHeight_ - 1);
@@ -79,7 +79,7 @@ bool VirtualPhone::receive(ReportID report, const Bytes& bytes) {
             break;
         }
         case ReportID::relativeMouse: {
-            if (!spec_.assistiveTouch) return false;
+            if (!setup_.assistiveTouch) return false;
             double previousY = pointerY_;
             pointerX_ = std::clamp(pointerX_ + static_cast<int8_t>(bytes[1]) * scale_, 0.0, pixelWidth_ - 1.0);
             pointerY_ = std::clamp(pointerY_ + static_cast<int8_t>(bytes[2]) * scale_, 0.0, pixelHeight_ - 1.0);
@@ -179,8 +179,8 @@ Scene VirtualPhone::scene() const {
 
 PixelBufferRef VirtualPhone::frame() {
     if (frame_) return frame_;
-    if (!screen_) screen_ = renderScreen(scene(), pixelWidth_, pixelHeight_, scale_, spec_.assistiveTouch);
-    if (spec_.assistiveTouch && pointerShown_) {
+    if (!screen_) screen_ = renderScreen(scene(), pixelWidth_, pixelHeight_, scale_, setup_.assistiveTouch);
+    if (setup_.assistiveTouch && pointerShown_) {
         frame_ = withPointer(*screen_, pointerX_, pointerY_, scale_);
     } else {
         frame_ = std::make_shared<PixelBuffer>(*screen_);
@@ -188,12 +188,12 @@ PixelBufferRef VirtualPhone::frame() {
     return frame_;
 }
 
-Json VirtualPhone::groundTruth() const {
+JSON VirtualPhone::groundTruth() const {
     std::string page = ui_.app;
     for (const auto& pushed : ui_.settingsPath) page += " > " + pushed;
-    Json scroll = Json::object();
+    JSON scroll = JSON::object();
     for (const auto& [key, offset] : ui_.scroll) scroll[key] = std::round(offset);
-    return Json{
+    return JSON{
         {"name", name_},
         {"screenId", screenID_},
         {"central", central_.string()},
@@ -201,14 +201,14 @@ Json VirtualPhone::groundTruth() const {
         {"height", pixelHeight_},
         {"app", ui_.app},
         {"page", page},
-        {"focusedText", ui_.notesFocused ? Json(ui_.notesText) : Json(nullptr)},
+        {"focusedText", ui_.notesFocused ? JSON(ui_.notesText) : JSON(nullptr)},
         {"notesText", ui_.notesText},
-        {"pointer", pointerShown_ ? Json{{"x", std::round(pointerX_)}, {"y", std::round(pointerY_)}} : Json(nullptr)},
+        {"pointer", pointerShown_ ? JSON{{"x", std::round(pointerX_)}, {"y", std::round(pointerY_)}} : JSON(nullptr)},
         {"buttonDown", buttonDown_},
         {"scroll", scroll},
-        {"locked", spec_.locked},
-        {"assistiveTouch", spec_.assistiveTouch},
-        {"bluetooth", spec_.bluetooth},
+        {"locked", setup_.locked},
+        {"assistiveTouch", setup_.assistiveTouch},
+        {"bluetooth", setup_.bluetooth},
     };
 }
 

@@ -12,7 +12,7 @@
 namespace quintalis::simulator {
 
 // How a simulated phone is set up.
-struct PhoneSpec {
+struct PhoneSetup {
     bool locked = false;          // the screen delivers no frames
     bool assistiveTouch = true;   // off: no pointer, clicks do nothing
     bool bluetooth = true;        // off: never connects
@@ -26,13 +26,13 @@ struct PhoneSpec {
 class VirtualPhone {
 public:
     // `index` from 0 picks the name, ids and screen size.
-    VirtualPhone(int index, PhoneSpec spec);
+    VirtualPhone(int index, PhoneSetup setup);
 
     const std::string& name() const { return name_; }
     const std::string& screenID() const { return screenID_; }
     const std::string& modelName() const { return modelName_; }
-    const Uuid& central() const { return central_; }
-    const PhoneSpec& spec() const { return spec_; }
+    const UUID& central() const { return central_; }
+    const PhoneSetup& setup() const { return setup_; }
     int pixelWidth() const { return pixelWidth_; }
     int pixelHeight() const { return pixelHeight_; }
 
@@ -42,7 +42,7 @@ public:
     // The current picture, rendered only when something changed.
     PixelBufferRef frame();
     // What is really on the phone, for tests and the curious.
-    Json groundTruth() const;
+    JSON groundTruth() const;
 
 private:
     void setButton(bool down);
@@ -57,8 +57,8 @@ private:
     std::string name_;
     std::string screenID_;
     std::string modelName_;
-    Uuid central_;
-    PhoneSpec spec_;
+    UUID central_;
+    PhoneSetup setup_;
     int pixelWidth_;
     int pixelHeight_;
     double scale_;

@@ -9,8 +9,8 @@ using namespace quintalis::testing;
 
 namespace {
 
-const Uuid kHostA = *Uuid::parse("11111111-2222-3333-4444-555555555555");
-const Uuid kHostB = *Uuid::parse("AAAAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE");
+const UUID kHostA = *UUID::parse("11111111-2222-3333-4444-555555555555");
+const UUID kHostB = *UUID::parse("AAAAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE");
 
 class PeripheralTest : public ::testing::Test {
 protected:
@@ -35,7 +35,7 @@ protected:
     CharacteristicRef serviceChanged() { return service(0)->characteristics.at(0); }
     CharacteristicRef batteryLevel() { return service(3)->characteristics.at(0); }
 
-    void writeControlPoint(const Uuid& host) {
+    void writeControlPoint(const UUID& host) {
         fake().write({WriteRequest{1, host, controlPoint(), {0}, 0}});
         settle();
     }
@@ -81,7 +81,7 @@ TEST_F(PeripheralTest, OnlyInputReportSubscriptionsMakeAHostConnected) {
 
     fake().subscribe(kHostA, input(ReportID::relativeMouse));
     settle();
-    EXPECT_EQ(peripheral.connectedHosts(), std::vector<Uuid>{kHostA});
+    EXPECT_EQ(peripheral.connectedHosts(), std::vector<UUID>{kHostA});
     EXPECT_EQ(changes, 1);
     EXPECT_EQ(peripheral.state(), "1 connected, advertising as Skiffline");
     EXPECT_TRUE(logs.contains("subscribe Report (relativeMouse) from " + kHostA.string()));
@@ -101,7 +101,7 @@ TEST_F(PeripheralTest, TheNeutralReportComesBeforeAnyQueuedReport) {
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[0].value, (Bytes{0, 0, 0, 0}));
     EXPECT_EQ(sent[1].value, (Bytes{1, 0, 0, 0}));
-    EXPECT_EQ(sent[1].centrals, std::vector<Uuid>{kHostA});
+    EXPECT_EQ(sent[1].centrals, std::vector<UUID>{kHostA});
     EXPECT_EQ(sent[1].characteristic, input(ReportID::relativeMouse));
 }
 
@@ -137,7 +137,7 @@ TEST_F(PeripheralTest, AStaleHostGetsOneServiceChangedIndication) {
     EXPECT_TRUE(logs.contains("control point write [0] from " + kHostA.string()));
 
     // A second stale host gets its own.
-    const Uuid hostC = Uuid::fromName("C");
+    const UUID hostC = UUID::fromName("C");
     fake().subscribe(hostC, serviceChanged());
     writeControlPoint(hostC);
     EXPECT_EQ(updates().size(), before + 2);

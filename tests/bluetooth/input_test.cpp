@@ -13,7 +13,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const Uuid kHost = *Uuid::parse("11111111-2222-3333-4444-555555555555");
+const UUID kHost = *UUID::parse("11111111-2222-3333-4444-555555555555");
 
 struct Timeline {
     FakeClock clock;
@@ -247,7 +247,7 @@ TEST(Input, TwoHostsGesturesOverlap) {
     FakeClock recordClock;
     RecordingSink sink(recordClock);
     Input first(kHost, sink, clock);
-    Input second(Uuid::fromName("other"), sink, clock);
+    Input second(UUID::fromName("other"), sink, clock);
     std::thread a([&] { first.tap(0.1, 0.1); });
     std::thread b([&] { second.tap(0.9, 0.9); });
     // Both are inside their first pause at once.

@@ -4,7 +4,7 @@
 #include "bluetooth/keymap.h"
 
 using namespace quintalis;
-using Keymap::Stroke;
+using Stroke = Keymap::Stroke;
 
 TEST(Keymap, StrokesForTypeableCharacters) {
     const std::pair<const char*, Stroke> cases[] = {

@@ -25,7 +25,7 @@ TEST(BluezEngine, ATapThroughTheApiArrivesAsPointerReportsOnThePhonesSocket) {
     auto reports = bluez.characteristics("hci0", "1812");
     for (size_t i = 4; i < 8; ++i) bluez.enableNotifications("hci0", reports[i], device);
     std::string host = bluez::centralId(address).string();
-    ASSERT_TRUE(engine.waitFor([&] { return engine.json(engine.get("/status"))["hosts"] == Json::array({host}); }, 10))
+    ASSERT_TRUE(engine.waitFor([&] { return engine.json(engine.get("/status"))["hosts"] == JSON::array({host}); }, 10))
         << engine.get("/status").body;
 
     auto tap = engine.post("/tap", {{"host", host}, {"x", 0.5}, {"y", 0.25}, {"fraction", true}});

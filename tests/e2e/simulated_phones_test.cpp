@@ -72,7 +72,7 @@ TEST(SimulatedPhones, MatchingPairsEachHostWithItsOwnScreenAndSurvivesARestart) 
         EXPECT_EQ(stored, expected);
 
         auto forced = engine.json(engine.post("/match", {{"force", true}}));
-        EXPECT_EQ(forced["matched"], Json(expected)) << forced.dump();
+        EXPECT_EQ(forced["matched"], JSON(expected)) << forced.dump();
         EXPECT_EQ(engine.stop(), 0);
     }
     EngineProcess again("2", home.path());
@@ -142,7 +142,7 @@ TEST(SimulatedPhones, APhoneWithBluetoothOffNeverConnects) {
     EngineProcess engine("phone:no-bluetooth", home.path());
     ASSERT_TRUE(engine.waitFor([&] { return engine.json(engine.get("/status"))["devices"].size() == 1; }));
     auto status = engine.json(engine.get("/status"));
-    EXPECT_EQ(status["hosts"], Json::array());
+    EXPECT_EQ(status["hosts"], JSON::array());
     EXPECT_EQ(status["bluetooth"], "advertising as Skiffline");
     EXPECT_EQ(engine.json(engine.post("/home"))["error"],
               "Simulated iPhone has no Bluetooth connection: pair \"Skiffline\" in its Bluetooth settings");

@@ -46,7 +46,7 @@ struct EngineFixture {
 
     static HTTPResponse routes(const HTTPRequest& request) {
         if (request.method == "GET" && (request.path == "/" || request.path == "/status")) {
-            return HTTPResponse::json(Json{{"bluetooth", "starting"}, {"devices", Json::array()}});
+            return HTTPResponse::json(JSON{{"bluetooth", "starting"}, {"devices", JSON::array()}});
         }
         return HTTPResponse::error("not found", 404);
     }
@@ -176,7 +176,7 @@ TEST(Engine, PauseRefusesActionsButNotReading) {
     EXPECT_EQ(tap.status, 423);
     EXPECT_EQ(tap.body,
               "{\"error\":\"Quintalis is paused: the owner turned off control in the Quintalis menu "
-              "(menu bar \u203a Resume control)\"}");
+              "(tray menu \u203a turn off Pause control)\"}");
     auto status = parseReply(roundTrip(engine->port(), "GET / HTTP/1.1\r\n\r\n"));
     EXPECT_EQ(status.status, 200);
     EXPECT_NE(status.body.find(R"("paused":true)"), std::string::npos);

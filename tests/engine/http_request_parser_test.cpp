@@ -33,7 +33,7 @@ TEST(HTTPRequestParser, CompletesAtTheSameRequestWhereverTheBytesAreSplit) {
             EXPECT_EQ(parser.request().method, "POST");
             EXPECT_EQ(parser.request().path, "/tap");
             EXPECT_EQ(parser.request().query.at("device"), "00008");
-            EXPECT_EQ(parser.request().body, (Json{{"x", 10}, {"y", 2000}}));
+            EXPECT_EQ(parser.request().body, (JSON{{"x", 10}, {"y", 2000}}));
         }
     }
 }
@@ -55,7 +55,7 @@ TEST(HTTPRequestParser, WaitsForTheDeclaredBodyAndIgnoresWhatFollows) {
     HTTPRequestParser parser;
     EXPECT_EQ(parser.feed("POST /tap HTTP/1.1\r\nContent-Length: 16\r\n\r\n{\"x\": 1, ").status, Status::needMore);
     EXPECT_EQ(parser.feed("\"y\": 2}   GET / HTTP/1.1\r\n\r\n").status, Status::complete);
-    EXPECT_EQ(parser.request().body, (Json{{"x", 1}, {"y", 2}}));
+    EXPECT_EQ(parser.request().body, (JSON{{"x", 1}, {"y", 2}}));
 }
 
 TEST(HTTPRequestParser, WithoutContentLengthTheBodyIsEmptyAndTheRequestCompletesAtOnce) {

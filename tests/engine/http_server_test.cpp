@@ -20,7 +20,7 @@ protected:
             ++handled;
             if (request.path == "/slow") std::this_thread::sleep_for(200ms);
             if (request.path == "/paused") return HTTPResponse::error("paused", 423);
-            HTTPResponse response = HTTPResponse::json(Json{{"method", request.method}, {"body", request.body}});
+            HTTPResponse response = HTTPResponse::json(JSON{{"method", request.method}, {"body", request.body}});
             response.headers["X-Path"] = request.path;
             return response;
         });

@@ -16,9 +16,9 @@ using namespace quintalis::testing;
 namespace {
 
 // An engine on a loopback port, serving the real routes over a rig of fake phones.
-class Api {
+class API {
 public:
-    explicit Api(std::vector<TestPhone> phones) : rig(std::move(phones)) {
+    explicit API(std::vector<TestPhone> phones) : rig(std::move(phones)) {
         host.variables["QUINTALIS_ENGINE_PORT"] = std::to_string(freePort());
         engine = std::make_unique<Engine>(host, defaults, info,
                                           [this](const HTTPRequest& request) { return routes.handle(request); });
@@ -32,16 +32,16 @@ public:
         return parseReply(roundTrip(engine->port(), "POST " + path + " HTTP/1.1\r\nContent-Length: " +
                                                         std::to_string(body.size()) + "\r\n\r\n" + body));
     }
-    Json json(const ParsedReply& reply) { return parseJson(reply.body).value_or(Json()); }
+    JSON json(const ParsedReply& reply) { return parseJSON(reply.body).value_or(JSON()); }
 
     // Everything sent to one host since the phones connected, by report kind.
-    std::vector<Bytes> sent(const Uuid& host, uint8_t reportID) {
+    std::vector<Bytes> sent(const UUID& host, uint8_t reportID) {
         std::vector<Bytes> out;
         rig.peripheral.sync([&] {
             for (const auto& update : rig.role.manager->updates) {
                 const auto& reference = update.characteristic->descriptors;
                 if (reference.empty() || reference[0].value[0] != reportID) continue;
-                if (update.centrals == std::vector<Uuid>{host}) out.push_back(update.value);
+                if (update.centrals == std::vector<UUID>{host}) out.push_back(update.value);
             }
         });
         // The first report of each kind is the neutral one sent on subscribing.
@@ -63,12 +63,12 @@ Bytes pointerAt(double x, double y, uint8_t buttons = 0) {
     return absolutePointerReport(buttons, pointerCoordinate(x), pointerCoordinate(y));
 }
 
-std::string error(const ParsedReply& reply) { return parseJson(reply.body).value_or(Json())["error"]; }
+std::string error(const ParsedReply& reply) { return parseJSON(reply.body).value_or(JSON())["error"]; }
 
 }  // namespace
 
 TEST(Routes, StatusWithNothingAttached) {
-    Api api({});
+    API api({});
     auto reply = api.get("/status");
     EXPECT_EQ(reply.status, 200);
     EXPECT_EQ(reply.body, R"({"app":"Quintalis","bluetooth":"advertising as Skiffline","devices":[],"hostInput":true,)"
@@ -83,18 +83,18 @@ TEST(Routes, ChoosingAPhone) {
     TestPhone a = testPhone(1, "Alpha");
     TestPhone b = testPhone(2, "Beta");
     b.id = "0000AAAA-0000000000000002";
-    Api api({a, b});
+    API api({a, b});
     EXPECT_EQ(error(api.get("/screenshot")),
               "2 phones are connected, pass device. Phones: Alpha (00008120-000000000001), Beta (0000AAAA-0000000000000002)");
     auto byPrefix = api.get("/screenshot?device=00008");
     EXPECT_EQ(byPrefix.status, 200);
     EXPECT_NE(byPrefix.head.find("X-Device: 00008120-000000000001"), std::string::npos);
     auto byBody = api.post("/tap", R"({"device": "beta", "x": 0.5, "y": 0.5, "fraction": true})");
-    EXPECT_EQ(api.json(byBody), (Json{{"device", b.id}, {"ok", true}}));
+    EXPECT_EQ(api.json(byBody), (JSON{{"device", b.id}, {"ok", true}}));
 }
 
 TEST(Routes, ScreenshotSizesAndHeaders) {
-    Api api({testPhone(1, "Phone")});
+    API api({testPhone(1, "Phone")});
     auto png = api.get("/screenshot?format=png&maxWidth=400");
     ASSERT_EQ(png.status, 200);
     for (const char* header : {"Content-Type: image/png", "X-Screen-Width: 1170", "X-Screen-Height: 2532",
@@ -116,7 +116,7 @@ TEST(Routes, ScreenshotSizesAndHeaders) {
 TEST(Routes, ScreenshotLimitsMustBePositiveAndALockedPhoneHasNoFrame) {
     TestPhone locked = testPhone(1, "Locked");
     locked.locked = true;
-    Api api({locked});
+    API api({locked});
     EXPECT_EQ(error(api.get("/screenshot")), "no frame yet from Locked: unlock it");
     EXPECT_EQ(api.get("/screenshot").status, 503);
     EXPECT_EQ(error(api.get("/screenshot?maxWidth=0")), "maxWidth must be a positive number");
@@ -125,7 +125,7 @@ TEST(Routes, ScreenshotLimitsMustBePositiveAndALockedPhoneHasNoFrame) {
 
 TEST(Routes, PairTakesAUUIDInEitherCase) {
     TestPhone phone = testPhone(1, "Phone");
-    Api api({phone});
+    API api({phone});
     for (std::string body : {R"({})", R"({"host": 5})", R"({"host": "not-a-uuid"})"}) {
         auto reply = api.post("/pair", body);
         EXPECT_EQ(reply.status, 400);
@@ -141,22 +141,22 @@ TEST(Routes, PairTakesAUUIDInEitherCase) {
 TEST(Routes, MatchWaitsForItsPass) {
     TestPhone a = testPhone(1, "A");
     TestPhone b = testPhone(2, "B");
-    Api api({a, b});
+    API api({a, b});
     auto reply = api.json(api.post("/match", R"({"force": true})"));
-    EXPECT_EQ(reply["matched"], (Json{{a.id, a.host.string()}, {b.id, b.host.string()}}));
-    EXPECT_EQ(reply["unmatchedHosts"], Json::array());
+    EXPECT_EQ(reply["matched"], (JSON{{a.id, a.host.string()}, {b.id, b.host.string()}}));
+    EXPECT_EQ(reply["unmatchedHosts"], JSON::array());
     EXPECT_EQ(reply["devices"].size(), 2u);
 }
 
 TEST(Routes, HostOnlyTargets) {
     TestPhone solo = testPhone(1, "Solo");
     {
-        Api api({});
+        API api({});
         EXPECT_EQ(error(api.post("/tap", R"({"x": 0.5, "y": 0.5, "fraction": true})")),
                   "no iPhone connected over Bluetooth and no screen on USB: pair \"Skiffline\" in its Bluetooth settings");
         api.rig.connect(solo);
         auto tap = api.post("/tap", R"({"x": 0.5, "y": 0.5, "fraction": true})");
-        EXPECT_EQ(api.json(tap), (Json{{"device", solo.host.string()}, {"ok", true}}));
+        EXPECT_EQ(api.json(tap), (JSON{{"device", solo.host.string()}, {"ok", true}}));
         EXPECT_EQ(api.sent(solo.host, 2), std::vector<Bytes>{pointerAt(0.5, 0.5)});
         EXPECT_EQ(error(api.post("/tap", R"({"x": 0.5, "y": 0.5})")),
                   "without a USB screen, x/y must be fractions (0-1) with fraction: true");
@@ -165,7 +165,7 @@ TEST(Routes, HostOnlyTargets) {
         EXPECT_EQ(error(api.post("/home")),
                   "2 Bluetooth hosts are connected and no screen is on USB, pass host (one of /status hosts)");
     }
-    Api api({solo});
+    API api({solo});
     EXPECT_EQ(error(api.post("/tap", R"({"host": "11111111-2222-3333-4444-555555555555", "x": 1, "y": 1})")),
               "no connected Bluetooth host 11111111-2222-3333-4444-555555555555");
     EXPECT_EQ(error(api.post("/home", R"({"host": 7})")), "no connected Bluetooth host 7");
@@ -176,7 +176,7 @@ TEST(Routes, HostOnlyTargets) {
 
 TEST(Routes, PixelCoordinatesBecomeFractionsOfTheScreenshot) {
     TestPhone phone = testPhone(1, "Phone");
-    Api api({phone});
+    API api({phone});
     EXPECT_EQ(api.post("/tap", R"({"x": 585, "y": 1266})").status, 200);
     EXPECT_EQ(api.post("/tap", R"({"x": 200, "y": 433, "maxEdge": 1000})").status, 200);
     EXPECT_EQ(api.post("/move", R"({"x": 50, "y": 25, "width": 100, "height": 100})").status, 200);
@@ -188,7 +188,7 @@ TEST(Routes, PixelCoordinatesBecomeFractionsOfTheScreenshot) {
 
 TEST(Routes, BadActionsSendNothing) {
     TestPhone phone = testPhone(1, "Phone");
-    Api api({phone});
+    API api({phone});
     const std::pair<std::string, std::string> cases[] = {
         {R"({"x": "10", "y": 20})", "x and y are required"},
         {R"({"x": 1, "y": 1, "maxEdge": 0})", "maxEdge must be a positive number"},
@@ -210,7 +210,7 @@ TEST(Routes, BadActionsSendNothing) {
 
 TEST(Routes, ActionsThatSucceed) {
     TestPhone phone = testPhone(1, "Phone");
-    Api api({phone});
+    API api({phone});
     EXPECT_EQ(api.post("/type", R"({"text": ""})").status, 200);
     EXPECT_TRUE(api.sent(phone.host, 1).empty());
     EXPECT_EQ(api.post("/nudge", R"({"dx": 2.5, "dy": 3, "click": false})").status, 200);
@@ -224,7 +224,7 @@ TEST(Routes, ActionsThatSucceed) {
 
 TEST(Routes, TwoTapsOnOnePhoneTakeTurns) {
     TestPhone phone = testPhone(1, "Phone");
-    Api api({phone});
+    API api({phone});
     int ok = 0;
     std::thread other([&] { ok += api.post("/tap", R"({"x": 0.1, "y": 0.1, "fraction": true})").status == 200; });
     int mine = api.post("/tap", R"({"x": 0.9, "y": 0.9, "fraction": true})").status == 200;
@@ -237,7 +237,7 @@ TEST(Routes, TwoTapsOnOnePhoneTakeTurns) {
 
 TEST(Routes, PausedActionsReachNothing) {
     TestPhone phone = testPhone(1, "Phone");
-    Api api({phone});
+    API api({phone});
     api.engine->setPaused(true);
     EXPECT_EQ(api.post("/tap", R"({"x": 0.5, "y": 0.5, "fraction": true})").status, 423);
     EXPECT_TRUE(api.sent(phone.host, 2).empty());

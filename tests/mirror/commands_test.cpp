@@ -42,7 +42,7 @@ TEST(Commands, BadArgumentsFailWithAUsageLine) {
     }
 }
 
-TEST(Commands, OcrPrintsTheLinesAsJSON) {
+TEST(Commands, OCRPrintsTheLinesAsJSON) {
     TempDir dir;
     PixelBuffer blank(200, 100);
     std::fill(blank.mutableData(), blank.mutableData() + blank.bytesPerRow() * 100, 255);

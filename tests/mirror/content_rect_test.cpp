@@ -66,7 +66,7 @@ TEST(DetectContent, AFlatTitleBandOverLetterboxBarsIsChrome) {
     auto found = detectContent(frame.pixels(), std::nullopt, std::nullopt);
     EXPECT_EQ(found.method, "edges");
     EXPECT_EQ(found.rect, phone);
-    EXPECT_EQ(found.json(), (Json{{"x", phone.x}, {"y", 60}, {"w", phone.width}, {"h", 900}, {"orientation", "portrait"},
+    EXPECT_EQ(found.json(), (JSON{{"x", phone.x}, {"y", 60}, {"w", phone.width}, {"h", 900}, {"orientation", "portrait"},
                                   {"method", "edges"}}));
 
     Frame tall(800, 1000);

@@ -52,7 +52,7 @@ TEST(Recognize, ReadsWordsInReadingOrderWithTheirBoxes) {
     auto image = picture(900, 700, {{"About", 500, 300}, {"Settings", 60, 60}, {"General", 60, 300}, {"Battery", 60, 520}},
                          placed);
     TesseractRecognizer recognizer;
-    Json lines = recognize(recognizer, image);
+    JSON lines = recognize(recognizer, image);
     ASSERT_EQ(lines.size(), 4u) << lines.dump();
     const std::vector<std::string> order{"Settings", "General", "About", "Battery"};
     for (size_t i = 0; i < order.size(); ++i) {
@@ -74,7 +74,7 @@ TEST(Recognize, LargePicturesAreReadAtTheirOwnCoordinates) {
     // A phone screen at 3×: 17-point text is 51 pixels tall.
     auto image = picture(1500, 1200, {{"Notes", 1100, 900}}, placed, "DejaVu Sans 51px");
     TesseractRecognizer recognizer;
-    Json lines = recognize(recognizer, image);
+    JSON lines = recognize(recognizer, image);
     ASSERT_EQ(lines.size(), 1u) << lines.dump();
     EXPECT_EQ(lines[0]["text"], "Notes");
     EXPECT_NEAR(lines[0]["x"].get<double>(), placed[0].x, 4);
@@ -89,14 +89,14 @@ TEST(Recognize, WarmEnginesServeSeveralThreadsAndBlankPicturesHaveNoText) {
     std::atomic<int> right{0};
     for (int i = 0; i < 3; ++i) {
         readers.emplace_back([&] {
-            Json lines = recognize(recognizer, image);
+            JSON lines = recognize(recognizer, image);
             if (lines.size() == 1 && lines[0]["text"] == "Contacts") ++right;
         });
     }
     for (auto& reader : readers) reader.join();
     EXPECT_EQ(right.load(), 3);
-    EXPECT_EQ(recognize(recognizer, PixelBuffer(300, 300)), Json::array());
-    EXPECT_EQ(recognize(recognizer, PixelBuffer(0, 0)), Json::array());
+    EXPECT_EQ(recognize(recognizer, PixelBuffer(300, 300)), JSON::array());
+    EXPECT_EQ(recognize(recognizer, PixelBuffer(0, 0)), JSON::array());
 }
 
 TEST(LoadImage, ReadsPNGAndRefusesTheRest) {

@@ -82,7 +82,7 @@ TEST(AirPlayCandidates, BestFirstThenLargerThenFrontMost) {
     EXPECT_EQ(candidates[1].window.owner, "Front");
     EXPECT_EQ(candidates[2].window.owner, "Back");
     EXPECT_EQ(candidates[3].window.owner, "Small");
-    EXPECT_EQ(candidates[0].json(), (Json{{"id", 4},        {"owner", "Agent"}, {"bundle", "com.apple.AirPlayUIAgent"},
+    EXPECT_EQ(candidates[0].json(), (JSON{{"id", 4},        {"owner", "Agent"}, {"bundle", "com.apple.AirPlayUIAgent"},
                                           {"pid", 0},       {"title", ""},      {"layer", 0},
                                           {"onScreen", true}, {"x", 0.0},       {"y", 0.0},
                                           {"w", 150.0},     {"h", 150.0},       {"score", 140}}));

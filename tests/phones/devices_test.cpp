@@ -23,7 +23,7 @@ TEST(Devices, FindByIdThenNameThenPrefixIgnoringCase) {
     LogCapture logs;
     TestPhone work = testPhone(1, "Work iPhone");
     TestPhone home = testPhone(2, "Home iPhone");
-    TestPhone tricky{"home iphone-2", "00008120-000000000001", Uuid::fromName("x")};  // a name that is another's id
+    TestPhone tricky{"home iphone-2", "00008120-000000000001", UUID::fromName("x")};  // a name that is another's id
     PhoneRig rig({work, home, tricky});
     EXPECT_EQ(rig.devices.find("WORK IPHONE").id(), work.id);
     EXPECT_EQ(rig.devices.find("00008120-000000000002").id(), home.id);
@@ -55,7 +55,7 @@ TEST(Devices, OnePhoneIsFoundWithoutNamingIt) {
     EXPECT_EQ(rig.devices.find("").id(), only.id);
 }
 
-TEST(Devices, JsonShowsSizeOnlyOnceAFrameArrived) {
+TEST(Devices, JSONShowsSizeOnlyOnceAFrameArrived) {
     LogCapture logs;
     TestPhone locked = testPhone(1, "Locked");
     locked.locked = true;
@@ -63,9 +63,9 @@ TEST(Devices, JsonShowsSizeOnlyOnceAFrameArrived) {
     PhoneRig rig({locked, open});
     auto all = rig.devices.all();
     ASSERT_EQ(all.size(), 2u);
-    EXPECT_EQ(all[0].json(), (Json{{"id", locked.id}, {"name", "Locked"}, {"bluetooth", false}}));
+    EXPECT_EQ(all[0].json(), (JSON{{"id", locked.id}, {"name", "Locked"}, {"bluetooth", false}}));
     EXPECT_EQ(all[1].json(),
-              (Json{{"id", open.id}, {"name", "Open"}, {"bluetooth", false}, {"width", 1170}, {"height", 2532}}));
+              (JSON{{"id", open.id}, {"name", "Open"}, {"bluetooth", false}, {"width", 1170}, {"height", 2532}}));
 }
 
 TEST(Devices, APairedHostShowsOnlyWhileConnected) {

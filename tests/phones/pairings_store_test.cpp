@@ -12,8 +12,8 @@ using namespace quintalis;
 using namespace quintalis::testing;
 
 namespace {
-const Uuid kH = *Uuid::parse("11111111-2222-3333-4444-555555555555");
-const Uuid kK = *Uuid::parse("AAAAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE");
+const UUID kH = *UUID::parse("11111111-2222-3333-4444-555555555555");
+const UUID kK = *UUID::parse("AAAAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE");
 }  // namespace
 
 TEST(PairingsStore, ReadsOnlyAnObjectOfUUIDStrings) {
@@ -45,7 +45,7 @@ TEST(PairingsStore, AKilledWriterNeverLeavesAnUnreadableFile) {
     TempDir dir;
     auto file = dir.path() / "pairings.json";
     Pairings big;
-    for (int i = 0; i < 2000; ++i) big["screen-" + std::to_string(i)] = Uuid::fromName(std::to_string(i));
+    for (int i = 0; i < 2000; ++i) big["screen-" + std::to_string(i)] = UUID::fromName(std::to_string(i));
     ASSERT_TRUE(savePairings(file, big));
     for (int round = 0; round < 5; ++round) {
         pid_t child = fork();

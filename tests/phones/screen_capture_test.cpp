@@ -17,7 +17,7 @@ TEST(ScreenCapture, FollowsConnectedIPhonesOnly) {
     capture.start();
     EXPECT_TRUE(devices.optedIn);
     EXPECT_EQ(logs.lines(), (std::vector<std::string>{"camera access granted",
-                                                      "no iPhone screen yet (plug in over USB and trust this Mac)"}));
+                                                      "no iPhone screen yet (plug in over USB and trust this computer)"}));
 
     devices.plug(CaptureDeviceInfo{"cam", "FaceTime HD Camera", "UVC Camera", true});
     devices.plug(CaptureDeviceInfo{"asleep", "Sleeping iPhone", "iOS Device", false});

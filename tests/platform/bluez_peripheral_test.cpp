@@ -42,7 +42,7 @@ protected:
     std::vector<Bytes> received(ReportID id, const std::string& adapter = "hci0") {
         return bluez->received(adapter, input(id, adapter));
     }
-    bool hostsAre(const std::vector<Uuid>& hosts) { return peripheral.connectedHosts() == hosts; }
+    bool hostsAre(const std::vector<UUID>& hosts) { return peripheral.connectedHosts() == hosts; }
     // Waits until everything queued so far has gone through the peripheral's queue.
     void settle() {
         for (int i = 0; i < 4; ++i) peripheral.sync([] {});
@@ -55,15 +55,15 @@ protected:
     HIDPeripheral peripheral{role, "Skiffline"};
 };
 
-const Uuid kHostA = bluez::centralId(kPhoneA);
-const Uuid kHostB = bluez::centralId(kPhoneB);
+const UUID kHostA = bluez::centralId(kPhoneA);
+const UUID kHostB = bluez::centralId(kPhoneB);
 
 }  // namespace
 
 TEST(BluezNames, AHostIsTheSameForAnAddressInAnyCaseAndDiffersBetweenPhones) {
     EXPECT_EQ(bluez::centralId("5c:ad:ba:00:00:0a"), kHostA);
     EXPECT_NE(kHostA, kHostB);
-    EXPECT_EQ(bluez::fullUuid(BluetoothUUID("2A4D")), "00002a4d-0000-1000-8000-00805f9b34fb");
+    EXPECT_EQ(bluez::fullUUID(BluetoothUUID("2A4D")), "00002a4d-0000-1000-8000-00805f9b34fb");
 }
 
 TEST_F(BluezTest, BluetoothdFindsTheWholeTableInOrderAndTheAdvertisement) {

@@ -11,45 +11,45 @@
 using namespace quintalis;
 using quintalis::testing::TempDir;
 
-TEST(JsonFileDefaults, KeepsTypedValuesAcrossInstances) {
+TEST(JSONFileDefaults, KeepsTypedValuesAcrossInstances) {
     TempDir dir;
     auto file = dir.path() / "quintalis" / "defaults.json";
     {
-        JsonFileDefaults defaults(file);
+        JSONFileDefaults defaults(file);
         EXPECT_FALSE(defaults.boolForKey("paused"));
         defaults.setBool("paused", true);
         defaults.setInt("step", 3);
         defaults.setString("link", "usb");
         defaults.remove("step");
     }
-    JsonFileDefaults reopened(file);
+    JSONFileDefaults reopened(file);
     EXPECT_EQ(reopened.boolValue("paused"), true);
     EXPECT_EQ(reopened.stringValue("link"), "usb");
     EXPECT_FALSE(reopened.intValue("step"));
     EXPECT_FALSE(reopened.stringValue("paused"));  // a bool is not a string
 }
 
-TEST(JsonFileDefaults, EveryReadSeesAnotherWritersLatestValue) {
+TEST(JSONFileDefaults, EveryReadSeesAnotherWritersLatestValue) {
     TempDir dir;
     auto file = dir.path() / "defaults.json";
-    JsonFileDefaults reader(file);
-    JsonFileDefaults writer(file);
+    JSONFileDefaults reader(file);
+    JSONFileDefaults writer(file);
     for (int i = 0; i < 20; ++i) {
         writer.setBool("paused", i % 2 == 0);
         EXPECT_EQ(reader.boolForKey("paused"), i % 2 == 0) << i;
     }
 }
 
-TEST(JsonFileDefaults, TwoProcessesWritingDifferentKeysLoseNothing) {
+TEST(JSONFileDefaults, TwoProcessesWritingDifferentKeysLoseNothing) {
     TempDir dir;
     auto file = dir.path() / "defaults.json";
     pid_t child = fork();
     if (child == 0) {
-        JsonFileDefaults defaults(file);
+        JSONFileDefaults defaults(file);
         for (int i = 0; i < 50; ++i) defaults.setInt("child" + std::to_string(i), i);
         _exit(0);
     }
-    JsonFileDefaults defaults(file);
+    JSONFileDefaults defaults(file);
     for (int i = 0; i < 50; ++i) defaults.setInt("parent" + std::to_string(i), i);
     int status = 0;
     waitpid(child, &status, 0);
@@ -59,14 +59,14 @@ TEST(JsonFileDefaults, TwoProcessesWritingDifferentKeysLoseNothing) {
     }
 }
 
-TEST(JsonFileDefaults, ACorruptFileReadsAsEmptyAndIsReplacedOnWrite) {
+TEST(JSONFileDefaults, ACorruptFileReadsAsEmptyAndIsReplacedOnWrite) {
     TempDir dir;
     auto file = dir.path() / "defaults.json";
     std::ofstream(file) << "{\"paused\": tru";
-    JsonFileDefaults defaults(file);
+    JSONFileDefaults defaults(file);
     EXPECT_FALSE(defaults.boolValue("paused"));
     defaults.setBool("setupDone", true);
-    EXPECT_EQ(JsonFileDefaults(file).boolValue("setupDone"), true);
+    EXPECT_EQ(JSONFileDefaults(file).boolValue("setupDone"), true);
 }
 
 TEST(LinuxHostEnvironment, PrettyHostnameComesFromMachineInfo) {

@@ -19,11 +19,11 @@ namespace {
 
 TEST(SimulatedRadio, PhonesConnectAndAFloodOfReportsArrivesWholeAndInOrder) {
     quintalis::testing::LogCapture logs;
-    Simulator simulator({PhoneSpec{}, PhoneSpec{false, true, false}});  // the second has Bluetooth off
+    Simulator simulator({PhoneSetup{}, PhoneSetup{false, true, false}});  // the second has Bluetooth off
     HIDPeripheral peripheral(simulator.radio(), "Skiffline");
     peripheral.start();
     ASSERT_TRUE(eventually([&] { return peripheral.connectedHosts().size() == 1; }));
-    Uuid host = peripheral.connectedHosts().front();
+    UUID host = peripheral.connectedHosts().front();
     EXPECT_EQ(host.string(), simulator.groundTruth()["phones"][0]["central"]);
     EXPECT_EQ(peripheral.state(), "1 connected, advertising as Skiffline");
 
@@ -40,7 +40,7 @@ TEST(SimulatedRadio, PhonesConnectAndAFloodOfReportsArrivesWholeAndInOrder) {
 }
 
 TEST(SimulatedCameras, ListsThePhonesAndDeliversFramesExceptWhenLocked) {
-    Simulator simulator({PhoneSpec{}, PhoneSpec{true, true, true}});
+    Simulator simulator({PhoneSetup{}, PhoneSetup{true, true, true}});
     auto devices = simulator.cameras().discover();
     ASSERT_EQ(devices.size(), 2u);
     EXPECT_EQ(devices[0].uniqueID, "00008120-000A1B2C3D4E5F01");

@@ -99,7 +99,7 @@ TEST(VirtualPhone, DragsScrollListsAndASwipeUpFromTheBottomGoesHome) {
 }
 
 TEST(VirtualPhone, WithoutAssistiveTouchThereIsNoPointerAndNoTouch) {
-    VirtualPhone phone(0, PhoneSpec{false, false, true});
+    VirtualPhone phone(0, PhoneSetup{false, false, true});
     Driver drive{phone};
     drive.tapAtPoints(kSettingsX, kSettingsY);
     EXPECT_EQ(drive.app(), "Home");
@@ -123,12 +123,12 @@ TEST(VirtualPhone, RendersOnlyWhenSomethingChanged) {
 TEST(Simulator, ParsesPhoneCountsAndSpecs) {
     std::string error;
     EXPECT_EQ(Simulator::parse("3", error)->size(), 3u);
-    auto specs = Simulator::parse("phone,phone:locked,phone:no-assistivetouch:no-bluetooth", error);
-    ASSERT_TRUE(specs);
-    ASSERT_EQ(specs->size(), 3u);
-    EXPECT_TRUE((*specs)[1].locked);
-    EXPECT_FALSE((*specs)[2].assistiveTouch);
-    EXPECT_FALSE((*specs)[2].bluetooth);
+    auto setups = Simulator::parse("phone,phone:locked,phone:no-assistivetouch:no-bluetooth", error);
+    ASSERT_TRUE(setups);
+    ASSERT_EQ(setups->size(), 3u);
+    EXPECT_TRUE((*setups)[1].locked);
+    EXPECT_FALSE((*setups)[2].assistiveTouch);
+    EXPECT_FALSE((*setups)[2].bluetooth);
     for (const char* bad : {"0", "5", "", "tablet", "phone:sleepy", "phone,phone,phone,phone,phone"}) {
         EXPECT_FALSE(Simulator::parse(bad, error)) << bad;
         EXPECT_FALSE(error.empty());

@@ -57,13 +57,13 @@ public:
     ParsedReply get(const std::string& target) {
         return parseReply(roundTrip(port_, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
     }
-    ParsedReply post(const std::string& path, const Json& body = Json::object()) {
+    ParsedReply post(const std::string& path, const JSON& body = JSON::object()) {
         std::string text = body.dump();
         return parseReply(roundTrip(port_, "POST " + path + " HTTP/1.1\r\nContent-Length: " + std::to_string(text.size()) +
                                                "\r\n\r\n" + text));
     }
-    Json json(const ParsedReply& reply) { return parseJson(reply.body).value_or(Json()); }
-    Json truth() { return json(get("/simulator"))["phones"]; }
+    JSON json(const ParsedReply& reply) { return parseJSON(reply.body).value_or(JSON()); }
+    JSON truth() { return json(get("/simulator"))["phones"]; }
     std::string log() const {
         std::ifstream in(log_);
         std::stringstream text;

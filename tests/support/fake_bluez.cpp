@@ -10,7 +10,7 @@ namespace {
 constexpr const char* kObjectManager = "org.freedesktop.DBus.ObjectManager";
 constexpr const char* kCharacteristic = "org.bluez.GattCharacteristic1";
 
-std::string fullUuid(const std::string& shortUuid) {
+std::string fullUUID(const std::string& shortUuid) {
     std::string lower = shortUuid;
     std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
     return "0000" + lower + "-0000-1000-8000-00805f9b34fb";
@@ -208,7 +208,7 @@ std::vector<std::string> FakeBluez::characteristics(const std::string& adapter, 
     std::string servicePath;
     for (const auto& [path, interfaces] : objects) {
         auto found = interfaces.find("org.bluez.GattService1");
-        if (found != interfaces.end() && found->second.at("UUID").get<std::string>() == fullUuid(service)) servicePath = path;
+        if (found != interfaces.end() && found->second.at("UUID").get<std::string>() == fullUUID(service)) servicePath = path;
     }
     std::vector<std::string> paths;  // the map keeps them sorted, which is the order they were made in
     for (const auto& [path, interfaces] : objects) {

@@ -18,7 +18,7 @@ public:
     struct Update {
         std::vector<uint8_t> value;
         CharacteristicRef characteristic;
-        std::vector<Uuid> centrals;
+        std::vector<UUID> centrals;
     };
     struct Response {
         uint64_t id;
@@ -49,13 +49,13 @@ public:
     }
 
     // The centrals.
-    void subscribe(const Uuid& central, const CharacteristicRef& c) {
+    void subscribe(const UUID& central, const CharacteristicRef& c) {
         post([=, this] { delegate_.didSubscribe(central, c); });
     }
-    void unsubscribe(const Uuid& central, const CharacteristicRef& c) {
+    void unsubscribe(const UUID& central, const CharacteristicRef& c) {
         post([=, this] { delegate_.didUnsubscribe(central, c); });
     }
-    uint64_t read(const Uuid& central, const CharacteristicRef& c, size_t offset) {
+    uint64_t read(const UUID& central, const CharacteristicRef& c, size_t offset) {
         uint64_t id = ++lastRequest_;
         post([=, this] { delegate_.didReceiveRead(ReadRequest{id, central, c, offset}); });
         return id;
@@ -96,7 +96,7 @@ public:
     }
     bool isAdvertising() const override { return advertising; }
     bool updateValue(const std::vector<uint8_t>& value, const CharacteristicRef& c,
-                     const std::vector<Uuid>& centrals) override {
+                     const std::vector<UUID>& centrals) override {
         if (full_) {
             ++refusals;
             return false;

@@ -18,6 +18,7 @@ public:
 
     std::filesystem::path homeDirectory() const override { return home; }
     std::filesystem::path applicationSupportDirectory() const override { return home / ".local/share"; }
+    std::filesystem::path preferencesDirectory() const override { return home / ".config/quintalis"; }
     std::filesystem::path logsDirectory() const override { return home / ".local/state/quintalis"; }
     std::optional<std::string> computerName() const override { return name; }
     std::optional<std::string> variable(const std::string& key) const override {
@@ -64,18 +65,18 @@ public:
     }
 
 private:
-    std::optional<Json> get(const std::string& key) {
+    std::optional<JSON> get(const std::string& key) {
         std::lock_guard lock(mutex_);
         auto found = values_.find(key);
         if (found == values_.end()) return std::nullopt;
         return found->second;
     }
-    void set(const std::string& key, Json value) {
+    void set(const std::string& key, JSON value) {
         std::lock_guard lock(mutex_);
         values_[key] = std::move(value);
     }
     std::mutex mutex_;
-    std::map<std::string, Json> values_;
+    std::map<std::string, JSON> values_;
 };
 
 }  // namespace quintalis::testing

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/app_log.h"
+#include "base/log.h"
 
 namespace quintalis::testing {
 

@@ -46,7 +46,7 @@ private:
 struct TestPhone {
     std::string id;
     std::string name;
-    Uuid host;
+    UUID host;
     int width = 1170;
     int height = 2532;
     bool pointerVisible = true;  // AssistiveTouch on
@@ -144,7 +144,7 @@ private:
 };
 
 inline TestPhone testPhone(int n, std::string name) {
-    return TestPhone{"00008120-00000000000" + std::to_string(n), std::move(name), Uuid::fromName("host " + std::to_string(n))};
+    return TestPhone{"00008120-00000000000" + std::to_string(n), std::move(name), UUID::fromName("host " + std::to_string(n))};
 }
 
 }  // namespace quintalis::testing

@@ -14,13 +14,13 @@ public:
     struct Sent {
         ReportID report;
         Bytes bytes;
-        Uuid host;
+        UUID host;
         Duration at;
     };
 
     explicit RecordingSink(Clock& clock) : clock_(clock) {}
 
-    void send(ReportID report, const Bytes& bytes, const Uuid& host) override {
+    void send(ReportID report, const Bytes& bytes, const UUID& host) override {
         std::lock_guard lock(mutex_);
         sent_.push_back(Sent{report, bytes, host, clock_.now().time_since_epoch()});
     }

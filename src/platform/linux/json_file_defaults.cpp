@@ -12,28 +12,28 @@
 
 namespace quintalis {
 
-JsonFileDefaults::JsonFileDefaults(std::filesystem::path file) : file_(std::move(file)) {}
+JSONFileDefaults::JSONFileDefaults(std::filesystem::path file) : file_(std::move(file)) {}
 
-JsonFileDefaults::Signature JsonFileDefaults::currentSignature() const {
+JSONFileDefaults::Signature JSONFileDefaults::currentSignature() const {
     struct stat info {};
     if (::stat(file_.c_str(), &info) != 0) return Signature{};
     return Signature{static_cast<uint64_t>(info.st_ino), static_cast<int64_t>(info.st_size),
                      static_cast<int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec};
 }
 
-void JsonFileDefaults::reloadIfChanged() {
+void JSONFileDefaults::reloadIfChanged() {
     Signature now = currentSignature();
     if (now == loaded_) return;
     loaded_ = now;
-    values_ = Json::object();
+    values_ = JSON::object();
     std::ifstream in(file_, std::ios::binary);
     if (!in) return;
     std::stringstream text;
     text << in.rdbuf();
-    if (auto parsed = parseJson(text.str()); parsed && parsed->is_object()) values_ = std::move(*parsed);
+    if (auto parsed = parseJSON(text.str()); parsed && parsed->is_object()) values_ = std::move(*parsed);
 }
 
-std::optional<Json> JsonFileDefaults::read(const std::string& key) {
+std::optional<JSON> JSONFileDefaults::read(const std::string& key) {
     std::lock_guard lock(mutex_);
     reloadIfChanged();
     auto found = values_.find(key);
@@ -41,7 +41,7 @@ std::optional<Json> JsonFileDefaults::read(const std::string& key) {
     return *found;
 }
 
-void JsonFileDefaults::update(const std::string& key, std::optional<Json> value) {
+void JSONFileDefaults::update(const std::string& key, std::optional<JSON> value) {
     std::lock_guard lock(mutex_);
     std::error_code ignored;
     std::filesystem::create_directories(file_.parent_path(), ignored);
@@ -60,7 +60,7 @@ void JsonFileDefaults::update(const std::string& key, std::optional<Json> value)
     if (lockFd >= 0) ::close(lockFd);
 }
 
-std::optional<bool> JsonFileDefaults::boolValue(const std::string& key) {
+std::optional<bool> JSONFileDefaults::boolValue(const std::string& key) {
     auto value = read(key);
     if (!value) return std::nullopt;
     if (value->is_boolean()) return value->get<bool>();
@@ -68,7 +68,7 @@ std::optional<bool> JsonFileDefaults::boolValue(const std::string& key) {
     return std::nullopt;
 }
 
-std::optional<int64_t> JsonFileDefaults::intValue(const std::string& key) {
+std::optional<int64_t> JSONFileDefaults::intValue(const std::string& key) {
     auto value = read(key);
     if (!value) return std::nullopt;
     if (value->is_number_integer()) return value->get<int64_t>();
@@ -77,15 +77,15 @@ std::optional<int64_t> JsonFileDefaults::intValue(const std::string& key) {
     return std::nullopt;
 }
 
-std::optional<std::string> JsonFileDefaults::stringValue(const std::string& key) {
+std::optional<std::string> JSONFileDefaults::stringValue(const std::string& key) {
     auto value = read(key);
     if (!value || !value->is_string()) return std::nullopt;
     return value->get<std::string>();
 }
 
-void JsonFileDefaults::setBool(const std::string& key, bool value) { update(key, Json(value)); }
-void JsonFileDefaults::setInt(const std::string& key, int64_t value) { update(key, Json(value)); }
-void JsonFileDefaults::setString(const std::string& key, const std::string& value) { update(key, Json(value)); }
-void JsonFileDefaults::remove(const std::string& key) { update(key, std::nullopt); }
+void JSONFileDefaults::setBool(const std::string& key, bool value) { update(key, JSON(value)); }
+void JSONFileDefaults::setInt(const std::string& key, int64_t value) { update(key, JSON(value)); }
+void JSONFileDefaults::setString(const std::string& key, const std::string& value) { update(key, JSON(value)); }
+void JSONFileDefaults::remove(const std::string& key) { update(key, std::nullopt); }
 
 }  // namespace quintalis

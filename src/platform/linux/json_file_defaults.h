@@ -13,9 +13,9 @@ namespace quintalis {
 // never see half a file and two processes never lose each other's keys.
 // Reads re-load the file whenever its identity, size or time changed.
 // Thread-safe: one mutex guards the cached contents.
-class JsonFileDefaults final : public UserDefaults {
+class JSONFileDefaults final : public UserDefaults {
 public:
-    explicit JsonFileDefaults(std::filesystem::path file);
+    explicit JSONFileDefaults(std::filesystem::path file);
 
     std::optional<bool> boolValue(const std::string& key) override;
     std::optional<int64_t> intValue(const std::string& key) override;
@@ -33,14 +33,14 @@ private:
         bool operator==(const Signature&) const = default;
     };
 
-    std::optional<Json> read(const std::string& key);
-    void update(const std::string& key, std::optional<Json> value);
+    std::optional<JSON> read(const std::string& key);
+    void update(const std::string& key, std::optional<JSON> value);
     void reloadIfChanged();
     Signature currentSignature() const;
 
     std::filesystem::path file_;
     std::mutex mutex_;
-    Json values_ = Json::object();
+    JSON values_ = JSON::object();
     Signature loaded_;
 };
 

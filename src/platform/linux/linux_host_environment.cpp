@@ -34,6 +34,10 @@ std::filesystem::path LinuxHostEnvironment::applicationSupportDirectory() const 
     return xdgDirectory("XDG_DATA_HOME", ".local/share");
 }
 
+std::filesystem::path LinuxHostEnvironment::preferencesDirectory() const {
+    return xdgDirectory("XDG_CONFIG_HOME", ".config") / "quintalis";
+}
+
 std::filesystem::path LinuxHostEnvironment::logsDirectory() const {
     return xdgDirectory("XDG_STATE_HOME", ".local/state") / "quintalis";
 }

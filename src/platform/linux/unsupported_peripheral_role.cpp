@@ -10,7 +10,7 @@ public:
     void removeAllServices() override {}
     void startAdvertising(const std::string&, const std::vector<BluetoothUUID>&) override {}
     bool isAdvertising() const override { return false; }
-    bool updateValue(const std::vector<uint8_t>&, const CharacteristicRef&, const std::vector<Uuid>&) override {
+    bool updateValue(const std::vector<uint8_t>&, const CharacteristicRef&, const std::vector<UUID>&) override {
         return true;  // nothing will ever be sent, so nothing should wait for room
     }
     void respond(const ReadRequest&, AttResult, const std::vector<uint8_t>&) override {}

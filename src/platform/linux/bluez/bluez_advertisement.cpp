@@ -8,7 +8,7 @@ Advertisement::Advertisement(sdbus::IConnection& connection, std::string path, c
                              std::function<void()> onRelease)
     : path_(std::move(path)), object_(sdbus::createObject(connection, path_)) {
     std::vector<std::string> services;
-    for (const auto& uuid : data.services) services.push_back(fullUuid(uuid));
+    for (const auto& uuid : data.services) services.push_back(fullUUID(uuid));
     const char* interface = kAdvertisementInterface;
     object_->registerProperty("Type").onInterface(interface).withGetter([] { return std::string("peripheral"); });
     object_->registerProperty("ServiceUUIDs").onInterface(interface).withGetter([services] { return services; });

@@ -1,6 +1,6 @@
 #include "platform/linux/bluez/bluez_agent.h"
 
-#include "engine/app_log.h"
+#include "base/log.h"
 #include "platform/linux/bluez/bluez_names.h"
 
 namespace quintalis::bluez {

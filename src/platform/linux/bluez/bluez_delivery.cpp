@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/app_log.h"
+#include "base/log.h"
 #include "platform/linux/bluez/bluez_peripheral_manager.h"
 
 namespace quintalis::bluez {
@@ -16,8 +16,8 @@ sdbus::Error attError(AttResult result) {
 
 }  // namespace
 
-GattApplication::Handlers BluezPeripheralManager::handlersFor(const std::string& adapter) {
-    return GattApplication::Handlers{
+GATTApplication::Handlers BluezPeripheralManager::handlersFor(const std::string& adapter) {
+    return GATTApplication::Handlers{
         [this](const CharacteristicRef& characteristic, const AttOptions& options, ReadReply reply) {
             post([=, this] { onRead(characteristic, options, reply); });
         },
@@ -30,7 +30,7 @@ GattApplication::Handlers BluezPeripheralManager::handlersFor(const std::string&
     };
 }
 
-Uuid BluezPeripheralManager::hostOf(const std::string& devicePath) const {
+UUID BluezPeripheralManager::hostOf(const std::string& devicePath) const {
     const Device* device = directory_.device(devicePath);
     return centralId(device ? device->address : addressOfDevicePath(devicePath));
 }
@@ -120,7 +120,7 @@ void BluezPeripheralManager::dropChannel(Link& link, const CharacteristicRef& ch
 // Works out who counts as subscribed (connected to an adapter whose socket
 // for that characteristic is open) and tells the delegate what changed.
 void BluezPeripheralManager::reconcile() {
-    std::vector<std::pair<Uuid, CharacteristicRef>> wanted;
+    std::vector<std::pair<UUID, CharacteristicRef>> wanted;
     std::vector<std::string> crowded;
     for (auto& [path, link] : links_) {
         auto connected = directory_.connectedOn(path);
@@ -168,7 +168,7 @@ void BluezPeripheralManager::reconcile() {
 
 // bluetoothd sends a notification to every subscribed device of the
 // adapter, so a host is reached only while nobody else is connected there.
-bool BluezPeripheralManager::reachable(const Uuid& host, std::string& adapter) {
+bool BluezPeripheralManager::reachable(const UUID& host, std::string& adapter) {
     auto through = directory_.adapterOf(host);
     if (!through) return false;
     adapter = *through;
@@ -184,7 +184,7 @@ bool BluezPeripheralManager::reachable(const Uuid& host, std::string& adapter) {
 }
 
 bool BluezPeripheralManager::updateValue(const std::vector<uint8_t>& value, const CharacteristicRef& characteristic,
-                                         const std::vector<Uuid>& centrals) {
+                                         const std::vector<UUID>& centrals) {
     if (ownedByBluetoothd_.count(characteristic)) {
         log("dropping " + characteristic->uuid.description() + ": bluetoothd sends it itself");
         return true;

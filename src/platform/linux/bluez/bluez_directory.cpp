@@ -87,7 +87,7 @@ std::vector<Device> Directory::connectedOn(const std::string& adapterPath) const
     return connected;
 }
 
-std::optional<std::string> Directory::adapterOf(const Uuid& host) const {
+std::optional<std::string> Directory::adapterOf(const UUID& host) const {
     for (const auto& [path, device] : devices_) {
         if (device.connected && device.host() == host) return device.adapter;
     }

@@ -22,7 +22,7 @@ struct Device {
     bool paired = false;
     bool trusted = false;
 
-    Uuid host() const { return centralId(address); }
+    UUID host() const { return centralId(address); }
 };
 
 // bluetoothd's adapters and devices as its object manager reports them: a
@@ -45,7 +45,7 @@ public:
     const std::map<std::string, Device>& devices() const { return devices_; }
     std::vector<Device> connectedOn(const std::string& adapterPath) const;
     // The adapter through which this host is connected, if it is.
-    std::optional<std::string> adapterOf(const Uuid& host) const;
+    std::optional<std::string> adapterOf(const UUID& host) const;
     const Device* device(const std::string& path) const;
 
 private:

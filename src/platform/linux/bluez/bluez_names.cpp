@@ -6,14 +6,14 @@
 
 namespace quintalis::bluez {
 
-std::string fullUuid(const BluetoothUUID& uuid) {
+std::string fullUUID(const BluetoothUUID& uuid) {
     return asciiLowercase(uuid.text().size() == 4 ? "0000" + uuid.text() + "-0000-1000-8000-00805F9B34FB" : uuid.text());
 }
 
-Uuid centralId(const std::string& address) {
+UUID centralId(const std::string& address) {
     // Lower case, since bluetoothd spells addresses upper-case and a stored
     // pairing must not depend on that.
-    return Uuid::fromName("quintalis bluetooth central " + asciiLowercase(address));
+    return UUID::fromName("quintalis bluetooth central " + asciiLowercase(address));
 }
 
 std::string adapterName(const std::string& adapterPath) {

@@ -53,11 +53,11 @@ struct AttOptions {
 };
 
 // The 128-bit lower-case form bluetoothd expects ("00002a4d-0000-1000-8000-00805f9b34fb").
-std::string fullUuid(const BluetoothUUID& uuid);
+std::string fullUUID(const BluetoothUUID& uuid);
 
 // A phone's identifier as a host: the same for the same Bluetooth address on
 // every run and through every adapter, so stored pairings keep working.
-Uuid centralId(const std::string& address);
+UUID centralId(const std::string& address);
 
 // "hci0" for "/org/bluez/hci0".
 std::string adapterName(const std::string& adapterPath);

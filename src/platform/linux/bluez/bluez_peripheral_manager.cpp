@@ -1,6 +1,6 @@
 #include "platform/linux/bluez/bluez_peripheral_manager.h"
 
-#include "engine/app_log.h"
+#include "base/log.h"
 
 namespace quintalis::bluez {
 namespace {
@@ -237,10 +237,10 @@ void BluezPeripheralManager::ensureRegistered(const std::string& adapter) {
     Link& link = links_[adapter];
     if (link.applicationState == Registration::pending) return;
     if (link.applicationState == Registration::done) return registerAdvertisement(adapter);
-    link.application = std::make_shared<GattApplication>(bus_->connection(), kApplicationRoot + adapterName(adapter),
+    link.application = std::make_shared<GATTApplication>(bus_->connection(), kApplicationRoot + adapterName(adapter),
                                                          services_, handlersFor(adapter));
     link.applicationState = Registration::pending;
-    std::weak_ptr<GattApplication> sent = link.application;
+    std::weak_ptr<GATTApplication> sent = link.application;
     bus_->call(adapter, kGattManagerInterface, "RegisterApplication",
                [this, adapter, sent](const std::optional<BusError>& error) {
                    auto found = links_.find(adapter);

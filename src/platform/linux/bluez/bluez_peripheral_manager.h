@@ -41,7 +41,7 @@ public:
     void startAdvertising(const std::string& localName, const std::vector<BluetoothUUID>& services) override;
     bool isAdvertising() const override { return advertising_.has_value(); }
     bool updateValue(const std::vector<uint8_t>& value, const CharacteristicRef& characteristic,
-                     const std::vector<Uuid>& centrals) override;
+                     const std::vector<UUID>& centrals) override;
     void respond(const ReadRequest& request, AttResult result, const std::vector<uint8_t>& value) override;
     void respond(const WriteRequest& request, AttResult result) override;
 
@@ -56,7 +56,7 @@ private:
         bool powered = false;
         std::map<std::string, std::string> connected;  // device path to address, as last seen
         bool refusalLogged = false;       // since the connected devices last changed
-        std::shared_ptr<GattApplication> application;
+        std::shared_ptr<GATTApplication> application;
         Registration applicationState = Registration::none;
         std::shared_ptr<Advertisement> advertisement;
         Registration advertisementState = Registration::none;
@@ -81,7 +81,7 @@ private:
     void stopAdvertising();
 
     // Requests from bluetoothd, through the GATT application.
-    GattApplication::Handlers handlersFor(const std::string& adapter);
+    GATTApplication::Handlers handlersFor(const std::string& adapter);
     void onRead(const CharacteristicRef& characteristic, const AttOptions& options, ReadReply reply);
     void onWrite(const CharacteristicRef& characteristic, std::vector<uint8_t> value, const AttOptions& options,
                  WriteReply reply);
@@ -89,11 +89,11 @@ private:
                          AcquireReply reply);
     void onChannelClosed(const std::string& adapter, const CharacteristicRef& characteristic, uint64_t watch);
     void dropChannel(Link& link, const CharacteristicRef& characteristic);
-    Uuid hostOf(const std::string& devicePath) const;
+    UUID hostOf(const std::string& devicePath) const;
 
     // Who counts as subscribed, and who can be reached.
     void reconcile();
-    bool reachable(const Uuid& host, std::string& adapter);
+    bool reachable(const UUID& host, std::string& adapter);
 
     void post(Task task);
 
@@ -112,7 +112,7 @@ private:
     bool startSucceeded_ = false;
     bool startAlready_ = false;
     std::map<std::string, Link> links_;
-    std::vector<std::pair<Uuid, CharacteristicRef>> announced_;
+    std::vector<std::pair<UUID, CharacteristicRef>> announced_;
     std::string note_;
     uint64_t lastRequest_ = 0;
     std::map<uint64_t, ReadReply> reads_;

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "engine/app_log.h"
+#include "base/log.h"
 #include "platform/linux/bluez/bluez_peripheral_manager.h"
 #include "platform/linux/unsupported_peripheral_role.h"
 

@@ -13,7 +13,7 @@ std::string indexed(const char* kind, size_t index) {
 
 }  // namespace
 
-std::vector<std::string> characteristicFlags(const GattCharacteristic& characteristic) {
+std::vector<std::string> characteristicFlags(const GATTCharacteristic& characteristic) {
     const uint8_t properties = characteristic.properties;
     const bool readEncrypted = characteristic.permissions & gatt::readEncryptionRequired;
     const bool writeEncrypted = characteristic.permissions & gatt::writeEncryptionRequired;
@@ -55,7 +55,7 @@ void answerRead(const sdbus::Result<std::vector<uint8_t>>& reply, const std::vec
     }
 }
 
-GattApplication::GattApplication(sdbus::IConnection& connection, std::string rootPath,
+GATTApplication::GATTApplication(sdbus::IConnection& connection, std::string rootPath,
                                  const std::vector<ServiceRef>& services, Handlers handlers)
     : connection_(connection), rootPath_(std::move(rootPath)), handlers_(std::move(handlers)) {
     auto root = sdbus::createObject(connection_, rootPath_);
@@ -64,9 +64,9 @@ GattApplication::GattApplication(sdbus::IConnection& connection, std::string roo
     for (size_t i = 0; i < services.size(); ++i) addService(*services[i], rootPath_ + "/" + indexed("service", i));
 }
 
-void GattApplication::addService(const GattService& service, const std::string& path) {
+void GATTApplication::addService(const GATTService& service, const std::string& path) {
     auto object = sdbus::createObject(connection_, path);
-    object->registerProperty("UUID").onInterface(kServiceInterface).withGetter([uuid = fullUuid(service.uuid)] { return uuid; });
+    object->registerProperty("UUID").onInterface(kServiceInterface).withGetter([uuid = fullUUID(service.uuid)] { return uuid; });
     object->registerProperty("Primary").onInterface(kServiceInterface).withGetter([primary = service.primary] { return primary; });
     object->finishRegistration();
     objects_.push_back(std::move(object));
@@ -75,11 +75,11 @@ void GattApplication::addService(const GattService& service, const std::string& 
     }
 }
 
-void GattApplication::addCharacteristic(const CharacteristicRef& characteristic, const std::string& path,
+void GATTApplication::addCharacteristic(const CharacteristicRef& characteristic, const std::string& path,
                                         const std::string& service) {
     auto object = sdbus::createObject(connection_, path);
     const char* interface = kCharacteristicInterface;
-    object->registerProperty("UUID").onInterface(interface).withGetter([uuid = fullUuid(characteristic->uuid)] { return uuid; });
+    object->registerProperty("UUID").onInterface(interface).withGetter([uuid = fullUUID(characteristic->uuid)] { return uuid; });
     object->registerProperty("Service").onInterface(interface).withGetter([service] { return sdbus::ObjectPath(service); });
     object->registerProperty("Flags").onInterface(interface).withGetter([flags = characteristicFlags(*characteristic)] { return flags; });
 
@@ -123,11 +123,11 @@ void GattApplication::addCharacteristic(const CharacteristicRef& characteristic,
     }
 }
 
-void GattApplication::addDescriptor(const GattDescriptor& descriptor, const std::string& path,
+void GATTApplication::addDescriptor(const GATTDescriptor& descriptor, const std::string& path,
                                     const std::string& characteristic) {
     auto object = sdbus::createObject(connection_, path);
     const char* interface = kDescriptorInterface;
-    object->registerProperty("UUID").onInterface(interface).withGetter([uuid = fullUuid(descriptor.uuid)] { return uuid; });
+    object->registerProperty("UUID").onInterface(interface).withGetter([uuid = fullUUID(descriptor.uuid)] { return uuid; });
     object->registerProperty("Characteristic").onInterface(interface).withGetter([characteristic] {
         return sdbus::ObjectPath(characteristic);
     });
@@ -140,7 +140,7 @@ void GattApplication::addDescriptor(const GattDescriptor& descriptor, const std:
     objects_.push_back(std::move(object));
 }
 
-void GattApplication::setNotifyAcquired(const CharacteristicRef& characteristic, bool acquired) {
+void GATTApplication::setNotifyAcquired(const CharacteristicRef& characteristic, bool acquired) {
     auto found = notifiable_.find(characteristic);
     if (found == notifiable_.end() || found->second.acquired->exchange(acquired) == acquired) return;
     found->second.object->emitPropertiesChangedSignal(kCharacteristicInterface, {"NotifyAcquired"});

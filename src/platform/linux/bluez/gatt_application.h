@@ -17,7 +17,7 @@ using AcquireReply = std::shared_ptr<sdbus::Result<sdbus::UnixFd, uint16_t>>;
 
 // bluetoothd's flags for a characteristic: the property bits, with the
 // encrypted variants where the permissions ask for encryption.
-std::vector<std::string> characteristicFlags(const GattCharacteristic& characteristic);
+std::vector<std::string> characteristicFlags(const GATTCharacteristic& characteristic);
 
 // The services as one GATT application for one adapter: an object manager
 // at the root, then service → characteristic → descriptor objects, the
@@ -27,7 +27,7 @@ std::vector<std::string> characteristicFlags(const GattCharacteristic& character
 //
 // Threads: built and destroyed on the owner's queue; the handlers run on the
 // D-Bus thread and must not block. setNotifyAcquired may be called from any thread.
-class GattApplication {
+class GATTApplication {
 public:
     struct Handlers {
         std::function<void(const CharacteristicRef&, const AttOptions&, ReadReply)> read;
@@ -35,7 +35,7 @@ public:
         std::function<void(const CharacteristicRef&, const AttOptions&, AcquireReply)> acquireNotify;
     };
 
-    GattApplication(sdbus::IConnection& connection, std::string rootPath, const std::vector<ServiceRef>& services,
+    GATTApplication(sdbus::IConnection& connection, std::string rootPath, const std::vector<ServiceRef>& services,
                     Handlers handlers);
 
     const std::string& path() const { return rootPath_; }
@@ -47,9 +47,9 @@ private:
         std::shared_ptr<std::atomic<bool>> acquired;
     };
 
-    void addService(const GattService& service, const std::string& path);
+    void addService(const GATTService& service, const std::string& path);
     void addCharacteristic(const CharacteristicRef& characteristic, const std::string& path, const std::string& service);
-    void addDescriptor(const GattDescriptor& descriptor, const std::string& path, const std::string& characteristic);
+    void addDescriptor(const GATTDescriptor& descriptor, const std::string& path, const std::string& characteristic);
 
     sdbus::IConnection& connection_;
     std::string rootPath_;

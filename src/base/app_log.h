@@ -1,9 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <functional>
-#include <memory>
 #include <string>
 
 #include "base/serial_queue.h"
@@ -36,17 +35,5 @@ private:
     std::FILE* handle_ = nullptr;  // owned by queue_
     SerialQueue queue_{"quintalis.log"};
 };
-
-// Writes "[yyyy-MM-ddTHH:mm:ss] message" to standard error at once and to
-// the log file. Any thread.
-void log(const std::string& message);
-
-// Sends log messages somewhere else instead of standard error and the file
-// (tests read them this way); an empty sink restores the default.
-using LogSink = std::function<void(const std::string& message)>;
-void setLogSink(LogSink sink);
-
-// The line `log` writes, for a given local time (seconds since 1970).
-std::string formatLogLine(const std::string& message, std::time_t when);
 
 }  // namespace quintalis

@@ -1,14 +1,18 @@
-#include "engine/entry.h"
+#include "app/entry.h"
 
 #include <csignal>
+#include <functional>
 #include <iostream>
+#include <map>
 #include <pthread.h>
 #include <thread>
 
+#include "app/select_backends.h"
+#include "base/app_log.h"
+#include "base/log.h"
 #include "base/main_run_loop.h"
 #include "base/thread_name.h"
 #include "engine/app_info.h"
-#include "engine/app_log.h"
 #include "engine/engine.h"
 #include "mirror/mirror_command.h"
 
@@ -18,7 +22,8 @@ namespace {
 std::vector<std::string> storedArguments;
 
 // SIGINT and SIGTERM are taken by one thread with sigwait, so the main run
-// loop can end cleanly instead of being interrupted wherever it is.
+// loop can end cleanly instead of being interrupted wherever it is. Threads
+// inherit the signal mask, so this must run before any other thread starts.
 void stopMainLoopOnSignals() {
     sigset_t signals;
     sigemptyset(&signals);
@@ -36,13 +41,28 @@ void stopMainLoopOnSignals() {
 
 int runApp() {
     stopMainLoopOnSignals();
+    setLogFile(AppLog::shared());
     MainRunLoop::shared().post([] {
         log("Quintalis " + AppInfo::shared().version() + " starting headless");
         Engine::shared().start();
     });
     MainRunLoop::shared().run();
-    AppLog::shared().flush();
     return 0;
+}
+
+// Runs the command named by arguments[1] and returns true when it is one
+// this program knows; false for any other word, so the app starts.
+bool runCommand(const std::vector<std::string>& arguments) {
+    using Command = std::function<void(const std::vector<std::string>&)>;
+    static const std::map<std::string, Command> commands{
+        {"ocr", [](const auto& args) { ocrCommand(args, DeviceBackends::selected().text); }},
+        {"detect-rect", detectRectCommand},
+    };
+    auto found = commands.find(arguments[1]);
+    if (found == commands.end()) return false;
+    setLogFile(AppLog::shared());
+    found->second(std::vector<std::string>(arguments.begin() + 2, arguments.end()));
+    return true;
 }
 
 }  // namespace
@@ -61,7 +81,7 @@ int runEntry(const std::vector<std::string>& arguments) {
         std::cerr << "usage: QuintalisApp --render-steps <dir> [--image phone.jpg]\n";
         return 1;
     }
-    if (!first.empty() && first[0] != '-' && mirrorCommand(arguments)) return 0;
+    if (!first.empty() && first[0] != '-' && runCommand(arguments)) return 0;
     return runApp();
 }
 

@@ -2,9 +2,8 @@
 
 #include <fstream>
 
-#include "engine/app_info.h"
-#include "engine/app_log.h"
-#include "support/fake_platform.h"
+#include "base/app_log.h"
+#include "base/log.h"
 #include "support/temp_dir.h"
 
 using namespace quintalis;
@@ -49,26 +48,4 @@ TEST(AppLog, LineFormat) {
     setenv("TZ", "UTC", 1);
     tzset();
     EXPECT_EQ(formatLogLine("engine: listening", 1769850307), "[2026-01-31T09:05:07] engine: listening\n");
-}
-
-TEST(AppInfo, FactsFromTheBundleAndTheHost) {
-    quintalis::testing::FakeBundleInfo bundle;
-    quintalis::testing::FakeHostEnvironment host;
-    AppInfo info(bundle, host);
-    EXPECT_EQ(info.version(), "dev");
-    bundle.values["CFBundleShortVersionString"] = "1.2";
-    EXPECT_EQ(info.version(), "1.2");
-    bundle.values["QuintalisVersion"] = "1.2.3";
-    EXPECT_EQ(info.version(), "1.2.3");
-
-    EXPECT_EQ(info.macName(), "Test Computer");
-    host.name.reset();
-    EXPECT_EQ(info.macName(), "this Mac");
-
-    EXPECT_EQ(info.cliPath(), "/opt/quintalis/Contents/MacOS/quintalis");
-    info.setDisplayPathOverride("/Applications/Quintalis.app");
-    EXPECT_EQ(info.cliPath(), "/Applications/Quintalis.app/Contents/MacOS/quintalis");
-    EXPECT_FALSE(info.isInApplications());
-    bundle.path = "/home/tester/Applications/Quintalis.app";
-    EXPECT_TRUE(info.isInApplications());
 }

@@ -1,0 +1,59 @@
+#include "app/select_backends.h"
+
+#include "base/log.h"
+#include "platform/linux/bluez/bluez_peripheral_role.h"
+#include "platform/linux/build_bundle_info.h"
+#include "platform/linux/json_file_defaults.h"
+#include "platform/linux/linux_host_environment.h"
+#include "platform/linux/no_capture_devices.h"
+#include "platform/linux/tesseract_recognizer.h"
+#include "platform/linux/unsupported_peripheral_role.h"
+#include "simulator/simulator.h"
+
+namespace quintalis {
+namespace {
+
+simulator::Simulator* makeSimulator() {
+    auto wanted = PlatformBackends::selected().host.variable("QUINTALIS_SIMULATOR");
+    if (!wanted || wanted->empty()) return nullptr;
+    std::string error;
+    auto setups = simulator::Simulator::parse(*wanted, error);
+    if (!setups) {
+        log("ignoring QUINTALIS_SIMULATOR=" + *wanted + ": " + error);
+        return nullptr;
+    }
+    auto* made = new simulator::Simulator(*setups);
+    log("simulator: " + std::to_string(made->phoneCount()) + " virtual " +
+        (made->phoneCount() == 1 ? "iPhone" : "iPhones") + " running");
+    return made;
+}
+
+// bluetoothd when the system bus has it (or can start it), else a radio that says it is unsupported.
+BluetoothPeripheralRole& linuxBluetooth() {
+    if (BluezPeripheralRole::available()) return *new BluezPeripheralRole(BluezPeripheralRole::systemBus());
+    return *new UnsupportedPeripheralRole();
+}
+
+}  // namespace
+
+PlatformBackends& PlatformBackends::selected() {
+    static PlatformBackends& backends = []() -> PlatformBackends& {
+        auto& host = *new LinuxHostEnvironment();
+        auto& defaults = *new JSONFileDefaults(host.preferencesDirectory() / "defaults.json");
+        return *new PlatformBackends{host, *new BuildBundleInfo(), defaults};
+    }();
+    return backends;
+}
+
+DeviceBackends& DeviceBackends::selected() {
+    static DeviceBackends& backends = []() -> DeviceBackends& {
+        auto& text = *new TesseractRecognizer();
+        if (auto* simulated = makeSimulator()) {
+            return *new DeviceBackends{simulated->radio(), simulated->cameras(), text, simulated};
+        }
+        return *new DeviceBackends{linuxBluetooth(), *new NoCaptureDevices(), text, nullptr};
+    }();
+    return backends;
+}
+
+}  // namespace quintalis

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "platform/bundle_info.h"
+#include "platform/capture_devices.h"
+#include "platform/host_environment.h"
+#include "platform/peripheral_manager.h"
+#include "platform/text_recognizer.h"
+#include "platform/user_defaults.h"
+
+namespace quintalis {
+
+namespace simulator {
+class Simulator;
+}
+
+// The one place that decides which implementation stands behind each
+// platform seam in this process. Each set is created on first use and
+// never destroyed.
+
+// The computer itself: its folders and name, the build's facts, the preferences.
+struct PlatformBackends {
+    HostEnvironment& host;
+    BundleInfo& bundle;
+    UserDefaults& defaults;
+
+    static PlatformBackends& selected();
+};
+
+// What reaches the phone (the Bluetooth radio, the USB screens) and reads
+// text on its screen: the Linux backends, or the virtual iPhones when
+// QUINTALIS_SIMULATOR asks for them.
+struct DeviceBackends {
+    BluetoothPeripheralRole& bluetooth;
+    CaptureDevices& capture;
+    TextRecognizer& text;
+    simulator::Simulator* simulator;  // when the virtual iPhones stand in for real ones
+
+    static DeviceBackends& selected();
+};
+
+}  // namespace quintalis

@@ -1,0 +1,75 @@
+// Every process-wide instance, built on the selected backends. Each is made
+// once, on first use, and never destroyed (see base/exit_process.h).
+
+#include "app/select_backends.h"
+#include "base/app_log.h"
+#include "base/clock.h"
+#include "bluetooth/hid_peripheral.h"
+#include "engine/app_info.h"
+#include "engine/engine.h"
+#include "engine/routes.h"
+#include "phones/devices.h"
+#include "phones/screen_capture.h"
+#include "simulator/simulator.h"
+
+namespace quintalis {
+
+AppLog& AppLog::shared() {
+    static AppLog& log = *new AppLog(PlatformBackends::selected().host.logsDirectory() / "Quintalis.log");
+    return log;
+}
+
+AppInfo& AppInfo::shared() {
+    static AppInfo& info = *new AppInfo(PlatformBackends::selected().bundle, PlatformBackends::selected().host);
+    return info;
+}
+
+HIDPeripheral& HIDPeripheral::shared() {
+    static HIDPeripheral& peripheral =
+        *new HIDPeripheral(DeviceBackends::selected().bluetooth, bluetoothName(PlatformBackends::selected().bundle));
+    return peripheral;
+}
+
+ScreenCapture& ScreenCapture::shared() {
+    static ScreenCapture& capture = *new ScreenCapture(DeviceBackends::selected().capture);
+    return capture;
+}
+
+Devices& Devices::shared() {
+    static Devices& devices = []() -> Devices& {
+        auto& platform = PlatformBackends::selected();
+        return *new Devices(ScreenCapture::shared(), HIDPeripheral::shared(), Clock::real(),
+                            pairingsFileLocation(platform.host.applicationSupportDirectory(),
+                                                 platform.bundle.stringValue("SkifflineSupportFolder")));
+    }();
+    return devices;
+}
+
+Engine& Engine::shared() {
+    static Engine& engine = []() -> Engine& {
+        auto& routes = *new Routes(HIDPeripheral::shared(), Devices::shared());
+        Engine::StartHooks hooks;
+        hooks.phoneSide = {
+            [] { Devices::shared().start(); },
+            [] {
+                return DeviceBackends::selected().bluetooth.authorization() == BluetoothAuthorization::allowedAlways;
+            },
+            [] { HIDPeripheral::shared().start(); },
+            [] { return DeviceBackends::selected().capture.authorizationStatus() == CaptureAuthorization::authorized; },
+            [] { ScreenCapture::shared().start(); },
+        };
+        // While the virtual iPhones run, GET /simulator shows what really happened on them.
+        auto handle = [&routes](const HTTPRequest& request) {
+            auto* simulated = DeviceBackends::selected().simulator;
+            if (simulated && request.method == "GET" && request.path == "/simulator") {
+                return HTTPResponse::json(simulated->groundTruth());
+            }
+            return routes.handle(request);
+        };
+        auto& platform = PlatformBackends::selected();
+        return *new Engine(platform.host, platform.defaults, AppInfo::shared(), handle, hooks);
+    }();
+    return engine;
+}
+
+}  // namespace quintalis

@@ -1,8 +1,0 @@
-#include <string>
-#include <vector>
-
-#include "engine/entry.h"
-
-int main(int argc, char** argv) {
-    return quintalis::runEntry(std::vector<std::string>(argv, argv + argc));
-}

@@ -1,0 +1,28 @@
+#include <gtest/gtest.h>
+
+#include "engine/app_info.h"
+#include "support/fake_platform.h"
+
+using namespace quintalis;
+
+TEST(AppInfo, FactsFromTheBundleAndTheHost) {
+    quintalis::testing::FakeBundleInfo bundle;
+    quintalis::testing::FakeHostEnvironment host;
+    AppInfo info(bundle, host);
+    EXPECT_EQ(info.version(), "dev");
+    bundle.values["CFBundleShortVersionString"] = "1.2";
+    EXPECT_EQ(info.version(), "1.2");
+    bundle.values["QuintalisVersion"] = "1.2.3";
+    EXPECT_EQ(info.version(), "1.2.3");
+
+    EXPECT_EQ(info.macName(), "Test Computer");
+    host.name.reset();
+    EXPECT_EQ(info.macName(), "this computer");
+
+    EXPECT_EQ(info.cliPath(), "/opt/quintalis/Contents/MacOS/quintalis");
+    info.setDisplayPathOverride("/Applications/Quintalis.app");
+    EXPECT_EQ(info.cliPath(), "/Applications/Quintalis.app/Contents/MacOS/quintalis");
+    EXPECT_FALSE(info.isInApplications());
+    bundle.path = "/home/tester/Applications/Quintalis.app";
+    EXPECT_TRUE(info.isInApplications());
+}
