@@ -17,7 +17,7 @@ void RenderPage(benchmark::State& state) {
         phone.receive(ReportID::absolutePointer, absolutePointerReport(0, pointerCoordinate(0.15), pointerCoordinate(0.13)));
         phone.receive(ReportID::relativeMouse, {1, 0, 0, 0});
         phone.receive(ReportID::relativeMouse, {0, 0, 0, 0});
-        if (toggle) phone.receive(ReportID::consumer, consumerReport(0x0223));
+        if (toggle) phone.receive(ReportID::consumer, consumerReport(kHomeUsage));
         toggle = !toggle;
         benchmark::DoNotOptimize(phone.frame());
     }

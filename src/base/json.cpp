@@ -21,4 +21,10 @@ std::optional<JSON> parseJSON(std::string_view text) {
     return value;
 }
 
+bool isTrue(const JSON& object, const std::string& name) {
+    if (!object.is_object()) return false;
+    auto found = object.find(name);
+    return found != object.end() && found->is_boolean() && found->get<bool>();
+}
+
 }  // namespace quintalis

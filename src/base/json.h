@@ -19,4 +19,8 @@ std::string serializeJSON(const JSON& value);
 // Parses a whole JSON text; nothing when it is not valid JSON.
 std::optional<JSON> parseJSON(std::string_view text);
 
+// True only when the object has the member and it is the Boolean true
+// (request flags such as "force" and "fraction": 1 or "yes" do not count).
+bool isTrue(const JSON& object, const std::string& name);
+
 }  // namespace quintalis

@@ -1,5 +1,7 @@
 #include "base/text.h"
 
+#include <charconv>
+
 namespace quintalis {
 namespace {
 
@@ -26,6 +28,20 @@ int hexDigitValue(char c) {
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
+}
+
+DecimalParse parseDecimal(std::string_view text, int64_t& value) {
+    std::string_view digits = text;
+    if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
+    // from_chars takes a "-" itself; after a "+" only digits may follow.
+    if (digits.empty() || (digits.size() < text.size() && !(digits.front() >= '0' && digits.front() <= '9'))) {
+        return DecimalParse::notANumber;
+    }
+    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (end != digits.data() + digits.size()) return DecimalParse::notANumber;
+    if (error == std::errc::result_out_of_range) return DecimalParse::outOfRange;
+    if (error != std::errc()) return DecimalParse::notANumber;
+    return DecimalParse::ok;
 }
 
 }  // namespace quintalis

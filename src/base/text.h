@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -12,5 +13,10 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b);
 
 // The value of a hexadecimal digit in either case; -1 for anything else.
 int hexDigitValue(char c);
+
+// A whole decimal number: digits with at most one leading "+" or "-", and
+// nothing else around them (ports, Content-Length, query numbers).
+enum class DecimalParse { ok, notANumber, outOfRange };
+DecimalParse parseDecimal(std::string_view text, int64_t& value);
 
 }  // namespace quintalis

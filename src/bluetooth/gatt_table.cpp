@@ -13,11 +13,25 @@ ServiceRef service(const char* uuid, std::vector<CharacteristicRef> characterist
     return std::make_shared<GATTService>(GATTService{BluetoothUUID(uuid), true, std::move(characteristics)});
 }
 
+const BluetoothUUID kReportReference("2908");
+// The Report Reference's second byte.
+constexpr uint8_t kInputReport = 1;
+constexpr uint8_t kOutputReport = 2;
+
 GATTDescriptor reportReference(ReportID id, uint8_t type) {
-    return GATTDescriptor{BluetoothUUID("2908"), {static_cast<uint8_t>(id), type}};
+    return GATTDescriptor{kReportReference, {static_cast<uint8_t>(id), type}};
 }
 
 }  // namespace
+
+std::optional<ReportID> inputReportOf(const GATTCharacteristic& characteristic) {
+    for (const auto& descriptor : characteristic.descriptors) {
+        if (descriptor.uuid == kReportReference && descriptor.value.size() == 2 && descriptor.value[1] == kInputReport) {
+            return reportIDFromRaw(descriptor.value[0]);
+        }
+    }
+    return std::nullopt;
+}
 
 HIDGATTTable HIDGATTTable::build(const std::string& manufacturerName) {
     using namespace gatt;
@@ -32,13 +46,13 @@ HIDGATTTable HIDGATTTable::build(const std::string& manufacturerName) {
     table.protocolMode = characteristic("2A4E", read | writeWithoutResponse, readable | writeable);
     std::vector<CharacteristicRef> hidCharacteristics{information, reportMap, table.controlPoint, table.protocolMode};
     for (ReportID id : kAllReportIDs) {
-        auto input = characteristic("2A4D", read | notify, readEncryptionRequired, std::nullopt, {reportReference(id, 1)});
+        auto input = characteristic("2A4D", read | notify, readEncryptionRequired, std::nullopt, {reportReference(id, kInputReport)});
         table.inputs[id] = input;
         hidCharacteristics.push_back(input);
     }
     table.keyboardOutput = characteristic("2A4D", read | writeWithoutResponse | write,
                                           readEncryptionRequired | writeEncryptionRequired, std::nullopt,
-                                          {reportReference(ReportID::keyboard, 2)});
+                                          {reportReference(ReportID::keyboard, kOutputReport)});
     hidCharacteristics.push_back(table.keyboardOutput);
     table.hid = service("00001812-0000-1000-8000-00805F9B34FB", hidCharacteristics);
 

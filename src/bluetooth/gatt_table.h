@@ -31,4 +31,8 @@ struct HIDGATTTable {
     std::vector<ServiceRef> services() const { return {genericAttribute, hid, deviceInformation, battery}; }
 };
 
+// The report an input Report characteristic carries, read from its Report
+// Reference descriptor; nothing for any other characteristic.
+std::optional<ReportID> inputReportOf(const GATTCharacteristic& characteristic);
+
 }  // namespace quintalis

@@ -1,9 +1,9 @@
 #include "bluetooth/input.h"
-#include "base/text.h"
 
 #include <algorithm>
 #include <cmath>
 
+#include "base/text.h"
 #include "bluetooth/characters.h"
 #include "bluetooth/keymap.h"
 

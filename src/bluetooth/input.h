@@ -34,7 +34,6 @@ public:
     };
 
     static constexpr double step = 0.03;
-    static constexpr uint16_t homeUsage = 0x0223;
 
     Input(const UUID& host, ReportSink& hid, Clock& clock);
 

@@ -121,9 +121,17 @@ uint16_t pointerCoordinate(double fraction) {
     return static_cast<uint16_t>(std::min<double>(scaled, HIDReportMap::absoluteMax));
 }
 
+double pointerFraction(uint16_t coordinate) { return coordinate / static_cast<double>(HIDReportMap::absoluteMax); }
+
 Bytes absolutePointerReport(uint8_t buttons, uint16_t x, uint16_t y) {
     return {buttons, static_cast<uint8_t>(x & 0xFF), static_cast<uint8_t>(x >> 8), static_cast<uint8_t>(y & 0xFF),
             static_cast<uint8_t>(y >> 8)};
+}
+
+std::optional<AbsolutePointer> decodeAbsolutePointerReport(const Bytes& bytes) {
+    if (bytes.size() < inputReportLength(ReportID::absolutePointer)) return std::nullopt;
+    return AbsolutePointer{bytes[0], static_cast<uint16_t>(bytes[1] | bytes[2] << 8),
+                           static_cast<uint16_t>(bytes[3] | bytes[4] << 8)};
 }
 
 Bytes relativeMouseReport(uint8_t buttons, int8_t dx, int8_t dy) {

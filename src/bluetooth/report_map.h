@@ -42,10 +42,22 @@ struct HIDReportMap {
 Bytes keyboardReport(uint8_t modifiers, uint8_t code);
 // A fraction of the screen as an absolute coordinate: round(f × 32767), clamped.
 uint16_t pointerCoordinate(double fraction);
+// An absolute coordinate back as the fraction of the screen it stands for.
+double pointerFraction(uint16_t coordinate);
 // [buttons, X low, X high, Y low, Y high]
 Bytes absolutePointerReport(uint8_t buttons, uint16_t x, uint16_t y);
+struct AbsolutePointer {
+    uint8_t buttons = 0;
+    uint16_t x = 0;
+    uint16_t y = 0;
+    bool operator==(const AbsolutePointer&) const = default;
+};
+// The fields of an absolute-pointer report; nothing when it is too short.
+std::optional<AbsolutePointer> decodeAbsolutePointerReport(const Bytes& bytes);
 // [buttons, dX, dY, wheel 0]
 Bytes relativeMouseReport(uint8_t buttons, int8_t dx, int8_t dy);
+// The Consumer-page usage of the Home button (AC Home).
+inline constexpr uint16_t kHomeUsage = 0x0223;
 // One consumer usage, little-endian; 0 releases.
 Bytes consumerReport(uint16_t usage);
 // Service Changed indication: start handle 0x0010, end handle 0xFFFF.

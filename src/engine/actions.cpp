@@ -25,18 +25,13 @@ int integer(const JSON& body, const std::string& name) {
     return static_cast<int>(*value);
 }
 
-bool flag(const JSON& body, const std::string& name) {
-    auto found = body.find(name);
-    return found != body.end() && found->is_boolean() && found->get<bool>();
-}
-
 }  // namespace
 
 Input::Point actionPoint(const JSON& body, const std::string& xk, const std::string& yk, bool hasScreen,
                          const std::optional<ImageSize>& frame, const std::string& screenName) {
     auto x = number(body, xk);
     auto y = number(body, yk);
-    const bool fraction = flag(body, "fraction");
+    const bool fraction = isTrue(body, "fraction");
     if (!hasScreen) {
         if (fraction && x && y) return {*x, *y};
         throw RouteError("without a USB screen, " + xk + "/" + yk + " must be fractions (0-1) with fraction: true");
@@ -84,7 +79,7 @@ HTTPResponse perform(const std::string& path, const JSON& body, Input& input, co
         auto at = point("x", "y");
         input.move(at.x, at.y);
     } else if (path == "/nudge") {
-        input.nudge(integer(body, "dx"), integer(body, "dy"), flag(body, "click"));
+        input.nudge(integer(body, "dx"), integer(body, "dy"), isTrue(body, "click"));
     } else if (path == "/type") {
         auto text = body.find("text");
         if (text == body.end() || !text->is_string()) throw RouteError("text is required");
@@ -104,7 +99,7 @@ HTTPResponse perform(const std::string& path, const JSON& body, Input& input, co
         }
         input.key(key->get<std::string>(), modifiers);
     } else if (path == "/home") {
-        input.consumer(Input::homeUsage);
+        input.consumer(kHomeUsage);
     } else {
         return HTTPResponse::error("not found", 404);
     }

@@ -1,9 +1,7 @@
 #include "engine/engine.h"
-#include "base/text.h"
-
-#include <charconv>
 
 #include "base/log.h"
+#include "base/text.h"
 #include "engine/who_answers.h"
 
 namespace quintalis {
@@ -17,14 +15,10 @@ const char* const kPausedMessage =
 }  // namespace
 
 uint16_t parsePort(const std::optional<std::string>& text, uint16_t fallback) {
-    if (!text) return fallback;
-    std::string_view digits = *text;
-    if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
-    if (digits.empty() || digits.front() < '0' || digits.front() > '9') return fallback;
-    unsigned value = 0;
-    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-    if (error != std::errc() || end != digits.data() + digits.size() || value > 65535) return fallback;
-    return static_cast<uint16_t>(value);
+    int64_t value = 0;
+    // A minus sign never names a port, not even in "-0".
+    if (!text || text->starts_with('-') || parseDecimal(*text, value) != DecimalParse::ok) return fallback;
+    return value >= 0 && value <= 65535 ? static_cast<uint16_t>(value) : fallback;
 }
 
 bool isHTTPURL(const std::string& text) {
@@ -64,7 +58,7 @@ Engine::Engine(HostEnvironment& host, UserDefaults& defaults, AppInfo& info, Rou
 
 Engine::~Engine() {
     // Requests still arriving are told the engine is going away.
-    alive_.reset();
+    alive_.end();
     server_.reset();
 }
 
@@ -93,9 +87,9 @@ void Engine::start() {
         }
         log("engine: port " + std::to_string(port_) + " is served by " + *name + "; using it");
     } else {
-        std::weak_ptr<bool> alive = alive_;
-        auto server = std::make_unique<HTTPServer>(port_, [this, alive](const HTTPRequest& request) {
-            if (!alive.lock()) return HTTPResponse::error("shutting down", 503);
+        auto watch = alive_.watch();
+        auto server = std::make_unique<HTTPServer>(port_, [this, watch](const HTTPRequest& request) {
+            if (!watch.alive()) return HTTPResponse::error("shutting down", 503);
             return handle(request);
         });
         try {

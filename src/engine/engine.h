@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 
+#include "base/liveness.h"
 #include "engine/app_info.h"
 #include "engine/engine_mode.h"
 #include "engine/http_server.h"
@@ -84,7 +85,7 @@ private:
     mutable std::optional<std::string> loggedBadURL_;
     bool bluetoothStarted_ = false;
     bool screensStarted_ = false;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    Liveness alive_;
     std::unique_ptr<HTTPServer> server_;  // last: stopped before anything it calls is destroyed
 };
 

@@ -1,9 +1,8 @@
 #include "engine/http_request_parser.h"
-#include "base/text.h"
 
-#include <charconv>
 #include <vector>
 
+#include "base/text.h"
 #include "engine/request_target.h"
 
 namespace quintalis {
@@ -43,20 +42,6 @@ std::vector<std::string_view> split(std::string_view text, std::string_view sepa
         if (at == std::string_view::npos) return pieces;
         text.remove_prefix(at + separator.size());
     }
-}
-
-// A decimal with an optional sign. A length that is not a number counts as
-// 0 (clients rely on a sloppy header meaning "no body"); a negative or
-// overflowing one is malformed.
-enum class LengthParse { ok, notANumber, outOfRange };
-LengthParse parseLength(std::string_view text, int64_t& value) {
-    std::string_view digits = text;
-    if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
-    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-    if (digits.empty() || end != digits.data() + digits.size()) return LengthParse::notANumber;
-    if (error == std::errc::result_out_of_range) return LengthParse::outOfRange;
-    if (error != std::errc()) return LengthParse::notANumber;
-    return value < 0 ? LengthParse::outOfRange : LengthParse::ok;
 }
 
 }  // namespace
@@ -99,13 +84,14 @@ HTTPRequestParser::Result HTTPRequestParser::parseHead() {
         if (name == "origin") hasOrigin_ = true;
         if (name == "host") host_ = std::string(trim(value));
         if (name != "content-length" || value.empty()) continue;
+        // A length that is not a number counts as 0 (clients rely on a sloppy
+        // header meaning "no body"); a negative or overflowing one is malformed.
         int64_t parsed = 0;
-        switch (parseLength(trim(value), parsed)) {
-            case LengthParse::ok: length = parsed; break;
-            case LengthParse::notANumber: length = 0; break;
-            case LengthParse::outOfRange:
-                return {Status::invalid, HTTPResponse::error("bad Content-Length")};
+        DecimalParse read = parseDecimal(trim(value), parsed);
+        if (read == DecimalParse::outOfRange || (read == DecimalParse::ok && parsed < 0)) {
+            return {Status::invalid, HTTPResponse::error("bad Content-Length")};
         }
+        length = read == DecimalParse::ok ? parsed : 0;
     }
     // Refuse an oversized body as soon as it is announced, not after buffering it.
     if (static_cast<uint64_t>(length) > kMaxBuffered) return {Status::invalid, std::nullopt};

@@ -1,7 +1,8 @@
 #include "engine/request_target.h"
-#include "base/text.h"
 
 #include <cstring>
+
+#include "base/text.h"
 
 namespace quintalis {
 namespace {

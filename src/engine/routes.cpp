@@ -1,9 +1,8 @@
 #include "engine/routes.h"
-#include "base/text.h"
 
-#include <charconv>
 #include <climits>
 
+#include "base/text.h"
 #include "engine/actions.h"
 #include "engine/engine.h"
 
@@ -19,23 +18,14 @@ JSON uuidList(const std::vector<UUID>& hosts) {
 // A decimal integer with an optional sign; nothing when absent, empty or not a number.
 std::optional<int> queryInteger(const HTTPRequest& request, const std::string& name) {
     auto found = request.query.find(name);
-    if (found == request.query.end()) return std::nullopt;
-    std::string_view text = found->second;
-    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-    long long value = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    int64_t value = 0;
+    if (found == request.query.end() || parseDecimal(found->second, value) != DecimalParse::ok) return std::nullopt;
     // A limit beyond any picture only means "no limit"; keep it in range.
-    return static_cast<int>(std::clamp<long long>(value, INT_MIN, INT_MAX));
+    return static_cast<int>(std::clamp<int64_t>(value, INT_MIN, INT_MAX));
 }
 
 std::string valueAsText(const JSON& value) {
     return value.is_string() ? value.get<std::string>() : serializeJSON(value);
-}
-
-bool boolMember(const JSON& body, const char* name) {
-    auto found = body.find(name);
-    return found != body.end() && found->is_boolean() && found->get<bool>();
 }
 
 }  // namespace
@@ -93,7 +83,7 @@ JSON Routes::status() const {
 }
 
 HTTPResponse Routes::match(const HTTPRequest& request) const {
-    auto found = devices_.match(boolMember(request.body, "force"), boolMember(request.body, "probe"));
+    auto found = devices_.match(isTrue(request.body, "force"), isTrue(request.body, "probe"));
     JSON matched = JSON::object();
     for (const auto& [id, host] : found) matched[id] = host.string();
     return HTTPResponse::json(

@@ -3,9 +3,9 @@
 #include <png.h>
 #include <turbojpeg.h>
 
-#include <fstream>
 #include <memory>
-#include <sstream>
+
+#include "base/read_file.h"
 
 namespace quintalis {
 namespace {
@@ -124,11 +124,9 @@ std::optional<PixelBuffer> decodeImage(const std::string& bytes) {
 }
 
 std::optional<PixelBuffer> decodeImageFile(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    return decodeImage(bytes.str());
+    auto bytes = readFile(file);
+    if (!bytes) return std::nullopt;
+    return decodeImage(*bytes);
 }
 
 }  // namespace quintalis

@@ -1,15 +1,12 @@
 #include "phones/devices.h"
-#include "base/text.h"
 
 #include <algorithm>
 #include <set>
 
 #include "base/log.h"
+#include "base/text.h"
 
 namespace quintalis {
-namespace {
-
-}  // namespace
 
 std::filesystem::path pairingsFileLocation(const std::filesystem::path& applicationSupport,
                                            const std::optional<std::string>& supportFolder) {
@@ -23,7 +20,7 @@ Devices::Devices(ScreenCapture& screens, HIDPeripheral& peripheral, Clock& clock
 }
 
 Devices::~Devices() {
-    alive_.reset();
+    alive_.end();
     screens_.setOnScreensChanged(nullptr);
     peripheral_.setOnHostsChanged(nullptr);
     peripheral_.sync([] {});  // no hosts-changed callback still running
@@ -34,9 +31,9 @@ void Devices::start() {
         std::lock_guard lock(lock_);
         pairings_ = loadPairings(file_);
     }
-    std::weak_ptr<bool> alive = alive_;
-    auto trigger = [this, alive] {
-        if (alive.lock()) scheduleMatch();
+    auto watch = alive_.watch();
+    auto trigger = [this, watch] {
+        if (watch.alive()) scheduleMatch();
     };
     screens_.setOnScreensChanged(trigger);
     peripheral_.setOnHostsChanged(trigger);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/clock.h"
+#include "base/liveness.h"
 #include "base/serial_queue.h"
 #include "bluetooth/hid_peripheral.h"
 #include "bluetooth/input.h"
@@ -71,7 +72,7 @@ private:
     std::map<UUID, std::shared_ptr<Input>> inputs_;
     bool matchPending_ = false;
 
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    Liveness alive_;
     SerialQueue matchQueue_{"skiffline.match"};
     // Waits out the delay before an automatic pass without holding up the
     // matching queue, so a requested pass is not kept waiting behind it.

@@ -1,10 +1,8 @@
 #include "phones/pairings_store.h"
 
-#include <fstream>
-#include <sstream>
-
 #include "base/atomic_file.h"
 #include "base/json.h"
+#include "base/read_file.h"
 
 namespace quintalis {
 
@@ -22,11 +20,9 @@ Pairings parsePairings(const std::string& text) {
 }
 
 Pairings loadPairings(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return {};
-    std::stringstream text;
-    text << in.rdbuf();
-    return parsePairings(text.str());
+    auto text = readFile(file);
+    if (!text) return {};
+    return parsePairings(*text);
 }
 
 std::string formatPairings(const Pairings& pairings) {

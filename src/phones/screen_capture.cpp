@@ -9,16 +9,16 @@ namespace quintalis {
 
 ScreenCapture::ScreenCapture(CaptureDevices& devices) : devices_(devices) {}
 
-ScreenCapture::~ScreenCapture() { alive_.reset(); }
+ScreenCapture::~ScreenCapture() { alive_.end(); }
 
 void ScreenCapture::start() {
     devices_.allowScreenCaptureDevices();
-    std::weak_ptr<bool> alive = alive_;
-    devices_.addConnectionObserver([this, alive] {
-        if (alive.lock()) refresh();
+    auto watch = alive_.watch();
+    devices_.addConnectionObserver([this, watch] {
+        if (watch.alive()) refresh();
     });
-    devices_.requestAccess([this, alive](bool granted) {
-        if (!alive.lock()) return;
+    devices_.requestAccess([this, watch](bool granted) {
+        if (!watch.alive()) return;
         log(granted ? "camera access granted" : "camera access denied");
         refresh();
     });

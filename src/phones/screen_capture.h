@@ -6,6 +6,7 @@
 #include <mutex>
 #include <vector>
 
+#include "base/liveness.h"
 #include "phones/screen.h"
 #include "platform/capture_devices.h"
 
@@ -36,7 +37,7 @@ private:
     std::mutex mutex_;
     std::map<std::string, ScreenRef> screens_;
     std::function<void()> onScreensChanged_;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    Liveness alive_;
 };
 
 }  // namespace quintalis

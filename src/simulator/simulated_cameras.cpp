@@ -10,16 +10,16 @@ constexpr auto kKeepAlive = std::chrono::seconds(2);
 
 class SimulatedCameras::Session final : public CaptureSession {
 public:
-    Session(SimulatedCameras& owner, uint64_t id, std::weak_ptr<bool> alive) : owner_(owner), id_(id), alive_(alive) {}
+    Session(SimulatedCameras& owner, uint64_t id, Liveness::Watch watch) : owner_(owner), id_(id), ownerWatch_(watch) {}
     ~Session() override { stop(); }
     void stop() override {
-        if (alive_.lock()) owner_.stopSink(id_);
+        if (ownerWatch_.alive()) owner_.stopSink(id_);
     }
 
 private:
     SimulatedCameras& owner_;
     uint64_t id_;
-    std::weak_ptr<bool> alive_;
+    Liveness::Watch ownerWatch_;
 };
 
 SimulatedCameras::SimulatedCameras(std::vector<VirtualPhone*> phones, SerialQueue& queue)
@@ -30,7 +30,7 @@ SimulatedCameras::~SimulatedCameras() {
         std::lock_guard lock(mutex_);
         sinks_.clear();
     }
-    alive_.reset();
+    alive_.end();
 }
 
 std::vector<CaptureDeviceInfo> SimulatedCameras::discover() {
@@ -52,18 +52,18 @@ std::unique_ptr<CaptureSession> SimulatedCameras::startCapture(const CaptureDevi
         id = nextSink_++;
         sinks_[id] = {phone, Sink{&queue, std::move(onFrame)}};
     }
-    std::weak_ptr<bool> alive = alive_;
-    queue_.async([this, alive, phone] {
-        if (!alive.lock()) return;
+    auto watch = alive_.watch();
+    queue_.async([this, watch, phone] {
+        if (!watch.alive()) return;
         deliver(*phone);
         if (!keepAliveRunning_) {
             keepAliveRunning_ = true;
-            queue_.asyncAfter(kKeepAlive, [this, alive] {
-                if (alive.lock()) keepAlive();
+            queue_.asyncAfter(kKeepAlive, [this, watch] {
+                if (watch.alive()) keepAlive();
             });
         }
     });
-    return std::make_unique<Session>(*this, id, alive_);
+    return std::make_unique<Session>(*this, id, alive_.watch());
 }
 
 void SimulatedCameras::stopSink(uint64_t id) {
@@ -80,9 +80,9 @@ void SimulatedCameras::pictureChanged(VirtualPhone& phone) {
         return;
     }
     deliveryScheduled_[&phone] = true;
-    std::weak_ptr<bool> alive = alive_;
-    queue_.asyncAfter(due - now, [this, alive, &phone] {
-        if (!alive.lock()) return;
+    auto watch = alive_.watch();
+    queue_.asyncAfter(due - now, [this, watch, &phone] {
+        if (!watch.alive()) return;
         deliveryScheduled_[&phone] = false;
         deliver(phone);
     });
@@ -102,9 +102,9 @@ void SimulatedCameras::deliver(VirtualPhone& phone) {
 
 void SimulatedCameras::keepAlive() {
     for (auto* phone : phones_) deliver(*phone);
-    std::weak_ptr<bool> alive = alive_;
-    queue_.asyncAfter(kKeepAlive, [this, alive] {
-        if (alive.lock()) keepAlive();
+    auto watch = alive_.watch();
+    queue_.asyncAfter(kKeepAlive, [this, watch] {
+        if (watch.alive()) keepAlive();
     });
 }
 

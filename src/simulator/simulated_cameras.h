@@ -4,6 +4,7 @@
 #include <mutex>
 #include <vector>
 
+#include "base/liveness.h"
 #include "platform/capture_devices.h"
 #include "simulator/virtual_phone.h"
 
@@ -45,7 +46,7 @@ private:
     std::mutex mutex_;                     // guards sinks_; held while posting to them
     std::map<uint64_t, std::pair<VirtualPhone*, Sink>> sinks_;
     uint64_t nextSink_ = 0;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    Liveness alive_;
     // Owned by queue_.
     std::map<VirtualPhone*, MonotonicTime> lastDelivery_;
     std::map<VirtualPhone*, bool> deliveryScheduled_;

@@ -1,19 +1,8 @@
 #include "simulator/simulated_radio.h"
 
+#include "bluetooth/gatt_table.h"
+
 namespace quintalis::simulator {
-namespace {
-
-// The report an input Report characteristic carries, from its Report Reference.
-std::optional<ReportID> inputReportOf(const CharacteristicRef& characteristic) {
-    for (const auto& descriptor : characteristic->descriptors) {
-        if (descriptor.uuid == BluetoothUUID("2908") && descriptor.value.size() == 2 && descriptor.value[1] == 1) {
-            return reportIDFromRaw(descriptor.value[0]);
-        }
-    }
-    return std::nullopt;
-}
-
-}  // namespace
 
 // One peripheral manager. Its own calls arrive on the owner's (Bluetooth)
 // queue; the transmit queue is shared with the simulator's queue, which
@@ -28,14 +17,14 @@ public:
     ~Manager() override {
         std::lock_guard lock(link_->mutex);
         link_->owner = nullptr;
-        alive_.reset();
+        alive_.end();
     }
 
     ManagerState state() const override { return ManagerState::poweredOn; }
 
     void addService(const ServiceRef& service) override {
         for (const auto& characteristic : service->characteristics) {
-            if (inputReportOf(characteristic)) inputs_.push_back(characteristic);
+            if (inputReportOf(*characteristic)) inputs_.push_back(characteristic);
         }
         post([this, service] { delegate_.didAddService(service, std::nullopt); });
     }
@@ -58,7 +47,7 @@ public:
 
     bool updateValue(const std::vector<uint8_t>& value, const CharacteristicRef& characteristic,
                      const std::vector<UUID>& centrals) override {
-        auto report = inputReportOf(characteristic);
+        auto report = inputReportOf(*characteristic);
         std::lock_guard lock(link_->mutex);
         if (link_->pending.size() >= kQueueCapacity) {
             link_->waiting = true;
@@ -97,9 +86,9 @@ private:
 
     // Delegate calls go to the owner's queue and are dropped once this manager is gone.
     void post(std::function<void()> task) {
-        std::weak_ptr<bool> alive = alive_;
-        queue_.async([alive, task = std::move(task)] {
-            if (alive.lock()) task();
+        auto watch = alive_.watch();
+        queue_.async([watch, task = std::move(task)] {
+            if (watch.alive()) task();
         });
     }
 
@@ -118,9 +107,9 @@ private:
     // The drain runs on the simulator's queue and touches only the link, so
     // the manager may go (on its own queue) while notifications are in flight.
     static void schedulePump(const std::shared_ptr<Link>& link) {
-        std::weak_ptr<bool> radioAlive = link->radio.alive_;
-        link->radio.simulatorQueue_.asyncAfter(kInterval, [link, radioAlive] {
-            if (radioAlive.lock()) pump(link);
+        auto radioWatch = link->radio.alive_.watch();
+        link->radio.simulatorQueue_.asyncAfter(kInterval, [link, radioWatch] {
+            if (radioWatch.alive()) pump(link);
         });
     }
 
@@ -162,19 +151,19 @@ private:
     std::vector<CharacteristicRef> inputs_;  // owned by queue_
     bool advertising_ = false;
     std::shared_ptr<Link> link_;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    Liveness alive_;
 };
 
 SimulatedRadio::SimulatedRadio(std::vector<VirtualPhone*> phones, SerialQueue& simulatorQueue, SimulatedCameras& cameras)
     : phones_(std::move(phones)), simulatorQueue_(simulatorQueue), cameras_(cameras) {}
 
-SimulatedRadio::~SimulatedRadio() { alive_.reset(); }
+SimulatedRadio::~SimulatedRadio() { alive_.end(); }
 
 std::unique_ptr<PeripheralManager> SimulatedRadio::makeManager(PeripheralManagerDelegate& delegate, SerialQueue& queue) {
     auto manager = std::make_unique<Manager>(*this, delegate, queue);
-    std::weak_ptr<bool> alive = manager->alive_;
-    queue.async([&delegate, alive] {
-        if (alive.lock()) delegate.didUpdateState();
+    auto watch = manager->alive_.watch();
+    queue.async([&delegate, watch] {
+        if (watch.alive()) delegate.didUpdateState();
     });
     return manager;
 }

@@ -7,6 +7,7 @@
 #include <set>
 #include <vector>
 
+#include "base/liveness.h"
 #include "platform/peripheral_manager.h"
 #include "simulator/simulated_cameras.h"
 #include "simulator/virtual_phone.h"
@@ -42,7 +43,7 @@ private:
     SerialQueue& simulatorQueue_;
     SimulatedCameras& cameras_;
     std::atomic<size_t> refused_{0};
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    Liveness alive_;
 };
 
 }  // namespace quintalis::simulator

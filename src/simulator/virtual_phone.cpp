@@ -70,12 +70,13 @@ bool VirtualPhone::receive(ReportID report, const Bytes& bytes) {
     switch (report) {
         case ReportID::absolutePointer: {
             if (!setup_.assistiveTouch) return false;
+            auto pointer = *decodeAbsolutePointerReport(bytes);
             double previousY = pointerY_;
-            pointerX_ = (bytes[1] | bytes[2] << 8) / 32767.0 * (pixelWidth_ - 1);
-            pointerY_ = (bytes[3] | bytes[4] << 8) / 32767.0 * (pixelHeight_ - 1);
+            pointerX_ = pointerFraction(pointer.x) * (pixelWidth_ - 1);
+            pointerY_ = pointerFraction(pointer.y) * (pixelHeight_ - 1);
             pointerShown_ = true;
             pointerMoved(previousY);
-            setButton(bytes[0] & 1);
+            setButton(pointer.buttons & 1);
             break;
         }
         case ReportID::relativeMouse: {
@@ -92,7 +93,7 @@ bool VirtualPhone::receive(ReportID report, const Bytes& bytes) {
             typeUsage(bytes[0], bytes[2]);
             break;
         case ReportID::consumer:
-            if ((bytes[0] | bytes[1] << 8) == 0x0223) goHome();
+            if ((bytes[0] | bytes[1] << 8) == kHomeUsage) goHome();
             break;
     }
     bool changed = oldX != pointerX_ || oldY != pointerY_ || wasShown != pointerShown_ || (hadScreen && !screen_);

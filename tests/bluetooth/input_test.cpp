@@ -183,7 +183,7 @@ TEST(Input, UnknownKeysAndModifiersSendNothing) {
 
 TEST(Input, ConsumerKeyPressesAndReleases) {
     Timeline t;
-    t.input.consumer(Input::homeUsage);
+    t.input.consumer(kHomeUsage);
     auto reports = t.reports();
     ASSERT_EQ(reports.size(), 2u);
     EXPECT_EQ(reports[0].first, (Bytes{0x23, 0x02}));

@@ -219,7 +219,7 @@ TEST(Routes, ActionsThatSucceed) {
     EXPECT_EQ(api.sent(phone.host, 1), (std::vector<Bytes>{keyboardReport(0, 4), keyboardReport(0, 0)}));
     auto home = api.post("/home");
     EXPECT_EQ(home.body, R"({"device":"00008120-000000000001","ok":true})");
-    EXPECT_EQ(api.sent(phone.host, 4), (std::vector<Bytes>{consumerReport(0x0223), consumerReport(0)}));
+    EXPECT_EQ(api.sent(phone.host, 4), (std::vector<Bytes>{consumerReport(kHomeUsage), consumerReport(0)}));
 }
 
 TEST(Routes, TwoTapsOnOnePhoneTakeTurns) {

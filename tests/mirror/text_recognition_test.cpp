@@ -98,8 +98,3 @@ TEST(Recognize, WarmEnginesServeSeveralThreadsAndBlankPicturesHaveNoText) {
     EXPECT_EQ(recognize(recognizer, PixelBuffer(300, 300)), JSON::array());
     EXPECT_EQ(recognize(recognizer, PixelBuffer(0, 0)), JSON::array());
 }
-
-TEST(LoadImage, ReadsPNGAndRefusesTheRest) {
-    EXPECT_FALSE(loadImage("/nonexistent.png"));
-    EXPECT_FALSE(loadImage("/etc/hostname"));
-}

@@ -209,10 +209,10 @@ TEST_F(BluezTest, TwoAdaptersServeOnePhoneEach) {
     subscribe(kPhoneA, "hci0");
     subscribe(kPhoneB, "hci1");
     ASSERT_TRUE(eventually([&] { return peripheral.connectedHosts().size() == 2; }));
-    peripheral.send(ReportID::consumer, consumerReport(0x0223), kHostA);
+    peripheral.send(ReportID::consumer, consumerReport(kHomeUsage), kHostA);
     peripheral.send(ReportID::consumer, consumerReport(0x00E9), kHostB);
     ASSERT_TRUE(eventually([&] { return received(ReportID::consumer, "hci0").size() == 2 && received(ReportID::consumer, "hci1").size() == 2; }));
-    EXPECT_EQ(received(ReportID::consumer, "hci0")[1], consumerReport(0x0223));
+    EXPECT_EQ(received(ReportID::consumer, "hci0")[1], consumerReport(kHomeUsage));
     EXPECT_EQ(received(ReportID::consumer, "hci1")[1], consumerReport(0x00E9));
     EXPECT_EQ(peripheral.state(), "2 connected, advertising as Skiffline");
 }

@@ -64,7 +64,7 @@ TEST(VirtualPhone, TapsOpenAppsAndPages) {
     EXPECT_EQ(phone.groundTruth()["page"], "Settings > General > About");
     drive.tapAtPoints(40, 70);  // back
     EXPECT_EQ(phone.groundTruth()["page"], "Settings > General");
-    phone.receive(ReportID::consumer, consumerReport(0x0223));
+    phone.receive(ReportID::consumer, consumerReport(kHomeUsage));
     EXPECT_EQ(drive.app(), "Home");
 }
 

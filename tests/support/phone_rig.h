@@ -3,6 +3,7 @@
 #include <cmath>
 #include <condition_variable>
 
+#include "bluetooth/gatt_table.h"
 #include "phones/devices.h"
 #include "support/fake_capture_devices.h"
 #include "support/fake_clock.h"
@@ -84,7 +85,7 @@ public:
     }
     void connect(const TestPhone& phone) {
         for (const auto& characteristic : role.manager->services.at(1)->characteristics) {
-            if (isInputReport(characteristic)) role.manager->subscribe(phone.host, characteristic);
+            if (inputReportOf(*characteristic)) role.manager->subscribe(phone.host, characteristic);
         }
         for (int i = 0; i < 4; ++i) peripheral.sync([] {});
     }
@@ -99,17 +100,11 @@ public:
     Devices devices{capture, peripheral, clock, dir.path() / "Skiffline" / "pairings.json"};
 
 private:
-    static bool isInputReport(const CharacteristicRef& c) {
-        return c->uuid.text() == "2A4D" && !c->descriptors.empty() && c->descriptors[0].value.size() == 2 &&
-               c->descriptors[0].value[1] == 1;
-    }
-
     void deliver(const FakePeripheralManager::Update& update) {
-        const auto& reference = update.characteristic->descriptors;
-        if (reference.empty() || reference[0].value != std::vector<uint8_t>{2, 1}) return;
-        const auto& bytes = update.value;
-        double x = (bytes[1] | bytes[2] << 8) / 32767.0;
-        double y = (bytes[3] | bytes[4] << 8) / 32767.0;
+        if (inputReportOf(*update.characteristic) != ReportID::absolutePointer) return;
+        auto pointer = *decodeAbsolutePointerReport(update.value);
+        double x = pointerFraction(pointer.x);
+        double y = pointerFraction(pointer.y);
         for (auto& phone : phones_) {
             for (const auto& central : update.centrals) {
                 if (central == phone.host) {

@@ -5,10 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "base/atomic_file.h"
+#include "base/read_file.h"
 
 namespace quintalis {
 
@@ -26,11 +24,9 @@ void JSONFileDefaults::reloadIfChanged() {
     if (now == loaded_) return;
     loaded_ = now;
     values_ = JSON::object();
-    std::ifstream in(file_, std::ios::binary);
-    if (!in) return;
-    std::stringstream text;
-    text << in.rdbuf();
-    if (auto parsed = parseJSON(text.str()); parsed && parsed->is_object()) values_ = std::move(*parsed);
+    auto text = readFile(file_);
+    if (!text) return;
+    if (auto parsed = parseJSON(*text); parsed && parsed->is_object()) values_ = std::move(*parsed);
 }
 
 std::optional<JSON> JSONFileDefaults::read(const std::string& key) {

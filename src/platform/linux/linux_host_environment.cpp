@@ -4,8 +4,9 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
+
+#include "base/read_file.h"
 
 namespace quintalis {
 
@@ -59,11 +60,8 @@ std::optional<std::string> prettyHostname(const std::string& text) {
 }
 
 std::optional<std::string> LinuxHostEnvironment::computerName() const {
-    std::ifstream in(machineInfo_);
-    if (in) {
-        std::stringstream text;
-        text << in.rdbuf();
-        if (auto pretty = prettyHostname(text.str())) return pretty;
+    if (auto text = readFile(machineInfo_)) {
+        if (auto pretty = prettyHostname(*text)) return pretty;
     }
     char name[256] = {};
     if (::gethostname(name, sizeof name - 1) == 0 && name[0] != '\0') return std::string(name);

@@ -3,18 +3,7 @@
 #include <omp.h>
 #include <tesseract/baseapi.h>
 
-#include <cmath>
-
-#include "imaging/image_ops.h"
-
 namespace quintalis {
-namespace {
-
-// Phone screens at 2× or 3× draw text far taller than the engine reads best;
-// pictures wider than this are halved first, which also quarters the work.
-constexpr int kHalveAbove = 1000;
-
-}  // namespace
 
 TesseractRecognizer::TesseractRecognizer(int pageSegmentation) : pageSegmentation_(pageSegmentation) {
     // Tesseract's OpenMP teams spin on the few cores there are and make one
@@ -52,15 +41,8 @@ std::vector<TextLine> TesseractRecognizer::recognize(const PixelBuffer& picture)
     if (picture.width() <= 0 || picture.height() <= 0) return {};
     auto engine = borrow();
     if (!engine) return {};
-    double factor = picture.width() > kHalveAbove ? 2 : 1;
-    std::optional<PixelBuffer> smaller;
-    if (factor > 1) {
-        smaller = scaled(picture, static_cast<int>(std::lround(picture.width() / factor)),
-                         static_cast<int>(std::lround(picture.height() / factor)));
-    }
-    const PixelBuffer& input = smaller ? *smaller : picture;
     // Tesseract reads the first three bytes as R, G, B; for text the order of the colours does not matter.
-    engine->SetImage(input.data(), input.width(), input.height(), 4, input.bytesPerRow());
+    engine->SetImage(picture.data(), picture.width(), picture.height(), 4, picture.bytesPerRow());
     // Screens carry no resolution; saying so spares a guess and its warning on standard error.
     engine->SetSourceResolution(144);
     std::vector<TextLine> lines;
@@ -75,11 +57,8 @@ std::vector<TextLine> TesseractRecognizer::recognize(const PixelBuffer& picture)
                 if (line.empty()) continue;
                 int left = 0, top = 0, right = 0, bottom = 0;
                 it->BoundingBox(tesseract::RIL_TEXTLINE, &left, &top, &right, &bottom);
-                lines.push_back(TextLine{line, it->Confidence(tesseract::RIL_TEXTLINE) / 100.0,
-                                         static_cast<int>(std::lround(left * factor)),
-                                         static_cast<int>(std::lround(top * factor)),
-                                         static_cast<int>(std::lround((right - left) * factor)),
-                                         static_cast<int>(std::lround((bottom - top) * factor))});
+                lines.push_back(TextLine{line, it->Confidence(tesseract::RIL_TEXTLINE) / 100.0, left, top,
+                                         right - left, bottom - top});
             } while (it->Next(tesseract::RIL_TEXTLINE));
         }
     }

@@ -39,15 +39,15 @@ Bus::Bus(std::unique_ptr<sdbus::IConnection> connection, SerialQueue& queue, Eve
 Bus::~Bus() {
     connection_->leaveEventLoop();
     loop_.join();
-    alive_.reset();
+    alive_.end();
     proxies_.clear();
     matches_.clear();
 }
 
 void Bus::post(Task task) {
-    std::weak_ptr<bool> alive = alive_;
-    queue_.async([alive, task = std::move(task)] {
-        if (alive.lock()) task();
+    auto watch = alive_.watch();
+    queue_.async([watch, task = std::move(task)] {
+        if (watch.alive()) task();
     });
 }
 

@@ -7,6 +7,7 @@
 #include <memory>
 #include <thread>
 
+#include "base/liveness.h"
 #include "base/serial_queue.h"
 #include "platform/linux/bluez/bluez_names.h"
 
@@ -66,7 +67,7 @@ private:
     std::vector<sdbus::Slot> matches_;
     std::map<std::string, std::unique_ptr<sdbus::IProxy>> proxies_;  // owned by the queue
     uint64_t fetches_ = 0;                                           // owned by the queue
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    Liveness alive_;
     std::thread loop_;
 };
 
