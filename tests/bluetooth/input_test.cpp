@@ -62,19 +62,29 @@ TEST(Input, TapOutsideTheScreenIsClampedToItsEdges) {
 
 TEST(Input, SwipeStepsWithTheButtonHeld) {
     const std::pair<double, int> cases[] = {{0.3, 10}, {0.1, 3}, {0.05, 2}, {0.0, 2}};
+    const Input::Point from{0.2, 0.9}, to{0.6, 0.1};
     for (auto [duration, steps] : cases) {
+        SCOPED_TRACE(duration);
         Timeline t;
-        t.input.swipe({0.1, 0.9}, {0.1, 0.1}, duration);
+        t.input.swipe(from, to, duration);
         auto reports = t.reports();
-        ASSERT_EQ(reports.size(), static_cast<size_t>(steps) + 3) << duration;
-        EXPECT_EQ(reports[0].first[0], 0);  // placed without the button
+        ASSERT_EQ(reports.size(), static_cast<size_t>(steps) + 3);
+        // Placed at the start without the button, pressed in place, then the
+        // steps along the line, the last exactly on the end point.
+        EXPECT_EQ(reports[0].first, absolutePointerReport(0, pointerCoordinate(from.x), pointerCoordinate(from.y)));
         EXPECT_EQ(reports[1].first, (Bytes{1, 0, 0, 0}));
-        for (int i = 1; i <= steps; ++i) EXPECT_EQ(reports[1 + i].first[0], 1) << "step " << i;
-        // The last step lands exactly on the end point.
-        EXPECT_EQ(reports[1 + steps].first, absolutePointerReport(1, pointerCoordinate(0.1), pointerCoordinate(0.1)));
+        std::vector<double> times{0, 60};
+        for (int i = 1; i <= steps; ++i) {
+            double along = static_cast<double>(i) / steps;
+            EXPECT_EQ(reports[1 + i].first,
+                      absolutePointerReport(1, pointerCoordinate(from.x + (to.x - from.x) * along),
+                                            pointerCoordinate(from.y + (to.y - from.y) * along)))
+                << "step " << i;
+            times.push_back(90 + duration * 1000 * (i - 1) / steps);
+        }
         EXPECT_EQ(reports.back().first, (Bytes{0, 0, 0, 0}));
-        EXPECT_NEAR(reports[2].second, 90 + duration * 1000 / steps * 0, 1e-6);
-        EXPECT_NEAR(reports.back().second, 90 + duration * 1000, 1e-6) << duration;
+        times.push_back(90 + duration * 1000);
+        expectTimes(reports, times);
         EXPECT_NEAR(t.totalMs(), 120 + duration * 1000, 1e-6);
     }
 }

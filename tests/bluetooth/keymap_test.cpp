@@ -1,18 +1,58 @@
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
+
 #include "bluetooth/characters.h"
 #include "bluetooth/keymap.h"
 
 using namespace quintalis;
 using Stroke = Keymap::Stroke;
 
-TEST(Keymap, StrokesForTypeableCharacters) {
-    const std::pair<const char*, Stroke> cases[] = {
-        {"a", {0x04, 0}},    {"A", {0x04, 0x02}}, {"Z", {0x1D, 0x02}},  {"1", {0x1E, 0}},   {"9", {0x26, 0}},
-        {"0", {0x27, 0}},    {")", {0x27, 0x02}}, {"?", {0x38, 0x02}},  {"\"", {0x34, 0x02}}, {"\n", {0x28, 0}},
-        {"\t", {0x2B, 0}},   {" ", {0x2C, 0}},    {"|", {0x31, 0x02}},  {"~", {0x35, 0x02}}, {"_", {0x2D, 0x02}},
-    };
-    for (const auto& [character, stroke] : cases) EXPECT_EQ(Keymap::stroke(character), stroke) << character;
+namespace {
+
+// A US keyboard, key by key in usage order: the character it types alone
+// and the one it types with Shift.
+struct Key {
+    uint8_t usage;
+    const char* plain;
+    const char* shifted;  // nullptr when Shift types nothing else
+};
+const Key kKeys[] = {
+    {0x04, "a", "A"}, {0x05, "b", "B"}, {0x06, "c", "C"}, {0x07, "d", "D"}, {0x08, "e", "E"}, {0x09, "f", "F"},
+    {0x0A, "g", "G"}, {0x0B, "h", "H"}, {0x0C, "i", "I"}, {0x0D, "j", "J"}, {0x0E, "k", "K"}, {0x0F, "l", "L"},
+    {0x10, "m", "M"}, {0x11, "n", "N"}, {0x12, "o", "O"}, {0x13, "p", "P"}, {0x14, "q", "Q"}, {0x15, "r", "R"},
+    {0x16, "s", "S"}, {0x17, "t", "T"}, {0x18, "u", "U"}, {0x19, "v", "V"}, {0x1A, "w", "W"}, {0x1B, "x", "X"},
+    {0x1C, "y", "Y"}, {0x1D, "z", "Z"}, {0x1E, "1", "!"}, {0x1F, "2", "@"}, {0x20, "3", "#"}, {0x21, "4", "$"},
+    {0x22, "5", "%"}, {0x23, "6", "^"}, {0x24, "7", "&"}, {0x25, "8", "*"}, {0x26, "9", "("}, {0x27, "0", ")"},
+    {0x28, "\n", nullptr}, {0x2B, "\t", nullptr}, {0x2C, " ", nullptr}, {0x2D, "-", "_"}, {0x2E, "=", "+"},
+    {0x2F, "[", "{"}, {0x30, "]", "}"}, {0x31, "\\", "|"}, {0x33, ";", ":"}, {0x34, "'", "\""}, {0x35, "`", "~"},
+    {0x36, ",", "<"}, {0x37, ".", ">"}, {0x38, "/", "?"},
+};
+
+}  // namespace
+
+TEST(Keymap, EveryTypeableCharacter) {
+    std::set<std::string> listed;
+    size_t plain = 0, shifted = 0;
+    for (const Key& key : kKeys) {
+        EXPECT_EQ(Keymap::stroke(key.plain), (Stroke{key.usage, 0})) << key.plain;
+        listed.insert(key.plain);
+        ++plain;
+        if (!key.shifted) continue;
+        EXPECT_EQ(Keymap::stroke(key.shifted), (Stroke{key.usage, Keymap::shift})) << key.shifted;
+        listed.insert(key.shifted);
+        ++shifted;
+    }
+    EXPECT_EQ(plain, 50u);
+    EXPECT_EQ(shifted, 47u);
+    // Nothing else in ASCII is typeable.
+    for (int c = 0; c < 0x80; ++c) {
+        std::string character(1, static_cast<char>(c));
+        if (!listed.count(character)) {
+            EXPECT_FALSE(Keymap::stroke(character)) << c;
+        }
+    }
 }
 
 TEST(Keymap, CharactersAUSKeyboardCannotType) {
@@ -22,12 +62,18 @@ TEST(Keymap, CharactersAUSKeyboardCannotType) {
 }
 
 TEST(Keymap, NamedKeysAndModifiers) {
-    EXPECT_EQ(Keymap::named().size(), 17u);
-    EXPECT_EQ(Keymap::named().at("enter"), 0x28);
-    EXPECT_EQ(Keymap::named().at("delete"), 0x2A);  // backspace, not forward delete
-    EXPECT_EQ(Keymap::named().at("forwarddelete"), 0x4C);
-    EXPECT_EQ(Keymap::modifiers().at("cmd"), 0x08);
-    EXPECT_EQ(Keymap::modifiers().at("option"), 0x04);
+    EXPECT_EQ(Keymap::named(), (std::map<std::string, uint8_t>{
+                                   {"enter", 0x28},     {"return", 0x28},        {"escape", 0x29},   {"esc", 0x29},
+                                   {"backspace", 0x2A}, {"delete", 0x2A},        {"tab", 0x2B},      {"space", 0x2C},
+                                   {"right", 0x4F},     {"left", 0x50},          {"down", 0x51},     {"up", 0x52},
+                                   {"home", 0x4A},      {"pageup", 0x4B},        {"forwarddelete", 0x4C},
+                                   {"end", 0x4D},       {"pagedown", 0x4E},
+                               }));
+    // Bits of the keyboard report's modifier byte (the left-hand keys).
+    EXPECT_EQ(Keymap::modifiers(), (std::map<std::string, uint8_t>{
+                                       {"ctrl", 0x01}, {"control", 0x01}, {"shift", 0x02}, {"alt", 0x04},
+                                       {"option", 0x04}, {"cmd", 0x08}, {"command", 0x08},
+                                   }));
 }
 
 TEST(Characters, SplitIntoUserPerceivedCharacters) {

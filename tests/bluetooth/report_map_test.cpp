@@ -1,32 +1,179 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
 
 #include "bluetooth/report_map.h"
 
 using namespace quintalis;
 
-TEST(HIDReportMap, DescriptorIsTheFourCollectionsInOrder) {
-    const Bytes& descriptor = HIDReportMap::descriptor();
-    ASSERT_EQ(descriptor.size(), 198u);
-    EXPECT_EQ(HIDReportMap::keyboard().size(), 65u);
-    EXPECT_EQ(HIDReportMap::absolutePointer().size(), 54u);
-    EXPECT_EQ(HIDReportMap::relativeMouse().size(), 54u);
-    EXPECT_EQ(HIDReportMap::consumer().size(), 25u);
-    EXPECT_EQ(Bytes(descriptor.begin(), descriptor.begin() + 8), (Bytes{0x05, 0x01, 0x09, 0x06, 0xA1, 0x01, 0x85, 0x01}));
-    EXPECT_EQ(Bytes(descriptor.end() - 5, descriptor.end()), (Bytes{0x95, 0x01, 0x81, 0x00, 0xC0}));
+namespace {
+
+// The descriptor a HID host parses, item by item.
+const Bytes kExpected{
+    // Keyboard
+    0x05, 0x01,        // Usage Page: Generic Desktop
+    0x09, 0x06,        // Usage: Keyboard
+    0xA1, 0x01,        // Collection: Application
+    0x85, 0x01,        // Report ID 1
+    0x05, 0x07,        // Usage Page: Keyboard/Keypad
+    0x19, 0xE0,        // Usage Minimum: Left Control
+    0x29, 0xE7,        // Usage Maximum: Right GUI
+    0x15, 0x00,        // Logical Minimum 0
+    0x25, 0x01,        // Logical Maximum 1
+    0x75, 0x01,        // Report Size 1
+    0x95, 0x08,        // Report Count 8
+    0x81, 0x02,        // Input: Data, Variable, Absolute (modifiers)
+    0x95, 0x01,        // Report Count 1
+    0x75, 0x08,        // Report Size 8
+    0x81, 0x01,        // Input: Constant (reserved byte)
+    0x95, 0x06,        // Report Count 6
+    0x75, 0x08,        // Report Size 8
+    0x15, 0x00,        // Logical Minimum 0
+    0x25, 0x65,        // Logical Maximum 101
+    0x05, 0x07,        // Usage Page: Keyboard/Keypad
+    0x19, 0x00,        // Usage Minimum 0
+    0x29, 0x65,        // Usage Maximum 0x65
+    0x81, 0x00,        // Input: Data, Array, Absolute (six key slots)
+    0x95, 0x05,        // Report Count 5
+    0x75, 0x01,        // Report Size 1
+    0x05, 0x08,        // Usage Page: LEDs
+    0x19, 0x01,        // Usage Minimum: Num Lock
+    0x29, 0x05,        // Usage Maximum: Kana
+    0x91, 0x02,        // Output: Data, Variable, Absolute (five LEDs)
+    0x95, 0x01,        // Report Count 1
+    0x75, 0x03,        // Report Size 3
+    0x91, 0x01,        // Output: Constant (padding)
+    0xC0,              // End Collection
+    // Absolute pointer
+    0x05, 0x01,        // Usage Page: Generic Desktop
+    0x09, 0x02,        // Usage: Mouse
+    0xA1, 0x01,        // Collection: Application
+    0x85, 0x02,        // Report ID 2
+    0x09, 0x01,        // Usage: Pointer
+    0xA1, 0x00,        // Collection: Physical
+    0x05, 0x09,        // Usage Page: Button
+    0x19, 0x01,        // Usage Minimum: Button 1
+    0x29, 0x03,        // Usage Maximum: Button 3
+    0x15, 0x00,        // Logical Minimum 0
+    0x25, 0x01,        // Logical Maximum 1
+    0x95, 0x03,        // Report Count 3
+    0x75, 0x01,        // Report Size 1
+    0x81, 0x02,        // Input: Data, Variable, Absolute (buttons)
+    0x95, 0x01,        // Report Count 1
+    0x75, 0x05,        // Report Size 5
+    0x81, 0x01,        // Input: Constant (padding)
+    0x05, 0x01,        // Usage Page: Generic Desktop
+    0x09, 0x30,        // Usage: X
+    0x09, 0x31,        // Usage: Y
+    0x16, 0x00, 0x00,  // Logical Minimum 0
+    0x26, 0xFF, 0x7F,  // Logical Maximum 32767
+    0x75, 0x10,        // Report Size 16
+    0x95, 0x02,        // Report Count 2
+    0x81, 0x02,        // Input: Data, Variable, Absolute
+    0xC0,              // End Collection (Physical)
+    0xC0,              // End Collection (Application)
+    // Relative mouse
+    0x05, 0x01,        // Usage Page: Generic Desktop
+    0x09, 0x02,        // Usage: Mouse
+    0xA1, 0x01,        // Collection: Application
+    0x85, 0x03,        // Report ID 3
+    0x09, 0x01,        // Usage: Pointer
+    0xA1, 0x00,        // Collection: Physical
+    0x05, 0x09,        // Usage Page: Button
+    0x19, 0x01,        // Usage Minimum: Button 1
+    0x29, 0x03,        // Usage Maximum: Button 3
+    0x15, 0x00,        // Logical Minimum 0
+    0x25, 0x01,        // Logical Maximum 1
+    0x95, 0x03,        // Report Count 3
+    0x75, 0x01,        // Report Size 1
+    0x81, 0x02,        // Input: Data, Variable, Absolute (buttons)
+    0x95, 0x01,        // Report Count 1
+    0x75, 0x05,        // Report Size 5
+    0x81, 0x01,        // Input: Constant (padding)
+    0x05, 0x01,        // Usage Page: Generic Desktop
+    0x09, 0x30,        // Usage: X
+    0x09, 0x31,        // Usage: Y
+    0x09, 0x38,        // Usage: Wheel
+    0x15, 0x81,        // Logical Minimum -127
+    0x25, 0x7F,        // Logical Maximum 127
+    0x75, 0x08,        // Report Size 8
+    0x95, 0x03,        // Report Count 3
+    0x81, 0x06,        // Input: Data, Variable, Relative
+    0xC0,              // End Collection (Physical)
+    0xC0,              // End Collection (Application)
+    // Consumer
+    0x05, 0x0C,        // Usage Page: Consumer
+    0x09, 0x01,        // Usage: Consumer Control
+    0xA1, 0x01,        // Collection: Application
+    0x85, 0x04,        // Report ID 4
+    0x15, 0x00,        // Logical Minimum 0
+    0x26, 0xFF, 0x03,  // Logical Maximum 1023
+    0x19, 0x00,        // Usage Minimum 0
+    0x2A, 0xFF, 0x03,  // Usage Maximum 0x03FF
+    0x75, 0x10,        // Report Size 16
+    0x95, 0x01,        // Report Count 1
+    0x81, 0x00,        // Input: Data, Array, Absolute (one usage slot)
+    0xC0,              // End Collection
+};
+
+// What a host learns from walking the descriptor's short items.
+struct Walk {
+    bool balanced = true;                   // collections never close more than they opened, and all close
+    std::map<int, size_t> inputBits;        // by report ID
+    std::map<int, size_t> outputBits;
+};
+
+Walk walk(const Bytes& descriptor) {
+    Walk result;
+    int depth = 0, reportID = 0;
+    size_t size = 0, count = 0;
+    for (size_t i = 0; i < descriptor.size();) {
+        uint8_t prefix = descriptor[i];
+        size_t length = (prefix & 3) == 3 ? 4 : prefix & 3;
+        uint32_t data = 0;
+        for (size_t k = 0; k < length && i + 1 + k < descriptor.size(); ++k) data |= descriptor[i + 1 + k] << (8 * k);
+        switch (prefix & 0xFC) {
+            case 0xA0: ++depth; break;                       // Collection
+            case 0xC0: result.balanced &= --depth >= 0; break;  // End Collection
+            case 0x84: reportID = static_cast<int>(data); break;
+            case 0x74: size = data; break;
+            case 0x94: count = data; break;
+            case 0x80: result.inputBits[reportID] += size * count; break;
+            case 0x90: result.outputBits[reportID] += size * count; break;
+        }
+        i += 1 + length;
+    }
+    result.balanced &= depth == 0;
+    return result;
 }
 
-TEST(HIDReportMap, PointerCollectionsDifferWhereTheyShould) {
-    const Bytes& absolute = HIDReportMap::absolutePointer();
-    const Bytes& relative = HIDReportMap::relativeMouse();
-    EXPECT_EQ(absolute[7], 0x02);  // report ID
-    EXPECT_EQ(relative[7], 0x03);
-    // X and Y: 16-bit absolute 0..32767 against 8-bit relative -127..127 with a wheel.
-    EXPECT_EQ(Bytes(absolute.begin() + 40, absolute.end()),
-              (Bytes{0x16, 0x00, 0x00, 0x26, 0xFF, 0x7F, 0x75, 0x10, 0x95, 0x02, 0x81, 0x02, 0xC0, 0xC0}));
-    EXPECT_EQ(Bytes(relative.begin() + 40, relative.end()),
-              (Bytes{0x09, 0x38, 0x15, 0x81, 0x25, 0x7F, 0x75, 0x08, 0x95, 0x03, 0x81, 0x06, 0xC0, 0xC0}));
+}  // namespace
+
+TEST(HIDReportMap, DescriptorByteForByte) {
+    EXPECT_EQ(HIDReportMap::descriptor(), kExpected);
+    ASSERT_EQ(kExpected.size(), 198u);
+    // The collections, in order, make up the whole.
+    Bytes joined;
+    for (const Bytes* part : {&HIDReportMap::keyboard(), &HIDReportMap::absolutePointer(), &HIDReportMap::relativeMouse(),
+                              &HIDReportMap::consumer()}) {
+        joined.insert(joined.end(), part->begin(), part->end());
+    }
+    EXPECT_EQ(joined, kExpected);
+}
+
+TEST(HIDReportMap, DescriptorAgreesWithTheReportBuilders) {
+    Walk found = walk(HIDReportMap::descriptor());
+    EXPECT_TRUE(found.balanced);
+    ASSERT_EQ(found.inputBits.size(), kAllReportIDs.size());
+    for (ReportID id : kAllReportIDs) {
+        EXPECT_EQ(found.inputBits[static_cast<int>(id)], inputReportLength(id) * 8) << reportName(id);
+    }
+    EXPECT_EQ(found.outputBits, (std::map<int, size_t>{{1, 8}}));  // the keyboard's LED byte
+    EXPECT_EQ(keyboardReport(0, 0).size(), inputReportLength(ReportID::keyboard));
+    EXPECT_EQ(absolutePointerReport(0, 0, 0).size(), inputReportLength(ReportID::absolutePointer));
+    EXPECT_EQ(relativeMouseReport(0, 0, 0).size(), inputReportLength(ReportID::relativeMouse));
+    EXPECT_EQ(consumerReport(0).size(), inputReportLength(ReportID::consumer));
 }
 
 TEST(ReportID, RawValuesRoundTrip) {
@@ -59,4 +206,11 @@ TEST(Reports, PointerFractionsRoundAndClamp) {
     EXPECT_EQ(pointerCoordinate(1.0), 32767);
     EXPECT_EQ(pointerCoordinate(0.0), 0);
     EXPECT_EQ(pointerCoordinate(std::nan("")), 0);
+}
+
+TEST(Reports, AbsolutePointerDecodesWhatWasEncoded) {
+    EXPECT_EQ(decodeAbsolutePointerReport(absolutePointerReport(1, 0x1234, 0x7FFF)), (AbsolutePointer{1, 0x1234, 0x7FFF}));
+    EXPECT_FALSE(decodeAbsolutePointerReport(Bytes{1, 0, 0, 0}));
+    EXPECT_EQ(pointerFraction(pointerCoordinate(0.25)), 8192 / 32767.0);
+    EXPECT_EQ(pointerFraction(HIDReportMap::absoluteMax), 1.0);
 }

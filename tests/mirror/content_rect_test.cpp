@@ -78,6 +78,19 @@ TEST(DetectContent, AFlatTitleBandOverLetterboxBarsIsChrome) {
     EXPECT_EQ(chromeTop(noisy.pixels()), 5);
 }
 
+TEST(ChromeTop, EndsAtTheFirstRowThatIsNotFlatAndLight) {
+    // Every fourth pixel of an 800-pixel row is sampled: 200 samples.
+    Frame uneven(800, 1000);
+    uneven.fill(0, 0, 800, 28, 200, 200, 200);
+    for (int x = 0; x < 800; x += 8) uneven.fill(x, 5, 4, 1, 220, 220, 220);  // luma variance 100
+    EXPECT_EQ(chromeTop(uneven.pixels()), 5);
+
+    Frame gaps(800, 1000);
+    gaps.fill(0, 0, 800, 28, 50, 50, 50);
+    for (int x = 0; x < 40; x += 4) gaps.fill(x, 5, 4, 1, 28, 28, 28);  // 5 % of the row dark, variance 23
+    EXPECT_EQ(chromeTop(gaps.pixels()), 5);
+}
+
 TEST(DetectContent, APhoneWithDarkTopAndBottomIsFoundByFitting) {
     Frame frame(1200, 1000);
     int width = static_cast<int>(std::round(1000 * 0.4612676056338028));
@@ -86,8 +99,61 @@ TEST(DetectContent, APhoneWithDarkTopAndBottomIsFoundByFitting) {
     auto found = detectContent(frame.pixels(), std::nullopt, std::nullopt);
     EXPECT_EQ(found.method, "fit");
     EXPECT_EQ(found.orientation, "portrait");
-    EXPECT_NEAR(found.rect.height, 1000, 1);
-    EXPECT_NEAR(found.rect.x, x, 2);
+    // The first iPhone shape (1206 × 2622) that holds the light: 459.95 wide.
+    EXPECT_EQ(found.rect, (Rect2D{370, 0, 460, 1000}));
+}
+
+TEST(DetectContent, AnAspectHintIsTriedFirst) {
+    Frame frame(1200, 1100);
+    frame.fill(350, 50, 500, 1000, 180, 180, 180);  // half as wide as tall: no iPhone shape
+    EXPECT_NE(detectContent(frame.pixels(), std::nullopt, std::nullopt).method, "edges");
+    auto hinted = detectContent(frame.pixels(), parseAspect("1/2"), std::nullopt);
+    EXPECT_EQ(hinted.method, "edges");
+    EXPECT_EQ(hinted.rect, (Rect2D{350, 50, 500, 1000}));
+    // Fitting tries only the hint's shape.
+    Frame dim(1200, 1000);
+    dim.fill(550, 450, 100, 100, 180, 180, 180);
+    EXPECT_EQ(detectContent(dim.pixels(), parseAspect("1/2"), std::nullopt).rect, (Rect2D{350, 0, 500, 1000}));
+}
+
+TEST(DetectContent, EdgesAllowOnePointTwoPercentOffShape) {
+    // 1179 × 2556 is 0.46127: 1 % wider passes, 2 % wider does not.
+    for (auto [width, edges] : {std::pair{466, true}, std::pair{470, false}}) {
+        Frame frame(1200, 1100);
+        frame.fill(300, 50, width, 1000, 180, 180, 180);
+        EXPECT_EQ(detectContent(frame.pixels(), std::nullopt, std::nullopt).method == "edges", edges) << width;
+    }
+}
+
+TEST(DetectContent, FittingTakesTheClearlySmallerShapeAndAllowsASlightOverhang) {
+    // In a 980 × 1000 region the landscape shape is 4 % smaller than the portrait one.
+    Frame nearlySquare(980, 1000);
+    nearlySquare.fill(440, 450, 100, 100, 180, 180, 180);
+    auto smaller = detectContent(nearlySquare.pixels(), std::nullopt, std::nullopt);
+    EXPECT_EQ(smaller.method, "fit");
+    EXPECT_EQ(smaller.rect, (Rect2D{0, 275, 980, 451}));
+
+    // Light 20 pixels outside the portrait shape (2 % of its height) only fits landscape.
+    Frame wide(1000, 1000);
+    wide.fill(250, 350, 500, 300, 180, 180, 180);
+    auto overhang = detectContent(wide.pixels(), std::nullopt, std::nullopt);
+    EXPECT_EQ(overhang.orientation, "landscape");
+    // 10 pixels (1 %) outside is still inside.
+    Frame slight(1000, 1000);
+    slight.fill(260, 350, 480, 300, 180, 180, 180);
+    EXPECT_EQ(detectContent(slight.pixels(), std::nullopt, std::nullopt).rect, (Rect2D{270, 0, 460, 1000}));
+}
+
+TEST(DetectContent, FittingTriesTheRegionBelowTheChromeFirst) {
+    // A phone-shaped frame whose flat top rows read as chrome; the light
+    // inside fits both the whole frame and the part below the chrome.
+    Frame frame(461, 1000);
+    frame.fill(0, 0, 461, 20, 120, 120, 120);
+    frame.fill(150, 300, 160, 300, 180, 180, 180);
+    ASSERT_EQ(chromeTop(frame.pixels()), 20);
+    auto found = detectContent(frame.pixels(), std::nullopt, std::nullopt);
+    EXPECT_EQ(found.method, "fit");
+    EXPECT_EQ(found.rect, (Rect2D{5, 20, 451, 980}));
 }
 
 TEST(DetectContent, SmallOrShapelessBoxes) {
@@ -132,8 +198,6 @@ TEST(NonBlackBox, DarkBoundaryAndSampling) {
 
 TEST(DetectContent, ChannelOrderDoesNotMatter) {
     for (auto format : {PixelFormat::bgra, PixelFormat::rgba}) {
-        Frame frame(2556, 1179, format);
-        frame.fill(300, 100, 1900, 900, 10, 120, 40);
         Frame landscape(2556, 1179, format);
         int height = 1000;
         int width = static_cast<int>(std::round(height / 0.4612676056338028));
