@@ -19,8 +19,6 @@
 namespace quintalis {
 namespace {
 
-std::vector<std::string> storedArguments;
-
 // SIGINT and SIGTERM are taken by one thread with sigwait, so the main run
 // loop can end cleanly instead of being interrupted wherever it is. Threads
 // inherit the signal mask, so this must run before any other thread starts.
@@ -67,10 +65,7 @@ bool runCommand(const std::vector<std::string>& arguments) {
 
 }  // namespace
 
-const std::vector<std::string>& processArguments() { return storedArguments; }
-
 int runEntry(const std::vector<std::string>& arguments) {
-    storedArguments = arguments;
     const std::string first = arguments.size() > 1 ? arguments[1] : "";
     if (first == "--version") {
         std::cout << "Quintalis " << AppInfo::shared().version() << "\n";

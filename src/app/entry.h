@@ -10,7 +10,4 @@ namespace quintalis {
 // Returns the exit status; the caller ends the process with it.
 int runEntry(const std::vector<std::string>& arguments);
 
-// The full argument list, kept for the parts that read it later.
-const std::vector<std::string>& processArguments();
-
 }  // namespace quintalis

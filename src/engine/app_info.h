@@ -1,7 +1,5 @@
 #pragma once
 
-#include <mutex>
-#include <optional>
 #include <string>
 
 #include "platform/bundle_info.h"
@@ -9,8 +7,8 @@
 
 namespace quintalis {
 
-// Facts about this copy of the app: version, where its command-line tool
-// sits, whether it was installed, and the computer's name. Thread-safe.
+// Facts about this copy of the app: its version and the computer's name.
+// Thread-safe: it only reads the bundle and the host.
 class AppInfo {
 public:
     AppInfo(const BundleInfo& bundle, const HostEnvironment& host);
@@ -19,19 +17,12 @@ public:
 
     // "QuintalisVersion", else "CFBundleShortVersionString", else "dev".
     std::string version() const;
-    std::string cliPath() const;
-    bool isInApplications() const;
     // The computer's name, or "this computer" when it has none.
     std::string macName() const;
-
-    // Makes cliPath show an installed location (used when rendering sample screens).
-    void setDisplayPathOverride(std::optional<std::string> path);
 
 private:
     const BundleInfo& bundle_;
     const HostEnvironment& host_;
-    mutable std::mutex mutex_;
-    std::optional<std::string> displayPathOverride_;
 };
 
 }  // namespace quintalis

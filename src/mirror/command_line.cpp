@@ -5,7 +5,6 @@
 #include <iostream>
 
 #include "base/exit_process.h"
-#include "base/main_run_loop.h"
 
 namespace quintalis {
 
@@ -24,15 +23,6 @@ void fail(const std::string& message) {
     std::cout << std::flush;
     std::cerr << message << "\n" << std::flush;
     exitProcess(1);
-}
-
-bool waitFor(double seconds, const std::function<bool()>& condition) {
-    auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= until) return condition();
-        MainRunLoop::shared().runFor(std::chrono::milliseconds(100));
-    }
-    return true;
 }
 
 }  // namespace quintalis

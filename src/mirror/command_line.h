@@ -1,6 +1,5 @@
 #pragma once
 
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,8 +16,5 @@ void out(const JSON& value);
 std::optional<std::string> option(const std::vector<std::string>& args, const std::string& name);
 // Prints the message and a line feed on standard error and ends the process with status 1.
 [[noreturn]] void fail(const std::string& message);
-// Polls the condition, running the main run loop for 0.1 s between polls,
-// until it holds or the time is up; returns its last value.
-bool waitFor(double seconds, const std::function<bool()>& condition);
 
 }  // namespace quintalis

@@ -4,6 +4,7 @@
 
 #include "base/app_log.h"
 #include "base/log.h"
+#include "base/read_file.h"
 #include "support/temp_dir.h"
 
 using namespace quintalis;
@@ -38,10 +39,28 @@ TEST(AppLog, CreatesItsFolderAndSurvivesAnUnwritableLocation) {
     created.flush();
     EXPECT_TRUE(std::filesystem::exists(dir.path() / "a" / "b" / "Quintalis.log"));
 
-    std::ofstream(dir.path() / "file") << "";
+    std::ofstream(dir.path() / "file") << "kept";
     AppLog dropped(dir.path() / "file" / "Quintalis.log");  // a file where a folder should be
-    dropped.write("x\n");
-    dropped.flush();  // nothing thrown, nothing written
+    EXPECT_NO_THROW({
+        dropped.write("x\n");
+        dropped.flush();
+    });
+    // Nothing written, and the file in the way is left as it was.
+    EXPECT_TRUE(std::filesystem::is_regular_file(dir.path() / "file"));
+    EXPECT_EQ(std::filesystem::file_size(dir.path() / "file"), 4u);
+}
+
+TEST(Log, LinesAlsoGoToTheChosenFile) {
+    TempDir dir;
+    // Process-wide, like the program's own log file: never destroyed.
+    AppLog& file = *new AppLog(dir.path() / "Quintalis.log");
+    setLogFile(file);
+    log("engine: listening");
+    flushLog();
+    auto text = readFile(dir.path() / "Quintalis.log");
+    ASSERT_TRUE(text);
+    EXPECT_TRUE(text->ends_with("] engine: listening\n")) << *text;
+    EXPECT_EQ(text->front(), '[');
 }
 
 TEST(AppLog, LineFormat) {

@@ -8,6 +8,7 @@
 #include "base/main_run_loop.h"
 #include "base/semaphore.h"
 #include "base/serial_queue.h"
+#include "support/eventually.h"
 
 using namespace quintalis;
 using namespace std::chrono_literals;
@@ -73,29 +74,29 @@ TEST(SerialQueue, DelayedTasksRunByDeadlineWithoutBlockingOtherWork) {
 TEST(ConcurrentQueue, BlockingTasksDoNotStarveEachOther) {
     ConcurrentQueue queue("skiffline.http");
     constexpr int kTasks = 50;
-    std::atomic<int> inside{0};
-    std::atomic<int> peak{0};
+    Semaphore entered;
+    Semaphore release;
     Semaphore finished;
     std::string name;
     std::mutex nameMutex;
     for (int i = 0; i < kTasks; ++i) {
         queue.async([&] {
-            int now = ++inside;
-            int old = peak.load();
-            while (now > old && !peak.compare_exchange_weak(old, now)) {
-            }
             {
                 std::lock_guard lock(nameMutex);
                 name = currentThreadName();
             }
-            std::this_thread::sleep_for(200ms);
-            --inside;
+            entered.signal();
+            release.wait();
             finished.signal();
         });
     }
-    for (int i = 0; i < kTasks; ++i) ASSERT_TRUE(finished.waitFor(10s));
-    // All fifty were inside at once: each got a worker of its own.
-    EXPECT_EQ(peak.load(), kTasks);
+    // All fifty are inside at once, each blocked on a worker of its own;
+    // a queue that made the fifty-first wait for a free worker never gets here.
+    int inside = 0;
+    while (inside < kTasks && entered.waitFor(30s)) ++inside;
+    EXPECT_EQ(inside, kTasks);
+    for (int i = 0; i < kTasks; ++i) release.signal();
+    for (int i = 0; i < inside; ++i) ASSERT_TRUE(finished.waitFor(30s));
     EXPECT_EQ(name, "skiffline.http");
 }
 
@@ -114,8 +115,7 @@ TEST(ConcurrentQueue, WorkersStopAtTheCapAndRetireWhenIdle) {
     EXPECT_FALSE(started.waitFor(50ms));  // the fifth waits for a free worker
     for (int i = 0; i < 10; ++i) release.signal();
     for (int i = 0; i < 6; ++i) ASSERT_TRUE(started.waitFor(5s));
-    for (int attempt = 0; attempt < 200 && queue.workerCount() > 0; ++attempt) std::this_thread::sleep_for(10ms);
-    EXPECT_EQ(queue.workerCount(), 0);
+    EXPECT_TRUE(quintalis::testing::eventually([&] { return queue.workerCount() == 0; }, 30));
 }
 
 TEST(MainRunLoop, RunsPostedTasksUntilStoppedFromAnotherThread) {

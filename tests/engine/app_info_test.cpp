@@ -18,11 +18,4 @@ TEST(AppInfo, FactsFromTheBundleAndTheHost) {
     EXPECT_EQ(info.macName(), "Test Computer");
     host.name.reset();
     EXPECT_EQ(info.macName(), "this computer");
-
-    EXPECT_EQ(info.cliPath(), "/opt/quintalis/Contents/MacOS/quintalis");
-    info.setDisplayPathOverride("/Applications/Quintalis.app");
-    EXPECT_EQ(info.cliPath(), "/Applications/Quintalis.app/Contents/MacOS/quintalis");
-    EXPECT_FALSE(info.isInApplications());
-    bundle.path = "/home/tester/Applications/Quintalis.app";
-    EXPECT_TRUE(info.isInApplications());
 }

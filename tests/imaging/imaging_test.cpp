@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "imaging/codecs.h"
 #include "imaging/image_ops.h"
+#include "support/temp_dir.h"
 
 using namespace quintalis;
 
@@ -88,4 +91,19 @@ TEST(Codecs, GarbageDoesNotDecode) {
     auto jpeg = *encodeJPEG(halves(16, 16), 80);
     EXPECT_FALSE(decodeImage(jpeg.substr(0, 20)));
     EXPECT_FALSE(decodeImageFile("/nonexistent/picture.png"));
+}
+
+TEST(Codecs, FilesDecodeByTheirContents) {
+    quintalis::testing::TempDir dir;
+    PixelBuffer picture = halves(30, 20);
+    std::ofstream(dir.path() / "a.png") << *encodePNG(picture);
+    std::ofstream(dir.path() / "b.png") << *encodeJPEG(picture, 90);  // a JPEG whatever its name
+    std::ofstream(dir.path() / "c.png") << "not an image";
+    for (const char* name : {"a.png", "b.png"}) {
+        auto decoded = decodeImageFile(dir.path() / name);
+        ASSERT_TRUE(decoded) << name;
+        EXPECT_EQ(decoded->width(), 30);
+        EXPECT_EQ(decoded->height(), 20);
+    }
+    EXPECT_FALSE(decodeImageFile(dir.path() / "c.png"));
 }

@@ -2,12 +2,13 @@
 
 #include <fstream>
 
+#include "base/json.h"
 #include "imaging/codecs.h"
 #include "support/run_program.h"
+#include "support/text_picture.h"
 
 using namespace quintalis;
 using namespace quintalis::testing;
-
 
 TEST(Commands, DetectRectPrintsTheRectangle) {
     TempDir dir;
@@ -21,9 +22,25 @@ TEST(Commands, DetectRectPrintsTheRectangle) {
         }
     }
     std::ofstream(dir.path() / "frame.png") << *encodePNG(frame);
-    auto result = run("detect-rect " + (dir.path() / "frame.png").string() + " --prefer portrait", dir);
+    auto result = run("detect-rect " + (dir.path() / "frame.png").string(), dir);
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out, "{\"h\":900,\"method\":\"edges\",\"orientation\":\"portrait\",\"w\":415,\"x\":192,\"y\":60}\n");
+    EXPECT_EQ(result.err, "");
+}
+
+TEST(Commands, DetectRectTakesTheAspectAndThePreference) {
+    TempDir dir;
+    PixelBuffer frame(1000, 1000);  // black but for a lit square in the middle
+    for (int y = 400; y < 600; ++y) std::fill(frame.mutableRow(y) + 400 * 4, frame.mutableRow(y) + 600 * 4, 255);
+    std::ofstream(dir.path() / "square.jpg") << *encodeJPEG(frame, 90);
+    const std::string path = (dir.path() / "square.jpg").string();
+    // Both orientations hold the square with the same area: the preference decides.
+    EXPECT_EQ(run("detect-rect " + path, dir).out,
+              "{\"h\":1000,\"method\":\"fit\",\"orientation\":\"portrait\",\"w\":460,\"x\":270,\"y\":0}\n");
+    EXPECT_EQ(run("detect-rect " + path + " --prefer landscape", dir).out,
+              "{\"h\":461,\"method\":\"fit\",\"orientation\":\"landscape\",\"w\":1000,\"x\":0,\"y\":269}\n");
+    EXPECT_EQ(run("detect-rect " + path + " --aspect 1/2", dir).out,
+              "{\"h\":1000,\"method\":\"fit\",\"orientation\":\"portrait\",\"w\":500,\"x\":250,\"y\":0}\n");
 }
 
 TEST(Commands, BadArgumentsFailWithAUsageLine) {
@@ -44,10 +61,21 @@ TEST(Commands, BadArgumentsFailWithAUsageLine) {
 
 TEST(Commands, OCRPrintsTheLinesAsJSON) {
     TempDir dir;
+    std::vector<Placed> placed;
+    std::ofstream(dir.path() / "words.png") << *encodePNG(picture(600, 300, {{"Settings", 40, 40}, {"Battery", 40, 180}}, placed));
+    auto result = run("ocr " + (dir.path() / "words.png").string(), dir);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");  // nothing from the recognition engine either
+    auto lines = JSON::parse(result.out);
+    ASSERT_EQ(lines.size(), 2u) << result.out;
+    EXPECT_EQ(lines[0]["text"], "Settings");
+    EXPECT_EQ(lines[1]["text"], "Battery");
+    EXPECT_NEAR(lines[1]["y"].get<double>(), placed[1].y, 4);
+
     PixelBuffer blank(200, 100);
     std::fill(blank.mutableData(), blank.mutableData() + blank.bytesPerRow() * 100, 255);
     std::ofstream(dir.path() / "blank.png") << *encodePNG(blank);
-    auto result = run("ocr " + (dir.path() / "blank.png").string(), dir);
-    EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(result.out, "[]\n");
+    auto empty = run("ocr " + (dir.path() / "blank.png").string(), dir);
+    EXPECT_EQ(empty.out, "[]\n");
+    EXPECT_EQ(empty.err, "");
 }
