@@ -8,6 +8,8 @@
 #include "platform/linux/no_capture_devices.h"
 #include "platform/linux/tesseract_recognizer.h"
 #include "platform/linux/unsupported_peripheral_role.h"
+#include "platform/linux/xcb_window_server.h"
+#include "platform/linux/xcb_window_streams.h"
 #include "simulator/simulator.h"
 
 namespace quintalis {
@@ -22,7 +24,10 @@ simulator::Simulator* makeSimulator() {
         log("ignoring QUINTALIS_SIMULATOR=" + *wanted + ": " + error);
         return nullptr;
     }
-    auto* made = new simulator::Simulator(*setups);
+    // Receiver windows go on the X display when there is one.
+    std::optional<std::string> display;
+    if (!PlatformBackends::selected().host.variable("DISPLAY").value_or("").empty()) display = "";
+    auto* made = new simulator::Simulator(*setups, display);
     log("simulator: " + std::to_string(made->phoneCount()) + " virtual " +
         (made->phoneCount() == 1 ? "iPhone" : "iPhones") + " running");
     return made;
@@ -48,10 +53,15 @@ PlatformBackends& PlatformBackends::selected() {
 DeviceBackends& DeviceBackends::selected() {
     static DeviceBackends& backends = []() -> DeviceBackends& {
         auto& text = *new TesseractRecognizer();
+        auto& display = *new XDisplayLink();
+        auto& xWindows = *new XcbWindowServer(display);
+        auto& xStreams = *new XcbWindowStreams(display);
         if (auto* simulated = makeSimulator()) {
-            return *new DeviceBackends{simulated->radio(), simulated->cameras(), text, simulated};
+            WindowServer& windows = simulated->windowServer() ? *simulated->windowServer() : xWindows;
+            WindowStreams& streams = simulated->windowStreams() ? *simulated->windowStreams() : xStreams;
+            return *new DeviceBackends{simulated->radio(), simulated->cameras(), text, windows, streams, simulated};
         }
-        return *new DeviceBackends{linuxBluetooth(), *new NoCaptureDevices(), text, nullptr};
+        return *new DeviceBackends{linuxBluetooth(), *new NoCaptureDevices(), text, xWindows, xStreams, nullptr};
     }();
     return backends;
 }

@@ -6,6 +6,8 @@
 #include "platform/peripheral_manager.h"
 #include "platform/text_recognizer.h"
 #include "platform/user_defaults.h"
+#include "platform/window_server.h"
+#include "platform/window_streams.h"
 
 namespace quintalis {
 
@@ -26,13 +28,15 @@ struct PlatformBackends {
     static PlatformBackends& selected();
 };
 
-// What reaches the phone (the Bluetooth radio, the USB screens) and reads
-// text on its screen: the Linux backends, or the virtual iPhones when
-// QUINTALIS_SIMULATOR asks for them.
+// What reaches the phone (the Bluetooth radio, the USB screens, the windows
+// an AirPlay receiver shows it in) and reads text on its screen: the Linux
+// backends, or the virtual iPhones when QUINTALIS_SIMULATOR asks for them.
 struct DeviceBackends {
     BluetoothPeripheralRole& bluetooth;
     CaptureDevices& capture;
     TextRecognizer& text;
+    WindowServer& windows;
+    WindowStreams& windowStreams;
     simulator::Simulator* simulator;  // when the virtual iPhones stand in for real ones
 
     static DeviceBackends& selected();

@@ -32,6 +32,13 @@ PixelBuffer scaled(const PixelBuffer& source, int width, int height) {
     return out;
 }
 
+PixelBuffer scaledPart(const PixelBuffer& source, int x, int y, int width, int height, int outWidth, int outHeight) {
+    PixelBuffer out(outWidth, outHeight, source.format());
+    libyuv::ARGBScale(source.row(y) + static_cast<size_t>(x) * 4, source.bytesPerRow(), width, height, out.mutableData(),
+                      out.bytesPerRow(), outWidth, outHeight, libyuv::kFilterBox);
+    return out;
+}
+
 std::vector<uint8_t> greyThumbnail(const PixelBuffer& source, int width, int height) {
     PixelBuffer small = scaled(source, width, height);
     if (small.format() == PixelFormat::rgba) {

@@ -21,6 +21,10 @@ ImageSize imageSize(double width, double height, std::optional<int> maxWidth, st
 // The picture resized to exactly width × height (box filter when shrinking).
 PixelBuffer scaled(const PixelBuffer& source, int width, int height);
 
+// The part of the picture at (x, y) of width × height, which must lie inside
+// it, resized to exactly outWidth × outHeight without copying the part first.
+PixelBuffer scaledPart(const PixelBuffer& source, int x, int y, int width, int height, int outWidth, int outHeight);
+
 // The whole picture stretched to exactly width × height as 8-bit luminance,
 // one byte per pixel, row 0 at the top.
 std::vector<uint8_t> greyThumbnail(const PixelBuffer& source, int width, int height);

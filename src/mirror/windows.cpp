@@ -9,6 +9,18 @@ namespace {
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
+// A window number as plain decimal digits that fit 32 bits.
+std::optional<uint32_t> parseWindowNumber(const std::string& text) {
+    if (text.empty() || text.size() > 10) return std::nullopt;
+    uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+    }
+    if (value > UINT32_MAX) return std::nullopt;
+    return static_cast<uint32_t>(value);
+}
+
 }  // namespace
 
 std::optional<std::string> processEnvironment(const std::string& name) {
@@ -35,12 +47,13 @@ int airplayScore(const WindowDescription& w, const EnvironmentReader& environmen
     if (!titleWanted.empty() && contains(title, titleWanted)) score += 200;
     if (w.bundle == "com.apple.AirPlayUIAgent" || contains(owner, "airplayuiagent")) {
         score += 120;
-    } else if (contains(owner, "airplay")) {
+    } else if (contains(owner, "airplay") || contains(owner, "uxplay")) {
         score += 90;
     } else if (w.bundle == "com.apple.controlcenter" && w.width >= 300 && w.height >= 300 && w.layer <= 0) {
         score += w.layer == 0 ? 100 : 40;
     }
-    if (contains(title, "airplay") || contains(title, "iphone") || contains(title, "mirroring")) {
+    if (contains(title, "airplay") || contains(title, "iphone") || contains(title, "mirroring") ||
+        contains(title, "uxplay")) {
         score += 20;
     } else if (score == 0) {
         return 0;  // visibility alone never makes a candidate
@@ -62,6 +75,46 @@ std::vector<WinInfo> airplayCandidates(const std::vector<WindowDescription>& win
         return a.window.width * a.window.height > b.window.width * b.window.height;
     });
     return candidates;
+}
+
+std::vector<WindowDescription> allWindows(WindowServer& server) { return server.windows(); }
+
+std::optional<WinInfo> windowInfo(WindowServer& server, uint32_t number) {
+    for (auto& window : server.windows()) {
+        if (window.number == number) return WinInfo{std::move(window), 0};
+    }
+    return std::nullopt;
+}
+
+std::optional<WinInfo> pickWindow(WindowServer& server, const std::vector<std::string>& args,
+                                  const EnvironmentReader& environment) {
+    if (auto wanted = option(args, "--window"); wanted && !wanted->empty()) {
+        if (auto number = parseWindowNumber(*wanted)) return windowInfo(server, *number);
+    }
+    auto candidates = airplayCandidates(server.windows(), environment);
+    if (candidates.empty()) return std::nullopt;
+    return candidates.front();
+}
+
+std::optional<RunningApplication> mirrorApp(WindowServer& server) {
+    auto windows = server.windows();
+    for (const auto& w : windows) {
+        if (w.bundle == "com.apple.ScreenContinuity") return RunningApplication{w.pid, w.owner, w.bundle};
+    }
+    for (const auto& w : windows) {
+        if (w.owner == "iPhone Mirroring") return RunningApplication{w.pid, w.owner, w.bundle};
+    }
+    return std::nullopt;
+}
+
+std::optional<JSON> findWindow(WindowServer& server) {
+    std::optional<WindowDescription> best;
+    for (auto& w : server.onScreenWindows()) {
+        if (w.owner != "iPhone Mirroring" || w.layer != 0) continue;
+        if (!best || w.width * w.height > best->width * best->height) best = std::move(w);
+    }
+    if (!best) return std::nullopt;
+    return JSON{{"id", best->number}, {"x", best->x}, {"y", best->y}, {"w", best->width}, {"h", best->height}};
 }
 
 }  // namespace quintalis

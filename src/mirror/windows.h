@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/json.h"
+#include "mirror/command_line.h"
 #include "platform/window_server.h"
 
 namespace quintalis {
@@ -31,6 +32,31 @@ int airplayScore(const WindowDescription& window, const EnvironmentReader& envir
 // area, then the window server's front-to-back order.
 std::vector<WinInfo> airplayCandidates(const std::vector<WindowDescription>& windows,
                                        const EnvironmentReader& environment);
+
+// Every window the window server lists, front to back, unscored.
+std::vector<WindowDescription> allWindows(WindowServer& server);
+
+// The window with that number, unscored; nothing when it is gone.
+std::optional<WinInfo> windowInfo(WindowServer& server, uint32_t number);
+
+// The window a command should capture: the one named by "--window <number>"
+// (nothing when it is gone), else the best AirPlay candidate.
+std::optional<WinInfo> pickWindow(WindowServer& server, const std::vector<std::string>& args,
+                                  const EnvironmentReader& environment);
+
+// A running application, as its windows show it.
+struct RunningApplication {
+    int32_t pid = 0;
+    std::string name;
+    std::string bundle;
+};
+
+// The iPhone Mirroring app, found among the owners of the listed windows.
+std::optional<RunningApplication> mirrorApp(WindowServer& server);
+
+// The iPhone Mirroring app's main window on screen as {"id", "x", "y", "w", "h"}:
+// its largest window at layer 0, the front-most among equals.
+std::optional<JSON> findWindow(WindowServer& server);
 
 // The process's own environment.
 std::optional<std::string> processEnvironment(const std::string& name);

@@ -35,7 +35,11 @@ SimulatedCameras::~SimulatedCameras() {
 
 std::vector<CaptureDeviceInfo> SimulatedCameras::discover() {
     std::vector<CaptureDeviceInfo> devices;
-    for (const auto* phone : phones_) devices.push_back({phone->screenID(), phone->name(), "iOS Device", true});
+    for (const auto* phone : phones_) {
+        // A phone shown over AirPlay is not on the cable; its receiver still
+        // takes its picture through startCapture.
+        if (!phone->setup().airplay) devices.push_back({phone->screenID(), phone->name(), "iOS Device", true});
+    }
     return devices;
 }
 

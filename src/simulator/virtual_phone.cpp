@@ -210,6 +210,7 @@ JSON VirtualPhone::groundTruth() const {
         {"locked", setup_.locked},
         {"assistiveTouch", setup_.assistiveTouch},
         {"bluetooth", setup_.bluetooth},
+        {"airplay", setup_.airplay},
     };
 }
 

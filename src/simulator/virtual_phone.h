@@ -16,6 +16,7 @@ struct PhoneSetup {
     bool locked = false;          // the screen delivers no frames
     bool assistiveTouch = true;   // off: no pointer, clicks do nothing
     bool bluetooth = true;        // off: never connects
+    bool airplay = false;         // shown in an AirPlay receiver window instead of on the USB cable
 };
 
 // A model of an iPhone that follows the HID reports it receives, as iOS with

@@ -3,6 +3,7 @@
 #include "imaging/codecs.h"
 #include "phones/pairings_store.h"
 #include "support/engine_process.h"
+#include "support/find_colour.h"
 
 using namespace quintalis;
 using namespace quintalis::testing;
@@ -23,26 +24,6 @@ std::map<std::string, std::string> truePairs(EngineProcess& engine) {
     std::map<std::string, std::string> pairs;
     for (const auto& phone : engine.truth()) pairs[phone["screenId"]] = phone["central"];
     return pairs;
-}
-
-// Where an icon of the given colour sits in a screenshot: the centre of its pixels.
-std::optional<std::pair<int, int>> findColour(const PixelBuffer& picture, uint32_t rgb) {
-    long long sumX = 0, sumY = 0, count = 0;
-    for (int y = 0; y < picture.height(); ++y) {
-        const uint8_t* row = picture.row(y);
-        for (int x = 0; x < picture.width(); ++x) {
-            int dr = row[x * 4] - static_cast<int>((rgb >> 16) & 0xFF);
-            int dg = row[x * 4 + 1] - static_cast<int>((rgb >> 8) & 0xFF);
-            int db = row[x * 4 + 2] - static_cast<int>(rgb & 0xFF);
-            if (dr * dr + dg * dg + db * db < 12 * 12) {
-                sumX += x;
-                sumY += y;
-                ++count;
-            }
-        }
-    }
-    if (count < 50) return std::nullopt;
-    return std::pair<int, int>(static_cast<int>(sumX / count), static_cast<int>(sumY / count));
 }
 
 // Taps the app icon of that colour, at pixel coordinates of a maxEdge screenshot.

@@ -87,3 +87,80 @@ TEST(AirPlayCandidates, BestFirstThenLargerThenFrontMost) {
                                           {"onScreen", true}, {"x", 0.0},       {"y", 0.0},
                                           {"w", 150.0},     {"h", 150.0},       {"score", 140}}));
 }
+
+TEST(AirPlayScore, UxPlayWindowsOnADesktopAndOnABareServer) {
+    // "UxPlay@<host>" with its class under a window manager; "OpenGL
+    // renderer" and no class under a bare X server. The owner comes from the pid.
+    EXPECT_EQ(airplayScore(window("uxplay", "UxPlay", "UxPlay@desk", 600, 1000, 0, true), kNone), 90 + 20 + 15 + 5);
+    EXPECT_EQ(airplayScore(window("uxplay", "", "OpenGL renderer", 600, 1000, 0, true), kNone), 90 + 15 + 5);
+    EXPECT_EQ(airplayScore(window("", "", "UxPlay@desk", 600, 1000, 0, false), kNone), 20 + 5)
+        << "the title alone is evidence";
+    EXPECT_EQ(airplayScore(window("airplay-uxplay", "", "", 600, 1000, 0, false), kNone), 90 + 5)
+        << "one owner step, not two";
+}
+
+namespace {
+
+WindowDescription numbered(uint32_t number, std::string owner, std::string title, double w, double h, int layer = 0,
+                           bool onScreen = true) {
+    auto d = window(std::move(owner), "", std::move(title), w, h, layer, onScreen);
+    d.number = number;
+    return d;
+}
+
+class ListedWindows final : public WindowServer {
+public:
+    explicit ListedWindows(std::vector<WindowDescription> windows) : windows_(std::move(windows)) {}
+    std::optional<std::string> unavailableReason() override { return std::nullopt; }
+    std::vector<WindowDescription> windows() override { return windows_; }
+    std::vector<WindowDescription> onScreenWindows() override {
+        auto all = windows_;
+        std::erase_if(all, [](const WindowDescription& w) { return !w.onScreen; });
+        return all;
+    }
+
+private:
+    std::vector<WindowDescription> windows_;
+};
+
+}  // namespace
+
+TEST(PickWindow, ByNumberWithoutFallbackElseTheBestCandidate) {
+    ListedWindows server({numbered(5, "term", "shell", 800, 600), numbered(9, "uxplay", "UxPlay@desk", 600, 1000)});
+    auto pick = [&](std::vector<std::string> args) {
+        auto found = pickWindow(server, args, kNone);
+        return found ? static_cast<int>(found->window.number) : -1;
+    };
+    EXPECT_EQ(pick({"--window", "5"}), 5);
+    EXPECT_EQ(pickWindow(server, {"--window", "5"}, kNone)->score, 0) << "unscored";
+    EXPECT_EQ(pick({"--window", "6"}), -1) << "a gone window is not replaced by a guess";
+    for (const char* ignored : {"0x5", "five", "", "-5", "4294967296"}) EXPECT_EQ(pick({"--window", ignored}), 9) << ignored;
+    EXPECT_EQ(pick({"--window"}), 9);
+    EXPECT_EQ(pick({}), 9);
+    EXPECT_EQ(windowInfo(server, 9)->window.title, "UxPlay@desk");
+    EXPECT_FALSE(windowInfo(server, 10));
+    ListedWindows nothing({numbered(5, "term", "shell", 800, 600)});
+    EXPECT_FALSE(pickWindow(nothing, {}, kNone));
+}
+
+TEST(MirroringApp, FoundByItsWindows) {
+    auto small = numbered(3, "iPhone Mirroring", "", 300, 600);
+    auto big = numbered(4, "iPhone Mirroring", "", 400, 800);
+    auto hidden = numbered(5, "iPhone Mirroring", "", 900, 900, 0, false);
+    auto raised = numbered(6, "iPhone Mirroring", "", 1000, 1000, 1);
+    auto twin = numbered(7, "iPhone Mirroring", "", 400, 800);
+    ListedWindows server({small, hidden, raised, big, twin});
+    EXPECT_EQ(*findWindow(server), (JSON{{"id", 4}, {"x", 0.0}, {"y", 0.0}, {"w", 400.0}, {"h", 800.0}}))
+        << "the largest on-screen layer-0 window, the front-most of equals";
+    ASSERT_TRUE(mirrorApp(server));
+    EXPECT_EQ(mirrorApp(server)->name, "iPhone Mirroring");
+
+    auto continuity = numbered(8, "Other name", "", 10, 10);
+    continuity.bundle = "com.apple.ScreenContinuity";
+    continuity.pid = 42;
+    ListedWindows both({small, continuity});
+    EXPECT_EQ(mirrorApp(both)->pid, 42) << "the bundle identifier is asked first";
+    ListedWindows none({numbered(1, "term", "", 100, 100)});
+    EXPECT_FALSE(mirrorApp(none));
+    EXPECT_FALSE(findWindow(none));
+}

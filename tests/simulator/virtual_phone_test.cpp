@@ -129,6 +129,11 @@ TEST(Simulator, ParsesPhoneCountsAndSpecs) {
     EXPECT_TRUE((*setups)[1].locked);
     EXPECT_FALSE((*setups)[2].assistiveTouch);
     EXPECT_FALSE((*setups)[2].bluetooth);
+    setups = Simulator::parse("phone,phone:airplay:no-bluetooth", error);
+    ASSERT_TRUE(setups);
+    EXPECT_FALSE((*setups)[0].airplay);
+    EXPECT_TRUE((*setups)[1].airplay);
+    EXPECT_FALSE((*setups)[1].bluetooth);
     for (const char* bad : {"0", "5", "", "tablet", "phone:sleepy", "phone,phone,phone,phone,phone"}) {
         EXPECT_FALSE(Simulator::parse(bad, error)) << bad;
         EXPECT_FALSE(error.empty());

@@ -1,0 +1,68 @@
+#include "mirror/render_frame.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "imaging/codecs.h"
+#include "imaging/image_ops.h"
+#include "mirror/text_recognition.h"
+
+namespace quintalis {
+namespace {
+
+RenderedFrame failure(const std::string& message) { return {JSON{{"ok", false}, {"error", message}}, ""}; }
+
+}  // namespace
+
+RenderedFrame renderFrame(WindowCapture& capture, const RenderOptions& options, TextRecognizer& recognizer) {
+    auto frame = capture.latest();
+    if (!frame) return failure("no frame yet from the AirPlay window");
+    const PixelBuffer& buffer = *frame->buffer;
+    const int W = buffer.width(), H = buffer.height();
+    const ContentRect content = capture.content(frame->buffer);
+
+    // The crop in whole pixels, as "content" reports it, clipped to the frame.
+    int x = 0, y = 0, fw = W, fh = H;
+    if (options.crop) {
+        x = std::clamp(static_cast<int>(content.rect.x), 0, W);
+        y = std::clamp(static_cast<int>(content.rect.y), 0, H);
+        fw = std::clamp(static_cast<int>(content.rect.width), 0, W - x);
+        fh = std::clamp(static_cast<int>(content.rect.height), 0, H - y);
+    }
+    if (fw <= 0 || fh <= 0) return failure("cannot render frame");
+
+    const double s = static_cast<double>(options.maxDim) / std::max(fw, fh);
+    std::optional<PixelBuffer> full;
+    if (s >= 1 || options.withOCR) full = cropped(buffer, x, y, fw, fh);
+    std::optional<PixelBuffer> small;
+    if (s < 1) {
+        // Never an empty picture, however small the limit.
+        const int w = std::max(1, static_cast<int>(std::lround(s * fw)));
+        const int h = std::max(1, static_cast<int>(std::lround(s * fh)));
+        small = scaledPart(buffer, x, y, fw, fh, w, h);
+    }
+    const PixelBuffer& picture = small ? *small : *full;
+    auto data = options.png ? encodePNG(picture) : encodeJPEG(picture, 80);
+    if (!data) return failure("cannot encode");
+
+    const WinInfo info = capture.info();
+    const double now = static_cast<double>(capture.clock().wallMillis());
+    JSON result{
+        {"ok", true},
+        {"w", picture.width()},
+        {"h", picture.height()},
+        {"fw", fw},
+        {"fh", fh},
+        {"content", content.json()},
+        {"window", JSON{{"id", capture.windowID()}, {"w", W}, {"h", H}, {"owner", info.window.owner},
+                        {"title", info.window.title}}},
+        {"age_ms", static_cast<long long>(now - frame->frameAt)},
+        {"still_ms", frame->lastChange > 0 ? static_cast<long long>(now - frame->lastChange) : -1},
+        {"frames", frame->frames},
+        {"mime", options.png ? "image/png" : "image/jpeg"},
+    };
+    if (options.withOCR) result["ocr"] = recognize(recognizer, *full);
+    return {std::move(result), std::move(*data)};
+}
+
+}  // namespace quintalis

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "mirror/window_capture.h"
+#include "platform/bundle_info.h"
+
+namespace quintalis {
+
+// The name users know this program by: the package's display name, else its
+// name, else "quintalis-mirror".
+std::string screenAppName(const BundleInfo& bundle);
+
+// What to tell a user when windows cannot be captured.
+std::string screenPermissionHelp(const std::string& appName);
+
+// Whether windows can be captured at all. Linux asks no permission for it;
+// it takes a reachable X display (XWayland counts).
+bool screenPermission(CaptureBackends& backends);
+
+// The window list through the window server, within `limit`. Throws
+// CaptureError when the server cannot be reached or does not answer. The
+// listing may go on in the background after a time-out: the window server
+// must outlive it.
+std::vector<WindowDescription> syncShareable(CaptureBackends& backends, Duration limit = std::chrono::seconds(10));
+
+}  // namespace quintalis

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "imaging/pixel_buffer.h"
+
+namespace quintalis::simulator {
+
+// Where a simulated AirPlay receiver shows a phone: a real X11 window, or a
+// window that only the simulator's own window server lists.
+class ReceiverSurface {
+public:
+    virtual ~ReceiverSurface() = default;
+    // The phone's newest picture. Any thread; returns at once.
+    virtual void show(PixelBufferRef phonePicture) = 0;
+};
+
+}  // namespace quintalis::simulator

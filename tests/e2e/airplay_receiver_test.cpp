@@ -1,0 +1,76 @@
+#include <gtest/gtest.h>
+
+#include "imaging/codecs.h"
+#include "imaging/image_ops.h"
+#include "mirror/render_frame.h"
+#include "platform/linux/xcb_window_server.h"
+#include "platform/linux/xcb_window_streams.h"
+#include "simulator/virtual_phone.h"
+#include "support/engine_process.h"
+#include "support/find_colour.h"
+#include "support/no_text.h"
+#include "support/picture_difference.h"
+#include "support/temp_dir.h"
+#include "support/xvfb.h"
+
+using namespace quintalis;
+using namespace quintalis::testing;
+
+// The program shows a phone in a real receiver window on the X server; the
+// real listing, capture and rendering find it, crop it and see it change.
+TEST(AirPlayReceiver, TheProgramsReceiverWindowIsFoundCapturedAndFollowed) {
+    ASSERT_FALSE(Xvfb::display().empty()) << "Xvfb did not start";
+    setenv("DISPLAY", Xvfb::display().c_str(), 1);
+    TempDir home;
+    EngineProcess engine("phone:airplay", home.path());
+    ASSERT_EQ(engine.truth()[0]["airplay"], true) << engine.log();
+
+    XDisplayLink link(Xvfb::display());
+    XcbWindowServer server(link);
+    XcbWindowStreams streams(link);
+    const EnvironmentReader noVariables = [](const std::string&) { return std::nullopt; };
+    std::vector<WinInfo> candidates;
+    ASSERT_TRUE(engine.waitFor([&] {
+        candidates = airplayCandidates(server.windows(), noVariables);
+        return !candidates.empty();
+    })) << engine.log();
+    const WinInfo& best = candidates.front();
+    EXPECT_EQ(best.window.title, "AirPlay: Simulated iPhone");
+    EXPECT_EQ(best.window.bundle, "quintalis-airplay-receiver");
+    EXPECT_EQ(best.window.owner, "quintalis");
+    EXPECT_EQ((std::pair{best.window.width, best.window.height}), (std::pair{600.0, 1000.0}));
+
+    CaptureBackends backends{server, streams, Clock::real(), noVariables, "help"};
+    WindowCapture capture(best, backends);
+    capture.start();
+    NoText text;
+    RenderedFrame rendered;
+    ASSERT_TRUE(engine.waitFor([&] {
+        rendered = renderFrame(capture, {.maxDim = 2000, .png = true, .crop = true, .withOCR = false}, text);
+        return rendered.result["ok"] == true && rendered.result["content"]["method"] == "edges";
+    })) << rendered.result.dump();
+    auto picture = decodeImage(rendered.data);
+    ASSERT_TRUE(picture);
+    simulator::PhoneSetup spec;
+    spec.airplay = true;
+    simulator::VirtualPhone twin(0, spec);
+    PixelBuffer expected = scaled(*twin.frame(), picture->width(), picture->height());
+    EXPECT_LT(meanDifference(*picture, expected), 8.0);
+
+    // A tap through Bluetooth opens Settings, and the capture sees it.
+    ASSERT_TRUE(engine.waitFor([&] { return engine.json(engine.get("/status"))["hosts"].size() == 1; })) << engine.log();
+    auto settings = findColour(*picture, 0x8E8E93);
+    ASSERT_TRUE(settings);
+    const double before = static_cast<double>(Clock::real().wallMillis());
+    auto tap = engine.post("/tap", {{"x", static_cast<double>(settings->first) / picture->width()},
+                                    {"y", static_cast<double>(settings->second) / picture->height()},
+                                    {"fraction", true}});
+    ASSERT_EQ(tap.status, 200) << tap.body;
+    EXPECT_TRUE(engine.waitFor([&] { return engine.truth()[0]["app"] == "Settings"; }, 5)) << engine.truth().dump();
+    EXPECT_TRUE(engine.waitFor([&] { return !capture.changeTimes(before).empty(); }, 5));
+    EXPECT_TRUE(capture.alive());
+
+    engine.stop();
+    EXPECT_TRUE(engine.waitFor([&] { return capture.stoppedError() == "window closed"; }, 5))
+        << "the window goes with the program";
+}
