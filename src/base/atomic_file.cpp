@@ -10,11 +10,20 @@
 namespace quintalis {
 
 bool writeFileAtomically(const std::filesystem::path& file, std::string_view contents) {
+    std::error_code ignored;
+    return writeFileAtomically(file, contents, ignored);
+}
+
+bool writeFileAtomically(const std::filesystem::path& file, std::string_view contents, std::error_code& error) {
+    error.clear();
     static std::atomic<uint64_t> counter{0};
     std::filesystem::path temporary = file;
     temporary += ".tmp." + std::to_string(::getpid()) + "." + std::to_string(counter++);
     int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        error.assign(errno, std::generic_category());
+        return false;
+    }
     const char* data = contents.data();
     size_t left = contents.size();
     bool ok = true;
@@ -22,15 +31,21 @@ bool writeFileAtomically(const std::filesystem::path& file, std::string_view con
         ssize_t written = ::write(fd, data, left);
         if (written < 0 && errno == EINTR) continue;
         if (written <= 0) {
+            error.assign(written < 0 ? errno : ENOSPC, std::generic_category());
             ok = false;
             break;
         }
         data += written;
         left -= static_cast<size_t>(written);
     }
-    ok = ok && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && ::rename(temporary.c_str(), file.c_str()) == 0;
+    // Keep the first failure's reason.
+    auto step = [&](bool done) {
+        if (!done && !error) error.assign(errno, std::generic_category());
+        return done;
+    };
+    ok = ok && step(::fsync(fd) == 0);
+    ok = step(::close(fd) == 0) && ok;
+    ok = ok && step(::rename(temporary.c_str(), file.c_str()) == 0);
     if (!ok) ::unlink(temporary.c_str());
     return ok;
 }

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string_view>
+#include <system_error>
 
 namespace quintalis {
 
@@ -10,5 +11,7 @@ namespace quintalis {
 // file in the same folder, are flushed to disk, and the temporary is renamed
 // over the target. Returns false (and leaves the old file) on any error.
 bool writeFileAtomically(const std::filesystem::path& file, std::string_view contents);
+// The same, saying why it failed.
+bool writeFileAtomically(const std::filesystem::path& file, std::string_view contents, std::error_code& error);
 
 }  // namespace quintalis

@@ -16,6 +16,9 @@ public:
     virtual std::filesystem::path applicationSupportDirectory() const = 0;
     // The folder that holds the preferences file.
     virtual std::filesystem::path preferencesDirectory() const = 0;
+    // Where programs keep the user's settings; other programs' settings
+    // files (AI clients') and the desktop's autostart entries live under it.
+    virtual std::filesystem::path configurationDirectory() const = 0;
     // The folder that holds Quintalis.log.
     virtual std::filesystem::path logsDirectory() const = 0;
     // The computer's user-visible name, when it has one.

@@ -19,6 +19,7 @@ public:
     std::filesystem::path homeDirectory() const override { return home; }
     std::filesystem::path applicationSupportDirectory() const override { return home / ".local/share"; }
     std::filesystem::path preferencesDirectory() const override { return home / ".config/quintalis"; }
+    std::filesystem::path configurationDirectory() const override { return home / ".config"; }
     std::filesystem::path logsDirectory() const override { return home / ".local/state/quintalis"; }
     std::optional<std::string> computerName() const override { return name; }
     std::optional<std::string> variable(const std::string& key) const override {

@@ -36,7 +36,11 @@ std::filesystem::path LinuxHostEnvironment::applicationSupportDirectory() const 
 }
 
 std::filesystem::path LinuxHostEnvironment::preferencesDirectory() const {
-    return xdgDirectory("XDG_CONFIG_HOME", ".config") / "quintalis";
+    return configurationDirectory() / "quintalis";
+}
+
+std::filesystem::path LinuxHostEnvironment::configurationDirectory() const {
+    return xdgDirectory("XDG_CONFIG_HOME", ".config");
 }
 
 std::filesystem::path LinuxHostEnvironment::logsDirectory() const {

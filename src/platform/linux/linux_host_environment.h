@@ -14,6 +14,7 @@ public:
     std::filesystem::path homeDirectory() const override;
     std::filesystem::path applicationSupportDirectory() const override;
     std::filesystem::path preferencesDirectory() const override;
+    std::filesystem::path configurationDirectory() const override;
     std::filesystem::path logsDirectory() const override;
     std::optional<std::string> computerName() const override;
     std::optional<std::string> variable(const std::string& name) const override;
