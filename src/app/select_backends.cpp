@@ -1,15 +1,22 @@
 #include "app/select_backends.h"
 
+#include "app/model/installer.h"
 #include "base/log.h"
 #include "platform/linux/bluez/bluez_peripheral_role.h"
 #include "platform/linux/build_bundle_info.h"
+#include "platform/linux/desktop_system_settings.h"
 #include "platform/linux/json_file_defaults.h"
 #include "platform/linux/linux_host_environment.h"
 #include "platform/linux/no_capture_devices.h"
+#include "platform/linux/posix_child_processes.h"
+#include "platform/linux/proc_airplay_receiver.h"
+#include "platform/linux/proc_running_programs.h"
 #include "platform/linux/tesseract_recognizer.h"
 #include "platform/linux/unsupported_peripheral_role.h"
+#include "platform/linux/user_installation.h"
 #include "platform/linux/xcb_window_server.h"
 #include "platform/linux/xcb_window_streams.h"
+#include "platform/linux/xdg_autostart.h"
 #include "simulator/simulator.h"
 
 namespace quintalis {
@@ -62,6 +69,22 @@ DeviceBackends& DeviceBackends::selected() {
             return *new DeviceBackends{simulated->radio(), simulated->cameras(), text, windows, streams, simulated};
         }
         return *new DeviceBackends{linuxBluetooth(), *new NoCaptureDevices(), text, xWindows, xStreams, nullptr};
+    }();
+    return backends;
+}
+
+DesktopBackends& DesktopBackends::selected() {
+    static DesktopBackends& backends = []() -> DesktopBackends& {
+        auto& host = PlatformBackends::selected().host;
+        auto& processes = *new PosixChildProcesses();
+        auto& installation =
+            *new UserInstallation(UserInstallation::thisProgram(), host.homeDirectory(), host.applicationSupportDirectory());
+        auto& autostart = *new XdgAutostart(host.configurationDirectory() / "autostart/quintalis.desktop",
+                                            [&installation] { return cliPath(installation); });
+        return *new DesktopBackends{*new RunLoopMainThread(),           processes,
+                                    *new ProcRunningPrograms(),         autostart,
+                                    *new DesktopSystemSettings(host, processes), *new ProcAirPlayReceiver(),
+                                    installation};
     }();
     return backends;
 }

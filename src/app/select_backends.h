@@ -1,9 +1,16 @@
 #pragma once
 
+#include "app/model/main_thread.h"
+#include "platform/airplay_receiver.h"
 #include "platform/bundle_info.h"
 #include "platform/capture_devices.h"
+#include "platform/child_processes.h"
 #include "platform/host_environment.h"
+#include "platform/launch_at_login.h"
 #include "platform/peripheral_manager.h"
+#include "platform/program_installation.h"
+#include "platform/running_programs.h"
+#include "platform/system_settings.h"
 #include "platform/text_recognizer.h"
 #include "platform/user_defaults.h"
 #include "platform/window_server.h"
@@ -40,6 +47,21 @@ struct DeviceBackends {
     simulator::Simulator* simulator;  // when the virtual iPhones stand in for real ones
 
     static DeviceBackends& selected();
+};
+
+// What the app itself needs of the desktop: the loop it runs on, other
+// programs, launch at login, the settings windows, the AirPlay receiver and
+// its own installation.
+struct DesktopBackends {
+    MainThread& mainThread;
+    ChildProcesses& processes;
+    RunningPrograms& programs;
+    LaunchAtLogin& launchAtLogin;
+    SystemSettings& settings;
+    AirPlayReceiver& airplayReceiver;
+    ProgramInstallation& installation;
+
+    static DesktopBackends& selected();
 };
 
 }  // namespace quintalis

@@ -1,9 +1,14 @@
 // Every process-wide instance, built on the selected backends. Each is made
 // once, on first use, and never destroyed (see base/exit_process.h).
 
+#include "app/model/ai_connect.h"
+#include "app/model/app_state.h"
+#include "app/model/installer.h"
+#include "app/model/try_it.h"
 #include "app/select_backends.h"
 #include "base/app_log.h"
 #include "base/clock.h"
+#include "base/main_run_loop.h"
 #include "bluetooth/hid_peripheral.h"
 #include "engine/app_info.h"
 #include "engine/engine.h"
@@ -70,6 +75,41 @@ Engine& Engine::shared() {
         return *new Engine(platform.host, platform.defaults, AppInfo::shared(), handle, hooks);
     }();
     return engine;
+}
+
+AIConnect& AIConnect::shared() {
+    static AIConnect& connect = []() -> AIConnect& {
+        auto& desktop = DesktopBackends::selected();
+        return *new AIConnect(PlatformBackends::selected().host, desktop.processes, Clock::real(),
+                              [&desktop] { return quintalis::cliPath(desktop.installation); });
+    }();
+    return connect;
+}
+
+TryIt& TryIt::shared() {
+    static TryIt& tryIt = *new TryIt(Engine::shared(), DeviceBackends::selected().text);
+    return tryIt;
+}
+
+// Quitting ends the main loop; entry then ends the process.
+Installer& Installer::shared() {
+    static Installer& installer = []() -> Installer& {
+        auto& desktop = DesktopBackends::selected();
+        return *new Installer(desktop.installation, desktop.processes, desktop.mainThread,
+                              [] { MainRunLoop::shared().stop(); });
+    }();
+    return installer;
+}
+
+AppState& AppState::shared() {
+    static AppState& state = []() -> AppState& {
+        auto& desktop = DesktopBackends::selected();
+        auto& devices = DeviceBackends::selected();
+        return *new AppState({Engine::shared(), PlatformBackends::selected().defaults,
+                              {devices.bluetooth, devices.capture, devices.windows}, AIConnect::shared(),
+                              desktop.launchAtLogin, desktop.airplayReceiver, desktop.mainThread});
+    }();
+    return state;
 }
 
 }  // namespace quintalis

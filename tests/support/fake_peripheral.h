@@ -133,9 +133,10 @@ private:
 class FakePeripheralRole final : public BluetoothPeripheralRole {
 public:
     ManagerState initialState = ManagerState::poweredOn;
+    BluetoothAuthorization allowed = BluetoothAuthorization::allowedAlways;
     FakePeripheralManager* manager = nullptr;  // owned by whoever asked for it
 
-    BluetoothAuthorization authorization() const override { return BluetoothAuthorization::allowedAlways; }
+    BluetoothAuthorization authorization() const override { return allowed; }
     std::unique_ptr<PeripheralManager> makeManager(PeripheralManagerDelegate& delegate, SerialQueue& queue) override {
         auto made = std::make_unique<FakePeripheralManager>(delegate, queue, initialState);
         manager = made.get();

@@ -1,0 +1,202 @@
+#include "app/model/ai_connect.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+
+#include "app/model/unicode_text.h"
+#include "base/atomic_file.h"
+#include "base/read_file.h"
+
+namespace quintalis {
+namespace {
+
+constexpr auto kShellTimeout = std::chrono::seconds(8);
+constexpr auto kRemoveTimeout = std::chrono::seconds(30);
+constexpr auto kAddTimeout = std::chrono::seconds(60);
+constexpr const char* kNotJSON =
+    "Claude Desktop's settings file isn't valid JSON, so it was left as is. Add this by hand under \"mcpServers\":";
+
+bool isExecutableFile(const std::filesystem::path& path) {
+    std::error_code error;
+    return std::filesystem::is_regular_file(path, error) && ::access(path.c_str(), X_OK) == 0;
+}
+
+// True when the file is a JSON object whose "mcpServers" object has our entry.
+bool listsQuintalis(const std::filesystem::path& file) {
+    auto settings = readJSON(file);
+    if (!settings) return false;
+    auto servers = settings->find("mcpServers");
+    return servers != settings->end() && servers->is_object() && servers->contains(AIConnect::kServerName);
+}
+
+// The time as in 2026-12-05T06-11-18Z: UTC to the second, "-" for ":" so it
+// can stand in a file name.
+std::string backupStamp(int64_t wallMillis) {
+    std::time_t seconds = static_cast<std::time_t>(wallMillis / 1000);
+    std::tm utc{};
+    ::gmtime_r(&seconds, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H-%M-%SZ", &utc);
+    return text;
+}
+
+}  // namespace
+
+std::string shellQuote(std::string_view word) {
+    bool bare = true;
+    for (char c : word) {
+        bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
+                     c == '.' || c == '/' || c == '-';
+        bare = bare && plain;
+    }
+    if (bare) return std::string(word);
+    std::string quoted = "'";
+    for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+std::string jsonStringLiteral(std::string_view text) {
+    return JSON(std::string(text)).dump(-1, ' ', false, JSON::error_handler_t::replace);
+}
+
+std::string tomlStringLiteral(std::string_view text) {
+    std::string literal = "\"";
+    for (char c : repairUTF8(text)) {
+        switch (c) {
+            case '"': literal += "\\\""; break;
+            case '\\': literal += "\\\\"; break;
+            case '\b': literal += "\\b"; break;
+            case '\t': literal += "\\t"; break;
+            case '\n': literal += "\\n"; break;
+            case '\f': literal += "\\f"; break;
+            case '\r': literal += "\\r"; break;
+            default:
+                if ((c >= 0 && c < 0x20) || c == 0x7F) {
+                    char escaped[8];
+                    std::snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned>(c));
+                    literal += escaped;
+                } else {
+                    literal += c;
+                }
+        }
+    }
+    return literal + "\"";
+}
+
+std::optional<JSON> readJSON(const std::filesystem::path& file) {
+    auto text = readFile(file);
+    if (!text) return std::nullopt;
+    auto value = parseJSON(*text);
+    if (!value || !value->is_object()) return std::nullopt;
+    return value;
+}
+
+AIConnect::AIConnect(const HostEnvironment& host, ChildProcesses& processes, Clock& clock,
+                     std::function<std::filesystem::path()> cliPath)
+    : host_(host), processes_(processes), clock_(clock), cliPath_(std::move(cliPath)) {}
+
+std::filesystem::path AIConnect::home() const { return host_.homeDirectory(); }
+
+std::filesystem::path AIConnect::claudeDesktopConfig() const {
+    return host_.configurationDirectory() / "Claude/claude_desktop_config.json";
+}
+
+std::filesystem::path AIConnect::claudeCodeConfig() const { return home() / ".claude.json"; }
+
+std::filesystem::path AIConnect::codexConfig() const {
+    auto codexHome = host_.variable("CODEX_HOME");
+    std::filesystem::path folder = codexHome && !codexHome->empty() ? std::filesystem::path(*codexHome) : home() / ".codex";
+    return folder / "config.toml";
+}
+
+std::string AIConnect::claudeCodeCommand() const {
+    return "claude mcp add -s user " + std::string(kServerName) + " -- " + shellQuote(cliPath().string()) + " mcp";
+}
+
+std::string AIConnect::desktopSnippet() const {
+    return "\"" + std::string(kServerName) + "\": { \"command\": " + jsonStringLiteral(cliPath().string()) +
+           ", \"args\": [\"mcp\"] }";
+}
+
+std::string AIConnect::codexSnippet() const {
+    return "[mcp_servers." + std::string(kServerName) + "]\ncommand = " + tomlStringLiteral(cliPath().string()) +
+           "\nargs = [\"mcp\"]";
+}
+
+ToolRun AIConnect::run(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
+                       Duration timeout) const {
+    ToolRun result = processes_.run(executable, arguments, timeout);
+    result.output = trimWhiteSpace(repairUTF8(result.output));
+    return result;
+}
+
+std::optional<std::filesystem::path> AIConnect::findClaude() const {
+    const std::filesystem::path places[] = {
+        home() / ".claude/local/claude", home() / ".local/bin/claude", "/usr/local/bin/claude",
+        "/usr/bin/claude",               home() / ".npm-global/bin/claude", home() / ".bun/bin/claude",
+    };
+    for (const auto& place : places) {
+        if (isExecutableFile(place)) return place;
+    }
+    auto shell = host_.variable("SHELL");
+    std::filesystem::path program = shell && !shell->empty() ? std::filesystem::path(*shell) : "/bin/sh";
+    std::string answer = run(program, {"-lc", "command -v claude"}, kShellTimeout).output;
+    if (!answer.empty() && answer[0] == '/' && isExecutableFile(answer)) return answer;
+    return std::nullopt;
+}
+
+Registration AIConnect::addToClaudeCode(const std::filesystem::path& claude) const {
+    std::string name(kServerName);
+    // An earlier registration, perhaps of another path, would make the add fail.
+    run(claude, {"mcp", "remove", "-s", "user", name}, kRemoveTimeout);
+    ToolRun added = run(claude, {"mcp", "add", "-s", "user", name, "--", cliPath().string(), "mcp"}, kAddTimeout);
+    if (added.status == 0) return {true, "Added. Start a new Claude Code session and ask it to look at your iPhone."};
+    if (!added.output.empty()) return {false, added.output};
+    return {false, "claude exited with " + std::to_string(added.status)};
+}
+
+bool AIConnect::claudeCodeHasQuintalis() const { return listsQuintalis(claudeCodeConfig()); }
+
+bool AIConnect::claudeDesktopHasQuintalis() const { return listsQuintalis(claudeDesktopConfig()); }
+
+bool AIConnect::codexHasQuintalis() const {
+    auto text = readFile(codexConfig());
+    return text && text->find("[mcp_servers." + std::string(kServerName) + "]") != std::string::npos;
+}
+
+Registration AIConnect::addToClaudeDesktop() const {
+    namespace fs = std::filesystem;
+    fs::path file = claudeDesktopConfig();
+    fs::path target = file;
+    JSON settings = JSON::object();
+    std::string note;
+    std::error_code error;
+    if (!fs::exists(file, error)) {
+        fs::create_directories(file.parent_path(), error);
+    } else {
+        auto text = readFile(file);
+        if (!text) return {false, "Couldn't read " + file.string() + "."};
+        if (!text->empty()) {
+            auto parsed = parseJSON(*text);
+            if (!parsed || !parsed->is_object()) return {false, std::string(kNotJSON) + "\n" + desktopSnippet()};
+            settings = std::move(*parsed);
+        }
+        std::string backup = file.filename().string() + ".backup-" + backupStamp(clock_.wallMillis());
+        fs::copy_file(file, file.parent_path() / backup, fs::copy_options::none, error);
+        if (error) return {false, "Couldn't back up the settings file: " + error.message()};
+        note = " (previous settings saved as " + backup + ")";
+        // A settings file kept elsewhere and linked here stays linked.
+        if (fs::is_symlink(file, error)) target = fs::canonical(file, error);
+        if (error) return {false, "Couldn't write the settings file: " + error.message()};
+    }
+    auto servers = settings.find("mcpServers");
+    if (servers == settings.end() || !servers->is_object()) settings["mcpServers"] = JSON::object();
+    settings["mcpServers"][std::string(kServerName)] = {{"command", cliPath().string()}, {"args", JSON::array({"mcp"})}};
+    std::string text = settings.dump(2, ' ', false, JSON::error_handler_t::replace) + "\n";
+    if (!writeFileAtomically(target, text, error)) return {false, "Couldn't write the settings file: " + error.message()};
+    return {true, "Added" + note + ". Quit and reopen Claude Desktop to load it."};
+}
+
+}  // namespace quintalis

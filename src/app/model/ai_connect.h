@@ -1,0 +1,86 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/clock.h"
+#include "base/json.h"
+#include "platform/child_processes.h"
+#include "platform/host_environment.h"
+
+namespace quintalis {
+
+// What a registration did, in words for the user.
+struct Registration {
+    bool ok = false;
+    std::string message;
+};
+
+// Registers this program's MCP server ("<program> mcp") with the AI clients
+// a user may have, and tells whether each has it already:
+// - Claude Code, through its claude command (user scope);
+// - Claude Desktop, by merging an entry into its settings file, after a backup;
+// - Codex, by a snippet the user pastes into its config.toml (never written here).
+//
+// Thread rule: no state of its own; any thread may call. findClaude and
+// addToClaudeCode block while the programs they start run (up to 8 s, and
+// up to 30 + 60 s); call them off the main thread.
+class AIConnect {
+public:
+    static constexpr std::string_view kServerName = "quintalis";
+
+    // `cliPath` gives the program that AI clients start.
+    AIConnect(const HostEnvironment& host, ChildProcesses& processes, Clock& clock,
+              std::function<std::filesystem::path()> cliPath);
+
+    static AIConnect& shared();
+
+    std::filesystem::path home() const;
+    std::filesystem::path claudeDesktopConfig() const;
+    std::filesystem::path claudeCodeConfig() const;
+    std::filesystem::path codexConfig() const;
+    std::filesystem::path cliPath() const { return cliPath_(); }
+
+    // The command line a user can paste into a terminal instead.
+    std::string claudeCodeCommand() const;
+    // The "mcpServers" member to add to Claude Desktop's settings by hand.
+    std::string desktopSnippet() const;
+    // The table to paste into Codex's config.toml.
+    std::string codexSnippet() const;
+
+    // The claude command: in the places its installers use, else wherever
+    // the user's login shell finds it.
+    std::optional<std::filesystem::path> findClaude() const;
+    // Runs a program: its status and what it printed, as text without the
+    // surrounding white space.
+    ToolRun run(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
+                Duration timeout) const;
+
+    Registration addToClaudeCode(const std::filesystem::path& claude) const;
+    Registration addToClaudeDesktop() const;
+
+    bool claudeCodeHasQuintalis() const;
+    bool claudeDesktopHasQuintalis() const;
+    bool codexHasQuintalis() const;
+
+private:
+    const HostEnvironment& host_;
+    ChildProcesses& processes_;
+    Clock& clock_;
+    std::function<std::filesystem::path()> cliPath_;
+};
+
+// The word for a POSIX shell: bare when it holds only letters, digits and
+// "_./-", else in single quotes (each quote inside written '\'').
+std::string shellQuote(std::string_view word);
+// The text as a JSON string, and as a TOML basic string, with their quotes.
+std::string jsonStringLiteral(std::string_view text);
+std::string tomlStringLiteral(std::string_view text);
+// The file's contents when they are a JSON object; nothing otherwise.
+std::optional<JSON> readJSON(const std::filesystem::path& file);
+
+}  // namespace quintalis

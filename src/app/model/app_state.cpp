@@ -1,0 +1,293 @@
+#include "app/model/app_state.h"
+
+#include "app/model/http_get.h"
+#include "app/model/status_replies.h"
+#include "base/log.h"
+
+namespace quintalis {
+namespace {
+
+constexpr auto kEngineTimeout = std::chrono::milliseconds(1500);
+constexpr auto kAirPlayTimeout = std::chrono::seconds(4);
+constexpr std::string_view kThisApp = "Quintalis";
+
+AppValues::Link linkFrom(const std::optional<std::string>& stored) {
+    return stored == "airplay" ? AppValues::Link::airplay : AppValues::Link::cable;
+}
+
+const char* nameOf(AppValues::Link link) { return link == AppValues::Link::airplay ? "airplay" : "cable"; }
+
+}  // namespace
+
+AppValues::Perm permFrom(BluetoothAuthorization authorization) {
+    switch (authorization) {
+        case BluetoothAuthorization::notDetermined: return AppValues::Perm::notAsked;
+        case BluetoothAuthorization::restricted:
+        case BluetoothAuthorization::denied: return AppValues::Perm::denied;
+        case BluetoothAuthorization::allowedAlways: return AppValues::Perm::granted;
+    }
+    return AppValues::Perm::unknown;
+}
+
+AppValues::Perm permFrom(CaptureAuthorization authorization) {
+    switch (authorization) {
+        case CaptureAuthorization::notDetermined: return AppValues::Perm::notAsked;
+        case CaptureAuthorization::restricted:
+        case CaptureAuthorization::denied: return AppValues::Perm::denied;
+        case CaptureAuthorization::authorized: return AppValues::Perm::granted;
+    }
+    return AppValues::Perm::unknown;
+}
+
+// What one refresh started and is still waiting for; touched on the main
+// thread only.
+struct AppState::Pending {
+    int parts = 0;
+    Task whenDone;
+
+    void partDone() {
+        if (--parts == 0 && whenDone) whenDone();
+    }
+};
+
+AppState::AppState(Collaborators collaborators) : with_(collaborators) {
+    auto& defaults = with_.defaults;
+    values_.linkChoice = linkFrom(defaults.stringValue("link"));
+    values_.assistiveTouchOn = defaults.boolForKey("assistiveTouch");
+    values_.setupDone = defaults.boolForKey("setupDone");
+    values_.step = static_cast<int>(defaults.intValue("step").value_or(0));
+    values_.paused = with_.engine.paused();
+    values_.launchAtLogin = with_.launchAtLogin.isEnabled();
+}
+
+AppState::~AppState() { alive_.end(); }
+
+uint64_t AppState::addObserver(Observer observer) {
+    uint64_t id = nextObserver_++;
+    observers_.emplace(id, std::move(observer));
+    return id;
+}
+
+void AppState::removeObserver(uint64_t id) { observers_.erase(id); }
+
+void AppState::publish(const Change& change) {
+    AppValues before = values_;
+    change(values_);
+    if (values_ == before) return;
+    // An observer may add or remove observers while it is told.
+    auto observers = observers_;
+    for (auto& [id, observer] : observers) {
+        if (observers_.count(id)) observer();
+    }
+}
+
+template <typename Result>
+void AppState::offMain(std::function<Result()> work, std::function<void(Result)> apply) {
+    auto watch = alive_.watch();
+    MainThread& main = with_.mainThread;
+    work_.async([work = std::move(work), apply = std::move(apply), watch, &main] {
+        Result result = work();
+        main.post([apply, result = std::move(result), watch] {
+            if (watch.alive()) apply(result);
+        });
+    });
+}
+
+void AppState::setLinkChoice(Link link) {
+    with_.defaults.setString("link", nameOf(link));
+    publish([link](AppValues& values) { values.linkChoice = link; });
+}
+
+void AppState::setAssistiveTouchOn(bool on) {
+    with_.defaults.setBool("assistiveTouch", on);
+    publish([on](AppValues& values) { values.assistiveTouchOn = on; });
+}
+
+void AppState::setSetupDone(bool done) {
+    with_.defaults.setBool("setupDone", done);
+    publish([done](AppValues& values) { values.setupDone = done; });
+}
+
+void AppState::setStep(int step) {
+    with_.defaults.setInt("step", step);
+    publish([step](AppValues& values) { values.step = step; });
+}
+
+void AppState::setPaused(bool paused) {
+    with_.engine.setPaused(paused);
+    publish([paused](AppValues& values) { values.paused = paused; });
+}
+
+void AppState::setBluetoothRequested(bool requested) {
+    publish([requested](AppValues& values) { values.bluetoothRequested = requested; });
+}
+
+void AppState::setLaunchAtLogin(bool on) {
+    if (auto error = with_.launchAtLogin.setEnabled(on)) log("launch at login: " + *error);
+    bool enabled = with_.launchAtLogin.isEnabled();
+    publish([enabled](AppValues& values) { values.launchAtLogin = enabled; });
+}
+
+void AppState::showDemo(const AppValues& values, std::optional<TryIt::Result> tryIt) {
+    demo_ = true;
+    demoTryIt_ = std::move(tryIt);
+    publish([&values](AppValues& shown) { shown = values; });
+}
+
+void AppState::startPolling() {
+    if (demo_ || polling_) return;
+    polling_ = true;
+    refresh();
+    scheduleTick();
+    AIConnect& ai = with_.ai;
+    offMain<std::optional<std::filesystem::path>>([&ai] { return ai.findClaude(); },
+                                                  [this](std::optional<std::filesystem::path> found) {
+                                                      publish([&found](AppValues& values) {
+                                                          values.claudePath = found ? std::optional(found->string())
+                                                                                    : std::nullopt;
+                                                      });
+                                                  });
+}
+
+void AppState::scheduleTick() {
+    auto watch = alive_.watch();
+    with_.mainThread.postAfter(kPollInterval, [this, watch] {
+        if (!watch.alive() || demo_) return;
+        refresh();
+        scheduleTick();
+    });
+}
+
+void AppState::refresh(Task whenDone) {
+    auto pending = std::make_shared<Pending>();
+    pending->whenDone = std::move(whenDone);
+    pending->parts = 1;  // this call's own part, so that nothing finishes before all have started
+    if (!demo_) {
+        ++tick_;
+        publish([this](AppValues& values) { readPermissions(values); });
+        if (tick_ % 4 == 1) {
+            checkRegistrations(pending);
+            if (values_.linkChoice == Link::airplay) probeReceiver(pending);
+        }
+        pollEngine(pending);
+    }
+    pending->partDone();
+}
+
+void AppState::readPermissions(AppValues& values) {
+    auto& permissions = with_.permissions;
+    values.bluetoothPerm = permFrom(permissions.bluetooth.authorization());
+    values.cameraPerm = permFrom(permissions.camera.authorizationStatus());
+    // There is no question to ask for windows: they can be captured whenever
+    // the display can be reached, which cannot tell denied from not asked.
+    values.screenPerm = permissions.screen.unavailableReason() ? Perm::notAsked : Perm::granted;
+}
+
+void AppState::checkRegistrations(const std::shared_ptr<Pending>& pending) {
+    if (checksInFlight_) return;
+    checksInFlight_ = true;
+    ++pending->parts;
+    struct Checks {
+        bool claudeCode, claudeDesktop, codex, launchAtLogin;
+    };
+    AIConnect& ai = with_.ai;
+    LaunchAtLogin& login = with_.launchAtLogin;
+    offMain<Checks>(
+        [&ai, &login] {
+            return Checks{ai.claudeCodeHasQuintalis(), ai.claudeDesktopHasQuintalis(), ai.codexHasQuintalis(),
+                          login.isEnabled()};
+        },
+        [this, pending](Checks checks) {
+            checksInFlight_ = false;
+            publish([&checks](AppValues& values) {
+                values.claudeCodeAdded = checks.claudeCode;
+                values.claudeDesktopAdded = checks.claudeDesktop;
+                values.codexAdded = checks.codex;
+                values.launchAtLogin = checks.launchAtLogin;
+            });
+            pending->partDone();
+        });
+}
+
+void AppState::probeReceiver(const std::shared_ptr<Pending>& pending) {
+    if (probeInFlight_) return;
+    probeInFlight_ = true;
+    ++pending->parts;
+    AirPlayReceiver& receiver = with_.airplayReceiver;
+    offMain<std::optional<bool>>([&receiver] { return receiver.isOn(); },
+                                 [this, pending](std::optional<bool> on) {
+                                     probeInFlight_ = false;
+                                     publish([on](AppValues& values) { values.airplayReceiverOn = on; });
+                                     pending->partDone();
+                                 });
+}
+
+void AppState::pollEngine(const std::shared_ptr<Pending>& pending) {
+    // The AirPlay poll follows in the same part, since whether it is wanted
+    // depends on the phones the engine lists.
+    if (engineInFlight_) return;
+    engineInFlight_ = true;
+    ++pending->parts;
+    std::string url = joinURL(with_.engine.baseURL(), "status");
+    offMain<std::optional<JSON>>([url] { return getJSON(url, kEngineTimeout); },
+                                 [this, pending](std::optional<JSON> reply) {
+                                     applyEngineStatus(reply);
+                                     const AppValues& now = values_;
+                                     bool airplayWanted = now.linkChoice == Link::airplay ||
+                                                          (now.phones.empty() && now.screenPerm == Perm::granted);
+                                     if (airplayWanted) {
+                                         pollAirPlay(pending);
+                                     } else {
+                                         engineInFlight_ = false;
+                                         pending->partDone();
+                                     }
+                                 });
+}
+
+void AppState::applyEngineStatus(const std::optional<JSON>& reply) {
+    if (!reply) {
+        publish([](AppValues& values) {
+            values.engineUp = false;
+            values.phones.clear();
+            values.hosts.clear();
+        });
+        return;
+    }
+    EngineStatus status = readEngineStatus(*reply);
+    bool takePaused = status.paused && *status.paused != values_.paused && status.owner == kThisApp;
+    publish([&status, takePaused](AppValues& values) {
+        values.engineUp = true;
+        values.engineOwner = status.owner;
+        values.bluetoothState = status.bluetooth;
+        values.phones = status.phones;
+        values.hosts = status.hosts;
+        values.unmatchedHosts = status.unmatchedHosts;
+        // The engine of this process was paused or resumed through its API.
+        if (takePaused) values.paused = *status.paused;
+    });
+    if (takePaused) with_.engine.setPaused(*status.paused);
+}
+
+void AppState::pollAirPlay(const std::shared_ptr<Pending>& pending) {
+    std::string url = joinURL(with_.engine.airplayURL(), "status");
+    offMain<std::optional<JSON>>([url] { return getJSON(url, kAirPlayTimeout); },
+                                 [this, pending](std::optional<JSON> reply) {
+                                     engineInFlight_ = false;
+                                     publish([&reply](AppValues& values) {
+                                         if (!reply) {
+                                             values.airplayUp = false;
+                                             values.airplayWindow.reset();
+                                             return;
+                                         }
+                                         AirPlayStatus status = readAirPlayStatus(*reply);
+                                         values.airplayUp = true;
+                                         values.airplayCandidates = status.candidates;
+                                         values.airplayWindow = status.window;
+                                         // The service's own screen capture counts for the app.
+                                         if (status.permission) values.screenPerm = Perm::granted;
+                                     });
+                                     pending->partDone();
+                                 });
+}
+
+}  // namespace quintalis

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quintalis {
+
+// Everything the menu and the setup wizard show, as plain values, and what
+// follows from them. A copy is a snapshot: the wizard's pictures are drawn
+// from made-up ones.
+struct AppValues {
+    // How the user chose to show the screen.
+    enum class Link { cable, airplay };
+    enum class Perm { unknown, granted, denied, notAsked };
+    // Where the screen comes from now.
+    enum class Source { usb, airplay, none };
+
+    // One phone of the engine's list.
+    struct Phone {
+        std::string id;
+        std::string name;
+        bool bluetooth = false;  // a Bluetooth host is tied to it
+        std::optional<int> width;
+        std::optional<int> height;
+        bool operator==(const Phone&) const = default;
+    };
+
+    bool engineUp = false;
+    std::string engineOwner = "Quintalis";
+    std::string bluetoothState = "starting";
+    std::vector<Phone> phones;
+    std::vector<std::string> hosts;
+    std::vector<std::string> unmatchedHosts;
+    bool airplayUp = false;
+    std::optional<std::string> airplayWindow;
+    int airplayCandidates = 0;
+    std::optional<bool> airplayReceiverOn;
+    Perm bluetoothPerm = Perm::unknown;
+    Perm cameraPerm = Perm::unknown;
+    Perm screenPerm = Perm::unknown;
+    bool bluetoothRequested = false;
+    Link linkChoice = Link::cable;
+    bool assistiveTouchOn = false;
+    bool setupDone = false;
+    int step = 0;
+    bool paused = false;
+    bool launchAtLogin = false;
+    std::optional<std::string> claudePath;
+    bool claudeCodeAdded = false;
+    bool claudeDesktopAdded = false;
+    bool codexAdded = false;
+
+    bool operator==(const AppValues&) const = default;
+
+    // Another program (or another copy of this one) serves the phone.
+    bool usingOtherEngine() const;
+    // The Bluetooth name the phone lists this computer under.
+    std::string advertisedName() const;
+    bool bluetoothReady() const;
+    // One line for the menu and the wizard.
+    std::string bluetoothSummary() const;
+    bool phoneConnected() const;
+    bool anyBluetoothHost() const;
+    const Phone* usbPhone() const;
+    bool airplayReady() const;
+    Source screenSource() const;
+    bool screenReady() const;
+    bool aiConnected() const;
+    // Whether the wizard's page 1 to 6 is done.
+    bool stepDone(int step) const;
+};
+
+}  // namespace quintalis

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/model/app_values.h"
+#include "base/json.h"
+
+namespace quintalis {
+
+// What the engine's GET /status reply says, each member taking its default
+// when missing or of another type.
+struct EngineStatus {
+    std::string owner = "Skiffline";  // "app"; engines before that member were Skiffline's
+    std::string bluetooth = "unknown";
+    std::vector<AppValues::Phone> phones;  // "devices"
+    std::vector<std::string> hosts;
+    std::vector<std::string> unmatchedHosts;
+    std::optional<bool> paused;
+};
+
+// What the AirPlay capture service's GET /status reply says.
+struct AirPlayStatus {
+    int candidates = 0;
+    // The captured window's owner; "" when it names none, nothing without a window.
+    std::optional<std::string> window;
+    bool permission = false;
+};
+
+EngineStatus readEngineStatus(const JSON& reply);
+AirPlayStatus readAirPlayStatus(const JSON& reply);
+
+}  // namespace quintalis

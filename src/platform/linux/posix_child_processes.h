@@ -1,0 +1,23 @@
+#pragma once
+
+#include "platform/child_processes.h"
+
+namespace quintalis {
+
+// Children through posix_spawn. A started program is reaped by a thread of
+// its own ("quintalis.reaper") so that it leaves no zombie behind.
+class PosixChildProcesses final : public ChildProcesses {
+public:
+    // `grace` is how long a timed-out program has to quit before it is killed.
+    explicit PosixChildProcesses(Duration grace = std::chrono::seconds(2));
+
+    ToolRun run(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
+                Duration timeout) override;
+    std::optional<std::string> start(const std::filesystem::path& executable,
+                                     const std::vector<std::string>& arguments) override;
+
+private:
+    Duration grace_;
+};
+
+}  // namespace quintalis

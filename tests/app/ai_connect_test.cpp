@@ -1,0 +1,260 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "app/model/ai_connect.h"
+#include "base/read_file.h"
+#include "platform/linux/posix_child_processes.h"
+#include "support/fake_clock.h"
+#include "support/fake_platform.h"
+#include "support/temp_dir.h"
+
+using namespace quintalis;
+using namespace quintalis::testing;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+void write(const fs::path& file, const std::string& text) {
+    fs::create_directories(file.parent_path());
+    std::ofstream(file) << text;
+}
+
+fs::path script(const fs::path& file, const std::string& body) {
+    write(file, "#!/bin/sh\n" + body);
+    fs::permissions(file, fs::perms(0755));
+    return file;
+}
+
+class AIConnectTest : public ::testing::Test {
+protected:
+    AIConnectTest() { host.home = home.path(); }
+
+    AIConnect connect(const fs::path& cli = "/opt/quintalis/quintalis") {
+        return AIConnect(host, processes, clock, [cli] { return cli; });
+    }
+    fs::path desktopConfig() { return home.path() / ".config/Claude/claude_desktop_config.json"; }
+    std::vector<fs::path> backups() {
+        std::vector<fs::path> found;
+        for (const auto& entry : fs::directory_iterator(desktopConfig().parent_path())) {
+            if (entry.path().filename().string().find(".backup-") != std::string::npos) found.push_back(entry.path());
+        }
+        return found;
+    }
+
+    TempDir home;
+    FakeHostEnvironment host;
+    FakeClock clock;  // 2026-01-01T00:00:00Z
+    PosixChildProcesses processes{std::chrono::milliseconds(200)};
+};
+
+TEST_F(AIConnectTest, SnippetsQuoteThePathForEachFormat) {
+    auto plain = connect("/opt/q-1/bin_2/quintalis");
+    EXPECT_EQ(plain.claudeCodeCommand(), "claude mcp add -s user quintalis -- /opt/q-1/bin_2/quintalis mcp");
+    EXPECT_EQ(plain.desktopSnippet(), R"("quintalis": { "command": "/opt/q-1/bin_2/quintalis", "args": ["mcp"] })");
+    EXPECT_EQ(plain.codexSnippet(), "[mcp_servers.quintalis]\ncommand = \"/opt/q-1/bin_2/quintalis\"\nargs = [\"mcp\"]");
+
+    auto odd = connect("/home/ann/My \"Apps\"/it's\\q");
+    EXPECT_EQ(odd.claudeCodeCommand(), "claude mcp add -s user quintalis -- '/home/ann/My \"Apps\"/it'\\''s\\q' mcp");
+    EXPECT_EQ(odd.desktopSnippet(),
+              R"("quintalis": { "command": "/home/ann/My \"Apps\"/it's\\q", "args": ["mcp"] })");
+    auto snippet = parseJSON("{" + odd.desktopSnippet() + "}");
+    ASSERT_TRUE(snippet);
+    EXPECT_EQ((*snippet)["quintalis"]["command"], "/home/ann/My \"Apps\"/it's\\q");
+    EXPECT_EQ(odd.codexSnippet(),
+              "[mcp_servers.quintalis]\ncommand = \"/home/ann/My \\\"Apps\\\"/it's\\\\q\"\nargs = [\"mcp\"]");
+    EXPECT_EQ(tomlStringLiteral("a\tb\x01\x7f"), "\"a\\tb\\u0001\\u007F\"");
+
+    EXPECT_EQ(shellQuote(""), "");
+    EXPECT_EQ(shellQuote("/Applications/My App/x"), "'/Applications/My App/x'");
+}
+
+TEST_F(AIConnectTest, ClientLocationsFollowTheirVariables) {
+    auto ai = connect();
+    EXPECT_EQ(ai.claudeDesktopConfig(), home.path() / ".config/Claude/claude_desktop_config.json");
+    EXPECT_EQ(ai.claudeCodeConfig(), home.path() / ".claude.json");
+    EXPECT_EQ(ai.codexConfig(), home.path() / ".codex/config.toml");
+    host.variables["CODEX_HOME"] = "/srv/codex";
+    EXPECT_EQ(ai.codexConfig(), fs::path("/srv/codex/config.toml"));
+}
+
+TEST_F(AIConnectTest, DetectsOnlyTheUserLevelEntries) {
+    auto ai = connect();
+    struct Case {
+        const char* claudeJSON;
+        bool found;
+    };
+    const Case cases[] = {
+        {R"({"mcpServers": {"quintalis": null}})", true},
+        {R"({"mcpServers": {"other": {}}, "projects": {"/x": {"mcpServers": {"quintalis": {}}}}})", false},
+        {R"({"mcpServers": ["quintalis"]})", false},
+        {R"(["mcpServers"])", false},
+        {"{not json", false},
+    };
+    for (const auto& c : cases) {
+        write(home.path() / ".claude.json", c.claudeJSON);
+        EXPECT_EQ(ai.claudeCodeHasQuintalis(), c.found) << c.claudeJSON;
+    }
+    EXPECT_FALSE(ai.claudeDesktopHasQuintalis()) << "no file";
+    write(desktopConfig(), R"({"mcpServers": {"quintalis": {"command": "x"}}})");
+    EXPECT_TRUE(ai.claudeDesktopHasQuintalis());
+
+    EXPECT_FALSE(ai.codexHasQuintalis());
+    write(home.path() / ".codex/config.toml", "model = \"o3\"\n# [mcp_servers.quintalis] goes below\n");
+    EXPECT_TRUE(ai.codexHasQuintalis()) << "a mention anywhere counts, even in a comment";
+}
+
+TEST_F(AIConnectTest, MergesIntoClaudeDesktopSettingsAfterABackup) {
+    auto ai = connect("/opt/q/quintalis");
+    write(desktopConfig(), R"({"theme": "dark", "mcpServers": {"files": {"command": "/usr/bin/files"},
+        "quintalis": {"command": "/old/path"}}})");
+    auto added = ai.addToClaudeDesktop();
+    EXPECT_TRUE(added.ok);
+    EXPECT_EQ(added.message,
+              "Added (previous settings saved as claude_desktop_config.json.backup-2026-01-01T00-00-00Z). "
+              "Quit and reopen Claude Desktop to load it.");
+    auto written = readFile(desktopConfig());
+    ASSERT_TRUE(written);
+    EXPECT_EQ(*written, R"({
+  "mcpServers": {
+    "files": {
+      "command": "/usr/bin/files"
+    },
+    "quintalis": {
+      "args": [
+        "mcp"
+      ],
+      "command": "/opt/q/quintalis"
+    }
+  },
+  "theme": "dark"
+}
+)") << "pretty, sorted, slashes as they are";
+    ASSERT_EQ(backups().size(), 1u);
+    EXPECT_NE(readFile(backups()[0])->find("/old/path"), std::string::npos);
+    EXPECT_TRUE(ai.claudeDesktopHasQuintalis());
+
+    auto again = ai.addToClaudeDesktop();
+    EXPECT_FALSE(again.ok) << "a backup of that second exists already";
+    EXPECT_EQ(again.message.rfind("Couldn't back up the settings file: ", 0), 0u) << again.message;
+    clock.advance(std::chrono::seconds(1));
+    EXPECT_TRUE(ai.addToClaudeDesktop().ok);
+}
+
+TEST_F(AIConnectTest, ClaudeDesktopSettingsOfOtherShapes) {
+    auto ai = connect();
+    struct Case {
+        const char* before;
+        const char* after;
+    };
+    const Case cases[] = {
+        {"{}", R"({"mcpServers":{"quintalis":{"args":["mcp"],"command":"/opt/quintalis/quintalis"}}})"},
+        {"", R"({"mcpServers":{"quintalis":{"args":["mcp"],"command":"/opt/quintalis/quintalis"}}})"},
+        {R"({"mcpServers": ["a"], "x": 1})",
+         R"({"mcpServers":{"quintalis":{"args":["mcp"],"command":"/opt/quintalis/quintalis"}},"x":1})"},
+    };
+    for (const auto& c : cases) {
+        fs::remove_all(desktopConfig().parent_path());
+        write(desktopConfig(), c.before);
+        auto added = ai.addToClaudeDesktop();
+        EXPECT_TRUE(added.ok) << c.before;
+        EXPECT_EQ(parseJSON(*readFile(desktopConfig())), parseJSON(c.after)) << c.before;
+        EXPECT_EQ(backups().size(), 1u) << c.before;
+    }
+
+    for (const char* broken : {R"({"mcpServers": {)", "[1]"}) {
+        write(desktopConfig(), broken);
+        auto refused = ai.addToClaudeDesktop();
+        EXPECT_FALSE(refused.ok);
+        EXPECT_EQ(refused.message,
+                  "Claude Desktop's settings file isn't valid JSON, so it was left as is. Add this by hand under "
+                  "\"mcpServers\":\n" + ai.desktopSnippet());
+        EXPECT_EQ(readFile(desktopConfig()), broken);
+    }
+
+    fs::remove_all(home.path() / ".config");
+    auto fresh = ai.addToClaudeDesktop();
+    EXPECT_EQ(fresh.message, "Added. Quit and reopen Claude Desktop to load it.");
+    EXPECT_TRUE(ai.claudeDesktopHasQuintalis());
+    EXPECT_TRUE(backups().empty());
+}
+
+TEST_F(AIConnectTest, WritesThroughALinkedSettingsFile) {
+    auto ai = connect();
+    fs::path kept = home.path() / "dotfiles/claude.json";
+    write(kept, R"({"theme": "light"})");
+    fs::create_directories(desktopConfig().parent_path());
+    fs::create_symlink(kept, desktopConfig());
+    EXPECT_TRUE(ai.addToClaudeDesktop().ok);
+    EXPECT_TRUE(fs::is_symlink(desktopConfig()));
+    EXPECT_NE(readFile(kept)->find("quintalis"), std::string::npos);
+}
+
+TEST_F(AIConnectTest, RegistersWithClaudeCodeThroughItsCommand) {
+    fs::path log = home.path() / "calls";
+    auto claude = script(home.path() / "bin/claude", "echo \"$@\" >> '" + log.string() + "'\n"
+                                                     "case \"$2\" in add) echo '  already there  '; exit ${ADD_STATUS:-0};; esac\n");
+    auto ai = connect("/opt/my app/quintalis");
+    auto added = ai.addToClaudeCode(claude);
+    EXPECT_TRUE(added.ok);
+    EXPECT_EQ(added.message, "Added. Start a new Claude Code session and ask it to look at your iPhone.");
+    EXPECT_EQ(readFile(log), "mcp remove -s user quintalis\nmcp add -s user quintalis -- /opt/my app/quintalis mcp\n");
+
+    script(claude, "echo 'Invalid scope' >&2; exit 2\n");
+    EXPECT_EQ(ai.addToClaudeCode(claude).message, "Invalid scope");
+    script(claude, "exit 3\n");
+    auto silent = ai.addToClaudeCode(claude);
+    EXPECT_FALSE(silent.ok);
+    EXPECT_EQ(silent.message, "claude exited with 3");
+    auto missing = ai.addToClaudeCode(home.path() / "nowhere/claude");
+    EXPECT_FALSE(missing.ok);
+    EXPECT_EQ(missing.message, "No such file or directory");
+}
+
+TEST_F(AIConnectTest, RunEndsAHungProgramAndKeepsWhatItPrinted) {
+    auto ai = connect();
+    auto hung = script(home.path() / "hung", "echo started; exec sleep 600\n");
+    auto run = ai.run(hung, {}, std::chrono::milliseconds(300));
+    EXPECT_EQ(run.output, "started");
+    EXPECT_EQ(run.status, SIGTERM);
+
+    auto stubborn = script(home.path() / "stubborn", "trap '' TERM; echo stubborn; while :; do sleep 1; done\n");
+    run = ai.run(stubborn, {}, std::chrono::milliseconds(300));
+    EXPECT_EQ(run.output, "stubborn");
+    EXPECT_EQ(run.status, SIGKILL);
+
+    // A program that leaves another holding its output is done when it exits.
+    fs::path left = home.path() / "left";
+    auto leaves = script(home.path() / "leaves",
+                         "setsid sleep 600 & echo $! > '" + left.string() + "'\necho done; echo \"\\377\"; exit 4\n");
+    run = ai.run(leaves, {}, std::chrono::seconds(60));
+    EXPECT_EQ(run.status, 4);
+    EXPECT_EQ(run.output, "done\n\uFFFD");
+    ::kill(std::stoi(*readFile(left)), SIGKILL);
+}
+
+TEST_F(AIConnectTest, FindsClaudeWhereItsInstallersPutIt) {
+    if (fs::exists("/usr/local/bin/claude") || fs::exists("/usr/bin/claude")) GTEST_SKIP() << "claude is installed";
+    auto ai = connect();
+    host.variables["SHELL"] = "/bin/false";
+    EXPECT_EQ(ai.findClaude(), std::nullopt);
+
+    write(home.path() / ".bun/bin/claude", "not executable");
+    EXPECT_EQ(ai.findClaude(), std::nullopt);
+    script(home.path() / ".npm-global/bin/claude", "");
+    script(home.path() / ".local/bin/claude", "");
+    EXPECT_EQ(ai.findClaude(), home.path() / ".local/bin/claude");
+
+    fs::remove_all(home.path() / ".local");
+    fs::remove_all(home.path() / ".npm-global");
+    auto elsewhere = script(home.path() / "tools/claude", "");
+    auto shell = script(home.path() / "login-shell", "[ \"$1 $2\" = '-lc command -v claude' ] && echo '" +
+                                                         elsewhere.string() + "'\n");
+    host.variables["SHELL"] = shell.string();
+    EXPECT_EQ(ai.findClaude(), elsewhere);
+    script(shell, "echo 'claude not found'\n");
+    EXPECT_EQ(ai.findClaude(), std::nullopt);
+}
+
+}  // namespace

@@ -1,0 +1,311 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "app/model/app_state.h"
+#include "platform/linux/posix_child_processes.h"
+#include "support/fake_capture_devices.h"
+#include "support/fake_clock.h"
+#include "support/fake_desktop.h"
+#include "support/fake_peripheral.h"
+#include "support/fake_platform.h"
+#include "support/fake_windows.h"
+#include "support/log_capture.h"
+#include "support/manual_main_thread.h"
+#include "support/raw_http.h"
+#include "support/stub_service.h"
+#include "support/temp_dir.h"
+
+using namespace quintalis;
+using namespace quintalis::testing;
+using Perm = AppValues::Perm;
+using Link = AppValues::Link;
+
+namespace {
+
+constexpr const char* kFullStatus = R"({
+    "app": "Quintalis", "version": "dev", "paused": false, "bluetooth": "1 connected, advertising as Desk",
+    "devices": [{"id": "S1", "name": "Ann's iPhone", "bluetooth": true, "width": 1179, "height": 2556}],
+    "hosts": ["H1"], "unmatchedHosts": []})";
+
+void write(const std::filesystem::path& file, const std::string& text) {
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file) << text;
+}
+
+class AppStateTest : public ::testing::Test {
+protected:
+    AppStateTest() {
+        host.home = home.path();
+        host.variables["QUINTALIS_ENGINE_URL"] = engineService.url();
+        host.variables["QUINTALIS_AIRPLAY_URL"] = airplayService.url();
+        host.variables["SHELL"] = "/bin/false";
+        engineService.answerJSON(kFullStatus);
+        airplayService.answerJSON(R"({"ok": true, "permission": false, "candidates": []})");
+    }
+
+    AppState& state() {
+        if (!state_) {
+            state_ = std::make_unique<AppState>(AppState::Collaborators{
+                engine, defaults, {radio, cameras, windows}, ai, login, receiver, main});
+            state_->addObserver([this] { ++told; });
+        }
+        return *state_;
+    }
+    const AppValues& values() { return state().values(); }
+
+    // One refresh, run until everything it started has been published.
+    void refresh() {
+        bool done = false;
+        state().refresh([&done] { done = true; });
+        ASSERT_TRUE(main.runUntil([&done] { return done; }));
+    }
+
+    TempDir home;
+    FakeHostEnvironment host;
+    FakeBundleInfo bundle;
+    MemoryDefaults defaults;
+    AppInfo info{bundle, host};
+    Engine engine{host, defaults, info, nullptr};
+    FakePeripheralRole radio;
+    FakeCaptureDevices cameras;
+    FakeWindowServer windows;
+    PosixChildProcesses processes;
+    FakeClock clock;
+    AIConnect ai{host, processes, clock, [] { return std::filesystem::path("/opt/quintalis/quintalis"); }};
+    FakeLaunchAtLogin login;
+    FakeAirPlayReceiver receiver;
+    ManualMainThread main;
+    StubService engineService;
+    StubService airplayService;
+    int told = 0;
+    std::unique_ptr<AppState> state_;
+};
+
+TEST_F(AppStateTest, FollowsTheEngineAndFallsBackToAnAbsentOne) {
+    refresh();
+    EXPECT_TRUE(values().engineUp);
+    EXPECT_EQ(values().engineOwner, "Quintalis");
+    EXPECT_EQ(values().bluetoothState, "1 connected, advertising as Desk");
+    ASSERT_EQ(values().phones.size(), 1u);
+    EXPECT_EQ(values().phones[0], (AppValues::Phone{"S1", "Ann's iPhone", true, 1179, 2556}));
+    EXPECT_EQ(values().hosts, std::vector<std::string>{"H1"});
+    EXPECT_EQ(engineService.requests().back().path, "/status");
+    int toldOnce = told;
+    refresh();
+    EXPECT_EQ(told, toldOnce) << "nothing changed, nobody told";
+
+    // Whatever is not a JSON object is no engine; only the engine's own
+    // members fall back.
+    for (const char* body : {"<html><body>It works</body></html>", "[1, 2]", ""}) {
+        engineService.answerJSON(body);
+        refresh();
+        EXPECT_FALSE(values().engineUp) << body;
+        EXPECT_TRUE(values().phones.empty()) << body;
+        EXPECT_TRUE(values().hosts.empty()) << body;
+        EXPECT_EQ(values().bluetoothState, "1 connected, advertising as Desk") << body;
+    }
+
+    engineService.answerJSON(R"({"app": null, "devices": {"id": "S1"}, "hosts": "H1"})", 503);
+    refresh();
+    EXPECT_TRUE(values().engineUp) << "any answer with an object counts";
+    EXPECT_EQ(values().engineOwner, "Skiffline");
+    EXPECT_EQ(values().bluetoothState, "unknown");
+    EXPECT_TRUE(values().phones.empty());
+    EXPECT_TRUE(values().usingOtherEngine());
+
+    host.variables["QUINTALIS_ENGINE_URL"] = "http://127.0.0.1:" + std::to_string(freePort());
+    radio.allowed = BluetoothAuthorization::notDetermined;
+    refresh();
+    EXPECT_FALSE(values().engineUp);
+    EXPECT_EQ(values().bluetoothSummary(), "Waiting for permission") << "only the local permission counts now";
+}
+
+TEST_F(AppStateTest, AnEngineThatNeverAnswersIsDown) {
+    refresh();
+    ASSERT_TRUE(values().engineUp);
+    engineService.holdAnswers();
+    refresh();  // gives up after its 1.5 s
+    EXPECT_FALSE(values().engineUp);
+    engineService.releaseAnswers();
+}
+
+TEST_F(AppStateTest, TakesThePauseOfThisEngineOnly) {
+    engineService.answerJSON(R"({"app": "Skiffline", "paused": true})");
+    refresh();
+    EXPECT_FALSE(values().paused) << "another product's pause is its own";
+    EXPECT_FALSE(engine.paused());
+
+    engineService.answerJSON(R"({"app": "Quintalis", "paused": true})");
+    refresh();
+    EXPECT_TRUE(values().paused);
+    EXPECT_TRUE(engine.paused());
+
+    state().setPaused(false);
+    EXPECT_FALSE(engine.paused()) << "the menu's toggle pauses this engine";
+    EXPECT_FALSE(values().paused);
+}
+
+TEST_F(AppStateTest, AsksTheAirPlayServiceOnlyWhenItMatters) {
+    windows.setUnavailable("no display");
+    refresh();  // a cable phone, the cable chosen
+    EXPECT_TRUE(airplayService.requests().empty());
+
+    airplayService.answerJSON(
+        R"({"ok": true, "permission": true, "candidates": [{}, {}, {}], "window": {"owner": "UxPlay"}})");
+    state().setLinkChoice(Link::airplay);
+    refresh();
+    ASSERT_EQ(airplayService.requests().size(), 1u);
+    EXPECT_EQ(airplayService.requests()[0].path, "/status");
+    EXPECT_TRUE(values().airplayUp);
+    EXPECT_EQ(values().airplayCandidates, 3);
+    EXPECT_EQ(values().airplayWindow, "UxPlay");
+    EXPECT_EQ(values().screenPerm, Perm::granted) << "the service's capture counts for the app";
+
+    host.variables["QUINTALIS_AIRPLAY_URL"] = "http://127.0.0.1:" + std::to_string(freePort());
+    refresh();
+    EXPECT_FALSE(values().airplayUp);
+    EXPECT_EQ(values().airplayWindow, std::nullopt);
+    EXPECT_EQ(values().airplayCandidates, 3) << "kept from the last answer";
+
+    // Back on the cable, with no phone on it but windows that can be captured.
+    host.variables["QUINTALIS_AIRPLAY_URL"] = airplayService.url();
+    state().setLinkChoice(Link::cable);
+    engineService.answerJSON(R"({"app": "Quintalis", "devices": []})");
+    windows.setUnavailable(std::nullopt);
+    refresh();
+    EXPECT_EQ(airplayService.requests().size(), 2u);
+    EXPECT_EQ(values().airplayWindow, "UxPlay");
+}
+
+TEST_F(AppStateTest, ReadsPermissionsOnEveryRefresh) {
+    radio.allowed = BluetoothAuthorization::restricted;
+    cameras.status = CaptureAuthorization::notDetermined;
+    windows.setUnavailable("DISPLAY is not set");
+    refresh();
+    EXPECT_EQ(values().bluetoothPerm, Perm::denied);
+    EXPECT_EQ(values().cameraPerm, Perm::notAsked);
+    EXPECT_EQ(values().screenPerm, Perm::notAsked);
+
+    radio.allowed = BluetoothAuthorization::allowedAlways;
+    cameras.status = CaptureAuthorization::denied;
+    windows.setUnavailable(std::nullopt);
+    refresh();
+    EXPECT_EQ(values().bluetoothPerm, Perm::granted);
+    EXPECT_EQ(values().cameraPerm, Perm::denied);
+    EXPECT_EQ(values().screenPerm, Perm::granted);
+}
+
+TEST_F(AppStateTest, ChecksRegistrationsAndTheReceiverOnEveryFourthRefresh) {
+    write(home.path() / ".claude.json", R"({"mcpServers": {"quintalis": {}}})");
+    write(home.path() / ".codex/config.toml", "[mcp_servers.quintalis]\n");
+    receiver.on = true;
+    login.enabled = true;
+    state().setLinkChoice(Link::airplay);
+    refresh();
+    EXPECT_TRUE(values().claudeCodeAdded);
+    EXPECT_FALSE(values().claudeDesktopAdded);
+    EXPECT_TRUE(values().codexAdded);
+    EXPECT_TRUE(values().aiConnected());
+    EXPECT_TRUE(values().launchAtLogin);
+    EXPECT_EQ(values().airplayReceiverOn, true);
+
+    std::filesystem::remove(home.path() / ".claude.json");
+    receiver.on = std::nullopt;
+    login.enabled = false;
+    for (int tick = 2; tick <= 4; ++tick) {
+        refresh();
+        EXPECT_TRUE(values().claudeCodeAdded) << tick;
+        EXPECT_EQ(values().airplayReceiverOn, true) << tick;
+    }
+    EXPECT_EQ(receiver.asked, 1);
+    refresh();
+    EXPECT_EQ(state().tick(), 5);
+    EXPECT_FALSE(values().claudeCodeAdded);
+    EXPECT_FALSE(values().launchAtLogin);
+    EXPECT_EQ(values().airplayReceiverOn, std::nullopt);
+
+    state().setLinkChoice(Link::cable);
+    for (int tick = 6; tick <= 9; ++tick) refresh();
+    EXPECT_EQ(receiver.asked, 2) << "the receiver matters only for AirPlay";
+}
+
+TEST_F(AppStateTest, KeepsWhatTheUserSetAcrossLaunches) {
+    state().setLinkChoice(Link::airplay);
+    state().setAssistiveTouchOn(true);
+    state().setStep(4);
+    state().setSetupDone(true);
+    EXPECT_EQ(defaults.stringValue("link"), "airplay");
+    EXPECT_EQ(told, 4);
+    state().setStep(4);
+    EXPECT_EQ(told, 4) << "the same value again changes nothing";
+
+    AppState relaunched({engine, defaults, {radio, cameras, windows}, ai, login, receiver, main});
+    EXPECT_EQ(relaunched.values().linkChoice, Link::airplay);
+    EXPECT_TRUE(relaunched.values().assistiveTouchOn);
+    EXPECT_EQ(relaunched.values().step, 4);
+    EXPECT_TRUE(relaunched.values().setupDone);
+
+    defaults.setString("link", "usb");
+    AppState unknownLink({engine, defaults, {radio, cameras, windows}, ai, login, receiver, main});
+    EXPECT_EQ(unknownLink.values().linkChoice, Link::cable);
+}
+
+TEST_F(AppStateTest, LaunchAtLoginShowsWhatTheDesktopSays) {
+    LogCapture logged;
+    state().setLaunchAtLogin(true);
+    EXPECT_TRUE(values().launchAtLogin);
+    login.failure = "Permission denied";
+    state().setLaunchAtLogin(false);
+    EXPECT_TRUE(values().launchAtLogin);
+    EXPECT_TRUE(logged.contains("launch at login: Permission denied"));
+}
+
+TEST_F(AppStateTest, PollsOnATimerAndFindsClaudeOnce) {
+    write(home.path() / ".local/bin/claude", "#!/bin/sh\n");
+    std::filesystem::permissions(home.path() / ".local/bin/claude", std::filesystem::perms(0755));
+    state().startPolling();
+    state().startPolling();
+    EXPECT_EQ(state().tick(), 1);
+    ASSERT_EQ(main.delays(), std::vector<Duration>{AppState::kPollInterval});
+    ASSERT_TRUE(main.runUntil([this] { return values().claudePath.has_value() && values().engineUp; }));
+    EXPECT_EQ(values().claudePath, (home.path() / ".local/bin/claude").string());
+    main.fireTimers();
+    EXPECT_EQ(state().tick(), 2);
+    EXPECT_EQ(main.delays().size(), 1u) << "each tick sets the next";
+    ASSERT_TRUE(main.runUntil([this] { return engineService.requests().size() == 2; }));
+}
+
+TEST_F(AppStateTest, OverlappingPollsShareOneRequest) {
+    engineService.holdAnswers();
+    bool firstDone = false;
+    bool secondDone = false;
+    state().refresh([&] { firstDone = true; });
+    ASSERT_TRUE(main.runUntil([this] { return engineService.requests().size() == 1; }));
+    state().refresh([&] { secondDone = true; });
+    main.runPending();
+    EXPECT_TRUE(secondDone) << "it started nothing of its own to wait for";
+    engineService.releaseAnswers();
+    ASSERT_TRUE(main.runUntil([&] { return firstDone; }));
+    EXPECT_EQ(engineService.requests().size(), 1u);
+    EXPECT_TRUE(values().engineUp);
+}
+
+TEST_F(AppStateTest, DemoShowsMadeUpValuesAndNeverPolls) {
+    AppValues shown;
+    shown.engineUp = true;
+    shown.bluetoothState = "advertising as Studio";
+    shown.step = 3;
+    TryIt::Result look{std::make_shared<PixelBuffer>(2, 2), "AirPlay", {"Messages"}, "2\u00D72"};
+    state().showDemo(shown, look);
+    EXPECT_EQ(values(), shown);
+    EXPECT_EQ(state().demoTryIt(), look);
+    state().startPolling();
+    refresh();
+    EXPECT_EQ(state().tick(), 0);
+    EXPECT_TRUE(main.delays().empty());
+    EXPECT_TRUE(engineService.requests().empty());
+    EXPECT_EQ(values(), shown);
+}
+
+}  // namespace
