@@ -254,7 +254,9 @@ void AppState::applyEngineStatus(const std::optional<JSON>& reply) {
         return;
     }
     EngineStatus status = readEngineStatus(*reply);
+    // The engine of this process was paused or resumed through its API.
     bool takePaused = status.paused && *status.paused != values_.paused && status.owner == kThisApp;
+    if (takePaused) with_.engine.setPaused(*status.paused);
     publish([&status, takePaused](AppValues& values) {
         values.engineUp = true;
         values.engineOwner = status.owner;
@@ -262,10 +264,8 @@ void AppState::applyEngineStatus(const std::optional<JSON>& reply) {
         values.phones = status.phones;
         values.hosts = status.hosts;
         values.unmatchedHosts = status.unmatchedHosts;
-        // The engine of this process was paused or resumed through its API.
         if (takePaused) values.paused = *status.paused;
     });
-    if (takePaused) with_.engine.setPaused(*status.paused);
 }
 
 void AppState::pollAirPlay(const std::shared_ptr<Pending>& pending) {
