@@ -25,16 +25,16 @@ TEST(AppValues, BluetoothLineAndReadiness) {
     const Case cases[] = {
         {"engine down, nothing asked yet", false, "Quintalis", "starting", Perm::unknown, "Waiting for permission", false},
         {"engine down, allowed", false, "Quintalis", "starting", Perm::granted, "Starting\u2026", false},
-        {"denied", true, "Quintalis", "advertising as Mac", Perm::denied, "Not allowed", false},
+        {"denied", true, "Quintalis", "advertising as Desk", Perm::denied, "Not allowed", false},
         {"restricted maps to denied first", true, "Quintalis", "powered on", Perm::denied, "Not allowed", false},
         {"radio off", true, "Quintalis", "bluetooth off", Perm::granted, "Bluetooth is off", false},
-        {"a name holding \"off\"", true, "Quintalis", "advertising as Office Mac", Perm::granted, "On", true},
-        {"advertising", true, "Quintalis", "advertising as Mac", Perm::granted, "On", true},
-        {"connected, any case", true, "Quintalis", "1 CONNECTED, advertising as Mac", Perm::granted, "On", true},
+        {"a name holding \"off\"", true, "Quintalis", "advertising as Office PC", Perm::granted, "On", true},
+        {"advertising", true, "Quintalis", "advertising as Desk", Perm::granted, "On", true},
+        {"connected, any case", true, "Quintalis", "1 CONNECTED, advertising as Desk", Perm::granted, "On", true},
         {"powered on", true, "Quintalis", "powered on", Perm::granted, "On", true},
         {"allowed but not yet up", true, "Quintalis", "unknown", Perm::granted, "Starting\u2026", false},
-        {"other engine needs no permission here", true, "Skiffline", "advertising as Mac", Perm::notAsked, "On", true},
-        {"other engine even when denied here", true, "Skiffline", "advertising as Mac", Perm::denied, "On", true},
+        {"other engine needs no permission here", true, "Skiffline", "advertising as Desk", Perm::notAsked, "On", true},
+        {"other engine even when denied here", true, "Skiffline", "advertising as Desk", Perm::denied, "On", true},
         {"other engine, still starting", true, "Skiffline", "unknown", Perm::notAsked, "Starting\u2026", false},
     };
     for (const auto& c : cases) {
@@ -138,12 +138,12 @@ TEST(Permissions, OneMappingForEveryAuthorization) {
 
 TEST(StatusReplies, EngineMembersTakeTheirDefaultsWhenMissingOrMistyped) {
     auto full = readEngineStatus(JSON::parse(R"({
-        "app": "Quintalis", "bluetooth": "advertising as Mac", "paused": true,
+        "app": "Quintalis", "bluetooth": "advertising as Desk", "paused": true,
         "devices": [{"id": "S1", "name": "Ann's iPhone", "bluetooth": true, "width": 1179, "height": 2556.0},
                     {"id": "S2"}],
         "hosts": ["H1", "H2"], "unmatchedHosts": ["H2"]})"));
     EXPECT_EQ(full.owner, "Quintalis");
-    EXPECT_EQ(full.bluetooth, "advertising as Mac");
+    EXPECT_EQ(full.bluetooth, "advertising as Desk");
     EXPECT_EQ(full.paused, true);
     ASSERT_EQ(full.phones.size(), 2u);
     EXPECT_EQ(full.phones[0], (AppValues::Phone{"S1", "Ann's iPhone", true, 1179, 2556}));

@@ -90,7 +90,7 @@ TEST_F(TryItTest, SpeaksOfThePreferredSourceWhenNeitherWorks) {
     };
     EXPECT_EQ(message(false), "No picture yet. Check that the iPhone is plugged in, unlocked, and that you tapped Trust.");
     EXPECT_EQ(message(true),
-              "No picture yet. On your iPhone, open Control Center \u203a Screen Mirroring and choose this Mac, then "
+              "No picture yet. On your iPhone, open Control Center \u203a Screen Mirroring and choose this computer, then "
               "try again.");
     EXPECT_EQ(engineService.requests().size(), 2u) << "the cable was tried both times";
 }

@@ -33,7 +33,7 @@ bool AppValues::bluetoothReady() const {
 std::string AppValues::bluetoothSummary() const {
     if (bluetoothPerm == Perm::denied && !usingOtherEngine()) return "Not allowed";
     // Only the state itself, not the computer's name after it: "advertising
-    // as Office Mac" is on.
+    // as Office PC" is on.
     std::string state = asciiLowercase(bluetoothState.substr(0, bluetoothState.find(kAdvertisingAs)));
     if (contains(state, "off")) return "Bluetooth is off";
     if (bluetoothReady()) return "On";

@@ -15,7 +15,7 @@ constexpr const char* kAirPlay = "AirPlay";
 constexpr const char* kNoCablePicture =
     "No picture yet. Check that the iPhone is plugged in, unlocked, and that you tapped Trust.";
 constexpr const char* kNoAirPlayPicture =
-    "No picture yet. On your iPhone, open Control Center \u203a Screen Mirroring and choose this Mac, then try again.";
+    "No picture yet. On your iPhone, open Control Center \u203a Screen Mirroring and choose this computer, then try again.";
 
 }  // namespace
 
