@@ -21,7 +21,6 @@
 #include "platform/linux/xcb_window_server.h"
 #include "platform/linux/xdg_autostart.h"
 #include "support/fake_clock.h"
-#include "support/fake_platform.h"
 #include "support/manual_main_thread.h"
 #include "support/stub_service.h"
 #include "support/temp_dir.h"
@@ -56,21 +55,14 @@ const char* kStatus = R"({"app": "Quintalis", "version": "dev", "paused": false,
 
 void refreshCost(benchmark::State& state, AppValues::Link link) {
     TempDir home;
-    FakeHostEnvironment host;
+    StubbedServices services;
+    auto& host = services.host;
     host.home = home.path();
-    StubService engineService;
-    StubService airplayService;
-    engineService.answerJSON(kStatus);
-    airplayService.answerJSON(R"({"ok": true, "app": "quintalis-mirror", "permission": true,
+    services.engineService.answerJSON(kStatus);
+    services.airplayService.answerJSON(R"({"ok": true, "app": "quintalis-mirror", "permission": true,
         "candidates": [{"owner": "UxPlay", "number": 4194305}], "window": {"owner": "UxPlay", "number": 4194305}})");
-    host.variables["QUINTALIS_ENGINE_URL"] = engineService.url();
-    host.variables["QUINTALIS_AIRPLAY_URL"] = airplayService.url();
     std::ofstream(home.path() / ".claude.json") << R"({"mcpServers": {"quintalis": {"command": "/q"}}})";
 
-    FakeBundleInfo bundle;
-    MemoryDefaults defaults;
-    AppInfo info{bundle, host};
-    Engine engine{host, defaults, info, nullptr};
     UnsupportedPeripheralRole radio;
     NoCaptureDevices cameras;
     XDisplayLink display(Xvfb::display());
@@ -81,7 +73,7 @@ void refreshCost(benchmark::State& state, AppValues::Link link) {
     XdgAutostart login(home.path() / "autostart/quintalis.desktop", [] { return std::filesystem::path("/q"); });
     ProcAirPlayReceiver receiver;
     TimedMainThread main;
-    AppState model({engine, defaults, {radio, cameras, windows}, ai, login, receiver, main});
+    AppState model({services.engine, services.defaults, {radio, cameras, windows}, ai, login, receiver, main});
     model.setLinkChoice(link);
 
     std::vector<double> micros;

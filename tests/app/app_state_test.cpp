@@ -8,11 +8,9 @@
 #include "support/fake_clock.h"
 #include "support/fake_desktop.h"
 #include "support/fake_peripheral.h"
-#include "support/fake_platform.h"
 #include "support/fake_windows.h"
 #include "support/log_capture.h"
 #include "support/manual_main_thread.h"
-#include "support/raw_http.h"
 #include "support/stub_service.h"
 #include "support/temp_dir.h"
 
@@ -37,8 +35,6 @@ class AppStateTest : public ::testing::Test {
 protected:
     AppStateTest() {
         host.home = home.path();
-        host.variables["QUINTALIS_ENGINE_URL"] = engineService.url();
-        host.variables["QUINTALIS_AIRPLAY_URL"] = airplayService.url();
         host.variables["SHELL"] = "/bin/false";
         engineService.answerJSON(kFullStatus);
         airplayService.answerJSON(R"({"ok": true, "permission": false, "candidates": []})");
@@ -62,11 +58,12 @@ protected:
     }
 
     TempDir home;
-    FakeHostEnvironment host;
-    FakeBundleInfo bundle;
-    MemoryDefaults defaults;
-    AppInfo info{bundle, host};
-    Engine engine{host, defaults, info, nullptr};
+    StubbedServices services;
+    FakeHostEnvironment& host = services.host;
+    MemoryDefaults& defaults = services.defaults;
+    Engine& engine = services.engine;
+    StubService& engineService = services.engineService;
+    StubService& airplayService = services.airplayService;
     FakePeripheralRole radio;
     FakeCaptureDevices cameras;
     FakeWindowServer windows;
@@ -76,8 +73,6 @@ protected:
     FakeLaunchAtLogin login;
     FakeAirPlayReceiver receiver;
     ManualMainThread main;
-    StubService engineService;
-    StubService airplayService;
     int told = 0;
     std::unique_ptr<AppState> state_;
 };
@@ -114,7 +109,7 @@ TEST_F(AppStateTest, FollowsTheEngineAndFallsBackToAnAbsentOne) {
     EXPECT_TRUE(values().phones.empty());
     EXPECT_TRUE(values().usingOtherEngine());
 
-    host.variables["QUINTALIS_ENGINE_URL"] = "http://127.0.0.1:" + std::to_string(freePort());
+    services.takeDown("QUINTALIS_ENGINE_URL");
     radio.allowed = BluetoothAuthorization::notDetermined;
     refresh();
     EXPECT_FALSE(values().engineUp);
@@ -162,7 +157,7 @@ TEST_F(AppStateTest, AsksTheAirPlayServiceOnlyWhenItMatters) {
     EXPECT_EQ(values().airplayWindow, "UxPlay");
     EXPECT_EQ(values().screenPerm, Perm::granted) << "the service's capture counts for the app";
 
-    host.variables["QUINTALIS_AIRPLAY_URL"] = "http://127.0.0.1:" + std::to_string(freePort());
+    services.takeDown("QUINTALIS_AIRPLAY_URL");
     refresh();
     EXPECT_FALSE(values().airplayUp);
     EXPECT_EQ(values().airplayWindow, std::nullopt);

@@ -2,8 +2,6 @@
 
 #include "app/model/try_it.h"
 #include "imaging/codecs.h"
-#include "support/fake_platform.h"
-#include "support/raw_http.h"
 #include "support/stub_service.h"
 
 using namespace quintalis;
@@ -32,21 +30,13 @@ HTTPResponse picture(int width, int height) {
 
 class TryItTest : public ::testing::Test {
 protected:
-    TryItTest() {
-        host.variables["QUINTALIS_ENGINE_URL"] = engineService.url();
-        host.variables["QUINTALIS_AIRPLAY_URL"] = airplayService.url();
-    }
-    void down(const char* variable) { host.variables[variable] = "http://127.0.0.1:" + std::to_string(freePort()); }
+    void down(const char* variable) { services.takeDown(variable); }
 
-    FakeHostEnvironment host;
-    FakeBundleInfo bundle;
-    MemoryDefaults defaults;
-    AppInfo info{bundle, host};
-    Engine engine{host, defaults, info, nullptr};
+    StubbedServices services;
+    StubService& engineService = services.engineService;
+    StubService& airplayService = services.airplayService;
     ScriptedRecognizer recognizer;
-    TryIt tryIt{engine, recognizer};
-    StubService engineService;
-    StubService airplayService;
+    TryIt tryIt{services.engine, recognizer};
 };
 
 TEST_F(TryItTest, TakesThePreferredSourceFirstAndTheOtherAfter) {

@@ -4,7 +4,10 @@
 #include <mutex>
 #include <vector>
 
+#include "engine/engine.h"
 #include "engine/http_server.h"
+#include "support/fake_platform.h"
+#include "support/raw_http.h"
 
 namespace quintalis::testing {
 
@@ -58,6 +61,26 @@ private:
     HTTPResponse response_ = HTTPResponse::error("not found", 404);
     std::vector<HTTPRequest> requests_;
     HTTPServer server_;  // last: stopped before the answers go
+};
+
+// The engine and the AirPlay capture service as their clients in this
+// process see them: an engine that is never started, whose URLs lead to
+// stub services of the test's own.
+struct StubbedServices {
+    StubService engineService;
+    StubService airplayService;
+    FakeHostEnvironment host;
+    FakeBundleInfo bundle;
+    MemoryDefaults defaults;
+    AppInfo info{bundle, host};
+    Engine engine{host, defaults, info, nullptr};
+
+    StubbedServices() {
+        host.variables["QUINTALIS_ENGINE_URL"] = engineService.url();
+        host.variables["QUINTALIS_AIRPLAY_URL"] = airplayService.url();
+    }
+    // Leads the URL variable to a port nobody listens on.
+    void takeDown(const char* variable) { host.variables[variable] = "http://127.0.0.1:" + std::to_string(freePort()); }
 };
 
 }  // namespace quintalis::testing
