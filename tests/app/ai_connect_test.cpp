@@ -27,6 +27,25 @@ fs::path script(const fs::path& file, const std::string& body) {
     return file;
 }
 
+// Real time, except that it stands still until the program under test says
+// it is ready (creates `gate`), then runs an hour ahead: past any time-out,
+// yet only once the program has done what the test looks for.
+class GateClock final : public Clock {
+public:
+    explicit GateClock(fs::path gate) : gate_(std::move(gate)) {}
+    int64_t wallMillis() const override { return Clock::real().wallMillis(); }
+    MonotonicTime now() const override {
+        if (!open_) open_ = fs::exists(gate_);
+        return open_ ? Clock::real().now() + std::chrono::hours(1) : start_;
+    }
+    void sleep(Duration duration) override { Clock::real().sleep(duration); }
+
+private:
+    fs::path gate_;
+    MonotonicTime start_ = Clock::real().now();
+    mutable bool open_ = false;
+};
+
 class AIConnectTest : public ::testing::Test {
 protected:
     AIConnectTest() { host.home = home.path(); }
@@ -213,22 +232,30 @@ TEST_F(AIConnectTest, RegistersWithClaudeCodeThroughItsCommand) {
 }
 
 TEST_F(AIConnectTest, RunEndsAHungProgramAndKeepsWhatItPrinted) {
-    auto ai = connect();
-    auto hung = script(home.path() / "hung", "echo started; exec sleep 600\n");
-    auto run = ai.run(hung, {}, std::chrono::milliseconds(300));
-    EXPECT_EQ(run.output, "started");
-    EXPECT_EQ(run.status, SIGTERM);
-
-    auto stubborn = script(home.path() / "stubborn", "trap '' TERM; echo stubborn; while :; do sleep 1; done\n");
-    run = ai.run(stubborn, {}, std::chrono::milliseconds(300));
-    EXPECT_EQ(run.output, "stubborn");
-    EXPECT_EQ(run.status, SIGKILL);
+    // Each program creates `ready` once it has printed, and its time-out
+    // passes only then.
+    fs::path ready = home.path() / "ready";
+    auto runUntilReady = [&](const std::string& body, Duration grace) {
+        fs::remove(ready);
+        GateClock gate(ready);
+        PosixChildProcesses gated(grace, gate);
+        auto program =
+            script(home.path() / "program", body + "; touch '" + ready.string() + "'; while :; do sleep 1; done\n");
+        AIConnect ai(host, gated, gate, [] { return fs::path("/opt/quintalis/quintalis"); });
+        return ai.run(program, {}, std::chrono::seconds(1));
+    };
+    auto hung = runUntilReady("echo started", std::chrono::seconds(2));
+    EXPECT_EQ(hung.output, "started");
+    EXPECT_EQ(hung.status, SIGTERM);
+    auto stubborn = runUntilReady("trap '' TERM; echo stubborn", std::chrono::milliseconds(200));
+    EXPECT_EQ(stubborn.output, "stubborn");
+    EXPECT_EQ(stubborn.status, SIGKILL);
 
     // A program that leaves another holding its output is done when it exits.
     fs::path left = home.path() / "left";
     auto leaves = script(home.path() / "leaves",
                          "setsid sleep 600 & echo $! > '" + left.string() + "'\necho done; echo \"\\377\"; exit 4\n");
-    run = ai.run(leaves, {}, std::chrono::seconds(60));
+    auto run = connect().run(leaves, {}, std::chrono::seconds(60));
     EXPECT_EQ(run.status, 4);
     EXPECT_EQ(run.output, "done\n\uFFFD");
     ::kill(std::stoi(*readFile(left)), SIGKILL);

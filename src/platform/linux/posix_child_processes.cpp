@@ -116,7 +116,7 @@ bool drain(int fd, std::string& output) {
 
 }  // namespace
 
-PosixChildProcesses::PosixChildProcesses(Duration grace) : grace_(grace) {}
+PosixChildProcesses::PosixChildProcesses(Duration grace, Clock& clock) : grace_(grace), clock_(clock) {}
 
 ToolRun PosixChildProcesses::run(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
                                  Duration timeout) {
@@ -133,27 +133,27 @@ ToolRun PosixChildProcesses::run(const std::filesystem::path& executable, const 
     ::fcntl(reading, F_SETFL, O_NONBLOCK);
 
     ToolRun result;
-    auto deadline = std::chrono::steady_clock::now() + timeout;
+    auto deadline = clock_.now() + timeout;
     std::optional<int> waitStatus;
     bool open = true;
     // Read while the program runs. Its exit ends the reading even when a
     // program it started still holds the pipe; so does the time-out.
-    while (!waitStatus && std::chrono::steady_clock::now() < deadline) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    while (!waitStatus && clock_.now() < deadline) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock_.now());
         if (open) {
             pollfd watched{reading, POLLIN, 0};
             int wait = static_cast<int>(std::min<std::chrono::milliseconds>(left, kSlice).count());
             if (::poll(&watched, 1, std::max(wait, 0)) > 0) open = drain(reading, result.output);
         } else {
-            std::this_thread::sleep_for(std::min<Duration>(left, kSlice));
+            clock_.sleep(std::min<Duration>(left, kSlice));
         }
         waitStatus = reap(pid, false);
     }
     if (!waitStatus) {
         ::kill(-pid, SIGTERM);
-        auto killAt = std::chrono::steady_clock::now() + grace_;
-        while (!(waitStatus = reap(pid, false)) && std::chrono::steady_clock::now() < killAt) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        auto killAt = clock_.now() + grace_;
+        while (!(waitStatus = reap(pid, false)) && clock_.now() < killAt) {
+            clock_.sleep(std::chrono::milliseconds(10));
         }
         if (!waitStatus) {
             ::kill(-pid, SIGKILL);

@@ -8,8 +8,9 @@ namespace quintalis {
 // its own ("quintalis.reaper") so that it leaves no zombie behind.
 class PosixChildProcesses final : public ChildProcesses {
 public:
-    // `grace` is how long a timed-out program has to quit before it is killed.
-    explicit PosixChildProcesses(Duration grace = std::chrono::seconds(2));
+    // `grace` is how long a timed-out program has to quit before it is killed;
+    // `clock` measures both it and the time-out.
+    explicit PosixChildProcesses(Duration grace = std::chrono::seconds(2), Clock& clock = Clock::real());
 
     ToolRun run(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
                 Duration timeout) override;
@@ -18,6 +19,7 @@ public:
 
 private:
     Duration grace_;
+    Clock& clock_;
 };
 
 }  // namespace quintalis
