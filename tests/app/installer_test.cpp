@@ -61,7 +61,9 @@ TEST_F(InstallerTest, SaysWhyItCouldNotInstallAndStaysOpen) {
     EXPECT_TRUE(main.delays().empty());
 
     // Trashing the installed copy would trash the program that runs.
+    EXPECT_FALSE(installer.isInApplications());
     installation.installedRuns = true;
+    EXPECT_TRUE(installer.isInApplications());
     installation.steps.clear();
     EXPECT_NE(installer.moveToApplications(), std::nullopt);
     EXPECT_TRUE(installation.steps.empty());

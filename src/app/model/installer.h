@@ -21,6 +21,9 @@ public:
 
     static Installer& shared();
 
+    // True when the program runs from the user's installed copy or from a
+    // system package: the wizard then offers no installing.
+    bool isInApplications() const { return installation_.runsInstalled(); }
     // Installs the running program, starts the installed copy once this
     // process has ended, and quits half a second later. Nothing when that is
     // under way, else the message to show (nothing was started).
