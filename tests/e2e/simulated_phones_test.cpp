@@ -36,7 +36,7 @@ void openApp(EngineProcess& engine, uint32_t colour, const std::string& app) {
     ASSERT_TRUE(at) << app;
     auto tap = engine.post("/tap", {{"x", at->first}, {"y", at->second}, {"maxEdge", 1000}});
     ASSERT_EQ(tap.status, 200) << tap.body;
-    ASSERT_TRUE(engine.waitFor([&] { return engine.truth()[0]["app"] == app; }, 5)) << engine.truth().dump();
+    ASSERT_TRUE(engine.waitFor([&] { return engine.truth()[0]["app"] == app; })) << engine.truth().dump();
 }
 
 }  // namespace
@@ -69,24 +69,24 @@ TEST(SimulatedPhones, DrivingThePhone) {
 
     openApp(engine, 0x8E8E93, "Settings");
     EXPECT_EQ(engine.post("/home").status, 200);
-    ASSERT_TRUE(engine.waitFor([&] { return engine.truth()[0]["app"] == "Home"; }, 5));
+    ASSERT_TRUE(engine.waitFor([&] { return engine.truth()[0]["app"] == "Home"; }));
 
     openApp(engine, 0xF7C744, "Notes");
     auto typed = engine.post("/type", {{"text", "Hello, World!\nSecond line"}});
     ASSERT_EQ(typed.status, 200) << typed.body;
-    EXPECT_TRUE(engine.waitFor([&] { return engine.truth()[0]["notesText"] == "Hello, World!\nSecond line"; }, 5))
+    EXPECT_TRUE(engine.waitFor([&] { return engine.truth()[0]["notesText"] == "Hello, World!\nSecond line"; }))
         << engine.truth().dump();
     engine.post("/key", {{"key", "backspace"}});
-    EXPECT_TRUE(engine.waitFor([&] { return engine.truth()[0]["notesText"] == "Hello, World!\nSecond lin"; }, 5));
+    EXPECT_TRUE(engine.waitFor([&] { return engine.truth()[0]["notesText"] == "Hello, World!\nSecond lin"; }));
 
     // A drag up from the bottom edge goes home too.
     engine.post("/swipe", {{"x1", 0.5}, {"y1", 0.995}, {"x2", 0.5}, {"y2", 0.6}, {"fraction", true}});
-    ASSERT_TRUE(engine.waitFor([&] { return engine.truth()[0]["app"] == "Home"; }, 5));
+    ASSERT_TRUE(engine.waitFor([&] { return engine.truth()[0]["app"] == "Home"; }));
 
     openApp(engine, 0x9C8C7C, "Contacts");
     auto swipe = engine.post("/swipe", {{"x1", 0.5}, {"y1", 0.8}, {"x2", 0.5}, {"y2", 0.3}, {"fraction", true}});
     ASSERT_EQ(swipe.status, 200);
-    EXPECT_TRUE(engine.waitFor([&] { return engine.truth()[0]["scroll"].value("Contacts", 0.0) > 100; }, 5))
+    EXPECT_TRUE(engine.waitFor([&] { return engine.truth()[0]["scroll"].value("Contacts", 0.0) > 100; }))
         << engine.truth().dump();
 }
 
