@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/characters.h"
 #include "base/text.h"
-#include "bluetooth/characters.h"
 #include "bluetooth/keymap.h"
 
 namespace quintalis {

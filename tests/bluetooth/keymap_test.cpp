@@ -3,7 +3,7 @@
 #include <map>
 #include <set>
 
-#include "bluetooth/characters.h"
+#include "base/characters.h"
 #include "bluetooth/keymap.h"
 
 using namespace quintalis;

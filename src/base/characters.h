@@ -11,6 +11,9 @@ namespace quintalis {
 // sequence are each one character. Invalid bytes become U+FFFD characters.
 std::vector<std::string> userPerceivedCharacters(std::string_view text);
 
+// The Unicode scalar values of UTF-8 text; invalid bytes become U+FFFD.
+std::u32string codePoints(std::string_view text);
+
 // A character as a debugger shows it: between double quotes, with \0 \t \n
 // \r \" \' \\ escaped and other control characters written as \u{HEX}.
 std::string debugRepresentation(std::string_view character);

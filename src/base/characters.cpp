@@ -1,4 +1,4 @@
-#include "bluetooth/characters.h"
+#include "base/characters.h"
 
 #include <utf8proc.h>
 
@@ -7,9 +7,16 @@
 namespace quintalis {
 namespace {
 
-// Decodes the code points, replacing invalid sequences with U+FFFD.
-std::vector<utf8proc_int32_t> codePoints(std::string_view text) {
-    std::vector<utf8proc_int32_t> points;
+void appendUTF8(std::string& out, utf8proc_int32_t point) {
+    utf8proc_uint8_t buffer[4];
+    auto length = utf8proc_encode_char(point, buffer);
+    out.append(reinterpret_cast<char*>(buffer), static_cast<size_t>(length));
+}
+
+}  // namespace
+
+std::u32string codePoints(std::string_view text) {
+    std::u32string points;
     auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
     utf8proc_ssize_t at = 0;
     auto size = static_cast<utf8proc_ssize_t>(text.size());
@@ -20,26 +27,19 @@ std::vector<utf8proc_int32_t> codePoints(std::string_view text) {
             points.push_back(0xFFFD);
             at += 1;
         } else {
-            points.push_back(point);
+            points.push_back(static_cast<char32_t>(point));
             at += used;
         }
     }
     return points;
 }
 
-void appendUTF8(std::string& out, utf8proc_int32_t point) {
-    utf8proc_uint8_t buffer[4];
-    auto length = utf8proc_encode_char(point, buffer);
-    out.append(reinterpret_cast<char*>(buffer), static_cast<size_t>(length));
-}
-
-}  // namespace
-
 std::vector<std::string> userPerceivedCharacters(std::string_view text) {
     std::vector<std::string> characters;
     utf8proc_int32_t state = 0;
     utf8proc_int32_t previous = -1;
-    for (utf8proc_int32_t point : codePoints(text)) {
+    for (char32_t scalar : codePoints(text)) {
+        auto point = static_cast<utf8proc_int32_t>(scalar);
         if (previous < 0 || utf8proc_grapheme_break_stateful(previous, point, &state)) characters.emplace_back();
         appendUTF8(characters.back(), point);
         previous = point;
@@ -49,7 +49,8 @@ std::vector<std::string> userPerceivedCharacters(std::string_view text) {
 
 std::string debugRepresentation(std::string_view character) {
     std::string out = "\"";
-    for (utf8proc_int32_t point : codePoints(character)) {
+    for (char32_t scalar : codePoints(character)) {
+        auto point = static_cast<utf8proc_int32_t>(scalar);
         switch (point) {
             case 0: out += "\\0"; continue;
             case '\t': out += "\\t"; continue;
