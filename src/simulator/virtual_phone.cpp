@@ -66,7 +66,7 @@ VirtualPhone::VirtualPhone(int index, PhoneSetup setup) : setup_(setup) {
 bool VirtualPhone::receive(ReportID report, const Bytes& bytes) {
     if (setup_.locked || bytes.size() < inputReportLength(report)) return false;
     const double oldX = pointerX_, oldY = pointerY_;
-    const bool wasShown = pointerShown_, hadScreen = screen_.has_value();
+    const bool wasShown = pointerShown_, hadScreen = screen_ != nullptr;
     switch (report) {
         case ReportID::absolutePointer: {
             if (!setup_.assistiveTouch) return false;
@@ -180,12 +180,11 @@ Scene VirtualPhone::scene() const {
 
 PixelBufferRef VirtualPhone::frame() {
     if (frame_) return frame_;
-    if (!screen_) screen_ = renderScreen(scene(), pixelWidth_, pixelHeight_, scale_, setup_.assistiveTouch);
-    if (setup_.assistiveTouch && pointerShown_) {
-        frame_ = withPointer(*screen_, pointerX_, pointerY_, scale_);
-    } else {
-        frame_ = std::make_shared<PixelBuffer>(*screen_);
+    if (!screen_) {
+        screen_ = std::make_shared<const PixelBuffer>(
+            renderScreen(scene(), pixelWidth_, pixelHeight_, scale_, setup_.assistiveTouch));
     }
+    frame_ = setup_.assistiveTouch && pointerShown_ ? withPointer(*screen_, pointerX_, pointerY_, scale_) : screen_;
     return frame_;
 }
 

@@ -74,8 +74,8 @@ private:
     bool dragging_ = false;
     uint8_t lastKey_ = 0;
 
-    std::optional<PixelBuffer> screen_;  // without the pointer; reset when the page changes
-    PixelBufferRef frame_;               // with it; reset when anything changes
+    PixelBufferRef screen_;  // without the pointer, shared as the frame when none shows; reset when the page changes
+    PixelBufferRef frame_;   // with it; reset when anything changes
 };
 
 }  // namespace quintalis::simulator
