@@ -1,7 +1,7 @@
 #include "mirror/command_line.h"
 
-#include <cstdio>
-#include <cstdlib>
+#include <charconv>
+#include <cmath>
 #include <iostream>
 
 #include "base/exit_process.h"
@@ -23,6 +23,27 @@ void fail(const std::string& message) {
     std::cout << std::flush;
     std::cerr << message << "\n" << std::flush;
     exitProcess(1);
+}
+
+std::optional<double> parseNumber(const std::string& text) {
+    std::string_view digits = text;
+    if (digits.starts_with('+')) {
+        digits.remove_prefix(1);
+        if (digits.starts_with('-')) return std::nullopt;
+    }
+    double value = 0;
+    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (error != std::errc() || end != digits.data() + digits.size() || !std::isfinite(value)) return std::nullopt;
+    return value;
+}
+
+bool waitFor(Clock& clock, Duration timeout, const std::function<bool()>& condition, Duration step) {
+    const auto deadline = clock.now() + timeout;
+    for (auto now = clock.now(); now < deadline; now = clock.now()) {
+        if (condition()) return true;
+        clock.sleep(std::min(step, deadline - now));
+    }
+    return condition();
 }
 
 }  // namespace quintalis

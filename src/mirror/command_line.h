@@ -1,9 +1,12 @@
 #pragma once
 
+#include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "base/clock.h"
 #include "base/json.h"
 
 namespace quintalis {
@@ -16,5 +19,23 @@ void out(const JSON& value);
 std::optional<std::string> option(const std::vector<std::string>& args, const std::string& name);
 // Prints the message and a line feed on standard error and ends the process with status 1.
 [[noreturn]] void fail(const std::string& message);
+
+// Raised by work that commands share, so that each command can end with
+// fail(what()) while the work itself stays testable.
+class CommandFailure : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A decimal number as commands take coordinates, durations and seconds:
+// an optional sign, digits with an optional fraction and exponent, and
+// nothing around them. Nothing for anything else, infinity and NaN included.
+std::optional<double> parseNumber(const std::string& text);
+
+// Evaluates `condition` until it holds or `timeout` has passed on `clock`,
+// sleeping `step` between tries, then evaluates it once more. Returns its
+// last value.
+bool waitFor(Clock& clock, Duration timeout, const std::function<bool()>& condition,
+             Duration step = std::chrono::milliseconds(100));
 
 }  // namespace quintalis
