@@ -14,6 +14,7 @@
 #include "base/thread_name.h"
 #include "engine/app_info.h"
 #include "engine/engine.h"
+#include "mirror/control_commands.h"
 #include "mirror/mirror_command.h"
 
 namespace quintalis {
@@ -55,6 +56,17 @@ bool runCommand(const std::vector<std::string>& arguments) {
     static const std::map<std::string, Command> commands{
         {"ocr", [](const auto& args) { ocrCommand(args, DeviceBackends::selected().text); }},
         {"detect-rect", detectRectCommand},
+        // The iPhone Mirroring window and synthetic input to the desktop.
+        {"find", [](const auto&) { findCommand(DeviceBackends::selected().windows); }},
+        {"click", [](const auto& args) { clickCommand(args, DesktopControl::shared()); }},
+        {"drag", [](const auto& args) { dragCommand(args, DesktopControl::shared()); }},
+        {"type", [](const auto& args) { typeCommand(args, DesktopControl::shared()); }},
+        {"key", [](const auto& args) { keyCommand(args, DesktopControl::shared()); }},
+        {"activate", [](const auto&) { activateCommand(); }},
+        {"trusted", [](const auto&) {
+             auto& backends = DeviceBackends::selected();
+             trustedCommand(backends.input, backends.windows, backends.capture);
+         }},
     };
     auto found = commands.find(arguments[1]);
     if (found == commands.end()) return false;

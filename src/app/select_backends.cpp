@@ -17,6 +17,7 @@
 #include "platform/linux/xcb_window_server.h"
 #include "platform/linux/xcb_window_streams.h"
 #include "platform/linux/xdg_autostart.h"
+#include "platform/linux/xtest_input.h"
 #include "simulator/simulator.h"
 
 namespace quintalis {
@@ -63,12 +64,15 @@ DeviceBackends& DeviceBackends::selected() {
         auto& display = *new XDisplayLink();
         auto& xWindows = *new XcbWindowServer(display);
         auto& xStreams = *new XcbWindowStreams(display);
+        auto& input = *new XTestSyntheticInput(display);
         if (auto* simulated = makeSimulator()) {
             WindowServer& windows = simulated->windowServer() ? *simulated->windowServer() : xWindows;
             WindowStreams& streams = simulated->windowStreams() ? *simulated->windowStreams() : xStreams;
-            return *new DeviceBackends{simulated->radio(), simulated->cameras(), text, windows, streams, simulated};
+            return *new DeviceBackends{simulated->radio(), simulated->cameras(), text, windows, streams, input,
+                                       simulated};
         }
-        return *new DeviceBackends{linuxBluetooth(), *new NoCaptureDevices(), text, xWindows, xStreams, nullptr};
+        return *new DeviceBackends{linuxBluetooth(), *new NoCaptureDevices(), text, xWindows, xStreams, input,
+                                   nullptr};
     }();
     return backends;
 }

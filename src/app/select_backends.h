@@ -10,6 +10,7 @@
 #include "platform/peripheral_manager.h"
 #include "platform/program_installation.h"
 #include "platform/running_programs.h"
+#include "platform/synthetic_input.h"
 #include "platform/system_settings.h"
 #include "platform/text_recognizer.h"
 #include "platform/user_defaults.h"
@@ -36,14 +37,16 @@ struct PlatformBackends {
 };
 
 // What reaches the phone (the Bluetooth radio, the USB screens, the windows
-// an AirPlay receiver shows it in) and reads text on its screen: the Linux
-// backends, or the virtual iPhones when QUINTALIS_SIMULATOR asks for them.
+// an AirPlay receiver shows it in, synthetic input to the desktop those
+// windows are on) and reads text on its screen: the Linux backends, or the
+// virtual iPhones when QUINTALIS_SIMULATOR asks for them.
 struct DeviceBackends {
     BluetoothPeripheralRole& bluetooth;
     CaptureDevices& capture;
     TextRecognizer& text;
     WindowServer& windows;
     WindowStreams& windowStreams;
+    SyntheticInput& input;
     simulator::Simulator* simulator;  // when the virtual iPhones stand in for real ones
 
     static DeviceBackends& selected();

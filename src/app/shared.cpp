@@ -13,6 +13,7 @@
 #include "engine/app_info.h"
 #include "engine/engine.h"
 #include "engine/routes.h"
+#include "mirror/desktop_control.h"
 #include "phones/devices.h"
 #include "phones/screen_capture.h"
 #include "simulator/simulator.h"
@@ -110,6 +111,11 @@ AppState& AppState::shared() {
                               desktop.launchAtLogin, desktop.airplayReceiver, desktop.mainThread});
     }();
     return state;
+}
+
+DesktopControl& DesktopControl::shared() {
+    static DesktopControl& control = *new DesktopControl(DeviceBackends::selected().input, Clock::real());
+    return control;
 }
 
 }  // namespace quintalis
