@@ -16,6 +16,7 @@
 #include "engine/engine.h"
 #include "mirror/control_commands.h"
 #include "mirror/mirror_command.h"
+#include "phones/usb_commands.h"
 
 namespace quintalis {
 namespace {
@@ -67,6 +68,11 @@ bool runCommand(const std::vector<std::string>& arguments) {
              auto& backends = DeviceBackends::selected();
              trustedCommand(backends.input, backends.windows, backends.capture);
          }},
+        // Phones on USB.
+        {"usb-list", [](const auto& args) { usbListCommand(args, USBCommandBackends::shared()); }},
+        {"usb-capture", [](const auto& args) { usbCaptureCommand(args, USBCommandBackends::shared()); }},
+        {"usb-serve", [](const auto& args) { usbServeCommand(args, USBCommandBackends::shared(), std::cin); }},
+        {"serve", [](const auto& args) { usbServeCommand(args, USBCommandBackends::shared(), std::cin); }},
     };
     auto found = commands.find(arguments[1]);
     if (found == commands.end()) return false;

@@ -16,6 +16,7 @@
 #include "mirror/desktop_control.h"
 #include "phones/devices.h"
 #include "phones/screen_capture.h"
+#include "phones/usb_commands.h"
 #include "simulator/simulator.h"
 
 namespace quintalis {
@@ -116,6 +117,12 @@ AppState& AppState::shared() {
 DesktopControl& DesktopControl::shared() {
     static DesktopControl& control = *new DesktopControl(DeviceBackends::selected().input, Clock::real());
     return control;
+}
+
+USBCommandBackends& USBCommandBackends::shared() {
+    static USBCommandBackends& backends = *new USBCommandBackends{
+        DeviceBackends::selected().capture, DeviceBackends::selected().text, Clock::real()};
+    return backends;
 }
 
 }  // namespace quintalis
