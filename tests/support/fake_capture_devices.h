@@ -4,6 +4,7 @@
 #include <map>
 #include <set>
 #include <mutex>
+#include <optional>
 
 #include "platform/capture_devices.h"
 
@@ -49,7 +50,7 @@ public:
         return sessions_.count(uniqueID) > 0;
     }
     CaptureAuthorization status = CaptureAuthorization::authorized;
-    bool grant = true;
+    std::optional<bool> grant = true;  // nothing: asking is never answered
     bool optedIn = false;
 
     void allowScreenCaptureDevices() override { optedIn = true; }
@@ -62,7 +63,9 @@ public:
         observers_.push_back(std::move(observer));
     }
     CaptureAuthorization authorizationStatus() override { return status; }
-    void requestAccess(std::function<void(bool)> answer) override { answer(grant); }
+    void requestAccess(std::function<void(bool)> answer) override {
+        if (grant) answer(*grant);
+    }
     std::unique_ptr<CaptureSession> startCapture(const CaptureDeviceInfo& device, SerialQueue& queue,
                                                  std::function<void(PixelBufferRef)> onFrame) override {
         std::lock_guard lock(mutex_);
