@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "base/base64.h"
 #include "base/json.h"
 #include "base/uuid.h"
 
@@ -39,4 +40,13 @@ TEST(JSON, ParseRefusesTrailingGarbage) {
     EXPECT_TRUE(parseJSON(R"({"a":1})"));
     EXPECT_FALSE(parseJSON(R"({"a":1} x)"));
     EXPECT_FALSE(parseJSON(""));
+}
+
+TEST(Base64, PadsTheLastGroupAndKeepsEveryByte) {
+    EXPECT_EQ(base64Encoded(""), "");
+    EXPECT_EQ(base64Encoded("f"), "Zg==");
+    EXPECT_EQ(base64Encoded("fo"), "Zm8=");
+    EXPECT_EQ(base64Encoded("foo"), "Zm9v");
+    EXPECT_EQ(base64Encoded("foobar"), "Zm9vYmFy");
+    EXPECT_EQ(base64Encoded(std::string("\xFF\xFE\x00\x80", 4)), "//4AgA==");
 }
