@@ -52,9 +52,11 @@ HTTPRequestParser::Result HTTPRequestParser::feed(std::string_view bytes) {
         auto end = buffer_.find("\r\n\r\n", scanFrom_);
         if (end == std::string::npos) {
             scanFrom_ = buffer_.size() < 3 ? 0 : buffer_.size() - 3;
-            if (buffer_.size() > kMaxBuffered) return {Status::invalid, std::nullopt};
+            // Past this, a blank line still to come would end a head longer than allowed.
+            if (buffer_.size() > options_.maxHead + 3) return {Status::invalid, std::nullopt};
             return {Status::needMore, std::nullopt};
         }
+        if (end > options_.maxHead) return {Status::invalid, std::nullopt};
         bodyStart_ = end + 4;
         Result head = parseHead();
         if (head.status == Status::invalid) return head;
@@ -83,7 +85,7 @@ HTTPRequestParser::Result HTTPRequestParser::parseHead() {
         std::string_view value = lines[i].substr(colon + 1);
         if (name == "origin") hasOrigin_ = true;
         if (name == "host") host_ = std::string(trim(value));
-        if (name != "content-length" || value.empty()) continue;
+        if (name != "content-length" || value.empty() || !options_.readsBody) continue;
         // A length that is not a number counts as 0 (clients rely on a sloppy
         // header meaning "no body"); a negative or overflowing one is malformed.
         int64_t parsed = 0;

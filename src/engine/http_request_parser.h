@@ -23,6 +23,17 @@ public:
 
     enum class Status { complete, needMore, invalid };
 
+    // How much of a request is read. A head longer than `maxHead` without its
+    // blank line is invalid; without `readsBody` the request is complete at
+    // the blank line, whatever Content-Length says.
+    struct Options {
+        size_t maxHead = kMaxBuffered;
+        bool readsBody = true;
+    };
+
+    HTTPRequestParser() = default;
+    explicit HTTPRequestParser(Options options) : options_(options) {}
+
     struct Result {
         Status status = Status::needMore;
         std::optional<HTTPResponse> reply;  // for invalid: what to answer before closing
@@ -39,6 +50,7 @@ private:
     Result parseHead();
     Result finish();
 
+    Options options_;
     std::string buffer_;
     size_t scanFrom_ = 0;
     size_t bodyStart_ = std::string::npos;

@@ -6,7 +6,6 @@
 #include "base/log.h"
 #include "base/text.h"
 #include "base/thread_name.h"
-#include "engine/http_request_parser.h"
 
 namespace quintalis {
 
@@ -38,7 +37,7 @@ bool isBrowserRequest(bool hasOrigin, const std::optional<std::string>& host) {
 class HTTPServer::Connection : public std::enable_shared_from_this<Connection> {
 public:
     Connection(HTTPServer& server, asio::ip::tcp::socket socket)
-        : server_(server), socket_(std::move(socket)) {}
+        : server_(server), socket_(std::move(socket)), parser_(server.dialect_.reading) {}
     ~Connection() { server_.openConnections_--; }
 
     void read() {
@@ -83,7 +82,7 @@ private:
     }
 
     void send(const HTTPResponse& response) {
-        reply_ = serializeResponse(response);
+        reply_ = server_.dialect_.serialize(response);
         asio::async_write(socket_, asio::buffer(reply_),
                           [self = shared_from_this()](std::error_code, size_t) { self->close(); });
     }

@@ -8,6 +8,7 @@
 
 #include "base/concurrent_queue.h"
 #include "engine/http_message.h"
+#include "engine/http_request_parser.h"
 
 namespace quintalis {
 
@@ -22,6 +23,13 @@ namespace quintalis {
 // phone, not web pages the owner happens to visit.
 class HTTPServer {
 public:
+    // How a server reads requests and writes its answers. The default is the
+    // engine API's; the AirPlay capture service speaks its own.
+    struct Dialect {
+        HTTPRequestParser::Options reading;
+        std::function<std::string(const HTTPResponse&)> serialize = serializeResponse;
+    };
+
     using Handler = std::function<HTTPResponse(const HTTPRequest&)>;
     static constexpr int kMaxConnections = 256;
 
@@ -33,6 +41,8 @@ public:
     // Binds and starts serving. Throws std::system_error when the port cannot
     // be bound or listened on.
     void start();
+    // Before start().
+    void setDialect(Dialect dialect) { dialect_ = std::move(dialect); }
     // The port actually bound (differs from the requested one when that was 0).
     uint16_t boundPort() const;
     int openConnections() const { return openConnections_.load(); }
@@ -46,6 +56,7 @@ private:
 
     uint16_t port_;
     Handler handler_;
+    Dialect dialect_;
     std::atomic<int> openConnections_{0};  // outlives io_, whose pending work holds connections
     std::unique_ptr<IO> io_;
     ConcurrentQueue queue_{"skiffline.http"};  // declared last: drained first on destruction
