@@ -7,6 +7,7 @@
 #include <pthread.h>
 #include <thread>
 
+#include "app/airplay_serve_command.h"
 #include "app/select_backends.h"
 #include "base/app_log.h"
 #include "base/log.h"
@@ -14,6 +15,7 @@
 #include "base/thread_name.h"
 #include "engine/app_info.h"
 #include "engine/engine.h"
+#include "mirror/airplay_commands.h"
 #include "mirror/control_commands.h"
 #include "mirror/mirror_command.h"
 #include "phones/usb_commands.h"
@@ -55,6 +57,13 @@ int runApp() {
 bool runCommand(const std::vector<std::string>& arguments) {
     using Command = std::function<void(const std::vector<std::string>&)>;
     static const std::map<std::string, Command> commands{
+        {"airplay-list", [](const auto& args) { airplayListCommand(args, CaptureBackends::shared()); }},
+        {"airplay-capture",
+         [](const auto& args) {
+             airplayCaptureCommand(args, CaptureBackends::shared(), DeviceBackends::selected().text);
+         }},
+        {"airplay-serve", airplayServeCommand},
+        {"capture-latency", [](const auto& args) { captureLatencyCommand(args, CaptureBackends::shared()); }},
         {"ocr", [](const auto& args) { ocrCommand(args, DeviceBackends::selected().text); }},
         {"detect-rect", detectRectCommand},
         // The iPhone Mirroring window and synthetic input to the desktop.

@@ -14,6 +14,7 @@
 #include "engine/engine.h"
 #include "engine/routes.h"
 #include "mirror/desktop_control.h"
+#include "mirror/screen_permission.h"
 #include "phones/devices.h"
 #include "phones/screen_capture.h"
 #include "phones/usb_commands.h"
@@ -52,6 +53,17 @@ Devices& Devices::shared() {
     return devices;
 }
 
+CaptureBackends& CaptureBackends::shared() {
+    static CaptureBackends& backends = []() -> CaptureBackends& {
+        auto& devices = DeviceBackends::selected();
+        auto& platform = PlatformBackends::selected();
+        return *new CaptureBackends{devices.windows, devices.windowStreams, Clock::real(),
+                                    [&host = platform.host](const std::string& name) { return host.variable(name); },
+                                    screenPermissionHelp(screenAppName(platform.bundle))};
+    }();
+    return backends;
+}
+
 Engine& Engine::shared() {
     static Engine& engine = []() -> Engine& {
         auto& routes = *new Routes(HIDPeripheral::shared(), Devices::shared());
@@ -64,6 +76,13 @@ Engine& Engine::shared() {
             [] { HIDPeripheral::shared().start(); },
             [] { return DeviceBackends::selected().capture.authorizationStatus() == CaptureAuthorization::authorized; },
             [] { ScreenCapture::shared().start(); },
+        };
+        hooks.airplay = {
+            [] {
+                return std::make_unique<AirPlayServer>(CaptureBackends::shared(), DeviceBackends::selected().text,
+                                                       std::nullopt);
+            },
+            [] { return screenPermission(CaptureBackends::shared()); },
         };
         // While the virtual iPhones run, GET /simulator shows what really happened on them.
         auto handle = [&routes](const HTTPRequest& request) {

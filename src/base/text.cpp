@@ -1,6 +1,7 @@
 #include "base/text.h"
 
 #include <charconv>
+#include <cmath>
 
 namespace quintalis {
 namespace {
@@ -42,6 +43,16 @@ DecimalParse parseDecimal(std::string_view text, int64_t& value) {
     if (error == std::errc::result_out_of_range) return DecimalParse::outOfRange;
     if (error != std::errc()) return DecimalParse::notANumber;
     return DecimalParse::ok;
+}
+
+std::optional<double> parseNumber(std::string_view text) {
+    std::string_view number = text;
+    if (!number.empty() && number.front() == '+') number.remove_prefix(1);
+    if (number.empty() || (number.size() < text.size() && number.front() == '-')) return std::nullopt;
+    double value = 0;
+    auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+    if (error != std::errc() || end != number.data() + number.size() || !std::isfinite(value)) return std::nullopt;
+    return value;
 }
 
 }  // namespace quintalis

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -18,5 +19,10 @@ int hexDigitValue(char c);
 // nothing else around them (ports, Content-Length, query numbers).
 enum class DecimalParse { ok, notANumber, outOfRange };
 DecimalParse parseDecimal(std::string_view text, int64_t& value);
+
+// A finite decimal number, with a fraction or an exponent if need be and at
+// most one leading sign (seconds and milliseconds on command lines and in
+// queries); nothing for anything else, "inf" and "nan" included.
+std::optional<double> parseNumber(std::string_view text);
 
 }  // namespace quintalis

@@ -2,6 +2,7 @@
 
 #include "base/log.h"
 #include "base/text.h"
+#include "engine/airplay_service.h"
 #include "engine/who_answers.h"
 
 namespace quintalis {
@@ -114,7 +115,79 @@ void Engine::start() {
         if (side.bluetoothAllowed && side.bluetoothAllowed()) startBluetooth();
         if (side.screensAllowed && side.screensAllowed()) startScreens();
     }
-    if (hooks_.startAirPlay) hooks_.startAirPlay();
+    startAirPlay();
+}
+
+void Engine::startAirPlay() {
+    if (!hooks_.airplay.makeServer) return;
+    const std::string port = std::to_string(airplayPort_);
+    if (auto name = whoAnswers(airplayPort_)) {
+        {
+            std::lock_guard lock(mutex_);
+            airplayMode_ = Mode::external(*name);
+        }
+        log("airplay: port " + port + " is served by " + *name + "; using it");
+        return;
+    }
+    auto service = hooks_.airplay.makeServer();
+    auto watch = alive_.watch();
+    std::unique_ptr<HTTPServer> listener;
+    try {
+        // Inside the app "/quit" only lets the window capture go: the app
+        // itself keeps running.
+        listener = serveHTTP(airplayPort_, [this, watch, &served = *service](const std::string& path,
+                                                                             const AirPlayQuery& query) {
+            if (path != "/quit") return served.handle(path, query);
+            if (watch.alive()) resetAirPlayCapture();
+            return AirPlayReply{200, "application/json", R"({"ok":true})"};
+        });
+    } catch (const std::system_error& error) {
+        const std::string message = "can't listen on 127.0.0.1:" + port + ": " + error.code().message();
+        {
+            std::lock_guard lock(mutex_);
+            airplayMode_ = Mode::failed(message);
+        }
+        log("airplay: " + message);
+        return;
+    }
+    auto timer = std::make_unique<AirPlayWarmUp>(*service, std::chrono::milliseconds(1500), [this, watch] {
+        if (!watch.alive() || defaults_.stringValue("link") != "airplay") return false;
+        return !hooks_.airplay.screenCaptureAllowed || hooks_.airplay.screenCaptureAllowed();
+    });
+    const uint16_t bound = listener->boundPort();
+    {
+        std::lock_guard lock(mutex_);
+        airplay_ = std::move(service);
+        airplayListener_ = std::move(listener);
+        airplayTimer_ = std::move(timer);
+        airplayMode_ = Mode::own();
+    }
+    airplayTimer_->start();
+    log("airplay: listening on http://127.0.0.1:" + std::to_string(bound));
+}
+
+Engine::Mode Engine::airplayMode() const {
+    std::lock_guard lock(mutex_);
+    return airplayMode_;
+}
+
+void Engine::resetAirPlayCapture() {
+    AirPlayServer* service;
+    {
+        std::lock_guard lock(mutex_);
+        service = airplay_.get();
+    }
+    // Outside the engine's lock: stopping a capture waits for a frame in delivery.
+    if (service) service->resetCapture();
+}
+
+bool Engine::warmUpAirPlay() {
+    AirPlayWarmUp* timer;
+    {
+        std::lock_guard lock(mutex_);
+        timer = airplayTimer_.get();
+    }
+    return timer && timer->tick();
 }
 
 void Engine::startBluetooth() {

@@ -11,6 +11,8 @@
 #include "engine/app_info.h"
 #include "engine/engine_mode.h"
 #include "engine/http_server.h"
+#include "mirror/airplay_server.h"
+#include "mirror/airplay_warm_up.h"
 #include "platform/host_environment.h"
 #include "platform/user_defaults.h"
 
@@ -18,9 +20,11 @@ namespace quintalis {
 
 // The service that owns the phone side of this computer: it serves the
 // engine API on 127.0.0.1 unless another engine already answers there, and
-// then starts the phone side. `start` runs on the main thread and may block
-// it for the port probe; the request handler runs on the HTTP queue, many
-// calls at once, and reads only the defaults, the routes and the app facts.
+// then starts the phone side; on a second port it serves the AirPlay capture
+// service unless another process does. `start` runs on the main thread and
+// may block it for the two port probes; the request handler runs on the HTTP
+// queue, many calls at once, and reads only the defaults, the routes and the
+// app facts.
 class Engine {
 public:
     using Mode = EngineMode;
@@ -34,10 +38,18 @@ public:
         std::function<bool()> screensAllowed;
         std::function<void()> startScreens;
     };
+    // The in-process AirPlay capture service, attempted last unless the
+    // engine is disabled, also when another engine serves the engine port.
+    struct AirPlaySide {
+        // Makes the service; empty: this process serves none.
+        std::function<std::unique_ptr<AirPlayServer>()> makeServer;
+        // Whether windows can be captured now, asked without prompting.
+        std::function<bool()> screenCaptureAllowed;
+    };
     // What start() sets going once the port is settled.
     struct StartHooks {
         PhoneSide phoneSide;
-        std::function<void()> startAirPlay;  // last, unless the engine is disabled
+        AirPlaySide airplay;
     };
 
     Engine(HostEnvironment& host, UserDefaults& defaults, AppInfo& info, RouteHandler routes, StartHooks hooks = {});
@@ -60,6 +72,17 @@ public:
     // The port the listener really bound (port() unless that was 0).
     std::optional<uint16_t> listeningPort() const;
 
+    // Who serves the AirPlay port, settled once by start().
+    Mode airplayMode() const;
+    // Drops the in-process service's window capture; the next frame request
+    // starts another. What "/quit" does to the service inside the app.
+    void resetAirPlayCapture();
+    // One tick of the AirPlay warm-up, which runs every 1.5 s on the main
+    // run loop: while the user's chosen link is "airplay" and windows can be
+    // captured, it opens or reuses the window capture in the background.
+    // True when it did.
+    bool warmUpAirPlay();
+
     bool paused() const;
     void setPaused(bool paused);
 
@@ -72,6 +95,7 @@ public:
 
 private:
     std::string urlFrom(const char* variable, uint16_t port) const;
+    void startAirPlay();
 
     HostEnvironment& host_;
     UserDefaults& defaults_;
@@ -82,10 +106,15 @@ private:
     uint16_t airplayPort_;
     mutable std::mutex mutex_;
     Mode mode_;
+    Mode airplayMode_;
     mutable std::optional<std::string> loggedBadURL_;
     bool bluetoothStarted_ = false;
     bool screensStarted_ = false;
     Liveness alive_;
+    // Set once by start(), then kept for the life of the engine.
+    std::unique_ptr<AirPlayServer> airplay_;
+    std::unique_ptr<HTTPServer> airplayListener_;
+    std::unique_ptr<AirPlayWarmUp> airplayTimer_;
     std::unique_ptr<HTTPServer> server_;  // last: stopped before anything it calls is destroyed
 };
 

@@ -83,6 +83,18 @@ std::optional<WindowCapture::Frame> WindowCapture::latest() const {
     return latest_;
 }
 
+bool WindowCapture::waitForFrame(Duration limit) const {
+    // Frames arrive on the capture's queue; a short look interval keeps a
+    // client from paying much more than the frame's own arrival.
+    constexpr Duration kLook = std::chrono::milliseconds(10);
+    const MonotonicTime until = backends_.clock.now() + limit;
+    while (!latest()) {
+        if (backends_.clock.now() >= until || stoppedError()) return false;
+        backends_.clock.sleep(kLook);
+    }
+    return true;
+}
+
 std::vector<double> WindowCapture::changeTimes(double since) const {
     std::lock_guard lock(mutex_);
     std::vector<double> after;

@@ -31,6 +31,8 @@ struct CaptureBackends {
     Clock& clock;
     EnvironmentReader environment;
     std::string permissionHelp;  // screenPermissionHelp(screenAppName(...))
+
+    static CaptureBackends& shared();
 };
 
 // One window, streamed: the newest frame, a thumbnail of it, and when the
@@ -69,6 +71,9 @@ public:
     };
     // The newest frame with its times and the frame count, all read at once.
     std::optional<Frame> latest() const;
+    // Waits up to `limit` on the capture's clock for a first frame; true
+    // once there is one. Gives up early when the stream has ended.
+    bool waitForFrame(Duration limit) const;
     // Times of visible changes after `since`, oldest first; at most the last 400 are kept.
     std::vector<double> changeTimes(double since) const;
 

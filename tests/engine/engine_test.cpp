@@ -5,7 +5,10 @@
 
 #include "engine/engine.h"
 #include "engine/who_answers.h"
+#include "support/fake_clock.h"
 #include "support/fake_platform.h"
+#include "support/fake_windows.h"
+#include "support/no_text.h"
 #include "support/raw_http.h"
 
 using namespace quintalis;
@@ -43,6 +46,12 @@ struct EngineFixture {
     std::vector<std::string> calls;
     bool bluetoothAllowed = true;
     bool screensAllowed = true;
+    bool screenCaptureAllowed = true;
+    FakeWindowServer windows;
+    FakeWindowStreams streams;
+    FakeClock clock;
+    CaptureBackends captures{windows, streams, clock, [](const std::string&) { return std::nullopt; }, "HELP"};
+    NoText noText;
 
     static HTTPResponse routes(const HTTPRequest& request) {
         if (request.method == "GET" && (request.path == "/" || request.path == "/status")) {
@@ -57,7 +66,13 @@ struct EngineFixture {
         hooks.phoneSide = {[this] { calls.push_back("registry"); }, [this] { return bluetoothAllowed; },
                            [this] { calls.push_back("bluetooth"); }, [this] { return screensAllowed; },
                            [this] { calls.push_back("screens"); }};
-        hooks.startAirPlay = [this] { calls.push_back("airplay"); };
+        // The AirPlay port is probed on every start: a free one, so no peer on this machine answers.
+        host.variables.try_emplace("QUINTALIS_AIRPLAY_PORT", std::to_string(freePort()));
+        hooks.airplay = {[this] {
+                             calls.push_back("airplay");
+                             return std::make_unique<AirPlayServer>(captures, noText, std::nullopt);
+                         },
+                         [this] { return screenCaptureAllowed; }};
         return std::make_unique<Engine>(host, defaults, info, routes, hooks);
     }
 };

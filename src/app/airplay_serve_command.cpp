@@ -1,0 +1,63 @@
+#include "app/airplay_serve_command.h"
+
+#include <iostream>
+
+#include "app/select_backends.h"
+#include "base/exit_process.h"
+#include "base/main_run_loop.h"
+#include "base/text.h"
+#include "engine/airplay_service.h"
+#include "mirror/airplay_warm_up.h"
+#include "mirror/command_line.h"
+#include "mirror/screen_permission.h"
+
+namespace quintalis {
+namespace {
+
+constexpr uint16_t kDefaultPort = 7391;
+
+// A whole number from an option within [0, limit]; nothing when absent or not one.
+std::optional<int64_t> numberOption(const std::vector<std::string>& args, const std::string& name, int64_t limit) {
+    auto text = option(args, name);
+    int64_t value = 0;
+    if (!text || parseDecimal(*text, value) != DecimalParse::ok || value < 0 || value > limit) return std::nullopt;
+    return value;
+}
+
+}  // namespace
+
+void airplayServeCommand(const std::vector<std::string>& args) {
+    // Serving on a port other than the one asked for would leave its clients
+    // knocking at the wrong door.
+    uint16_t port = kDefaultPort;
+    if (option(args, "--port")) {
+        auto wanted = numberOption(args, "--port", UINT16_MAX);
+        if (!wanted) fail("usage: airplay-serve [--port N] [--window ID]");
+        port = static_cast<uint16_t>(*wanted);
+    }
+    CaptureBackends& backends = CaptureBackends::shared();
+    const bool permission = screenPermission(backends);
+    std::optional<uint32_t> window;
+    if (auto number = numberOption(args, "--window", UINT32_MAX)) window = static_cast<uint32_t>(*number);
+
+    // The reply to "/quit" goes out before the process ends.
+    auto& server = *new AirPlayServer(backends, DeviceBackends::selected().text, window, [] {
+        MainRunLoop::shared().postAfter(std::chrono::milliseconds(200), [] { exitProcess(0); });
+    });
+    HTTPServer* listener = nullptr;  // serves until the process ends
+    try {
+        listener = serveHTTP(port, [&server](const std::string& path, const AirPlayQuery& query) {
+                       return server.handle(path, query);
+                   }).release();
+    } catch (const std::system_error& error) {
+        fail("cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + error.code().message());
+    }
+    std::cerr << "quintalis-mirror airplay-serve on 127.0.0.1:" << listener->boundPort()
+              << " (screen recording: " << (permission ? "true" : "false") << ")\n"
+              << std::flush;
+    (new AirPlayWarmUp(server, std::chrono::seconds(1)))->start();
+    MainRunLoop::shared().run();
+    exitProcess(0);
+}
+
+}  // namespace quintalis

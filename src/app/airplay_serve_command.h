@@ -1,0 +1,13 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace quintalis {
+
+// `quintalis airplay-serve [--port N] [--window ID]`: the AirPlay capture
+// service on its own, with its capture kept warm, until a client asks for
+// "/quit". Never returns.
+[[noreturn]] void airplayServeCommand(const std::vector<std::string>& args);
+
+}  // namespace quintalis

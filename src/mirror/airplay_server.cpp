@@ -1,0 +1,192 @@
+#include "mirror/airplay_server.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+
+#include "base/base64.h"
+#include "base/settle_wait.h"
+#include "base/text.h"
+#include "mirror/render_frame.h"
+#include "mirror/screen_permission.h"
+
+namespace quintalis {
+namespace {
+
+const char* const kNoWindow =
+    "no AirPlay mirroring window: on the iPhone open Control Center \u203a Screen Mirroring \u203a choose this computer";
+
+// A query item as a whole number, when it is one.
+std::optional<int64_t> wholeNumber(const AirPlayQuery& query, const std::string& name) {
+    auto found = query.find(name);
+    int64_t value = 0;
+    if (found == query.end() || parseDecimal(found->second, value) != DecimalParse::ok) return std::nullopt;
+    return value;
+}
+
+bool queryIs(const AirPlayQuery& query, const std::string& name, const std::string& value) {
+    auto found = query.find(name);
+    return found != query.end() && found->second == value;
+}
+
+}  // namespace
+
+AirPlayReply AirPlayReply::json(const JSON& value, int status) {
+    return AirPlayReply{status, "application/json", serializeJSON(value)};
+}
+
+AirPlayServer::AirPlayServer(CaptureBackends& backends, TextRecognizer& recognizer,
+                             std::optional<uint32_t> fixedWindow, std::function<void()> quit)
+    : backends_(backends), recognizer_(recognizer), fixedWindow_(fixedWindow), quit_(std::move(quit)) {}
+
+std::shared_ptr<WindowCapture> AirPlayServer::capture() {
+    std::lock_guard lock(mutex_);
+    if (cap_ && cap_->alive()) {
+        cap_->checkResize();
+        if (cap_->alive()) return cap_;
+    }
+    if (cap_) {
+        cap_->stop();
+        cap_.reset();
+    }
+    if (!screenPermission(backends_)) {
+        lastError_ = backends_.permissionHelp;
+        return nullptr;
+    }
+    // A fixed window that has gone gives way to the best candidate: the
+    // service outlives the windows it was started for.
+    std::optional<WinInfo> window;
+    if (fixedWindow_) window = windowInfo(backends_.windows, *fixedWindow_);
+    if (!window) {
+        auto candidates = airplayCandidates(backends_.windows.windows(), backends_.environment);
+        if (!candidates.empty()) window = candidates.front();
+    }
+    if (!window) {
+        lastError_ = kNoWindow;
+        return nullptr;
+    }
+    auto made = std::make_shared<WindowCapture>(*window, backends_);
+    try {
+        made->start();
+    } catch (const CaptureError& error) {
+        lastError_ = "cannot capture " + window->window.owner + " window " + std::to_string(window->window.number) +
+                     ": " + error.what();
+        return nullptr;
+    }
+    made->waitForFrame(kFirstFrameWait);
+    cap_ = std::move(made);
+    lastError_.reset();
+    return cap_;
+}
+
+void AirPlayServer::resetCapture() {
+    std::lock_guard lock(mutex_);
+    if (cap_) cap_->stop();
+    cap_.reset();
+}
+
+AirPlayReply AirPlayServer::handle(const std::string& path, const AirPlayQuery& query) {
+    if (path == "/" || path == "/status") return status();
+    if (path == "/frame" || path == "/frame.jpg" || path == "/frame.png") return frame(path, query);
+    if (path == "/wait") return wait(query);
+    if (path == "/changes") return changes(query);
+    if (path == "/quit") {
+        if (quit_) quit_();
+        return AirPlayReply::json(JSON{{"ok", true}});
+    }
+    return AirPlayReply::json(JSON{{"ok", false}, {"error", "not found"}}, 404);
+}
+
+AirPlayReply AirPlayServer::noCapture() {
+    std::lock_guard lock(mutex_);
+    return AirPlayReply::json(JSON{{"ok", false}, {"error", lastError_.value_or("no capture")}}, 503);
+}
+
+AirPlayReply AirPlayServer::status() {
+    const bool permission = screenPermission(backends_);
+    JSON candidates = JSON::array();
+    for (const auto& candidate : airplayCandidates(backends_.windows.windows(), backends_.environment)) {
+        candidates.push_back(candidate.json());
+    }
+    JSON reply{{"ok", true},
+               {"app", "quintalis-mirror"},
+               {"version", kAirPlayVersion},
+               {"pid", static_cast<int64_t>(getpid())},
+               {"permission", permission},
+               {"candidates", std::move(candidates)}};
+    if (permission) {
+        if (auto cap = capture()) {
+            reply["window"] = cap->info().json();
+            if (auto frame = cap->latest()) {
+                const double now = static_cast<double>(backends_.clock.wallMillis());
+                reply["frame"] = JSON{
+                    {"w", frame->buffer->width()},
+                    {"h", frame->buffer->height()},
+                    {"content", cap->content(frame->buffer).json()},
+                    {"age_ms", static_cast<int64_t>(now - frame->frameAt)},
+                    {"still_ms", frame->lastChange > 0 ? static_cast<int64_t>(now - frame->lastChange) : -1},
+                    {"frames", frame->frames},
+                };
+            }
+        }
+    }
+    std::lock_guard lock(mutex_);
+    if (lastError_) reply["error"] = *lastError_;
+    return AirPlayReply::json(reply);
+}
+
+AirPlayReply AirPlayServer::frame(const std::string& path, const AirPlayQuery& query) {
+    RenderOptions options;
+    options.maxDim = 1280;
+    if (auto maxEdge = wholeNumber(query, "maxEdge")) {
+        // Refused before any capture starts: a limit below one pixel has no picture.
+        if (*maxEdge < 1) {
+            return AirPlayReply::json(JSON{{"ok", false}, {"error", "maxEdge must be a positive number"}}, 400);
+        }
+        options.maxDim = static_cast<int>(std::min<int64_t>(*maxEdge, INT_MAX));
+    }
+    options.png = path == "/frame.png" || queryIs(query, "format", "png");
+    options.crop = !queryIs(query, "crop", "0");
+    options.withOCR = queryIs(query, "ocr", "1");
+
+    auto cap = capture();
+    if (!cap) return noCapture();
+    cap->waitForFrame(kFrameWait);
+    RenderedFrame rendered = renderFrame(*cap, options, recognizer_);
+    if (rendered.result.value("ok", false) != true) return AirPlayReply::json(rendered.result, 503);
+    if (path == "/frame") {
+        rendered.result["image"] = base64Encoded(rendered.data);
+        return AirPlayReply::json(rendered.result);
+    }
+    return AirPlayReply{200, options.png ? "image/png" : "image/jpeg", std::move(rendered.data)};
+}
+
+AirPlayReply AirPlayServer::wait(const AirPlayQuery& query) {
+    auto cap = capture();
+    if (!cap) return noCapture();
+    Clock& clock = backends_.clock;
+    SettleRule rule = SettleRule::fromQuery(query, clock.wallMillis());
+    SettleOutcome outcome = waitToSettle(clock, rule, [&cap](int64_t since) {
+        ChangeReading reading;
+        for (double time : cap->changeTimes(static_cast<double>(since))) {
+            reading.after.push_back(static_cast<int64_t>(time));
+        }
+        auto latest = cap->latest();
+        reading.last = latest ? static_cast<int64_t>(latest->lastChange) : 0;
+        return reading;
+    });
+    return AirPlayReply::json(outcome.json());
+}
+
+AirPlayReply AirPlayServer::changes(const AirPlayQuery& query) {
+    auto cap = capture();
+    if (!cap) return noCapture();
+    double since = 0;
+    if (auto found = query.find("since"); found != query.end()) since = parseNumber(found->second).value_or(0);
+    return AirPlayReply::json(JSON{{"ok", true},
+                                   {"now", static_cast<double>(backends_.clock.wallMillis())},
+                                   {"changes", cap->changeTimes(since)}});
+}
+
+}  // namespace quintalis

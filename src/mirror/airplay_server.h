@@ -1,0 +1,74 @@
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "base/json.h"
+#include "mirror/window_capture.h"
+#include "platform/text_recognizer.h"
+
+namespace quintalis {
+
+// The capture service's version, reported by its status route.
+inline constexpr const char* kAirPlayVersion = "1";
+
+// One answer of the capture service: status, content type and body.
+struct AirPlayReply {
+    int status = 200;
+    std::string contentType = "application/json";
+    std::string body;
+
+    static AirPlayReply json(const JSON& value, int status = 200);
+};
+
+using AirPlayQuery = std::map<std::string, std::string>;
+using AirPlayHandler = std::function<AirPlayReply(const std::string& path, const AirPlayQuery& query)>;
+
+// The AirPlay capture service: which window to capture, one capture kept
+// alive, and every route of the service. Requests come from many threads at
+// once. Finding, checking and replacing the capture happen under one lock,
+// which may be held for seconds while a capture starts; rendering, waiting
+// and reading change times run outside it, on the capture's own lock, so
+// a long "/wait" holds up nobody else.
+class AirPlayServer {
+public:
+    // `fixedWindow` is captured first while it exists; `quit` is what
+    // "/quit" does after answering (the stand-alone service ends itself).
+    AirPlayServer(CaptureBackends& backends, TextRecognizer& recognizer, std::optional<uint32_t> fixedWindow,
+                  std::function<void()> quit = {});
+
+    // The live capture, creating one if there is none or it died; nothing
+    // when no window can be captured (lastError says why).
+    std::shared_ptr<WindowCapture> capture();
+    // Stops and drops the current capture; the next request starts another.
+    void resetCapture();
+
+    AirPlayReply handle(const std::string& path, const AirPlayQuery& query);
+
+    // How long the first frame of a new capture is waited for.
+    static constexpr Duration kFirstFrameWait = std::chrono::seconds(3);
+    // How long a frame request waits for a capture's first frame.
+    static constexpr Duration kFrameWait = std::chrono::seconds(2);
+
+private:
+    AirPlayReply status();
+    AirPlayReply frame(const std::string& path, const AirPlayQuery& query);
+    AirPlayReply wait(const AirPlayQuery& query);
+    AirPlayReply changes(const AirPlayQuery& query);
+    AirPlayReply noCapture();
+
+    CaptureBackends& backends_;
+    TextRecognizer& recognizer_;
+    const std::optional<uint32_t> fixedWindow_;
+    const std::function<void()> quit_;
+
+    std::mutex mutex_;
+    std::shared_ptr<WindowCapture> cap_;
+    std::optional<std::string> lastError_;
+};
+
+}  // namespace quintalis
