@@ -9,8 +9,8 @@
 
 namespace quintalis {
 
-// The longest request head the AirPlay capture service reads: its clients
-// send a request line and a few headers, never more.
+// The longest request head, blank line included, that the AirPlay capture
+// service reads: its clients send a request line and a few headers.
 inline constexpr size_t kAirPlayMaxHead = 65536;
 
 // The AirPlay capture service's answers on the wire: the reason "OK" for

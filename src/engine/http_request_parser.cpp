@@ -52,11 +52,11 @@ HTTPRequestParser::Result HTTPRequestParser::feed(std::string_view bytes) {
         auto end = buffer_.find("\r\n\r\n", scanFrom_);
         if (end == std::string::npos) {
             scanFrom_ = buffer_.size() < 3 ? 0 : buffer_.size() - 3;
-            // Past this, a blank line still to come would end a head longer than allowed.
-            if (buffer_.size() > options_.maxHead + 3) return {Status::invalid, std::nullopt};
+            // A blank line still to come would end past the limit.
+            if (buffer_.size() >= options_.maxHead) return {Status::invalid, std::nullopt};
             return {Status::needMore, std::nullopt};
         }
-        if (end > options_.maxHead) return {Status::invalid, std::nullopt};
+        if (end + 4 > options_.maxHead) return {Status::invalid, std::nullopt};
         bodyStart_ = end + 4;
         Result head = parseHead();
         if (head.status == Status::invalid) return head;

@@ -23,9 +23,9 @@ public:
 
     enum class Status { complete, needMore, invalid };
 
-    // How much of a request is read. A head longer than `maxHead` without its
-    // blank line is invalid; without `readsBody` the request is complete at
-    // the blank line, whatever Content-Length says.
+    // How much of a request is read. The head must end, blank line included,
+    // within its first `maxHead` bytes; without `readsBody` the request is
+    // complete at the blank line, whatever Content-Length says.
     struct Options {
         size_t maxHead = kMaxBuffered;
         bool readsBody = true;

@@ -74,3 +74,49 @@ TEST(AirPlayReceiver, TheProgramsReceiverWindowIsFoundCapturedAndFollowed) {
     EXPECT_TRUE(engine.waitFor([&] { return capture.stoppedError() == "window closed"; }, 5))
         << "the window goes with the program";
 }
+
+// The program's own AirPlay capture service crops the phone out of the
+// receiver window, and tells when a tap through the engine has settled.
+TEST(AirPlayReceiver, TheInAppServiceShowsThePhoneAndItsChanges) {
+    ASSERT_FALSE(Xvfb::display().empty()) << "Xvfb did not start";
+    setenv("DISPLAY", Xvfb::display().c_str(), 1);
+    TempDir home;
+    EngineProcess engine("phone:airplay", home.path());
+    JSON status;
+    ASSERT_TRUE(engine.waitFor([&] {
+        status = engine.json(engine.airplayGet("/status"));
+        return status["frame"]["content"]["method"] == "edges";
+    })) << status.dump() << engine.log();
+    EXPECT_EQ(status["window"]["title"], "AirPlay: Simulated iPhone");
+
+    auto reply = engine.airplayGet("/frame.png?maxEdge=2000");
+    ASSERT_EQ(reply.status, 200) << reply.body;
+    auto picture = decodeImage(reply.body);
+    ASSERT_TRUE(picture);
+    simulator::PhoneSetup setup;
+    setup.airplay = true;
+    simulator::VirtualPhone twin(0, setup);
+    EXPECT_LT(meanDifference(*picture, scaled(*twin.frame(), picture->width(), picture->height())), 8.0);
+
+    // A tap on Settings, by fractions of the screen, as an agent sends it.
+    ASSERT_TRUE(engine.waitFor([&] { return engine.json(engine.get("/status"))["hosts"].size() == 1; })) << engine.log();
+    auto settings = findColour(*picture, 0x8E8E93);
+    ASSERT_TRUE(settings);
+    const int64_t before = Clock::real().wallMillis();
+    auto tap = engine.post("/tap", {{"x", static_cast<double>(settings->first) / picture->width()},
+                                    {"y", static_cast<double>(settings->second) / picture->height()},
+                                    {"fraction", true}});
+    ASSERT_EQ(tap.status, 200) << tap.body;
+    JSON wait;
+    ASSERT_TRUE(engine.waitFor([&] {
+        wait = engine.json(engine.airplayGet("/wait?since=" + std::to_string(before)));
+        return wait["changes"] >= 1;
+    })) << wait.dump();
+    EXPECT_TRUE(engine.waitFor([&] {
+        return engine.json(engine.airplayGet("/wait?since=" + std::to_string(before)))["settled"] == true;
+    }));
+    JSON changes = engine.json(engine.airplayGet("/changes?since=" + std::to_string(before)));
+    ASSERT_FALSE(changes["changes"].empty()) << changes.dump();
+    EXPECT_GT(changes["changes"][0], static_cast<double>(before));
+    EXPECT_TRUE(engine.waitFor([&] { return engine.truth()[0]["app"] == "Settings"; })) << engine.truth().dump();
+}

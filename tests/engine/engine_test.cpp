@@ -5,6 +5,7 @@
 
 #include "engine/engine.h"
 #include "engine/who_answers.h"
+#include "support/eventually.h"
 #include "support/fake_clock.h"
 #include "support/fake_platform.h"
 #include "support/fake_windows.h"
@@ -231,4 +232,77 @@ TEST(Engine, PhoneSideWaitsForPermissionsAndStartsOnce) {
     engine->startBluetooth();
     engine->startScreens();
     EXPECT_EQ(fixture.calls, (std::vector<std::string>{"registry", "airplay", "bluetooth", "screens"}));
+}
+
+namespace {
+
+ParsedReply airplayGet(const Engine& engine, const std::string& target) {
+    return parseReply(roundTrip(engine.airplayPort(), "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+}
+
+}  // namespace
+
+TEST(InAppAirPlay, ASecondCopyLeavesBothPortsToTheFirst) {
+    EngineFixture first;
+    auto owner = first.make(freePort());
+    owner->start();
+    ASSERT_EQ(owner->airplayMode(), Engine::Mode::own());
+    EXPECT_EQ(parseJSON(airplayGet(*owner, "/status").body).value()["app"], "quintalis-mirror");
+
+    EngineFixture second;
+    second.host.variables["QUINTALIS_AIRPLAY_PORT"] = std::to_string(owner->airplayPort());
+    auto copy = second.make(owner->port());
+    copy->start();
+    EXPECT_EQ(copy->mode(), Engine::Mode::external("Quintalis"));
+    EXPECT_EQ(copy->airplayMode(), Engine::Mode::external("Quintalis Mirror"));
+    EXPECT_TRUE(second.calls.empty()) << "no service of its own";
+}
+
+TEST(InAppAirPlay, QuitDropsTheCaptureAndTheAppKeepsServing) {
+    EngineFixture fixture;
+    fixture.windows.setWindows({receiverWindow()});
+    auto engine = fixture.make(freePort());
+    engine->start();
+    ASSERT_EQ(airplayGet(*engine, "/status").status, 200);
+    ASSERT_TRUE(fixture.streams.running());
+    fixture.streams.deliver(receiverFrame());
+    EXPECT_EQ(airplayGet(*engine, "/frame.jpg").status, 200);
+
+    EXPECT_EQ(airplayGet(*engine, "/quit").body, R"({"ok":true})");
+    EXPECT_FALSE(fixture.streams.running());
+    EXPECT_EQ(engine->airplayMode(), Engine::Mode::own());
+    EXPECT_EQ(parseReply(roundTrip(engine->port(), "GET /status HTTP/1.1\r\n\r\n")).status, 200);
+
+    // The next frame request opens a new capture, which has no frame yet.
+    EXPECT_EQ(parseJSON(airplayGet(*engine, "/frame").body).value()["error"], "no frame yet from the AirPlay window");
+    EXPECT_TRUE(fixture.streams.running());
+}
+
+TEST(InAppAirPlay, WarmUpRunsOnlyWhileAirPlayIsTheLinkAndCaptureIsAllowed) {
+    EngineFixture fixture;
+    fixture.windows.setWindows({receiverWindow()});
+    auto engine = fixture.make(freePort());
+    engine->start();
+    EXPECT_FALSE(engine->warmUpAirPlay()) << "no link chosen";
+    fixture.defaults.setString("link", "cable");
+    EXPECT_FALSE(engine->warmUpAirPlay());
+    fixture.defaults.setString("link", "airplay");
+    fixture.screenCaptureAllowed = false;
+    EXPECT_FALSE(engine->warmUpAirPlay());
+    EXPECT_FALSE(fixture.streams.started());
+
+    fixture.screenCaptureAllowed = true;
+    EXPECT_TRUE(engine->warmUpAirPlay());
+    EXPECT_TRUE(eventually([&] { return fixture.streams.started() == 77u; }, 30));
+}
+
+TEST(InAppAirPlay, APortHeldByANonHTTPProgramFailsTheServiceAlone) {
+    SilentListener squatter;
+    EngineFixture fixture;
+    fixture.host.variables["QUINTALIS_AIRPLAY_PORT"] = std::to_string(squatter.port());
+    auto engine = fixture.make(freePort());
+    engine->start();
+    EXPECT_EQ(engine->mode(), Engine::Mode::own());
+    EXPECT_EQ(engine->airplayMode(), Engine::Mode::failed("can't listen on 127.0.0.1:" +
+                                                          std::to_string(squatter.port()) + ": Address already in use"));
 }

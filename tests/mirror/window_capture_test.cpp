@@ -17,34 +17,6 @@ namespace {
 
 constexpr uint32_t kWindow = 77;
 
-// A window picture as a receiver shows it: a flat grey band on top, then a
-// phone picture of 1179 × 2556 shape on black.
-PixelBufferRef receiverFrame(int w = 600, int h = 1000, uint8_t shade = 180) {
-    auto frame = std::make_shared<PixelBuffer>(w, h);
-    const int band = 28, phoneH = h - band, phoneW = static_cast<int>(std::lround(phoneH * 0.4612676056338028));
-    const int left = (w - phoneW) / 2;
-    for (int y = 0; y < h; ++y) {
-        uint8_t* row = frame->mutableRow(y);
-        for (int x = 0; x < w; ++x) {
-            uint8_t v = y < band ? 60 : (x >= left && x < left + phoneW) ? shade : 0;
-            row[x * 4] = row[x * 4 + 1] = row[x * 4 + 2] = v;
-            row[x * 4 + 3] = 255;
-        }
-    }
-    return frame;
-}
-
-WindowDescription receiverWindow() {
-    WindowDescription w;
-    w.number = kWindow;
-    w.owner = "uxplay";
-    w.title = "UxPlay@desk";
-    w.width = 600;
-    w.height = 1000;
-    w.onScreen = true;
-    return w;
-}
-
 class RecordingRecognizer final : public TextRecognizer {
 public:
     std::vector<TextLine> recognize(const PixelBuffer& picture) override {

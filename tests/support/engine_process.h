@@ -24,13 +24,16 @@ class EngineProcess {
 public:
     EngineProcess(const std::string& simulator, const std::filesystem::path& home,
                   const std::map<std::string, std::string>& environment = {})
-        : port_(freePort()), home_(home), log_(home / ("stderr-" + std::to_string(port_) + ".log")) {
+        : port_(freePort()),
+          airplayPort_(freePort()),
+          home_(home),
+          log_(home / ("stderr-" + std::to_string(port_) + ".log")) {
         pid_ = fork();
         if (pid_ == 0) {
             setenv("QUINTALIS_SIMULATOR", simulator.c_str(), 1);
             for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
             setenv("QUINTALIS_ENGINE_PORT", std::to_string(port_).c_str(), 1);
-            setenv("QUINTALIS_AIRPLAY_PORT", std::to_string(freePort()).c_str(), 1);
+            setenv("QUINTALIS_AIRPLAY_PORT", std::to_string(airplayPort_).c_str(), 1);
             for (const char* name : {"XDG_STATE_HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME"}) {
                 setenv(name, home.c_str(), 1);
             }
@@ -57,6 +60,10 @@ public:
     ParsedReply get(const std::string& target) {
         return parseReply(roundTrip(port_, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
     }
+    // The AirPlay capture service the program serves beside its engine.
+    ParsedReply airplayGet(const std::string& target) {
+        return parseReply(roundTrip(airplayPort_, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+    }
     ParsedReply post(const std::string& path, const JSON& body = JSON::object()) {
         std::string text = body.dump();
         return parseReply(roundTrip(port_, "POST " + path + " HTTP/1.1\r\nContent-Length: " + std::to_string(text.size()) +
@@ -75,6 +82,7 @@ public:
 
 private:
     uint16_t port_;
+    uint16_t airplayPort_;
     std::filesystem::path home_;
     std::filesystem::path log_;
     pid_t pid_ = -1;

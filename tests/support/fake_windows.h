@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <condition_variable>
 #include <mutex>
 
@@ -7,6 +8,35 @@
 #include "platform/window_streams.h"
 
 namespace quintalis::testing {
+
+// A window picture as a receiver shows it: a flat grey band on top, then a
+// phone picture of 1179 × 2556 shape on black.
+inline PixelBufferRef receiverFrame(int w = 600, int h = 1000, uint8_t shade = 180) {
+    auto frame = std::make_shared<PixelBuffer>(w, h);
+    const int band = 28, phoneH = h - band, phoneW = static_cast<int>(std::lround(phoneH * 0.4612676056338028));
+    const int left = (w - phoneW) / 2;
+    for (int y = 0; y < h; ++y) {
+        uint8_t* row = frame->mutableRow(y);
+        for (int x = 0; x < w; ++x) {
+            uint8_t v = y < band ? 60 : (x >= left && x < left + phoneW) ? shade : 0;
+            row[x * 4] = row[x * 4 + 1] = row[x * 4 + 2] = v;
+            row[x * 4 + 3] = 255;
+        }
+    }
+    return frame;
+}
+
+// The receiver's window as the window server lists it.
+inline WindowDescription receiverWindow(uint32_t number = 77, double width = 600, double height = 1000) {
+    WindowDescription w;
+    w.number = number;
+    w.owner = "uxplay";
+    w.title = "UxPlay@desk";
+    w.width = width;
+    w.height = height;
+    w.onScreen = true;
+    return w;
+}
 
 // A window server whose list the test sets, and which can be made to hang
 // until released. Thread-safe; it outlives listings that are still running,

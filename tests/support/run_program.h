@@ -18,10 +18,12 @@ struct ProgramRun {
     std::string err;
 };
 
-// Runs the built quintalis program with the arguments and collects what it printed.
-inline ProgramRun run(const std::string& arguments, const TempDir& dir) {
+// Runs the built quintalis program with the arguments and collects what it
+// printed. `environment` is given to env(1) first ("-u DISPLAY NAME=value").
+inline ProgramRun run(const std::string& arguments, const TempDir& dir, const std::string& environment = "") {
     std::string err = (dir.path() / "stderr").string();
-    std::string command = std::string(QUINTALIS_EXECUTABLE) + " " + arguments + " 2>" + err;
+    std::string command = (environment.empty() ? "" : "env " + environment + " ") + std::string(QUINTALIS_EXECUTABLE) +
+                          " " + arguments + " 2>" + err;
     FILE* pipe = popen(command.c_str(), "r");
     std::string out;
     std::array<char, 4096> buffer;

@@ -1,0 +1,316 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "base/base64.h"
+#include "engine/airplay_service.h"
+#include "imaging/codecs.h"
+#include "support/fake_clock.h"
+#include "support/fake_windows.h"
+#include "support/raw_http.h"
+
+using namespace quintalis;
+using namespace quintalis::testing;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr uint32_t kWindow = 77;
+// Tall enough that the phone's picture in it (633 × 1372) is scaled by the default limit of 1280.
+constexpr int kWidth = 700, kHeight = 1400;
+
+const std::string kNoWindow =
+    "no AirPlay mirroring window: on the iPhone open Control Center \u203a Screen Mirroring \u203a choose this computer";
+
+// A fake clock under which the window can be made to change every 100 ms:
+// whenever a sleep crosses a multiple of 100 ms, the stream delivers a
+// picture that differs from the one before.
+class ChangingClock final : public Clock {
+public:
+    explicit ChangingClock(FakeWindowStreams& streams) : streams_(streams) {}
+    int64_t wallMillis() const override { return clock_.wallMillis(); }
+    MonotonicTime now() const override { return clock_.now(); }
+    void sleep(Duration duration) override {
+        const int64_t before = clock_.wallMillis();
+        clock_.sleep(duration);
+        if (changing_ && clock_.wallMillis() / 100 != before / 100) streams_.deliver(pictures_[++flips_ % 2]);
+    }
+    void advance(Duration duration) { clock_.advance(duration); }
+    void keepChanging() { changing_ = true; }
+
+private:
+    FakeWindowStreams& streams_;
+    FakeClock clock_;
+    bool changing_ = false;
+    int flips_ = 0;
+    const PixelBufferRef pictures_[2] = {receiverFrame(kWidth, kHeight, 90), receiverFrame(kWidth, kHeight, 200)};
+};
+
+class RecordingRecognizer final : public TextRecognizer {
+public:
+    std::vector<TextLine> recognize(const PixelBuffer&) override { return {{"Settings", 0.9, 5, 2, 40, 12}}; }
+};
+
+class AirPlayServiceTest : public ::testing::Test {
+protected:
+    AirPlayServiceTest() { windows.setWindows({receiverWindow(kWindow, kWidth, kHeight)}); }
+
+    // The service's capture, showing one picture.
+    std::shared_ptr<WindowCapture> showing(PixelBufferRef frame = receiverFrame(kWidth, kHeight)) {
+        auto capture = server.capture();
+        streams.deliver(std::move(frame));
+        return capture;
+    }
+
+    uint16_t port() const { return listener->boundPort(); }
+    ParsedReply get(const std::string& target, const std::string& headers = "Host: 127.0.0.1\r\n") {
+        return parseReply(roundTrip(port(), "GET " + target + " HTTP/1.1\r\n" + headers + "\r\n"));
+    }
+    static JSON json(const ParsedReply& reply) { return parseJSON(reply.body).value_or(JSON()); }
+    static std::string jsonHead(const std::string& status, const std::string& body) {
+        return "HTTP/1.1 " + status + "\r\nContent-Type: application/json\r\nContent-Length: " +
+               std::to_string(body.size()) + "\r\nConnection: close";
+    }
+
+    FakeWindowServer windows;
+    FakeWindowStreams streams;
+    ChangingClock clock{streams};
+    CaptureBackends captures{windows, streams, clock, [](const std::string&) { return std::nullopt; }, "HELP"};
+    RecordingRecognizer text;
+    int quits = 0;
+    AirPlayServer server{captures, text, std::nullopt, [this] { ++quits; }};
+    std::unique_ptr<HTTPServer> listener =
+        serveHTTP(0, [this](const std::string& path, const AirPlayQuery& query) { return server.handle(path, query); });
+};
+
+}  // namespace
+
+TEST(AirPlayWire, AnswersCarryExactlyTheServicesHeaders) {
+    // Pictures: no other header, whatever the response held.
+    HTTPResponse picture{200, "image/jpeg", {{"X-Extra", "dropped"}}, "JPEG"};
+    EXPECT_EQ(serializeAirPlayResponse(picture),
+              "HTTP/1.1 200 OK\r\n"
+              "Content-Type: image/jpeg\r\n"
+              "Content-Length: 4\r\n"
+              "Cache-Control: no-store\r\n"
+              "Connection: close\r\n\r\nJPEG");
+    // Every status but 200 reads "Error".
+    HTTPResponse failure{503, "application/json", {}, R"({"error":"no capture","ok":false})"};
+    EXPECT_EQ(serializeAirPlayResponse(failure),
+              "HTTP/1.1 503 Error\r\n"
+              "Content-Type: application/json\r\n"
+              "Content-Length: 33\r\n"
+              "Connection: close\r\n\r\n"
+              R"({"error":"no capture","ok":false})");
+    // The server's own refusals gain "ok": false; other bodies stay as they are.
+    EXPECT_EQ(parseReply(serializeAirPlayResponse(HTTPResponse::error("bad Content-Length"))).body,
+              R"({"error":"bad Content-Length","ok":false})");
+    EXPECT_EQ(parseReply(serializeAirPlayResponse(HTTPResponse{500, "text/plain", {}, "{\"error\":1}"})).body,
+              "{\"error\":1}");
+    EXPECT_EQ(parseReply(serializeAirPlayResponse(HTTPResponse::json(JSON{{"error", "x"}}))).body, R"({"error":"x"})");
+}
+
+TEST_F(AirPlayServiceTest, StatusWithoutADisplayListsCandidatesAndStartsNothing) {
+    windows.setUnavailable("DISPLAY is not set");
+    auto status = json(get("/status"));
+    EXPECT_EQ(status["permission"], false);
+    EXPECT_EQ(status["app"], "quintalis-mirror");
+    EXPECT_EQ(status["version"], "1");
+    EXPECT_EQ(status["pid"], getpid());
+    ASSERT_EQ(status["candidates"].size(), 1u);
+    EXPECT_EQ(status["candidates"][0]["id"], kWindow);
+    EXPECT_FALSE(status.contains("window"));
+    EXPECT_FALSE(status.contains("error")) << "no attempt failed yet";
+
+    auto frame = get("/frame.jpg");
+    EXPECT_EQ(frame.status, 503);
+    EXPECT_EQ(frame.body, R"({"error":"HELP","ok":false})");
+    EXPECT_EQ(json(get("/")), [&] {
+        status["error"] = "HELP";
+        return status;
+    }());
+    EXPECT_FALSE(streams.started());
+}
+
+TEST_F(AirPlayServiceTest, StatusDescribesTheCaptureAndItsNewestFrame) {
+    showing();
+    clock.advance(40ms);
+    auto status = json(get("/status"));
+    EXPECT_EQ(status["permission"], true);
+    EXPECT_EQ(status["window"]["id"], kWindow);
+    EXPECT_EQ(status["window"]["score"], 0) << "the record as the window server lists it now";
+    EXPECT_EQ(status["frame"], (JSON{{"w", kWidth},
+                                     {"h", kHeight},
+                                     {"content", {{"x", 33}, {"y", 28}, {"w", 633}, {"h", 1372},
+                                                  {"method", "edges"}, {"orientation", "portrait"}}},
+                                     {"age_ms", 40},
+                                     {"still_ms", 40},
+                                     {"frames", 1}}));
+    EXPECT_FALSE(status.contains("error"));
+}
+
+TEST_F(AirPlayServiceTest, FrameParametersTakeOnlyTheirExactValues) {
+    showing();
+    // A limit that is not a number is the default, 1280.
+    auto jpeg = get("/frame.jpg?maxEdge=abc");
+    ASSERT_EQ(jpeg.status, 200) << jpeg.body;
+    EXPECT_EQ(jpeg.head, "HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nContent-Length: " +
+                             std::to_string(jpeg.body.size()) + "\r\nCache-Control: no-store\r\nConnection: close");
+    auto picture = decodeImage(jpeg.body);
+    ASSERT_TRUE(picture);
+    EXPECT_EQ((std::pair{picture->width(), picture->height()}), (std::pair{591, 1280}));
+
+    // "format=png" turns the JPEG route into PNG; so does the PNG route.
+    for (std::string target : {"/frame.jpg?format=png&maxEdge=100", "/frame.png?maxEdge=100"}) {
+        auto png = get(target);
+        EXPECT_TRUE(png.head.find("Content-Type: image/png\r\n") != std::string::npos) << target;
+        EXPECT_TRUE(png.body.starts_with("\x89PNG")) << target;
+        EXPECT_EQ(decodeImage(png.body)->height(), 100) << target;
+    }
+
+    // Only "crop=0" shows the whole window, and only "ocr=1" reads text.
+    EXPECT_EQ(json(get("/frame?crop=false"))["fw"], 633);
+    EXPECT_EQ(json(get("/frame?crop=0"))["fw"], kWidth);
+    EXPECT_FALSE(json(get("/frame?ocr=true")).contains("ocr"));
+    EXPECT_EQ(json(get("/frame?ocr=1"))["ocr"][0]["text"], "Settings");
+
+    // The JSON route carries the same picture in Base64, and no raw bytes.
+    auto described = json(get("/frame?maxEdge=300"));
+    EXPECT_EQ(described["ok"], true);
+    EXPECT_EQ(described["mime"], "image/jpeg");
+    EXPECT_EQ(described["image"], base64Encoded(get("/frame.jpg?maxEdge=300").body));
+    EXPECT_FALSE(described.contains("data"));
+}
+
+TEST_F(AirPlayServiceTest, ALimitBelowOnePixelIsRefusedBeforeAnyCapture) {
+    for (std::string value : {"0", "-3"}) {
+        auto reply = get("/frame.jpg?maxEdge=" + value);
+        const std::string body = R"({"error":"maxEdge must be a positive number","ok":false})";
+        EXPECT_EQ(reply.head, jsonHead("400 Error", body)) << value;
+        EXPECT_EQ(reply.body, body) << value;
+    }
+    EXPECT_FALSE(streams.started());
+}
+
+TEST_F(AirPlayServiceTest, EachFailureIsAnsweredWithItsReason) {
+    auto notFound = get("/frames");
+    EXPECT_EQ(notFound.head, jsonHead("404 Error", notFound.body));
+    EXPECT_EQ(notFound.body, R"({"error":"not found","ok":false})");
+
+    windows.setWindows({});
+    for (std::string target : {"/frame", "/wait", "/changes"}) {
+        auto reply = get(target);
+        EXPECT_EQ(reply.head, jsonHead("503 Error", reply.body)) << target;
+        EXPECT_EQ(json(reply), (JSON{{"ok", false}, {"error", kNoWindow}})) << target;
+    }
+
+    windows.setWindows({receiverWindow(kWindow, kWidth, kHeight)});
+    streams.refuse("the X server has no Composite extension");
+    EXPECT_EQ(json(get("/frame"))["error"], "cannot capture uxplay window 77: the X server has no Composite extension");
+}
+
+TEST_F(AirPlayServiceTest, AFrameRequestWaitsForTheFirstFrameThenGivesUp) {
+    auto reply = get("/frame.png");
+    EXPECT_EQ(reply.status, 503);
+    EXPECT_EQ(json(reply), (JSON{{"ok", false}, {"error", "no frame yet from the AirPlay window"}}));
+    EXPECT_EQ(streams.started(), kWindow) << "the capture itself started";
+    EXPECT_FALSE(json(get("/status")).contains("error")) << "a capture without frames is no failed attempt";
+}
+
+TEST_F(AirPlayServiceTest, OneLiveCaptureIsKeptAndADeadOneReplaced) {
+    auto first = showing();
+    EXPECT_EQ(server.capture(), first);
+    streams.end("the X display closed");
+    auto second = server.capture();
+    ASSERT_TRUE(second);
+    EXPECT_NE(second, first);
+    EXPECT_TRUE(second->alive());
+
+    // A window that went away is noticed, and its capture dropped.
+    windows.setWindows({});
+    EXPECT_FALSE(server.capture());
+    EXPECT_EQ(json(get("/status"))["error"], kNoWindow);
+    EXPECT_FALSE(second->alive());
+}
+
+TEST_F(AirPlayServiceTest, AFixedWindowComesFirstAndGivesWayWhenGone) {
+    auto other = receiverWindow(90, 300, 300);
+    other.owner = "xterm";  // no candidate: only the fixed number picks it
+    other.title = "shell";
+    windows.setWindows({other, receiverWindow(kWindow, kWidth, kHeight)});
+    AirPlayServer fixed(captures, text, 90);
+    EXPECT_EQ(fixed.capture()->windowID(), 90u);
+    AirPlayServer gone(captures, text, 1234);
+    EXPECT_EQ(gone.capture()->windowID(), kWindow);
+}
+
+TEST_F(AirPlayServiceTest, AStillScreenSettlesAfterFirst) {
+    showing();
+    clock.advance(5s);
+    EXPECT_EQ(json(get("/wait")), (JSON{{"ok", true},
+                                        {"waited_ms", 900},
+                                        {"since_ms", 900},
+                                        {"settled", true},
+                                        {"changes", 0},
+                                        {"first_change_ms", -1},
+                                        {"still_ms", 5900}}));
+}
+
+TEST_F(AirPlayServiceTest, AScreenThatKeepsChangingEndsUnsettledAtMax) {
+    showing();
+    clock.keepChanging();
+    auto wait = json(get("/wait"));
+    EXPECT_EQ(wait["settled"], false);
+    EXPECT_EQ(wait["waited_ms"], 2505);
+    EXPECT_EQ(wait["changes"], 25);
+    // However long a client asks for, one request holds its connection a minute at most.
+    EXPECT_EQ(json(get("/wait?max=100000000&min=-1"))["waited_ms"], 60000);
+}
+
+TEST_F(AirPlayServiceTest, ALateSinceReturnsAtOnceAndChangesListWhatHappened) {
+    showing();
+    const int64_t first = clock.wallMillis();
+    clock.advance(100ms);
+    streams.deliver(receiverFrame(kWidth, kHeight, 90));
+    clock.advance(4900ms);
+
+    auto wait = json(get("/wait?since=" + std::to_string(first - 50)));
+    EXPECT_EQ(wait["settled"], true);
+    EXPECT_EQ(wait["waited_ms"], 0);
+    EXPECT_EQ(wait["since_ms"], 5050);
+    EXPECT_EQ(wait["changes"], 2);
+    EXPECT_EQ(wait["first_change_ms"], 50);
+    EXPECT_EQ(wait["still_ms"], 4900);
+
+    EXPECT_EQ(json(get("/changes")), (JSON{{"ok", true},
+                                           {"now", static_cast<double>(clock.wallMillis())},
+                                           {"changes", {double(first), double(first + 100)}}}));
+    EXPECT_EQ(json(get("/changes?since=" + std::to_string(first)))["changes"], JSON{double(first + 100)});
+}
+
+TEST_F(AirPlayServiceTest, WebPagesAreRefusedAndHeadsAreBounded) {
+    const std::string forbidden = R"({"error":"forbidden: requests from web pages are not accepted","ok":false})";
+    EXPECT_EQ(get("/status", "Host: 127.0.0.1\r\nOrigin: http://example.com\r\n").body, forbidden);
+    EXPECT_EQ(get("/status", "Host: example.com\r\n").status, 403);
+    EXPECT_EQ(get("/status", "Host: localhost:" + std::to_string(port()) + "\r\n").status, 200);
+
+    // A body is never waited for.
+    EXPECT_EQ(parseReply(roundTrip(port(), "POST /status HTTP/1.1\r\nContent-Length: 100\r\n\r\n")).status, 200);
+
+    // A head may fill 64 KiB with its blank line; once 64 KiB have come
+    // without one, the connection closes unanswered.
+    const std::string line = "GET /status HTTP/1.1\r\nX-Padding: ";
+    const std::string filled = line + std::string(kAirPlayMaxHead - 4 - line.size(), 'a');
+    EXPECT_EQ(parseReply(roundTrip(port(), filled + "\r\n\r\n")).status, 200);
+    RawConnection tooLong(port());
+    tooLong.send(filled + "\r\n\r");
+    EXPECT_TRUE(tooLong.staysSilent(50)) << "one byte short of the limit";
+    tooLong.send("a");
+    EXPECT_TRUE(tooLong.closedWithoutReply());
+}
+
+TEST_F(AirPlayServiceTest, QuitAnswersAndLeavesTheRestToItsOwner) {
+    auto reply = get("/quit");
+    EXPECT_EQ(reply.head, jsonHead("200 OK", reply.body));
+    EXPECT_EQ(reply.body, R"({"ok":true})");
+    EXPECT_EQ(quits, 1);
+}
