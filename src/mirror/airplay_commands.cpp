@@ -21,14 +21,6 @@ bool hasFlag(const std::vector<std::string>& args, const std::string& name) {
     return std::find(args.begin(), args.end(), name) != args.end();
 }
 
-// Seconds from an option; absent or not a number gives the fallback, and
-// less than nothing is nothing.
-double secondsOption(const std::vector<std::string>& args, const std::string& name, double fallback) {
-    auto text = option(args, name);
-    if (!text) return fallback;
-    return std::max(0.0, parseNumber(*text).value_or(fallback));
-}
-
 // The capture a command works on: the chosen window, started, with its
 // first frame if one came within --timeout seconds.
 std::unique_ptr<WindowCapture> openCapture(const std::vector<std::string>& args, CaptureBackends& backends) {
@@ -42,7 +34,7 @@ std::unique_ptr<WindowCapture> openCapture(const std::vector<std::string>& args,
         fail("cannot capture window " + std::to_string(window->window.number) + " (" + window->window.owner +
              "): " + error.what());
     }
-    capture->waitForFrame(seconds(secondsOption(args, "--timeout", 5)));
+    capture->waitForFrame(waitSeconds(option(args, "--timeout"), 5));
     return capture;
 }
 
@@ -101,7 +93,7 @@ void captureLatencyCommand(const std::vector<std::string>& args, CaptureBackends
     auto capture = openCapture(args, backends);
     const double start = static_cast<double>(backends.clock.wallMillis());
     // Frames arrive on the capture's own queue meanwhile.
-    backends.clock.sleep(seconds(secondsOption(args, "--seconds", 10)));
+    backends.clock.sleep(waitSeconds(option(args, "--seconds"), 10));
     JSON changes = JSON::array();
     for (double time : capture->changeTimes(start)) changes.push_back(static_cast<int64_t>(time - start));
     auto latest = capture->latest();

@@ -1,10 +1,10 @@
 #include "mirror/command_line.h"
 
-#include <charconv>
-#include <cmath>
+#include <algorithm>
 #include <iostream>
 
 #include "base/exit_process.h"
+#include "base/text.h"
 
 namespace quintalis {
 
@@ -25,16 +25,12 @@ void fail(const std::string& message) {
     exitProcess(1);
 }
 
-std::optional<double> parseNumber(const std::string& text) {
-    std::string_view digits = text;
-    if (digits.starts_with('+')) {
-        digits.remove_prefix(1);
-        if (digits.starts_with('-')) return std::nullopt;
-    }
-    double value = 0;
-    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-    if (error != std::errc() || end != digits.data() + digits.size() || !std::isfinite(value)) return std::nullopt;
-    return value;
+Duration waitSeconds(const std::optional<std::string>& text, double fallback) {
+    // A day: far beyond any wait a person asks for.
+    constexpr double kLongestWaitSeconds = 86400;
+    double value = fallback;
+    if (text) value = parseNumber(*text).value_or(fallback);
+    return seconds(std::clamp(value, 0.0, kLongestWaitSeconds));
 }
 
 bool waitFor(Clock& clock, Duration timeout, const std::function<bool()>& condition, Duration step) {

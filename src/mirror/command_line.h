@@ -27,10 +27,10 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// A decimal number as commands take coordinates, durations and seconds:
-// an optional sign, digits with an optional fraction and exponent, and
-// nothing around them. Nothing for anything else, infinity and NaN included.
-std::optional<double> parseNumber(const std::string& text);
+// Seconds a command waits, from an option's text: a number (parseNumber),
+// else `fallback`; kept within [0, a day], so that any wait can be added to
+// a time without overflowing it.
+Duration waitSeconds(const std::optional<std::string>& text, double fallback);
 
 // Evaluates `condition` until it holds or `timeout` has passed on `clock`,
 // sleeping `step` between tries, then evaluates it once more. Returns its

@@ -1,5 +1,6 @@
 #include "mirror/control_commands.h"
 
+#include "base/text.h"
 #include "mirror/command_line.h"
 #include "mirror/windows.h"
 

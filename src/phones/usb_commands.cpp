@@ -20,15 +20,6 @@ constexpr int64_t kServeMaxDim = 1280;
 // Waits for a first frame look this often, so a phone that answers at once
 // is captured at once.
 constexpr auto kFrameLookInterval = std::chrono::milliseconds(10);
-// A day: far beyond any wait a person asks for, and safe to add to a time.
-constexpr double kLongestWaitSeconds = 86400;
-
-Duration waitSeconds(const std::optional<std::string>& text, double fallback) {
-    double value = fallback;
-    if (text) value = parseNumber(*text).value_or(fallback);
-    return seconds(std::clamp(value, 0.0, kLongestWaitSeconds));
-}
-
 std::vector<std::string> words(const std::string& line) {
     std::vector<std::string> found;
     size_t start = 0;
