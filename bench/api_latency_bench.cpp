@@ -19,9 +19,9 @@ namespace {
 struct Rig {
     simulator::Simulator phones{{simulator::PhoneSetup{}}};
     HIDPeripheral peripheral{phones.radio(), "Skiffline"};
-    ScreenCapture capture{phones.cameras()};
+    ScreenCapture capture{phones.cameras(), Clock::real()};
     Devices devices{capture, peripheral, Clock::real(), std::filesystem::temp_directory_path() / "quintalis-bench" / "pairings.json"};
-    Routes routes{peripheral, devices};
+    Routes routes{peripheral, devices, Clock::real()};
     HTTPServer server{0, [this](const HTTPRequest& request) { return routes.handle(request); }};
 
     Rig() {

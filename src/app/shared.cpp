@@ -39,7 +39,7 @@ HIDPeripheral& HIDPeripheral::shared() {
 }
 
 ScreenCapture& ScreenCapture::shared() {
-    static ScreenCapture& capture = *new ScreenCapture(DeviceBackends::selected().capture);
+    static ScreenCapture& capture = *new ScreenCapture(DeviceBackends::selected().capture, Clock::real());
     return capture;
 }
 
@@ -66,7 +66,7 @@ CaptureBackends& CaptureBackends::shared() {
 
 Engine& Engine::shared() {
     static Engine& engine = []() -> Engine& {
-        auto& routes = *new Routes(HIDPeripheral::shared(), Devices::shared());
+        auto& routes = *new Routes(HIDPeripheral::shared(), Devices::shared(), Clock::real());
         Engine::StartHooks hooks;
         hooks.phoneSide = {
             [] { Devices::shared().start(); },

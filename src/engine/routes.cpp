@@ -38,7 +38,8 @@ std::optional<std::string> deviceParameter(const HTTPRequest& request) {
     return std::nullopt;
 }
 
-Routes::Routes(HIDPeripheral& peripheral, Devices& devices) : peripheral_(peripheral), devices_(devices) {}
+Routes::Routes(HIDPeripheral& peripheral, Devices& devices, Clock& clock)
+    : peripheral_(peripheral), devices_(devices), clock_(clock) {}
 
 const std::set<std::string>& Routes::actions() { return Engine::actions(); }
 
@@ -58,6 +59,7 @@ HTTPResponse Routes::route(const HTTPRequest& request) const {
     if (method == "POST" && path == "/match") return match(request);
     if (method == "POST" && path == "/pair") return pair(request);
     if (method == "GET" && path == "/screenshot") return screenshot(request);
+    if (method == "GET" && path == "/wait") return waitForStill(request);
     if (method == "POST" && actions().count(path)) return action(request);
     return HTTPResponse::error("not found", 404);
 }
@@ -120,6 +122,18 @@ HTTPResponse Routes::screenshot(const HTTPRequest& request) const {
     };
     response.body = std::move(snapshot->bytes);
     return response;
+}
+
+HTTPResponse Routes::waitForStill(const HTTPRequest& request) const {
+    Device device = devices_.find(deviceParameter(request));
+    const ScreenRef& screen = device.screen;
+    if (!screen->changes(0)) return HTTPResponse::error("no frame yet from " + screen->name() + ": unlock it", 503);
+    SettleRule rule = SettleRule::fromQuery(request.query, clock_.wallMillis());
+    auto outcome = waitToSettle(clock_, rule, [&screen](int64_t since) {
+        // Checked above: once a first frame has come, there is always a history.
+        return screen->changes(since).value_or(ChangeReading{});
+    });
+    return HTTPResponse::json(outcome.json());
 }
 
 std::optional<UUID> Routes::hostOnly(const HTTPRequest& request) const {

@@ -4,6 +4,7 @@
 #include <set>
 #include <stdexcept>
 
+#include "base/clock.h"
 #include "bluetooth/hid_peripheral.h"
 #include "engine/http_message.h"
 #include "phones/devices.h"
@@ -17,12 +18,13 @@ public:
 };
 
 // The engine API's route table: status, phones, matching, pairing,
-// screenshots and actions. Holds no state of its own; safe to call from many
-// threads at once; may block for a gesture or a matching pass. Never throws:
-// every failure becomes an error reply.
+// screenshots, waits for a still screen and actions. Holds no state of its
+// own; safe to call from many threads at once; may block for a gesture, a
+// matching pass or a wait. Never throws: every failure becomes an error reply.
 class Routes {
 public:
-    Routes(HIDPeripheral& peripheral, Devices& devices);
+    // `clock` paces and measures GET /wait.
+    Routes(HIDPeripheral& peripheral, Devices& devices, Clock& clock);
 
     static const std::set<std::string>& actions();
 
@@ -35,6 +37,7 @@ private:
     HTTPResponse match(const HTTPRequest& request) const;
     HTTPResponse pair(const HTTPRequest& request) const;
     HTTPResponse screenshot(const HTTPRequest& request) const;
+    HTTPResponse waitForStill(const HTTPRequest& request) const;
     HTTPResponse action(const HTTPRequest& request) const;
     std::optional<UUID> hostOnly(const HTTPRequest& request) const;
     JSON deviceList() const;
@@ -42,6 +45,7 @@ private:
 
     HIDPeripheral& peripheral_;
     Devices& devices_;
+    Clock& clock_;
 };
 
 // The request's "device": the body member when it is a string, else the query item.

@@ -19,7 +19,7 @@ int changed(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, Spot a
     for (int r = std::max(cy - 7, 0); r <= std::min(cy + 7, kThumbHeight - 1); ++r) {
         for (int c = std::max(cx - 7, 0); c <= std::min(cx + 7, kThumbWidth - 1); ++c) {
             size_t i = static_cast<size_t>(r) * kThumbWidth + c;
-            if (std::abs(static_cast<int>(a[i]) - static_cast<int>(b[i])) >= 13) ++count;
+            if (std::abs(static_cast<int>(a[i]) - static_cast<int>(b[i])) >= kChangedLevel) ++count;
         }
     }
     return count;
@@ -31,6 +31,17 @@ int score(const std::vector<uint8_t>& before, const std::vector<uint8_t>& after)
     int controlA = changed(before, after, kControlA);
     int controlB = changed(before, after, kControlB);
     return std::min(first, second) - std::max(controlA, controlB);
+}
+
+bool visiblyChanged(const std::vector<uint8_t>& before, const std::vector<uint8_t>& after) {
+    if (before.size() != after.size()) return true;
+    int count = 0;
+    for (size_t i = 0; i < before.size(); ++i) {
+        if (std::abs(static_cast<int>(before[i]) - static_cast<int>(after[i])) >= kChangedLevel && ++count >= 2) {
+            return true;
+        }
+    }
+    return false;
 }
 
 std::optional<size_t> decide(const std::vector<int>& scores) {

@@ -1,12 +1,21 @@
 #include "phones/screen.h"
 
 #include "imaging/codecs.h"
+#include "phones/matching.h"
 
 namespace quintalis {
 
-Screen::Screen(const CaptureDeviceInfo& device, CaptureDevices& devices)
-    : id_(device.uniqueID), name_(device.localizedName), queue_("skiffline.capture." + device.uniqueID) {
-    session_ = devices.startCapture(device, queue_, [this](PixelBufferRef frame) { latest_ = std::move(frame); });
+Screen::Screen(const CaptureDeviceInfo& device, CaptureDevices& devices, Clock& clock)
+    : id_(device.uniqueID), name_(device.localizedName), clock_(clock), queue_("skiffline.capture." + device.uniqueID) {
+    session_ = devices.startCapture(device, queue_, [this](PixelBufferRef frame) {
+        if (!frame) return;
+        // The matching's own thumbnail and threshold: what it sees as a
+        // pointer's move is what counts as a change here.
+        auto thumb = greyThumbnail(*frame, matching::kThumbWidth, matching::kThumbHeight);
+        if (matching::visiblyChanged(thumb_, thumb)) changeHistory_.record(clock_.wallMillis());
+        thumb_ = std::move(thumb);
+        latest_ = std::move(frame);
+    });
 }
 
 Screen::~Screen() { stop(); }
@@ -43,6 +52,14 @@ std::optional<std::vector<uint8_t>> Screen::thumbnail(int width, int height) {
     auto latest = frame();
     if (!latest || width <= 0 || height <= 0) return std::nullopt;
     return greyThumbnail(*latest, width, height);
+}
+
+std::optional<ChangeReading> Screen::changes(int64_t since) {
+    std::optional<ChangeReading> reading;
+    queue_.sync([&] {
+        if (auto last = changeHistory_.last()) reading = ChangeReading{changeHistory_.after(since), *last};
+    });
+    return reading;
 }
 
 }  // namespace quintalis

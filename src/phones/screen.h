@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "base/clock.h"
 #include "base/serial_queue.h"
+#include "base/settle_wait.h"
 #include "imaging/image_ops.h"
 #include "platform/capture_devices.h"
 
@@ -15,11 +17,13 @@ namespace quintalis {
 // recent frame. Frames arrive on the screen's own queue
 // ("skiffline.capture." + id), the only place `latest` is written; readers on
 // any thread hop onto it, so they always see a whole frame. Encoding happens
-// only on demand, never per frame.
+// only on demand, never per frame; each frame costs one grey thumbnail,
+// which tells whether the picture visibly changed.
 class Screen {
 public:
     // Starts capturing. Throws CaptureStartError when the device cannot be captured.
-    Screen(const CaptureDeviceInfo& device, CaptureDevices& devices);
+    // `clock` stamps the change times.
+    Screen(const CaptureDeviceInfo& device, CaptureDevices& devices, Clock& clock);
     ~Screen();
     Screen(const Screen&) = delete;
     Screen& operator=(const Screen&) = delete;
@@ -41,11 +45,17 @@ public:
     std::optional<Snapshot> snapshot(bool png, std::optional<int> maxWidth, std::optional<int> maxEdge);
     // The latest frame stretched to width × height, one grey byte per pixel.
     std::optional<std::vector<uint8_t>> thumbnail(int width, int height);
+    // The visible changes after `since` and the newest one, in wall ms;
+    // nothing before the first frame.
+    std::optional<ChangeReading> changes(int64_t since);
 
 private:
     const std::string id_;
     const std::string name_;
-    PixelBufferRef latest_;  // owned by queue_
+    Clock& clock_;
+    PixelBufferRef latest_;          // owned by queue_
+    std::vector<uint8_t> thumb_;     // owned by queue_: the latest frame's
+    ChangeHistory changeHistory_;    // owned by queue_
     SerialQueue queue_;
     std::unique_ptr<CaptureSession> session_;  // last: stopped before the queue goes
 };

@@ -7,7 +7,7 @@
 
 namespace quintalis {
 
-ScreenCapture::ScreenCapture(CaptureDevices& devices) : devices_(devices) {}
+ScreenCapture::ScreenCapture(CaptureDevices& devices, Clock& clock) : devices_(devices), clock_(clock) {}
 
 ScreenCapture::~ScreenCapture() { alive_.end(); }
 
@@ -65,7 +65,7 @@ void ScreenCapture::refresh() {
         for (const auto& device : phones) {
             if (screens_.count(device.uniqueID)) continue;
             try {
-                screens_[device.uniqueID] = std::make_shared<Screen>(device, devices_);
+                screens_[device.uniqueID] = std::make_shared<Screen>(device, devices_, clock_);
                 log("capturing " + device.localizedName + " (" + device.uniqueID + ")");
                 changed = true;
             } catch (const std::exception& error) {

@@ -19,7 +19,8 @@ namespace quintalis {
 // runs after the lock is released.
 class ScreenCapture {
 public:
-    explicit ScreenCapture(CaptureDevices& devices);
+    // `clock` stamps each screen's change times.
+    ScreenCapture(CaptureDevices& devices, Clock& clock);
     ~ScreenCapture();
 
     static ScreenCapture& shared();
@@ -34,6 +35,7 @@ public:
 
 private:
     CaptureDevices& devices_;
+    Clock& clock_;
     std::mutex mutex_;
     std::map<std::string, ScreenRef> screens_;
     std::function<void()> onScreensChanged_;

@@ -51,7 +51,7 @@ public:
 
     LogCapture logs;
     PhoneRig rig;
-    Routes routes{rig.peripheral, rig.devices};
+    Routes routes{rig.peripheral, rig.devices, rig.clock};
     FakeHostEnvironment host;
     FakeBundleInfo bundle;
     MemoryDefaults defaults;
@@ -121,6 +121,39 @@ TEST(Routes, ScreenshotLimitsMustBePositiveAndALockedPhoneHasNoFrame) {
     EXPECT_EQ(api.get("/screenshot").status, 503);
     EXPECT_EQ(error(api.get("/screenshot?maxWidth=0")), "maxWidth must be a positive number");
     EXPECT_EQ(error(api.get("/screenshot?maxEdge=-5")), "maxEdge must be a positive number");
+}
+
+TEST(Routes, WaitSettlesOnThePhonesOwnChanges) {
+    TestPhone phone = testPhone(1, "Phone");
+    TestPhone locked = testPhone(2, "Locked");
+    locked.locked = true;
+    API api({phone, locked});
+    // Nothing moves: settled once "first" has passed, with no change.
+    auto still = api.json(api.get("/wait?device=Phone"));
+    EXPECT_EQ(still["settled"], true);
+    EXPECT_EQ(still["waited_ms"], 900);
+    EXPECT_EQ(still["changes"], 0);
+    EXPECT_EQ(still["first_change_ms"], -1);
+    EXPECT_GE(still["still_ms"].get<int64_t>(), 900);
+
+    // A tap moves the pointer: the wait from the tap's start sees it, then a quiet spell.
+    ASSERT_EQ(api.post("/match").status, 200);  // so the tap is only a tap
+    int64_t since = api.rig.clock.wallMillis();
+    ASSERT_EQ(api.post("/tap", R"({"device": "Phone", "x": 0.2, "y": 0.7, "fraction": true})").status, 200);
+    int64_t tapped = api.rig.clock.wallMillis() - since;
+    auto settled = api.json(api.get("/wait?device=Phone&quiet=300&since=" + std::to_string(since)));
+    EXPECT_EQ(settled["settled"], true);
+    EXPECT_GE(settled["changes"].get<int>(), 1);
+    EXPECT_GE(settled["first_change_ms"].get<int64_t>(), 0);
+    EXPECT_LE(settled["first_change_ms"].get<int64_t>(), tapped);
+    EXPECT_GE(settled["still_ms"].get<int64_t>(), 300);
+    EXPECT_LT(settled["still_ms"].get<int64_t>(), 300 + 15);
+
+    auto dark = api.get("/wait?device=Locked");
+    EXPECT_EQ(dark.status, 503);
+    EXPECT_EQ(error(dark), "no frame yet from Locked: unlock it");
+    EXPECT_EQ(api.get("/wait").status, 400);  // two phones: which one?
+    EXPECT_EQ(api.post("/wait").status, 404);
 }
 
 TEST(Routes, PairTakesAUUIDInEitherCase) {

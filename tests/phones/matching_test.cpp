@@ -49,6 +49,20 @@ TEST(MatchingRules, SpotWindowsAndDecisions) {
     EXPECT_FALSE(decide({5, 5}));
 }
 
+TEST(MatchingRules, AVisibleChangeNeedsTwoChangedPixels) {
+    using namespace matching;
+    std::vector<uint8_t> a(90 * 195, 100);
+    std::vector<uint8_t> b = a;
+    b[10] = 255;  // one pixel, however far, is noise
+    EXPECT_FALSE(visiblyChanged(a, b));
+    b[5000] = 112;  // and a second one 12 levels off is still nothing
+    EXPECT_FALSE(visiblyChanged(a, b));
+    b[5000] = 87;
+    EXPECT_TRUE(visiblyChanged(a, b));
+    EXPECT_TRUE(visiblyChanged({}, a));  // the first picture
+    EXPECT_FALSE(visiblyChanged(a, a));
+}
+
 TEST(Matching, OneScreenAndOneHostPairWithoutMovingThePointer) {
     LogCapture logs;
     PhoneRig rig({testPhone(1, "Solo")});

@@ -3,6 +3,7 @@
 #include "imaging/codecs.h"
 #include "phones/screen_capture.h"
 #include "support/fake_capture_devices.h"
+#include "support/fake_clock.h"
 #include "support/log_capture.h"
 
 using namespace quintalis;
@@ -11,7 +12,8 @@ using namespace quintalis::testing;
 TEST(ScreenCapture, FollowsConnectedIPhonesOnly) {
     LogCapture logs;
     FakeCaptureDevices devices;
-    ScreenCapture capture(devices);
+    FakeClock clock;
+    ScreenCapture capture(devices, clock);
     int changes = 0;
     capture.setOnScreensChanged([&] { ++changes; });
     capture.start();
@@ -43,7 +45,8 @@ TEST(ScreenCapture, FollowsConnectedIPhonesOnly) {
 TEST(ScreenCapture, AFailedCaptureIsLoggedAndRetriedOnTheNextChange) {
     LogCapture logs;
     FakeCaptureDevices devices;
-    ScreenCapture capture(devices);
+    FakeClock clock;
+    ScreenCapture capture(devices, clock);
     capture.start();
     devices.failNextCapture("X");
     devices.plug(iPhone("X", "Stubborn"));
@@ -55,7 +58,8 @@ TEST(ScreenCapture, AFailedCaptureIsLoggedAndRetriedOnTheNextChange) {
 
 TEST(Screen, KeepsOnlyTheLatestFrameAndEncodesOnDemand) {
     FakeCaptureDevices devices;
-    Screen screen(iPhone("S", "Phone"), devices);
+    FakeClock clock;
+    Screen screen(iPhone("S", "Phone"), devices, clock);
     EXPECT_FALSE(screen.size());
     EXPECT_FALSE(screen.snapshot(false, std::nullopt, std::nullopt));
     EXPECT_FALSE(screen.thumbnail(90, 195));
@@ -88,4 +92,27 @@ TEST(Screen, KeepsOnlyTheLatestFrameAndEncodesOnDemand) {
     ASSERT_TRUE(thumbnail);
     EXPECT_EQ(thumbnail->size(), 90u * 195);
     EXPECT_NEAR((*thumbnail)[500], 200, 2);
+}
+
+TEST(Screen, StampsVisibleChangesOnly) {
+    FakeCaptureDevices devices;
+    FakeClock clock;
+    Screen screen(iPhone("S", "Phone"), devices, clock);
+    EXPECT_FALSE(screen.changes(0));  // no frame, no history
+
+    const int64_t start = clock.wallMillis();
+    devices.push("S", solidFrame(1170, 2532, 100));  // the first frame always counts
+    clock.advance(std::chrono::milliseconds(40));
+    devices.push("S", solidFrame(1170, 2532, 100));  // the same picture again
+    clock.advance(std::chrono::milliseconds(40));
+    devices.push("S", solidFrame(1170, 2532, 180));
+    clock.advance(std::chrono::milliseconds(40));
+    devices.push("S", solidFrame(1170, 2532, 185));  // below the threshold everywhere
+
+    auto all = screen.changes(start - 1);
+    ASSERT_TRUE(all);
+    EXPECT_EQ(all->after, (std::vector<int64_t>{start, start + 80}));
+    EXPECT_EQ(all->last, start + 80);
+    EXPECT_EQ(screen.changes(start)->after, (std::vector<int64_t>{start + 80}));
+    EXPECT_TRUE(screen.changes(start + 80)->after.empty());
 }

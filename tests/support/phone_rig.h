@@ -96,7 +96,7 @@ public:
     FakePeripheralRole role;
     HIDPeripheral peripheral{role, "Skiffline"};
     FakeCaptureDevices captureDevices;
-    ScreenCapture capture{captureDevices};
+    ScreenCapture capture{captureDevices, clock};
     Devices devices{capture, peripheral, clock, dir.path() / "Skiffline" / "pairings.json"};
 
 private:
