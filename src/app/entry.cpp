@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "app/airplay_serve_command.h"
+#include "app/mcp_command.h"
 #include "app/select_backends.h"
 #include "base/app_log.h"
 #include "base/log.h"
@@ -82,6 +83,8 @@ bool runCommand(const std::vector<std::string>& arguments) {
         {"usb-capture", [](const auto& args) { usbCaptureCommand(args, USBCommandBackends::shared()); }},
         {"usb-serve", [](const auto& args) { usbServeCommand(args, USBCommandBackends::shared(), std::cin); }},
         {"serve", [](const auto& args) { usbServeCommand(args, USBCommandBackends::shared(), std::cin); }},
+        // The phone tools for AI clients, over standard input and output.
+        {"mcp", mcpCommand},
     };
     auto found = commands.find(arguments[1]);
     if (found == commands.end()) return false;

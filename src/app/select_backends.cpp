@@ -58,9 +58,14 @@ PlatformBackends& PlatformBackends::selected() {
     return backends;
 }
 
+TextRecognizer& selectedTextRecognizer() {
+    static TextRecognizer& recognizer = *new TesseractRecognizer();
+    return recognizer;
+}
+
 DeviceBackends& DeviceBackends::selected() {
     static DeviceBackends& backends = []() -> DeviceBackends& {
-        auto& text = *new TesseractRecognizer();
+        auto& text = selectedTextRecognizer();
         auto& display = *new XDisplayLink();
         auto& xWindows = *new XcbWindowServer(display);
         auto& xStreams = *new XcbWindowStreams(display);

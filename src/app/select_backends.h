@@ -67,4 +67,8 @@ struct DesktopBackends {
     static DesktopBackends& selected();
 };
 
+// Reads the text on pictures of a phone's screen. It needs no device, so a
+// client of another process's engine has it without the rest.
+TextRecognizer& selectedTextRecognizer();
+
 }  // namespace quintalis

@@ -8,8 +8,6 @@
 namespace quintalis {
 namespace {
 
-constexpr uint16_t kDefaultPort = 7390;
-constexpr uint16_t kDefaultAirPlayPort = 7391;
 const char* const kPausedMessage =
     "Quintalis is paused: the owner turned off control in the Quintalis menu (tray menu \u203a turn off Pause control)";
 
@@ -54,7 +52,7 @@ Engine::Engine(HostEnvironment& host, UserDefaults& defaults, AppInfo& info, Rou
       info_(info),
       routes_(std::move(routes)),
       hooks_(std::move(hooks)),
-      port_(parsePort(host.variable("QUINTALIS_ENGINE_PORT"), kDefaultPort)),
+      port_(parsePort(host.variable("QUINTALIS_ENGINE_PORT"), kDefaultEnginePort)),
       airplayPort_(parsePort(host.variable("QUINTALIS_AIRPLAY_PORT"), kDefaultAirPlayPort)) {}
 
 Engine::~Engine() {
@@ -212,17 +210,21 @@ bool Engine::paused() const { return defaults_.boolForKey("paused"); }
 
 void Engine::setPaused(bool paused) { defaults_.setBool("paused", paused); }
 
+std::string serviceURL(const std::optional<std::string>& url, uint16_t port) {
+    if (url && isHTTPURL(*url)) return *url;
+    return "http://127.0.0.1:" + std::to_string(port);
+}
+
 std::string Engine::urlFrom(const char* variable, uint16_t port) const {
-    std::string fallback = "http://127.0.0.1:" + std::to_string(port);
     auto value = host_.variable(variable);
-    if (!value) return fallback;
-    if (isHTTPURL(*value)) return *value;
+    std::string url = serviceURL(value, port);
+    if (!value || url == *value) return url;
     std::lock_guard lock(mutex_);
     if (loggedBadURL_ != *value) {
         loggedBadURL_ = *value;
-        log(std::string(variable) + " is not an http URL (" + *value + "); using " + fallback);
+        log(std::string(variable) + " is not an http URL (" + *value + "); using " + url);
     }
-    return fallback;
+    return url;
 }
 
 std::string Engine::baseURL() const { return urlFrom("QUINTALIS_ENGINE_URL", port_); }

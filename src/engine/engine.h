@@ -118,6 +118,13 @@ private:
     std::unique_ptr<HTTPServer> server_;  // last: stopped before anything it calls is destroyed
 };
 
+inline constexpr uint16_t kDefaultEnginePort = 7390;
+inline constexpr uint16_t kDefaultAirPlayPort = 7391;
+
+// Where this process's clients reach a service: `url` when it is an http
+// URL, else http://127.0.0.1:port.
+std::string serviceURL(const std::optional<std::string>& url, uint16_t port);
+
 // A port from the environment: a whole decimal 0-65535 with at most one
 // leading "+"; anything else, or nothing, gives the fallback.
 uint16_t parsePort(const std::optional<std::string>& text, uint16_t fallback);
