@@ -26,7 +26,7 @@ LineChannel::Read LineChannel::next(std::string& line) {
     while (true) {
         size_t newline = buffer_.find('\n', scanned_);
         if (newline != std::string::npos) {
-            if (skipping) {
+            if (skipping || newline > kLongestLine) {
                 buffer_.erase(0, newline + 1);
                 scanned_ = 0;
                 return Read::oversized;

@@ -104,11 +104,13 @@ std::string settleSentence(const JSON& reply, bool afterAction) {
     int64_t waited = whole(reply, "waited_ms");
     int64_t changes = whole(reply, "changes");
     std::string counted = " (" + std::to_string(changes) + (changes == 1 ? " change)." : " changes).");
-    bool settled = reply.value("settled", false);
+    auto found = reply.find("settled");
+    bool settled = found != reply.end() && found->is_boolean() && found->get<bool>();
     if (settled && changes == 0) {
         return "The screen did not change in " + std::to_string(whole(reply, "since_ms")) + " ms.";
     }
-    std::string when = std::to_string(waited) + " ms" + (afterAction ? " after the gesture" : "");
+    std::string when = afterAction ? std::to_string(waited) + " ms after the gesture"
+                                   : "after " + std::to_string(waited) + " ms";
     if (settled) return "The screen settled " + when + counted;
     return "The screen was still changing " + when + counted + " Call wait or look to see how it ends.";
 }

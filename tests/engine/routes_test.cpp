@@ -34,20 +34,7 @@ public:
     }
     JSON json(const ParsedReply& reply) { return parseJSON(reply.body).value_or(JSON()); }
 
-    // Everything sent to one host since the phones connected, by report kind.
-    std::vector<Bytes> sent(const UUID& host, uint8_t reportID) {
-        std::vector<Bytes> out;
-        rig.peripheral.sync([&] {
-            for (const auto& update : rig.role.manager->updates) {
-                const auto& reference = update.characteristic->descriptors;
-                if (reference.empty() || reference[0].value[0] != reportID) continue;
-                if (update.centrals == std::vector<UUID>{host}) out.push_back(update.value);
-            }
-        });
-        // The first report of each kind is the neutral one sent on subscribing.
-        if (!out.empty()) out.erase(out.begin());
-        return out;
-    }
+    std::vector<Bytes> sent(const UUID& host, uint8_t reportID) { return rig.sent(host, reportID); }
 
     LogCapture logs;
     PhoneRig rig;

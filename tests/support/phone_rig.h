@@ -91,6 +91,21 @@ public:
     }
     TestPhone& phone(size_t index) { return phones_.at(index); }
 
+    // Every report of one kind sent to one host since it connected, less the
+    // neutral one that subscribing sends first.
+    std::vector<Bytes> sent(const UUID& host, uint8_t reportID) {
+        std::vector<Bytes> out;
+        peripheral.sync([&] {
+            for (const auto& update : role.manager->updates) {
+                const auto& reference = update.characteristic->descriptors;
+                if (reference.empty() || reference[0].value[0] != reportID) continue;
+                if (update.centrals == std::vector<UUID>{host}) out.push_back(update.value);
+            }
+        });
+        if (!out.empty()) out.erase(out.begin());
+        return out;
+    }
+
     TempDir dir;
     SettlingClock clock;
     FakePeripheralRole role;

@@ -1,0 +1,251 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "mcp/line_channel.h"
+#include "mcp/mcp_server.h"
+#include "support/log_capture.h"
+
+using namespace quintalis;
+using namespace quintalis::mcp;
+
+namespace {
+
+// One tool, "echo", that answers with its arguments; "boom" throws.
+class EchoTools final : public ToolBox {
+public:
+    JSON definitions() const override {
+        return JSON::array({JSON{{"name", "echo"}, {"inputSchema", JSON{{"type", "object"}}}}});
+    }
+    JSON call(const std::string& name, const JSON& arguments) override {
+        if (name == "boom") throw std::runtime_error("the engine fell over");
+        if (name != "echo") throw UnknownTool(name);
+        return JSON{{"content", JSON::array({JSON{{"type", "text"}, {"text", arguments.dump()}}})}};
+    }
+};
+
+// A server whose replies are collected and whose tool calls wait until run().
+struct Session {
+    quintalis::testing::LogCapture logs;
+    EchoTools tools;
+    std::vector<std::string> sent;
+    std::vector<std::function<void()>> pending;
+    MCPServer server{tools, {"quintalis", "Quintalis", "1.2", "Use look first."},
+                     [this](const std::string& line) { sent.push_back(line); },
+                     [this](std::function<void()> call) { pending.push_back(std::move(call)); }};
+
+    // The replies to one line, run to the end.
+    std::vector<std::string> exchange(const std::string& line) {
+        sent.clear();
+        server.receive(line);
+        for (auto& call : pending) call();
+        pending.clear();
+        return sent;
+    }
+    std::string only(const std::string& line) {
+        auto replies = exchange(line);
+        EXPECT_EQ(replies.size(), 1u) << line;
+        return replies.empty() ? "" : replies.front();
+    }
+    JSON reply(const std::string& line) { return JSON::parse(only(line)); }
+};
+
+std::string initialize(const std::string& version) {
+    return R"({"jsonrpc":"2.0","id":1,"method":"initialize","params":{"protocolVersion":")" + version +
+           R"(","capabilities":{},"clientInfo":{"name":"test","version":"0"}}})";
+}
+
+}  // namespace
+
+TEST(MCPServer, InitializeAgreesOnAKnownVersionOrOffersTheNewest) {
+    Session session;
+    EXPECT_EQ(session.only(initialize("2025-06-18")),
+              R"({"id":1,"jsonrpc":"2.0","result":{"capabilities":{"tools":{"listChanged":false}},)"
+              R"("instructions":"Use look first.","protocolVersion":"2025-06-18",)"
+              R"("serverInfo":{"name":"quintalis","title":"Quintalis","version":"1.2"}}})"
+              "\n");
+    for (const char* version : {"2025-03-26", "2025-11-25"}) {
+        EXPECT_EQ(session.reply(initialize(version))["result"]["protocolVersion"], version);
+    }
+    for (const char* version : {"2024-11-05", "2026-07-28", "next"}) {
+        EXPECT_EQ(session.reply(initialize(version))["result"]["protocolVersion"], "2025-11-25") << version;
+    }
+    EXPECT_EQ(session.reply(R"({"jsonrpc":"2.0","id":2,"method":"initialize","params":{}})")["error"]["code"], -32602);
+}
+
+TEST(MCPServer, AnswersRequestsAndNeverNotifications) {
+    Session session;
+    EXPECT_EQ(session.only(R"({"jsonrpc":"2.0","id":"a","method":"ping"})"), "{\"id\":\"a\",\"jsonrpc\":\"2.0\",\"result\":{}}\n");
+    EXPECT_EQ(session.reply(R"({"jsonrpc":"2.0","id":3,"method":"tools/list","params":{}})")["result"]["tools"][0]["name"],
+              "echo");
+    // Notifications, known or not, and responses to requests we never made: silence.
+    for (const char* line : {R"({"jsonrpc":"2.0","method":"notifications/initialized"})",
+                             R"({"jsonrpc":"2.0","method":"notifications/cancelled","params":{"requestId":3}})",
+                             R"({"jsonrpc":"2.0","method":"no/such/thing"})",
+                             R"({"jsonrpc":"2.0","id":9,"result":{}})", "", "  \r"}) {
+        EXPECT_TRUE(session.exchange(line).empty()) << line;
+    }
+    auto unknown = session.reply(R"({"jsonrpc":"2.0","id":4,"method":"resources/list"})");
+    EXPECT_EQ(unknown["error"]["code"], -32601);
+    EXPECT_EQ(unknown["id"], 4);
+}
+
+TEST(MCPServer, BadLinesGetTheirErrorAndTheServerGoesOn) {
+    Session session;
+    EXPECT_EQ(session.only("{\"jsonrpc\":\"2.0\",\"id\":5,\"method\":\"ping\""),
+              "{\"error\":{\"code\":-32700,\"message\":\"Parse error: the line is not JSON\"},\"id\":null,\"jsonrpc\":\"2.0\"}\n");
+    const std::pair<const char*, JSON> invalid[] = {
+        {R"({"id":6,"method":"ping"})", 6},                          // no "jsonrpc"
+        {R"({"jsonrpc":"2.0","id":null,"method":"ping"})", nullptr},  // MCP ids are never null
+        {R"({"jsonrpc":"2.0","id":7,"method":12})", 7},
+        {R"({"jsonrpc":"2.0","id":8,"method":"ping","params":"x"})", 8},
+        {R"("ping")", nullptr},
+        {R"([])", nullptr},
+    };
+    for (const auto& [line, id] : invalid) {
+        auto reply = session.reply(line);
+        EXPECT_EQ(reply["error"]["code"], -32600) << line;
+        EXPECT_EQ(reply["id"], id) << line;
+    }
+    EXPECT_EQ(session.reply(R"({"jsonrpc":"2.0","id":10,"method":"ping"})")["result"], JSON::object());
+    session.sent.clear();
+    session.server.refuseOversizedLine();
+    EXPECT_EQ(JSON::parse(session.sent.at(0))["error"]["code"], -32600);
+}
+
+TEST(MCPServer, ToolCallsRunApartAndFailuresStayResults) {
+    Session session;
+    session.server.receive(R"({"jsonrpc":"2.0","id":11,"method":"tools/call","params":{"name":"echo","arguments":{"a":1}}})");
+    EXPECT_TRUE(session.sent.empty());  // handed to the call queue, not answered by the reader
+    ASSERT_EQ(session.pending.size(), 1u);
+    session.pending.front()();
+    session.pending.clear();
+    EXPECT_EQ(JSON::parse(session.sent.at(0))["result"]["content"][0]["text"], R"({"a":1})");
+
+    auto noArguments = session.reply(R"({"jsonrpc":"2.0","id":12,"method":"tools/call","params":{"name":"echo"}})");
+    EXPECT_EQ(noArguments["result"]["content"][0]["text"], "{}");
+    auto broken = session.reply(R"({"jsonrpc":"2.0","id":13,"method":"tools/call","params":{"name":"boom"}})");
+    EXPECT_EQ(broken["result"]["isError"], true);
+    EXPECT_EQ(broken["result"]["content"][0]["text"], "Quintalis failed: the engine fell over");
+    for (const char* params : {R"({"name":"nope"})", R"({})", R"({"name":"echo","arguments":[1]})"}) {
+        auto refused = session.reply(std::string(R"({"jsonrpc":"2.0","id":14,"method":"tools/call","params":)") + params + "}");
+        EXPECT_EQ(refused["error"]["code"], -32602) << params;
+    }
+}
+
+TEST(MCPServer, StatelessRequestsNeedNoHandshake) {
+    Session session;
+    auto discovered = session.reply(R"({"jsonrpc":"2.0","id":1,"method":"server/discover"})");
+    EXPECT_EQ(discovered["result"]["supportedVersions"],
+              JSON::array({"2025-03-26", "2025-06-18", "2025-11-25", "2026-07-28"}));
+    EXPECT_EQ(discovered["result"]["serverInfo"]["name"], "quintalis");
+    EXPECT_EQ(discovered["result"]["capabilities"]["tools"]["listChanged"], false);
+    EXPECT_EQ(discovered["result"]["resultType"], "complete");
+
+    const std::string meta = R"("_meta":{"io.modelcontextprotocol/protocolVersion":"2026-07-28",)"
+                             R"("io.modelcontextprotocol/clientCapabilities":{},)"
+                             R"("io.modelcontextprotocol/clientInfo":{"name":"t","version":"1"}})";
+    auto listed = session.reply(R"({"jsonrpc":"2.0","id":2,"method":"tools/list","params":{)" + meta + "}}");
+    EXPECT_EQ(listed["result"]["resultType"], "complete");
+    EXPECT_EQ(listed["result"]["tools"].size(), 1u);
+    auto called = session.reply(R"({"jsonrpc":"2.0","id":3,"method":"tools/call","params":{"name":"echo",)" + meta + "}}");
+    EXPECT_EQ(called["result"]["resultType"], "complete");
+
+    // A request in a handshake revision's terms gets that revision's plain result.
+    auto older = session.reply(
+        R"({"jsonrpc":"2.0","id":4,"method":"ping","params":{"_meta":{"io.modelcontextprotocol/protocolVersion":"2025-11-25"}}})");
+    EXPECT_EQ(older["result"], JSON::object());
+    auto unknown = session.reply(
+        R"({"jsonrpc":"2.0","id":5,"method":"ping","params":{"_meta":{"io.modelcontextprotocol/protocolVersion":"1999-01-01"}}})");
+    EXPECT_EQ(unknown["error"]["code"], -32602);
+    EXPECT_EQ(unknown["error"]["data"]["requested"], "1999-01-01");
+}
+
+TEST(MCPServer, BatchesAreAnsweredTogether) {
+    Session session;
+    auto replies = session.reply(
+        R"([{"jsonrpc":"2.0","id":1,"method":"ping"},{"jsonrpc":"2.0","method":"notifications/initialized"},)"
+        R"({"jsonrpc":"2.0","id":2,"method":"tools/call","params":{"name":"echo"}},{"bad":1}])");
+    ASSERT_TRUE(replies.is_array());
+    ASSERT_EQ(replies.size(), 3u);
+    EXPECT_EQ(replies[0]["id"], 1);
+    EXPECT_EQ(replies[1]["id"], 2);
+    EXPECT_EQ(replies[2]["error"]["code"], -32600);
+    EXPECT_TRUE(session.exchange(R"([{"jsonrpc":"2.0","method":"notifications/initialized"}])").empty());
+}
+
+TEST(MCPServer, RepliesAreOneLineOfValidUTF8) {
+    Session session;
+    auto line = session.only(std::string(R"({"jsonrpc":"2.0","id":1,"method":"tools/call","params":{"name":"echo","arguments":{"t":"a\nb"}}})"));
+    EXPECT_EQ(line.find('\n'), line.size() - 1);
+    // A tool's text with bytes that are not UTF-8 is repaired, not thrown.
+    EXPECT_EQ(jsonrpc::line(JSON{{"t", std::string("x\xff")}}), "{\"t\":\"x\xEF\xBF\xBD\"}\n");
+}
+
+namespace {
+
+struct Pipe {
+    int read = -1;
+    int write = -1;
+    Pipe() {
+        int ends[2];
+        if (::pipe(ends) == 0) {
+            read = ends[0];
+            write = ends[1];
+        }
+    }
+    ~Pipe() {
+        closeWrite();
+        if (read >= 0) ::close(read);
+    }
+    void send(const std::string& bytes) { ASSERT_EQ(::write(write, bytes.data(), bytes.size()), (ssize_t)bytes.size()); }
+    void closeWrite() {
+        if (write >= 0) ::close(write);
+        write = -1;
+    }
+};
+
+}  // namespace
+
+TEST(LineChannel, SplitsLinesWhereverTheBytesBreak) {
+    Pipe in;
+    Pipe out;
+    LineChannel channel(in.read, out.write);
+    std::string line;
+    in.send("{\"a\":");
+    std::thread late([&] { in.send("1}\r\n{\"b\":2}\n\n{\"c\""); in.send(":3}"); in.closeWrite(); });
+    EXPECT_EQ(channel.next(line), LineChannel::Read::line);
+    EXPECT_EQ(line, R"({"a":1})");
+    EXPECT_EQ(channel.next(line), LineChannel::Read::line);
+    EXPECT_EQ(line, R"({"b":2})");
+    EXPECT_EQ(channel.next(line), LineChannel::Read::line);
+    EXPECT_EQ(line, "");
+    EXPECT_EQ(channel.next(line), LineChannel::Read::line);  // the last line needs no newline
+    EXPECT_EQ(line, R"({"c":3})");
+    EXPECT_EQ(channel.next(line), LineChannel::Read::end);
+    late.join();
+
+    channel.write("one line\n");
+    char buffer[32] = {};
+    EXPECT_EQ(::read(out.read, buffer, sizeof buffer), 9);
+    EXPECT_EQ(std::string(buffer), "one line\n");
+}
+
+TEST(LineChannel, DropsAnOversizedLineAndReadsOnAfterIt) {
+    Pipe in;
+    Pipe out;
+    LineChannel channel(in.read, out.write);
+    std::thread writer([&] {
+        std::string huge(LineChannel::kLongestLine + 100, 'x');
+        in.send(huge + "\n{\"next\":1}\n" + huge);
+        in.closeWrite();
+    });
+    std::string line;
+    EXPECT_EQ(channel.next(line), LineChannel::Read::oversized);
+    EXPECT_EQ(channel.next(line), LineChannel::Read::line);
+    EXPECT_EQ(line, R"({"next":1})");
+    EXPECT_EQ(channel.next(line), LineChannel::Read::oversized);
+    EXPECT_EQ(channel.next(line), LineChannel::Read::end);
+    writer.join();
+}
