@@ -59,8 +59,8 @@ void drawWidget(cairo_t* cr, const Widget& w, uint32_t background) {
             // A large initial stands in for the app's artwork.
             text(cr, w.label.substr(0, 1), w.frame.x, w.frame.y + 12, w.frame.width, 30, 0xFFFFFF, Align::centre, true);
             if (w.kind == Widget::Kind::icon) {
-                text(cr, w.label, w.frame.x - 14, w.frame.y + w.frame.height + 5, w.frame.width + 28, 12, 0xFFFFFF,
-                     Align::centre);
+                Rect label = labelFrame(w);
+                text(cr, w.label, label.x, label.y, label.width, 12, 0xFFFFFF, Align::centre);
             }
             break;
         case Widget::Kind::title:

@@ -154,9 +154,15 @@ Scene buildScene(const PhoneUI& ui, double width, double height, const std::stri
     return scene;
 }
 
+Rect labelFrame(const Widget& icon) {
+    return {icon.frame.x - 14, icon.frame.y + icon.frame.height + 5, icon.frame.width + 28, 17};
+}
+
 const Widget* hit(const Scene& scene, double x, double y) {
     for (auto it = scene.widgets.rbegin(); it != scene.widgets.rend(); ++it) {
-        if (!it->action.empty() && it->frame.contains(x, y)) return &*it;
+        if (it->action.empty()) continue;
+        if (it->frame.contains(x, y)) return &*it;
+        if (it->kind == Widget::Kind::icon && labelFrame(*it).contains(x, y)) return &*it;
     }
     return nullptr;
 }

@@ -52,7 +52,11 @@ const std::vector<std::string>& dockApps();
 Scene buildScene(const PhoneUI& ui, double width, double height, const std::string& phoneName,
                  const std::string& modelName);
 
-// The top-most widget with an action at the point, if any.
+// Where a home screen icon's name is written, below the icon.
+Rect labelFrame(const Widget& icon);
+
+// The top-most widget with an action at the point, if any. A home screen
+// app opens from its name as well as from its icon, as on a real phone.
 const Widget* hit(const Scene& scene, double x, double y);
 
 // The names in the Contacts list, long enough to scroll.

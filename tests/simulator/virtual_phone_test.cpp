@@ -66,6 +66,11 @@ TEST(VirtualPhone, TapsOpenAppsAndPages) {
     EXPECT_EQ(phone.groundTruth()["page"], "Settings > General");
     phone.receive(ReportID::consumer, consumerReport(kHomeUsage));
     EXPECT_EQ(drive.app(), "Home");
+    drive.tapAtPoints(kNotesX, kSettingsY + 31 + 12);  // the name under the icon
+    EXPECT_EQ(drive.app(), "Notes");
+    phone.receive(ReportID::consumer, consumerReport(0x0223));
+    drive.tapAtPoints(kNotesX - 31 - 20, kSettingsY);  // between two icons
+    EXPECT_EQ(drive.app(), "Home");
 }
 
 TEST(VirtualPhone, TypesIntoNotesWithShiftBackspaceAndReturn) {

@@ -1,0 +1,248 @@
+// The built `quintalis mcp` driven by the MCP SDK's own client, as an AI
+// client runs it: against a virtual iPhone, and against an engine without
+// phones; plus raw JSON lines for what the SDK client never sends.
+import { after, before, describe, test } from 'node:test';
+import assert from 'node:assert/strict';
+import { spawn } from 'node:child_process';
+import { createInterface } from 'node:readline';
+import fs from 'node:fs';
+import http from 'node:http';
+import net from 'node:net';
+import os from 'node:os';
+import path from 'node:path';
+
+import { Client } from '@modelcontextprotocol/sdk/client/index.js';
+import { StdioClientTransport } from '@modelcontextprotocol/sdk/client/stdio.js';
+
+const executable = process.env.QUINTALIS_EXECUTABLE;
+assert.ok(executable, 'QUINTALIS_EXECUTABLE names the built program');
+// Folders and logs of its own: the build's test home when run by ctest.
+const home = process.env.QUINTALIS_TEST_HOME ?? fs.mkdtempSync(path.join(os.tmpdir(), 'quintalis-mcp-'));
+fs.mkdirSync(home, { recursive: true });
+
+function freePort() {
+  return new Promise((resolve) => {
+    const server = net.createServer();
+    server.listen(0, '127.0.0.1', () => {
+      const { port } = server.address();
+      server.close(() => resolve(port));
+    });
+  });
+}
+
+// What `quintalis mcp` runs with: its own folders, ports and log.
+function environment(extra) {
+  return {
+    ...process.env,
+    XDG_STATE_HOME: home,
+    XDG_CONFIG_HOME: home,
+    XDG_DATA_HOME: home,
+    ...extra,
+  };
+}
+
+async function connect(extra, logName) {
+  const client = new Client({ name: 'quintalis-e2e', version: '1.0.0' });
+  const transport = new StdioClientTransport({
+    command: executable,
+    args: ['mcp'],
+    env: environment(extra),
+    stderr: fs.openSync(path.join(home, logName), 'w'),
+  });
+  await client.connect(transport);
+  return client;
+}
+
+const textOf = (result) => result.content.filter((part) => part.type === 'text').map((part) => part.text).join('\n');
+
+// The pixel size in a JPEG's start-of-frame header.
+function jpegSize(bytes) {
+  let at = 2;
+  while (at < bytes.length) {
+    const marker = bytes[at + 1];
+    const length = bytes.readUInt16BE(at + 2);
+    if (marker >= 0xc0 && marker <= 0xcf && marker !== 0xc4 && marker !== 0xc8 && marker !== 0xcc) {
+      return { width: bytes.readUInt16BE(at + 7), height: bytes.readUInt16BE(at + 5) };
+    }
+    at += 2 + length;
+  }
+  throw new Error('no frame header');
+}
+
+// The centre the look text gives for a line, in image pixels.
+function centreOf(lookText, line) {
+  const match = lookText.match(new RegExp(`"${line}" at \\((\\d+), (\\d+)\\)`));
+  assert.ok(match, `"${line}" is on the screen:\n${lookText}`);
+  return { x: Number(match[1]), y: Number(match[2]) };
+}
+
+async function eventually(condition, seconds, what) {
+  const deadline = Date.now() + seconds * 1000;
+  for (;;) {
+    const value = await condition();
+    if (value) return value;
+    if (Date.now() > deadline) assert.fail(`timed out waiting for ${what}`);
+    await new Promise((resolve) => setTimeout(resolve, 100));
+  }
+}
+
+describe('a virtual iPhone', () => {
+  let client;
+  let enginePort;
+  const truth = async () => (await (await fetch(`http://127.0.0.1:${enginePort}/simulator`)).json()).phones[0];
+  const call = async (name, args = {}) => {
+    const result = await client.callTool({ name, arguments: args });
+    assert.ok(!result.isError, `${name} failed: ${textOf(result)}`);
+    return result;
+  };
+
+  before(async () => {
+    enginePort = await freePort();
+    // Nothing answers on these ports, so `quintalis mcp` starts its own engine.
+    client = await connect(
+      {
+        QUINTALIS_SIMULATOR: '1',
+        QUINTALIS_ENGINE_PORT: String(enginePort),
+        QUINTALIS_AIRPLAY_PORT: String(await freePort()),
+      },
+      'virtual-iphone.log',
+    );
+    await eventually(async () => textOf(await call('phones')).includes('Bluetooth connected'), 60, 'the phone');
+  });
+  after(() => client?.close());
+
+  test('lists the tools with schemas a model can follow', async () => {
+    const { tools } = await client.listTools();
+    const byName = Object.fromEntries(tools.map((tool) => [tool.name, tool]));
+    assert.deepEqual(Object.keys(byName).sort(), ['home', 'key', 'look', 'phones', 'swipe', 'tap', 'type', 'wait']);
+    for (const tool of tools) {
+      assert.equal(tool.inputSchema.type, 'object', tool.name);
+      assert.ok(tool.description.length > 20, tool.name);
+    }
+    const tap = byName.tap.inputSchema.properties;
+    for (const name of ['x', 'y', 'text', 'hold', 'settle', 'phone']) assert.ok(tap[name], `tap has ${name}`);
+    assert.deepEqual(byName.swipe.inputSchema.properties.direction.enum, ['up', 'down', 'left', 'right']);
+    assert.deepEqual(byName.type.inputSchema.required, ['text']);
+    assert.deepEqual(byName.key.inputSchema.required, ['key']);
+    assert.equal(byName.look.inputSchema.properties.maxEdge.default, 1200);
+  });
+
+  test('look sends a picture of the stated size and the text on it', async () => {
+    const result = await call('look');
+    const image = result.content.find((part) => part.type === 'image');
+    assert.equal(image.mimeType, 'image/jpeg');
+    const text = textOf(result);
+    const [, width, height] = text.match(/this image (\d+)×(\d+) px/);
+    assert.deepEqual(jpegSize(Buffer.from(image.data, 'base64')), { width: Number(width), height: Number(height) });
+    assert.equal(Math.max(width, height), 1200);
+    assert.match(text, /screen 1179×2556 px/);
+    assert.match(text, /"Settings" at \(\d+, \d+\)/);
+  });
+
+  test('tap on text opens the app it names, and home goes back', async () => {
+    const tapped = textOf(await call('tap', { text: 'Settings' }));
+    assert.match(tapped, /^Tapped "Settings"/);
+    assert.match(tapped, /The screen settled \d+ ms after the gesture/);
+    assert.equal((await truth()).app, 'Settings');
+    await call('home');
+    assert.equal((await truth()).app, 'Home');
+  });
+
+  test('tap on pixels of a look, then type into Notes', async () => {
+    const notes = centreOf(textOf(await call('look')), 'Notes');
+    await call('tap', notes);
+    assert.equal((await truth()).app, 'Notes');
+    const typed = textOf(await call('type', { text: 'hello from an agent' }));
+    assert.match(typed, /^Typed "hello from an agent"\./);
+    assert.equal((await truth()).notesText, 'hello from an agent');
+    await call('key', { key: 'return' });
+    await call('home');
+  });
+
+  test('swipe up scrolls the contacts', async () => {
+    await call('tap', { text: 'Contacts' });
+    assert.equal((await truth()).app, 'Contacts');
+    const swiped = textOf(await call('swipe', { direction: 'up' }));
+    assert.match(swiped, /^Swiped up through the middle of the screen\. The screen settled/);
+    assert.ok(((await truth()).scroll.Contacts ?? 0) > 0, JSON.stringify(await truth()));
+    const waited = textOf(await call('wait'));
+    assert.match(waited, /^The screen (did not change|settled after)/);
+    await call('home');
+  });
+});
+
+describe('an engine without phones', () => {
+  let engine;
+  let env;
+
+  before(async () => {
+    // Quintalis's engine as it answers with nothing attached.
+    engine = http.createServer((request, response) => {
+      response.setHeader('Content-Type', 'application/json');
+      response.end(JSON.stringify({
+        app: 'Quintalis', bluetooth: 'advertising as Skiffline', devices: [], hostInput: true, hosts: [],
+        paused: false, unmatchedHosts: [], version: 'test',
+      }));
+    });
+    await new Promise((resolve) => engine.listen(0, '127.0.0.1', resolve));
+    env = {
+      QUINTALIS_ENGINE_URL: `http://127.0.0.1:${engine.address().port}`,
+      QUINTALIS_AIRPLAY_URL: `http://127.0.0.1:${await freePort()}`,
+    };
+  });
+  after(() => engine.close());
+
+  test('a tool says what to do, as a failed result', async () => {
+    const client = await connect(env, 'no-phone.log');
+    try {
+      const result = await client.callTool({ name: 'look', arguments: {} });
+      assert.equal(result.isError, true);
+      assert.equal(textOf(result), 'No phone is connected. Open Quintalis and finish its setup.');
+    } finally {
+      await client.close();
+    }
+  });
+
+  test('raw lines: bad JSON, no handshake, the stateless revision', async () => {
+    const child = spawn(executable, ['mcp'], {
+      env: environment(env),
+      stdio: ['pipe', 'pipe', fs.openSync(path.join(home, 'raw.log'), 'w')],
+    });
+    const replies = createInterface({ input: child.stdout })[Symbol.asyncIterator]();
+    const exchange = async (line) => {
+      child.stdin.write(`${line}\n`);
+      return JSON.parse((await replies.next()).value);
+    };
+    const meta = {
+      'io.modelcontextprotocol/protocolVersion': '2026-07-28',
+      'io.modelcontextprotocol/clientCapabilities': {},
+      'io.modelcontextprotocol/clientInfo': { name: 'raw', version: '1' },
+    };
+
+    const broken = await exchange('{"jsonrpc":"2.0","id":1,"method":');
+    assert.deepEqual(broken.error.code, -32700);
+    assert.equal(broken.id, null);
+    assert.deepEqual(await exchange('{"jsonrpc":"2.0","id":2,"method":"ping"}'), { jsonrpc: '2.0', id: 2, result: {} });
+
+    const discovered = await exchange('{"jsonrpc":"2.0","id":3,"method":"server/discover"}');
+    assert.ok(discovered.result.supportedVersions.includes('2026-07-28'));
+    assert.ok(discovered.result.supportedVersions.includes('2025-11-25'));
+    assert.equal(discovered.result.serverInfo.name, 'quintalis');
+    assert.equal(discovered.result.resultType, 'complete');
+
+    const listed = await exchange(JSON.stringify({ jsonrpc: '2.0', id: 4, method: 'tools/list', params: { _meta: meta } }));
+    assert.equal(listed.result.resultType, 'complete');
+    assert.equal(listed.result.tools.length, 8);
+    const called = await exchange(JSON.stringify({
+      jsonrpc: '2.0', id: 5, method: 'tools/call', params: { name: 'phones', arguments: {}, _meta: meta },
+    }));
+    assert.equal(called.result.resultType, 'complete');
+    assert.equal(called.result.content[0].text, 'No phone is connected. Open Quintalis and finish its setup.');
+
+    child.stdin.write('{"jsonrpc":"2.0","method":"notifications/initialized"}\n');
+    assert.equal((await exchange('{"jsonrpc":"2.0","id":6,"method":"prompts/list"}')).error.code, -32601);
+    child.stdin.end();
+    const [status] = await new Promise((resolve) => child.on('exit', (...args) => resolve(args)));
+    assert.equal(status, 0);
+  });
+});
