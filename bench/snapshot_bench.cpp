@@ -4,6 +4,7 @@
 #include <libyuv/scale_argb.h>
 #include <turbojpeg.h>
 
+#include "phones/matching.h"
 #include "phones/screen.h"
 
 using namespace quintalis;
@@ -49,7 +50,7 @@ public:
 
 Screen& screen() {
     static OneFrameDevices devices;
-    static Screen screen(CaptureDeviceInfo{"bench", "Bench", "iOS", true}, devices);
+    static Screen screen(CaptureDeviceInfo{"bench", "Bench", "iOS", true}, devices, Clock::real());
     return screen;
 }
 
@@ -63,6 +64,16 @@ void SnapshotPNGFull(benchmark::State& state) {
 
 void Thumbnail90x195(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(screen().thumbnail(90, 195));
+}
+
+// What every arriving frame now costs: its thumbnail, compared with the last.
+void ChangeTestPerFrame(benchmark::State& state) {
+    auto frame = phoneFrame();
+    auto previous = greyThumbnail(*frame, matching::kThumbWidth, matching::kThumbHeight);
+    for (auto _ : state) {
+        auto thumb = greyThumbnail(*frame, matching::kThumbWidth, matching::kThumbHeight);
+        benchmark::DoNotOptimize(matching::visiblyChanged(previous, thumb));
+    }
 }
 
 // The floor: the same scale and encode with nothing around them.
@@ -90,4 +101,5 @@ BENCHMARK(SnapshotJPEG1200)->Unit(benchmark::kMillisecond);
 BENCHMARK(DirectScaleAndEncodeJPEG1200)->Unit(benchmark::kMillisecond);
 BENCHMARK(SnapshotPNGFull)->Unit(benchmark::kMillisecond);
 BENCHMARK(Thumbnail90x195)->Unit(benchmark::kMillisecond);
+BENCHMARK(ChangeTestPerFrame)->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

@@ -1,5 +1,7 @@
 #include "mcp/json_rpc.h"
 
+#include <algorithm>
+
 namespace quintalis::mcp::jsonrpc {
 
 Message classify(const JSON& value) {
@@ -36,8 +38,54 @@ JSON error(const JSON& id, int code, const std::string& message, std::optional<J
     return JSON{{"jsonrpc", "2.0"}, {"id", id}, {"error", std::move(body)}};
 }
 
+namespace {
+
+void writeString(const std::string& text, std::string& out) {
+    // Pictures travel as Base64, a hundred kilobytes with nothing to escape:
+    // copied as they are, instead of character by character.
+    bool plain = std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F && c != '"' && c != '\\'; });
+    if (plain) {
+        out += '"';
+        out += text;
+        out += '"';
+    } else {
+        out += JSON(text).dump(-1, ' ', false, JSON::error_handler_t::replace);
+    }
+}
+
+void write(const JSON& value, std::string& out) {
+    if (value.is_object()) {
+        out += '{';
+        bool first = true;
+        for (const auto& [key, member] : value.items()) {
+            if (!first) out += ',';
+            first = false;
+            writeString(key, out);
+            out += ':';
+            write(member, out);
+        }
+        out += '}';
+    } else if (value.is_array()) {
+        out += '[';
+        for (size_t i = 0; i < value.size(); ++i) {
+            if (i > 0) out += ',';
+            write(value[i], out);
+        }
+        out += ']';
+    } else if (value.is_string()) {
+        writeString(value.get_ref<const std::string&>(), out);
+    } else {
+        out += value.dump();
+    }
+}
+
+}  // namespace
+
 std::string line(const JSON& message) {
-    return message.dump(-1, ' ', false, JSON::error_handler_t::replace) + "\n";
+    std::string out;
+    write(message, out);
+    out += '\n';
+    return out;
 }
 
 }  // namespace quintalis::mcp::jsonrpc

@@ -181,6 +181,11 @@ TEST(MCPServer, RepliesAreOneLineOfValidUTF8) {
     EXPECT_EQ(line.find('\n'), line.size() - 1);
     // A tool's text with bytes that are not UTF-8 is repaired, not thrown.
     EXPECT_EQ(jsonrpc::line(JSON{{"t", std::string("x\xff")}}), "{\"t\":\"x\xEF\xBF\xBD\"}\n");
+    // Every kind of value comes out as the JSON library writes it.
+    JSON mixed{{"b", {true, nullptr, -3, 2.5, 18446744073709551615u}},
+               {"a", {{"quote\"d", "tab\there, caf\u00e9, \u2028, /"}, {"plain", "QUJD+/=="}, {"empty", JSON::object()}}},
+               {"c", JSON::array()}};
+    EXPECT_EQ(jsonrpc::line(mixed), mixed.dump() + "\n");
 }
 
 namespace {

@@ -107,7 +107,7 @@ describe('a virtual iPhone', () => {
       },
       'virtual-iphone.log',
     );
-    await eventually(async () => textOf(await call('phones')).includes('Bluetooth connected'), 60, 'the phone');
+    await eventually(async () => textOf(await call('phones')).includes('px, Bluetooth connected'), 60, 'a frame and a host');
   });
   after(() => client?.close());
 
