@@ -1,6 +1,8 @@
 #include "mcp/phone_tools.h"
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <optional>
 
 #include "base/base64.h"
@@ -161,21 +163,26 @@ Phone PhoneTools::choose(const JSON& arguments) {
                          described(list.phones));
     }
     const auto& phones = list.phones;
-    auto pick = [&](auto matches) -> const Phone* {
-        for (const auto& phone : phones) {
-            if (matches(phone)) return &phone;
-        }
-        return nullptr;
+    // An id is unique; a name or the start of an id may fit several phones,
+    // and acting on the first of them could drive a phone the agent does not mean.
+    auto fitting = [&](auto matches) {
+        std::vector<Phone> found;
+        std::copy_if(phones.begin(), phones.end(), std::back_inserter(found), matches);
+        return found;
     };
-    const Phone* found = pick([&](const Phone& p) { return equalsIgnoringCase(p.id, *wanted); });
-    if (!found) found = pick([&](const Phone& p) { return equalsIgnoringCase(p.name, *wanted); });
-    if (!found) {
-        found = pick([&](const Phone& p) {
+    auto found = fitting([&](const Phone& p) { return equalsIgnoringCase(p.id, *wanted); });
+    if (found.empty()) found = fitting([&](const Phone& p) { return equalsIgnoringCase(p.name, *wanted); });
+    if (found.empty()) {
+        found = fitting([&](const Phone& p) {
             return p.id.size() >= wanted->size() && equalsIgnoringCase(p.id.substr(0, wanted->size()), *wanted);
         });
     }
-    if (!found) throw PhoneError("No phone matches " + inQuotes(*wanted) + ". Connected:" + described(phones));
-    return *found;
+    if (found.empty()) throw PhoneError("No phone matches " + inQuotes(*wanted) + ". Connected:" + described(phones));
+    if (found.size() > 1) {
+        throw PhoneError(inQuotes(*wanted) + " fits " + std::to_string(found.size()) +
+                         " phones; pass phone with the whole id of one:" + described(found));
+    }
+    return found.front();
 }
 
 std::vector<ScreenText> PhoneTools::read(const Picture& picture) {

@@ -145,6 +145,15 @@ TEST(PhoneTools, APhoneIsChosenByIdNameOrIdStart) {
         EXPECT_FALSE(failed(t.call("home", {{"phone", name}}))) << name;
         EXPECT_EQ(t.access.actions.back().phone, "00008030-BBBB") << name;
     }
+    // The start of two ids, or a name two phones share, picks neither.
+    t.access.list.phones.push_back(usbPhone("00008030-CCCC", "Home iPhone"));
+    size_t acted = t.access.actions.size();
+    for (const char* name : {"00008030", "Home iPhone"}) {
+        auto ambiguous = t.call("home", {{"phone", name}});
+        EXPECT_NE(text(ambiguous).find("fits 2 phones; pass phone with the whole id"), std::string::npos) << name;
+    }
+    EXPECT_EQ(t.access.actions.size(), acted);
+    EXPECT_FALSE(failed(t.call("home", {{"phone", "00008030-cccc"}})));
     auto unknown = t.call("home", {{"phone", "Pixel"}});
     EXPECT_NE(text(unknown).find("No phone matches \"Pixel\""), std::string::npos);
     EXPECT_TRUE(failed(t.call("home", {{"phone", 3}})));
