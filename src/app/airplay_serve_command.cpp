@@ -7,14 +7,13 @@
 #include "base/main_run_loop.h"
 #include "base/text.h"
 #include "engine/airplay_service.h"
+#include "engine/engine.h"
 #include "mirror/airplay_warm_up.h"
 #include "mirror/command_line.h"
 #include "mirror/screen_permission.h"
 
 namespace quintalis {
 namespace {
-
-constexpr uint16_t kDefaultPort = 7391;
 
 // A whole number from an option within [0, limit]; nothing when absent or not one.
 std::optional<int64_t> numberOption(const std::vector<std::string>& args, const std::string& name, int64_t limit) {
@@ -29,7 +28,7 @@ std::optional<int64_t> numberOption(const std::vector<std::string>& args, const 
 void airplayServeCommand(const std::vector<std::string>& args) {
     // Serving on a port other than the one asked for would leave its clients
     // knocking at the wrong door.
-    uint16_t port = kDefaultPort;
+    uint16_t port = kDefaultAirPlayPort;
     if (option(args, "--port")) {
         auto wanted = numberOption(args, "--port", UINT16_MAX);
         if (!wanted) fail("usage: airplay-serve [--port N] [--window ID]");
