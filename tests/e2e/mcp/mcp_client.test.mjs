@@ -176,6 +176,80 @@ describe('a virtual iPhone', () => {
   });
 });
 
+// A private X server for the receiver window: Xvfb on the first free
+// display, which it names on the descriptor given to -displayfd.
+async function startXvfb() {
+  const server = spawn('Xvfb', ['-displayfd', '3', '-nolisten', 'tcp', '-screen', '0', '1280x1024x24', '-noreset'], {
+    stdio: ['ignore', 'ignore', 'ignore', 'pipe'],
+  });
+  const display = await new Promise((resolve, reject) => {
+    let said = '';
+    server.stdio[3].on('data', (chunk) => {
+      said += chunk;
+      if (said.includes('\n')) resolve(`:${said.trim()}`);
+    });
+    server.on('exit', (code) => reject(new Error(`Xvfb ended with ${code}`)));
+  });
+  return { display, stop: () => server.kill() };
+}
+
+describe('a virtual iPhone seen over AirPlay', () => {
+  let client;
+  let xvfb;
+  let enginePort;
+  const truth = async () => (await (await fetch(`http://127.0.0.1:${enginePort}/simulator`)).json()).phones[0];
+  const call = async (name, args = {}) => {
+    const result = await client.callTool({ name, arguments: { phone: 'airplay', ...args } });
+    assert.ok(!result.isError, `${name} failed: ${textOf(result)}`);
+    return result;
+  };
+
+  before(async () => {
+    xvfb = await startXvfb();
+    enginePort = await freePort();
+    // Its engine shows the phone in a receiver window, and serves the AirPlay capture service beside it.
+    client = await connect(
+      {
+        DISPLAY: xvfb.display,
+        QUINTALIS_SIMULATOR: 'phone:airplay',
+        QUINTALIS_ENGINE_PORT: String(enginePort),
+        QUINTALIS_AIRPLAY_PORT: String(await freePort()),
+      },
+      'airplay-iphone.log',
+    );
+    await eventually(async () => {
+      const result = await client.callTool({ name: 'phones', arguments: {} });
+      return /\(phone "airplay"\): seen over AirPlay, screen \d+×\d+ px, Bluetooth connected/.test(textOf(result));
+    }, 60, 'the receiver window and a host');
+  });
+  after(async () => {
+    await client?.close();
+    xvfb?.stop();
+  });
+
+  test('is looked at and tapped as a phone on USB is', async () => {
+    // The receiver window is black until the phone's first picture is drawn in it.
+    const looked = await eventually(async () => {
+      const result = await call('look');
+      return textOf(result).includes('"Notes" at') && result;
+    }, 30, 'the home screen in the receiver window');
+    const image = looked.content.find((part) => part.type === 'image');
+    const text = textOf(looked);
+    assert.match(text, /over AirPlay: screen \d+×\d+ px/);
+    const [, width, height] = text.match(/this image (\d+)×(\d+) px/);
+    assert.deepEqual(jpegSize(Buffer.from(image.data, 'base64')), { width: Number(width), height: Number(height) });
+
+    await call('tap', centreOf(text, 'Notes'));
+    await eventually(async () => (await truth()).app === 'Notes', 30, 'Notes to open');
+    await call('home');
+    await eventually(async () => (await truth()).app === 'Home', 30, 'the home screen');
+    const tapped = textOf(await call('tap', { text: 'Settings' }));
+    // The change the tap made is seen through the AirPlay service's wait (a loaded machine may not let it settle).
+    assert.match(tapped, /^Tapped "Settings".* The screen (settled|was still changing) \d+ ms after the gesture \([1-9]\d* changes?\)/);
+    await eventually(async () => (await truth()).app === 'Settings', 30, 'Settings to open');
+  });
+});
+
 describe('an engine without phones', () => {
   let engine;
   let env;
