@@ -10,6 +10,8 @@
 #include "app/airplay_serve_command.h"
 #include "app/mcp_command.h"
 #include "app/select_backends.h"
+#include "app/ui/desktop_app.h"
+#include "app/ui/render_steps.h"
 #include "base/app_log.h"
 #include "base/log.h"
 #include "base/main_run_loop.h"
@@ -95,18 +97,22 @@ bool runCommand(const std::vector<std::string>& arguments) {
 
 }  // namespace
 
+void quitApp() {
+    if (!quitDesktopApp()) MainRunLoop::shared().stop();
+}
+
 int runEntry(const std::vector<std::string>& arguments) {
     const std::string first = arguments.size() > 1 ? arguments[1] : "";
     if (first == "--version") {
         std::cout << "Quintalis " << AppInfo::shared().version() << "\n";
         return 0;
     }
-    if (first == "--render-steps") {
-        // The wizard's screens are drawn by the desktop app, which this build does not include.
-        std::cerr << "usage: QuintalisApp --render-steps <dir> [--image phone.jpg]\n";
-        return 1;
-    }
+    if (first == "--render-steps") return renderSteps(std::vector<std::string>(arguments.begin() + 2, arguments.end()));
     if (!first.empty() && first[0] != '-' && runCommand(arguments)) return 0;
+    if (desktopSession()) {
+        setLogFile(AppLog::shared());
+        return runDesktopApp();
+    }
     return runApp();
 }
 

@@ -1,6 +1,7 @@
 #include "app/select_backends.h"
 
 #include "app/model/installer.h"
+#include "app/ui/gtk_main_thread.h"
 #include "base/log.h"
 #include "platform/linux/bluez/bluez_peripheral_role.h"
 #include "platform/linux/build_bundle_info.h"
@@ -82,6 +83,12 @@ DeviceBackends& DeviceBackends::selected() {
     return backends;
 }
 
+bool desktopSession() {
+    auto& host = PlatformBackends::selected().host;
+    if (host.variable("QUINTALIS_HEADLESS") == "1") return false;
+    return !host.variable("DISPLAY").value_or("").empty() || !host.variable("WAYLAND_DISPLAY").value_or("").empty();
+}
+
 DesktopBackends& DesktopBackends::selected() {
     static DesktopBackends& backends = []() -> DesktopBackends& {
         auto& host = PlatformBackends::selected().host;
@@ -90,7 +97,9 @@ DesktopBackends& DesktopBackends::selected() {
             *new UserInstallation(UserInstallation::thisProgram(), host.homeDirectory(), host.applicationSupportDirectory());
         auto& autostart = *new XdgAutostart(host.configurationDirectory() / "autostart/quintalis.desktop",
                                             [&installation] { return cliPath(installation); });
-        return *new DesktopBackends{*new RunLoopMainThread(),           processes,
+        MainThread& mainThread = desktopSession() ? static_cast<MainThread&>(*new GtkMainThread())
+                                                  : static_cast<MainThread&>(*new RunLoopMainThread());
+        return *new DesktopBackends{mainThread,                         processes,
                                     *new ProcRunningPrograms(),         autostart,
                                     *new DesktopSystemSettings(host, processes), *new ProcAirPlayReceiver(),
                                     installation};

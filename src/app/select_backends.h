@@ -71,4 +71,9 @@ struct DesktopBackends {
 // client of another process's engine has it without the rest.
 TextRecognizer& selectedTextRecognizer();
 
+// Whether this process runs as the desktop app: there is a display and
+// QUINTALIS_HEADLESS is not "1". Otherwise it runs headless and never
+// touches the toolkit.
+bool desktopSession();
+
 }  // namespace quintalis

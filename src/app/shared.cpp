@@ -1,6 +1,7 @@
 // Every process-wide instance, built on the selected backends. Each is made
 // once, on first use, and never destroyed (see base/exit_process.h).
 
+#include "app/entry.h"
 #include "app/model/ai_connect.h"
 #include "app/model/app_state.h"
 #include "app/model/installer.h"
@@ -117,7 +118,7 @@ Installer& Installer::shared() {
     static Installer& installer = []() -> Installer& {
         auto& desktop = DesktopBackends::selected();
         return *new Installer(desktop.installation, desktop.processes, desktop.mainThread,
-                              [] { MainRunLoop::shared().stop(); });
+                              [] { quitApp(); });
     }();
     return installer;
 }

@@ -1,0 +1,94 @@
+#include <algorithm>
+
+#include "app/model/setup_pages.h"
+
+namespace quintalis {
+
+const std::vector<std::string>& setupStepTitles() {
+    static const std::vector<std::string> titles{"Allow Bluetooth",        "Show the screen",  "Pair your iPhone",
+                                                 "Turn on AssistiveTouch", "Connect your AI", "Try it"};
+    return titles;
+}
+
+Rail setupRail(const AppValues& values, const std::string& version) {
+    Rail rail;
+    for (int number = 1; number <= kSetupSteps; ++number) {
+        rail.entries.push_back(
+            {number, setupStepTitles()[number - 1], values.stepDone(number), values.step == number});
+    }
+    rail.status.push_back(values.phoneConnected() ? "iPhone connected" : "iPhone not connected");
+    switch (values.screenSource()) {
+        case AppValues::Source::usb: rail.status.push_back("Screen: USB cable"); break;
+        case AppValues::Source::airplay: rail.status.push_back("Screen: AirPlay"); break;
+        case AppValues::Source::none: rail.status.push_back("Screen: not yet"); break;
+    }
+    rail.status.push_back("Bluetooth: " + values.bluetoothSummary());
+    rail.version = "Version " + version;
+    return rail;
+}
+
+BottomBar setupBottomBar(const AppValues& values) {
+    BottomBar bar;
+    bar.shown = values.step >= 1 && values.step <= kSetupSteps;
+    if (!bar.shown) return bar;
+    if (values.step == kSetupSteps) {
+        bar.forward = "Finish";
+        bar.forwardPrimary = true;
+        bar.finishes = true;
+    } else if (values.stepDone(values.step)) {
+        bar.forward = "Continue";
+        bar.forwardPrimary = true;
+    } else {
+        bar.forward = "Skip for now";
+    }
+    return bar;
+}
+
+int stepBack(int step) { return std::clamp(step - 1, 0, kSetupSteps); }
+
+int stepForward(int step) { return std::clamp(step + 1, 0, kSetupSteps); }
+
+MenuLines menuLines(const AppValues& values, const std::string& version) {
+    MenuLines menu;
+    menu.status.push_back(values.phoneConnected() ? "iPhone connected" : "iPhone not connected");
+    switch (values.screenSource()) {
+        case AppValues::Source::usb: menu.status.push_back("Screen: USB cable"); break;
+        case AppValues::Source::airplay: menu.status.push_back("Screen: AirPlay"); break;
+        case AppValues::Source::none: menu.status.push_back("Screen: not showing"); break;
+    }
+    menu.status.push_back("Bluetooth: " + values.bluetoothSummary());
+    if (values.paused) menu.status.push_back("Control paused \u2014 your AI can look, not tap");
+    if (values.usingOtherEngine()) menu.status.push_back("Using " + values.engineOwner + " for the iPhone");
+    menu.version = "Quintalis " + version;
+    return menu;
+}
+
+std::string boldMarkup(const std::string& text) {
+    std::string out;
+    bool bold = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c == '*' && i + 1 < text.size() && text[i + 1] == '*') {
+            // An opening mark with no closing one is shown as it is.
+            if (!bold && text.find("**", i + 2) == std::string::npos) {
+                out += "**";
+            } else {
+                out += bold ? "</b>" : "<b>";
+                bold = !bold;
+            }
+            ++i;
+            continue;
+        }
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            case '\'': out += "&apos;"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+}  // namespace quintalis

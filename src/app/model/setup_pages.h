@@ -1,0 +1,177 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "app/model/app_values.h"
+#include "app/model/try_it.h"
+
+namespace quintalis {
+
+// What each page of the setup window says and offers, as plain values drawn
+// from the app's values and from what happened in the window itself. The
+// window only lays these out and forwards clicks, so every text and every
+// choice here is tested without a display.
+
+// What a click asks for. The window carries it out.
+enum class SetupAction {
+    getStarted,
+    install,
+    switchEngines,
+    allowBluetooth,
+    openBluetoothSettings,
+    chooseCable,
+    chooseAirPlay,
+    startAirPlayReceiver,
+    confirmAssistiveTouch,
+    addClaudeCode,
+    copyClaudeCommand,
+    addClaudeDesktop,
+    copyCodex,
+    takeLook,
+};
+
+enum class CheckState { done, waiting, problem };
+
+struct SetupButton {
+    std::string label;
+    SetupAction action;
+    bool primary = false;
+    bool operator==(const SetupButton&) const = default;
+};
+
+// Texts may carry **bold** marks.
+struct Paragraph {
+    std::string text;
+    bool note = false;  // smaller and quieter
+};
+struct NumberedLines {
+    std::vector<std::string> lines;
+};
+struct Buttons {
+    std::vector<SetupButton> buttons;
+};
+// One live check: a title, an optional detail and a mark. A row with an
+// action is the user's own confirmation and is clicked as a whole.
+struct CheckRow {
+    std::string title;
+    std::string detail;
+    CheckState state = CheckState::waiting;
+    std::optional<SetupButton> button;
+    std::optional<SetupAction> clickAction;
+};
+struct CheckRows {
+    std::vector<CheckRow> rows;
+};
+struct ChoiceCard {
+    std::string title;
+    std::string subtitle;
+    bool selected = false;
+    SetupAction action;
+};
+struct ChoiceCards {
+    std::vector<ChoiceCard> cards;
+};
+// A boxed aside ("Good to know", the other-engine notice).
+struct Callout {
+    std::string title;
+    std::string text;
+    std::optional<SetupButton> button;
+};
+// One AI client: what adding it does, its button and its check mark.
+struct AIRow {
+    std::string title;
+    std::string detail;
+    bool added = false;
+    std::optional<SetupButton> button;
+    std::optional<std::string> snippet;  // selectable text to paste
+    std::optional<SetupButton> copyButton;
+    std::string message;  // the last result of its button
+};
+enum class Illustration { phone, bluetoothList };
+struct Picture {
+    Illustration kind;
+};
+// The try-it look's picture and what was read on it.
+struct LookResult {
+    TryIt::Result result;
+};
+
+using PageBlock =
+    std::variant<Paragraph, NumberedLines, Buttons, CheckRows, ChoiceCards, Callout, AIRow, Picture, LookResult>;
+
+struct SetupPage {
+    std::string eyebrow;  // "Step 1 of 6"; empty on the welcome page
+    std::string title;
+    std::vector<PageBlock> blocks;
+};
+
+// What happened in the window that the app's values do not hold: replies of
+// the buttons, copies, the look's outcome, and facts of this computer.
+struct SetupContext {
+    std::string computerName = "this computer";
+    std::string version;
+    bool installed = true;
+    bool airplayReceiverInstalled = true;
+    bool usbScreensAvailable = false;
+    std::string installMessage;
+    std::string switchMessage;
+    std::string airplayMessage;
+    std::string claudeCodeMessage;
+    std::string claudeDesktopMessage;
+    bool copiedClaudeCommand = false;
+    bool copiedCodex = false;
+    std::string codexSnippet;
+    bool looking = false;
+    std::optional<TryIt::Result> look;
+    std::string lookError;
+};
+
+constexpr int kSetupSteps = 6;
+constexpr int kSetupWidth = 880;
+constexpr int kSetupHeight = 680;
+
+// The rail titles of pages 1 to 6.
+const std::vector<std::string>& setupStepTitles();
+
+// The page shown for `step`; any number outside 0-6 shows the welcome page.
+SetupPage setupPage(int step, const AppValues& values, const SetupContext& context);
+
+struct RailEntry {
+    int number;
+    std::string title;
+    bool done;
+    bool current;
+};
+struct Rail {
+    std::vector<RailEntry> entries;
+    std::vector<std::string> status;  // the three summary lines
+    std::string version;              // "Version 1.2"
+};
+Rail setupRail(const AppValues& values, const std::string& version);
+
+// The bar under pages 1 to 6.
+struct BottomBar {
+    bool shown = false;
+    std::string forward;  // "Continue", "Skip for now" or "Finish"
+    bool forwardPrimary = false;
+    bool finishes = false;
+};
+BottomBar setupBottomBar(const AppValues& values);
+// Where Back and the forward button go from `step`.
+int stepBack(int step);
+int stepForward(int step);
+
+// The tray menu, top to bottom; hidden lines are left out.
+struct MenuLines {
+    std::vector<std::string> status;  // the lines above the first divider
+    std::string version;              // "Quintalis 1.2"
+};
+MenuLines menuLines(const AppValues& values, const std::string& version);
+
+// Markdown's **bold** as Pango markup, everything else escaped.
+std::string boldMarkup(const std::string& text);
+
+}  // namespace quintalis

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <functional>
+
+#include "app/model/app_state.h"
+#include "app/model/setup_pages.h"
+#include "app/ui/airplay_receiver_child.h"
+#include "platform/clipboard.h"
+
+namespace quintalis {
+
+// Carries out the setup window's clicks that reach beyond the app's values:
+// installing, registering AI clients, the try-it look, the AirPlay receiver.
+// Blocking work runs on a thread of its own; its outcome is written into the
+// window's context on the main thread, then `changed` redraws.
+// Thread rule: the main thread calls; results come back through mainThread.
+class SetupActions {
+public:
+    struct Services {
+        AppState& state;
+        MainThread& mainThread;
+        Clipboard& clipboard;
+        AirPlayReceiverChild& receiver;
+    };
+
+    SetupActions(Services services, std::function<SetupContext&()> context, std::function<void()> changed);
+
+    void operator()(SetupAction action);
+
+private:
+    // Runs `work` off the main thread and `apply` with its result on it.
+    void offMain(std::function<std::string()> work, std::function<void(SetupContext&, std::string)> apply);
+    void switchEngines();
+    void takeLook();
+
+    Services with_;
+    std::function<SetupContext&()> context_;
+    std::function<void()> changed_;
+};
+
+}  // namespace quintalis
