@@ -1,5 +1,7 @@
 #include "app/model/setup_pages.h"
 
+#include "base/text.h"
+
 namespace quintalis {
 namespace {
 
@@ -73,7 +75,10 @@ SetupPage bluetooth(const AppValues& values, const SetupContext& context) {
     }
     CheckRow radio{values.bluetoothReady() ? "Bluetooth is on and ready" : "Bluetooth is on", "",
                    doneOr(values.bluetoothReady()), std::nullopt, std::nullopt};
-    if (!values.bluetoothReady() && values.bluetoothSummary() == "Bluetooth is off") {
+    // The radio's own state, whatever the permission: the user can fix both.
+    bool radioOff = asciiLowercase(values.bluetoothState.substr(0, values.bluetoothState.find("advertising as")))
+                        .find("off") != std::string::npos;
+    if (!values.bluetoothReady() && radioOff) {
         radio.state = CheckState::problem;
         radio.detail = "Turn Bluetooth on in your desktop's Bluetooth settings.";
         radio.button = SetupButton{"Open Bluetooth settings", SetupAction::openBluetoothSettings};

@@ -1,0 +1,231 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <mutex>
+
+#include "base/read_file.h"
+#include "imaging/codecs.h"
+#include "support/engine_process.h"
+#include "support/find_colour.h"
+#include "support/private_bus.h"
+#include "support/run_program.h"
+#include "support/temp_dir.h"
+#include "support/xvfb.h"
+
+using namespace quintalis;
+using namespace quintalis::testing;
+
+namespace {
+
+constexpr const char* kWatcher = "org.kde.StatusNotifierWatcher";
+using Layout = sdbus::Struct<int32_t, std::map<std::string, sdbus::Variant>, std::vector<sdbus::Variant>>;
+
+// The desktop's side of the tray protocol: status icons register with it,
+// and it remembers who did.
+class FakeWatcher {
+public:
+    explicit FakeWatcher(const PrivateBus& bus) : connection_(bus.connect()) {
+        connection_->requestName(kWatcher);
+        object_ = sdbus::createObject(*connection_, "/StatusNotifierWatcher");
+        object_->registerMethod(kWatcher, "RegisterStatusNotifierItem", "s", "", [this](sdbus::MethodCall call) {
+            std::string item;
+            call >> item;
+            {
+                std::lock_guard lock(mutex_);
+                // Items name either their object path or a bus name of their own.
+                items_.push_back(item.rfind('/', 0) == 0 ? call.getSender() + item : item);
+            }
+            call.createReply().send();
+        });
+        object_->registerProperty("IsStatusNotifierHostRegistered").onInterface(kWatcher).withGetter([] { return true; });
+        object_->registerProperty("ProtocolVersion").onInterface(kWatcher).withGetter([] { return int32_t(0); });
+        object_->registerProperty("RegisteredStatusNotifierItems").onInterface(kWatcher).withGetter([this] {
+            std::lock_guard lock(mutex_);
+            return items_;
+        });
+        object_->registerSignal("StatusNotifierItemRegistered").onInterface(kWatcher).withParameters<std::string>();
+        object_->registerSignal("StatusNotifierHostRegistered").onInterface(kWatcher);
+        object_->finishRegistration();
+        connection_->enterEventLoopAsync();
+    }
+    ~FakeWatcher() { connection_->leaveEventLoop(); }
+
+    std::vector<std::string> items() {
+        std::lock_guard lock(mutex_);
+        return items_;
+    }
+
+private:
+    std::unique_ptr<sdbus::IConnection> connection_;
+    std::unique_ptr<sdbus::IObject> object_;
+    std::mutex mutex_;
+    std::vector<std::string> items_;
+};
+
+struct MenuItem {
+    int32_t id;
+    std::string label;  // "-" for a divider
+    bool visible;
+};
+
+std::vector<MenuItem> menuItems(const PrivateBus& bus, const std::string& item) {
+    auto connection = bus.connect();
+    auto slash = item.find('/');
+    auto icon = sdbus::createProxy(*connection, item.substr(0, slash), item.substr(slash));
+    auto menuPath = icon->getProperty("Menu").onInterface("org.kde.StatusNotifierItem").get<sdbus::ObjectPath>();
+    auto menu = sdbus::createProxy(*connection, item.substr(0, slash), menuPath);
+    uint32_t revision = 0;
+    Layout root;
+    menu->callMethod("GetLayout")
+        .onInterface("com.canonical.dbusmenu")
+        .withArguments(int32_t(0), int32_t(-1), std::vector<std::string>{})
+        .storeResultsTo(revision, root);
+    std::vector<MenuItem> items;
+    for (auto& child : std::get<2>(root)) {
+        auto layout = child.get<Layout>();
+        auto& properties = std::get<1>(layout);
+        MenuItem entry{std::get<0>(layout), "-", true};
+        if (properties.count("label")) entry.label = properties["label"].get<std::string>();
+        if (properties.count("visible")) entry.visible = properties["visible"].get<bool>();
+        items.push_back(entry);
+    }
+    return items;
+}
+
+std::map<std::string, std::string> desktop(const PrivateBus& bus, std::map<std::string, std::string> more = {}) {
+    more["DISPLAY"] = Xvfb::display();
+    more["DBUS_SESSION_BUS_ADDRESS"] = bus.address();
+    more["NO_AT_BRIDGE"] = "1";
+    more.try_emplace("QUINTALIS_HEADLESS", "0");
+    return more;
+}
+
+// Text recognition reads a sans-serif "I" as "l" as often as not.
+std::string foldIAndL(std::string text) {
+    std::replace(text.begin(), text.end(), 'l', 'I');
+    return text;
+}
+
+bool logShows(EngineProcess& app, const std::string& line, double seconds = 30) {
+    return app.waitFor([&] { return app.log().find(line) != std::string::npos; }, seconds);
+}
+
+class DesktopAppTest : public ::testing::Test {
+protected:
+    // The programs run() starts (a second launch, the renderer) find the
+    // display and the bus in this process's environment.
+    DesktopAppTest() {
+        for (const auto& [name, value] : desktop(bus)) setenv(name.c_str(), value.c_str(), 1);
+    }
+
+    PrivateBus bus;
+    TempDir home;
+};
+
+TEST_F(DesktopAppTest, StatusIconRegistersAndItsMenuPausesTheEngine) {
+    FakeWatcher watcher(bus);
+    EngineProcess app("", home.path(), desktop(bus));
+    ASSERT_TRUE(app.waitFor([&] { return !watcher.items().empty(); })) << app.log();
+
+    std::vector<MenuItem> shown;
+    for (const auto& item : menuItems(bus, watcher.items().front())) {
+        if (item.visible) shown.push_back(item);
+    }
+    std::vector<std::string> labels;
+    for (const auto& item : shown) labels.push_back(item.label);
+    ASSERT_EQ(labels.size(), 10u) << ::testing::PrintToString(labels);
+    EXPECT_EQ(labels[0], "iPhone not connected");
+    EXPECT_EQ(labels[1], "Screen: not showing");
+    EXPECT_EQ(labels[2].rfind("Bluetooth: ", 0), 0u);
+    EXPECT_EQ(std::vector<std::string>(labels.begin() + 3, labels.end()),
+              (std::vector<std::string>{"-", "Open Setup\u2026", "Pause control", "Open at login", "-", "Quintalis dev",
+                                        "Quit Quintalis"}));
+
+    auto connection = bus.connect();
+    auto item = watcher.items().front();
+    auto icon = sdbus::createProxy(*connection, item.substr(0, item.find('/')), item.substr(item.find('/')));
+    auto menuPath = icon->getProperty("Menu").onInterface("org.kde.StatusNotifierItem").get<sdbus::ObjectPath>();
+    auto menu = sdbus::createProxy(*connection, item.substr(0, item.find('/')), menuPath);
+    menu->callMethod("Event")
+        .onInterface("com.canonical.dbusmenu")
+        .withArguments(shown[5].id, std::string("clicked"), sdbus::Variant(int32_t(0)), uint32_t(0));
+    EXPECT_TRUE(app.waitFor([&] { return app.json(app.get("/status")).value("paused", false); }));
+    EXPECT_TRUE(app.waitFor([&] {
+        auto now = menuItems(bus, item);
+        return std::any_of(now.begin(), now.end(), [](const MenuItem& line) {
+            return line.visible && line.label == "Control paused \u2014 your AI can look, not tap";
+        });
+    }));
+}
+
+TEST_F(DesktopAppTest, SnapshotsEveryPageAndASecondLaunchOpensTheFirstCopysWindow) {
+    // Step 4 is done, so its rail entry carries a checkmark.
+    std::filesystem::create_directories(home.path() / "quintalis");
+    std::ofstream(home.path() / "quintalis/defaults.json") << R"({"assistiveTouch": true, "step": 2})";
+    auto shots = home.path() / "shots";
+    EngineProcess app("", home.path(), desktop(bus, {{"QUINTALIS_SNAPSHOT_DIR", shots.string()}}));
+    ASSERT_TRUE(logShows(app, "snapshots saved to " + shots.string())) << app.log();
+
+    const std::vector<std::string> titles{"Let your AI use your iPhone", "Allow Bluetooth", "Show the iPhone's screen",
+                                          "Pair your iPhone",            "Turn on AssistiveTouch", "Connect your AI",
+                                          "Try it"};
+    TempDir scratch;
+    for (int step = 0; step <= 6; ++step) {
+        auto file = shots / ("live-0" + std::to_string(step) + ".png");
+        auto picture = decodeImageFile(file);
+        ASSERT_TRUE(picture) << file;
+        EXPECT_EQ(picture->width(), 880);
+        EXPECT_EQ(picture->height(), 680);
+        auto read = run("ocr " + file.string(), scratch);
+        EXPECT_NE(foldIAndL(read.out).find(foldIAndL(titles[step])), std::string::npos) << step << ": " << read.out;
+        if (step == 0) {
+            // The green of a done step's dot sits by the fourth rail entry.
+            auto check = findColour(*picture, 0x2f9e5b);
+            ASSERT_TRUE(check);
+            EXPECT_LT(check->first, 80);
+            EXPECT_GT(check->second, 180);
+            EXPECT_LT(check->second, 225);
+        }
+    }
+
+    auto again = run("", scratch);
+    EXPECT_EQ(again.status, 0);
+    EXPECT_TRUE(logShows(app, "launched again: opening the setup window")) << app.log();
+    // The page the user was on is back after the pictures.
+    EXPECT_EQ(parseJSON(readFile(home.path() / "quintalis/defaults.json").value_or("{}")).value()["step"], 2);
+}
+
+TEST_F(DesktopAppTest, HeadlessUnderADisplayNeverStartsTheToolkit) {
+    EngineProcess app("", home.path(), desktop(bus, {{"QUINTALIS_HEADLESS", "1"}}));
+    EXPECT_EQ(app.get("/status").status, 200);
+    EXPECT_NE(app.log().find("starting headless"), std::string::npos);
+    auto connection = bus.connect();
+    auto daemon = sdbus::createProxy(*connection, "org.freedesktop.DBus", "/org/freedesktop/DBus");
+    bool owned = true;
+    daemon->callMethod("NameHasOwner")
+        .onInterface("org.freedesktop.DBus")
+        .withArguments(std::string("org.quintalis.Quintalis"))
+        .storeResultsTo(owned);
+    EXPECT_FALSE(owned);
+    EXPECT_EQ(app.log().find("setup window"), std::string::npos);
+}
+
+TEST_F(DesktopAppTest, RendersEveryPageWithoutAWindow) {
+    TempDir dir;
+    auto rendered = run("--render-steps " + (dir.path() / "pages").string(), dir);
+    ASSERT_EQ(rendered.status, 0) << rendered.err;
+    for (int step = 0; step <= 6; ++step) {
+        auto picture = decodeImageFile(dir.path() / "pages" / ("step-0" + std::to_string(step) + ".png"));
+        ASSERT_TRUE(picture);
+        EXPECT_EQ(picture->width(), 880);
+    }
+    for (const char* bad : {"", "--image x.jpg", "pages --image", "pages --colour red"}) {
+        auto refused = run(std::string("--render-steps ") + bad, dir);
+        EXPECT_EQ(refused.status, 1) << bad;
+        EXPECT_EQ(refused.err, "usage: QuintalisApp --render-steps <dir> [--image phone.jpg]\n") << bad;
+    }
+    auto missing = run("--render-steps " + dir.path().string() + " --image /nonexistent.jpg", dir);
+    EXPECT_EQ(missing.status, 1);
+}
+
+}  // namespace

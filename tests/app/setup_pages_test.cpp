@@ -1,0 +1,239 @@
+#include <gtest/gtest.h>
+
+#include "app/model/setup_pages.h"
+
+using namespace quintalis;
+using Perm = AppValues::Perm;
+
+namespace {
+
+// Every text a page shows, in order, with its marks as they stand.
+std::vector<std::string> texts(const SetupPage& page) {
+    std::vector<std::string> out{page.eyebrow, page.title};
+    auto add = [&out](const std::optional<SetupButton>& button) {
+        if (button) out.push_back(button->label);
+    };
+    for (const auto& block : page.blocks) {
+        if (auto* p = std::get_if<Paragraph>(&block)) out.push_back(p->text);
+        if (auto* n = std::get_if<NumberedLines>(&block)) out.insert(out.end(), n->lines.begin(), n->lines.end());
+        if (auto* b = std::get_if<Buttons>(&block)) {
+            for (const auto& button : b->buttons) out.push_back(button.label);
+        }
+        if (auto* rows = std::get_if<CheckRows>(&block)) {
+            for (const auto& row : rows->rows) {
+                out.push_back(row.title);
+                out.push_back(row.detail);
+                add(row.button);
+            }
+        }
+        if (auto* c = std::get_if<Callout>(&block)) {
+            out.push_back(c->text);
+            add(c->button);
+        }
+        if (auto* ai = std::get_if<AIRow>(&block)) {
+            out.insert(out.end(), {ai->title, ai->detail, ai->message});
+            add(ai->button);
+            add(ai->copyButton);
+        }
+    }
+    return out;
+}
+
+bool shows(const SetupPage& page, const std::string& text) {
+    auto all = texts(page);
+    return std::find(all.begin(), all.end(), text) != all.end();
+}
+
+std::vector<CheckRow> rows(const SetupPage& page) {
+    std::vector<CheckRow> out;
+    for (const auto& block : page.blocks) {
+        if (auto* r = std::get_if<CheckRows>(&block)) out.insert(out.end(), r->rows.begin(), r->rows.end());
+    }
+    return out;
+}
+
+AppValues otherEngine() {
+    AppValues values;
+    values.engineUp = true;
+    values.engineOwner = "Quintalis Beta";
+    values.bluetoothState = "advertising as Desk";
+    values.bluetoothPerm = Perm::denied;
+    return values;
+}
+
+}  // namespace
+
+TEST(SetupPagesTest, ForwardButtonFollowsTheStepAndNavigationStaysInRange) {
+    AppValues values;
+    values.step = 0;
+    EXPECT_FALSE(setupBottomBar(values).shown);
+    values.step = 9;
+    EXPECT_FALSE(setupBottomBar(values).shown);
+    EXPECT_EQ(setupPage(9, values, {}).title, "Let your AI use your iPhone");
+
+    values.step = 4;
+    EXPECT_EQ(setupBottomBar(values).forward, "Skip for now");
+    EXPECT_FALSE(setupBottomBar(values).forwardPrimary);
+    values.assistiveTouchOn = true;
+    EXPECT_EQ(setupBottomBar(values).forward, "Continue");
+    EXPECT_TRUE(setupBottomBar(values).forwardPrimary);
+    values.step = 6;
+    EXPECT_EQ(setupBottomBar(values).forward, "Finish");
+    EXPECT_TRUE(setupBottomBar(values).finishes);
+
+    EXPECT_EQ(stepBack(1), 0);
+    EXPECT_EQ(stepBack(0), 0);
+    EXPECT_EQ(stepForward(5), 6);
+    EXPECT_EQ(stepForward(6), 6);
+    for (int step = 1; step <= kSetupSteps; ++step) {
+        auto page = setupPage(step, values, {});
+        EXPECT_EQ(page.eyebrow, "Step " + std::to_string(step) + " of 6");
+        // The screen page's title is longer than its rail entry.
+        if (step != 2) {
+            EXPECT_EQ(page.title, setupStepTitles()[step - 1]);
+        }
+    }
+}
+
+TEST(SetupPagesTest, RailAndMenuSayWhatTheValuesSay) {
+    AppValues values;
+    values.step = 3;
+    values.assistiveTouchOn = true;
+    Rail rail = setupRail(values, "1.4");
+    ASSERT_EQ(rail.entries.size(), 6u);
+    EXPECT_TRUE(rail.entries[3].done);
+    EXPECT_FALSE(rail.entries[0].done);
+    EXPECT_TRUE(rail.entries[2].current);
+    EXPECT_EQ(rail.status, (std::vector<std::string>{"iPhone not connected", "Screen: not yet",
+                                                     "Bluetooth: Waiting for permission"}));
+    EXPECT_EQ(rail.version, "Version 1.4");
+
+    MenuLines menu = menuLines(values, "1.4");
+    EXPECT_EQ(menu.status, (std::vector<std::string>{"iPhone not connected", "Screen: not showing",
+                                                     "Bluetooth: Waiting for permission"}));
+    EXPECT_EQ(menu.version, "Quintalis 1.4");
+    AppValues busy = otherEngine();
+    busy.paused = true;
+    busy.hosts = {"H"};
+    EXPECT_EQ(menuLines(busy, "1.4").status,
+              (std::vector<std::string>{"iPhone connected", "Screen: not showing", "Bluetooth: On",
+                                        "Control paused \u2014 your AI can look, not tap",
+                                        "Using Quintalis Beta for the iPhone"}));
+}
+
+TEST(SetupPagesTest, AnotherEngineCountsAsAllowedAndCanBeAskedToQuit) {
+    AppValues values = otherEngine();
+    SetupContext context;
+    auto page = setupPage(1, values, context);
+    EXPECT_EQ(rows(page)[0].state, CheckState::done);
+    EXPECT_TRUE(shows(page, "\u201cQuintalis Beta\u201d is already running the iPhone connection on this computer, so "
+                            "Quintalis is using it."));
+    EXPECT_TRUE(shows(page, "Switch to Quintalis"));
+    EXPECT_TRUE(shows(setupPage(2, values, context), "Switch to Quintalis"));
+    EXPECT_FALSE(shows(setupPage(3, values, context), "Switch to Quintalis"));
+
+    context.switchMessage = "Nothing to quit.";
+    page = setupPage(1, values, context);
+    EXPECT_TRUE(shows(page, "Nothing to quit."));
+    EXPECT_FALSE(shows(page, "Switch to Quintalis"));
+
+    values.engineOwner = "Quintalis";
+    values.bluetoothState = "off";
+    page = setupPage(1, values, context);
+    EXPECT_EQ(rows(page)[0].state, CheckState::problem);
+    EXPECT_EQ(rows(page)[0].button->action, SetupAction::openBluetoothSettings);
+    EXPECT_EQ(rows(page)[1].detail, "Turn Bluetooth on in your desktop's Bluetooth settings.");
+}
+
+TEST(SetupPagesTest, ScreenPageOffersWhatThisComputerHas) {
+    AppValues values;
+    SetupContext context;
+    context.computerName = "Desk";
+    auto cable = setupPage(2, values, context);
+    EXPECT_TRUE(shows(cable, "USB screen capture is not available on Linux yet. Choose **No cable (AirPlay)** to show "
+                             "the screen over Wi\u2011Fi instead."));
+    EXPECT_EQ(rows(cable)[0].title, "Looking for your iPhone\u2026");
+    values.phones = {{"S1", "Ann's iPhone", false, 1179, 2556}};
+    context.usbScreensAvailable = true;
+    cable = setupPage(2, values, context);
+    EXPECT_FALSE(shows(cable, "Use AirPlay"));
+    EXPECT_EQ(rows(cable)[0].title, "Ann's iPhone found");
+
+    values = {};
+    values.linkChoice = AppValues::Link::airplay;
+    context.airplayReceiverInstalled = false;
+    auto airplay = setupPage(2, values, context);
+    EXPECT_TRUE(shows(airplay, "Install the AirPlay receiver UxPlay: **sudo apt install uxplay**"));
+    EXPECT_TRUE(shows(airplay, "On the iPhone: **Control Center \u203a Screen Mirroring \u203a Desk**. Same Wi\u2011Fi on "
+                               "both."));
+    EXPECT_FALSE(shows(airplay, "Start AirPlay receiver"));
+    context.airplayReceiverInstalled = true;
+    EXPECT_TRUE(shows(setupPage(2, values, context), "Start AirPlay receiver"));
+    values.airplayReceiverOn = true;
+    values.screenPerm = Perm::granted;
+    values.airplayWindow = "UxPlay";
+    airplay = setupPage(2, values, context);
+    EXPECT_FALSE(shows(airplay, "Start AirPlay receiver"));
+    auto checks = rows(airplay);
+    ASSERT_EQ(checks.size(), 3u);
+    EXPECT_EQ(checks[0].title, "AirPlay receiver is running");
+    EXPECT_EQ(checks[1].title, "Screen capture available");
+    EXPECT_EQ(checks[2].title, "Your iPhone's screen is showing");
+    for (const auto& row : checks) EXPECT_EQ(row.state, CheckState::done);
+}
+
+TEST(SetupPagesTest, PairingAndAssistiveTouchRows) {
+    AppValues values;
+    values.bluetoothState = "advertising as Desk PC";
+    auto page = setupPage(3, values, {});
+    EXPECT_TRUE(shows(page, "Under **Other Devices**, tap **Desk PC**."));
+    EXPECT_EQ(rows(page).size(), 1u);
+    values.phones = {{"S1", "Ann's iPhone", false, 1179, 2556}};
+    values.hosts = {"H1"};
+    page = setupPage(3, values, {});
+    ASSERT_EQ(rows(page).size(), 2u);
+    EXPECT_EQ(rows(page)[0].title, "Connected");
+    EXPECT_EQ(rows(page)[1].title, "Matching Bluetooth to the screen");
+    values.phones[0].bluetooth = true;
+    EXPECT_EQ(rows(setupPage(3, values, {}))[1].title, "Matched to the screen");
+
+    auto touch = rows(setupPage(4, values, {}));
+    EXPECT_EQ(touch[0].clickAction, SetupAction::confirmAssistiveTouch);
+    EXPECT_EQ(touch[0].state, CheckState::waiting);
+}
+
+TEST(SetupPagesTest, AIRowsAndTheLookShowWhatTheirButtonsDid) {
+    AppValues values;
+    SetupContext context;
+    context.installed = false;
+    auto page = setupPage(5, values, context);
+    EXPECT_TRUE(shows(page, "Tip: install Quintalis for this user first, so this link keeps working."));
+    EXPECT_TRUE(shows(page, "Copy command"));
+    EXPECT_FALSE(shows(page, "Add to Claude Code"));
+    context.copiedClaudeCommand = true;
+    context.copiedCodex = true;
+    page = setupPage(5, values, context);
+    EXPECT_TRUE(shows(page, "Copied. Paste it into a terminal and press Return."));
+    EXPECT_TRUE(shows(page, "Copied"));
+    values.claudePath = "/usr/bin/claude";
+    values.claudeCodeAdded = true;
+    context.claudeCodeMessage = "Added to Claude Code.";
+    page = setupPage(5, values, context);
+    EXPECT_TRUE(shows(page, "Add again"));
+    EXPECT_TRUE(shows(page, "Added to Claude Code."));
+
+    EXPECT_TRUE(shows(setupPage(6, values, context), "Take a look"));
+    context.lookError = "No picture yet.";
+    page = setupPage(6, values, context);
+    EXPECT_TRUE(shows(page, "Look again"));
+    EXPECT_EQ(rows(page)[0].state, CheckState::problem);
+    context.looking = true;
+    EXPECT_TRUE(shows(setupPage(6, values, context), "Looking\u2026"));
+}
+
+TEST(SetupPagesTest, BoldMarksBecomeMarkupAndNothingElseDoes) {
+    EXPECT_EQ(boldMarkup("Tap **Trust** & <go>"), "Tap <b>Trust</b> &amp; &lt;go&gt;");
+    EXPECT_EQ(boldMarkup("a ** b"), "a ** b");
+    EXPECT_EQ(boldMarkup("**x** and **y**"), "<b>x</b> and <b>y</b>");
+    EXPECT_EQ(boldMarkup("Ann's \"phone\""), "Ann&apos;s &quot;phone&quot;");
+}

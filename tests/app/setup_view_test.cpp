@@ -1,0 +1,211 @@
+#include <gtest/gtest.h>
+
+#include <gtkmm/button.h>
+#include <gtkmm/label.h>
+#include <gtkmm/main.h>
+#include <gtkmm/offscreenwindow.h>
+
+#include "app/ui/setup_view.h"
+#include "app/ui/status_menu.h"
+#include "imaging/codecs.h"
+#include "platform/linux/posix_child_processes.h"
+#include "support/fake_capture_devices.h"
+#include "support/fake_clock.h"
+#include "support/fake_desktop.h"
+#include "support/fake_peripheral.h"
+#include "support/fake_windows.h"
+#include "support/manual_main_thread.h"
+#include "support/private_bus.h"
+#include "support/stub_service.h"
+#include "support/temp_dir.h"
+#include "support/xvfb.h"
+
+using namespace quintalis;
+using namespace quintalis::testing;
+
+namespace {
+
+// GTK on the binary's own X server and session bus, set up once.
+bool startToolkit() {
+    static PrivateBus* bus = [] {
+        auto* made = new PrivateBus();
+        setenv("DBUS_SESSION_BUS_ADDRESS", made->address().c_str(), 1);
+        setenv("NO_AT_BRIDGE", "1", 1);
+        setenv("DISPLAY", Xvfb::display().c_str(), 1);
+        if (!gtk_init_check(nullptr, nullptr)) return made;
+        Gtk::Main::init_gtkmm_internals();
+        return made;
+    }();
+    return bus && gdk_display_get_default();
+}
+
+void pump() {
+    while (Gtk::Main::events_pending()) Gtk::Main::iteration(false);
+}
+
+// What a widget says: its label, or the texts of the labels inside it.
+std::string textOf(Gtk::Widget& widget) {
+    if (auto* label = dynamic_cast<Gtk::Label*>(&widget)) return label->get_text();
+    std::string text;
+    if (auto* container = dynamic_cast<Gtk::Container*>(&widget)) {
+        for (auto* child : container->get_children()) {
+            std::string inner = textOf(*child);
+            if (!inner.empty()) text += (text.empty() ? "" : " ") + inner;
+        }
+    }
+    return text;
+}
+
+// The first button that says `text` among other words (a rail entry's
+// number, a card's subtitle).
+Gtk::Button* findButton(Gtk::Widget& root, const std::string& text) {
+    if (auto* button = dynamic_cast<Gtk::Button*>(&root)) {
+        if (textOf(*button).find(text) != std::string::npos) return button;
+    }
+    if (auto* container = dynamic_cast<Gtk::Container*>(&root)) {
+        for (auto* child : container->get_children()) {
+            if (auto* found = findButton(*child, text)) return found;
+        }
+    }
+    return nullptr;
+}
+
+class SetupViewTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(toolkit) << "no display on " << Xvfb::display(); }
+
+    AppState& state() {
+        if (!state_) {
+            state_ = std::make_unique<AppState>(AppState::Collaborators{
+                services.engine, services.defaults, {radio, cameras, windows}, ai, login, receiver, main});
+        }
+        return *state_;
+    }
+    SetupView& view() {
+        if (!view_) {
+            view_ = std::make_unique<SetupView>(state(), SetupContext{}, [this](SetupAction a) { forwarded.push_back(a); },
+                                                [this] { ++finished; });
+            window.add(*view_);
+            window.show_all();
+            pump();
+        }
+        return *view_;
+    }
+    void click(const std::string& text) {
+        auto* button = findButton(view(), text);
+        ASSERT_NE(button, nullptr) << "no button " << text << " in: " << textOf(view());
+        button->clicked();
+        pump();
+    }
+    bool showing(const std::string& text) { return textOf(view()).find(text) != std::string::npos; }
+
+    // First: the widgets below need GTK running.
+    bool toolkit = startToolkit();
+    StubbedServices services;
+    FakePeripheralRole radio;
+    FakeCaptureDevices cameras;
+    FakeWindowServer windows;
+    PosixChildProcesses processes;
+    FakeClock clock;
+    AIConnect ai{services.host, processes, clock, [] { return std::filesystem::path("/opt/quintalis/quintalis"); }};
+    FakeLaunchAtLogin login;
+    FakeAirPlayReceiver receiver;
+    ManualMainThread main;
+    std::unique_ptr<AppState> state_;
+    Gtk::OffscreenWindow window;
+    std::unique_ptr<SetupView> view_;
+    std::vector<SetupAction> forwarded;
+    int finished = 0;
+};
+
+TEST_F(SetupViewTest, ClicksMoveThroughTheWizardAndThePageIsSaved) {
+    click("Get started");
+    EXPECT_EQ(state().values().step, 1);
+    EXPECT_TRUE(showing("Step 1 of 6"));
+    click("Back");
+    EXPECT_EQ(state().values().step, 0);
+    EXPECT_FALSE(findButton(view(), "Back")) << "no bar on the welcome page";
+
+    click("Get started");
+    click("Skip for now");
+    EXPECT_EQ(state().values().step, 2);
+    click("Turn on AssistiveTouch");  // the rail entry
+    EXPECT_EQ(state().values().step, 4);
+    click("AssistiveTouch is on");
+    EXPECT_TRUE(state().values().assistiveTouchOn);
+    EXPECT_TRUE(findButton(view(), "Continue"));
+    EXPECT_FALSE(findButton(view(), "Skip for now"));
+    click("Try it");
+    click("Take a look");
+    EXPECT_EQ(forwarded, std::vector<SetupAction>{SetupAction::takeLook});
+    click("Finish");
+    EXPECT_TRUE(state().values().setupDone);
+    EXPECT_EQ(finished, 1);
+
+    // A new process reads the saved page.
+    state().setStep(3);
+    view_.reset();
+    state_.reset();
+    pump();
+    EXPECT_EQ(state().values().step, 3);
+    EXPECT_TRUE(showing("Step 3 of 6"));
+}
+
+TEST_F(SetupViewTest, FollowsTheModelAndDrawsTheWholeWindow) {
+    state().setStep(2);
+    view();
+    EXPECT_TRUE(showing("Looking for your iPhone"));
+    click("No cable (AirPlay)");
+    EXPECT_EQ(state().values().linkChoice, AppValues::Link::airplay);
+    EXPECT_TRUE(showing("Waiting for Screen Mirroring"));
+
+    TempDir dir;
+    ASSERT_TRUE(view().writePNG(dir.path() / "page.png"));
+    auto picture = decodeImageFile(dir.path() / "page.png");
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(picture->width(), kSetupWidth);
+    EXPECT_EQ(picture->height(), kSetupHeight);
+}
+
+TEST_F(SetupViewTest, MenuListsTheStateAndItsTogglesReachTheModel) {
+    StatusMenu menu(state(), "1.4", "/nonexistent", {[] {}, [] {}});
+    pump();
+    auto visibleLabels = [&menu] {
+        std::vector<std::string> labels;
+        for (auto* item : menu.menu().get_children()) {
+            if (item->get_visible()) labels.push_back(textOf(*item));
+        }
+        return labels;
+    };
+    std::vector<std::string> expected{"iPhone not connected", "Screen: not showing", "Bluetooth: Waiting for permission",
+                                      "",  "Open Setup\u2026",     "Pause control",
+                                      "Open at login",        "",    "Quintalis 1.4",
+                                      "Quit Quintalis"};
+    // The accelerator labels add their keys' names.
+    auto labels = visibleLabels();
+    ASSERT_EQ(labels.size(), expected.size());
+    for (size_t i = 0; i < labels.size(); ++i) EXPECT_EQ(labels[i].rfind(expected[i], 0), 0u) << labels[i];
+
+    auto item = [&menu](const std::string& text) -> Gtk::CheckMenuItem* {
+        for (auto* child : menu.menu().get_children()) {
+            if (textOf(*child) == text) return dynamic_cast<Gtk::CheckMenuItem*>(child);
+        }
+        return nullptr;
+    };
+    auto* pause = item("Pause control");
+    ASSERT_NE(pause, nullptr);
+    pause->activate();
+    EXPECT_TRUE(state().values().paused);
+    EXPECT_EQ(visibleLabels()[3], "Control paused \u2014 your AI can look, not tap");
+    // The model turning it off unticks the item without the item answering back.
+    state().setPaused(false);
+    EXPECT_FALSE(pause->get_active());
+    EXPECT_FALSE(state().values().paused);
+
+    auto* login = item("Open at login");
+    ASSERT_NE(login, nullptr);
+    login->activate();
+    EXPECT_TRUE(this->login.isEnabled());
+}
+
+}  // namespace
