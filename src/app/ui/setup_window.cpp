@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include <gtkmm/settings.h>
+
 #include "base/log.h"
 
 namespace quintalis {
@@ -17,6 +19,8 @@ constexpr auto kPageWait = std::chrono::milliseconds(200);
 
 SetupWindow::SetupWindow(AppState& state, SetupContext context, ActionHandler actions)
     : state_(state), view_(state, std::move(context), std::move(actions), [this] { hide(); }) {
+    // The pages' colours are drawn for a light window, whatever the desktop prefers.
+    Gtk::Settings::get_default()->property_gtk_application_prefer_dark_theme() = false;
     set_title("Quintalis");
     set_default_size(kSetupWidth, kSetupHeight);
     set_resizable(false);
