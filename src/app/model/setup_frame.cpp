@@ -3,6 +3,19 @@
 #include "app/model/setup_pages.h"
 
 namespace quintalis {
+namespace {
+
+// The phone, its screen and Bluetooth in three lines; the rail and the menu
+// word a missing screen differently.
+std::vector<std::string> statusLines(const AppValues& values, const std::string& noScreen) {
+    std::string screen = noScreen;
+    if (values.screenSource() == AppValues::Source::usb) screen = "USB cable";
+    if (values.screenSource() == AppValues::Source::airplay) screen = "AirPlay";
+    return {values.phoneConnected() ? "iPhone connected" : "iPhone not connected", "Screen: " + screen,
+            "Bluetooth: " + values.bluetoothSummary()};
+}
+
+}  // namespace
 
 const std::vector<std::string>& setupStepTitles() {
     static const std::vector<std::string> titles{"Allow Bluetooth",        "Show the screen",  "Pair your iPhone",
@@ -16,13 +29,7 @@ Rail setupRail(const AppValues& values, const std::string& version) {
         rail.entries.push_back(
             {number, setupStepTitles()[number - 1], values.stepDone(number), values.step == number});
     }
-    rail.status.push_back(values.phoneConnected() ? "iPhone connected" : "iPhone not connected");
-    switch (values.screenSource()) {
-        case AppValues::Source::usb: rail.status.push_back("Screen: USB cable"); break;
-        case AppValues::Source::airplay: rail.status.push_back("Screen: AirPlay"); break;
-        case AppValues::Source::none: rail.status.push_back("Screen: not yet"); break;
-    }
-    rail.status.push_back("Bluetooth: " + values.bluetoothSummary());
+    rail.status = statusLines(values, "not yet");
     rail.version = "Version " + version;
     return rail;
 }
@@ -50,13 +57,7 @@ int stepForward(int step) { return std::clamp(step + 1, 0, kSetupSteps); }
 
 MenuLines menuLines(const AppValues& values, const std::string& version) {
     MenuLines menu;
-    menu.status.push_back(values.phoneConnected() ? "iPhone connected" : "iPhone not connected");
-    switch (values.screenSource()) {
-        case AppValues::Source::usb: menu.status.push_back("Screen: USB cable"); break;
-        case AppValues::Source::airplay: menu.status.push_back("Screen: AirPlay"); break;
-        case AppValues::Source::none: menu.status.push_back("Screen: not showing"); break;
-    }
-    menu.status.push_back("Bluetooth: " + values.bluetoothSummary());
+    menu.status = statusLines(values, "not showing");
     if (values.paused) menu.status.push_back("Control paused \u2014 your AI can look, not tap");
     if (values.usingOtherEngine()) menu.status.push_back("Using " + values.engineOwner + " for the iPhone");
     menu.version = "Quintalis " + version;

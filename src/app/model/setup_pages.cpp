@@ -242,7 +242,7 @@ SetupPage connectAI(const AppValues& values, const SetupContext& context) {
     return page;
 }
 
-SetupPage tryIt(const AppValues& values, const SetupContext& context) {
+SetupPage tryIt(const SetupContext& context) {
     SetupPage page = header(6, "Try it");
     page.blocks.push_back(Paragraph{
         "Take one look at the iPhone, the way your AI will. Quintalis only looks \u2014 nothing is tapped or typed."});
@@ -258,7 +258,6 @@ SetupPage tryIt(const AppValues& values, const SetupContext& context) {
     } else if (!context.lookError.empty()) {
         page.blocks.push_back(CheckRows{{{context.lookError, "", CheckState::problem, std::nullopt, std::nullopt}}});
     }
-    (void)values;
     return page;
 }
 
@@ -271,7 +270,7 @@ SetupPage setupPage(int step, const AppValues& values, const SetupContext& conte
         case 3: return pair(values, context);
         case 4: return assistiveTouch(values);
         case 5: return connectAI(values, context);
-        case 6: return tryIt(values, context);
+        case 6: return tryIt(context);
         default: return welcome(context);
     }
 }
