@@ -47,6 +47,10 @@ StatusMenu::StatusMenu(AppState& state, std::string version, const std::string& 
         if (!updating_) state_.setLaunchAtLogin(openAtLogin_.get_active());
     });
 
+    // Where the tray falls back to GTK's own status icon, the indicator looks
+    // for its folder in GTK's icon search path, reading one entry past the
+    // end when the folder is missing; it is there already.
+    gtk_icon_theme_append_search_path(gtk_icon_theme_get_default(), iconFolder.c_str());
     indicator_ = app_indicator_new("quintalis", "quintalis-symbolic", APP_INDICATOR_CATEGORY_APPLICATION_STATUS);
     app_indicator_set_icon_theme_path(indicator_, iconFolder.c_str());
     app_indicator_set_title(indicator_, "Quintalis");
