@@ -12,8 +12,9 @@ namespace quintalis {
 using JSON = nlohmann::json;
 
 // Compact JSON with sorted keys, a forward slash inside strings written as
-// "\/" as the engine's clients have always received it, and invalid UTF-8
-// replaced rather than thrown.
+// "\/" as the engine's clients have always received it, whole numbers
+// without a fraction (44, not 44.0) however they were computed, and invalid
+// UTF-8 replaced rather than thrown.
 std::string serializeJSON(const JSON& value);
 
 // Parses a whole JSON text; nothing when it is not valid JSON.

@@ -31,6 +31,11 @@ TEST(JSON, SerialisesCompactlyWithSortedKeysAndEscapedSlashes) {
     EXPECT_EQ(serializeJSON(value), R"({"alpha":"a\/b","mid":[true,null,0.5],"zeta":1})");
 }
 
+TEST(JSON, WholeNumbersPrintWithoutAFraction) {
+    JSON value{{"x", 44.0}, {"nested", JSON::array({-3.0, 0.0, 2.5, JSON{{"h", 1e15}}})}, {"huge", 1e300}};
+    EXPECT_EQ(serializeJSON(value), R"({"huge":1e+300,"nested":[-3,0,2.5,{"h":1000000000000000}],"x":44})");
+}
+
 TEST(JSON, InvalidUTF8IsReplacedNotThrown) {
     JSON value{{"text", std::string("a\xff")}};
     EXPECT_EQ(serializeJSON(value), "{\"text\":\"a\xEF\xBF\xBD\"}");
