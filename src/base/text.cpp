@@ -1,7 +1,10 @@
 #include "base/text.h"
 
+#include <utf8proc.h>
+
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 
 namespace quintalis {
 namespace {
@@ -22,6 +25,17 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
         if (lower(a[i]) != lower(b[i])) return false;
     }
     return true;
+}
+
+std::string foldCase(std::string_view text) {
+    utf8proc_uint8_t* folded = nullptr;
+    auto length = utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(text.data()),
+                               static_cast<utf8proc_ssize_t>(text.size()), &folded,
+                               static_cast<utf8proc_option_t>(UTF8PROC_CASEFOLD | UTF8PROC_COMPOSE | UTF8PROC_STABLE));
+    if (length < 0) return asciiLowercase(text);
+    std::string out(reinterpret_cast<char*>(folded), static_cast<size_t>(length));
+    std::free(folded);
+    return out;
 }
 
 int hexDigitValue(char c) {

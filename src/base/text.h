@@ -12,6 +12,12 @@ namespace quintalis {
 std::string asciiLowercase(std::string_view text);
 bool equalsIgnoringCase(std::string_view a, std::string_view b);
 
+// Letter case removed for all of Unicode (full case folding, so "Straße"
+// and "STRASSE" agree), in composed form, for comparing names people type:
+// phone names, window owners and titles. Text that is not UTF-8 is folded
+// as ASCII.
+std::string foldCase(std::string_view text);
+
 // The value of a hexadecimal digit in either case; -1 for anything else.
 int hexDigitValue(char c);
 

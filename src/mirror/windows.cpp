@@ -38,11 +38,11 @@ JSON WinInfo::json() const {
 
 int airplayScore(const WindowDescription& w, const EnvironmentReader& environment) {
     if (w.width < 120 || w.height < 120) return 0;
-    const std::string owner = asciiLowercase(w.owner + " " + w.bundle);
-    const std::string title = asciiLowercase(w.title);
+    const std::string owner = foldCase(w.owner + " " + w.bundle);
+    const std::string title = foldCase(w.title);
     int score = 0;
-    const std::string ownerWanted = asciiLowercase(environment("QUINTALIS_AIRPLAY_OWNER").value_or(""));
-    const std::string titleWanted = asciiLowercase(environment("QUINTALIS_AIRPLAY_TITLE").value_or(""));
+    const std::string ownerWanted = foldCase(environment("QUINTALIS_AIRPLAY_OWNER").value_or(""));
+    const std::string titleWanted = foldCase(environment("QUINTALIS_AIRPLAY_TITLE").value_or(""));
     if (!ownerWanted.empty()) score = contains(owner, ownerWanted) ? 200 : 0;
     if (!titleWanted.empty() && contains(title, titleWanted)) score += 200;
     if (w.bundle == "com.apple.AirPlayUIAgent" || contains(owner, "airplayuiagent")) {

@@ -88,15 +88,23 @@ Device Devices::find(const std::optional<std::string>& id) {
         if (devices.size() == 1) return devices.front();
         throw DeviceError(std::to_string(devices.size()) + " phones are connected, pass device. " + describe(devices));
     }
-    const std::string wanted = asciiLowercase(*id);
-    const std::function<bool(const Device&)> rules[] = {
-        [&](const Device& d) { return asciiLowercase(d.id()) == wanted; },
-        [&](const Device& d) { return asciiLowercase(d.screen->name()) == wanted; },
-        [&](const Device& d) { return asciiLowercase(d.id()).rfind(wanted, 0) == 0; },
+    const std::string wanted = foldCase(*id);
+    const std::function<bool(const Device&)> exact[] = {
+        [&](const Device& d) { return foldCase(d.id()) == wanted; },
+        [&](const Device& d) { return foldCase(d.screen->name()) == wanted; },
     };
-    for (const auto& fits : rules) {
+    for (const auto& fits : exact) {
         auto found = std::find_if(devices.begin(), devices.end(), fits);
         if (found != devices.end()) return *found;
+    }
+    std::vector<Device> prefixed;
+    std::copy_if(devices.begin(), devices.end(), std::back_inserter(prefixed),
+                 [&](const Device& d) { return foldCase(d.id()).starts_with(wanted); });
+    if (prefixed.size() == 1) return prefixed.front();
+    // Acting on the first of several would drive a phone the client may not mean.
+    if (prefixed.size() > 1) {
+        throw DeviceError("device \"" + *id + "\" matches " + std::to_string(prefixed.size()) +
+                          " phones, pass more of its id. " + describe(prefixed));
     }
     throw DeviceError("no phone matches \"" + *id + "\". " + describe(devices));
 }

@@ -44,7 +44,8 @@ public:
     std::vector<UUID> unmatchedHosts();
     // The connected hosts that none of the phones has.
     static std::vector<UUID> unmatchedAmong(const std::vector<Device>& devices, const std::vector<UUID>& connected);
-    // The phone a request names: exact id, then name, then id prefix, ignoring case.
+    // The phone a request names: exact id, then name, then the one phone whose
+    // id starts with it, ignoring case. A prefix of several ids is an error.
     Device find(const std::optional<std::string>& id);
     std::shared_ptr<Input> input(const Device& device);
     std::shared_ptr<Input> input(const UUID& host);

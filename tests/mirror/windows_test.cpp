@@ -65,6 +65,11 @@ TEST(AirPlayScore, OverridesAreReadOnEveryCall) {
     auto titled = window("Preview", "com.apple.Preview", "iPhone", 500, 500, 0, true);
     EXPECT_EQ(airplayScore(titled, environment({{"QUINTALIS_AIRPLAY_OWNER", "nothing like it"}})), 40);
     EXPECT_EQ(airplayScore(titled, environment({{"QUINTALIS_AIRPLAY_OWNER", ""}})), 40);
+    // Names outside ASCII match in any letter case too.
+    auto accented = window("Écran Téléphone", "org.example.ecran", "ÉCRAN", 500, 900, 0, true);
+    EXPECT_EQ(airplayScore(accented, environment({{"QUINTALIS_AIRPLAY_OWNER", "écran téléphone"},
+                                                  {"QUINTALIS_AIRPLAY_TITLE", "écran"}})),
+              420);
 }
 
 TEST(AirPlayCandidates, BestFirstThenLargerThenFrontMost) {

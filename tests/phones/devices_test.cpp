@@ -40,6 +40,20 @@ TEST(Devices, FindByIdThenNameThenPrefixIgnoringCase) {
               "Home iPhone (00008120-000000000002), Work iPhone (00008120-000000000001)");
 }
 
+TEST(Devices, NoSilentWrongPhone) {
+    LogCapture logs;
+    PhoneRig rig({testPhone(1, "Émilie's iPhone"), testPhone(2, "Straße"), testPhone(3, "ΣΟΦΊΑ")});
+    // Letter case is ignored beyond ASCII.
+    EXPECT_EQ(rig.devices.find("ÉMILIE'S IPHONE").screen->name(), "Émilie's iPhone");
+    EXPECT_EQ(rig.devices.find("STRASSE").screen->name(), "Straße");
+    EXPECT_EQ(rig.devices.find("σοφία").screen->name(), "ΣΟΦΊΑ");
+    // A prefix of several ids picks none of them; one more character picks one.
+    EXPECT_EQ(errorOf([&] { rig.devices.find("00008120"); }),
+              "device \"00008120\" matches 3 phones, pass more of its id. Phones: Straße (00008120-000000000002), "
+              "Émilie's iPhone (00008120-000000000001), ΣΟΦΊΑ (00008120-000000000003)");
+    EXPECT_EQ(rig.devices.find("00008120-000000000003").screen->name(), "ΣΟΦΊΑ");
+}
+
 TEST(Devices, WithoutPhones) {
     LogCapture logs;
     PhoneRig rig({});
