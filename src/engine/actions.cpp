@@ -44,9 +44,10 @@ Input::Point actionPoint(const JSON& body, const std::string& xk, const std::str
     if (auto maxEdge = number(body, "maxEdge")) {
         // Cut to a whole number as the screenshot's limit was; refuse what is
         // not a usable limit rather than divide by it.
-        if (!std::isfinite(*maxEdge) || *maxEdge < 1 || *maxEdge > INT_MAX) {
+        if (!std::isfinite(*maxEdge) || *maxEdge <= 0 || *maxEdge > INT_MAX) {
             throw RouteError("maxEdge must be a positive number");
         }
+        if (*maxEdge < 1) throw RouteError("maxEdge must be at least 1");
         ImageSize picture = imageSize(width, height, std::nullopt, static_cast<int>(*maxEdge));
         width = picture.width;
         height = picture.height;

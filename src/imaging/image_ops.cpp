@@ -16,7 +16,11 @@ ImageSize imageSize(double width, double height, std::optional<int> maxWidth, st
         double edge = *maxEdge / std::max(width, height);
         if (edge < scale) scale = edge;
     }
-    return {static_cast<int>(std::round(width * scale)), static_cast<int>(std::round(height * scale))};
+    // A thin picture scaled hard would round a side to nothing; keep one pixel.
+    auto side = [scale](double length) {
+        return length > 0 ? std::max(1, static_cast<int>(std::round(length * scale))) : 0;
+    };
+    return {side(width), side(height)};
 }
 
 PixelBuffer scaled(const PixelBuffer& source, int width, int height) {

@@ -15,7 +15,7 @@ struct ImageSize {
 
 // The size a picture is scaled to for the limits: never enlarged, and the
 // tighter of maxWidth and maxEdge wins; each side rounded half away from
-// zero. Limits must be positive.
+// zero, and at least one pixel. Limits must be positive.
 ImageSize imageSize(double width, double height, std::optional<int> maxWidth, std::optional<int> maxEdge);
 
 // The picture resized to exactly width × height (box filter when shrinking).

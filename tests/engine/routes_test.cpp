@@ -98,6 +98,9 @@ TEST(Routes, ScreenshotSizesAndHeaders) {
     EXPECT_NE(jpeg.head.find("X-Image-Width: 462"), std::string::npos);
     EXPECT_EQ(decodeImage(jpeg.body)->height(), 1000);
     EXPECT_EQ(api.get("/screenshot?maxEdge=abc").status, 200);  // not a number: no limit
+    auto tiny = api.get("/screenshot?maxEdge=1");
+    EXPECT_EQ(tiny.status, 200);
+    EXPECT_NE(tiny.head.find("X-Image-Height: 1\r\nX-Image-Width: 1\r\n"), std::string::npos) << tiny.head;
 }
 
 TEST(Routes, ScreenshotLimitsMustBePositiveAndALockedPhoneHasNoFrame) {
@@ -213,6 +216,7 @@ TEST(Routes, BadActionsSendNothing) {
         {R"({"x": "10", "y": 20})", "x and y are required"},
         {R"({"x": 1, "y": 1, "maxEdge": 0})", "maxEdge must be a positive number"},
         {R"({"x": 1, "y": 1, "maxEdge": 1e300})", "maxEdge must be a positive number"},
+        {R"({"x": 1, "y": 1, "maxEdge": 0.5})", "maxEdge must be at least 1"},
         {R"({"x": 1, "y": 1, "width": 0})", "width and height must be positive"},
         {R"({"x": 1, "y": 1, "height": -3})", "width and height must be positive"},
     };

@@ -78,6 +78,8 @@ TEST(Screen, KeepsOnlyTheLatestFrameAndEncodesOnDemand) {
         {false, 2000, 1000, {462, 1000}},
         {false, std::nullopt, std::nullopt, {1170, 2532}},
         {true, 4000, std::nullopt, {1170, 2532}},
+        {false, std::nullopt, 1, {1, 1}},  // a side scaled below one pixel keeps one
+        {true, 1, std::nullopt, {1, 2}},
     };
     for (const auto& c : cases) {
         auto bytes = screen.snapshot(c.png, c.maxWidth, c.maxEdge);
