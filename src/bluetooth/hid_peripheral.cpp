@@ -61,6 +61,7 @@ void HIDPeripheral::didUpdateState() {
     auto state = manager_->state();
     log("bluetooth state " + std::to_string(static_cast<int>(state)) + " auth " +
         std::to_string(static_cast<int>(role_.authorization())));
+    if (state != ManagerState::poweredOn) dropHosts();
     switch (state) {
         case ManagerState::unauthorized:
             setState("bluetooth not allowed (add this user to the bluetooth group)");
@@ -83,6 +84,16 @@ void HIDPeripheral::didUpdateState() {
             setState("bluetooth unavailable (" + std::to_string(static_cast<int>(state)) + ")");
             break;
     }
+}
+
+// Without the radio no host can be reached: none counts as connected, and
+// reports still waiting would reach a host long after they mattered.
+void HIDPeripheral::dropHosts() {
+    bool hadHosts = !hostsWithInput().empty();
+    table_.inputs.clear();
+    outbox_.clear();
+    published_ = false;
+    if (hadHosts && onHostsChanged_) onHostsChanged_();
 }
 
 void HIDPeripheral::addNextService() {

@@ -62,6 +62,7 @@ private:
     };
 
     void setState(std::string state);
+    void dropHosts();
     void addNextService();
     void advertise();
     void drain();

@@ -194,13 +194,22 @@ TEST_F(PeripheralTest, AWriteBatchIsAnsweredOnceAndAnEmptyOneNotAtAll) {
     EXPECT_EQ(responses[0].result, AttResult::success);
 }
 
-TEST_F(PeripheralTest, APowerCycleForgetsOldSubscriptions) {
+TEST_F(PeripheralTest, APowerCycleDropsHostsAndWaitingReports) {
     fake().subscribe(kHostA, input(ReportID::keyboard));
     settle();
     ASSERT_EQ(peripheral.connectedHosts().size(), 1u);
+    fake().fillQueue();
+    peripheral.send(ReportID::keyboard, keyboardReport(0, 4), kHostA);
     fake().changeState(ManagerState::poweredOff);
     settle();
     EXPECT_EQ(peripheral.state(), "bluetooth off");
+    // With the radio off nobody is connected, and what was waiting is not sent later.
+    EXPECT_TRUE(peripheral.connectedHosts().empty());
+    size_t sentBefore = updates().size();
+    peripheral.send(ReportID::keyboard, keyboardReport(0, 5), kHostA);
+    fake().signalReady();
+    settle();
+    EXPECT_EQ(updates().size(), sentBefore);
     fake().changeState(ManagerState::poweredOn);
     settle();
     EXPECT_TRUE(peripheral.connectedHosts().empty());
