@@ -22,7 +22,7 @@ struct Rig {
     ScreenCapture capture{phones.cameras(), Clock::real()};
     Devices devices{capture, peripheral, Clock::real(), std::filesystem::temp_directory_path() / "quintalis-bench" / "pairings.json"};
     Routes routes{peripheral, devices, Clock::real()};
-    HTTPServer server{0, [this](const HTTPRequest& request) { return routes.handle(request); }};
+    HTTPServer server{0, [this](const HTTPRequest& request, Responder reply) { routes.handle(request, reply); }};
 
     Rig() {
         peripheral.start();

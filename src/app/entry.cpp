@@ -13,6 +13,7 @@
 #include "app/ui/desktop_app.h"
 #include "app/ui/render_steps.h"
 #include "base/app_log.h"
+#include "base/exit_process.h"
 #include "base/log.h"
 #include "base/main_run_loop.h"
 #include "base/thread_name.h"
@@ -49,7 +50,10 @@ int runApp() {
     setLogFile(AppLog::shared());
     MainRunLoop::shared().post([] {
         log("Quintalis " + AppInfo::shared().version() + " starting headless");
-        Engine::shared().start();
+        auto& engine = Engine::shared();
+        engine.start(Engine::WhenServedElsewhere::leave);
+        // Another engine already drives the phones; a second headless one would only sit idle.
+        if (engine.mode().kind == Engine::Mode::Kind::external) exitProcess(1);
     });
     MainRunLoop::shared().run();
     return 0;

@@ -67,7 +67,10 @@ CaptureBackends& CaptureBackends::shared() {
 
 Engine& Engine::shared() {
     static Engine& engine = []() -> Engine& {
-        auto& routes = *new Routes(HIDPeripheral::shared(), Devices::shared(), Clock::real());
+        auto& platform = PlatformBackends::selected();
+        Routes::Options options;
+        options.pausedBecause = [&defaults = platform.defaults] { return quintalis::pauseReason(defaults); };
+        auto& routes = *new Routes(HIDPeripheral::shared(), Devices::shared(), Clock::real(), options);
         Engine::StartHooks hooks;
         hooks.phoneSide = {
             [] { Devices::shared().start(); },
@@ -86,14 +89,13 @@ Engine& Engine::shared() {
             [] { return screenPermission(CaptureBackends::shared()); },
         };
         // While the virtual iPhones run, GET /simulator shows what really happened on them.
-        auto handle = [&routes](const HTTPRequest& request) {
+        auto handle = [&routes](const HTTPRequest& request, Responder responder) {
             auto* simulated = DeviceBackends::selected().simulator;
             if (simulated && request.method == "GET" && request.path == "/simulator") {
-                return HTTPResponse::json(simulated->groundTruth());
+                return responder.send(HTTPResponse::json(simulated->groundTruth()));
             }
-            return routes.handle(request);
+            routes.handle(request, std::move(responder));
         };
-        auto& platform = PlatformBackends::selected();
         return *new Engine(platform.host, platform.defaults, AppInfo::shared(), handle, hooks);
     }();
     return engine;

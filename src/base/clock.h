@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 
 namespace quintalis {
@@ -23,7 +24,12 @@ public:
     static Clock& real();
 };
 
+// Saturates: any number, however large, or NaN (none), gives a duration
+// that later time arithmetic cannot overflow (about 146 years at most).
 inline Duration seconds(double value) {
+    constexpr double kLimit = 4.6e9;  // seconds; 2^62 nanoseconds
+    if (std::isnan(value)) return Duration::zero();
+    value = value < -kLimit ? -kLimit : value > kLimit ? kLimit : value;
     return std::chrono::duration_cast<Duration>(std::chrono::duration<double>(value));
 }
 

@@ -1,8 +1,10 @@
 #include "engine/actions.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 
+#include "base/characters.h"
 #include "engine/routes.h"
 #include "imaging/image_ops.h"
 
@@ -18,11 +20,25 @@ std::optional<double> number(const JSON& body, const std::string& name) {
     return std::nullopt;
 }
 
-// A whole number that fits; anything else counts as 0.
-int integer(const JSON& body, const std::string& name) {
+// A whole number of mouse counts; a fraction counts as 0.
+int counts(const JSON& body, const std::string& name) {
     auto value = number(body, name);
-    if (!value || *value != std::trunc(*value) || *value < INT_MIN || *value > INT_MAX) return 0;
+    if (!value || !std::isfinite(*value) || *value != std::trunc(*value)) return 0;
+    if (std::fabs(*value) > kMaxNudge) {
+        throw RouteError("dx and dy must be between -" + std::to_string(kMaxNudge) + " and " + std::to_string(kMaxNudge));
+    }
     return static_cast<int>(*value);
+}
+
+// A time in seconds, or the default; negative counts as none.
+double seconds(const JSON& body, const std::string& name, double fallback) {
+    auto value = number(body, name);
+    if (!value) return fallback;
+    if (!std::isfinite(*value) || *value > kMaxGestureSeconds) {
+        throw RouteError(name + " must be between 0 and " + std::to_string(static_cast<int>(kMaxGestureSeconds)) +
+                         " seconds");
+    }
+    return std::max(*value, 0.0);
 }
 
 }  // namespace
@@ -58,8 +74,7 @@ Input::Point actionPoint(const JSON& body, const std::string& xk, const std::str
     return {*x / width, *y / height};
 }
 
-HTTPResponse perform(const std::string& path, const JSON& body, Input& input, const std::optional<Device>& device,
-                     const std::string& id) {
+std::optional<Gesture> prepareAction(const std::string& path, const JSON& body, const std::optional<Device>& device) {
     std::optional<ImageSize> frame;
     std::string screenName;
     auto point = [&](const std::string& xk, const std::string& yk) {
@@ -71,21 +86,35 @@ HTTPResponse perform(const std::string& path, const JSON& body, Input& input, co
     };
     if (path == "/tap") {
         auto at = point("x", "y");
-        input.tap(at.x, at.y, number(body, "hold").value_or(0.08));
-    } else if (path == "/swipe") {
+        double hold = seconds(body, "hold", 0.08);
+        return [at, hold](Input& input) { input.tap(at.x, at.y, hold); };
+    }
+    if (path == "/swipe") {
         auto from = point("x1", "y1");
         auto to = point("x2", "y2");
-        input.swipe(from, to, number(body, "duration").value_or(0.3));
-    } else if (path == "/move") {
+        double duration = seconds(body, "duration", 0.3);
+        return [from, to, duration](Input& input) { input.swipe(from, to, duration); };
+    }
+    if (path == "/move") {
         auto at = point("x", "y");
-        input.move(at.x, at.y);
-    } else if (path == "/nudge") {
-        input.nudge(integer(body, "dx"), integer(body, "dy"), isTrue(body, "click"));
-    } else if (path == "/type") {
+        return [at](Input& input) { input.move(at.x, at.y); };
+    }
+    if (path == "/nudge") {
+        int dx = counts(body, "dx");
+        int dy = counts(body, "dy");
+        bool click = isTrue(body, "click");
+        return [dx, dy, click](Input& input) { input.nudge(dx, dy, click); };
+    }
+    if (path == "/type") {
         auto text = body.find("text");
         if (text == body.end() || !text->is_string()) throw RouteError("text is required");
-        input.type(text->get<std::string>());
-    } else if (path == "/key") {
+        if (userPerceivedCharacters(text->get<std::string>()).size() > kMaxTypedCharacters) {
+            throw RouteError("text is too long (at most " + std::to_string(kMaxTypedCharacters) + " characters)");
+        }
+        auto strokes = Input::strokesFor(text->get<std::string>());
+        return [strokes](Input& input) { input.type(strokes); };
+    }
+    if (path == "/key") {
         auto key = body.find("key");
         if (key == body.end() || !key->is_string()) throw RouteError("key is required");
         std::vector<std::string> modifiers;
@@ -98,13 +127,11 @@ HTTPResponse perform(const std::string& path, const JSON& body, Input& input, co
                 modifiers.push_back(item.get<std::string>());
             }
         }
-        input.key(key->get<std::string>(), modifiers);
-    } else if (path == "/home") {
-        input.consumer(kHomeUsage);
-    } else {
-        return HTTPResponse::error("not found", 404);
+        auto stroke = Input::strokeFor(key->get<std::string>(), modifiers);
+        return [stroke](Input& input) { input.key(stroke); };
     }
-    return HTTPResponse::json(JSON{{"device", id}, {"ok", true}});
+    if (path == "/home") return [](Input& input) { input.consumer(kHomeUsage); };
+    return std::nullopt;
 }
 
 }  // namespace quintalis

@@ -11,13 +11,28 @@ namespace {
 const char* const kPausedMessage =
     "Quintalis is paused: the owner turned off control in the Quintalis menu (tray menu \u203a turn off Pause control)";
 
+// The port a variable names, or the fallback; a value that is not a port is
+// said in the log, since the engine then listens somewhere unexpected.
+uint16_t portFrom(HostEnvironment& host, const char* variable, uint16_t fallback) {
+    auto text = host.variable(variable);
+    if (!text) return fallback;
+    auto port = portNumber(*text);
+    if (!port) log("ignoring " + std::string(variable) + "=" + *text + ": not a port number");
+    return port.value_or(fallback);
+}
+
 }  // namespace
 
-uint16_t parsePort(const std::optional<std::string>& text, uint16_t fallback) {
+std::optional<uint16_t> portNumber(std::string_view text) {
     int64_t value = 0;
     // A minus sign never names a port, not even in "-0".
-    if (!text || text->starts_with('-') || parseDecimal(*text, value) != DecimalParse::ok) return fallback;
-    return value >= 0 && value <= 65535 ? static_cast<uint16_t>(value) : fallback;
+    if (text.starts_with('-') || parseDecimal(text, value) != DecimalParse::ok) return std::nullopt;
+    if (value < 0 || value > 65535) return std::nullopt;
+    return static_cast<uint16_t>(value);
+}
+
+uint16_t parsePort(const std::optional<std::string>& text, uint16_t fallback) {
+    return text ? portNumber(*text).value_or(fallback) : fallback;
 }
 
 bool isHTTPURL(const std::string& text) {
@@ -52,8 +67,8 @@ Engine::Engine(HostEnvironment& host, UserDefaults& defaults, AppInfo& info, Rou
       info_(info),
       routes_(std::move(routes)),
       hooks_(std::move(hooks)),
-      port_(parsePort(host.variable("QUINTALIS_ENGINE_PORT"), kDefaultEnginePort)),
-      airplayPort_(parsePort(host.variable("QUINTALIS_AIRPLAY_PORT"), kDefaultAirPlayPort)) {}
+      port_(portFrom(host, "QUINTALIS_ENGINE_PORT", kDefaultEnginePort)),
+      airplayPort_(portFrom(host, "QUINTALIS_AIRPLAY_PORT", kDefaultAirPlayPort)) {}
 
 Engine::~Engine() {
     // Requests still arriving are told the engine is going away.
@@ -72,7 +87,7 @@ std::optional<uint16_t> Engine::listeningPort() const {
     return server_->boundPort();
 }
 
-void Engine::start() {
+void Engine::start(WhenServedElsewhere whenServedElsewhere) {
     if (mode() != Mode::stopped()) return;
     if (host_.variable("QUINTALIS_NO_ENGINE") == "1") {
         std::lock_guard lock(mutex_);
@@ -84,15 +99,20 @@ void Engine::start() {
             std::lock_guard lock(mutex_);
             mode_ = Mode::external(*name);
         }
+        if (whenServedElsewhere == WhenServedElsewhere::leave) {
+            log("engine: port " + std::to_string(port_) + " is served by " + *name + "; nothing to do here");
+            return;
+        }
         log("engine: port " + std::to_string(port_) + " is served by " + *name + "; using it");
     } else {
         auto watch = alive_.watch();
-        auto server = std::make_unique<HTTPServer>(port_, [this, watch](const HTTPRequest& request) {
-            if (!watch.alive()) return HTTPResponse::error("shutting down", 503);
-            return handle(request);
+        auto server = std::make_unique<HTTPServer>(port_, [this, watch](const HTTPRequest& request, Responder responder) {
+            if (!watch.alive()) return responder.send(HTTPResponse::error("shutting down", 503));
+            handle(request, std::move(responder));
         });
         try {
             server->start();
+            uint16_t bound = server->boundPort();
             {
                 std::lock_guard lock(mutex_);
                 server_ = std::move(server);
@@ -102,7 +122,7 @@ void Engine::start() {
                 std::lock_guard lock(mutex_);
                 mode_ = Mode::own();
             }
-            log("engine: listening on http://127.0.0.1:" + std::to_string(port_));
+            log("engine: listening on http://127.0.0.1:" + std::to_string(bound));
         } catch (const std::system_error& error) {
             std::lock_guard lock(mutex_);
             mode_ = Mode::failed("can't listen on 127.0.0.1:" + std::to_string(port_) + ": " + error.code().message());
@@ -206,7 +226,15 @@ void Engine::startScreens() {
     if (hooks_.phoneSide.startScreens) hooks_.phoneSide.startScreens();
 }
 
-bool Engine::paused() const { return defaults_.boolForKey("paused"); }
+std::optional<std::string> pauseReason(UserDefaults& defaults) {
+    if (auto problem = defaults.problem()) return "control is paused: " + *problem;
+    if (defaults.boolForKey("paused")) return kPausedMessage;
+    return std::nullopt;
+}
+
+std::optional<std::string> Engine::pauseReason() const { return quintalis::pauseReason(defaults_); }
+
+bool Engine::paused() const { return pauseReason().has_value(); }
 
 void Engine::setPaused(bool paused) { defaults_.setBool("paused", paused); }
 
@@ -231,12 +259,18 @@ std::string Engine::baseURL() const { return urlFrom("QUINTALIS_ENGINE_URL", por
 
 std::string Engine::airplayURL() const { return urlFrom("QUINTALIS_AIRPLAY_URL", airplayPort_); }
 
-HTTPResponse Engine::handle(const HTTPRequest& request) {
-    if (request.method == "POST" && actions().count(request.path) && paused()) {
-        return HTTPResponse::error(kPausedMessage, 423);
+void Engine::handle(const HTTPRequest& request, Responder responder) {
+    if (request.method == "POST" && actions().count(request.path)) {
+        if (auto reason = pauseReason()) return responder.send(HTTPResponse::error(*reason, 423));
     }
-    HTTPResponse response = routes_ ? routes_(request) : HTTPResponse::error("not found", 404);
-    if (request.path != "/status" && request.path != "/") return response;
+    if (request.path == "/status" || request.path == "/") {
+        responder = responder.adapted([this](HTTPResponse response) { return withAppFacts(std::move(response)); });
+    }
+    if (!routes_) return responder.send(HTTPResponse::error("not found", 404));
+    routes_(request, std::move(responder));
+}
+
+HTTPResponse Engine::withAppFacts(HTTPResponse response) const {
     auto body = parseJSON(response.body);
     if (!body || !body->is_object()) return response;
     (*body)["app"] = "Quintalis";

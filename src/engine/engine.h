@@ -28,7 +28,10 @@ namespace quintalis {
 class Engine {
 public:
     using Mode = EngineMode;
-    using RouteHandler = std::function<HTTPResponse(const HTTPRequest&)>;
+    using RouteHandler = RequestHandler;
+    // What start() does when another engine already serves the port: the
+    // desktop app uses that engine; a headless process has nothing to do.
+    enum class WhenServedElsewhere { useIt, leave };
 
     // What the engine sets going once it owns its port. Each member may be empty.
     struct PhoneSide {
@@ -60,7 +63,7 @@ public:
     // The paths that move or type on the phone.
     static const std::set<std::string>& actions();
 
-    void start();
+    void start(WhenServedElsewhere whenServedElsewhere = WhenServedElsewhere::useIt);
     // Start the Bluetooth peripheral or the USB screens, once each, and only
     // in the process that owns the port (the setup wizard calls them when the
     // permission is granted).
@@ -85,17 +88,20 @@ public:
 
     bool paused() const;
     void setPaused(bool paused);
+    // Why actions are refused now; nothing while the owner lets them run.
+    std::optional<std::string> pauseReason() const;
 
     std::string baseURL() const;
     std::string airplayURL() const;
 
     // The engine's request handler: shutting-down and pause gates, the route
     // table, and the app/version/paused members of the status reply.
-    HTTPResponse handle(const HTTPRequest& request);
+    void handle(const HTTPRequest& request, Responder responder);
 
 private:
     std::string urlFrom(const char* variable, uint16_t port) const;
     void startAirPlay();
+    HTTPResponse withAppFacts(HTTPResponse response) const;
 
     HostEnvironment& host_;
     UserDefaults& defaults_;
@@ -125,9 +131,15 @@ inline constexpr uint16_t kDefaultAirPlayPort = 7391;
 // URL, else http://127.0.0.1:port.
 std::string serviceURL(const std::optional<std::string>& url, uint16_t port);
 
-// A port from the environment: a whole decimal 0-65535 with at most one
-// leading "+"; anything else, or nothing, gives the fallback.
+// A port number: a whole decimal 0-65535 with at most one leading "+";
+// nothing for anything else.
+std::optional<uint16_t> portNumber(std::string_view text);
+// A port from the environment; anything but a port number, or nothing, gives the fallback.
 uint16_t parsePort(const std::optional<std::string>& text, uint16_t fallback);
+
+// Why the owner's preferences stop actions: the "paused" preference, or
+// preferences that cannot be read (control stays off until they can).
+std::optional<std::string> pauseReason(UserDefaults& defaults);
 
 // True for an absolute http or https URL with a host.
 bool isHTTPURL(const std::string& text);

@@ -44,66 +44,108 @@ std::vector<std::string_view> split(std::string_view text, std::string_view sepa
     }
 }
 
+// A header name is a token: letters, digits and a few marks, nothing else
+// (no space before the colon, which would let two readers disagree on it).
+bool isToken(std::string_view text) {
+    if (text.empty()) return false;
+    for (unsigned char c : text) {
+        bool alphanumeric = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+        bool mark = std::string_view("!#$%&'*+-.^_`|~").find(static_cast<char>(c)) != std::string_view::npos;
+        if (!alphanumeric && !mark) return false;
+    }
+    return true;
+}
+
+bool isHTTP1(std::string_view version) {
+    return version.size() == 8 && version.starts_with("HTTP/1.") && version[7] >= '0' && version[7] <= '9';
+}
+
+HTTPRequestParser::Result badRequest() {
+    return {HTTPRequestParser::Status::invalid, HTTPResponse::error("bad request"), false};
+}
+
 }  // namespace
 
 HTTPRequestParser::Result HTTPRequestParser::feed(std::string_view bytes) {
     buffer_.append(bytes);
-    if (bodyStart_ == std::string::npos) {
-        auto end = buffer_.find("\r\n\r\n", scanFrom_);
+    while (bodyStart_ == std::string::npos) {
+        auto end = buffer_.find('\n', scanFrom_);
         if (end == std::string::npos) {
-            scanFrom_ = buffer_.size() < 3 ? 0 : buffer_.size() - 3;
-            // A blank line still to come would end past the limit.
+            scanFrom_ = buffer_.size();
+            // The line end still to come would end the head past the limit.
             if (buffer_.size() >= options_.maxHead) return {Status::invalid, std::nullopt};
             return {Status::needMore, std::nullopt};
         }
-        if (end + 4 > options_.maxHead) return {Status::invalid, std::nullopt};
-        bodyStart_ = end + 4;
-        Result head = parseHead();
-        if (head.status == Status::invalid) return head;
+        if (end + 1 > options_.maxHead) return {Status::invalid, std::nullopt};
+        std::string_view line(buffer_.data() + lineStart_, end - lineStart_);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        lineStart_ = scanFrom_ = end + 1;
+        Result judged = headLine(line);
+        if (judged.status != Status::needMore || judged.sendContinue) return judged;
     }
-    if (!headUsable_ || buffer_.size() - bodyStart_ < contentLength_) {
-        if (buffer_.size() > kMaxBuffered) return {Status::invalid, std::nullopt};
-        return {Status::needMore, std::nullopt};
-    }
+    if (buffer_.size() - bodyStart_ < static_cast<uint64_t>(contentLength_)) return {Status::needMore, std::nullopt};
     return finish();
 }
 
-HTTPRequestParser::Result HTTPRequestParser::parseHead() {
-    std::string_view head(buffer_.data(), bodyStart_ - 4);
-    if (!isValidUTF8(head)) return {Status::needMore, std::nullopt};
-    auto lines = split(head, "\r\n", false);
-    auto words = split(lines[0], " ", true);
-    if (words.size() < 2) return {Status::needMore, std::nullopt};
+HTTPRequestParser::Result HTTPRequestParser::headLine(std::string_view line) {
+    if (!isValidUTF8(line)) return badRequest();
+    if (!requestLineSeen_) {
+        // An empty line before the request is tolerated, as HTTP asks of servers.
+        if (line.empty()) return {Status::needMore, std::nullopt};
+        return requestLine(line);
+    }
+    if (line.empty()) return endOfHead();
+    return header(line);
+}
+
+HTTPRequestParser::Result HTTPRequestParser::requestLine(std::string_view line) {
+    auto words = split(line, " ", true);
+    if (words.size() != 3 || !isHTTP1(words[2])) return badRequest();
     request_.method = std::string(words[0]);
     target_ = std::string(words[1]);
-
-    int64_t length = 0;
-    for (size_t i = 1; i < lines.size(); ++i) {
-        auto colon = lines[i].find(':');
-        if (colon == std::string_view::npos) continue;
-        std::string name = asciiLowercase(lines[i].substr(0, colon));
-        std::string_view value = lines[i].substr(colon + 1);
-        if (name == "origin") hasOrigin_ = true;
-        if (name == "host") host_ = std::string(trim(value));
-        if (name != "content-length" || value.empty() || !options_.readsBody) continue;
-        // A length that is not a number counts as 0 (clients rely on a sloppy
-        // header meaning "no body"); a negative or overflowing one is malformed.
-        int64_t parsed = 0;
-        DecimalParse read = parseDecimal(trim(value), parsed);
-        if (read == DecimalParse::outOfRange || (read == DecimalParse::ok && parsed < 0)) {
-            return {Status::invalid, HTTPResponse::error("bad Content-Length")};
-        }
-        length = read == DecimalParse::ok ? parsed : 0;
-    }
-    // Refuse an oversized body as soon as it is announced, not after buffering it.
-    if (static_cast<uint64_t>(length) > kMaxBuffered) return {Status::invalid, std::nullopt};
-    contentLength_ = static_cast<uint64_t>(length);
-    headUsable_ = true;
+    requestLineSeen_ = true;
     return {Status::needMore, std::nullopt};
 }
 
+HTTPRequestParser::Result HTTPRequestParser::header(std::string_view line) {
+    auto colon = line.find(':');
+    if (colon == std::string_view::npos || !isToken(line.substr(0, colon))) return badRequest();
+    std::string name = asciiLowercase(line.substr(0, colon));
+    std::string_view value = trim(line.substr(colon + 1));
+    if (name == "origin") hasOrigin_ = true;
+    if (name == "host") {
+        // Two Host headers leave it open which one the browser gate should judge.
+        if (host_) return badRequest();
+        host_ = std::string(value);
+    }
+    if (!options_.readsBody) return {Status::needMore, std::nullopt};
+    if (name == "transfer-encoding" && asciiLowercase(value) != "identity") encodedBody_ = true;
+    if (name == "expect" && asciiLowercase(value) == "100-continue") expectsContinue_ = true;
+    if (name != "content-length" || value.empty()) return {Status::needMore, std::nullopt};
+    // A length that is not a number counts as 0 (clients rely on a sloppy
+    // header meaning "no body"); a negative or overflowing one is malformed.
+    int64_t parsed = 0;
+    DecimalParse read = parseDecimal(value, parsed);
+    if (read == DecimalParse::outOfRange || (read == DecimalParse::ok && parsed < 0)) {
+        return {Status::invalid, HTTPResponse::error("bad Content-Length")};
+    }
+    contentLength_ = read == DecimalParse::ok ? parsed : 0;
+    return {Status::needMore, std::nullopt};
+}
+
+HTTPRequestParser::Result HTTPRequestParser::endOfHead() {
+    if (encodedBody_) {
+        return {Status::invalid, HTTPResponse::error("chunked bodies are not supported: send Content-Length", 501)};
+    }
+    // Refuse an oversized body as soon as it is announced, not after buffering it.
+    if (static_cast<uint64_t>(contentLength_) > kMaxBuffered) return {Status::invalid, std::nullopt};
+    bodyStart_ = lineStart_;
+    bool bodyToCome = buffer_.size() - bodyStart_ < static_cast<uint64_t>(contentLength_);
+    return {Status::needMore, std::nullopt, expectsContinue_ && bodyToCome};
+}
+
 HTTPRequestParser::Result HTTPRequestParser::finish() {
-    std::string_view body(buffer_.data() + bodyStart_, contentLength_);
+    std::string_view body(buffer_.data() + bodyStart_, static_cast<size_t>(contentLength_));
     request_.body = JSON::object();
     if (!body.empty()) {
         if (auto parsed = parseJSON(body); parsed && parsed->is_object()) request_.body = std::move(*parsed);

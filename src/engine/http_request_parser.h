@@ -15,8 +15,10 @@ namespace quintalis {
 //
 // Only what the engine's clients send is understood: a request line, the
 // Content-Length header and an optional JSON body. Origin and Host are kept
-// so the server can refuse requests that come from web pages. A head that is
-// not UTF-8 or a request line of fewer than two words never completes.
+// so the server can refuse requests that come from web pages. Each line of
+// the head is judged as soon as it is whole, so a malformed one is answered
+// 400 at once instead of leaving its client waiting for an answer; lines
+// may end in CR LF or a bare LF.
 class HTTPRequestParser {
 public:
     static constexpr size_t kMaxBuffered = 8'388'608;
@@ -25,7 +27,7 @@ public:
 
     // How much of a request is read. The head must end, blank line included,
     // within its first `maxHead` bytes; without `readsBody` the request is
-    // complete at the blank line, whatever Content-Length says.
+    // complete at the blank line, whatever its headers say of a body.
     struct Options {
         size_t maxHead = kMaxBuffered;
         bool readsBody = true;
@@ -37,6 +39,9 @@ public:
     struct Result {
         Status status = Status::needMore;
         std::optional<HTTPResponse> reply;  // for invalid: what to answer before closing
+        // For needMore: the client asked for "100 Continue" before it sends
+        // the body; send it, then read on.
+        bool sendContinue = false;
     };
 
     Result feed(std::string_view bytes);
@@ -47,15 +52,21 @@ public:
     const std::optional<std::string>& host() const { return host_; }
 
 private:
-    Result parseHead();
+    Result headLine(std::string_view line);
+    Result requestLine(std::string_view line);
+    Result header(std::string_view line);
+    Result endOfHead();
     Result finish();
 
     Options options_;
     std::string buffer_;
-    size_t scanFrom_ = 0;
+    size_t lineStart_ = 0;  // the head line being received starts here
+    size_t scanFrom_ = 0;   // no line end before here
     size_t bodyStart_ = std::string::npos;
-    bool headUsable_ = false;
-    uint64_t contentLength_ = 0;
+    bool requestLineSeen_ = false;
+    int64_t contentLength_ = 0;
+    bool encodedBody_ = false;  // a Transfer-Encoding other than identity
+    bool expectsContinue_ = false;
     std::string target_;
     HTTPRequest request_;
     bool hasOrigin_ = false;

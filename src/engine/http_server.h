@@ -9,14 +9,17 @@
 #include "base/concurrent_queue.h"
 #include "engine/http_message.h"
 #include "engine/http_request_parser.h"
+#include "engine/responder.h"
 
 namespace quintalis {
 
 // A small HTTP/1.1 server on 127.0.0.1: one request per connection, handed
 // to one handler, answered, then closed. Socket I/O runs on one thread
 // ("skiffline.http") and never blocks, so an idle connection costs no
-// thread; handler calls run on the "skiffline.http" concurrent queue and may
-// block (actions do) and run several at once.
+// thread; handler calls run on the "skiffline.http" concurrent queue, several
+// at once. A handler may answer later through its Responder, which then
+// tells whether the client has gone meanwhile (it closed its side).
+// An exception escaping a handler is answered 500 and logged.
 //
 // Requests that carry an Origin header, or a Host other than the loopback
 // names, are refused with 403: only programs on this computer may drive the
@@ -30,10 +33,10 @@ public:
         std::function<std::string(const HTTPResponse&)> serialize = serializeResponse;
     };
 
-    using Handler = std::function<HTTPResponse(const HTTPRequest&)>;
     static constexpr int kMaxConnections = 256;
 
-    HTTPServer(uint16_t port, Handler handler);
+    HTTPServer(uint16_t port, RequestHandler handler);
+    HTTPServer(uint16_t port, ImmediateHandler handler);
     ~HTTPServer();
     HTTPServer(const HTTPServer&) = delete;
     HTTPServer& operator=(const HTTPServer&) = delete;
@@ -55,7 +58,7 @@ private:
     void accept();
 
     uint16_t port_;
-    Handler handler_;
+    RequestHandler handler_;
     Dialect dialect_;
     std::atomic<int> openConnections_{0};  // outlives io_, whose pending work holds connections
     std::unique_ptr<IO> io_;

@@ -2,6 +2,7 @@
 
 #include <climits>
 
+#include "base/log.h"
 #include "base/text.h"
 #include "engine/actions.h"
 #include "engine/engine.h"
@@ -38,30 +39,54 @@ std::optional<std::string> deviceParameter(const HTTPRequest& request) {
     return std::nullopt;
 }
 
-Routes::Routes(HIDPeripheral& peripheral, Devices& devices, Clock& clock)
-    : peripheral_(peripheral), devices_(devices), clock_(clock) {}
+Routes::Routes(HIDPeripheral& peripheral, Devices& devices, Clock& clock, Options options)
+    : peripheral_(peripheral), devices_(devices), clock_(clock), options_(std::move(options)) {}
 
 const std::set<std::string>& Routes::actions() { return Engine::actions(); }
 
-HTTPResponse Routes::handle(const HTTPRequest& request) const {
+void Routes::handle(const HTTPRequest& request, Responder responder) const {
+    guarded(request, responder, [&] { route(request, responder); });
+}
+
+void Routes::guarded(const HTTPRequest& request, const Responder& responder, const std::function<void()>& work) {
     try {
-        return route(request);
+        try {
+            work();
+        } catch (const RouteError& error) {
+            responder.send(HTTPResponse::error(error.what()));
+        } catch (const DeviceError& error) {
+            responder.send(HTTPResponse::error(error.what()));
+        } catch (const Input::InputError& error) {
+            responder.send(HTTPResponse::error(error.what()));
+        }
     } catch (const std::exception& error) {
-        return HTTPResponse::error(error.what());
+        responder.failInternally(request, error.what());
+    } catch (...) {
+        responder.failInternally(request, "unknown exception");
     }
 }
 
-HTTPResponse Routes::route(const HTTPRequest& request) const {
+void Routes::route(const HTTPRequest& request, const Responder& responder) const {
     const auto& method = request.method;
     const auto& path = request.path;
-    if (method == "GET" && (path == "/" || path == "/status")) return HTTPResponse::json(status());
-    if (method == "GET" && path == "/devices") return HTTPResponse::json(JSON{{"devices", deviceList()}});
-    if (method == "POST" && path == "/match") return match(request);
-    if (method == "POST" && path == "/pair") return pair(request);
-    if (method == "GET" && path == "/screenshot") return screenshot(request);
-    if (method == "GET" && path == "/wait") return waitForStill(request);
-    if (method == "POST" && actions().count(path)) return action(request);
-    return HTTPResponse::error("not found", 404);
+    if (method == "GET" && (path == "/" || path == "/status")) return responder.send(HTTPResponse::json(status()));
+    if (method == "GET" && path == "/devices") {
+        return responder.send(HTTPResponse::json(JSON{{"devices", deviceList()}}));
+    }
+    if (method == "POST" && path == "/match") {
+        return waits_.async([this, request, responder] {
+            guarded(request, responder, [&] { responder.send(match(request)); });
+        });
+    }
+    if (method == "POST" && path == "/pair") return responder.send(pair(request));
+    if (method == "GET" && path == "/screenshot") return responder.send(screenshot(request));
+    if (method == "GET" && path == "/wait") {
+        return waits_.async([this, request, responder] {
+            guarded(request, responder, [&] { responder.send(waitForStill(request)); });
+        });
+    }
+    if (method == "POST" && actions().count(path)) return action(request, responder);
+    responder.send(HTTPResponse::error("not found", 404));
 }
 
 JSON Routes::deviceList() const { return deviceList(devices_.all()); }
@@ -160,13 +185,48 @@ std::optional<UUID> Routes::hostOnly(const HTTPRequest& request) const {
                      " Bluetooth hosts are connected and no screen is on USB, pass host (one of /status hosts)");
 }
 
-HTTPResponse Routes::action(const HTTPRequest& request) const {
+void Routes::action(const HTTPRequest& request, const Responder& responder) const {
     if (auto host = hostOnly(request)) {
-        return perform(request.path, request.body, *devices_.input(*host), std::nullopt, host->string());
+        return queueAction(request, responder, devices_.input(*host), std::nullopt, host->string(), host->string());
     }
     Device device = devices_.find(deviceParameter(request));
-    auto input = devices_.input(device);
-    return perform(request.path, request.body, *input, device, device.id());
+    if (device.host) {
+        return queueAction(request, responder, devices_.input(*device.host), device, device.id(), device.screen->name());
+    }
+    // Finding the phone's host runs a matching pass first.
+    waits_.async([this, request, responder, device] {
+        guarded(request, responder, [&] {
+            queueAction(request, responder, devices_.input(device), device, device.id(), device.screen->name());
+        });
+    });
+}
+
+void Routes::queueAction(const HTTPRequest& request, const Responder& responder, const std::shared_ptr<Input>& input,
+                         const std::optional<Device>& device, const std::string& id, const std::string& name) const {
+    auto gesture = prepareAction(request.path, request.body, device);
+    if (!gesture) return responder.send(HTTPResponse::error("not found", 404));
+    auto run = [request, responder, input, gesture = std::move(*gesture), id] {
+        // Nobody waits for the outcome of an action whose client left before
+        // it started, and the phone should not move for nobody.
+        if (responder.clientGone()) {
+            log("dropped " + request.path + " for " + id + ": its client has gone");
+            return responder.drop();
+        }
+        guarded(request, responder, [&] {
+            try {
+                gesture(*input);
+                responder.send(HTTPResponse::json(JSON{{"device", id}, {"ok", true}}));
+            } catch (const Input::Interrupted& stopped) {
+                std::string message = stopped.what();
+                if (!stopped.progress().empty()) message += "; " + stopped.progress();
+                responder.send(HTTPResponse::error(message, 423));
+            }
+        });
+    };
+    if (!input->submit(std::move(run), options_.maxWaitingActions, options_.pausedBecause)) {
+        responder.send(HTTPResponse::error(
+            name + " is busy: " + std::to_string(options_.maxWaitingActions) + " actions are waiting", 429));
+    }
 }
 
 }  // namespace quintalis

@@ -5,8 +5,10 @@
 #include <stdexcept>
 
 #include "base/clock.h"
+#include "base/concurrent_queue.h"
 #include "bluetooth/hid_peripheral.h"
 #include "engine/http_message.h"
+#include "engine/responder.h"
 #include "phones/devices.h"
 
 namespace quintalis {
@@ -18,27 +20,46 @@ public:
 };
 
 // The engine API's route table: status, phones, matching, pairing,
-// screenshots, waits for a still screen and actions. Holds no state of its
-// own; safe to call from many threads at once; may block for a gesture, a
-// matching pass or a wait. Never throws: every failure becomes an error reply.
+// screenshots, waits for a still screen and actions. Safe to call from many
+// threads at once, and never holds its caller for long: reads answer at
+// once; an action is checked, then queued behind its phone's earlier
+// gestures and answered when its own is over, holding no thread while it
+// waits; whatever waits for a matching pass or a still screen waits on the
+// "skiffline.http.wait" queue, so reads never queue behind it. Failures a client can cause are answered 400 (423 when
+// the owner stops a running action, 429 when its phone is too busy); any
+// other failure 500 "internal error", and logged.
+struct RouteOptions {
+    // Asked before each step of a running action; a reason stops it.
+    Input::StopCheck pausedBecause;
+    // Actions that may wait on one phone while another runs.
+    size_t maxWaitingActions = 8;
+};
+
 class Routes {
 public:
+    using Options = RouteOptions;
+
     // `clock` paces and measures GET /wait.
-    Routes(HIDPeripheral& peripheral, Devices& devices, Clock& clock);
+    Routes(HIDPeripheral& peripheral, Devices& devices, Clock& clock, Options options = {});
 
     static const std::set<std::string>& actions();
 
-    HTTPResponse handle(const HTTPRequest& request) const;
+    void handle(const HTTPRequest& request, Responder responder) const;
     // GET / and GET /status.
     JSON status() const;
 
 private:
-    HTTPResponse route(const HTTPRequest& request) const;
+    void route(const HTTPRequest& request, const Responder& responder) const;
+    // Runs the work, answering the failures a client can cause with 400 and
+    // anything else with 500.
+    static void guarded(const HTTPRequest& request, const Responder& responder, const std::function<void()>& work);
     HTTPResponse match(const HTTPRequest& request) const;
     HTTPResponse pair(const HTTPRequest& request) const;
     HTTPResponse screenshot(const HTTPRequest& request) const;
     HTTPResponse waitForStill(const HTTPRequest& request) const;
-    HTTPResponse action(const HTTPRequest& request) const;
+    void action(const HTTPRequest& request, const Responder& responder) const;
+    void queueAction(const HTTPRequest& request, const Responder& responder, const std::shared_ptr<Input>& input,
+                     const std::optional<Device>& device, const std::string& id, const std::string& name) const;
     std::optional<UUID> hostOnly(const HTTPRequest& request) const;
     JSON deviceList() const;
     static JSON deviceList(const std::vector<Device>& devices);
@@ -46,6 +67,8 @@ private:
     HIDPeripheral& peripheral_;
     Devices& devices_;
     Clock& clock_;
+    Options options_;
+    mutable ConcurrentQueue waits_{"skiffline.http.wait", 16};  // last: drained before the rest goes
 };
 
 // The request's "device": the body member when it is a string, else the query item.

@@ -21,6 +21,11 @@ public:
     virtual void setString(const std::string& key, const std::string& value) = 0;
     virtual void remove(const std::string& key) = 0;
 
+    // Why the stored preferences cannot be read right now (they exist but are
+    // unreadable or damaged), as "<where> can't be read (<reason>)"; nothing
+    // when they read fine or do not exist yet. Reads then answer as if empty.
+    virtual std::optional<std::string> problem() = 0;
+
     // Absent reads as false, as preferences conventionally do.
     bool boolForKey(const std::string& key) { return boolValue(key).value_or(false); }
 };

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <atomic>
 #include <condition_variable>
+#include <future>
+#include <limits>
 #include <thread>
 
 #include "bluetooth/input.h"
@@ -58,6 +62,20 @@ TEST(Input, TapOutsideTheScreenIsClampedToItsEdges) {
     t.input.tap(-0.2, 1.7, 0.2);
     EXPECT_EQ(t.reports()[0].first, (Bytes{0x00, 0x00, 0x00, 0xFF, 0x7F}));
     expectTimes(t.reports(), {0, 60, 260});
+}
+
+TEST(Input, AnyHoldIsSafeAndANegativeOneCountsAsNone) {
+    Timeline negative;
+    negative.input.tap(0.5, 0.5, -1e10);
+    expectTimes(negative.reports(), {0, 60, 60});  // the release's own pause stays whole
+    EXPECT_NEAR(negative.totalMs(), 90, 1e-6);
+    // Absurd lengths saturate instead of overflowing; the gesture still ends released.
+    for (double hold : {1e300, std::numeric_limits<double>::infinity(), std::nan("")}) {
+        Timeline t;
+        t.input.tap(0.5, 0.5, hold);
+        ASSERT_EQ(t.reports().size(), 3u) << hold;
+        EXPECT_EQ(t.reports()[2].first, (Bytes{0, 0, 0, 0}));
+    }
 }
 
 TEST(Input, SwipeStepsWithTheButtonHeld) {
@@ -266,4 +284,90 @@ TEST(Input, TwoHostsGesturesOverlap) {
     a.join();
     b.join();
     EXPECT_EQ(sink.sent().size(), 6u);
+}
+
+namespace {
+
+// Runs one submitted task and waits for it; what it threw comes back as text.
+std::string runSubmitted(Input& input, const std::function<void()>& gesture, Input::StopCheck stop) {
+    std::promise<std::string> outcome;
+    EXPECT_TRUE(input.submit(
+        [&] {
+            try {
+                gesture();
+                outcome.set_value("finished");
+            } catch (const Input::Interrupted& stopped) {
+                outcome.set_value(std::string(stopped.what()) + " / " + stopped.progress());
+            }
+        },
+        8, std::move(stop)));
+    return outcome.get_future().get();
+}
+
+// Stops once the sink holds `count` reports.
+Input::StopCheck stopAfter(const RecordingSink& sink, size_t count) {
+    return [&sink, count]() -> std::optional<std::string> {
+        if (sink.sent().size() >= count) return "paused by the owner";
+        return std::nullopt;
+    };
+}
+
+}  // namespace
+
+TEST(Input, AStoppedGestureReleasesWhatItHeldAndSaysHowFarItGot) {
+    {
+        Timeline t;  // "Hi!" sends 4 + 2 + 4 reports; stop once the i is down
+        EXPECT_EQ(runSubmitted(t.input, [&] { t.input.type("Hi!"); }, stopAfter(t.sink, 5)),
+                  "paused by the owner / paused after 2 of 3 characters");
+        auto sent = t.sink.sent();
+        ASSERT_EQ(sent.size(), 6u);
+        EXPECT_EQ(sent[4].bytes, keyboardReport(0, 0x0C));
+        EXPECT_EQ(sent[5].bytes, keyboardReport(0, 0));  // released, and nothing typed after
+    }
+    {
+        Timeline t;  // a ten-second hold is cut short, and the button let go on both pointers
+        EXPECT_EQ(runSubmitted(t.input, [&] { t.input.tap(0.25, 0.75, 10); }, stopAfter(t.sink, 2)),
+                  "paused by the owner / paused during the tap");
+        auto sent = t.sink.sent();
+        ASSERT_EQ(sent.size(), 4u);
+        EXPECT_EQ(sent[2].bytes, (Bytes{0, 0, 0, 0}));
+        EXPECT_EQ(sent[3].bytes, absolutePointerReport(0, pointerCoordinate(0.25), pointerCoordinate(0.75)));
+        EXPECT_LT(t.totalMs(), 60 + 150);
+    }
+    {
+        Timeline t;  // stopped before it began: nothing sent, nothing to report
+        EXPECT_EQ(runSubmitted(t.input, [&] { t.input.swipe({0, 0}, {1, 1}, 0.3); }, stopAfter(t.sink, 0)),
+                  "paused by the owner / ");
+        EXPECT_TRUE(t.sink.sent().empty());
+    }
+    {
+        Timeline t;
+        EXPECT_EQ(runSubmitted(t.input, [&] { t.input.swipe({0, 0}, {1, 1}, 0.3); }, stopAfter(t.sink, 5)),
+                  "paused by the owner / paused after 3 of 10 swipe steps");
+    }
+    Timeline t;  // without a reason the gesture runs to its end
+    EXPECT_EQ(runSubmitted(t.input, [&] { t.input.consumer(Input::homeUsage); }, [] { return std::nullopt; }),
+              "finished");
+}
+
+TEST(Input, SubmittedTasksWaitTheirTurnUpToALimit) {
+    GateClock clock;
+    FakeClock recordClock;
+    RecordingSink sink(recordClock);
+    Input input(kHost, sink, clock);
+    std::atomic<int> finished{0};
+    auto tap = [&] {
+        input.tap(0.5, 0.5);
+        ++finished;
+    };
+    ASSERT_TRUE(input.submit(tap, 2, {}));
+    ASSERT_TRUE(clock.waitForSleepers(1));  // the first is running, so it no longer waits
+    EXPECT_TRUE(input.submit(tap, 2, {}));
+    EXPECT_TRUE(input.submit(tap, 2, {}));
+    EXPECT_FALSE(input.submit(tap, 2, {}));
+    clock.open();
+    std::promise<void> drained;
+    ASSERT_TRUE(input.submit([&] { drained.set_value(); }, 8, {}));
+    drained.get_future().wait();
+    EXPECT_EQ(finished.load(), 3);
 }

@@ -9,6 +9,7 @@
 #include "support/fake_clock.h"
 #include "support/fake_platform.h"
 #include "support/fake_windows.h"
+#include "support/log_capture.h"
 #include "support/no_text.h"
 #include "support/raw_http.h"
 
@@ -74,7 +75,7 @@ struct EngineFixture {
                              return std::make_unique<AirPlayServer>(captures, noText, std::nullopt);
                          },
                          [this] { return screenCaptureAllowed; }};
-        return std::make_unique<Engine>(host, defaults, info, routes, hooks);
+        return std::make_unique<Engine>(host, defaults, info, answeringAtOnce(routes), hooks);
     }
 };
 
@@ -108,6 +109,43 @@ TEST(Engine, PortsComeFromTheEnvironmentByTheStrictRule) {
     EXPECT_EQ(engine->airplayPort(), 7400);
     EXPECT_EQ(engine->baseURL(), "http://127.0.0.1:8000");
     EXPECT_EQ(engine->airplayURL(), "http://127.0.0.1:7400");
+}
+
+TEST(Engine, PortsAndStartUpSayWhatHappens) {
+    LogCapture logs;
+    {
+        EngineFixture fixture;
+        fixture.host.variables["QUINTALIS_AIRPLAY_PORT"] = "abc";
+        fixture.host.variables["QUINTALIS_ENGINE_PORT"] = "";
+        Engine engine(fixture.host, fixture.defaults, fixture.info, answeringAtOnce(EngineFixture::routes));
+        EXPECT_EQ(engine.port(), 7390);
+        EXPECT_EQ(engine.airplayPort(), 7391);
+        EXPECT_TRUE(logs.contains("ignoring QUINTALIS_AIRPLAY_PORT=abc: not a port number"));
+        EXPECT_TRUE(logs.contains("ignoring QUINTALIS_ENGINE_PORT=: not a port number"));
+    }
+    EngineFixture fixture;
+    auto engine = fixture.make(0);
+    engine->start();
+    ASSERT_TRUE(engine->listeningPort());
+    EXPECT_NE(*engine->listeningPort(), 0);
+    EXPECT_TRUE(logs.contains("engine: listening on http://127.0.0.1:" + std::to_string(*engine->listeningPort())));
+
+    SilentListener squatter;
+    EngineFixture blocked;
+    blocked.make(squatter.port())->start();
+    EXPECT_TRUE(logs.contains("http failed on 127.0.0.1:" + std::to_string(squatter.port()) + ": Address already in use"));
+}
+
+TEST(Engine, AHeadlessEngineLeavesAPortAnotherEngineServes) {
+    LogCapture logs;
+    auto other = peerAnswering(200, R"({"app":"Quintalis"})");
+    EngineFixture fixture;
+    auto engine = fixture.make(other->boundPort());
+    engine->start(Engine::WhenServedElsewhere::leave);
+    EXPECT_EQ(engine->mode(), Engine::Mode::external("Quintalis"));
+    EXPECT_TRUE(fixture.calls.empty());
+    EXPECT_TRUE(logs.contains("engine: port " + std::to_string(other->boundPort()) +
+                              " is served by Quintalis; nothing to do here"));
 }
 
 TEST(Engine, URLOverridesAreUsedWhenTheyAreHTTPURLs) {
@@ -199,6 +237,21 @@ TEST(Engine, PauseRefusesActionsButNotReading) {
     // Only POSTs to action paths are gated.
     EXPECT_EQ(parseReply(roundTrip(engine->port(), "GET /tap HTTP/1.1\r\n\r\n")).status, 404);
     engine->setPaused(false);
+    EXPECT_EQ(parseReply(roundTrip(engine->port(), "POST /tap HTTP/1.1\r\n\r\n")).status, 404);
+}
+
+TEST(Engine, UnreadablePreferencesPauseControl) {
+    EngineFixture fixture;
+    auto engine = fixture.make(freePort());
+    engine->start();
+    fixture.defaults.setUnreadable("/home/tester/.config/quintalis/defaults.json can't be read (not valid JSON)");
+    auto tap = parseReply(roundTrip(engine->port(), "POST /tap HTTP/1.1\r\n\r\n"));
+    EXPECT_EQ(tap.status, 423);
+    EXPECT_EQ(tap.body, R"x({"error":"control is paused: \/home\/tester\/.config\/quintalis\/defaults.json can't be )x"
+                        R"x(read (not valid JSON)"})x");
+    auto status = parseReply(roundTrip(engine->port(), "GET /status HTTP/1.1\r\n\r\n"));
+    EXPECT_NE(status.body.find(R"("paused":true)"), std::string::npos);
+    fixture.defaults.setUnreadable(std::nullopt);
     EXPECT_EQ(parseReply(roundTrip(engine->port(), "POST /tap HTTP/1.1\r\n\r\n")).status, 404);
 }
 

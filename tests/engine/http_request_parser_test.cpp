@@ -101,17 +101,63 @@ TEST(HTTPRequestParser, ContentLengthRules) {
     }
 }
 
-TEST(HTTPRequestParser, RequestsThatCanNeverCompleteWaitUntilTheBufferLimit) {
-    for (std::string head : {"GET\r\n\r\n", "GET /\xff HTTP/1.1\r\n\r\n"}) {
+TEST(HTTPRequestParser, AMalformedHeadIsRefusedAsSoonAsItsLineIsWhole) {
+    for (std::string head : {
+             "GET\r\n", "GET /status\r\n", "GET / HTTP/2.0\r\n", "GET / HTTP/1.1 x\r\n", "GET / FTP/1.1\r\n",
+             "GET /\xff HTTP/1.1\r\n",                            // not UTF-8
+             "GET / HTTP/1.1\r\nNo colon here\r\n",              // a header line without a colon
+             "GET / HTTP/1.1\r\nHost : 127.0.0.1\r\n",           // a space before the colon
+             "GET / HTTP/1.1\r\n: nameless\r\n",
+             "GET / HTTP/1.1\r\nX-Note: caf\xe9\r\n",
+             "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nHost: evil.example\r\n",  // two Hosts
+         }) {
         HTTPRequestParser parser;
-        EXPECT_EQ(parser.feed(head).status, Status::needMore);
-        EXPECT_EQ(parser.feed(std::string(1 << 20, 'x')).status, Status::needMore);
+        auto result = parser.feed(head);  // no blank line yet: nothing more is waited for
+        EXPECT_EQ(result.status, Status::invalid) << head;
+        ASSERT_TRUE(result.reply) << head;
+        EXPECT_EQ(result.reply->status, 400);
+        EXPECT_EQ(result.reply->body, R"({"error":"bad request"})");
     }
     HTTPRequestParser endless;
     HTTPRequestParser::Result result;
     for (int i = 0; i < 9; ++i) result = endless.feed(std::string(1 << 20, 'x'));
     EXPECT_EQ(result.status, Status::invalid);
     EXPECT_FALSE(result.reply);
+}
+
+TEST(HTTPRequestParser, BareLineFeedsEndLinesToo) {
+    for (std::string request : {"POST /tap HTTP/1.1\ncontent-length: 7\n\n{\"a\":1}",
+                                "POST /tap HTTP/1.0\r\ncontent-length: 7\n\r\n{\"a\":1}",
+                                "\r\nPOST /tap HTTP/1.1\r\nContent-Length: 7\r\n\r\n{\"a\":1}"}) {
+        HTTPRequestParser parser;
+        ASSERT_EQ(parser.feed(request).status, Status::complete) << request;
+        EXPECT_EQ(parser.request().body, (JSON{{"a", 1}}));
+    }
+}
+
+TEST(HTTPRequestParser, EncodedBodiesAreRefusedAndContinueIsOffered) {
+    HTTPRequestParser chunked;
+    auto refused = chunked.feed("POST /type HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n");
+    EXPECT_EQ(refused.status, Status::invalid);
+    ASSERT_TRUE(refused.reply);
+    EXPECT_EQ(refused.reply->status, 501);
+    EXPECT_EQ(refused.reply->body, R"({"error":"chunked bodies are not supported: send Content-Length"})");
+    HTTPRequestParser identity;
+    EXPECT_EQ(identity.feed("POST /home HTTP/1.1\r\nTransfer-Encoding: Identity\r\n\r\n").status, Status::complete);
+
+    HTTPRequestParser waiting;
+    auto head = waiting.feed("POST /tap HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 7\r\n\r\n");
+    EXPECT_EQ(head.status, Status::needMore);
+    EXPECT_TRUE(head.sendContinue);
+    auto body = waiting.feed("{\"a\":");
+    EXPECT_EQ(body.status, Status::needMore);
+    EXPECT_FALSE(body.sendContinue);  // offered once
+    EXPECT_EQ(waiting.feed("1}").status, Status::complete);
+    // With the body already sent there is nothing to continue.
+    HTTPRequestParser eager;
+    auto whole = eager.feed("POST /tap HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 2\r\n\r\n{}");
+    EXPECT_EQ(whole.status, Status::complete);
+    EXPECT_FALSE(whole.sendContinue);
 }
 
 TEST(HTTPRequestParser, KeepsOriginAndHostForTheBrowserGate) {

@@ -6,6 +6,7 @@
 #include "base/semaphore.h"
 #include "engine/http_server.h"
 #include "support/eventually.h"
+#include "support/log_capture.h"
 #include "support/raw_http.h"
 
 using namespace quintalis;
@@ -64,13 +65,31 @@ TEST_F(ServerTest, ARequestSentInPiecesIsAnsweredOnce) {
     EXPECT_EQ(handled.load(), 1);
 }
 
-TEST_F(ServerTest, AOneWordRequestLineGetsNoAnswerUntilTheClientCloses) {
-    RawConnection connection(port);
-    connection.send("GET\r\n\r\n");
-    EXPECT_TRUE(connection.staysSilent(200));
-    connection.finishSending();
-    EXPECT_TRUE(connection.closedWithoutReply());
+TEST_F(ServerTest, AMalformedHeadIsAnsweredAtOnce) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"GET\r\n", "HTTP/1.1 400 Bad Request"},
+        {"GET / HTTP/1.1\nHost : 127.0.0.1\n", "HTTP/1.1 400 Bad Request"},
+        {"POST /type HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello", "HTTP/1.1 501 Error"},
+    };
+    for (const auto& [head, statusLine] : cases) {
+        RawConnection connection(port);
+        connection.send(head);  // and then wait, with the connection open
+        auto reply = connection.readAll();
+        ASSERT_TRUE(reply) << head;
+        EXPECT_EQ(reply->rfind(statusLine + "\r\n", 0), 0u) << *reply;
+    }
     EXPECT_EQ(handled.load(), 0);
+}
+
+TEST_F(ServerTest, ExpectContinueGetsTheInterimAnswerBeforeTheBody) {
+    RawConnection connection(port);
+    connection.send("POST /tap HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 7\r\n\r\n");
+    const std::string interim = "HTTP/1.1 100 Continue\r\n\r\n";
+    EXPECT_EQ(connection.read(interim.size()), interim);
+    connection.send("{\"a\":1}");
+    auto reply = connection.readAll();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(parseReply(*reply).body, R"({"body":{"a":1},"method":"POST"})");
 }
 
 TEST_F(ServerTest, MalformedAndOversizedLengthsCloseTheConnection) {
@@ -139,6 +158,56 @@ TEST_F(ServerTest, IdleConnectionsAreCappedAndCostNoThreads) {
     idle.pop_back();
     EXPECT_TRUE(eventually([&] { return server->openConnections() < HTTPServer::kMaxConnections; }, 30));
     EXPECT_EQ(parseReply(roundTrip(port, "GET / HTTP/1.1\r\n\r\n")).status, 200);
+}
+
+TEST(HTTPServer, AHandlerThatThrowsOrLosesItsAnswerGets500AndTheServerGoesOn) {
+    LogCapture logs;
+    HTTPServer server(0, [](const HTTPRequest& request, Responder responder) {
+        if (request.path == "/throws") throw std::runtime_error("no such thing");
+        if (request.path == "/throws-anything") throw 42;
+        if (request.path == "/forgets") return;  // the responder goes unanswered
+        responder.send(HTTPResponse::json(JSON{{"ok", true}}));
+    });
+    server.start();
+    for (std::string path : {"/throws", "/throws-anything", "/forgets"}) {
+        auto reply = parseReply(roundTrip(server.boundPort(), "GET " + path + " HTTP/1.1\r\n\r\n"));
+        EXPECT_EQ(reply.status, 500) << path;
+        EXPECT_EQ(reply.body, R"({"error":"internal error"})") << path;
+    }
+    EXPECT_EQ(parseReply(roundTrip(server.boundPort(), "GET / HTTP/1.1\r\n\r\n")).status, 200);
+    EXPECT_TRUE(logs.contains("http: GET /throws failed: no such thing"));
+    EXPECT_TRUE(logs.contains("http: GET /throws-anything failed: unknown exception"));
+    EXPECT_TRUE(logs.contains("http: a request was left without an answer"));
+}
+
+TEST(HTTPServer, AnAnswerGivenLaterKnowsWhetherItsClientLeft) {
+    std::mutex mutex;
+    std::vector<Responder> waiting;
+    HTTPServer server(0, [&](const HTTPRequest&, Responder responder) {
+        std::lock_guard lock(mutex);
+        waiting.push_back(std::move(responder));
+    });
+    server.start();
+    auto responder = [&](size_t index) {
+        std::lock_guard lock(mutex);
+        return index < waiting.size() ? std::optional(waiting[index]) : std::nullopt;
+    };
+    auto left = std::make_unique<RawConnection>(server.boundPort());
+    left->send("POST /tap HTTP/1.1\r\n\r\n");
+    ASSERT_TRUE(eventually([&] { return responder(0).has_value(); }));
+    EXPECT_FALSE(responder(0)->clientGone());
+    left.reset();
+    EXPECT_TRUE(eventually([&] { return responder(0)->clientGone(); }));
+
+    // A client that only stopped sending still gets its answer.
+    RawConnection halfClosed(server.boundPort());
+    halfClosed.send("POST /tap HTTP/1.1\r\n\r\n");
+    halfClosed.finishSending();
+    ASSERT_TRUE(eventually([&] { return responder(1) && responder(1)->clientGone(); }));
+    responder(1)->send(HTTPResponse::json(JSON{{"ok", true}}));
+    auto reply = halfClosed.readAll();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(parseReply(*reply).body, R"({"ok":true})");
 }
 
 TEST(HTTPServer, StartThrowsWhenThePortIsTaken) {

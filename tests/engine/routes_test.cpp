@@ -20,8 +20,8 @@ class API {
 public:
     explicit API(std::vector<TestPhone> phones) : rig(std::move(phones)) {
         host.variables["QUINTALIS_ENGINE_PORT"] = std::to_string(freePort());
-        engine = std::make_unique<Engine>(host, defaults, info,
-                                          [this](const HTTPRequest& request) { return routes.handle(request); });
+        engine = std::make_unique<Engine>(
+            host, defaults, info, [this](const HTTPRequest& request, Responder reply) { routes.handle(request, reply); });
         engine->start();
     }
 

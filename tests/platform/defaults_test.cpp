@@ -6,9 +6,11 @@
 
 #include "platform/linux/json_file_defaults.h"
 #include "platform/linux/linux_host_environment.h"
+#include "support/log_capture.h"
 #include "support/temp_dir.h"
 
 using namespace quintalis;
+using quintalis::testing::LogCapture;
 using quintalis::testing::TempDir;
 
 TEST(JSONFileDefaults, KeepsTypedValuesAcrossInstances) {
@@ -67,6 +69,43 @@ TEST(JSONFileDefaults, ACorruptFileReadsAsEmptyAndIsReplacedOnWrite) {
     EXPECT_FALSE(defaults.boolValue("paused"));
     defaults.setBool("setupDone", true);
     EXPECT_EQ(JSONFileDefaults(file).boolValue("setupDone"), true);
+}
+
+TEST(JSONFileDefaults, AFileThatCannotBeReadIsAProblemLoggedOncePerChange) {
+    LogCapture logs;
+    TempDir dir;
+    auto file = dir.path() / "defaults.json";
+    JSONFileDefaults defaults(file);
+    EXPECT_FALSE(defaults.problem());  // no file yet is no problem
+    std::ofstream(file) << R"({"paused": fals)";
+    const std::string damaged = file.string() + " can't be read (not valid JSON)";
+    EXPECT_EQ(defaults.problem(), damaged);
+    EXPECT_FALSE(defaults.boolForKey("paused"));
+    EXPECT_EQ(defaults.problem(), damaged);
+    EXPECT_EQ(logs.lines(), std::vector<std::string>{"preferences: " + damaged});
+    std::ofstream(file) << "[1]";
+    EXPECT_EQ(defaults.problem(), file.string() + " can't be read (not a JSON object)");
+    std::filesystem::remove(file);
+    std::filesystem::create_directory(file);
+    EXPECT_EQ(defaults.problem(), file.string() + " can't be read (Is a directory)");
+    EXPECT_EQ(logs.lines().size(), 3u);
+    std::filesystem::remove(file);
+    std::ofstream(file) << R"({"paused": true})";
+    EXPECT_FALSE(defaults.problem());
+    EXPECT_TRUE(defaults.boolForKey("paused"));
+}
+
+TEST(JSONFileDefaults, HandWrittenTruthsCount) {
+    TempDir dir;
+    auto file = dir.path() / "defaults.json";
+    JSONFileDefaults defaults(file);
+    const std::pair<const char*, bool> cases[] = {{"true", true},   {"\"Yes\"", true}, {"\"TRUE\"", true},
+                                                  {"\"1\"", true},  {"2", true},       {"0", false},
+                                                  {"\"no\"", false}, {"\"\"", false},  {"false", false}};
+    for (const auto& [value, expected] : cases) {
+        std::ofstream(file) << "{\"paused\": " << value << "}";
+        EXPECT_EQ(defaults.boolForKey("paused"), expected) << value;
+    }
 }
 
 TEST(LinuxHostEnvironment, PrettyHostnameComesFromMachineInfo) {

@@ -42,9 +42,14 @@ public:
     std::filesystem::path bundlePath() const override { return path; }
 };
 
-// Defaults held in memory.
+// Defaults held in memory; setUnreadable plays a damaged store.
 class MemoryDefaults final : public UserDefaults {
 public:
+    void setUnreadable(std::optional<std::string> problem) {
+        std::lock_guard lock(mutex_);
+        unreadable_ = std::move(problem);
+    }
+
     std::optional<bool> boolValue(const std::string& key) override {
         auto value = get(key);
         return value && value->is_boolean() ? std::optional(value->get<bool>()) : std::nullopt;
@@ -64,6 +69,10 @@ public:
         std::lock_guard lock(mutex_);
         values_.erase(key);
     }
+    std::optional<std::string> problem() override {
+        std::lock_guard lock(mutex_);
+        return unreadable_;
+    }
 
 private:
     std::optional<JSON> get(const std::string& key) {
@@ -78,6 +87,7 @@ private:
     }
     std::mutex mutex_;
     std::map<std::string, JSON> values_;
+    std::optional<std::string> unreadable_;
 };
 
 }  // namespace quintalis::testing

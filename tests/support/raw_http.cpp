@@ -52,6 +52,20 @@ std::optional<std::string> RawConnection::readAll(int timeoutMs) {
     }
 }
 
+std::optional<std::string> RawConnection::read(size_t count, int timeoutMs) {
+    if (fd_ < 0) return std::nullopt;
+    std::string out(count, '\0');
+    size_t got = 0;
+    while (got < count) {
+        pollfd waiting{fd_, POLLIN, 0};
+        if (::poll(&waiting, 1, timeoutMs) <= 0) return std::nullopt;
+        ssize_t n = ::recv(fd_, out.data() + got, count - got, 0);
+        if (n <= 0) return std::nullopt;
+        got += static_cast<size_t>(n);
+    }
+    return out;
+}
+
 bool RawConnection::closedWithoutReply(int timeoutMs) {
     auto reply = readAll(timeoutMs);
     return reply && reply->empty();

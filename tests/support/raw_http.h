@@ -20,6 +20,8 @@ public:
     void finishSending();
     // Reads until the peer closes or `timeoutMs` passes; nothing on timeout.
     std::optional<std::string> readAll(int timeoutMs = 5000);
+    // Reads exactly `count` bytes, leaving the rest; nothing on timeout or close.
+    std::optional<std::string> read(size_t count, int timeoutMs = 5000);
     // True when the peer closed without sending anything within the timeout.
     bool closedWithoutReply(int timeoutMs = 5000);
     // True when nothing at all happens within the timeout.

@@ -5,8 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "base/atomic_file.h"
+#include "base/log.h"
 #include "base/read_file.h"
+#include "base/text.h"
 
 namespace quintalis {
 
@@ -14,8 +18,8 @@ JSONFileDefaults::JSONFileDefaults(std::filesystem::path file) : file_(std::move
 
 JSONFileDefaults::Signature JSONFileDefaults::currentSignature() const {
     struct stat info {};
-    if (::stat(file_.c_str(), &info) != 0) return Signature{};
-    return Signature{static_cast<uint64_t>(info.st_ino), static_cast<int64_t>(info.st_size),
+    if (::stat(file_.c_str(), &info) != 0) return Signature{errno == ENOENT || errno == ENOTDIR ? 0 : errno};
+    return Signature{0, static_cast<uint64_t>(info.st_ino), static_cast<int64_t>(info.st_size),
                      static_cast<int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec};
 }
 
@@ -24,9 +28,25 @@ void JSONFileDefaults::reloadIfChanged() {
     if (now == loaded_) return;
     loaded_ = now;
     values_ = JSON::object();
-    auto text = readFile(file_);
-    if (!text) return;
-    if (auto parsed = parseJSON(*text); parsed && parsed->is_object()) values_ = std::move(*parsed);
+    std::optional<std::string> reason;
+    if (now.statError != 0) {
+        reason = std::error_code(now.statError, std::generic_category()).message();
+    } else if (now.size >= 0) {
+        std::error_code error;
+        auto text = readFile(file_, error);
+        auto parsed = text ? parseJSON(*text) : std::nullopt;
+        if (!text) {
+            reason = error.message();
+        } else if (!parsed) {
+            reason = "not valid JSON";
+        } else if (!parsed->is_object()) {
+            reason = "not a JSON object";
+        } else {
+            values_ = std::move(*parsed);
+        }
+    }
+    problem_ = reason ? std::optional(file_.string() + " can't be read (" + *reason + ")") : std::nullopt;
+    if (problem_) log("preferences: " + *problem_);
 }
 
 std::optional<JSON> JSONFileDefaults::read(const std::string& key) {
@@ -61,7 +81,18 @@ std::optional<bool> JSONFileDefaults::boolValue(const std::string& key) {
     if (!value) return std::nullopt;
     if (value->is_boolean()) return value->get<bool>();
     if (value->is_number()) return value->get<double>() != 0;
+    // People editing the file by hand write "yes" as often as true.
+    if (value->is_string()) {
+        std::string text = asciiLowercase(value->get<std::string>());
+        return text == "true" || text == "yes" || text == "1";
+    }
     return std::nullopt;
+}
+
+std::optional<std::string> JSONFileDefaults::problem() {
+    std::lock_guard lock(mutex_);
+    reloadIfChanged();
+    return problem_;
 }
 
 std::optional<int64_t> JSONFileDefaults::intValue(const std::string& key) {

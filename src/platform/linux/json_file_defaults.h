@@ -11,7 +11,9 @@ namespace quintalis {
 // User defaults kept in one JSON object file. Every write replaces the file
 // atomically (temporary file, then rename) under an advisory lock, so readers
 // never see half a file and two processes never lose each other's keys.
-// Reads re-load the file whenever its identity, size or time changed.
+// Reads re-load the file whenever its identity, size or time changed; a
+// file that exists but cannot be read or parsed reads as empty, is reported
+// by problem(), and is logged once per change of the file.
 // Thread-safe: one mutex guards the cached contents.
 class JSONFileDefaults final : public UserDefaults {
 public:
@@ -24,9 +26,11 @@ public:
     void setInt(const std::string& key, int64_t value) override;
     void setString(const std::string& key, const std::string& value) override;
     void remove(const std::string& key) override;
+    std::optional<std::string> problem() override;
 
 private:
     struct Signature {
+        int statError = 0;
         uint64_t inode = 0;
         int64_t size = -1;
         int64_t mtimeNanos = 0;
@@ -41,6 +45,7 @@ private:
     std::filesystem::path file_;
     std::mutex mutex_;
     JSON values_ = JSON::object();
+    std::optional<std::string> problem_;
     Signature loaded_;
 };
 

@@ -1,0 +1,66 @@
+#include "engine/responder.h"
+
+#include <atomic>
+
+#include "base/log.h"
+
+namespace quintalis {
+namespace {
+
+HTTPResponse internalError() { return HTTPResponse::error("internal error", 500); }
+
+}  // namespace
+
+struct Responder::State {
+    State(Deliver deliver, Gone gone) : deliver(std::move(deliver)), gone(std::move(gone)) {}
+    ~State() {
+        if (settled.exchange(true)) return;
+        log("http: a request was left without an answer");
+        deliver(internalError());
+    }
+    bool settle() { return !settled.exchange(true); }
+
+    Deliver deliver;
+    Gone gone;
+    std::atomic<bool> settled{false};
+};
+
+Responder::Responder(Deliver deliver, Gone gone)
+    : state_(std::make_shared<State>(std::move(deliver), std::move(gone))) {}
+
+void Responder::send(HTTPResponse response) const {
+    if (state_->settle()) state_->deliver(std::move(response));
+}
+
+void Responder::drop() const {
+    if (state_->settle()) state_->deliver(std::nullopt);
+}
+
+void Responder::failInternally(const HTTPRequest& request, const std::string& what) const {
+    if (!state_->settle()) return;
+    log("http: " + request.method + " " + request.path + " failed: " + what);
+    state_->deliver(internalError());
+}
+
+bool Responder::clientGone() const { return state_->gone && state_->gone(); }
+
+Responder Responder::adapted(std::function<HTTPResponse(HTTPResponse)> change) const {
+    Responder inner = *this;
+    return Responder(
+        [inner, change = std::move(change)](std::optional<HTTPResponse> response) {
+            if (response) {
+                inner.send(change(std::move(*response)));
+            } else {
+                inner.drop();
+            }
+        },
+        [inner] { return inner.clientGone(); });
+}
+
+RequestHandler answeringAtOnce(ImmediateHandler handler) {
+    return [handler = std::move(handler)](const HTTPRequest& request, Responder responder) {
+        responder.send(handler(request));
+    };
+}
+
+}  // namespace quintalis
