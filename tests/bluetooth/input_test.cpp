@@ -346,7 +346,7 @@ TEST(Input, AStoppedGestureReleasesWhatItHeldAndSaysHowFarItGot) {
                   "paused by the owner / paused after 3 of 10 swipe steps");
     }
     Timeline t;  // without a reason the gesture runs to its end
-    EXPECT_EQ(runSubmitted(t.input, [&] { t.input.consumer(Input::homeUsage); }, [] { return std::nullopt; }),
+    EXPECT_EQ(runSubmitted(t.input, [&] { t.input.consumer(kHomeUsage); }, [] { return std::nullopt; }),
               "finished");
 }
 

@@ -2,57 +2,12 @@
 
 #include <thread>
 
-#include "engine/engine.h"
-#include "engine/routes.h"
 #include "imaging/codecs.h"
-#include "support/fake_platform.h"
-#include "support/log_capture.h"
-#include "support/phone_rig.h"
-#include "support/raw_http.h"
+#include "support/engine_api.h"
 
 using namespace quintalis;
 using namespace quintalis::testing;
 
-namespace {
-
-// An engine on a loopback port, serving the real routes over a rig of fake phones.
-class API {
-public:
-    explicit API(std::vector<TestPhone> phones) : rig(std::move(phones)) {
-        host.variables["QUINTALIS_ENGINE_PORT"] = std::to_string(freePort());
-        engine = std::make_unique<Engine>(
-            host, defaults, info, [this](const HTTPRequest& request, Responder reply) { routes.handle(request, reply); });
-        engine->start();
-    }
-
-    ParsedReply get(const std::string& target) {
-        return parseReply(roundTrip(engine->port(), "GET " + target + " HTTP/1.1\r\n\r\n"));
-    }
-    ParsedReply post(const std::string& path, const std::string& body = "{}") {
-        return parseReply(roundTrip(engine->port(), "POST " + path + " HTTP/1.1\r\nContent-Length: " +
-                                                        std::to_string(body.size()) + "\r\n\r\n" + body));
-    }
-    JSON json(const ParsedReply& reply) { return parseJSON(reply.body).value_or(JSON()); }
-
-    std::vector<Bytes> sent(const UUID& host, uint8_t reportID) { return rig.sent(host, reportID); }
-
-    LogCapture logs;
-    PhoneRig rig;
-    Routes routes{rig.peripheral, rig.devices, rig.clock};
-    FakeHostEnvironment host;
-    FakeBundleInfo bundle;
-    MemoryDefaults defaults;
-    AppInfo info{bundle, host};
-    std::unique_ptr<Engine> engine;
-};
-
-Bytes pointerAt(double x, double y, uint8_t buttons = 0) {
-    return absolutePointerReport(buttons, pointerCoordinate(x), pointerCoordinate(y));
-}
-
-std::string error(const ParsedReply& reply) { return parseJSON(reply.body).value_or(JSON())["error"]; }
-
-}  // namespace
 
 TEST(Routes, StatusWithNothingAttached) {
     API api({});

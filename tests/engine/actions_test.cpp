@@ -1,0 +1,168 @@
+#include <gtest/gtest.h>
+
+#include <future>
+
+#include "base/semaphore.h"
+#include "support/engine_api.h"
+
+using namespace quintalis;
+using namespace quintalis::testing;
+
+namespace {
+
+// Holds the first gesture that sleeps until release(), so a test can queue
+// actions behind it.
+class HeldPhone {
+public:
+    explicit HeldPhone(API& api) : api_(api) {
+        api.post("/match");  // paired now, so no matching pass sleeps on the same clock later
+        api.rig.clock.setOnSleep([this](Duration) {
+            if (!held_.exchange(true)) {
+                running_.signal();
+                released_.wait();
+            }
+        });
+    }
+    ~HeldPhone() {
+        release();
+        api_.rig.clock.setOnSleep(nullptr);
+    }
+    void waitUntilRunning() { running_.wait(); }
+    void release() {
+        if (!released_once_.exchange(true)) released_.signal();
+    }
+
+private:
+    API& api_;
+    std::atomic<bool> held_{false};
+    std::atomic<bool> released_once_{false};
+    Semaphore running_;
+    Semaphore released_;
+};
+
+const std::string kTapMiddle = R"({"x": 0.5, "y": 0.5, "fraction": true})";
+
+}  // namespace
+
+TEST(Actions, OneRequestCannotAskForEndlessGestures) {
+    TestPhone phone = testPhone(1, "Phone");
+    API api({phone});
+    const std::pair<std::string, std::string> cases[] = {
+        {R"({"x": 0.5, "y": 0.5, "fraction": true, "hold": 10.5})", "hold must be between 0 and 10 seconds"},
+        {R"({"x": 0.5, "y": 0.5, "fraction": true, "hold": 1e300})", "hold must be between 0 and 10 seconds"},
+        {R"({"x": 0.5, "y": 0.5, "fraction": true, "hold": -1e300})", ""},  // counts as no hold at all
+    };
+    for (const auto& [body, message] : cases) {
+        auto reply = api.post("/tap", body);
+        EXPECT_EQ(reply.status, message.empty() ? 200 : 400) << body;
+        if (!message.empty()) {
+            EXPECT_EQ(error(reply), message) << body;
+        }
+    }
+    EXPECT_EQ(error(api.post("/swipe", R"({"x1": 0, "y1": 0, "x2": 1, "y2": 1, "fraction": true, "duration": 11})")),
+              "duration must be between 0 and 10 seconds");
+    for (std::string body : {R"({"dx": 10001})", R"({"dx": 5, "dy": -1e12})"}) {
+        EXPECT_EQ(error(api.post("/nudge", body)), "dx and dy must be between -10000 and 10000") << body;
+    }
+    EXPECT_EQ(error(api.post("/type", JSON{{"text", std::string(4001, 'a')}}.dump())),
+              "text is too long (at most 4000 characters)");
+    // Only the one good tap reached the phone.
+    EXPECT_EQ(api.sent(phone.host, 3), (std::vector<Bytes>{{1, 0, 0, 0}, {0, 0, 0, 0}}));
+    EXPECT_TRUE(api.sent(phone.host, 1).empty());
+}
+
+TEST(Actions, PausingStopsARunningActionAndSaysHowFarItGot) {
+    TestPhone phone = testPhone(1, "Phone");
+    API api({phone});
+    api.post("/match");
+    api.defaults.setBool("paused", true);
+    const std::string pausedMessage = *pauseReason(api.defaults);
+    api.defaults.setBool("paused", false);
+
+    // Each plain letter is two steps: key down, key up. Pause after the 25th.
+    std::atomic<int> sleeps{0};
+    api.rig.clock.setOnSleep([&](Duration) {
+        if (++sleeps == 50) api.defaults.setBool("paused", true);
+    });
+    auto typed = api.post("/type", JSON{{"text", std::string(150, 'a')}}.dump());
+    EXPECT_EQ(typed.status, 423);
+    EXPECT_EQ(error(typed), pausedMessage + "; paused after 25 of 150 characters");
+    auto keys = api.sent(phone.host, 1);
+    EXPECT_EQ(keys.size(), 50u);  // nothing typed after the pause
+    EXPECT_EQ(keys.back(), keyboardReport(0, 0));
+
+    // A long hold is cut short and the button let go.
+    api.defaults.setBool("paused", false);
+    sleeps = 0;
+    api.rig.clock.setOnSleep([&](Duration) {
+        if (++sleeps == 3) api.defaults.setBool("paused", true);
+    });
+    auto held = api.post("/tap", R"({"x": 0.5, "y": 0.5, "fraction": true, "hold": 10})");
+    api.rig.clock.setOnSleep(nullptr);
+    EXPECT_EQ(error(held), pausedMessage + "; paused during the tap");
+    EXPECT_EQ(api.sent(phone.host, 3), (std::vector<Bytes>{{1, 0, 0, 0}, {0, 0, 0, 0}}));
+    EXPECT_EQ(api.sent(phone.host, 2).back(), pointerAt(0.5, 0.5, 0));
+}
+
+TEST(Actions, APhoneHoldsEightWaitingActionsWhileReadsGoOn) {
+    TestPhone phone = testPhone(1, "Phone");
+    API api({phone});
+    HeldPhone held(api);
+    RawConnection first(api.engine->port());
+    first.send(API::request("POST", "/tap", kTapMiddle));
+    held.waitUntilRunning();
+
+    std::vector<std::unique_ptr<RawConnection>> queued;
+    for (int i = 0; i < 9; ++i) {
+        queued.push_back(std::make_unique<RawConnection>(api.engine->port()));
+        queued.back()->send(API::request("POST", "/tap", kTapMiddle));
+    }
+    // Exactly one of the nine finds eight waiting; its answer comes at once.
+    std::optional<size_t> refused;
+    for (int round = 0; round < 500 && !refused; ++round) {
+        for (size_t i = 0; i < queued.size() && !refused; ++i) {
+            if (!queued[i]->staysSilent(10)) refused = i;
+        }
+    }
+    ASSERT_TRUE(refused);
+    auto busy = parseReply(queued[*refused]->readAll().value_or(""));
+    EXPECT_EQ(busy.status, 429);
+    EXPECT_EQ(error(busy), "Phone is busy: 8 actions are waiting");
+
+    // Reading never waits behind the phone's actions.
+    EXPECT_EQ(api.get("/status").status, 200);
+    EXPECT_EQ(api.get("/devices").status, 200);
+    EXPECT_EQ(api.get("/screenshot?maxEdge=100").status, 200);
+
+    held.release();
+    EXPECT_EQ(parseReply(first.readAll().value_or("")).status, 200);
+    for (size_t i = 0; i < queued.size(); ++i) {
+        if (i != *refused) {
+            EXPECT_EQ(parseReply(queued[i]->readAll().value_or("")).status, 200) << i;
+        }
+    }
+    EXPECT_EQ(api.sent(phone.host, 3).size(), 2u * 9);
+}
+
+TEST(Actions, AnActionWhoseClientLeftBeforeItStartedIsDropped) {
+    TestPhone phone = testPhone(1, "Phone");
+    API api({phone});
+    HeldPhone held(api);
+    HTTPRequest tap{"POST", "/tap", {}, parseJSON(kTapMiddle).value()};
+
+    std::promise<std::optional<HTTPResponse>> firstAnswer, secondAnswer;
+    api.routes.handle(tap, Responder([&](std::optional<HTTPResponse> r) { firstAnswer.set_value(std::move(r)); }));
+    held.waitUntilRunning();
+    std::atomic<bool> gone{false};
+    api.routes.handle(tap, Responder([&](std::optional<HTTPResponse> r) { secondAnswer.set_value(std::move(r)); },
+                                     [&] { return gone.load(); }));
+    gone = true;
+    held.release();
+
+    auto first = firstAnswer.get_future().get();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->status, 200);
+    EXPECT_FALSE(secondAnswer.get_future().get());  // closed without an answer
+    EXPECT_EQ(api.sent(phone.host, 3).size(), 2u);  // one tap only
+    EXPECT_TRUE(api.logs.contains("dropped /tap for " + phone.id + ": its client has gone"));
+}
