@@ -1,6 +1,7 @@
 #include "base/atomic_file.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -8,6 +9,14 @@
 #include <string>
 
 namespace quintalis {
+namespace {
+
+// Temporaries are named <file>.tmp.<writer's process id>.<count>.
+std::string temporaryPrefix(const std::filesystem::path& file) { return file.filename().string() + ".tmp."; }
+
+bool processRuns(pid_t pid) { return ::kill(pid, 0) == 0 || errno != ESRCH; }
+
+}  // namespace
 
 bool writeFileAtomically(const std::filesystem::path& file, std::string_view contents) {
     std::error_code ignored;
@@ -17,8 +26,8 @@ bool writeFileAtomically(const std::filesystem::path& file, std::string_view con
 bool writeFileAtomically(const std::filesystem::path& file, std::string_view contents, std::error_code& error) {
     error.clear();
     static std::atomic<uint64_t> counter{0};
-    std::filesystem::path temporary = file;
-    temporary += ".tmp." + std::to_string(::getpid()) + "." + std::to_string(counter++);
+    std::filesystem::path temporary =
+        file.parent_path() / (temporaryPrefix(file) + std::to_string(::getpid()) + "." + std::to_string(counter++));
     int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) {
         error.assign(errno, std::generic_category());
@@ -48,6 +57,23 @@ bool writeFileAtomically(const std::filesystem::path& file, std::string_view con
     ok = ok && step(::rename(temporary.c_str(), file.c_str()) == 0);
     if (!ok) ::unlink(temporary.c_str());
     return ok;
+}
+
+std::vector<std::filesystem::path> removeAbandonedTemporaries(const std::filesystem::path& file) {
+    std::vector<std::filesystem::path> removed;
+    const std::string prefix = temporaryPrefix(file);
+    std::error_code error;
+    auto folder = file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        std::string name = entry.path().filename().string();
+        if (!name.starts_with(prefix)) continue;
+        std::string pid = name.substr(prefix.size(), name.find('.', prefix.size()) - prefix.size());
+        if (pid.empty() || pid.size() > 9 || pid.find_first_not_of("0123456789") != std::string::npos) continue;
+        if (processRuns(static_cast<pid_t>(std::stol(pid)))) continue;
+        std::error_code ignored;
+        if (std::filesystem::remove(entry.path(), ignored)) removed.push_back(entry.path());
+    }
+    return removed;
 }
 
 }  // namespace quintalis

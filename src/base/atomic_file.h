@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 namespace quintalis {
 
@@ -13,5 +14,9 @@ namespace quintalis {
 bool writeFileAtomically(const std::filesystem::path& file, std::string_view contents);
 // The same, saying why it failed.
 bool writeFileAtomically(const std::filesystem::path& file, std::string_view contents, std::error_code& error);
+
+// Removes the temporary files that writers of `file` which no longer run
+// (killed halfway) left beside it, and returns them.
+std::vector<std::filesystem::path> removeAbandonedTemporaries(const std::filesystem::path& file);
 
 }  // namespace quintalis

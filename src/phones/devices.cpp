@@ -29,7 +29,7 @@ Devices::~Devices() {
 void Devices::start() {
     {
         std::lock_guard lock(lock_);
-        pairings_ = loadPairings(file_);
+        pairings_ = loadPairings(file_, clock_.wallMillis());
     }
     auto watch = alive_.watch();
     auto trigger = [this, watch] {

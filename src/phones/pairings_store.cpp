@@ -1,28 +1,77 @@
 #include "phones/pairings_store.h"
 
+#include <ctime>
+
 #include "base/atomic_file.h"
 #include "base/json.h"
+#include "base/log.h"
 #include "base/read_file.h"
 
 namespace quintalis {
 
-Pairings parsePairings(const std::string& text) {
-    Pairings pairings;
-    auto parsed = parseJSON(text);
-    if (!parsed || !parsed->is_object()) return pairings;
-    for (const auto& [screen, value] : parsed->items()) {
-        // A value that is not a string spoils the whole file; a string that is
-        // not a UUID only its own member.
-        if (!value.is_string()) return {};
-        if (auto host = UUID::parse(value.get<std::string>())) pairings[screen] = *host;
-    }
-    return pairings;
+namespace {
+
+std::string utcStamp(int64_t wallMillis) {
+    std::time_t seconds = static_cast<std::time_t>(wallMillis / 1000);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc);
+    return stamp;
 }
 
-Pairings loadPairings(const std::filesystem::path& file) {
-    auto text = readFile(file);
-    if (!text) return {};
-    return parsePairings(*text);
+// Keeps what could not be read where a person can still recover it.
+void moveAside(const std::filesystem::path& file, const std::string& reason, int64_t wallMillis) {
+    std::filesystem::path aside = file;
+    aside += ".corrupt-" + utcStamp(wallMillis);
+    for (int n = 2; std::filesystem::exists(aside); ++n) {
+        aside = file;
+        aside += ".corrupt-" + utcStamp(wallMillis) + "-" + std::to_string(n);
+    }
+    std::error_code error;
+    std::filesystem::rename(file, aside, error);
+    if (error) {
+        log("pairings: " + file.string() + " can't be read (" + reason + ") nor moved aside (" + error.message() + ")");
+    } else {
+        log("pairings: " + file.string() + " can't be read (" + reason + "); moved it to " + aside.string());
+    }
+}
+
+}  // namespace
+
+std::optional<ParsedPairings> parsePairings(const std::string& text) {
+    auto parsed = parseJSON(text);
+    if (!parsed || !parsed->is_object()) return std::nullopt;
+    ParsedPairings result;
+    for (const auto& [screen, value] : parsed->items()) {
+        std::optional<UUID> host;
+        if (value.is_string()) host = UUID::parse(value.get<std::string>());
+        if (host) {
+            result.pairings[screen] = *host;
+        } else {
+            result.dropped.push_back("\"" + screen + "\": " + serializeJSON(value) + " is not a host UUID");
+        }
+    }
+    return result;
+}
+
+Pairings loadPairings(const std::filesystem::path& file, int64_t wallMillis) {
+    for (const auto& leftover : removeAbandonedTemporaries(file)) {
+        log("pairings: removed " + leftover.string() + ", left by an interrupted write");
+    }
+    std::error_code error;
+    auto text = readFile(file, error);
+    if (!text) {
+        if (error != std::errc::no_such_file_or_directory) moveAside(file, error.message(), wallMillis);
+        return {};
+    }
+    auto parsed = parsePairings(*text);
+    if (!parsed) {
+        moveAside(file, parseJSON(*text) ? "not a JSON object" : "not valid JSON", wallMillis);
+        return {};
+    }
+    for (const auto& line : parsed->dropped) log("pairings: left out " + line);
+    return parsed->pairings;
 }
 
 std::string formatPairings(const Pairings& pairings) {

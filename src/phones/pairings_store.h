@@ -2,7 +2,9 @@
 
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "base/uuid.h"
 
@@ -12,10 +14,19 @@ namespace quintalis {
 using Pairings = std::map<std::string, UUID>;
 
 // The pairings file: one JSON object whose members are screen ids and whose
-// values are host UUID strings. Anything else reads as no pairings, and a
-// member whose value is not a UUID string is left out.
-Pairings parsePairings(const std::string& text);
-Pairings loadPairings(const std::filesystem::path& file);
+// values are host UUID strings.
+struct ParsedPairings {
+    Pairings pairings;
+    std::vector<std::string> dropped;  // one line for each member left out
+};
+// The members whose values are host UUID strings, the others described in
+// `dropped`; nothing when the text is not a JSON object.
+std::optional<ParsedPairings> parsePairings(const std::string& text);
+// Reads the file as the registry starts: temporaries of a writer killed
+// halfway are removed; a file that cannot be read or parsed is moved aside
+// to "<file>.corrupt-<UTC time>", so the next write does not destroy it; and
+// each of these, like each member left out, is logged.
+Pairings loadPairings(const std::filesystem::path& file, int64_t wallMillis);
 std::string formatPairings(const Pairings& pairings);
 // Replaces the file atomically; false when it could not be written.
 bool savePairings(const std::filesystem::path& file, const Pairings& pairings);

@@ -49,7 +49,7 @@ TEST(SimulatedPhones, MatchingPairsEachHostWithItsOwnScreenAndSurvivesARestart) 
         ASSERT_TRUE(engine.waitFor([&] { return allPaired(engine, 2); })) << engine.log();
         expected = truePairs(engine);
         std::map<std::string, std::string> stored;
-        for (const auto& [screen, host] : loadPairings(home.path() / "Skiffline" / "pairings.json")) stored[screen] = host.string();
+        for (const auto& [screen, host] : loadPairings(home.path() / "Skiffline" / "pairings.json", 0)) stored[screen] = host.string();
         EXPECT_EQ(stored, expected);
 
         auto forced = engine.json(engine.post("/match", {{"force", true}}));

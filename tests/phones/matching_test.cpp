@@ -72,7 +72,7 @@ TEST(Matching, OneScreenAndOneHostPairWithoutMovingThePointer) {
     EXPECT_EQ(rig.phone(0).reports, 0);
     EXPECT_TRUE(linesStartingWith(logs, "probe").empty());
     EXPECT_TRUE(logs.contains("matched Solo to bluetooth host " + rig.phone(0).host.string()));
-    EXPECT_EQ(loadPairings(rig.devices.pairingsFile()).at(rig.phone(0).id), rig.phone(0).host);
+    EXPECT_EQ(loadPairings(rig.devices.pairingsFile(), 0).at(rig.phone(0).id), rig.phone(0).host);
     // Everything is paired now: another pass does nothing, silently.
     size_t lines = logs.lines().size();
     EXPECT_TRUE(rig.devices.match(false, false).empty());
@@ -159,7 +159,7 @@ TEST(Matching, AHostWhoseScreenIsGoneCanBeGivenToANewScreen) {
     auto found = rig.devices.match(false, false);
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found.at(renamed.id), old.host);
-    auto stored = loadPairings(rig.devices.pairingsFile());
+    auto stored = loadPairings(rig.devices.pairingsFile(), 0);
     EXPECT_FALSE(stored.count(old.id));
     EXPECT_EQ(stored.at(renamed.id), old.host);
 }

@@ -5,7 +5,9 @@
 
 #include <fstream>
 
+#include "base/read_file.h"
 #include "phones/pairings_store.h"
+#include "support/log_capture.h"
 #include "support/temp_dir.h"
 
 using namespace quintalis;
@@ -16,15 +18,41 @@ const UUID kH = *UUID::parse("11111111-2222-3333-4444-555555555555");
 const UUID kK = *UUID::parse("AAAAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE");
 }  // namespace
 
-TEST(PairingsStore, ReadsOnlyAnObjectOfUUIDStrings) {
-    EXPECT_EQ(parsePairings(R"({"A": "11111111-2222-3333-4444-555555555555", "B": "not a uuid"})"),
-              (Pairings{{"A", kH}}));
-    EXPECT_EQ(parsePairings(R"({"A": "aaaaaaaa-bbbb-cccc-dddd-eeeeeeeeeeee"})"), (Pairings{{"A", kK}}));
-    EXPECT_TRUE(parsePairings(R"({"A": 5})").empty());
-    EXPECT_TRUE(parsePairings(R"({"A": "11111111-2222-3333-4444-555555555555", "B": 5})").empty());
-    EXPECT_TRUE(parsePairings(R"(["11111111-2222-3333-4444-555555555555"])").empty());
-    EXPECT_TRUE(parsePairings("{").empty());
-    EXPECT_TRUE(loadPairings("/nonexistent/pairings.json").empty());
+TEST(PairingsStore, KeepsEveryValidMemberAndSaysWhichItLeftOut) {
+    auto parsed = parsePairings(R"({"A": "11111111-2222-3333-4444-555555555555", "B": "not a uuid", "C": 5,)"
+                                R"( "D": "aaaaaaaa-bbbb-cccc-dddd-eeeeeeeeeeee"})");
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->pairings, (Pairings{{"A", kH}, {"D", kK}}));
+    EXPECT_EQ(parsed->dropped, (std::vector<std::string>{R"("B": "not a uuid" is not a host UUID)",
+                                                         R"("C": 5 is not a host UUID)"}));
+    EXPECT_FALSE(parsePairings(R"(["11111111-2222-3333-4444-555555555555"])"));
+    EXPECT_FALSE(parsePairings("{"));
+    EXPECT_TRUE(loadPairings("/nonexistent/pairings.json", 0).empty());
+}
+
+TEST(PairingsStore, AFileThatCannotBeParsedIsMovedAsideNotOverwritten) {
+    LogCapture logs;
+    TempDir dir;
+    auto file = dir.path() / "pairings.json";
+    const std::string damaged = R"({"A": "11111111-2222-3333-4444-5555)";
+    std::ofstream(file) << damaged;
+    const int64_t when = 1'767'225'600'000;  // 2026-01-01T00:00:00Z
+    EXPECT_TRUE(loadPairings(file, when).empty());
+    auto aside = dir.path() / "pairings.json.corrupt-20260101T000000Z";
+    ASSERT_TRUE(std::filesystem::exists(aside));
+    EXPECT_EQ(readFile(aside), damaged);
+    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_TRUE(logs.contains("pairings: " + file.string() + " can't be read (not valid JSON); moved it to " +
+                              aside.string()));
+    // A second damaged file in the same second does not replace the first.
+    std::ofstream(file) << "[]";
+    loadPairings(file, when);
+    EXPECT_EQ(readFile(dir.path() / "pairings.json.corrupt-20260101T000000Z-2"), "[]");
+    EXPECT_EQ(readFile(aside), damaged);
+
+    std::ofstream(file) << R"({"A": "11111111-2222-3333-4444-555555555555", "B": 7})";
+    EXPECT_EQ(loadPairings(file, when), (Pairings{{"A", kH}}));
+    EXPECT_TRUE(logs.contains(R"(pairings: left out "B": 7 is not a host UUID)"));
 }
 
 TEST(PairingsStore, AHostBelongsToOneScreen) {
@@ -37,7 +65,7 @@ TEST(PairingsStore, RoundTripsThroughTheFile) {
     TempDir dir;
     Pairings pairings{{"00008120-000A1B2C3D4E5F01", kH}, {"B", kK}};
     ASSERT_TRUE(savePairings(dir.path() / "pairings.json", pairings));
-    EXPECT_EQ(loadPairings(dir.path() / "pairings.json"), pairings);
+    EXPECT_EQ(loadPairings(dir.path() / "pairings.json", 0), pairings);
     EXPECT_FALSE(savePairings(dir.path() / "missing" / "pairings.json", pairings));
 }
 
@@ -55,6 +83,10 @@ TEST(PairingsStore, AKilledWriterNeverLeavesAnUnreadableFile) {
         usleep(20000 + round * 7000);
         kill(child, SIGKILL);
         waitpid(child, nullptr, 0);
-        EXPECT_EQ(loadPairings(file).size(), big.size()) << round;
+        EXPECT_EQ(loadPairings(file, 0).size(), big.size()) << round;
+    }
+    // What the killed writers left beside the file is gone after loading.
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        EXPECT_EQ(entry.path().filename(), "pairings.json");
     }
 }
