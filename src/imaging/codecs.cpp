@@ -3,9 +3,10 @@
 #include <png.h>
 #include <turbojpeg.h>
 
+#include <climits>
+#include <cstring>
 #include <memory>
-
-#include "base/read_file.h"
+#include <vector>
 
 namespace quintalis {
 namespace {
@@ -30,12 +31,72 @@ void appendToString(png_structp png, png_bytep data, png_size_t length) {
 
 bool isPNG(const std::string& bytes) { return bytes.size() >= 8 && png_sig_cmp(reinterpret_cast<png_const_bytep>(bytes.data()), 0, 8) == 0; }
 
+bool isJPEG(const std::string& bytes) {
+    return bytes.size() >= 3 && static_cast<uint8_t>(bytes[0]) == 0xFF && static_cast<uint8_t>(bytes[1]) == 0xD8;
+}
+
+constexpr png_uint_32 kLongestSide = 30000;
+
+struct PNGReader {
+    const std::string& bytes;
+    size_t offset = 8;  // the signature is checked before
+};
+
+void readFromString(png_structp png, png_bytep data, png_size_t length) {
+    auto* reader = static_cast<PNGReader*>(png_get_io_ptr(png));
+    if (length > reader->bytes.size() - reader->offset) png_error(png, "truncated");
+    std::memcpy(data, reader->bytes.data() + reader->offset, length);
+    reader->offset += length;
+}
+
+// A 16-bit PNG that says nothing of its colours. libpng's simplified reader
+// takes such a file as linear light, which lifts its dark tones; image
+// viewers, and the pictures people make, mean sRGB, as in 8-bit files.
+// Read it with the samples taken as they are stored. Nothing also when the
+// file turns out to carry colour information, for the simplified reader.
+std::optional<PixelBuffer> decode16BitAsSRGB(const std::string& bytes) {
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    if (!png) return std::nullopt;
+    png_infop info = png_create_info_struct(png);
+    PNGReader reader{bytes};
+    std::optional<PixelBuffer> out;
+    std::vector<png_bytep> rows;
+    if (!info || setjmp(png_jmpbuf(png))) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        return std::nullopt;
+    }
+    png_set_read_fn(png, &reader, readFromString);
+    png_set_sig_bytes(png, 8);
+    png_read_info(png, info);
+    const png_uint_32 colourChunks = PNG_INFO_gAMA | PNG_INFO_sRGB | PNG_INFO_iCCP | PNG_INFO_cHRM;
+    png_uint_32 width = png_get_image_width(png, info);
+    png_uint_32 height = png_get_image_height(png, info);
+    if (png_get_bit_depth(png, info) != 16 || png_get_valid(png, info, colourChunks) != 0 || width > kLongestSide ||
+        height > kLongestSide) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        return std::nullopt;
+    }
+    png_set_expand(png);
+    png_set_scale_16(png);
+    png_set_gray_to_rgb(png);
+    png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
+    png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    out.emplace(static_cast<int>(width), static_cast<int>(height), PixelFormat::rgba);
+    for (png_uint_32 y = 0; y < height; ++y) rows.push_back(out->mutableRow(static_cast<int>(y)));
+    png_read_image(png, rows.data());
+    png_read_end(png, nullptr);
+    png_destroy_read_struct(&png, &info, nullptr);
+    return out;
+}
+
 std::optional<PixelBuffer> decodePNG(const std::string& bytes) {
+    if (auto plain = decode16BitAsSRGB(bytes)) return plain;
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
     if (!png_image_begin_read_from_memory(&image, bytes.data(), bytes.size())) return std::nullopt;
     image.format = PNG_FORMAT_RGBA;
-    if (image.width > 30000 || image.height > 30000) {
+    if (image.width > kLongestSide || image.height > kLongestSide) {
         png_image_free(&image);
         return std::nullopt;
     }
@@ -55,7 +116,9 @@ std::optional<PixelBuffer> decodeJPEG(const std::string& bytes) {
     auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
     auto size = static_cast<unsigned long>(bytes.size());
     if (tjDecompressHeader3(handle, data, size, &width, &height, &subsampling, &colorspace) != 0) return std::nullopt;
-    if (width <= 0 || height <= 0 || width > 30000 || height > 30000) return std::nullopt;
+    if (width <= 0 || height <= 0 || width > static_cast<int>(kLongestSide) || height > static_cast<int>(kLongestSide)) {
+        return std::nullopt;
+    }
     PixelBuffer out(width, height, PixelFormat::rgba);
     if (tjDecompress2(handle, data, size, out.mutableData(), width, out.bytesPerRow(), height, TJPF_RGBA, 0) != 0) {
         return std::nullopt;
@@ -117,16 +180,33 @@ std::optional<std::string> encodePNG(const PixelBuffer& picture) {
 
 std::optional<PixelBuffer> decodeImage(const std::string& bytes) {
     if (isPNG(bytes)) return decodePNG(bytes);
-    if (bytes.size() >= 3 && static_cast<uint8_t>(bytes[0]) == 0xFF && static_cast<uint8_t>(bytes[1]) == 0xD8) {
-        return decodeJPEG(bytes);
-    }
+    if (isJPEG(bytes)) return decodeJPEG(bytes);
     return std::nullopt;
 }
 
-std::optional<PixelBuffer> decodeImageFile(const std::filesystem::path& file) {
-    auto bytes = readFile(file);
-    if (!bytes) return std::nullopt;
-    return decodeImage(*bytes);
+std::optional<ImageSize> encodedImageSize(const std::string& bytes) {
+    if (isPNG(bytes)) {
+        png_image image{};
+        image.version = PNG_IMAGE_VERSION;
+        if (!png_image_begin_read_from_memory(&image, bytes.data(), bytes.size())) return std::nullopt;
+        ImageSize size{static_cast<int>(std::min<png_uint_32>(image.width, INT_MAX)),
+                       static_cast<int>(std::min<png_uint_32>(image.height, INT_MAX))};
+        png_image_free(&image);
+        return size;
+    }
+    if (isJPEG(bytes)) {
+        tjhandle handle = tjInitDecompress();
+        if (!handle) return std::nullopt;
+        TurboJPEG owner(handle);
+        int width = 0, height = 0, subsampling = 0, colorspace = 0;
+        if (tjDecompressHeader3(handle, reinterpret_cast<const unsigned char*>(bytes.data()),
+                                static_cast<unsigned long>(bytes.size()), &width, &height, &subsampling,
+                                &colorspace) != 0) {
+            return std::nullopt;
+        }
+        return ImageSize{width, height};
+    }
+    return std::nullopt;
 }
 
 }  // namespace quintalis

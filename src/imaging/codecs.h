@@ -1,9 +1,9 @@
 #pragma once
 
-#include <filesystem>
 #include <optional>
 #include <string>
 
+#include "imaging/image_ops.h"
 #include "imaging/pixel_buffer.h"
 
 namespace quintalis {
@@ -13,9 +13,11 @@ std::optional<std::string> encodeJPEG(const PixelBuffer& picture, int quality);
 // PNG, 8-bit RGB (the pictures are opaque screens).
 std::optional<std::string> encodePNG(const PixelBuffer& picture);
 
-// The first image of PNG or JPEG bytes as RGBA; nothing when they are neither
-// or are damaged.
+// The first image of PNG or JPEG bytes as RGBA (not premultiplied, sRGB);
+// nothing when they are neither, are damaged, or are a kind these readers
+// do not handle (a CMYK JPEG).
 std::optional<PixelBuffer> decodeImage(const std::string& bytes);
-std::optional<PixelBuffer> decodeImageFile(const std::filesystem::path& file);
+// The size PNG or JPEG bytes announce, read from their header alone.
+std::optional<ImageSize> encodedImageSize(const std::string& bytes);
 
 }  // namespace quintalis

@@ -57,6 +57,18 @@ std::vector<uint8_t> greyThumbnail(const PixelBuffer& source, int width, int hei
     return grey;
 }
 
+void premultiplyAlpha(PixelBuffer& picture) {
+    for (int y = 0; y < picture.height(); ++y) {
+        uint8_t* row = picture.mutableRow(y);
+        for (int x = 0; x < picture.width(); ++x) {
+            uint8_t* pixel = row + x * 4;
+            const unsigned alpha = pixel[3];
+            if (alpha == 255) continue;
+            for (int c = 0; c < 3; ++c) pixel[c] = static_cast<uint8_t>((pixel[c] * alpha + 127) / 255);
+        }
+    }
+}
+
 PixelBuffer cropped(const PixelBuffer& source, int x, int y, int width, int height) {
     int left = std::clamp(x, 0, source.width());
     int top = std::clamp(y, 0, source.height());

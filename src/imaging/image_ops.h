@@ -29,6 +29,10 @@ PixelBuffer scaledPart(const PixelBuffer& source, int x, int y, int width, int h
 // one byte per pixel, row 0 at the top.
 std::vector<uint8_t> greyThumbnail(const PixelBuffer& source, int width, int height);
 
+// Multiplies each pixel's colour by its alpha, as drawing the picture onto
+// a cleared canvas does: what is transparent becomes black.
+void premultiplyAlpha(PixelBuffer& picture);
+
 // The part of the picture inside the rectangle, clipped to the picture.
 PixelBuffer cropped(const PixelBuffer& source, int x, int y, int width, int height);
 

@@ -1,6 +1,6 @@
 #include "mirror/mirror_command.h"
 
-#include "imaging/codecs.h"
+#include "imaging/image_file.h"
 #include "mirror/command_line.h"
 #include "mirror/content_rect.h"
 #include "mirror/text_recognition.h"
@@ -8,16 +8,25 @@
 namespace quintalis {
 
 void detectRectCommand(const std::vector<std::string>& args) {
+    const std::string usage = "usage: detect-rect <image> [--aspect W/H] [--prefer portrait|landscape]";
+    if (args.empty()) fail(usage);
     std::optional<PixelBuffer> image;
-    if (!args.empty()) image = decodeImageFile(args[0]);
-    if (!image) fail("usage: detect-rect <image> [--aspect W/H] [--prefer portrait|landscape]");
+    try {
+        image = loadImage(args[0]);
+    } catch (const ImageFileError& error) {
+        fail(error.kind() == ImageFileError::Kind::tooLarge ? error.what() : usage);
+    }
     out(detectContent(pixelsOf(*image), parseAspect(option(args, "--aspect")), option(args, "--prefer")).json());
 }
 
 void ocrCommand(const std::vector<std::string>& args, TextRecognizer& recognizer) {
     if (args.empty()) fail("usage: ocr <image>");
-    auto image = decodeImageFile(args[0]);
-    if (!image) fail("cannot read " + args[0]);
+    std::optional<PixelBuffer> image;
+    try {
+        image = loadImage(args[0]);
+    } catch (const ImageFileError& error) {
+        fail(error.what());
+    }
     out(recognize(recognizer, *image));
 }
 

@@ -90,20 +90,4 @@ TEST(Codecs, GarbageDoesNotDecode) {
     EXPECT_FALSE(decodeImage(png.substr(0, png.size() / 2)));
     auto jpeg = *encodeJPEG(halves(16, 16), 80);
     EXPECT_FALSE(decodeImage(jpeg.substr(0, 20)));
-    EXPECT_FALSE(decodeImageFile("/nonexistent/picture.png"));
-}
-
-TEST(Codecs, FilesDecodeByTheirContents) {
-    quintalis::testing::TempDir dir;
-    PixelBuffer picture = halves(30, 20);
-    std::ofstream(dir.path() / "a.png") << *encodePNG(picture);
-    std::ofstream(dir.path() / "b.png") << *encodeJPEG(picture, 90);  // a JPEG whatever its name
-    std::ofstream(dir.path() / "c.png") << "not an image";
-    for (const char* name : {"a.png", "b.png"}) {
-        auto decoded = decodeImageFile(dir.path() / name);
-        ASSERT_TRUE(decoded) << name;
-        EXPECT_EQ(decoded->width(), 30);
-        EXPECT_EQ(decoded->height(), 20);
-    }
-    EXPECT_FALSE(decodeImageFile(dir.path() / "c.png"));
 }

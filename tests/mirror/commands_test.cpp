@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <png.h>
+
 #include <fstream>
+#include <regex>
 
 #include "base/json.h"
 #include "imaging/codecs.h"
+#include "support/png_head.h"
 #include "support/run_program.h"
 #include "support/text_picture.h"
 
@@ -43,13 +47,41 @@ TEST(Commands, DetectRectTakesTheAspectAndThePreference) {
               "{\"h\":1000,\"method\":\"fit\",\"orientation\":\"portrait\",\"w\":500,\"x\":250,\"y\":0}\n");
 }
 
+TEST(Commands, APhoneOnATransparentBackgroundIsFoundByItsEdges) {
+    TempDir dir;
+    // Transparent white around an opaque grey phone: drawn as it looks, the surround is black.
+    const int width = 800, height = 1000;
+    std::vector<uint8_t> rgba(static_cast<size_t>(width) * height * 4);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            uint8_t* p = rgba.data() + (static_cast<size_t>(y) * width + x) * 4;
+            bool phone = y >= 60 && y < 960 && x >= 192 && x < 607;
+            p[0] = p[1] = p[2] = phone ? 180 : 255;
+            p[3] = phone ? 255 : 0;
+        }
+    }
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = width;
+    image.height = height;
+    image.format = PNG_FORMAT_RGBA;
+    ASSERT_TRUE(png_image_write_to_file(&image, (dir.path() / "cutout.png").c_str(), 0, rgba.data(), 0, nullptr));
+    auto result = run("detect-rect " + (dir.path() / "cutout.png").string(), dir);
+    EXPECT_EQ(result.out, "{\"h\":900,\"method\":\"edges\",\"orientation\":\"portrait\",\"w\":415,\"x\":192,\"y\":60}\n");
+}
+
 TEST(Commands, BadArgumentsFailWithAUsageLine) {
     TempDir dir;
+    std::ofstream(dir.path() / "huge.png") << pngHead(20000, 6000);
+    const std::string hugePath = (dir.path() / "huge.png").string();
     const std::pair<std::string, std::string> cases[] = {
         {"detect-rect", "usage: detect-rect <image> [--aspect W/H] [--prefer portrait|landscape]\n"},
         {"detect-rect /nonexistent.png", "usage: detect-rect <image> [--aspect W/H] [--prefer portrait|landscape]\n"},
         {"ocr", "usage: ocr <image>\n"},
         {"ocr /nonexistent.png", "cannot read /nonexistent.png\n"},
+        {"ocr /dev/zero", "cannot read /dev/zero\n"},  // read for ever, before
+        {"ocr " + hugePath, "image too large: 20000\u00D76000\n"},
+        {"detect-rect " + hugePath, "image too large: 20000\u00D76000\n"},
     };
     for (const auto& [arguments, message] : cases) {
         auto result = run(arguments, dir);
@@ -71,6 +103,7 @@ TEST(Commands, OCRPrintsTheLinesAsJSON) {
     EXPECT_EQ(lines[0]["text"], "Settings");
     EXPECT_EQ(lines[1]["text"], "Battery");
     EXPECT_NEAR(lines[1]["y"].get<double>(), placed[1].y, 4);
+    EXPECT_TRUE(std::regex_search(result.out, std::regex(R"("x":\d+,)"))) << result.out;  // 44, not 44.0
 
     PixelBuffer blank(200, 100);
     std::fill(blank.mutableData(), blank.mutableData() + blank.bytesPerRow() * 100, 255);
