@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "engine/http_server.h"
 #include "support/run_program.h"
 
 using namespace quintalis::testing;
@@ -12,4 +13,22 @@ TEST(Entry, VersionAndTheRendererUsage) {
     auto render = run("--render-steps", dir);
     EXPECT_EQ(render.status, 1);
     EXPECT_EQ(render.err, "usage: QuintalisApp --render-steps <dir> [--image phone.jpg]\n");
+}
+
+TEST(Entry, AHeadlessProgramLeavesAPortAnotherEngineServes) {
+    quintalis::HTTPServer other(0, [](const quintalis::HTTPRequest&) {
+        return quintalis::HTTPResponse::json(quintalis::JSON{{"app", "Quintalis"}});
+    });
+    other.start();
+    const std::string port = std::to_string(other.boundPort());
+    TempDir dir;
+    setenv("QUINTALIS_ENGINE_PORT", port.c_str(), 1);
+    setenv("QUINTALIS_SIMULATOR", "1", 1);
+    auto second = run("", dir);
+    unsetenv("QUINTALIS_ENGINE_PORT");
+    unsetenv("QUINTALIS_SIMULATOR");
+    EXPECT_EQ(second.status, 1);
+    EXPECT_NE(second.err.find("] engine: port " + port + " is served by Quintalis; nothing to do here\n"),
+              std::string::npos)
+        << second.err;
 }
