@@ -5,7 +5,7 @@
 
 #include "base/exit_process.h"
 #include "base/text.h"
-#include "imaging/codecs.h"
+#include "imaging/image_file.h"
 #include "mirror/command_line.h"
 #include "phones/snap.h"
 #include "phones/usb_screen.h"
@@ -102,9 +102,11 @@ bool ensureCameraAccess(CaptureDevices& devices, Clock& clock) {
 
 std::unique_ptr<FrameSource> openSource(const std::vector<std::string>& args, USBCommandBackends& backends) {
     if (auto path = option(args, "--image")) {
-        auto picture = decodeImageFile(*path);
-        if (!picture) throw CommandFailure("cannot read " + *path);
-        return std::make_unique<StillSource>(*path, std::move(*picture));
+        try {
+            return std::make_unique<StillSource>(*path, loadImage(*path));
+        } catch (const ImageFileError& error) {
+            throw CommandFailure(error.what());
+        }
     }
     if (!ensureCameraAccess(backends.devices, backends.clock)) {
         throw CommandFailure(

@@ -91,6 +91,7 @@ TEST_F(USBCommandsTest, CaptureThatCannotStartNamesThePhone) {
     devices.failNextCapture("p1");
     EXPECT_EQ(openFails({}), "cannot capture Alice's iPhone: cannot capture Alice's iPhone");
     EXPECT_EQ(openFails({"--image", "/nonexistent.png"}), "cannot read /nonexistent.png");
+    EXPECT_EQ(openFails({"--image", "/dev/zero"}), "cannot read /dev/zero");  // read for ever, before
 }
 
 TEST_F(USBCommandsTest, APhoneWithoutFramesIsOpenedAnywayAndSaysSoWhenSnapped) {
