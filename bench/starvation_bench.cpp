@@ -23,7 +23,7 @@ namespace {
 
 struct Rig {
     explicit Rig(size_t maxWaiting)
-        : routes(peripheral, devices, RouteOptions{{}, maxWaiting}),
+        : routes(peripheral, devices, quintalis::Clock::real(), RouteOptions{{}, maxWaiting}),
           server(0, [this](const HTTPRequest& request, Responder reply) {
               if (request.path == "/simulator") return reply.send(HTTPResponse::json(phones.groundTruth()));
               routes.handle(request, reply);
@@ -39,7 +39,7 @@ struct Rig {
 
     simulator::Simulator phones{{simulator::PhoneSetup{}}};
     HIDPeripheral peripheral{phones.radio(), "Skiffline"};
-    ScreenCapture capture{phones.cameras()};
+    ScreenCapture capture{phones.cameras(), quintalis::Clock::real()};
     Devices devices{capture, peripheral, quintalis::Clock::real(),
                     std::filesystem::temp_directory_path() / "quintalis-bench" / "pairings.json"};
     Routes routes;

@@ -7,6 +7,7 @@
 
 #include "app/ui/setup_view.h"
 #include "app/ui/status_menu.h"
+#include "base/read_file.h"
 #include "imaging/codecs.h"
 #include "platform/linux/posix_child_processes.h"
 #include "support/fake_capture_devices.h"
@@ -161,7 +162,7 @@ TEST_F(SetupViewTest, FollowsTheModelAndDrawsTheWholeWindow) {
 
     TempDir dir;
     ASSERT_TRUE(view().writePNG(dir.path() / "page.png"));
-    auto picture = decodeImageFile(dir.path() / "page.png");
+    auto picture = decodeImage(readFile(dir.path() / "page.png").value_or(""));
     ASSERT_TRUE(picture);
     EXPECT_EQ(picture->width(), kSetupWidth);
     EXPECT_EQ(picture->height(), kSetupHeight);

@@ -8,7 +8,6 @@
 using namespace quintalis;
 using namespace quintalis::testing;
 
-
 TEST(Routes, StatusWithNothingAttached) {
     API api({});
     auto reply = api.get("/status");

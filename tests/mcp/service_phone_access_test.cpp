@@ -28,7 +28,7 @@ struct EngineOnLoopback {
     quintalis::testing::LogCapture logs;
     PhoneRig rig;
     Routes routes{rig.peripheral, rig.devices, rig.clock};
-    HTTPServer server{0, [this](const HTTPRequest& request) { return routes.handle(request); }};
+    HTTPServer server{0, [this](const HTTPRequest& request, Responder reply) { routes.handle(request, reply); }};
 };
 
 // An AirPlay capture service as its routes are documented: a status, a

@@ -11,7 +11,7 @@
 #include "app/select_backends.h"
 #include "app/ui/setup_view.h"
 #include "engine/app_info.h"
-#include "imaging/codecs.h"
+#include "imaging/image_file.h"
 
 namespace quintalis {
 namespace {
@@ -83,12 +83,12 @@ int renderSteps(const std::vector<std::string>& arguments) {
 
     PixelBufferRef picture = samplePicture();
     if (image) {
-        auto decoded = decodeImageFile(*image);
-        if (!decoded) {
+        try {
+            picture = std::make_shared<PixelBuffer>(loadImage(*image));
+        } catch (const ImageFileError&) {
             std::cerr << "render-steps: can't read " << image->string() << " as a picture\n";
             return 1;
         }
-        picture = std::make_shared<PixelBuffer>(std::move(*decoded));
     }
     if (!desktopSession() || !gtk_init_check(nullptr, nullptr)) {
         std::cerr << "render-steps: drawing needs a display (DISPLAY), and QUINTALIS_HEADLESS unset\n";
