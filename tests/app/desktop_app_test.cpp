@@ -175,7 +175,7 @@ TEST_F(DesktopAppTest, SnapshotsEveryPageAndASecondLaunchOpensTheFirstCopysWindo
     PixelBuffer headings(880 - kLeft, kRows * 7, PixelFormat::rgba);
     for (int step = 0; step <= 6; ++step) {
         auto file = shots / ("live-0" + std::to_string(step) + ".png");
-        auto picture = decodeImageFile(file);
+        auto picture = decodeImage(readFile(file).value_or(""));
         ASSERT_TRUE(picture) << file;
         ASSERT_EQ(picture->width(), 880);
         ASSERT_EQ(picture->height(), 680);
@@ -225,7 +225,8 @@ TEST_F(DesktopAppTest, RendersEveryPageWithoutAWindow) {
     auto rendered = run("--render-steps " + (dir.path() / "pages").string(), dir);
     ASSERT_EQ(rendered.status, 0) << rendered.err;
     for (int step = 0; step <= 6; ++step) {
-        auto picture = decodeImageFile(dir.path() / "pages" / ("step-0" + std::to_string(step) + ".png"));
+        auto file = dir.path() / "pages" / ("step-0" + std::to_string(step) + ".png");
+        auto picture = decodeImage(readFile(file).value_or(""));
         ASSERT_TRUE(picture);
         EXPECT_EQ(picture->width(), 880);
     }
