@@ -54,10 +54,10 @@ private:
 
 }  // namespace
 
-std::optional<KeyChord> parseKeySpec(const std::string& spec) {
+std::optional<KeyChord> parseKeyChord(const std::string& keys) {
     std::optional<uint32_t> keysym;
     uint32_t modifiers = 0;
-    const std::string lowered = asciiLowercase(spec);
+    const std::string lowered = asciiLowercase(keys);
     size_t start = 0;
     while (start <= lowered.size()) {
         size_t end = std::min(lowered.find('+', start), lowered.size());
@@ -134,8 +134,8 @@ void DesktopControl::typeText(const std::string& text) {
     input_.flush();
 }
 
-bool DesktopControl::key(const std::string& spec) {
-    auto chord = parseKeySpec(spec);
+bool DesktopControl::key(const std::string& keys) {
+    auto chord = parseKeyChord(keys);
     if (!chord) return false;
     SyntheticEvent event;
     event.keysym = chord->keysym;

@@ -23,7 +23,7 @@ struct KeyChord {
 // "cmd+shift+a" and the like, in any letter case: modifier words ("cmd" or
 // "command", "shift", "alt" or "option", "ctrl" or "control") and one name
 // from kKeys (the last one when there are several). Nothing without a key.
-std::optional<KeyChord> parseKeySpec(const std::string& spec);
+std::optional<KeyChord> parseKeyChord(const std::string& keys);
 
 // The longest drag: its steps are counted in whole numbers.
 inline constexpr double kLongestDragMs = 60'000;
@@ -48,9 +48,9 @@ public:
     // Types each user-perceived character as text, 12 ms apart, whatever the
     // keyboard has keys for.
     void typeText(const std::string& text);
-    // Presses and releases the key of parseKeySpec(spec) with its modifiers;
-    // false, with nothing pressed, when spec names no key.
-    bool key(const std::string& spec);
+    // Presses and releases the key of parseKeyChord(keys) with its modifiers;
+    // false, with nothing pressed, when keys names no key.
+    bool key(const std::string& keys);
 
 private:
     void afterFailure(bool buttonDown, double x, double y);

@@ -51,9 +51,9 @@ TEST(AirPlayReceiver, TheProgramsReceiverWindowIsFoundCapturedAndFollowed) {
     })) << rendered.result.dump();
     auto picture = decodeImage(rendered.data);
     ASSERT_TRUE(picture);
-    simulator::PhoneSetup spec;
-    spec.airplay = true;
-    simulator::VirtualPhone twin(0, spec);
+    simulator::PhoneSetup setup;
+    setup.airplay = true;
+    simulator::VirtualPhone twin(0, setup);
     PixelBuffer expected = scaled(*twin.frame(), picture->width(), picture->height());
     EXPECT_LT(meanDifference(*picture, expected), 8.0);
 

@@ -122,18 +122,18 @@ TEST_F(DesktopControlTest, PacingCountsTheTimePostingTakes) {
     EXPECT_EQ(late.elapsed(), milliseconds(120));
 }
 
-TEST_F(DesktopControlTest, KeySpecs) {
+TEST_F(DesktopControlTest, KeyChords) {
     const KeyChord commandShiftA{'a', kCommandModifier | kShiftModifier};
-    EXPECT_EQ(parseKeySpec("cmd+shift+a"), commandShiftA);
-    EXPECT_EQ(parseKeySpec("Cmd+Shift+A"), commandShiftA);
-    EXPECT_EQ(parseKeySpec("COMMAND++shift+a+"), commandShiftA);
-    EXPECT_EQ(parseKeySpec("Return"), (KeyChord{0xff0d, 0}));
-    EXPECT_EQ(parseKeySpec("delete"), (KeyChord{0xff08, 0}));  // BackSpace
-    EXPECT_EQ(parseKeySpec("option+control+left"), (KeyChord{0xff51, kAlternateModifier | kControlModifier}));
-    EXPECT_EQ(parseKeySpec("a+3"), (KeyChord{'3', 0}));  // the last key wins
-    EXPECT_EQ(parseKeySpec("q+tab"), (KeyChord{0xff09, 0}));
+    EXPECT_EQ(parseKeyChord("cmd+shift+a"), commandShiftA);
+    EXPECT_EQ(parseKeyChord("Cmd+Shift+A"), commandShiftA);
+    EXPECT_EQ(parseKeyChord("COMMAND++shift+a+"), commandShiftA);
+    EXPECT_EQ(parseKeyChord("Return"), (KeyChord{0xff0d, 0}));
+    EXPECT_EQ(parseKeyChord("delete"), (KeyChord{0xff08, 0}));  // BackSpace
+    EXPECT_EQ(parseKeyChord("option+control+left"), (KeyChord{0xff51, kAlternateModifier | kControlModifier}));
+    EXPECT_EQ(parseKeyChord("a+3"), (KeyChord{'3', 0}));  // the last key wins
+    EXPECT_EQ(parseKeyChord("q+tab"), (KeyChord{0xff09, 0}));
     for (const char* unknown : {"cmd+q", "cmd", "", "+", "shift+alt", "é"}) {
-        EXPECT_EQ(parseKeySpec(unknown), std::nullopt) << unknown;
+        EXPECT_EQ(parseKeyChord(unknown), std::nullopt) << unknown;
     }
     EXPECT_FALSE(control.key("cmd+q"));
     EXPECT_TRUE(input.events.empty());

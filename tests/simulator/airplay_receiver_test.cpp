@@ -16,9 +16,9 @@ using namespace quintalis::testing;
 namespace {
 
 PhoneSetup overAirPlay() {
-    PhoneSetup spec;
-    spec.airplay = true;
-    return spec;
+    PhoneSetup setup;
+    setup.airplay = true;
+    return setup;
 }
 
 }  // namespace

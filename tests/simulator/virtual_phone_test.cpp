@@ -125,7 +125,7 @@ TEST(VirtualPhone, RendersOnlyWhenSomethingChanged) {
     EXPECT_NE(moved->data()[at], first->data()[at]);
 }
 
-TEST(Simulator, ParsesPhoneCountsAndSpecs) {
+TEST(Simulator, ParsesPhoneCountsAndSetups) {
     std::string error;
     EXPECT_EQ(Simulator::parse("3", error)->size(), 3u);
     auto setups = Simulator::parse("phone,phone:locked,phone:no-assistivetouch:no-bluetooth", error);

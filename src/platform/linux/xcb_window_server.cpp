@@ -88,8 +88,8 @@ int32_t pidFromClientIds(xcb_connection_t* c, xcb_res_query_client_ids_cookie_t 
     auto reply = xreply(xcb_res_query_client_ids_reply(c, cookie, nullptr));
     if (!reply) return 0;
     for (auto ids = xcb_res_query_client_ids_ids_iterator(reply.get()); ids.rem; xcb_res_client_id_value_next(&ids)) {
-        if ((ids.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) &&
-            xcb_res_client_id_value_value_length(ids.data) == 1) {
+        const auto& [asked, valueBytes] = *ids.data;
+        if ((asked.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) && valueBytes == sizeof(uint32_t)) {
             return static_cast<int32_t>(*xcb_res_client_id_value_value(ids.data));
         }
     }
@@ -122,8 +122,10 @@ std::vector<WindowDescription> listWindows(XConnection& x) {
                    askProperty(c, window, netPid, XCB_ATOM_CARDINAL, 1),
                    std::nullopt};
         if (hasRes) {
-            xcb_res_client_id_spec_t spec{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
-            r.clientIds = xcb_res_query_client_ids(c, 1, &spec);
+            // The query takes the same (client, mask) pair that each answer carries.
+            const xcb_res_client_id_value_t ownerPid{{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID}, 0};
+            const auto& [pidQuery, unused] = ownerPid;
+            r.clientIds = xcb_res_query_client_ids(c, 1, &pidQuery);
         }
         requests.push_back(r);
     }
