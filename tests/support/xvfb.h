@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <string>
 
 namespace quintalis::testing {
@@ -20,6 +21,14 @@ public:
     static const std::string& display() {
         static Xvfb server;
         return server.display_;
+    }
+
+    // For benchmarks, which have no test to fail: says on standard error
+    // when the server could not be started.
+    static bool available() {
+        if (!display().empty()) return true;
+        std::fputs("Xvfb did not start\n", stderr);
+        return false;
     }
 
 private:
