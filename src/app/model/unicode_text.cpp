@@ -2,38 +2,18 @@
 
 #include <utf8proc.h>
 
+#include "base/characters.h"
+
 namespace quintalis {
-namespace {
-
-// Calls `visit` with each code point, U+FFFD for each invalid sequence.
-template <typename Visit>
-void forEachCodePoint(std::string_view text, Visit visit) {
-    auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
-    auto size = static_cast<utf8proc_ssize_t>(text.size());
-    utf8proc_ssize_t at = 0;
-    while (at < size) {
-        utf8proc_int32_t point = 0;
-        utf8proc_ssize_t used = utf8proc_iterate(bytes + at, size - at, &point);
-        if (used <= 0) {
-            visit(0xFFFD);
-            at += 1;
-        } else {
-            visit(point);
-            at += used;
-        }
-    }
-}
-
-}  // namespace
 
 std::string repairUTF8(std::string_view bytes) {
     std::string text;
     text.reserve(bytes.size());
-    forEachCodePoint(bytes, [&text](utf8proc_int32_t point) {
+    for (char32_t point : codePoints(bytes)) {
         utf8proc_uint8_t encoded[4];
-        auto length = utf8proc_encode_char(point, encoded);
+        auto length = utf8proc_encode_char(static_cast<utf8proc_int32_t>(point), encoded);
         text.append(reinterpret_cast<const char*>(encoded), static_cast<size_t>(length));
-    });
+    }
     return text;
 }
 
@@ -46,8 +26,8 @@ std::string trimWhiteSpace(std::string_view text) {
 
 int letterCount(std::string_view text) {
     int letters = 0;
-    forEachCodePoint(text, [&letters](utf8proc_int32_t point) {
-        switch (utf8proc_category(point)) {
+    for (char32_t point : codePoints(text)) {
+        switch (utf8proc_category(static_cast<utf8proc_int32_t>(point))) {
             case UTF8PROC_CATEGORY_LU:
             case UTF8PROC_CATEGORY_LL:
             case UTF8PROC_CATEGORY_LT:
@@ -55,7 +35,7 @@ int letterCount(std::string_view text) {
             case UTF8PROC_CATEGORY_LO: ++letters; break;
             default: break;
         }
-    });
+    }
     return letters;
 }
 
