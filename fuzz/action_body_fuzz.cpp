@@ -109,6 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto response = answer.wait();
     if (!response || response->status == 500) __builtin_trap();
     if (response->status != 200 && !parseJSON(response->body)) __builtin_trap();
-    rig.peripheral.sync([] { rig.role.manager->updates.clear(); });
+    static int answered = 0;
+    if (++answered % 64 == 0) rig.peripheral.sync([] { rig.role.manager->updates.clear(); });
     return 0;
 }

@@ -26,14 +26,16 @@ void checkResponse(const quintalis::HTTPResponse& response) {
 }  // namespace
 
 // The AirPlay capture service's request reader, fed as a socket would feed
-// it: the first byte gives the size of each read (0: all at once) and, in
-// its top bit, whether everything after the first line repeats until the
-// longest head allowed is passed, so the limit is reached from short inputs.
+// it: the first byte gives the size of each read (0: all at once), or, as
+// 0xff, says that everything after the first line repeats until the longest
+// head allowed is passed, so the limit is reached from short inputs. Such a
+// head is read in pages, as a busy socket delivers it.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;
-    const size_t chunk = data[0] & 0x7f;
+    const bool repeats = data[0] == 0xff;
+    const size_t chunk = repeats ? 4096 : data[0];
     std::string bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
-    if (data[0] & 0x80) {
+    if (repeats) {
         size_t lineEnd = bytes.find('\n');
         const std::string repeated = lineEnd == std::string::npos || lineEnd + 1 == bytes.size()
                                          ? bytes
