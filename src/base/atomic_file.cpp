@@ -61,14 +61,22 @@ bool writeFileAtomically(const std::filesystem::path& file, std::string_view con
 
 std::vector<std::filesystem::path> removeAbandonedTemporaries(const std::filesystem::path& file) {
     std::vector<std::filesystem::path> removed;
-    const std::string prefix = temporaryPrefix(file);
+    const std::string name = file.filename().string();
     std::error_code error;
     auto folder = file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
     for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-        std::string name = entry.path().filename().string();
-        if (!name.starts_with(prefix)) continue;
-        std::string pid = name.substr(prefix.size(), name.find('.', prefix.size()) - prefix.size());
-        if (pid.empty() || pid.size() > 9 || pid.find_first_not_of("0123456789") != std::string::npos) continue;
+        // <file or file.anything>.tmp.<pid>.<count>
+        std::string leftover = entry.path().filename().string();
+        size_t mark = leftover.rfind(".tmp.");
+        if (mark == std::string::npos || !leftover.starts_with(name)) continue;
+        if (mark != name.size() && leftover[name.size()] != '.') continue;
+        std::string writer = leftover.substr(mark + 5);
+        size_t dot = writer.find('.');
+        std::string pid = writer.substr(0, dot);
+        if (dot == std::string::npos || pid.empty() || pid.size() > 9 ||
+            writer.find_first_not_of("0123456789.") != std::string::npos) {
+            continue;
+        }
         if (processRuns(static_cast<pid_t>(std::stol(pid)))) continue;
         std::error_code ignored;
         if (std::filesystem::remove(entry.path(), ignored)) removed.push_back(entry.path());

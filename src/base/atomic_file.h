@@ -15,8 +15,9 @@ bool writeFileAtomically(const std::filesystem::path& file, std::string_view con
 // The same, saying why it failed.
 bool writeFileAtomically(const std::filesystem::path& file, std::string_view contents, std::error_code& error);
 
-// Removes the temporary files that writers of `file` which no longer run
-// (killed halfway) left beside it, and returns them.
+// Removes the temporary files that writers which no longer run (killed
+// halfway) left beside `file`, of it or of the copies named after it
+// ("<file>.backup-…"), and returns them.
 std::vector<std::filesystem::path> removeAbandonedTemporaries(const std::filesystem::path& file);
 
 }  // namespace quintalis

@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iostream>
 
 #include "app/model/ai_connect.h"
 #include "base/read_file.h"
+#include "base/text.h"
 #include "platform/linux/posix_child_processes.h"
 #include "support/fake_clock.h"
 #include "support/fake_platform.h"
+#include "support/kill_during_writes.h"
 #include "support/temp_dir.h"
 
 using namespace quintalis;
@@ -159,6 +162,55 @@ TEST_F(AIConnectTest, MergesIntoClaudeDesktopSettingsAfterABackup) {
     EXPECT_EQ(again.message.rfind("Couldn't back up the settings file: ", 0), 0u) << again.message;
     clock.advance(std::chrono::seconds(1));
     EXPECT_TRUE(ai.addToClaudeDesktop().ok);
+}
+
+TEST_F(AIConnectTest, AKilledMergeLeavesTheOldOrTheNewSettingsWhole) {
+    TempDir folder(killTestFolder());
+    host.home = folder.path();
+    const fs::path settings = folder.path() / ".config/Claude/claude_desktop_config.json";
+    auto cli = [](int64_t number) { return fs::path("/opt/quintalis-" + std::to_string(number) + "/quintalis"); };
+    // Each version installs the program elsewhere; each merge's backup has
+    // its own second.
+    auto merge = [&](int64_t number) {
+        FakeClock later;
+        later.advance(std::chrono::seconds(number));
+        return AIConnect(host, processes, later, [&] { return cli(number); }).addToClaudeDesktop().ok;
+    };
+    const JSON others = {{"files", {{"command", "/usr/bin/files"}}}};
+    write(settings, JSON{{"theme", "dark"}, {"mcpServers", others}}.dump());
+    ASSERT_TRUE(merge(0));
+    auto tally = killDuringWrites(
+        settings, 200,
+        [&](int64_t number) {
+            if (!merge(number)) ::_exit(3);
+        },
+        [&]() -> std::optional<int64_t> {
+            auto merged = readJSON(settings);
+            if (!merged || !merged->is_object() || merged->value("theme", "") != "dark") return std::nullopt;
+            JSON servers = merged->value("mcpServers", JSON());
+            if (!servers.is_object() || servers.size() != 2 || servers["files"] != others["files"]) return std::nullopt;
+            std::string command = servers["quintalis"].value("command", "");
+            int64_t number = 0;
+            if (!command.starts_with("/opt/quintalis-") ||
+                parseDecimal(command.substr(15, command.find('/', 15) - 15), number) != DecimalParse::ok ||
+                servers["quintalis"] != JSON{{"command", cli(number).string()}, {"args", JSON::array({"mcp"})}}) {
+                return std::nullopt;
+            }
+            return number;
+        });
+    EXPECT_EQ(tally.kills, 200);
+    std::cout << "killed " << tally.kills << " times: " << tally.halfWritten << " halfway through a write, "
+              << tally.inFlight << " after a merge it had not reported\n";
+    // A backup, too, is whole or absent; and the next merge clears away
+    // what the killed ones left.
+    ASSERT_TRUE(merge(1'000'000));
+    for (const auto& entry : fs::directory_iterator(settings.parent_path())) {
+        if (entry.path() == settings) continue;
+        EXPECT_TRUE(entry.path().filename().string().starts_with(settings.filename().string() + ".backup-"))
+            << entry.path();
+        auto saved = readJSON(entry.path());
+        EXPECT_TRUE(saved && saved->is_object()) << entry.path();
+    }
 }
 
 TEST_F(AIConnectTest, ClaudeDesktopSettingsOfOtherShapes) {

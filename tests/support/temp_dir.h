@@ -9,8 +9,9 @@ namespace quintalis::testing {
 // A fresh folder under the system's temporary directory, removed afterwards.
 class TempDir {
 public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "quintalis-test-XXXXXX").string();
+    TempDir() : TempDir(std::filesystem::temp_directory_path()) {}
+    explicit TempDir(const std::filesystem::path& parent) {
+        std::string pattern = (parent / "quintalis-test-XXXXXX").string();
         path_ = ::mkdtemp(pattern.data());
     }
     ~TempDir() {

@@ -183,8 +183,11 @@ Registration AIConnect::addToClaudeDesktop() const {
             if (!parsed || !parsed->is_object()) return {false, std::string(kNotJSON) + "\n" + desktopSnippet()};
             settings = std::move(*parsed);
         }
+        // The backup is written whole or not at all, from the text just read:
+        // a copy cut short by a crash would pass for the user's old settings.
         std::string backup = file.filename().string() + ".backup-" + backupStamp(clock_.wallMillis());
-        fs::copy_file(file, file.parent_path() / backup, fs::copy_options::none, error);
+        if (fs::exists(file.parent_path() / backup, error)) error = std::make_error_code(std::errc::file_exists);
+        if (!error) writeFileAtomically(file.parent_path() / backup, *text, error);
         if (error) return {false, "Couldn't back up the settings file: " + error.message()};
         note = " (previous settings saved as " + backup + ")";
         // A settings file kept elsewhere and linked here stays linked.
@@ -195,6 +198,8 @@ Registration AIConnect::addToClaudeDesktop() const {
     if (servers == settings.end() || !servers->is_object()) settings["mcpServers"] = JSON::object();
     settings["mcpServers"][std::string(kServerName)] = {{"command", cliPath().string()}, {"args", JSON::array({"mcp"})}};
     std::string text = settings.dump(2, ' ', false, JSON::error_handler_t::replace) + "\n";
+    // Earlier merges that were killed halfway must not litter the client's folder.
+    removeAbandonedTemporaries(target);
     if (!writeFileAtomically(target, text, error)) return {false, "Couldn't write the settings file: " + error.message()};
     return {true, "Added" + note + ". Quit and reopen Claude Desktop to load it."};
 }
