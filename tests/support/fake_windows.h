@@ -122,14 +122,20 @@ public:
         return std::make_unique<Stream>(*this);
     }
 
-    void refuse(std::string reason) { refusal_ = std::move(reason); }
+    void refuse(std::string reason) {
+        std::lock_guard lock(mutex_);
+        refusal_ = std::move(reason);
+    }
     void deliver(PixelBufferRef frame) {
         run([&] { callbacks_.onFrame(frame); });
     }
     void end(const std::string& reason) {
         run([&] { callbacks_.onStopped(reason); });
     }
-    std::optional<uint32_t> started() const { return started_; }
+    std::optional<uint32_t> started() const {
+        std::lock_guard lock(mutex_);
+        return started_;
+    }
     bool running() {
         std::lock_guard lock(mutex_);
         return running_;
@@ -146,7 +152,7 @@ private:
         queue->sync(work);
     }
 
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::optional<std::string> refusal_;
     std::optional<uint32_t> started_;
     SerialQueue* queue_ = nullptr;
