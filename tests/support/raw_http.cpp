@@ -8,6 +8,8 @@
 
 #include <cstdlib>
 
+#include "support/time_scale.h"
+
 namespace quintalis::testing {
 
 RawConnection::RawConnection(uint16_t port) {
@@ -45,7 +47,7 @@ std::optional<std::string> RawConnection::readAll(int timeoutMs) {
     char buffer[65536];
     for (;;) {
         pollfd waiting{fd_, POLLIN, 0};
-        if (::poll(&waiting, 1, timeoutMs) <= 0) return std::nullopt;
+        if (::poll(&waiting, 1, scaledMillis(timeoutMs)) <= 0) return std::nullopt;
         ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
         if (n <= 0) return out;
         out.append(buffer, static_cast<size_t>(n));
@@ -58,7 +60,7 @@ std::optional<std::string> RawConnection::read(size_t count, int timeoutMs) {
     size_t got = 0;
     while (got < count) {
         pollfd waiting{fd_, POLLIN, 0};
-        if (::poll(&waiting, 1, timeoutMs) <= 0) return std::nullopt;
+        if (::poll(&waiting, 1, scaledMillis(timeoutMs)) <= 0) return std::nullopt;
         ssize_t n = ::recv(fd_, out.data() + got, count - got, 0);
         if (n <= 0) return std::nullopt;
         got += static_cast<size_t>(n);
