@@ -112,11 +112,15 @@ HTTPRequestParser::Result HTTPRequestParser::header(std::string_view line) {
     if (colon == std::string_view::npos || !isToken(line.substr(0, colon))) return badRequest();
     std::string name = asciiLowercase(line.substr(0, colon));
     std::string_view value = trim(line.substr(colon + 1));
-    if (name == "origin") hasOrigin_ = true;
     if (name == "host") {
         // Two Host headers leave it open which one the browser gate should judge.
-        if (host_) return badRequest();
-        host_ = std::string(value);
+        if (source_.host) return badRequest();
+        source_.host = std::string(value);
+    }
+    if (name == "origin" && !source_.origin) source_.origin = std::string(value);
+    if (name == "referer" && !source_.referer) source_.referer = std::string(value);
+    if (name == "sec-fetch-site" && (!source_.fetchSite || asciiLowercase(*source_.fetchSite) == "none")) {
+        source_.fetchSite = std::string(value);
     }
     if (!options_.readsBody) return {Status::needMore, std::nullopt};
     if (name == "transfer-encoding" && asciiLowercase(value) != "identity") encodedBody_ = true;
@@ -150,6 +154,7 @@ HTTPRequestParser::Result HTTPRequestParser::finish() {
     if (!body.empty()) {
         if (auto parsed = parseJSON(body); parsed && parsed->is_object()) request_.body = std::move(*parsed);
     }
+    if (auto authority = targetAuthority(target_)) source_.targetAuthority = std::string(*authority);
     if (auto target = parseRequestTarget(target_)) {
         request_.path = std::move(target->path);
         request_.query = std::move(target->query);

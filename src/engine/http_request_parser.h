@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/browser_gate.h"
 #include "engine/http_message.h"
 
 namespace quintalis {
@@ -14,8 +15,9 @@ namespace quintalis {
 // connection, after sending `reply` when there is one).
 //
 // Only what the engine's clients send is understood: a request line, the
-// Content-Length header and an optional JSON body. Origin and Host are kept
-// so the server can refuse requests that come from web pages. Each line of
+// Content-Length header and an optional JSON body. What tells a web page's
+// request (Origin, Host, Sec-Fetch-Site, Referer) is kept so the server can
+// refuse it. Each line of
 // the head is judged as soon as it is whole, so a malformed one is answered
 // 400 at once instead of leaving its client waiting for an answer; lines
 // may end in CR LF or a bare LF.
@@ -48,8 +50,7 @@ public:
 
     // Valid once feed() answered complete.
     const HTTPRequest& request() const { return request_; }
-    bool hasOrigin() const { return hasOrigin_; }
-    const std::optional<std::string>& host() const { return host_; }
+    const RequestSource& source() const { return source_; }
 
 private:
     Result headLine(std::string_view line);
@@ -69,8 +70,7 @@ private:
     bool expectsContinue_ = false;
     std::string target_;
     HTTPRequest request_;
-    bool hasOrigin_ = false;
-    std::optional<std::string> host_;
+    RequestSource source_;
 };
 
 }  // namespace quintalis

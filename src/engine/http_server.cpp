@@ -4,10 +4,12 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <unordered_map>
 
 #include "base/log.h"
-#include "base/text.h"
 #include "base/thread_name.h"
+#include "engine/browser_gate.h"
+#include "engine/connection_roster.h"
 
 namespace quintalis {
 
@@ -38,33 +40,23 @@ struct HTTPServer::IO {
     // Connections whose client stopped sending before its answer came; kept
     // until answered. Owned by the I/O thread.
     std::set<std::shared_ptr<Connection>> parked;
+    // Every connection not yet closed, by its roster id, so that the roster's
+    // choices can be carried out. Owned by the I/O thread, as are the rest.
+    ConnectionRoster roster{HTTPServer::kMaxConnections, HTTPServer::kHeadTimeout};
+    std::unordered_map<ConnectionRoster::ID, std::weak_ptr<Connection>> open;
+    ConnectionRoster::ID nextID = 0;
+    asio::steady_timer headTimer{context};
+    bool headTimerArmed = false;
     std::thread thread;
 };
-
-bool isBrowserRequest(bool hasOrigin, const std::optional<std::string>& host) {
-    if (hasOrigin) return true;
-    if (!host) return false;
-    std::string name = asciiLowercase(*host);
-    // Strip a port: after the bracket for IPv6, after the last colon otherwise.
-    if (!name.empty() && name.front() == '[') {
-        auto close = name.find(']');
-        if (close == std::string::npos) return true;
-        std::string rest = name.substr(close + 1);
-        if (!rest.empty() && rest.front() != ':') return true;
-        name = name.substr(0, close + 1);
-    } else if (auto colon = name.find(':'); colon != std::string::npos) {
-        name = name.substr(0, colon);
-    }
-    return !(name == "127.0.0.1" || name == "localhost" || name == "[::1]");
-}
 
 // One accepted socket. Its reads and writes run on the I/O thread; only the
 // handler call leaves it, for the concurrent queue. Once its request is
 // whole it keeps reading, to learn whether the client goes before the answer.
 class HTTPServer::Connection : public std::enable_shared_from_this<Connection> {
 public:
-    Connection(HTTPServer& server, asio::ip::tcp::socket socket)
-        : server_(server), socket_(std::move(socket)), parser_(server.dialect_.reading) {}
+    Connection(HTTPServer& server, asio::ip::tcp::socket socket, ConnectionRoster::ID id)
+        : server_(server), socket_(std::move(socket)), parser_(server.dialect_.reading), id_(id) {}
     ~Connection() { server_.openConnections_--; }
 
     void read() {
@@ -78,8 +70,12 @@ private:
         auto result = parser_.feed(std::string_view(chunk_.data(), n));
         switch (result.status) {
             case HTTPRequestParser::Status::complete:
+                server_.io_->roster.headComplete(id_);
                 watchForDeparture();
-                if (isBrowserRequest(parser_.hasOrigin(), parser_.host())) {
+                if (isBrowserRequest(parser_.source())) {
+                    const HTTPRequest& request = parser_.request();
+                    log("http: refused " + request.method + " " + request.path + " from a web page (" +
+                        describeSource(parser_.source()) + ")");
                     send(HTTPResponse::error("forbidden: requests from web pages are not accepted", 403));
                 } else {
                     handle();
@@ -173,19 +169,25 @@ private:
                           [self = shared_from_this()](std::error_code, size_t) { self->close(); });
     }
 
+public:
     void close() {
         finished_ = true;
         std::error_code ignored;
         socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
         socket_.close(ignored);
+        server_.io_->roster.closed(id_);
+        server_.io_->open.erase(id_);
         server_.io_->parked.erase(shared_from_this());
     }
+
+private:
 
     HTTPServer& server_;
     asio::ip::tcp::socket socket_;
     std::array<char, 65536> chunk_{};
     HTTPRequestParser parser_;
     std::string reply_;
+    const ConnectionRoster::ID id_;
     std::atomic<bool> gone_{false};
     bool finished_ = false;  // owned by the I/O thread
 };
@@ -200,6 +202,7 @@ HTTPServer::~HTTPServer() {
     io_->context.stop();
     if (io_->thread.joinable()) io_->thread.join();
     io_->parked.clear();  // while the context they use still exists
+    io_->open.clear();
 }
 
 void HTTPServer::start() {
@@ -233,15 +236,47 @@ uint16_t HTTPServer::boundPort() const {
 void HTTPServer::accept() {
     io_->acceptor.async_accept([this](std::error_code error, asio::ip::tcp::socket socket) {
         if (!error) {
-            if (openConnections_.load() >= kMaxConnections) {
+            // Expired connections go first: their places are free for this one.
+            closeExpired();
+            const ConnectionRoster::ID id = io_->nextID++;
+            auto admission = io_->roster.admit(id, clock_->now());
+            if (admission.evicted) {
+                if (auto evicted = io_->open[*admission.evicted].lock()) evicted->close();
+                io_->open.erase(*admission.evicted);
+            }
+            if (admission.admitted) {
+                openConnections_++;
+                auto connection = std::make_shared<Connection>(*this, std::move(socket), id);
+                io_->open[id] = connection;
+                connection->read();
+                armHeadTimer();
+            } else {
                 std::error_code ignored;
                 socket.close(ignored);
-            } else {
-                openConnections_++;
-                std::make_shared<Connection>(*this, std::move(socket))->read();
             }
         }
         if (io_->acceptor.is_open()) accept();
+    });
+}
+
+void HTTPServer::closeExpired() {
+    for (auto id : io_->roster.expire(clock_->now())) {
+        if (auto expired = io_->open[id].lock()) expired->close();
+        io_->open.erase(id);
+    }
+}
+
+// One timer for the earliest deadline; it re-arms itself for the next.
+void HTTPServer::armHeadTimer() {
+    auto deadline = io_->roster.nextDeadline();
+    if (io_->headTimerArmed || !deadline) return;
+    io_->headTimerArmed = true;
+    io_->headTimer.expires_after(std::max(Duration::zero(), *deadline - clock_->now()));
+    io_->headTimer.async_wait([this](std::error_code error) {
+        io_->headTimerArmed = false;
+        if (error) return;
+        closeExpired();
+        armHeadTimer();
     });
 }
 

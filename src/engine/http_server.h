@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "base/clock.h"
 #include "base/concurrent_queue.h"
 #include "engine/http_message.h"
 #include "engine/http_request_parser.h"
@@ -21,9 +22,15 @@ namespace quintalis {
 // tells whether the client has gone meanwhile (it closed its side).
 // An exception escaping a handler is answered 500 and logged.
 //
-// Requests that carry an Origin header, or a Host other than the loopback
-// names, are refused with 403: only programs on this computer may drive the
-// phone, not web pages the owner happens to visit.
+// Requests that a browser sends for a web page (isBrowserRequest) are refused
+// with 403 and logged: only programs on this computer may drive the phone,
+// not web pages the owner happens to visit.
+//
+// At most kMaxConnections are open at once. A connection gets kHeadTimeout
+// to send its request head, and at the cap the one waiting longest for its
+// head is closed to make room (ConnectionRoster), so idle or slow clients
+// cannot lock out the others. Those times are read from the clock given to
+// setClock (the real one by default).
 class HTTPServer {
 public:
     // How a server reads requests and writes its answers. The default is the
@@ -34,6 +41,7 @@ public:
     };
 
     static constexpr int kMaxConnections = 256;
+    static constexpr Duration kHeadTimeout = std::chrono::seconds(10);
 
     HTTPServer(uint16_t port, RequestHandler handler);
     HTTPServer(uint16_t port, ImmediateHandler handler);
@@ -46,8 +54,12 @@ public:
     void start();
     // Before start().
     void setDialect(Dialect dialect) { dialect_ = std::move(dialect); }
+    // Before start(). The clock must outlive the server.
+    void setClock(Clock& clock) { clock_ = &clock; }
     // The port actually bound (differs from the requested one when that was 0).
     uint16_t boundPort() const;
+    // Connections not yet destroyed, whether still reading, answering or closed
+    // a moment ago: back to 0 when every client has been served and gone.
     int openConnections() const { return openConnections_.load(); }
 
 private:
@@ -56,17 +68,16 @@ private:
     // do not compile all of Asio.
     struct IO;
     void accept();
+    void closeExpired();
+    void armHeadTimer();
 
     uint16_t port_;
     RequestHandler handler_;
     Dialect dialect_;
+    Clock* clock_ = &Clock::real();
     std::atomic<int> openConnections_{0};  // outlives io_, whose pending work holds connections
     std::unique_ptr<IO> io_;
     ConcurrentQueue queue_{"skiffline.http"};  // declared last: drained first on destruction
 };
-
-// True for a request that a browser sent on behalf of a web page: one with an
-// Origin header, or whose Host names anything but 127.0.0.1, localhost or [::1].
-bool isBrowserRequest(bool hasOrigin, const std::optional<std::string>& host);
 
 }  // namespace quintalis

@@ -34,6 +34,14 @@ std::optional<std::string> percentDecode(std::string_view text) {
     return out;
 }
 
+std::optional<std::string_view> targetAuthority(std::string_view target) {
+    target = target.substr(0, target.find('#'));
+    auto scheme = target.find("://");
+    if (scheme == std::string_view::npos || target.find_first_of("/?") < scheme) return std::nullopt;
+    std::string_view rest = target.substr(scheme + 3);
+    return rest.substr(0, rest.find_first_of("/?"));
+}
+
 std::optional<RequestTarget> parseRequestTarget(std::string_view target) {
     for (unsigned char c : target) {
         if (!allowedInReference(c)) return std::nullopt;
@@ -41,11 +49,9 @@ std::optional<RequestTarget> parseRequestTarget(std::string_view target) {
     if (!percentDecode(target)) return std::nullopt;
 
     std::string_view rest = target.substr(0, target.find('#'));
-    // An absolute target ("http://127.0.0.1:7390/status") names its path after the authority.
-    if (auto scheme = rest.find("://"); scheme != std::string_view::npos && rest.find_first_of("/?") > scheme) {
-        rest.remove_prefix(scheme + 3);
-        auto pathStart = rest.find_first_of("/?");
-        rest = pathStart == std::string_view::npos ? std::string_view() : rest.substr(pathStart);
+    // An absolute target names its path after the authority.
+    if (auto authority = targetAuthority(rest)) {
+        rest = rest.substr(authority->data() + authority->size() - rest.data());
     }
 
     RequestTarget result;

@@ -160,12 +160,21 @@ TEST(HTTPRequestParser, EncodedBodiesAreRefusedAndContinueIsOffered) {
     EXPECT_FALSE(whole.sendContinue);
 }
 
-TEST(HTTPRequestParser, KeepsOriginAndHostForTheBrowserGate) {
+TEST(HTTPRequestParser, KeepsWhatTellsAWebPageForTheBrowserGate) {
     HTTPRequestParser parser;
-    ASSERT_EQ(parser.feed("POST /tap HTTP/1.1\r\nHost:  evil.example:7390 \r\nORIGIN: http://evil.example\r\n\r\n").status,
+    ASSERT_EQ(parser.feed("POST http://evil.example:7390/tap HTTP/1.1\r\nHost:  evil.example:7390 \r\n"
+                          "ORIGIN: http://evil.example\r\nOrigin: null\r\nreferer: http://evil.example/page\r\n"
+                          "Sec-Fetch-Site: none\r\nSec-Fetch-Site: cross-site\r\nSec-Fetch-Site: none\r\n\r\n")
+                  .status,
               Status::complete);
-    EXPECT_TRUE(parser.hasOrigin());
-    EXPECT_EQ(parser.host(), "evil.example:7390");
+    const RequestSource& source = parser.source();
+    EXPECT_EQ(source.origin, "http://evil.example");
+    EXPECT_EQ(source.host, "evil.example:7390");
+    EXPECT_EQ(source.referer, "http://evil.example/page");
+    // A repeated header cannot wash out the value that gives the page away.
+    EXPECT_EQ(source.fetchSite, "cross-site");
+    EXPECT_EQ(source.targetAuthority, "evil.example:7390");
+    EXPECT_EQ(parser.request().path, "/tap");
 }
 
 TEST(RequestTarget, DecodesPathAndQuery) {
@@ -176,6 +185,12 @@ TEST(RequestTarget, DecodesPathAndQuery) {
                                  {"format", "png"}, {"maxEdge", "800"}, {"a", "2"}, {"flag", ""}, {"name", "café+x"}}));
     EXPECT_EQ(parseRequestTarget("/a%20b#frag")->path, "/a b");
     EXPECT_EQ(parseRequestTarget("http://127.0.0.1:7390/status?x=1")->path, "/status");
+    EXPECT_EQ(parseRequestTarget("http://127.0.0.1:7390?x=1")->query.at("x"), "1");
+    EXPECT_EQ(parseRequestTarget("http://127.0.0.1:7390")->path, "");
+
+    EXPECT_EQ(targetAuthority("http://user@evil.example:80/status"), "user@evil.example:80");
+    EXPECT_EQ(targetAuthority("http://127.0.0.1?x=1"), "127.0.0.1");
+    EXPECT_FALSE(targetAuthority("/status?next=http://evil.example/"));
 }
 
 TEST(RequestTarget, AnInvalidReferenceIsNotParsed) {

@@ -6,6 +6,7 @@
 #include "base/semaphore.h"
 #include "engine/http_server.h"
 #include "support/eventually.h"
+#include "support/fake_clock.h"
 #include "support/log_capture.h"
 #include "support/raw_http.h"
 
@@ -29,6 +30,7 @@ protected:
             response.headers["X-Path"] = request.path;
             return response;
         });
+        server->setClock(clock);
         server->start();
         port = server->boundPort();
     }
@@ -36,6 +38,7 @@ protected:
     Semaphore entered;  // a /block handler started
     Semaphore release;  // lets one /block handler answer
     std::atomic<int> handled{0};
+    FakeClock clock;
     std::unique_ptr<HTTPServer> server;  // last: gone before what its handler uses
     uint16_t port = 0;
 };
@@ -104,27 +107,49 @@ TEST_F(ServerTest, MalformedAndOversizedLengthsCloseTheConnection) {
     EXPECT_EQ(handled.load(), 0);
 }
 
-TEST_F(ServerTest, RequestsFromWebPagesAreRefused) {
+TEST_F(ServerTest, RequestsFromWebPagesAreRefusedAndLogged) {
+    LogCapture logs;
     const std::string forbidden = R"({"error":"forbidden: requests from web pages are not accepted"})";
-    for (std::string headers : {"Origin: http://evil.example\r\n", "Origin: null\r\nHost: 127.0.0.1\r\n",
-                                "Host: evil.example\r\n", "Host: 127.0.0.1.evil.example:7390\r\n"}) {
-        auto reply = parseReply(roundTrip(port, "POST /tap HTTP/1.1\r\n" + headers + "\r\n"));
-        EXPECT_EQ(reply.status, 403) << headers;
-        EXPECT_EQ(reply.body, forbidden) << headers;
+    // What an <img>, a form, a fetch or a rebound name sends: each sign alone is enough.
+    for (std::string head : {"POST /tap HTTP/1.1\r\nOrigin: http://evil.example\r\n",
+                             "POST /tap HTTP/1.1\r\nOrigin: null\r\nHost: 127.0.0.1\r\n",
+                             "POST /tap HTTP/1.1\r\nHost: evil.example\r\n",
+                             "POST /tap HTTP/1.1\r\nHost: 127.0.0.1.evil.example:7390\r\n",
+                             "GET /screenshot HTTP/1.1\r\nHost: 127.0.0.1\r\nSec-Fetch-Site: same-site\r\n",
+                             "GET /screenshot HTTP/1.1\r\nSec-Fetch-Site: cross-site\r\nSec-Fetch-Site: none\r\n",
+                             "GET /screenshot HTTP/1.1\r\nReferer: http://127.0.0.1:8000/\r\n",
+                             "GET /screenshot HTTP/1.1\r\nReferer:\r\n",
+                             "GET http://evil.example:7390/screenshot HTTP/1.1\r\nHost: 127.0.0.1\r\n"}) {
+        auto reply = parseReply(roundTrip(port, head + "\r\n"));
+        EXPECT_EQ(reply.status, 403) << head;
+        EXPECT_EQ(reply.body, forbidden) << head;
     }
     EXPECT_EQ(handled.load(), 0);
-    for (std::string host : {"localhost:7390", "127.0.0.1", "[::1]:7390", "LOCALHOST"}) {
-        EXPECT_EQ(parseReply(roundTrip(port, "GET / HTTP/1.1\r\nHost: " + host + "\r\n\r\n")).status, 200) << host;
+    EXPECT_TRUE(logs.contains("http: refused GET /screenshot from a web page (Host: 127.0.0.1; Sec-Fetch-Site: same-site)"));
+    EXPECT_TRUE(logs.contains("http: refused GET /screenshot from a web page (Host: 127.0.0.1; target: evil.example:7390)"));
+
+    // Programs on this computer, and what the owner types into the address bar.
+    for (std::string head : {"GET / HTTP/1.1\r\nHost: localhost:7390\r\n", "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n",
+                             "GET / HTTP/1.1\r\nHost: [::1]:7390\r\n", "GET / HTTP/1.1\r\nHost: LOCALHOST\r\n",
+                             "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nSec-Fetch-Site: none\r\n",
+                             "GET http://127.0.0.1:7390/ HTTP/1.1\r\n"}) {
+        EXPECT_EQ(parseReply(roundTrip(port, head + "\r\n")).status, 200) << head;
     }
 }
 
-TEST(BrowserGate, HostNames) {
-    EXPECT_FALSE(isBrowserRequest(false, std::nullopt));
-    EXPECT_FALSE(isBrowserRequest(false, "[::1]"));
-    EXPECT_TRUE(isBrowserRequest(false, "[::2]:80"));
-    EXPECT_TRUE(isBrowserRequest(false, "[::1]x"));
-    EXPECT_TRUE(isBrowserRequest(false, ""));
-    EXPECT_TRUE(isBrowserRequest(true, "localhost"));
+TEST(BrowserGate, HostNamesAndWhatTheLogShows) {
+    EXPECT_FALSE(isBrowserRequest({}));
+    EXPECT_FALSE(isBrowserRequest({.host = "[::1]"}));
+    EXPECT_TRUE(isBrowserRequest({.host = "[::2]:80"}));
+    EXPECT_TRUE(isBrowserRequest({.host = "[::1]x"}));
+    EXPECT_TRUE(isBrowserRequest({.host = ""}));
+    EXPECT_TRUE(isBrowserRequest({.origin = "", .host = "localhost"}));
+    EXPECT_TRUE(isBrowserRequest({.targetAuthority = "user@127.0.0.1"}));
+    EXPECT_FALSE(isBrowserRequest({.fetchSite = "NONE"}));
+
+    // The client's words, kept to one short line.
+    EXPECT_EQ(describeSource({.origin = "http://a\r\nforged line", .referer = std::string(200, 'r')}),
+              "Origin: http://a??forged line; Referer: " + std::string(120, 'r') + "…");
 }
 
 TEST_F(ServerTest, FiftyBlockingHandlersRunTogether) {
@@ -145,19 +170,46 @@ TEST_F(ServerTest, FiftyBlockingHandlersRunTogether) {
     EXPECT_EQ(ok.load(), kClients);
 }
 
-TEST_F(ServerTest, IdleConnectionsAreCappedAndCostNoThreads) {
+TEST_F(ServerTest, AtTheCapTheConnectionWaitingLongestForItsHeadMakesRoom) {
     std::vector<std::unique_ptr<RawConnection>> idle;
     for (int i = 0; i < HTTPServer::kMaxConnections; ++i) {
         idle.push_back(std::make_unique<RawConnection>(port));
         idle.back()->send("G");
     }
-    EXPECT_TRUE(eventually([&] { return server->openConnections() == HTTPServer::kMaxConnections; }, 30));
-    RawConnection extra(port);
-    EXPECT_TRUE(extra.closedWithoutReply());
-
-    idle.pop_back();
-    EXPECT_TRUE(eventually([&] { return server->openConnections() < HTTPServer::kMaxConnections; }, 30));
+    // Accepted in the order they connected, so the first is the one waiting longest.
+    ASSERT_TRUE(eventually([&] { return server->openConnections() == HTTPServer::kMaxConnections; }, 30));
     EXPECT_EQ(parseReply(roundTrip(port, "GET / HTTP/1.1\r\n\r\n")).status, 200);
+    EXPECT_TRUE(idle[0]->closedWithoutReply());
+    EXPECT_TRUE(idle[1]->staysSilent(20));
+
+    // Every client gone, nothing is left behind.
+    idle.clear();
+    EXPECT_TRUE(eventually([&] { return server->openConnections() == 0; }, 30));
+}
+
+TEST_F(ServerTest, AConnectionWithoutARequestHeadIsClosedAfterTenSeconds) {
+    RawConnection idle(port);
+    RawConnection dribbling(port);
+    dribbling.send("GET /sta");
+    RawConnection served(port);
+    served.send("GET /block HTTP/1.1\r\n\r\n");
+    ASSERT_TRUE(entered.waitFor(30s));
+
+    // Each accept looks at the clock first, so a new request is the moment to check.
+    clock.advance(HTTPServer::kHeadTimeout - 1ns);
+    dribbling.send("t");
+    EXPECT_EQ(parseReply(roundTrip(port, "GET / HTTP/1.1\r\n\r\n")).status, 200);
+    EXPECT_TRUE(idle.staysSilent(20));
+
+    clock.advance(1ns);
+    EXPECT_EQ(parseReply(roundTrip(port, "GET / HTTP/1.1\r\n\r\n")).status, 200);
+    EXPECT_TRUE(idle.closedWithoutReply());
+    EXPECT_TRUE(dribbling.closedWithoutReply());
+    // A request being answered is not timed.
+    release.signal();
+    auto reply = served.readAll();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(parseReply(*reply).status, 200);
 }
 
 TEST(HTTPServer, AHandlerThatThrowsOrLosesItsAnswerGets500AndTheServerGoesOn) {
