@@ -1,42 +1,19 @@
 #include <gtest/gtest.h>
 
-#include "imaging/codecs.h"
 #include "phones/pairings_store.h"
 #include "support/engine_process.h"
-#include "support/find_colour.h"
+#include "support/phone_steps.h"
 
 using namespace quintalis;
 using namespace quintalis::testing;
 
 namespace {
 
-bool allPaired(EngineProcess& engine, size_t count) {
-    auto devices = engine.json(engine.get("/status"))["devices"];
-    if (devices.size() != count) return false;
-    for (const auto& device : devices) {
-        if (device["bluetooth"] != true) return false;
-    }
-    return true;
-}
-
 // Screen id to the central UUID of the same virtual phone.
 std::map<std::string, std::string> truePairs(EngineProcess& engine) {
     std::map<std::string, std::string> pairs;
     for (const auto& phone : engine.truth()) pairs[phone["screenId"]] = phone["central"];
     return pairs;
-}
-
-// Taps the app icon of that colour, at pixel coordinates of a maxEdge screenshot.
-void openApp(EngineProcess& engine, uint32_t colour, const std::string& app) {
-    auto shot = engine.get("/screenshot?format=png&maxEdge=1000");
-    ASSERT_EQ(shot.status, 200);
-    auto picture = decodeImage(shot.body);
-    ASSERT_TRUE(picture);
-    auto at = findColour(*picture, colour);
-    ASSERT_TRUE(at) << app;
-    auto tap = engine.post("/tap", {{"x", at->first}, {"y", at->second}, {"maxEdge", 1000}});
-    ASSERT_EQ(tap.status, 200) << tap.body;
-    ASSERT_TRUE(engine.waitFor([&] { return engine.truth()[0]["app"] == app; })) << engine.truth().dump();
 }
 
 }  // namespace

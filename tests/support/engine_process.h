@@ -57,6 +57,7 @@ public:
     }
 
     uint16_t port() const { return port_; }
+    uint16_t airplayPort() const { return airplayPort_; }
     ParsedReply get(const std::string& target) {
         return parseReply(roundTrip(port_, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
     }
