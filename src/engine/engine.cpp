@@ -87,6 +87,11 @@ std::optional<uint16_t> Engine::listeningPort() const {
     return server_->boundPort();
 }
 
+int Engine::openConnections() const {
+    std::lock_guard lock(mutex_);
+    return server_ ? server_->openConnections() : 0;
+}
+
 void Engine::start(WhenServedElsewhere whenServedElsewhere) {
     if (mode() != Mode::stopped()) return;
     if (host_.variable("QUINTALIS_NO_ENGINE") == "1") {

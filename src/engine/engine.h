@@ -74,6 +74,8 @@ public:
     uint16_t airplayPort() const { return airplayPort_; }
     // The port the listener really bound (port() unless that was 0).
     std::optional<uint16_t> listeningPort() const;
+    // Connections the engine's listener holds; 0 once every client was served and left.
+    int openConnections() const;
 
     // Who serves the AirPlay port, settled once by start().
     Mode airplayMode() const;

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <future>
 
 #include "base/semaphore.h"
 #include "support/engine_api.h"
+#include "support/eventually.h"
 
 using namespace quintalis;
 using namespace quintalis::testing;
@@ -41,6 +43,11 @@ private:
 };
 
 const std::string kTapMiddle = R"({"x": 0.5, "y": 0.5, "fraction": true})";
+
+size_t threadCount() {
+    auto tasks = std::filesystem::directory_iterator("/proc/self/task");
+    return static_cast<size_t>(std::distance(tasks, std::filesystem::directory_iterator()));
+}
 
 }  // namespace
 
@@ -165,4 +172,34 @@ TEST(Actions, AnActionWhoseClientLeftBeforeItStartedIsDropped) {
     EXPECT_FALSE(secondAnswer.get_future().get());  // closed without an answer
     EXPECT_EQ(api.sent(phone.host, 3).size(), 2u);  // one tap only
     EXPECT_TRUE(api.logs.contains("dropped /tap for " + phone.id + ": its client has gone"));
+}
+
+TEST(Actions, AClientGoneMidSwipeLeavesThePhoneAndTheServerAsTheyWere) {
+    TestPhone phone = testPhone(1, "Phone");
+    API api({phone});
+    api.post("/match");
+    EXPECT_EQ(api.post("/tap", kTapMiddle).status, 200);
+    const size_t idleThreads = threadCount();
+    {
+        HeldPhone held(api);
+        auto swiping = std::make_unique<RawConnection>(api.engine->port());
+        swiping->send(API::request("POST", "/swipe", R"({"x1": 0.2, "y1": 0.8, "x2": 0.2, "y2": 0.1, "fraction": true, "duration": 5})"));
+        held.waitUntilRunning();
+        swiping.reset();
+        // The next request waits behind the swipe on the phone's queue.
+        RawConnection next(api.engine->port());
+        next.send(API::request("POST", "/tap", kTapMiddle));
+        EXPECT_TRUE(next.staysSilent(20));
+        held.release();
+        auto reply = next.readAll();
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(parseReply(*reply).status, 200);
+    }
+    // The swipe lifted its finger before the tap after it pressed: press and
+    // release, three times over, and the tap went where it was asked.
+    EXPECT_EQ(api.sent(phone.host, 2).back(), pointerAt(0.5, 0.5, 0));
+    const Bytes press{1, 0, 0, 0}, release{0, 0, 0, 0};
+    EXPECT_EQ(api.sent(phone.host, 3), (std::vector<Bytes>{press, release, press, release, press, release}));
+    EXPECT_TRUE(eventually([&] { return api.engine->openConnections() == 0; }));
+    EXPECT_LE(threadCount(), idleThreads);
 }
