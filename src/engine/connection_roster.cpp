@@ -15,7 +15,7 @@ ConnectionRoster::Admission ConnectionRoster::admit(ID id, MonotonicTime now) {
     return admission;
 }
 
-void ConnectionRoster::headComplete(ID id) {
+void ConnectionRoster::requestRead(ID id) {
     auto found = open_.find(id);
     if (found == open_.end() || !found->second) return;
     waiting_.erase({*found->second, id});
@@ -26,7 +26,7 @@ void ConnectionRoster::closed(ID id) { forget(id); }
 
 std::vector<ConnectionRoster::ID> ConnectionRoster::expire(MonotonicTime now) {
     std::vector<ID> expired;
-    while (!waiting_.empty() && waiting_.begin()->first + headTimeout_ <= now) {
+    while (!waiting_.empty() && waiting_.begin()->first + timeout_ <= now) {
         expired.push_back(waiting_.begin()->second);
         forget(expired.back());
     }
@@ -35,7 +35,7 @@ std::vector<ConnectionRoster::ID> ConnectionRoster::expire(MonotonicTime now) {
 
 std::optional<MonotonicTime> ConnectionRoster::nextDeadline() const {
     if (waiting_.empty()) return std::nullopt;
-    return waiting_.begin()->first + headTimeout_;
+    return waiting_.begin()->first + timeout_;
 }
 
 void ConnectionRoster::forget(ID id) {

@@ -42,11 +42,11 @@ struct HTTPServer::IO {
     std::set<std::shared_ptr<Connection>> parked;
     // Every connection not yet closed, by its roster id, so that the roster's
     // choices can be carried out. Owned by the I/O thread, as are the rest.
-    ConnectionRoster roster{HTTPServer::kMaxConnections, HTTPServer::kHeadTimeout};
+    ConnectionRoster roster{HTTPServer::kMaxConnections, HTTPServer::kRequestTimeout};
     std::unordered_map<ConnectionRoster::ID, std::weak_ptr<Connection>> open;
     ConnectionRoster::ID nextID = 0;
-    asio::steady_timer headTimer{context};
-    bool headTimerArmed = false;
+    asio::steady_timer requestTimer{context};
+    bool requestTimerArmed = false;
     std::thread thread;
 };
 
@@ -65,12 +65,23 @@ public:
         });
     }
 
+    // Also what the server does to a connection the roster gives up on.
+    void close() {
+        finished_ = true;
+        std::error_code ignored;
+        socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+        socket_.close(ignored);
+        server_.io_->roster.closed(id_);
+        server_.io_->open.erase(id_);
+        server_.io_->parked.erase(shared_from_this());
+    }
+
 private:
     void received(std::error_code error, size_t n) {
         auto result = parser_.feed(std::string_view(chunk_.data(), n));
         switch (result.status) {
             case HTTPRequestParser::Status::complete:
-                server_.io_->roster.headComplete(id_);
+                server_.io_->roster.requestRead(id_);
                 watchForDeparture();
                 if (isBrowserRequest(parser_.source())) {
                     const HTTPRequest& request = parser_.request();
@@ -169,19 +180,6 @@ private:
                           [self = shared_from_this()](std::error_code, size_t) { self->close(); });
     }
 
-public:
-    void close() {
-        finished_ = true;
-        std::error_code ignored;
-        socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
-        socket_.close(ignored);
-        server_.io_->roster.closed(id_);
-        server_.io_->open.erase(id_);
-        server_.io_->parked.erase(shared_from_this());
-    }
-
-private:
-
     HTTPServer& server_;
     asio::ip::tcp::socket socket_;
     std::array<char, 65536> chunk_{};
@@ -249,7 +247,7 @@ void HTTPServer::accept() {
                 auto connection = std::make_shared<Connection>(*this, std::move(socket), id);
                 io_->open[id] = connection;
                 connection->read();
-                armHeadTimer();
+                armRequestTimer();
             } else {
                 std::error_code ignored;
                 socket.close(ignored);
@@ -267,16 +265,16 @@ void HTTPServer::closeExpired() {
 }
 
 // One timer for the earliest deadline; it re-arms itself for the next.
-void HTTPServer::armHeadTimer() {
+void HTTPServer::armRequestTimer() {
     auto deadline = io_->roster.nextDeadline();
-    if (io_->headTimerArmed || !deadline) return;
-    io_->headTimerArmed = true;
-    io_->headTimer.expires_after(std::max(Duration::zero(), *deadline - clock_->now()));
-    io_->headTimer.async_wait([this](std::error_code error) {
-        io_->headTimerArmed = false;
+    if (io_->requestTimerArmed || !deadline) return;
+    io_->requestTimerArmed = true;
+    io_->requestTimer.expires_after(std::max(Duration::zero(), *deadline - clock_->now()));
+    io_->requestTimer.async_wait([this](std::error_code error) {
+        io_->requestTimerArmed = false;
         if (error) return;
         closeExpired();
-        armHeadTimer();
+        armRequestTimer();
     });
 }
 

@@ -26,9 +26,9 @@ namespace quintalis {
 // with 403 and logged: only programs on this computer may drive the phone,
 // not web pages the owner happens to visit.
 //
-// At most kMaxConnections are open at once. A connection gets kHeadTimeout
-// to send its request head, and at the cap the one waiting longest for its
-// head is closed to make room (ConnectionRoster), so idle or slow clients
+// At most kMaxConnections are open at once. A connection gets kRequestTimeout
+// to send its request, and at the cap the one waiting longest for its
+// request is closed to make room (ConnectionRoster), so idle or slow clients
 // cannot lock out the others. Those times are read from the clock given to
 // setClock (the real one by default).
 class HTTPServer {
@@ -41,7 +41,7 @@ public:
     };
 
     static constexpr int kMaxConnections = 256;
-    static constexpr Duration kHeadTimeout = std::chrono::seconds(10);
+    static constexpr Duration kRequestTimeout = std::chrono::seconds(10);
 
     HTTPServer(uint16_t port, RequestHandler handler);
     HTTPServer(uint16_t port, ImmediateHandler handler);
@@ -69,7 +69,7 @@ private:
     struct IO;
     void accept();
     void closeExpired();
-    void armHeadTimer();
+    void armRequestTimer();
 
     uint16_t port_;
     RequestHandler handler_;

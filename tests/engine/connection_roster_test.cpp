@@ -11,14 +11,14 @@ const MonotonicTime t0{};
 
 }  // namespace
 
-TEST(ConnectionRoster, AtCapacityTheLongestWaitingForItsHeadIsEvicted) {
+TEST(ConnectionRoster, AtCapacityTheLongestWaitingForItsRequestIsEvicted) {
     ConnectionRoster roster(3, 10s);
     EXPECT_TRUE(roster.admit(1, t0).admitted);
     EXPECT_TRUE(roster.admit(2, t0 + 1s).admitted);
     EXPECT_TRUE(roster.admit(3, t0 + 2s).admitted);
 
     // 1 sent its request: it is being served and keeps its place.
-    roster.headComplete(1);
+    roster.requestRead(1);
     auto admission = roster.admit(4, t0 + 3s);
     EXPECT_TRUE(admission.admitted);
     EXPECT_EQ(admission.evicted, 2u);
@@ -27,8 +27,8 @@ TEST(ConnectionRoster, AtCapacityTheLongestWaitingForItsHeadIsEvicted) {
     EXPECT_EQ(roster.open(), 3u);
 
     // With every place taken by a request being answered, newcomers wait outside.
-    roster.headComplete(5);
-    roster.headComplete(6);
+    roster.requestRead(5);
+    roster.requestRead(6);
     auto refused = roster.admit(7, t0 + 4s);
     EXPECT_FALSE(refused.admitted);
     EXPECT_FALSE(refused.evicted);
@@ -42,7 +42,7 @@ TEST(ConnectionRoster, ConnectionsExpireTenSecondsAfterAdmissionHoweverTheyDribb
     roster.admit(1, t0);
     roster.admit(2, t0 + 2s);
     roster.admit(3, t0 + 2s);
-    roster.headComplete(3);
+    roster.requestRead(3);
     EXPECT_EQ(roster.nextDeadline(), t0 + 10s);
 
     EXPECT_TRUE(roster.expire(t0 + 10s - 1ns).empty());
@@ -56,5 +56,5 @@ TEST(ConnectionRoster, ConnectionsExpireTenSecondsAfterAdmissionHoweverTheyDribb
     roster.closed(1);
     roster.closed(3);
     EXPECT_EQ(roster.open(), 0u);
-    EXPECT_EQ(roster.waitingForHead(), 0u);
+    EXPECT_EQ(roster.waiting(), 0u);
 }
