@@ -43,9 +43,10 @@ TEST(Browser, AWebPageCanNeitherDriveNorSeeThePhone) {
     TempDir home;
     // One phone on the USB cable for the engine, one shown by the AirPlay receiver.
     EngineProcess engine("phone,phone:airplay", home.path());
-    ASSERT_TRUE(engine.waitFor([&] { return allPaired(engine, 1); })) << engine.log();
+    // Pairing under the sanitizers on a busy machine can take well over 20 s.
+    ASSERT_TRUE(engine.waitFor([&] { return allPaired(engine, 1); }, 90)) << engine.log();
     // A program on this computer gets the pictures the page is after.
-    ASSERT_TRUE(engine.waitFor([&] { return engine.airplayGet("/frame.jpg").status == 200; })) << engine.log();
+    ASSERT_TRUE(engine.waitFor([&] { return engine.airplayGet("/frame.jpg").status == 200; }, 90)) << engine.log();
     ASSERT_EQ(engine.get("/screenshot").status, 200);
     // Notes open, so that typing would show in its text.
     openApp(engine, 0xF7C744, "Notes");
