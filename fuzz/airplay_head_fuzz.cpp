@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "engine/airplay_service.h"
+#include "engine/browser_gate.h"
 #include "engine/http_server.h"
 
 using quintalis::HTTPRequestParser;
@@ -61,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         case HTTPRequestParser::Status::complete: {
             const auto& request = parser.request();
             if (!request.body.is_object()) __builtin_trap();
-            if (quintalis::isBrowserRequest(parser.hasOrigin(), parser.host())) {
+            if (quintalis::isBrowserRequest(parser.source())) {
                 checkResponse(quintalis::HTTPResponse::error("refused", 403));
                 break;
             }
