@@ -82,4 +82,13 @@ PixelBuffer cropped(const PixelBuffer& source, int x, int y, int width, int heig
     return out;
 }
 
+bool samePixels(const PixelBuffer& a, const PixelBuffer& b) {
+    if (a.width() != b.width() || a.height() != b.height() || a.format() != b.format()) return false;
+    const size_t rowBytes = static_cast<size_t>(a.width()) * 4;
+    for (int row = 0; row < a.height(); ++row) {
+        if (std::memcmp(a.row(row), b.row(row), rowBytes) != 0) return false;
+    }
+    return true;
+}
+
 }  // namespace quintalis

@@ -36,4 +36,8 @@ void premultiplyAlpha(PixelBuffer& picture);
 // The part of the picture inside the rectangle, clipped to the picture.
 PixelBuffer cropped(const PixelBuffer& source, int x, int y, int width, int height);
 
+// Whether two pictures have the same size, format and pixels (row padding
+// aside).
+bool samePixels(const PixelBuffer& a, const PixelBuffer& b);
+
 }  // namespace quintalis

@@ -32,25 +32,22 @@ RenderedFrame renderFrame(WindowCapture& capture, const RenderOptions& options, 
     if (fw <= 0 || fh <= 0) return failure("cannot render frame");
 
     const double s = static_cast<double>(options.maxDim) / std::max(fw, fh);
-    std::optional<PixelBuffer> full;
-    if (s >= 1 || options.withOCR) full = cropped(buffer, x, y, fw, fh);
-    std::optional<PixelBuffer> small;
-    if (s < 1) {
-        // Never an empty picture, however small the limit.
-        const int w = std::max(1, static_cast<int>(std::lround(s * fw)));
-        const int h = std::max(1, static_cast<int>(std::lround(s * fh)));
-        small = scaledPart(buffer, x, y, fw, fh, w, h);
-    }
-    const PixelBuffer& picture = small ? *small : *full;
-    auto data = options.png ? encodePNG(picture) : encodeJPEG(picture, 80);
+    // Never an empty picture, however small the limit.
+    const int w = s < 1 ? std::max(1, static_cast<int>(std::lround(s * fw))) : fw;
+    const int h = s < 1 ? std::max(1, static_cast<int>(std::lround(s * fh))) : fh;
+    const EncodedFrameCache::Key key{x, y, fw, fh, w, h, options.png};
+    auto data = capture.encodings().encoded(frame->buffer, key, [&] {
+        PixelBuffer picture = s < 1 ? scaledPart(buffer, x, y, fw, fh, w, h) : cropped(buffer, x, y, fw, fh);
+        return options.png ? encodePNG(picture) : encodeJPEG(picture, 80);
+    });
     if (!data) return failure("cannot encode");
 
     const WinInfo info = capture.info();
     const double now = static_cast<double>(capture.clock().wallMillis());
     JSON result{
         {"ok", true},
-        {"w", picture.width()},
-        {"h", picture.height()},
+        {"w", w},
+        {"h", h},
         {"fw", fw},
         {"fh", fh},
         {"content", content.json()},
@@ -61,7 +58,7 @@ RenderedFrame renderFrame(WindowCapture& capture, const RenderOptions& options, 
         {"frames", frame->frames},
         {"mime", options.png ? "image/png" : "image/jpeg"},
     };
-    if (options.withOCR) result["ocr"] = recognize(recognizer, *full);
+    if (options.withOCR) result["ocr"] = recognize(recognizer, cropped(buffer, x, y, fw, fh));
     return {std::move(result), std::move(*data)};
 }
 

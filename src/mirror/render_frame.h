@@ -22,7 +22,8 @@ struct RenderedFrame {
     std::string data;  // the encoded image when "ok" is true
 };
 
-// The capture's newest frame, cropped, scaled down and encoded. Errors come
+// The capture's newest frame, cropped, scaled down and encoded (the same
+// picture asked for again comes from the capture's encodings). Errors come
 // back in the result, never thrown. Safe to call from several threads on
 // one capture at once.
 RenderedFrame renderFrame(WindowCapture& capture, const RenderOptions& options, TextRecognizer& recognizer);

@@ -10,6 +10,7 @@
 
 #include "base/clock.h"
 #include "base/serial_queue.h"
+#include "imaging/encoded_frame_cache.h"
 #include "mirror/content_rect.h"
 #include "mirror/sticky_content.h"
 #include "mirror/windows.h"
@@ -81,6 +82,9 @@ public:
     // Detection runs once per frame, however often the frame is rendered.
     ContentRect content(const PixelBufferRef& frame);
 
+    // The pictures made of the newest frame, for rendering it again unchanged.
+    EncodedFrameCache& encodings() { return encodings_; }
+
     static constexpr size_t kChangeHistory = 400;
 
 private:
@@ -98,6 +102,7 @@ private:
     std::deque<double> changes_;
     std::optional<std::string> stoppedError_;
     StickyContent sticky_;
+    EncodedFrameCache encodings_;  // guards itself
     std::weak_ptr<const PixelBuffer> detectedFrame_;  // the frame `detected_` was found on
     ContentRect detected_;
 

@@ -8,6 +8,7 @@
 #include "base/clock.h"
 #include "base/serial_queue.h"
 #include "base/settle_wait.h"
+#include "imaging/encoded_frame_cache.h"
 #include "imaging/image_ops.h"
 #include "platform/capture_devices.h"
 
@@ -41,7 +42,8 @@ public:
     };
     // The latest frame as PNG or JPEG (quality 80), shrunk to the limits
     // (positive) by the imageSize rule; nothing without a frame. Sizes and
-    // bytes come from one frame, so they always agree.
+    // bytes come from one frame, so they always agree. Asking again while
+    // the picture has not changed answers the bytes encoded before.
     std::optional<Snapshot> snapshot(bool png, std::optional<int> maxWidth, std::optional<int> maxEdge);
     // The latest frame stretched to width × height, one grey byte per pixel.
     std::optional<std::vector<uint8_t>> thumbnail(int width, int height);
@@ -56,6 +58,7 @@ private:
     PixelBufferRef latest_;          // owned by queue_
     std::vector<uint8_t> thumb_;     // owned by queue_: the latest frame's
     ChangeHistory changeHistory_;    // owned by queue_
+    EncodedFrameCache encodings_;    // guards itself
     SerialQueue queue_;
     std::unique_ptr<CaptureSession> session_;  // last: stopped before the queue goes
 };

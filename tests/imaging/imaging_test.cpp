@@ -3,6 +3,7 @@
 #include <fstream>
 
 #include "imaging/codecs.h"
+#include "imaging/encoded_frame_cache.h"
 #include "imaging/image_ops.h"
 #include "support/temp_dir.h"
 
@@ -90,4 +91,67 @@ TEST(Codecs, GarbageDoesNotDecode) {
     EXPECT_FALSE(decodeImage(png.substr(0, png.size() / 2)));
     auto jpeg = *encodeJPEG(halves(16, 16), 80);
     EXPECT_FALSE(decodeImage(jpeg.substr(0, 20)));
+}
+
+namespace {
+
+// A frame of one colour, as a capture device hands it over.
+PixelBufferRef plainFrame(uint8_t shade) {
+    PixelBuffer frame(40, 30);
+    std::fill(frame.mutableData(), frame.mutableData() + frame.bytesPerRow() * frame.height(), shade);
+    return std::make_shared<const PixelBuffer>(std::move(frame));
+}
+
+// Counts encodes, and makes each one's bytes different so a stale answer shows.
+struct CountingEncoder {
+    int encodes = 0;
+    EncodedFrameCache::Encode operator()() {
+        return [this]() -> std::optional<std::string> { return "picture " + std::to_string(++encodes); };
+    }
+};
+
+}  // namespace
+
+TEST(EncodedFrameCache, AnswersAnUnchangedFrameFromCacheAndNeverAChangedOne) {
+    EncodedFrameCache cache;
+    CountingEncoder encoder;
+    const EncodedFrameCache::Key key{0, 0, 40, 30, 20, 15, false};
+    auto first = plainFrame(7);
+    EXPECT_EQ(cache.encoded(first, key, encoder()), "picture 1");
+    EXPECT_EQ(cache.encoded(first, key, encoder()), "picture 1");
+    // The same picture sent again as a new object is still the same screen.
+    EXPECT_EQ(cache.encoded(plainFrame(7), key, encoder()), "picture 1");
+    EXPECT_EQ(encoder.encodes, 1);
+
+    // One pixel, one channel, in the last row.
+    auto changed = std::make_shared<PixelBuffer>(*first);
+    changed->mutableRow(29)[39 * 4 + 2] ^= 1;
+    EXPECT_EQ(cache.encoded(changed, key, encoder()), "picture 2");
+    // And back: the entries of the first frame went with it.
+    EXPECT_EQ(cache.encoded(first, key, encoder()), "picture 3");
+}
+
+TEST(EncodedFrameCache, KeepsEachParameterApartAndABoundedNumber) {
+    EncodedFrameCache cache(3);
+    CountingEncoder encoder;
+    auto frame = plainFrame(7);
+    const std::vector<EncodedFrameCache::Key> keys{
+        {0, 0, 40, 30, 20, 15, false}, {0, 0, 40, 30, 20, 15, true}, {0, 0, 40, 30, 40, 30, false},
+        {0, 1, 40, 29, 20, 15, false}, {2, 0, 38, 30, 20, 15, false}};
+    std::vector<std::string> first;
+    for (const auto& key : keys) first.push_back(*cache.encoded(frame, key, encoder()));
+    EXPECT_EQ(encoder.encodes, 5) << "no two parameter sets share an entry";
+    EXPECT_EQ(cache.size(), 3u);
+    // The three asked for last are kept; the oldest is encoded again.
+    EXPECT_EQ(cache.encoded(frame, keys[4], encoder()), first[4]);
+    EXPECT_EQ(cache.encoded(frame, keys[0], encoder()), "picture 6");
+    EXPECT_EQ(cache.size(), 3u);
+}
+
+TEST(EncodedFrameCache, DoesNotRememberAFailedEncode) {
+    EncodedFrameCache cache;
+    auto frame = plainFrame(1);
+    const EncodedFrameCache::Key key{0, 0, 40, 30, 40, 30, true};
+    EXPECT_EQ(cache.encoded(frame, key, [] { return std::optional<std::string>(); }), std::nullopt);
+    EXPECT_EQ(cache.encoded(frame, key, [] { return std::optional<std::string>("bytes"); }), "bytes");
 }

@@ -118,3 +118,25 @@ TEST(Screen, StampsVisibleChangesOnly) {
     EXPECT_EQ(screen.changes(start)->after, (std::vector<int64_t>{start + 80}));
     EXPECT_TRUE(screen.changes(start + 80)->after.empty());
 }
+
+TEST(Screen, AnswersAChangeTooSmallToCountWithTheNewPicture) {
+    FakeCaptureDevices devices;
+    FakeClock clock;
+    Screen screen(iPhone("S", "Phone"), devices, clock);
+    devices.push("S", solidFrame(300, 600, 50));
+    auto before = screen.snapshot(true, std::nullopt, std::nullopt);
+    ASSERT_TRUE(before);
+    devices.push("S", solidFrame(300, 600, 50));
+    EXPECT_EQ(screen.snapshot(true, std::nullopt, std::nullopt)->bytes, before->bytes);
+
+    // One pixel: no visible change to the thumbnails, still a new picture.
+    auto dotted = std::make_shared<PixelBuffer>(*solidFrame(300, 600, 50));
+    std::fill_n(dotted->mutableRow(10) + 20 * 4, 3, 250);
+    devices.push("S", dotted);
+    auto after = screen.snapshot(true, std::nullopt, std::nullopt);
+    ASSERT_TRUE(after);
+    auto decoded = decodeImage(after->bytes);
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->row(10)[20 * 4 + 1], 250);
+    EXPECT_EQ(screen.changes(0)->after.size(), 1u) << "the dot is below the change threshold";
+}
