@@ -2,39 +2,95 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <string_view>
 
 #include "imaging/image_ops.h"
 
 namespace quintalis {
 namespace {
 
-int scaledBack(int value, double factor) { return static_cast<int>(std::lround(value * factor)); }
+// The picture as the recogniser gets it, and the factor back to the original.
+struct Prepared {
+    PixelBuffer picture;
+    double factor = 1;
+};
 
-std::vector<TextLine> readLines(TextRecognizer& recognizer, const PixelBuffer& picture) {
-    if (picture.width() <= kHalveWiderThan) return recognizer.recognize(picture);
+Prepared prepared(const PixelBuffer& picture) {
+    if (picture.width() <= kHalveWiderThan) return {picture, 1};
     const double factor = 2;
-    auto lines = recognizer.recognize(scaled(picture, static_cast<int>(std::lround(picture.width() / factor)),
-                                             static_cast<int>(std::lround(picture.height() / factor))));
-    for (auto& line : lines) {
-        line.x = scaledBack(line.x, factor);
-        line.y = scaledBack(line.y, factor);
-        line.width = scaledBack(line.width, factor);
-        line.height = scaledBack(line.height, factor);
-    }
-    return lines;
+    return {scaled(picture, static_cast<int>(std::lround(picture.width() / factor)),
+                   static_cast<int>(std::lround(picture.height() / factor))),
+            factor};
 }
+
+std::string_view bandRow(const PixelBuffer& picture, const TextBand& band, int row) {
+    return {reinterpret_cast<const char*>(picture.row(band.y + row) + static_cast<size_t>(band.x) * 4),
+            static_cast<size_t>(band.width) * 4};
+}
+
+size_t bandHash(const PixelBuffer& picture, const TextBand& band) {
+    size_t hash = std::hash<int>()(band.width) ^ (std::hash<int>()(band.height) << 1);
+    for (int row = 0; row < band.height; ++row) {
+        hash = hash * 1099511628211u ^ std::hash<std::string_view>()(bandRow(picture, band, row));
+    }
+    return hash;
+}
+
+bool sameBand(const PixelBuffer& a, const TextBand& inA, const PixelBuffer& b, const TextBand& inB) {
+    if (inA.width != inB.width || inA.height != inB.height) return false;
+    for (int row = 0; row < inA.height; ++row) {
+        if (bandRow(a, inA, row) != bandRow(b, inB, row)) return false;
+    }
+    return true;
+}
+
+int scaledBack(int value, double factor) { return static_cast<int>(std::lround(value * factor)); }
 
 }  // namespace
 
-JSON recognize(TextRecognizer& recognizer, const PixelBuffer& picture) {
+ScreenReader::ScreenReader(TextRecognizer& recognizer) : recognizer_(recognizer) {}
+
+JSON ScreenReader::read(const PixelBuffer& picture) {
     if (picture.width() <= 0 || picture.height() <= 0) return JSON::array();
-    auto lines = readLines(recognizer, picture);
+    std::lock_guard lock(mutex_);
+    auto [now, factor] = prepared(picture);
+    std::vector<ReadBand> bands;
+    work_ = {};
+    for (const TextBand& band : textBands(now)) {
+        ReadBand current{band, bandHash(now, band), {}};
+        auto before = std::find_if(bands_.begin(), bands_.end(), [&](const ReadBand& old) {
+            return old.hash == current.hash && sameBand(last_, old.band, now, band);
+        });
+        if (before != bands_.end()) {
+            current.lines = before->lines;
+            ++work_.reused;
+        } else {
+            current.lines = recognizer_.recognize(cropped(now, band.x, band.y, band.width, band.height));
+            ++work_.read;
+        }
+        bands.push_back(std::move(current));
+    }
+
+    std::vector<TextLine> lines;
+    for (const auto& read : bands) {
+        for (TextLine line : read.lines) {
+            if (line.text.empty()) continue;
+            line.x = scaledBack(read.band.x + line.x, factor);
+            line.y = scaledBack(read.band.y + line.y, factor);
+            line.width = scaledBack(line.width, factor);
+            line.height = scaledBack(line.height, factor);
+            lines.push_back(std::move(line));
+        }
+    }
+    last_ = std::move(now);
+    bands_ = std::move(bands);
+
     std::stable_sort(lines.begin(), lines.end(), [](const TextLine& a, const TextLine& b) {
         return a.y != b.y ? a.y < b.y : a.x < b.x;
     });
     JSON found = JSON::array();
     for (const auto& line : lines) {
-        if (line.text.empty()) continue;
         found.push_back(JSON{{"text", line.text},
                              {"conf", line.confidence},
                              {"x", static_cast<double>(line.x)},
@@ -44,5 +100,12 @@ JSON recognize(TextRecognizer& recognizer, const PixelBuffer& picture) {
     }
     return found;
 }
+
+ScreenReader::Work ScreenReader::lastWork() const {
+    std::lock_guard lock(mutex_);
+    return work_;
+}
+
+JSON recognize(TextRecognizer& recognizer, const PixelBuffer& picture) { return ScreenReader(recognizer).read(picture); }
 
 }  // namespace quintalis
