@@ -185,10 +185,22 @@ Phone PhoneTools::choose(const JSON& arguments) {
     return found.front();
 }
 
-std::vector<ScreenText> PhoneTools::read(const Picture& picture) {
+std::vector<ScreenText> PhoneTools::read(const Phone& phone, const Picture& picture) {
+    std::shared_ptr<ScreenReader> reader;
+    {
+        std::lock_guard lock(mutex_);
+        Reading& reading = readings_[phone.id];
+        if (!reading.jpeg.empty() && reading.jpeg == picture.jpeg) return reading.lines;
+        if (!reading.reader) reading.reader = std::make_shared<ScreenReader>(recognizer_);
+        reader = reading.reader;
+    }
     auto decoded = decodeImage(picture.jpeg);
     if (!decoded) throw PhoneError("The screenshot could not be read: try look again.");
-    return screenTexts(recognize(recognizer_, *decoded));
+    // Read outside the lock: another phone's look need not wait for this one.
+    auto lines = screenTexts(reader->read(*decoded));
+    std::lock_guard lock(mutex_);
+    readings_[phone.id] = Reading{reader, picture.jpeg, lines};
+    return lines;
 }
 
 JSON PhoneTools::look(const JSON& arguments) {
@@ -204,7 +216,7 @@ JSON PhoneTools::look(const JSON& arguments) {
                        sizeText(picture.screen) + " px, this image " + sizeText(picture.image) +
                        " px. Tap and swipe coordinates are pixels of this image, x from the left, y from the top.";
     if (withText) {
-        auto lines = read(picture);
+        auto lines = read(phone, picture);
         text += lines.empty() ? "\nNo text was recognised on the screen."
                               : "\nText on the screen, with the centre of each line:\n" + listing(lines);
     }
@@ -242,7 +254,7 @@ JSON PhoneTools::tap(const JSON& arguments) {
     if (text) {
         if (x || y) throw PhoneError("Give either text or x and y, not both.");
         Picture picture = phones_.look(phone, kDefaultEdge);
-        auto lines = read(picture);
+        auto lines = read(phone, picture);
         auto matches = linesReading(lines, *text);
         if (matches.empty()) {
             throw PhoneError(lines.empty() ? "No text on the screen reads " + inQuotes(*text) +
