@@ -27,7 +27,9 @@ JSON recognize(TextRecognizer& recognizer, const PixelBuffer& picture);
 // the text read from them; only the others are read. The answer always
 // equals recognize() of the picture.
 //
-// Thread rule: any thread; reads run one at a time under a mutex.
+// Thread rule: any thread; reads run one at a time under a mutex. A read
+// that has several bands to read spreads them over a few threads of its own
+// ("quintalis.text-bands") and returns when all are done.
 class ScreenReader {
 public:
     explicit ScreenReader(TextRecognizer& recognizer);
@@ -41,18 +43,19 @@ public:
     };
     Work lastWork() const;
 
-private:
-    // A band of the last picture read, with its lines in the band's own pixels.
-    struct ReadBand {
+    // A band of a picture, with its lines in the band's own pixels.
+    struct Band {
         TextBand band;
         size_t hash = 0;
         std::vector<TextLine> lines;
     };
 
+private:
+
     TextRecognizer& recognizer_;
     mutable std::mutex mutex_;
     PixelBuffer last_{0, 0};  // the last picture as read (halved when wide)
-    std::vector<ReadBand> bands_;
+    std::vector<Band> bands_;  // the last picture's
     Work work_;
 };
 

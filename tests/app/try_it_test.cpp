@@ -2,6 +2,7 @@
 
 #include "app/model/try_it.h"
 #include "imaging/codecs.h"
+#include "support/striped_picture.h"
 #include "support/stub_service.h"
 
 using namespace quintalis;
@@ -24,7 +25,7 @@ public:
 HTTPResponse picture(int width, int height) {
     HTTPResponse response;
     response.contentType = "image/jpeg";
-    response.body = *encodeJPEG(PixelBuffer(width, height), 80);
+    response.body = *encodeJPEG(stripedPicture(width, height), 80);
     return response;
 }
 

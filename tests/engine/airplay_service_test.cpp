@@ -171,6 +171,10 @@ TEST_F(AirPlayServiceTest, FrameParametersTakeOnlyTheirExactValues) {
     EXPECT_EQ(json(get("/frame?crop=false"))["fw"], 633);
     EXPECT_EQ(json(get("/frame?crop=0"))["fw"], kWidth);
     EXPECT_FALSE(json(get("/frame?ocr=true")).contains("ocr"));
+    // Text to read: a dark mark on the phone's screen.
+    auto marked = std::make_shared<PixelBuffer>(*receiverFrame(kWidth, kHeight));
+    for (int y = 600; y < 620; ++y) std::fill_n(marked->mutableRow(y) + 300 * 4, 40 * 4, 20);
+    streams.deliver(marked);
     EXPECT_EQ(json(get("/frame?ocr=1"))["ocr"][0]["text"], "Settings");
 
     // The JSON route carries the same picture in Base64, and no raw bytes.

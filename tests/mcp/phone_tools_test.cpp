@@ -4,6 +4,7 @@
 #include "imaging/codecs.h"
 #include "mcp/phone_tools.h"
 #include "support/fake_clock.h"
+#include "support/striped_picture.h"
 
 using namespace quintalis;
 using namespace quintalis::mcp;
@@ -88,14 +89,9 @@ struct Tools {
     }
     JSON call(const std::string& name, const JSON& arguments = JSON::object()) { return tools.call(name, arguments); }
 
-    // A screen of black and white stripes `width` pixels wide: text to the
-    // reader from edge to edge, one piece it reads whole.
-    void showScreen(int width) {
-        PixelBuffer screen(554, 1200);
-        for (int y = 0; y < screen.height(); ++y) {
-            for (int x = 0; x < screen.width(); ++x) std::fill_n(screen.mutableRow(y) + x * 4, 4, x / width % 2 * 255);
-        }
-        access.picture = Picture{*encodeJPEG(screen, 80), {1179, 2556}, {554, 1200}};
+    // A screen the reader reads whole; another stripe width is another screen.
+    void showScreen(int stripe) {
+        access.picture = Picture{*encodeJPEG(quintalis::testing::stripedPicture(554, 1200, stripe), 80), {1179, 2556}, {554, 1200}};
     }
 };
 
