@@ -1,6 +1,7 @@
 // Text recognition on the virtual iPhone's screens (1179 × 2556): how many of
 // the words on each screen each page-segmentation mode reads, how long a warm
-// recognition takes, and the tesseract command line on the same picture.
+// recognition takes, a reader's read after a small change, the picture read
+// in one piece, and the tesseract command line on the same picture.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -14,6 +15,7 @@
 #include "mirror/text_recognition.h"
 #include "platform/linux/tesseract_recognizer.h"
 #include "simulator/virtual_phone.h"
+#include "support/phone_screens.h"
 
 using namespace quintalis;
 using namespace quintalis::simulator;
@@ -107,6 +109,25 @@ void WholePage(benchmark::State& state) {
     state.counters["lines"] = static_cast<double>(lines.size());
 }
 
+// A screen's reader after one character typed into Notes, and after a
+// scroll of Contacts: only what changed is read again.
+void ReadAfter(benchmark::State& state, const std::string& step) {
+    auto walk = testing::phoneScreenWalk();
+    auto after = std::find_if(walk.begin(), walk.end(), [&](const auto& screen) { return screen.step == step; });
+    const PixelBuffer& before = *std::prev(after)->picture;
+    TesseractRecognizer recognizer;
+    ScreenReader reader(recognizer);
+    recognize(recognizer, *after->picture);  // warms engines up
+    for (auto _ : state) {
+        state.PauseTiming();
+        reader.read(before);
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(reader.read(*after->picture));
+    }
+    state.counters["bands_read"] = static_cast<double>(reader.lastWork().read);
+    state.counters["bands_reused"] = static_cast<double>(reader.lastWork().reused);
+}
+
 // The same picture through the tesseract program, as a user would run it.
 void CommandLine(benchmark::State& state) {
     const Screen& screen = screens()[static_cast<size_t>(state.range(0))];
@@ -122,6 +143,10 @@ void CommandLine(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(Recognize)->ArgsProduct({{3, 6, 11, 12}, {0, 1, 2}})->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK_CAPTURE(ReadAfter, typing, std::string("type e"))->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK_CAPTURE(ReadAfter, scrolling, std::string("scroll Contacts a little"))
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);
 BENCHMARK(WholePage)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(CommandLine)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK_MAIN();
