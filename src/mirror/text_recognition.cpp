@@ -90,7 +90,9 @@ ScreenReader::ScreenReader(TextRecognizer& recognizer) : recognizer_(recognizer)
 JSON ScreenReader::read(const PixelBuffer& picture) {
     if (picture.width() <= 0 || picture.height() <= 0) return JSON::array();
     std::lock_guard lock(mutex_);
-    auto [now, factor] = prepared(picture);
+    Prepared input = prepared(picture);
+    PixelBuffer& now = input.picture;
+    const double factor = input.factor;
     std::vector<Band> bands;
     for (const TextBand& band : textBands(now)) bands.push_back({band, bandHash(now, band), {}});
     std::vector<Band*> unread;
