@@ -18,6 +18,7 @@
 #include "platform/linux/xcb_window_server.h"
 #include "platform/linux/xcb_window_streams.h"
 #include "simulator/simulator.h"
+#include "simulator/x11/x_receiver_window.h"
 #include "support/fake_windows.h"
 #include "support/no_text.h"
 #include "support/raw_http.h"
@@ -46,9 +47,8 @@ Spread spread(std::vector<double> times) {
 void compareFrameRoutes(const char* what, CaptureBackends& backends) {
     testing::NoText text;
     AirPlayServer server(backends, text, std::nullopt);
-    auto listener = serveHTTP(0, [&server](const std::string& path, const AirPlayQuery& query) {
-        return server.handle(path, query);
-    });
+    auto listener = serveHTTP(0, [&server](const std::string& path, const AirPlayQuery& query,
+                                           const AirPlayResponder& responder) { server.handle(path, query, responder); });
     auto capture = server.capture();
     while (!capture || !capture->latest() || capture->content(capture->latest()->buffer).method != "edges") {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -87,9 +87,8 @@ void measureWaitPrecision() {
     CaptureBackends backends{windows, streams, Clock::real(), kNoVariables, ""};
     testing::NoText text;
     AirPlayServer server(backends, text, std::nullopt);
-    auto listener = serveHTTP(0, [&server](const std::string& path, const AirPlayQuery& query) {
-        return server.handle(path, query);
-    });
+    auto listener = serveHTTP(0, [&server](const std::string& path, const AirPlayQuery& query,
+                                           const AirPlayResponder& responder) { server.handle(path, query, responder); });
     const PixelBufferRef pictures[2] = {testing::receiverFrame(600, 1000, 90), testing::receiverFrame(600, 1000, 200)};
     server.capture();
     streams.deliver(pictures[0]);
@@ -126,7 +125,7 @@ int main() {
         // The receiver is a real window on the X server, listed and captured as in production.
         simulator::PhoneSetup setup;
         setup.airplay = true;
-        simulator::Simulator simulated({setup}, display);
+        simulator::Simulator simulated({setup}, simulator::xReceiverWindows(display));
         XDisplayLink link(display);
         XcbWindowServer windows(link);
         XcbWindowStreams streams(link);

@@ -22,7 +22,7 @@
 
 #include "base/clock.h"
 #include "base/json.h"
-#include "mcp/http_client.h"
+#include "base/http_client.h"
 #include "support/mcp_process.h"
 
 using namespace quintalis;
@@ -68,7 +68,7 @@ double percentile(std::vector<double> values, int percent) {
 int main(int argc, char** argv) {
     const int steps = argc > 1 ? std::max(1, std::atoi(argv[1])) : 40;
     bench::MCPProcess mcp("quintalis-loop-bench");
-    mcp::HTTPClient http;
+    HTTPClient http;
     const JSON picture{{"text", false}};
     const JSON withText = JSON::object();
 

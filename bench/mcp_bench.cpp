@@ -12,7 +12,7 @@
 #include <stdexcept>
 
 #include "base/json.h"
-#include "mcp/http_client.h"
+#include "base/http_client.h"
 #include "support/mcp_process.h"
 
 using namespace quintalis;
@@ -28,8 +28,8 @@ bench::MCPProcess& process() {
     return *made;
 }
 
-mcp::HTTPClient& http() {
-    static mcp::HTTPClient client;
+HTTPClient& http() {
+    static HTTPClient client;
     return client;
 }
 

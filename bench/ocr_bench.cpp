@@ -12,7 +12,7 @@
 
 #include "imaging/codecs.h"
 #include "imaging/image_ops.h"
-#include "mirror/text_recognition.h"
+#include "screen/text_recognition.h"
 #include "platform/linux/tesseract_recognizer.h"
 #include "simulator/virtual_phone.h"
 #include "support/phone_screens.h"

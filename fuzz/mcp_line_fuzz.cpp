@@ -12,7 +12,8 @@ namespace {
 class Echo final : public quintalis::mcp::ToolBox {
 public:
     quintalis::JSON definitions() const override { return quintalis::JSON::array(); }
-    quintalis::JSON call(const std::string& name, const quintalis::JSON& arguments) override {
+    quintalis::JSON call(const std::string& name, const quintalis::JSON& arguments,
+                         quintalis::mcp::CallContext&) override {
         if (name != "echo") throw quintalis::mcp::UnknownTool(name);
         return quintalis::JSON{{"content", {{{"type", "text"}, {"text", arguments.dump()}}}}};
     }

@@ -9,7 +9,7 @@
 #include "engine/airplay_service.h"
 #include "engine/engine.h"
 #include "mirror/airplay_warm_up.h"
-#include "mirror/command_line.h"
+#include "commands/command_line.h"
 #include "mirror/screen_permission.h"
 
 namespace quintalis {
@@ -45,16 +45,16 @@ void airplayServeCommand(const std::vector<std::string>& args) {
     });
     HTTPServer* listener = nullptr;  // serves until the process ends
     try {
-        listener = serveHTTP(port, [&server](const std::string& path, const AirPlayQuery& query) {
-                       return server.handle(path, query);
-                   }).release();
+        listener = serveHTTP(port, [&server](const std::string& path, const AirPlayQuery& query,
+                                             const AirPlayResponder& responder) { server.handle(path, query, responder); })
+                       .release();
     } catch (const std::system_error& error) {
         fail("cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + error.code().message());
     }
     std::cerr << "quintalis-mirror airplay-serve on 127.0.0.1:" << listener->boundPort()
               << " (screen recording: " << (permission ? "true" : "false") << ")\n"
               << std::flush;
-    (new AirPlayWarmUp(server, std::chrono::seconds(1)))->start();
+    (new AirPlayWarmUp(server, MainRunLoop::shared(), std::chrono::seconds(1)))->start();
     MainRunLoop::shared().run();
     exitProcess(0);
 }

@@ -9,9 +9,11 @@
 
 #include "app/airplay_serve_command.h"
 #include "app/mcp_command.h"
+#include "app/pair_command.h"
 #include "app/select_backends.h"
-#include "app/ui/desktop_app.h"
-#include "app/ui/render_steps.h"
+#include "app/udev_rule_command.h"
+#include "app/desktop_app.h"
+#include "app/render_steps.h"
 #include "base/app_log.h"
 #include "base/exit_process.h"
 #include "base/log.h"
@@ -19,10 +21,10 @@
 #include "base/thread_name.h"
 #include "engine/app_info.h"
 #include "engine/engine.h"
-#include "mirror/airplay_commands.h"
-#include "mirror/control_commands.h"
-#include "mirror/mirror_command.h"
-#include "phones/usb_commands.h"
+#include "commands/airplay_commands.h"
+#include "commands/control_commands.h"
+#include "commands/mirror_command.h"
+#include "commands/usb_commands.h"
 
 namespace quintalis {
 namespace {
@@ -42,6 +44,22 @@ void stopMainLoopOnSignals() {
         sigwait(&signals, &received);
         log(std::string("quitting on ") + (received == SIGINT ? "SIGINT" : "SIGTERM"));
         MainRunLoop::shared().stop();
+    }).detach();
+}
+
+// A command holding a phone's capture ends through exitProcess on SIGINT or
+// SIGTERM, so the phone is restored on the way out.
+void exitOnSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    std::thread([signals] {
+        nameCurrentThread("quintalis.signals");
+        int received = 0;
+        sigwait(&signals, &received);
+        exitProcess(received == SIGINT ? 130 : 143);
     }).detach();
 }
 
@@ -86,11 +104,26 @@ bool runCommand(const std::vector<std::string>& arguments) {
          }},
         // Phones on USB.
         {"usb-list", [](const auto& args) { usbListCommand(args, USBCommandBackends::shared()); }},
-        {"usb-capture", [](const auto& args) { usbCaptureCommand(args, USBCommandBackends::shared()); }},
-        {"usb-serve", [](const auto& args) { usbServeCommand(args, USBCommandBackends::shared(), std::cin); }},
-        {"serve", [](const auto& args) { usbServeCommand(args, USBCommandBackends::shared(), std::cin); }},
+        {"usb-capture",
+         [](const auto& args) {
+             exitOnSignals();
+             usbCaptureCommand(args, USBCommandBackends::shared());
+         }},
+        {"usb-serve",
+         [](const auto& args) {
+             exitOnSignals();
+             usbServeCommand(args, USBCommandBackends::shared(), std::cin);
+         }},
+        {"serve",
+         [](const auto& args) {
+             exitOnSignals();
+             usbServeCommand(args, USBCommandBackends::shared(), std::cin);
+         }},
+        {"install-udev-rule", installUdevRuleCommand},
         // The phone tools for AI clients, over standard input and output.
         {"mcp", mcpCommand},
+        // Lets a phone pair with the running Quintalis.
+        {"pair", pairCommand},
     };
     auto found = commands.find(arguments[1]);
     if (found == commands.end()) return false;

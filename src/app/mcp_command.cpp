@@ -4,6 +4,7 @@
 
 #include <thread>
 
+#include "app/mcp_engine_link.h"
 #include "app/select_backends.h"
 #include "base/log.h"
 #include "base/main_run_loop.h"
@@ -25,15 +26,6 @@ const char* const kInstructions =
     "Each action waits until the screen has settled, so look again to see what it did. phones lists the phones "
     "when there is more than one.";
 
-bool answers(mcp::HTTPClient& http, const std::string& url) {
-    try {
-        http.get(url + "/status", 1500ms);
-        return true;
-    } catch (const mcp::Unreachable&) {
-        return false;
-    }
-}
-
 }  // namespace
 
 void mcpCommand(const std::vector<std::string>&) {
@@ -43,27 +35,15 @@ void mcpCommand(const std::vector<std::string>&) {
     dup2(STDERR_FILENO, STDOUT_FILENO);
 
     auto& host = PlatformBackends::selected().host;
-    std::string engineURL = serviceURL(host.variable("QUINTALIS_ENGINE_URL"),
-                                       parsePort(host.variable("QUINTALIS_ENGINE_PORT"), kDefaultEnginePort));
-    std::string airplayURL = serviceURL(host.variable("QUINTALIS_AIRPLAY_URL"),
-                                        parsePort(host.variable("QUINTALIS_AIRPLAY_PORT"), kDefaultAirPlayPort));
-    mcp::HTTPClient http;
-    if (answers(http, engineURL)) {
-        log("mcp: using the engine at " + engineURL);
-    } else {
-        log("mcp: no engine answers at " + engineURL + ", so this process starts one until its client goes");
-        Engine::shared().start();
-        auto mode = Engine::shared().mode();
-        if (mode.kind == Engine::Mode::Kind::failed) log("mcp: the engine did not start: " + mode.text);
-    }
-
-    mcp::ServicePhoneAccess phones(http, engineURL, airplayURL);
-    mcp::PhoneTools tools(phones, selectedTextRecognizer(), Clock::real());
-    mcp::MCPServer::Identity identity{"quintalis", "Quintalis", AppInfo::shared().version(), kInstructions};
-    // The main thread keeps running the main run loop, as in the app, for
-    // whatever the engine puts there; the client is served beside it.
+    HTTPClient http;
+    MCPEngineLink link(Engine::shared(), http, host, Clock::real());
+    // The engine starts on the main thread, which serves its run loop from here on.
     std::thread session([&] {
         nameCurrentThread("quintalis.mcp.stdin");
+        link.connect();
+        mcp::ServicePhoneAccess phones(http, link);
+        mcp::PhoneTools tools(phones, selectedTextRecognizer(), Clock::real());
+        mcp::MCPServer::Identity identity{"quintalis", "Quintalis", AppInfo::shared().version(), kInstructions};
         mcp::serveLines(tools, identity, STDIN_FILENO, protocol);
         log("mcp: the client closed standard input");
         MainRunLoop::shared().stop();

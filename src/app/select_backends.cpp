@@ -1,18 +1,20 @@
 #include "app/select_backends.h"
 
 #include "app/model/installer.h"
-#include "app/ui/gtk_main_thread.h"
 #include "base/log.h"
+#include "base/main_run_loop.h"
 #include "platform/linux/bluez/bluez_peripheral_role.h"
 #include "platform/linux/build_bundle_info.h"
 #include "platform/linux/desktop_system_settings.h"
 #include "platform/linux/json_file_defaults.h"
 #include "platform/linux/linux_host_environment.h"
-#include "platform/linux/no_capture_devices.h"
 #include "platform/linux/posix_child_processes.h"
 #include "platform/linux/proc_airplay_receiver.h"
 #include "platform/linux/proc_running_programs.h"
 #include "platform/linux/tesseract_recognizer.h"
+#include "platform/linux/usb/libusb_bus.h"
+#include "platform/linux/usb/lockdown_facts.h"
+#include "platform/linux/usb/usb_capture_devices.h"
 #include "platform/linux/unsupported_peripheral_role.h"
 #include "platform/linux/user_installation.h"
 #include "platform/linux/xcb_window_server.h"
@@ -20,6 +22,9 @@
 #include "platform/linux/xdg_autostart.h"
 #include "platform/linux/xtest_input.h"
 #include "simulator/simulator.h"
+#include "simulator/x11/x_receiver_window.h"
+
+#include <cstdlib>
 
 namespace quintalis {
 namespace {
@@ -34,18 +39,41 @@ simulator::Simulator* makeSimulator() {
         return nullptr;
     }
     // Receiver windows go on the X display when there is one.
-    std::optional<std::string> display;
-    if (!PlatformBackends::selected().host.variable("DISPLAY").value_or("").empty()) display = "";
-    auto* made = new simulator::Simulator(*setups, display);
+    simulator::Simulator::WindowOpener openWindow;
+    if (!PlatformBackends::selected().host.variable("DISPLAY").value_or("").empty()) {
+        openWindow = simulator::xReceiverWindows("");
+    }
+    auto* made = new simulator::Simulator(*setups, openWindow);
     log("simulator: " + std::to_string(made->phoneCount()) + " virtual " +
         (made->phoneCount() == 1 ? "iPhone" : "iPhones") + " running");
     return made;
 }
 
-// bluetoothd when the system bus has it (or can start it), else a radio that says it is unsupported.
+// However the process ends (SIGINT, SIGTERM, a command's exit), the phones
+// being captured go back to their normal configuration first.
+void restorePhonesAtExit(UsbCaptureDevices& cable) {
+    static UsbCaptureDevices* restored = &cable;
+    std::at_quick_exit([] { restored->stopAll(); });
+}
+
+// bluetoothd on the system bus (used as soon as it is there, should it
+// start later), else a radio that says it is unsupported. QUINTALIS_BLUETOOTH_ADAPTERS names the
+// adapters to use ("hci0,hci1"), all of them when unset or empty.
 BluetoothPeripheralRole& linuxBluetooth() {
-    if (BluezPeripheralRole::available()) return *new BluezPeripheralRole(BluezPeripheralRole::systemBus());
-    return *new UnsupportedPeripheralRole();
+    if (!BluezPeripheralRole::available()) return *new UnsupportedPeripheralRole();
+    auto& host = PlatformBackends::selected().host;
+    bluez::BluezSettings settings;
+    std::string names = host.variable("QUINTALIS_BLUETOOTH_ADAPTERS").value_or("");
+    for (size_t start = 0; start <= names.size();) {
+        size_t comma = std::min(names.find(',', start), names.size());
+        std::string name = names.substr(start, comma - start);
+        if (!name.empty()) settings.adapters.insert(name);
+        start = comma + 1;
+    }
+    if (!settings.adapters.empty()) log("using the Bluetooth adapters " + names);
+    auto support = PlatformBackends::selected().bundle.stringValue("SkifflineSupportFolder").value_or("Skiffline");
+    settings.hostBook = host.applicationSupportDirectory() / support / "bluetooth-hosts.json";
+    return *new BluezPeripheralRole(BluezPeripheralRole::systemBus(), std::move(settings));
 }
 
 }  // namespace
@@ -74,11 +102,14 @@ DeviceBackends& DeviceBackends::selected() {
         if (auto* simulated = makeSimulator()) {
             WindowServer& windows = simulated->windowServer() ? *simulated->windowServer() : xWindows;
             WindowStreams& streams = simulated->windowStreams() ? *simulated->windowStreams() : xStreams;
-            return *new DeviceBackends{simulated->radio(), simulated->cameras(), text, windows, streams, input,
-                                       simulated};
+            // The phones on the cable are reached through the real protocol and decoder.
+            auto& cable = *new UsbCaptureDevices(simulated->usbBus(), simulated->usbBus(), Clock::real());
+            restorePhonesAtExit(cable);
+            return *new DeviceBackends{simulated->radio(), cable, text, windows, streams, input, simulated};
         }
-        return *new DeviceBackends{linuxBluetooth(), *new NoCaptureDevices(), text, xWindows, xStreams, input,
-                                   nullptr};
+        auto& cable = *new UsbCaptureDevices(*new LibusbBus(), *new LockdownFacts(), Clock::real());
+        restorePhonesAtExit(cable);
+        return *new DeviceBackends{linuxBluetooth(), cable, text, xWindows, xStreams, input, nullptr};
     }();
     return backends;
 }
@@ -97,9 +128,7 @@ DesktopBackends& DesktopBackends::selected() {
             *new UserInstallation(UserInstallation::thisProgram(), host.homeDirectory(), host.applicationSupportDirectory());
         auto& autostart = *new XdgAutostart(host.configurationDirectory() / "autostart/quintalis.desktop",
                                             [&installation] { return cliPath(installation); });
-        MainThread& mainThread = desktopSession() ? static_cast<MainThread&>(*new GtkMainThread())
-                                                  : static_cast<MainThread&>(*new RunLoopMainThread());
-        return *new DesktopBackends{mainThread,                         processes,
+        return *new DesktopBackends{MainRunLoop::shared(),              processes,
                                     *new ProcRunningPrograms(),         autostart,
                                     *new DesktopSystemSettings(host, processes), *new ProcAirPlayReceiver(),
                                     installation};

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/model/main_thread.h"
+#include "base/main_thread.h"
 #include "platform/airplay_receiver.h"
 #include "platform/bundle_info.h"
 #include "platform/capture_devices.h"

@@ -18,7 +18,7 @@
 #include "mirror/screen_permission.h"
 #include "phones/devices.h"
 #include "phones/screen_capture.h"
-#include "phones/usb_commands.h"
+#include "commands/usb_commands.h"
 #include "simulator/simulator.h"
 
 namespace quintalis {
@@ -87,6 +87,7 @@ Engine& Engine::shared() {
                                                        std::nullopt);
             },
             [] { return screenPermission(CaptureBackends::shared()); },
+            &MainRunLoop::shared(),
         };
         // While the virtual iPhones run, GET /simulator shows what really happened on them.
         auto handle = [&routes](const HTTPRequest& request, Responder responder) {

@@ -18,12 +18,23 @@ void AppLog::open() {
     handle_ = std::fopen(file_.c_str(), "ab");
 }
 
+void AppLog::startAfresh() {
+    std::fclose(handle_);
+    std::error_code ignored;
+    std::filesystem::remove(file_, ignored);
+    handle_ = std::fopen(file_.c_str(), "ab");
+}
+
 void AppLog::write(std::string line) {
     queue_.async([this, line = std::move(line)] {
         if (!opened_) open();
+        if (handle_ && full_) startAfresh();
         if (!handle_) return;
         std::fwrite(line.data(), 1, line.size(), handle_);
         std::fflush(handle_);
+        // Where the file ends now, other copies of the program's lines included.
+        long end = std::ftell(handle_);
+        full_ = end > 0 && static_cast<uintmax_t>(end) > kRotateBytes;
     });
 }
 

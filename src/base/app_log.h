@@ -10,8 +10,9 @@
 namespace quintalis {
 
 // Appends log lines to Quintalis.log. The file is opened at the first write
-// of the process; a file then larger than `kRotateBytes` is started afresh,
-// so the log is cut back once per launch and never mid-run. Writes are
+// of the process; whenever it is larger than `kRotateBytes` before a line,
+// at launch or while the program runs, it is started afresh, so however
+// much is logged the file stays within the limit and one line. Writes are
 // queued on "quintalis.log" and never reach the caller as errors.
 class AppLog {
 public:
@@ -29,10 +30,12 @@ public:
 
 private:
     void open();
+    void startAfresh();
 
     std::filesystem::path file_;
     bool opened_ = false;
-    std::FILE* handle_ = nullptr;  // owned by queue_
+    std::FILE* handle_ = nullptr;  // owned by queue_, as is full_
+    bool full_ = false;            // past kRotateBytes: the next line starts the file afresh
     SerialQueue queue_{"quintalis.log"};
 };
 

@@ -15,6 +15,29 @@ void appendUTF8(std::string& out, utf8proc_int32_t point) {
 
 }  // namespace
 
+std::optional<std::string> typedTextTooLong(std::string_view text) {
+    // Counted as userPerceivedCharacters splits, but only up to one past the
+    // limit and without keeping the pieces: the text may be megabytes.
+    auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
+    const auto size = static_cast<utf8proc_ssize_t>(text.size());
+    utf8proc_int32_t state = 0;
+    utf8proc_int32_t previous = -1;
+    size_t count = 0;
+    for (utf8proc_ssize_t at = 0; at < size && count <= kMaxTypedCharacters;) {
+        utf8proc_int32_t point = 0;
+        utf8proc_ssize_t used = utf8proc_iterate(bytes + at, size - at, &point);
+        if (used <= 0) {
+            point = 0xFFFD;
+            used = 1;
+        }
+        if (previous < 0 || utf8proc_grapheme_break_stateful(previous, point, &state)) ++count;
+        previous = point;
+        at += used;
+    }
+    if (count <= kMaxTypedCharacters) return std::nullopt;
+    return "text is too long (at most " + std::to_string(kMaxTypedCharacters) + " characters)";
+}
+
 std::u32string codePoints(std::string_view text) {
     std::u32string points;
     auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());

@@ -1,6 +1,7 @@
 #include "base/json.h"
 
 #include <cmath>
+#include <nlohmann/detail/input/json_sax.hpp>
 
 namespace quintalis {
 namespace {
@@ -35,6 +36,45 @@ void wholeFloatsToIntegers(JSON& value) {
     }
 }
 
+// Builds the value as nlohmann's own reader does, but gives up at the first
+// array or object past the depth limit. Events are handed on one by one, so
+// nothing here recurses either.
+class BoundedReader {
+public:
+    explicit BoundedReader(JSON& result) : builder_(result, false) {}
+    bool tooDeep() const { return tooDeep_; }
+
+    bool null() { return builder_.null(); }
+    bool boolean(bool value) { return builder_.boolean(value); }
+    bool number_integer(JSON::number_integer_t value) { return builder_.number_integer(value); }
+    bool number_unsigned(JSON::number_unsigned_t value) { return builder_.number_unsigned(value); }
+    bool number_float(JSON::number_float_t value, const std::string& text) { return builder_.number_float(value, text); }
+    bool string(std::string& value) { return builder_.string(value); }
+    bool binary(JSON::binary_t& value) { return builder_.binary(value); }
+    bool key(std::string& value) { return builder_.key(value); }
+    bool start_object(std::size_t size) { return deeper() && builder_.start_object(size); }
+    bool end_object() { return shallower() && builder_.end_object(); }
+    bool start_array(std::size_t size) { return deeper() && builder_.start_array(size); }
+    bool end_array() { return shallower() && builder_.end_array(); }
+    bool parse_error(std::size_t position, const std::string& token, const nlohmann::detail::exception& error) {
+        return builder_.parse_error(position, token, error);
+    }
+
+private:
+    bool deeper() {
+        tooDeep_ = ++depth_ > kMaxJSONDepth;
+        return !tooDeep_;
+    }
+    bool shallower() {
+        --depth_;
+        return true;
+    }
+
+    nlohmann::detail::json_sax_dom_parser<JSON> builder_;
+    int depth_ = 0;
+    bool tooDeep_ = false;
+};
+
 std::string compact(const JSON& value) { return value.dump(-1, ' ', false, JSON::error_handler_t::replace); }
 
 }  // namespace
@@ -59,11 +99,15 @@ std::string serializeJSON(const JSON& value) {
     return out;
 }
 
-std::optional<JSON> parseJSON(std::string_view text) {
-    JSON value = JSON::parse(text.begin(), text.end(), nullptr, false);
-    if (value.is_discarded()) return std::nullopt;
-    return value;
+JSONReading readJSON(std::string_view text) {
+    JSON value;
+    BoundedReader reader(value);
+    bool whole = JSON::sax_parse(text.begin(), text.end(), &reader);
+    if (!whole) return {std::nullopt, reader.tooDeep()};
+    return {std::move(value), false};
 }
+
+std::optional<JSON> parseJSON(std::string_view text) { return readJSON(text).value; }
 
 bool isTrue(const JSON& object, const std::string& name) {
     if (!object.is_object()) return false;

@@ -17,7 +17,22 @@ using JSON = nlohmann::json;
 // UTF-8 replaced rather than thrown.
 std::string serializeJSON(const JSON& value);
 
-// Parses a whole JSON text; nothing when it is not valid JSON.
+// How deeply arrays and objects may nest in JSON read from outside: far
+// beyond any real document, and shallow enough that everything walking a
+// parsed value recursively (copies, comparisons, printing) stays well within
+// a thread's stack.
+inline constexpr int kMaxJSONDepth = 64;
+inline constexpr const char* kJSONTooDeep = "JSON nested too deeply";
+
+// A whole JSON text read: its value, or nothing, saying whether that was
+// because it nests deeper than kMaxJSONDepth. Reading stops at the first
+// level too deep, so a hostile document costs neither stack nor memory.
+struct JSONReading {
+    std::optional<JSON> value;
+    bool tooDeep = false;
+};
+JSONReading readJSON(std::string_view text);
+// The value alone: nothing when the text is not valid JSON or nests too deeply.
 std::optional<JSON> parseJSON(std::string_view text);
 
 // True only when the object has the member and it is the Boolean true

@@ -24,6 +24,27 @@ std::string formatLogLine(const std::string& message, std::time_t when) {
     return "[" + std::string(stamp) + "] " + message + "\n";
 }
 
+std::string loggable(std::string_view value, size_t limit) {
+    bool cut = value.size() > limit;
+    if (cut) {
+        value = value.substr(0, limit);
+        // A character the cut fell inside goes whole.
+        size_t lead = value.size();
+        while (lead > 0 && (static_cast<unsigned char>(value[lead - 1]) & 0xC0) == 0x80) --lead;
+        if (lead > 0) {
+            auto first = static_cast<unsigned char>(value[lead - 1]);
+            size_t length = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : first >= 0xC0 ? 2 : 1;
+            if (value.size() - (lead - 1) < length) value = value.substr(0, lead - 1);
+        }
+    }
+    std::string shown(value);
+    for (char& c : shown) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    }
+    if (cut) shown += "\u2026";
+    return shown;
+}
+
 void setLogFile(AppLog& file) { logFile = &file; }
 
 void flushLog() {
@@ -35,7 +56,10 @@ void setLogSink(LogSink replacement) {
     sink = std::move(replacement);
 }
 
-void log(const std::string& message) {
+void log(const std::string& whole) {
+    std::string cut;
+    if (whole.size() > kLoggedLineLimit) cut = loggable(whole, kLoggedLineLimit);
+    const std::string& message = cut.empty() ? whole : cut;
     {
         std::lock_guard lock(sinkMutex);
         if (sink) {

@@ -7,9 +7,20 @@ MainRunLoop& MainRunLoop::shared() {
     return loop;
 }
 
-void MainRunLoop::post(Task task) { tasks_.post(std::move(task)); }
+void MainRunLoop::post(Task task) {
+    tasks_.post(std::move(task));
+    woken();
+}
 
-void MainRunLoop::postAfter(Duration delay, Task task) { tasks_.postAfter(delay, std::move(task)); }
+void MainRunLoop::postAfter(Duration delay, Task task) {
+    tasks_.postAfter(delay, std::move(task));
+    woken();
+}
+
+void MainRunLoop::woken() {
+    std::lock_guard lock(wakeMutex_);
+    if (wake_) wake_();
+}
 
 void MainRunLoop::run() { runFor(Duration::max()); }
 
@@ -22,5 +33,21 @@ void MainRunLoop::runFor(Duration duration) {
 }
 
 void MainRunLoop::stop() { tasks_.close(); }
+
+void MainRunLoop::setWaker(std::function<void()> wake) {
+    std::lock_guard lock(wakeMutex_);
+    wake_ = std::move(wake);
+}
+
+std::optional<MonotonicTime> MainRunLoop::nextDue() const { return tasks_.nextDue(); }
+
+void MainRunLoop::runDue() {
+    // Enough to empty any ordinary burst, few enough that windows still
+    // redraw while a task keeps posting another.
+    constexpr int kBurst = 64;
+    const MonotonicTime now = std::chrono::steady_clock::now();
+    for (int i = 0; i < kBurst && tasks_.runOne(now); ++i) {
+    }
+}
 
 }  // namespace quintalis

@@ -1,18 +1,25 @@
 #pragma once
 
+#include <functional>
+#include <mutex>
+#include <optional>
+
+#include "base/main_thread.h"
 #include "base/task_list.h"
 
 namespace quintalis {
 
-// The main thread's run loop. Tasks posted from any thread run on whichever
-// thread is inside run()/runFor(), normally the process's main thread, which
-// owns start-up and other work the app keeps on the main thread.
-class MainRunLoop {
+// The process's main thread: one list of tasks and timers, whoever runs it.
+// The headless program and the commands run it with run()/runFor(); the
+// desktop app's toolkit loop drains it with runDue(), woken through
+// setWaker() and asking nextDue() how long it may sleep. Either way every
+// task runs on the one thread that drains it. Posting is safe from any thread.
+class MainRunLoop final : public MainThread {
 public:
     static MainRunLoop& shared();
 
-    void post(Task task);
-    void postAfter(Duration delay, Task task);
+    void post(Task task) override;
+    void postAfter(Duration delay, Task task) override;
 
     // Runs tasks until stop() is called.
     void run();
@@ -21,8 +28,23 @@ public:
     // Makes the current or next run return. Safe from any thread.
     void stop();
 
+    // For a loop of another kind that drains this one: `wake` is called
+    // after every post, from the posting thread, and must make that loop
+    // ask nextDue() again.
+    void setWaker(std::function<void()> wake);
+    // When the next task is due: now or earlier when one is ready, nothing
+    // when there is no task at all.
+    std::optional<MonotonicTime> nextDue() const;
+    // Runs the tasks due now, without waiting; a burst of tasks that post
+    // more is cut short after a few dozen, so the other loop keeps turning.
+    void runDue();
+
 private:
+    void woken();
+
     TaskList tasks_;
+    mutable std::mutex wakeMutex_;
+    std::function<void()> wake_;
 };
 
 }  // namespace quintalis

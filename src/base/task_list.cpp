@@ -42,6 +42,13 @@ bool TaskList::runOne(MonotonicTime until) {
     return true;
 }
 
+std::optional<MonotonicTime> TaskList::nextDue() const {
+    std::lock_guard lock(mutex_);
+    if (!ready_.empty()) return MonotonicTime::min();
+    if (timed_.empty()) return std::nullopt;
+    return timed_.top().due;
+}
+
 void TaskList::close() {
     std::lock_guard lock(mutex_);
     closed_ = true;

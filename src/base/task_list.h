@@ -4,6 +4,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <queue>
 #include <vector>
 
@@ -26,6 +27,10 @@ public:
     // Returns false when it stopped waiting without running anything
     // (deadline reached, or close() was called).
     bool runOne(MonotonicTime until);
+
+    // When the next task is due: the past for a ready one, nothing when
+    // the list holds no task.
+    std::optional<MonotonicTime> nextDue() const;
 
     // Wakes the drainer and makes further runOne calls return false at once.
     void close();

@@ -17,15 +17,24 @@ std::string bluetoothName(const BundleInfo& bundle) {
     return bundle.stringValue("SkifflineBluetoothName").value_or("Skiffline");
 }
 
-HIDPeripheral::HIDPeripheral(BluetoothPeripheralRole& role, std::string localName)
-    : role_(role), localName_(std::move(localName)) {}
+HIDPeripheral::HIDPeripheral(BluetoothPeripheralRole& role, std::string localName, Clock& clock)
+    : role_(role), localName_(std::move(localName)), clock_(clock) {}
 
 HIDPeripheral::~HIDPeripheral() {
     queue_.sync([this] { manager_.reset(); });
 }
 
 void HIDPeripheral::start() {
-    queue_.async([this] { manager_ = role_.makeManager(*this, queue_); });
+    queue_.async([this] {
+        manager_ = role_.makeManager(*this, queue_);
+        // A window opened before Bluetooth started holds for what is left of it.
+        Duration left;
+        {
+            std::lock_guard lock(stateMutex_);
+            left = pairingUntil_ - clock_.now();
+        }
+        if (left > Duration::zero()) manager_->setPairingWindow(left);
+    });
 }
 
 std::vector<UUID> HIDPeripheral::connectedHosts() {
@@ -55,6 +64,44 @@ void HIDPeripheral::setState(std::string state) {
 
 void HIDPeripheral::setOnHostsChanged(std::function<void()> callback) {
     queue_.async([this, callback = std::move(callback)] { onHostsChanged_ = callback; });
+}
+
+void HIDPeripheral::openPairingWindow(Duration duration) {
+    duration = std::max(duration, Duration::zero());
+    uint64_t window;
+    {
+        std::lock_guard lock(stateMutex_);
+        pairingUntil_ = clock_.now() + duration;
+        window = ++pairingWindows_;
+    }
+    queue_.async([this, duration] {
+        if (manager_) manager_->setPairingWindow(duration);
+    });
+    if (duration == Duration::zero()) return;
+    queue_.asyncAfter(duration, [this, window] {
+        {
+            std::lock_guard lock(stateMutex_);
+            if (window != pairingWindows_) return;  // extended or closed since
+        }
+        if (manager_) manager_->setPairingWindow(Duration::zero());
+    });
+}
+
+int HIDPeripheral::pairingSecondsLeft() const {
+    std::lock_guard lock(stateMutex_);
+    auto left = pairingUntil_ - clock_.now();
+    if (left <= Duration::zero()) return 0;
+    return static_cast<int>(std::chrono::ceil<std::chrono::seconds>(left).count());
+}
+
+std::string HIDPeripheral::deviceName() const {
+    std::lock_guard lock(stateMutex_);
+    return deviceName_;
+}
+
+void HIDPeripheral::didUpdateDeviceName(const std::string& name) {
+    std::lock_guard lock(stateMutex_);
+    deviceName_ = name;
 }
 
 void HIDPeripheral::didUpdateState() {
@@ -173,12 +220,27 @@ void HIDPeripheral::didSubscribe(const UUID& central, const CharacteristicRef& c
     subscriptions_[central].insert(characteristic);
     log("subscribe " + characteristic->uuid.description() + " " + describe(characteristic) + " from " +
         central.string());
+    if (!inputReport(characteristic)) return;
+    // A neutral report first, so nothing stays pressed from an earlier session.
+    sendNeutral(central, characteristic);
+    hostsChanged();
+}
+
+void HIDPeripheral::sendNeutral(const UUID& central, const CharacteristicRef& characteristic) {
     auto report = inputReport(characteristic);
     if (!report) return;
-    // A neutral report first, so nothing stays pressed from an earlier session.
     outbox_.push_back(Pending{characteristic, Bytes(inputReportLength(*report), 0), {central}});
     drain();
-    hostsChanged();
+}
+
+// A release among the lost reports would leave a key or button held for good.
+void HIDPeripheral::didRestoreDelivery(const UUID& central) {
+    auto found = subscriptions_.find(central);
+    if (found == subscriptions_.end()) return;
+    log("reaching " + central.string() + " again; releasing whatever it may hold");
+    for (const auto& [id, characteristic] : table_.inputs) {
+        if (found->second.count(characteristic)) sendNeutral(central, characteristic);
+    }
 }
 
 void HIDPeripheral::didUnsubscribe(const UUID& central, const CharacteristicRef& characteristic) {

@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 
+#include "base/clock.h"
 #include "base/serial_queue.h"
 #include "bluetooth/gatt_table.h"
 #include "bluetooth/report_sink.h"
@@ -28,7 +29,7 @@ namespace quintalis {
 // called from it; state() and localName() may be read from any thread.
 class HIDPeripheral final : public PeripheralManagerDelegate, public ReportSink {
 public:
-    HIDPeripheral(BluetoothPeripheralRole& role, std::string localName);
+    HIDPeripheral(BluetoothPeripheralRole& role, std::string localName, Clock& clock = Clock::real());
     ~HIDPeripheral() override;
 
     static HIDPeripheral& shared();
@@ -40,6 +41,14 @@ public:
     const std::string& localName() const { return localName_; }
     // Called on the Bluetooth queue after any subscription change.
     void setOnHostsChanged(std::function<void()> callback);
+    // Lets a new phone pair for that long from now; zero closes the window.
+    // Nothing pairs outside it; a phone that paired before reconnects freely.
+    void openPairingWindow(Duration duration);
+    // Whole seconds left in the pairing window, 0 when it is closed.
+    int pairingSecondsLeft() const;
+    // The name a paired phone lists this computer under, when the radio
+    // says; empty when unknown. Any thread.
+    std::string deviceName() const;
 
     // Runs a task on the Bluetooth queue and waits for it (tests, diagnostics).
     void sync(const std::function<void()>& task) { queue_.sync(task); }
@@ -53,6 +62,8 @@ public:
     void didUnsubscribe(const UUID& central, const CharacteristicRef& characteristic) override;
     void isReadyToUpdateSubscribers() override;
     void didUpdateDeliveryNote(const std::string& note) override;
+    void didRestoreDelivery(const UUID& central) override;
+    void didUpdateDeviceName(const std::string& name) override;
 
 private:
     struct Pending {
@@ -71,13 +82,18 @@ private:
     std::string describe(const CharacteristicRef& characteristic) const;
     std::optional<ReportID> inputReport(const CharacteristicRef& characteristic) const;
     void recoverStaleCacheIfNeeded(const UUID& central);
+    void sendNeutral(const UUID& central, const CharacteristicRef& characteristic);
     std::vector<UUID> hostsWithInput() const;
 
     BluetoothPeripheralRole& role_;
     const std::string localName_;
+    Clock& clock_;
 
     mutable std::mutex stateMutex_;
     std::string state_ = "starting";
+    std::string deviceName_;        // guarded by stateMutex_
+    MonotonicTime pairingUntil_{};  // guarded by stateMutex_
+    uint64_t pairingWindows_ = 0;   // guarded by stateMutex_; a timer of an earlier window does nothing
 
     // Owned by queue_.
     std::unique_ptr<PeripheralManager> manager_;

@@ -150,6 +150,9 @@ void Input::swipe(Point from, Point to, double duration) {
             pause(duration / steps);
         }
         sendRelative(0);
+        // A host that merges the two pointer collections keeps the absolute
+        // one's button down until that collection says otherwise.
+        pointer(to.x, to.y);
         pause(step);
     });
 }

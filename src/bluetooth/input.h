@@ -56,6 +56,11 @@ public:
     };
 
     static constexpr double step = 0.03;
+    // Where the pointer rests between gestures: the bottom-right corner,
+    // which the display's rounded corner hides, so it covers no text, no
+    // button and nothing a reader of the screen needs. (Top corners hold the
+    // clock and the battery; the bottom middle, the home indicator.)
+    static constexpr Point restingPlace{1.0, 1.0};
 
     Input(const UUID& host, ReportSink& hid, Clock& clock);
 

@@ -41,6 +41,11 @@ double seconds(const JSON& body, const std::string& name, double fallback) {
     return std::max(*value, 0.0);
 }
 
+// After a gesture the phone's pointer would stay where the finger was, over
+// what was tapped and often over the next screen's first row, where it
+// hides text from the owner and from text recognition alike.
+void rest(Input& input) { input.move(Input::restingPlace.x, Input::restingPlace.y); }
+
 }  // namespace
 
 Input::Point actionPoint(const JSON& body, const std::string& xk, const std::string& yk, bool hasScreen,
@@ -87,15 +92,22 @@ std::optional<Gesture> prepareAction(const std::string& path, const JSON& body, 
     if (path == "/tap") {
         auto at = point("x", "y");
         double hold = seconds(body, "hold", 0.08);
-        return [at, hold](Input& input) { input.tap(at.x, at.y, hold); };
+        return [at, hold](Input& input) {
+            input.tap(at.x, at.y, hold);
+            rest(input);
+        };
     }
     if (path == "/swipe") {
         auto from = point("x1", "y1");
         auto to = point("x2", "y2");
         double duration = seconds(body, "duration", 0.3);
-        return [from, to, duration](Input& input) { input.swipe(from, to, duration); };
+        return [from, to, duration](Input& input) {
+            input.swipe(from, to, duration);
+            rest(input);
+        };
     }
     if (path == "/move") {
+        if (isTrue(body, "rest")) return [](Input& input) { rest(input); };
         auto at = point("x", "y");
         return [at](Input& input) { input.move(at.x, at.y); };
     }
@@ -108,9 +120,7 @@ std::optional<Gesture> prepareAction(const std::string& path, const JSON& body, 
     if (path == "/type") {
         auto text = body.find("text");
         if (text == body.end() || !text->is_string()) throw RouteError("text is required");
-        if (userPerceivedCharacters(text->get<std::string>()).size() > kMaxTypedCharacters) {
-            throw RouteError("text is too long (at most " + std::to_string(kMaxTypedCharacters) + " characters)");
-        }
+        if (auto tooLong = typedTextTooLong(text->get_ref<const std::string&>())) throw RouteError(*tooLong);
         auto strokes = Input::strokesFor(text->get<std::string>());
         return [strokes](Input& input) { input.type(strokes); };
     }

@@ -17,12 +17,11 @@ using Gesture = std::function<void(Input&)>;
 inline constexpr double kMaxGestureSeconds = 10;
 // The longest relative move, in mouse counts along each axis.
 inline constexpr int kMaxNudge = 10000;
-// The most characters (as a reader counts them) one /type sends.
-inline constexpr size_t kMaxTypedCharacters = 4000;
 
 // Reads and checks the fields of one action (/tap, /swipe, /move, /nudge,
 // /type, /key, /home) and returns the gesture that carries it out; nothing
-// for any other path. Coordinates are fractions, or, with a USB screen,
+// for any other path. A tap or swipe ends with the pointer at its resting
+// place, as does a /move with "rest": true. Coordinates are fractions, or, with a USB screen,
 // pixels of the client's screenshot. Throws RouteError or
 // Input::InputError, before anything is sent, for a request it cannot
 // carry out.

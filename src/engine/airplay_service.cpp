@@ -25,13 +25,21 @@ std::string serializeAirPlayResponse(const HTTPResponse& response) {
 }
 
 std::unique_ptr<HTTPServer> serveHTTP(uint16_t port, AirPlayHandler handler) {
-    auto server = std::make_unique<HTTPServer>(port, [handler = std::move(handler)](const HTTPRequest& request) {
-        AirPlayReply reply = handler(request.path, request.query);
-        HTTPResponse response;
-        response.status = reply.status;
-        response.contentType = std::move(reply.contentType);
-        response.body = std::move(reply.body);
-        return response;
+    auto server = std::make_unique<HTTPServer>(port, [handler = std::move(handler)](const HTTPRequest& request,
+                                                                                    Responder responder) {
+        AirPlayResponder reply{
+            [responder](AirPlayReply answer) {
+                HTTPResponse response;
+                response.status = answer.status;
+                response.contentType = std::move(answer.contentType);
+                response.body = std::move(answer.body);
+                responder.send(std::move(response));
+            },
+            [responder] { responder.drop(); },
+            [responder] { return responder.clientGone(); },
+            [responder] { responder.waitApart(); },
+        };
+        handler(request.path, request.query, reply);
     });
     server->setDialect({{.maxHead = kAirPlayMaxHead, .readsBody = false}, serializeAirPlayResponse});
     server->start();

@@ -1,5 +1,6 @@
 #include "engine/browser_gate.h"
 
+#include "base/log.h"
 #include "base/text.h"
 
 namespace quintalis {
@@ -31,13 +32,8 @@ std::string describeSource(const RequestSource& source) {
     std::string text;
     auto add = [&text](const char* name, const std::optional<std::string>& value) {
         if (!value) return;
-        std::string shown = value->substr(0, kLongest);
-        for (char& c : shown) {
-            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-        }
-        if (value->size() > kLongest) shown += "…";
         if (!text.empty()) text += "; ";
-        text += std::string(name) + ": " + shown;
+        text += std::string(name) + ": " + loggable(*value, kLongest);
     };
     add("Origin", source.origin);
     add("Host", source.host);

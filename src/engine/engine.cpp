@@ -1,5 +1,6 @@
 #include "engine/engine.h"
 
+#include "base/http_client.h"
 #include "base/log.h"
 #include "base/text.h"
 #include "engine/airplay_service.h"
@@ -70,6 +71,9 @@ Engine::Engine(HostEnvironment& host, UserDefaults& defaults, AppInfo& info, Rou
       port_(portFrom(host, "QUINTALIS_ENGINE_PORT", kDefaultEnginePort)),
       airplayPort_(portFrom(host, "QUINTALIS_AIRPLAY_PORT", kDefaultAirPlayPort)) {}
 
+Engine::Engine(HostEnvironment& host, UserDefaults& defaults, AppInfo& info, RouteHandler routes)
+    : Engine(host, defaults, info, std::move(routes), StartHooks{}) {}
+
 Engine::~Engine() {
     // Requests still arriving are told the engine is going away.
     alive_.end();
@@ -105,10 +109,10 @@ void Engine::start(WhenServedElsewhere whenServedElsewhere) {
             mode_ = Mode::external(*name);
         }
         if (whenServedElsewhere == WhenServedElsewhere::leave) {
-            log("engine: port " + std::to_string(port_) + " is served by " + *name + "; nothing to do here");
+            log("engine: port " + std::to_string(port_) + " is served by " + loggable(*name) + "; nothing to do here");
             return;
         }
-        log("engine: port " + std::to_string(port_) + " is served by " + *name + "; using it");
+        log("engine: port " + std::to_string(port_) + " is served by " + loggable(*name) + "; using it");
     } else {
         auto watch = alive_.watch();
         auto server = std::make_unique<HTTPServer>(port_, [this, watch](const HTTPRequest& request, Responder responder) {
@@ -127,7 +131,7 @@ void Engine::start(WhenServedElsewhere whenServedElsewhere) {
                 std::lock_guard lock(mutex_);
                 mode_ = Mode::own();
             }
-            log("engine: listening on http://127.0.0.1:" + std::to_string(bound));
+            log("engine: listening on " + loopbackURL(bound));
         } catch (const std::system_error& error) {
             std::lock_guard lock(mutex_);
             mode_ = Mode::failed("can't listen on 127.0.0.1:" + std::to_string(port_) + ": " + error.code().message());
@@ -149,7 +153,7 @@ void Engine::startAirPlay() {
             std::lock_guard lock(mutex_);
             airplayMode_ = Mode::external(*name);
         }
-        log("airplay: port " + port + " is served by " + *name + "; using it");
+        log("airplay: port " + port + " is served by " + loggable(*name) + "; using it");
         return;
     }
     auto service = hooks_.airplay.makeServer();
@@ -159,10 +163,11 @@ void Engine::startAirPlay() {
         // Inside the app "/quit" only lets the window capture go: the app
         // itself keeps running.
         listener = serveHTTP(airplayPort_, [this, watch, &served = *service](const std::string& path,
-                                                                             const AirPlayQuery& query) {
-            if (path != "/quit") return served.handle(path, query);
+                                                                             const AirPlayQuery& query,
+                                                                             const AirPlayResponder& responder) {
+            if (path != "/quit") return served.handle(path, query, responder);
             if (watch.alive()) resetAirPlayCapture();
-            return AirPlayReply{200, "application/json", R"({"ok":true})"};
+            responder.send(AirPlayReply{200, "application/json", R"({"ok":true})"});
         });
     } catch (const std::system_error& error) {
         const std::string message = "can't listen on 127.0.0.1:" + port + ": " + error.code().message();
@@ -173,10 +178,17 @@ void Engine::startAirPlay() {
         log("airplay: " + message);
         return;
     }
-    auto timer = std::make_unique<AirPlayWarmUp>(*service, std::chrono::milliseconds(1500), [this, watch] {
-        if (!watch.alive() || defaults_.stringValue("link") != "airplay") return false;
-        return !hooks_.airplay.screenCaptureAllowed || hooks_.airplay.screenCaptureAllowed();
-    });
+    std::unique_ptr<AirPlayWarmUp> timer;
+    if (hooks_.airplay.mainThread) {
+        timer = std::make_unique<AirPlayWarmUp>(*service, *hooks_.airplay.mainThread, std::chrono::milliseconds(1500),
+                                                [this, watch] {
+                                                    if (!watch.alive() || defaults_.stringValue("link") != "airplay") {
+                                                        return false;
+                                                    }
+                                                    return !hooks_.airplay.screenCaptureAllowed ||
+                                                           hooks_.airplay.screenCaptureAllowed();
+                                                });
+    }
     const uint16_t bound = listener->boundPort();
     {
         std::lock_guard lock(mutex_);
@@ -185,13 +197,19 @@ void Engine::startAirPlay() {
         airplayTimer_ = std::move(timer);
         airplayMode_ = Mode::own();
     }
-    airplayTimer_->start();
-    log("airplay: listening on http://127.0.0.1:" + std::to_string(bound));
+    if (airplayTimer_) airplayTimer_->start();
+    log("airplay: listening on " + loopbackURL(bound));
 }
 
 Engine::Mode Engine::airplayMode() const {
     std::lock_guard lock(mutex_);
     return airplayMode_;
+}
+
+std::optional<uint16_t> Engine::airplayListeningPort() const {
+    std::lock_guard lock(mutex_);
+    if (!airplayListener_) return std::nullopt;
+    return airplayListener_->boundPort();
 }
 
 void Engine::resetAirPlayCapture() {
@@ -202,15 +220,6 @@ void Engine::resetAirPlayCapture() {
     }
     // Outside the engine's lock: stopping a capture waits for a frame in delivery.
     if (service) service->resetCapture();
-}
-
-bool Engine::warmUpAirPlay() {
-    AirPlayWarmUp* timer;
-    {
-        std::lock_guard lock(mutex_);
-        timer = airplayTimer_.get();
-    }
-    return timer && timer->tick();
 }
 
 void Engine::startBluetooth() {
@@ -245,7 +254,7 @@ void Engine::setPaused(bool paused) { defaults_.setBool("paused", paused); }
 
 std::string serviceURL(const std::optional<std::string>& url, uint16_t port) {
     if (url && isHTTPURL(*url)) return *url;
-    return "http://127.0.0.1:" + std::to_string(port);
+    return loopbackURL(port);
 }
 
 std::string Engine::urlFrom(const char* variable, uint16_t port) const {

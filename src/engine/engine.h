@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/liveness.h"
+#include "base/main_thread.h"
 #include "engine/app_info.h"
 #include "engine/engine_mode.h"
 #include "engine/http_server.h"
@@ -48,6 +49,10 @@ public:
         std::function<std::unique_ptr<AirPlayServer>()> makeServer;
         // Whether windows can be captured now, asked without prompting.
         std::function<bool()> screenCaptureAllowed;
+        // Where the warm-up ticks, every 1.5 s: while the user's chosen link
+        // is "airplay" and windows can be captured, it opens or reuses the
+        // window capture ahead of requests. None: captures open on request.
+        MainThread* mainThread = nullptr;
     };
     // What start() sets going once the port is settled.
     struct StartHooks {
@@ -55,7 +60,9 @@ public:
         AirPlaySide airplay;
     };
 
-    Engine(HostEnvironment& host, UserDefaults& defaults, AppInfo& info, RouteHandler routes, StartHooks hooks = {});
+    Engine(HostEnvironment& host, UserDefaults& defaults, AppInfo& info, RouteHandler routes, StartHooks hooks);
+    // An engine that sets nothing going besides its own port.
+    Engine(HostEnvironment& host, UserDefaults& defaults, AppInfo& info, RouteHandler routes);
     ~Engine();
 
     static Engine& shared();
@@ -79,14 +86,11 @@ public:
 
     // Who serves the AirPlay port, settled once by start().
     Mode airplayMode() const;
+    // The port this process's AirPlay capture service really bound, while it serves one.
+    std::optional<uint16_t> airplayListeningPort() const;
     // Drops the in-process service's window capture; the next frame request
     // starts another. What "/quit" does to the service inside the app.
     void resetAirPlayCapture();
-    // One tick of the AirPlay warm-up, which runs every 1.5 s on the main
-    // run loop: while the user's chosen link is "airplay" and windows can be
-    // captured, it opens or reuses the window capture in the background.
-    // True when it did.
-    bool warmUpAirPlay();
 
     bool paused() const;
     void setPaused(bool paused);

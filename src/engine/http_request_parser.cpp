@@ -152,7 +152,11 @@ HTTPRequestParser::Result HTTPRequestParser::finish() {
     std::string_view body(buffer_.data() + bodyStart_, static_cast<size_t>(contentLength_));
     request_.body = JSON::object();
     if (!body.empty()) {
-        if (auto parsed = parseJSON(body); parsed && parsed->is_object()) request_.body = std::move(*parsed);
+        auto read = readJSON(body);
+        // Any other body that is not an object reaches the routes as {}, and
+        // they name what is missing; too deep a one would be no better there.
+        if (read.tooDeep) return {Status::invalid, HTTPResponse::error(kJSONTooDeep)};
+        if (read.value && read.value->is_object()) request_.body = std::move(*read.value);
     }
     if (auto authority = targetAuthority(target_)) source_.targetAuthority = std::string(*authority);
     if (auto target = parseRequestTarget(target_)) {

@@ -1,15 +1,18 @@
 #include "engine/http_server.h"
 
 #include <asio.hpp>
+#include <cstring>
 #include <mutex>
 #include <set>
 #include <thread>
 #include <unordered_map>
 
 #include "base/log.h"
+#include "base/log_throttle.h"
 #include "base/thread_name.h"
 #include "engine/browser_gate.h"
 #include "engine/connection_roster.h"
+#include "engine/loopback_peer.h"
 
 namespace quintalis {
 
@@ -47,6 +50,9 @@ struct HTTPServer::IO {
     ConnectionRoster::ID nextID = 0;
     asio::steady_timer requestTimer{context};
     bool requestTimerArmed = false;
+    // A page's first requests are each logged; past that the log tells of
+    // a flood once a second.
+    std::unique_ptr<LogThrottle> refusals;
     std::thread thread;
 };
 
@@ -85,8 +91,9 @@ private:
                 watchForDeparture();
                 if (isBrowserRequest(parser_.source())) {
                     const HTTPRequest& request = parser_.request();
-                    log("http: refused " + request.method + " " + request.path + " from a web page (" +
-                        describeSource(parser_.source()) + ")");
+                    server_.io_->refusals->log("http: refused " + loggable(request.method) + " " +
+                                               loggable(request.path) + " from a web page (" +
+                                               describeSource(parser_.source()) + ")");
                     send(HTTPResponse::error("forbidden: requests from web pages are not accepted", 403));
                 } else {
                     handle();
@@ -122,20 +129,38 @@ private:
         });
     }
 
-    // Bytes after the request are not read as another request; the end of
-    // the stream, or an error, means the client has gone. A client that only
-    // closed its sending side still reads, so the connection waits for its
-    // answer all the same.
+    // Bytes after the request are not read as another request. An error
+    // means the client has gone; so does the end of its stream, unless it
+    // only shut its sending side and still waits to read the answer, which
+    // it then gets, its action run. Either way the connection is kept until
+    // it is answered or dropped.
     void watchForDeparture() {
         socket_.async_read_some(asio::buffer(chunk_), [self = shared_from_this()](std::error_code error, size_t) {
             if (error == asio::error::operation_aborted || self->finished_) return;
-            if (error) {
-                self->gone_ = true;
-                self->server_.io_->parked.insert(self);
-            } else {
-                self->watchForDeparture();
+            if (!error) return self->watchForDeparture();
+            if (error == asio::error::eof) {
+                std::error_code noLocal, noRemote;
+                self->ends_.local = toStorage(self->socket_.local_endpoint(noLocal));
+                self->ends_.remote = toStorage(self->socket_.remote_endpoint(noRemote));
+                self->finishedSending_ = !noLocal && !noRemote;
             }
+            self->gone_ = !self->finishedSending_ || loopbackPeer(self->ends_) != LoopbackPeer::holdsSocket;
+            self->server_.io_->parked.insert(self);
         });
+    }
+
+    static sockaddr_storage toStorage(const asio::ip::tcp::endpoint& endpoint) {
+        sockaddr_storage storage{};
+        std::memcpy(&storage, endpoint.data(), std::min<size_t>(endpoint.size(), sizeof storage));
+        return storage;
+    }
+
+    // A client that only stopped sending may close its socket any time
+    // after; whoever asks is told what holds now.
+    bool clientGone() {
+        if (gone_) return true;
+        if (finishedSending_ && loopbackPeer(ends_) != LoopbackPeer::holdsSocket) gone_ = true;
+        return gone_;
     }
 
     void handle() {
@@ -170,7 +195,12 @@ private:
             },
             [weak] {
                 auto self = weak.lock();
-                return !self || self->gone_.load();
+                return !self || self->clientGone();
+            },
+            [weak, mailbox = server_.io_->mailbox] {
+                mailbox->post([weak] {
+                    if (auto self = weak.lock()) self->server_.io_->roster.closed(self->id_);
+                });
             });
     }
 
@@ -187,6 +217,9 @@ private:
     std::string reply_;
     const ConnectionRoster::ID id_;
     std::atomic<bool> gone_{false};
+    // Set once on the I/O thread before finishedSending_, then only read.
+    ConnectionEnds ends_;
+    std::atomic<bool> finishedSending_{false};
     bool finished_ = false;  // owned by the I/O thread
 };
 
@@ -217,6 +250,9 @@ void HTTPServer::start() {
         acceptor.close(ignored);
         throw;
     }
+    io_->refusals = std::make_unique<LogThrottle>(
+        *clock_, std::chrono::seconds(1), kLoggedRefusalsAtOnce,
+        [](size_t count) { return "http: refused " + std::to_string(count) + " more requests from web pages"; });
     accept();
     io_->thread = std::thread([this] {
         nameCurrentThread(queue_.label());
@@ -236,6 +272,7 @@ void HTTPServer::accept() {
         if (!error) {
             // Expired connections go first: their places are free for this one.
             closeExpired();
+            io_->refusals->look();
             const ConnectionRoster::ID id = io_->nextID++;
             auto admission = io_->roster.admit(id, clock_->now());
             if (admission.evicted) {

@@ -19,17 +19,19 @@ namespace quintalis {
 // ("skiffline.http") and never blocks, so an idle connection costs no
 // thread; handler calls run on the "skiffline.http" concurrent queue, several
 // at once. A handler may answer later through its Responder, which then
-// tells whether the client has gone meanwhile (it closed its side).
-// An exception escaping a handler is answered 500 and logged.
+// tells whether the client has gone meanwhile: closed its socket, not only
+// its sending side as some tools do once their request is out (those are
+// answered). An exception escaping a handler is answered 500 and logged.
 //
 // Requests that a browser sends for a web page (isBrowserRequest) are refused
 // with 403 and logged: only programs on this computer may drive the phone,
 // not web pages the owner happens to visit.
 //
-// At most kMaxConnections are open at once. A connection gets kRequestTimeout
-// to send its request, and at the cap the one waiting longest for its
-// request is closed to make room (ConnectionRoster), so idle or slow clients
-// cannot lock out the others. Those times are read from the clock given to
+// At most kMaxConnections are open at once, besides those whose requests
+// wait apart under a budget of their own (Responder::waitApart). A
+// connection gets kRequestTimeout to send its request, and at the cap the
+// one waiting longest for its request is closed to make room
+// (ConnectionRoster), so idle or slow clients cannot lock out the others. Those times are read from the clock given to
 // setClock (the real one by default).
 class HTTPServer {
 public:
@@ -41,6 +43,8 @@ public:
     };
 
     static constexpr int kMaxConnections = 256;
+    // Refusals of web pages' requests logged at once, before one a second.
+    static constexpr size_t kLoggedRefusalsAtOnce = 16;
     static constexpr Duration kRequestTimeout = std::chrono::seconds(10);
 
     HTTPServer(uint16_t port, RequestHandler handler);

@@ -12,7 +12,8 @@ HTTPResponse internalError() { return HTTPResponse::error("internal error", 500)
 }  // namespace
 
 struct Responder::State {
-    State(Deliver deliver, Gone gone) : deliver(std::move(deliver)), gone(std::move(gone)) {}
+    State(Deliver deliver, Gone gone, Apart apart)
+        : deliver(std::move(deliver)), gone(std::move(gone)), apart(std::move(apart)) {}
     ~State() {
         if (settled.exchange(true)) return;
         log("http: a request was left without an answer");
@@ -22,11 +23,12 @@ struct Responder::State {
 
     Deliver deliver;
     Gone gone;
+    Apart apart;
     std::atomic<bool> settled{false};
 };
 
-Responder::Responder(Deliver deliver, Gone gone)
-    : state_(std::make_shared<State>(std::move(deliver), std::move(gone))) {}
+Responder::Responder(Deliver deliver, Gone gone, Apart apart)
+    : state_(std::make_shared<State>(std::move(deliver), std::move(gone), std::move(apart))) {}
 
 void Responder::send(HTTPResponse response) const {
     if (state_->settle()) state_->deliver(std::move(response));
@@ -38,11 +40,15 @@ void Responder::drop() const {
 
 void Responder::failInternally(const HTTPRequest& request, const std::string& what) const {
     if (!state_->settle()) return;
-    log("http: " + request.method + " " + request.path + " failed: " + what);
+    log("http: " + loggable(request.method) + " " + loggable(request.path) + " failed: " + what);
     state_->deliver(internalError());
 }
 
 bool Responder::clientGone() const { return state_->gone && state_->gone(); }
+
+void Responder::waitApart() const {
+    if (state_->apart) state_->apart();
+}
 
 Responder Responder::adapted(std::function<HTTPResponse(HTTPResponse)> change) const {
     Responder inner = *this;
@@ -54,7 +60,7 @@ Responder Responder::adapted(std::function<HTTPResponse(HTTPResponse)> change) c
                 inner.drop();
             }
         },
-        [inner] { return inner.clientGone(); });
+        [inner] { return inner.clientGone(); }, [inner] { inner.waitApart(); });
 }
 
 RequestHandler answeringAtOnce(ImmediateHandler handler) {

@@ -20,10 +20,12 @@ class Responder {
 public:
     // Delivers the answer; nothing means "close without one".
     using Deliver = std::function<void(std::optional<HTTPResponse>)>;
-    // Whether the client has gone (closed its side or reset).
+    // Whether the client has gone (closed its socket or reset).
     using Gone = std::function<bool()>;
+    // Tells the server that the request will wait long for its answer.
+    using Apart = std::function<void()>;
 
-    explicit Responder(Deliver deliver, Gone gone = {});
+    explicit Responder(Deliver deliver, Gone gone = {}, Apart apart = {});
 
     void send(HTTPResponse response) const;
     // Ends the request without an answer, for a client that has gone.
@@ -31,6 +33,10 @@ public:
     // Answers 500 "internal error" and logs what went wrong with the request.
     void failInternally(const HTTPRequest& request, const std::string& what) const;
     bool clientGone() const;
+    // For a request that waits long (up to a minute) under a budget of its
+    // own: its connection no longer counts against those the server keeps
+    // for other requests, so waiting clients cannot lock readers out.
+    void waitApart() const;
     // A responder for the same request whose answer first passes through `change`.
     Responder adapted(std::function<HTTPResponse(HTTPResponse)> change) const;
 

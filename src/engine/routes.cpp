@@ -40,7 +40,11 @@ std::optional<std::string> deviceParameter(const HTTPRequest& request) {
 }
 
 Routes::Routes(HIDPeripheral& peripheral, Devices& devices, Clock& clock, Options options)
-    : peripheral_(peripheral), devices_(devices), clock_(clock), options_(std::move(options)) {}
+    : peripheral_(peripheral),
+      devices_(devices),
+      clock_(clock),
+      options_(std::move(options)),
+      stillWaits_(clock, "skiffline.http.settle", options_.maxPendingWaits) {}
 
 const std::set<std::string>& Routes::actions() { return Engine::actions(); }
 
@@ -79,12 +83,9 @@ void Routes::route(const HTTPRequest& request, const Responder& responder) const
         });
     }
     if (method == "POST" && path == "/pair") return responder.send(pair(request));
+    if (method == "POST" && path == "/pairing") return responder.send(pairingWindow(request));
     if (method == "GET" && path == "/screenshot") return responder.send(screenshot(request));
-    if (method == "GET" && path == "/wait") {
-        return waits_.async([this, request, responder] {
-            guarded(request, responder, [&] { responder.send(waitForStill(request)); });
-        });
-    }
+    if (method == "GET" && path == "/wait") return waitForStill(request, responder);
     if (method == "POST" && actions().count(path)) return action(request, responder);
     responder.send(HTTPResponse::error("not found", 404));
 }
@@ -105,8 +106,26 @@ JSON Routes::status() const {
         {"devices", deviceList(devices)},
         {"hostInput", true},
         {"hosts", uuidList(hosts)},
+        {"pairing", peripheral_.pairingSecondsLeft()},
         {"unmatchedHosts", uuidList(Devices::unmatchedAmong(devices, hosts))},
     };
+}
+
+// Opens (or with 0 seconds closes) the time in which a new phone may pair.
+HTTPResponse Routes::pairingWindow(const HTTPRequest& request) const {
+    constexpr double kDefaultSeconds = 120, kLongest = 600;
+    double seconds = kDefaultSeconds;
+    if (auto member = request.body.find("seconds"); member != request.body.end()) {
+        if (!member->is_number() || member->get<double>() < 0 || member->get<double>() > kLongest) {
+            return HTTPResponse::error("seconds must be a number from 0 to 600");
+        }
+        seconds = member->get<double>();
+    }
+    peripheral_.openPairingWindow(quintalis::seconds(seconds));
+    JSON answer{{"name", peripheral_.localName()}, {"pairing", peripheral_.pairingSecondsLeft()}};
+    // Once paired, the phone lists the computer by this name instead.
+    if (auto shown = peripheral_.deviceName(); !shown.empty()) answer["shownAs"] = shown;
+    return HTTPResponse::json(answer);
 }
 
 HTTPResponse Routes::match(const HTTPRequest& request) const {
@@ -149,16 +168,24 @@ HTTPResponse Routes::screenshot(const HTTPRequest& request) const {
     return response;
 }
 
-HTTPResponse Routes::waitForStill(const HTTPRequest& request) const {
+void Routes::waitForStill(const HTTPRequest& request, const Responder& responder) const {
     Device device = devices_.find(deviceParameter(request));
-    const ScreenRef& screen = device.screen;
-    if (!screen->changes(0)) return HTTPResponse::error("no frame yet from " + screen->name() + ": unlock it", 503);
-    SettleRule rule = SettleRule::fromQuery(request.query, clock_.wallMillis());
-    auto outcome = waitToSettle(clock_, rule, [&screen](int64_t since) {
-        // Checked above: once a first frame has come, there is always a history.
-        return screen->changes(since).value_or(ChangeReading{});
-    });
-    return HTTPResponse::json(outcome.json());
+    ScreenRef screen = device.screen;
+    if (!screen->changes(0)) {
+        return responder.send(HTTPResponse::error("no frame yet from " + screen->name() + ": unlock it", 503));
+    }
+    SettleWaits::Waiter waiter{
+        SettleRule::fromQuery(request.query, clock_.wallMillis()),
+        [screen](int64_t since) {
+            // Checked above: once a first frame has come, there is always a history.
+            return screen->changes(since).value_or(ChangeReading{});
+        },
+        [responder](const SettleOutcome& outcome) { responder.send(HTTPResponse::json(outcome.json())); },
+        [responder] { return responder.clientGone(); },
+        [responder] { responder.drop(); },
+    };
+    responder.waitApart();
+    if (!stillWaits_.add(std::move(waiter))) responder.send(HTTPResponse::error(stillWaits_.refusal(), 429));
 }
 
 std::optional<UUID> Routes::hostOnly(const HTTPRequest& request) const {
@@ -205,7 +232,11 @@ void Routes::queueAction(const HTTPRequest& request, const Responder& responder,
                          const std::optional<Device>& device, const std::string& id, const std::string& name) const {
     auto gesture = prepareAction(request.path, request.body, device);
     if (!gesture) return responder.send(HTTPResponse::error("not found", 404));
-    auto run = [request, responder, input, gesture = std::move(*gesture), id] {
+    // The task holds the input by address: its queue runs what was queued
+    // before it goes, so the input outlives the task. Holding a reference
+    // would let the last one go on the input's own thread when the registry
+    // has let go first, and a queue cannot stop from its own thread.
+    auto run = [request, responder, input = input.get(), gesture = std::move(*gesture), id] {
         // Nobody waits for the outcome of an action whose client left before
         // it started, and the phone should not move for nobody.
         if (responder.clientGone()) {
@@ -223,7 +254,16 @@ void Routes::queueAction(const HTTPRequest& request, const Responder& responder,
             }
         });
     };
-    if (!input->submit(std::move(run), options_.maxWaitingActions, options_.pausedBecause)) {
+    // A client that leaves mid-gesture stops it as a pause does: nobody
+    // waits for the rest, and a long text should not go on typing for nobody.
+    Input::StopCheck stop = [paused = options_.pausedBecause, responder]() -> std::optional<std::string> {
+        if (paused) {
+            if (auto reason = paused()) return reason;
+        }
+        if (responder.clientGone()) return std::string("its client has gone");
+        return std::nullopt;
+    };
+    if (!input->submit(std::move(run), options_.maxWaitingActions, std::move(stop))) {
         responder.send(HTTPResponse::error(
             name + " is busy: " + std::to_string(options_.maxWaitingActions) + " actions are waiting", 429));
     }

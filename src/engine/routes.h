@@ -6,6 +6,7 @@
 
 #include "base/clock.h"
 #include "base/concurrent_queue.h"
+#include "screen/settle_waits.h"
 #include "bluetooth/hid_peripheral.h"
 #include "engine/http_message.h"
 #include "engine/responder.h"
@@ -24,15 +25,20 @@ public:
 // threads at once, and never holds its caller for long: reads answer at
 // once; an action is checked, then queued behind its phone's earlier
 // gestures and answered when its own is over, holding no thread while it
-// waits; whatever waits for a matching pass or a still screen waits on the
-// "skiffline.http.wait" queue, so reads never queue behind it. Failures a client can cause are answered 400 (423 when
-// the owner stops a running action, 429 when its phone is too busy); any
-// other failure 500 "internal error", and logged.
+// waits; GET /wait is answered from "skiffline.http.settle", which looks at
+// every pending wait (at most maxPendingWaits, then 429) without a thread
+// each; whatever waits for a matching pass waits on the
+// "skiffline.http.wait" queue, so reads never queue behind it. Failures a
+// client can cause are answered 400 (423 when the owner stops a running
+// action, 429 when its phone or the waits are too busy); any other failure
+// 500 "internal error", and logged.
 struct RouteOptions {
     // Asked before each step of a running action; a reason stops it.
     Input::StopCheck pausedBecause;
     // Actions that may wait on one phone while another runs.
     size_t maxWaitingActions = 8;
+    // GET /wait requests pending at once; one more is answered 429.
+    size_t maxPendingWaits = SettleWaits::kDefaultBudget;
 };
 
 class Routes {
@@ -55,8 +61,9 @@ private:
     static void guarded(const HTTPRequest& request, const Responder& responder, const std::function<void()>& work);
     HTTPResponse match(const HTTPRequest& request) const;
     HTTPResponse pair(const HTTPRequest& request) const;
+    HTTPResponse pairingWindow(const HTTPRequest& request) const;
     HTTPResponse screenshot(const HTTPRequest& request) const;
-    HTTPResponse waitForStill(const HTTPRequest& request) const;
+    void waitForStill(const HTTPRequest& request, const Responder& responder) const;
     void action(const HTTPRequest& request, const Responder& responder) const;
     void queueAction(const HTTPRequest& request, const Responder& responder, const std::shared_ptr<Input>& input,
                      const std::optional<Device>& device, const std::string& id, const std::string& name) const;
@@ -68,6 +75,7 @@ private:
     Devices& devices_;
     Clock& clock_;
     Options options_;
+    mutable SettleWaits stillWaits_;
     mutable ConcurrentQueue waits_{"skiffline.http.wait", 16};  // last: drained before the rest goes
 };
 

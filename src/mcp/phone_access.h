@@ -5,8 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "base/cancellation.h"
 #include "base/json.h"
-#include "base/settle_wait.h"
+#include "screen/settle_wait.h"
 #include "imaging/image_ops.h"
 
 namespace quintalis::mcp {
@@ -15,6 +16,12 @@ namespace quintalis::mcp {
 class PhoneError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
+};
+
+// A phone that has sent no picture yet: locked, or still connecting.
+class NoFrameYet : public PhoneError {
+public:
+    using PhoneError::PhoneError;
 };
 
 // One phone as the tools see it.
@@ -47,21 +54,26 @@ struct Picture {
 
 // The way to the phones: the engine API for phones on USB and for every
 // action, the AirPlay capture service for a phone seen over AirPlay. Calls
-// may come from several threads at once; each may block for a round trip.
+// may come from several threads at once; each may block for a round trip,
+// which a cancel of `stop` ends at once with Cancelled.
 class PhoneAccess {
 public:
     virtual ~PhoneAccess() = default;
 
     // Throws PhoneError when neither service answers.
-    virtual PhoneList phones() = 0;
-    // A picture whose long edge is at most maxEdge. Throws PhoneError.
-    virtual Picture look(const Phone& phone, int maxEdge) = 0;
+    virtual PhoneList phones(const Cancellation& stop) = 0;
+    // A picture whose long edge is at most maxEdge; without one, the screen
+    // at its full resolution. Throws PhoneError (NoFrameYet before the first).
+    virtual Picture look(const Phone& phone, std::optional<int> maxEdge, const Cancellation& stop) = 0;
     // POSTs an action ("/tap", "/swipe", ...) with coordinates as fractions
     // of the screen; the phone's routing fields are added. Returns once the
     // gesture is over. Throws PhoneError.
-    virtual void act(const Phone& phone, const std::string& path, JSON body) = 0;
+    virtual void act(const Phone& phone, const std::string& path, JSON body, const Cancellation& stop) = 0;
     // Waits as a /wait route does and returns its reply. Throws PhoneError.
-    virtual JSON waitToSettle(const Phone& phone, const SettleRule& rule) = 0;
+    virtual JSON waitToSettle(const Phone& phone, const SettleRule& rule, const Cancellation& stop) = 0;
+    // Whether the tools should wait for a first frame and a first connection:
+    // the engine is starting.
+    virtual bool starting() const = 0;
 };
 
 }  // namespace quintalis::mcp

@@ -6,115 +6,62 @@
 #include <optional>
 
 #include "base/base64.h"
+#include "base/characters.h"
+#include "base/phone_names.h"
 #include "base/text.h"
+#include "bluetooth/input.h"
 #include "imaging/codecs.h"
+#include "mcp/phone_choice.h"
 #include "mcp/tool_catalog.h"
-#include "mirror/text_recognition.h"
+#include "mcp/tool_sentences.h"
+#include "screen/text_recognition.h"
 
 namespace quintalis::mcp {
 namespace {
 
+using namespace std::chrono_literals;
+
+constexpr Duration kStartPoll = 100ms;
+
 JSON textContent(const std::string& text) { return JSON{{"type", "text"}, {"text", text}}; }
 
-JSON success(const std::string& text) { return JSON{{"content", JSON::array({textContent(text)})}}; }
+JSON toolSuccess(const std::string& text) { return JSON{{"content", JSON::array({textContent(text)})}}; }
 
-JSON failure(const std::string& text) {
+JSON toolFailure(const std::string& text) {
     return JSON{{"content", JSON::array({textContent(text)})}, {"isError", true}};
-}
-
-std::string sizeText(const ImageSize& size) { return std::to_string(size.width) + "×" + std::to_string(size.height); }
-
-// Arguments as a model sends them: absent, or of the type the schema says.
-std::optional<double> number(const JSON& arguments, const char* key) {
-    auto found = arguments.find(key);
-    if (found == arguments.end() || found->is_null()) return std::nullopt;
-    if (!found->is_number()) throw PhoneError(std::string(key) + " must be a number");
-    return found->get<double>();
-}
-
-std::optional<double> numberWithin(const JSON& arguments, const char* key, double low, double high, const char* unit) {
-    auto value = number(arguments, key);
-    if (value && (*value < low || *value > high)) {
-        auto format = [](double v) {
-            std::string text = std::to_string(v);
-            text.erase(text.find_last_not_of('0') + 1);
-            if (text.back() == '.') text.pop_back();
-            return text;
-        };
-        throw PhoneError(std::string(key) + " must be from " + format(low) + " to " + format(high) + " " + unit);
-    }
-    return value;
-}
-
-std::optional<std::string> string(const JSON& arguments, const char* key) {
-    auto found = arguments.find(key);
-    if (found == arguments.end() || found->is_null()) return std::nullopt;
-    if (!found->is_string()) throw PhoneError(std::string(key) + " must be a string");
-    return found->get<std::string>();
-}
-
-bool flag(const JSON& arguments, const char* key, bool fallback) {
-    auto found = arguments.find(key);
-    if (found == arguments.end() || found->is_null()) return fallback;
-    if (!found->is_boolean()) throw PhoneError(std::string(key) + " must be true or false");
-    return found->get<bool>();
-}
-
-int64_t whole(const JSON& reply, const char* key) {
-    auto found = reply.find(key);
-    return found != reply.end() && found->is_number() ? static_cast<int64_t>(found->get<double>()) : 0;
-}
-
-std::string pointText(double x, double y) {
-    return "(" + std::to_string(std::lround(x)) + ", " + std::to_string(std::lround(y)) + ")";
-}
-
-std::string describe(const Phone& phone) {
-    std::string text = phone.name + " (phone " + inQuotes(phone.id) + "): seen over " +
-                       (phone.seen == Phone::Seen::usb ? "USB" : "AirPlay");
-    if (phone.screen) text += ", screen " + sizeText(*phone.screen) + " px";
-    text += phone.bluetooth ? ", Bluetooth connected" : ", no Bluetooth connection (it can be seen, not operated)";
-    return text;
-}
-
-std::string described(const std::vector<Phone>& phones) {
-    std::string text;
-    for (const auto& phone : phones) text += "\n- " + describe(phone);
-    return text;
-}
-
-std::string noPhone(const PhoneList& list) {
-    std::string text = "No phone is connected. Open Quintalis and finish its setup.";
-    for (const auto& problem : list.problems) text += "\n" + problem;
-    return text;
 }
 
 // Where a swipe in a direction starts and ends, as fractions of the screen.
 struct Stroke {
     double x1, y1, x2, y2;
 };
-std::optional<Stroke> strokeFor(const std::string& direction) {
+Stroke strokeFor(const std::string& direction) {
     if (direction == "up") return Stroke{0.5, 0.7, 0.5, 0.3};
     if (direction == "down") return Stroke{0.5, 0.3, 0.5, 0.7};
     if (direction == "left") return Stroke{0.7, 0.5, 0.3, 0.5};
-    if (direction == "right") return Stroke{0.3, 0.5, 0.7, 0.5};
-    return std::nullopt;
+    return Stroke{0.3, 0.5, 0.7, 0.5};
 }
 
-// What a settle wait's reply says, after an action or on its own.
-std::string settleSentence(const JSON& reply, bool afterAction) {
-    int64_t waited = whole(reply, "waited_ms");
-    int64_t changes = whole(reply, "changes");
-    std::string counted = " (" + std::to_string(changes) + (changes == 1 ? " change)." : " changes).");
-    auto found = reply.find("settled");
-    bool settled = found != reply.end() && found->is_boolean() && found->get<bool>();
-    if (settled && changes == 0) {
-        return "The screen did not change in " + std::to_string(whole(reply, "since_ms")) + " ms.";
+bool ready(const Phone& phone, bool action) { return phone.screen && (!action || phone.bluetooth); }
+
+// Pieces of a text to type, at most `size` characters each, cut only
+// before plain ASCII so no character is split from what combines with it.
+std::vector<std::string> pieces(const std::string& text, size_t size) {
+    std::vector<std::string> out;
+    std::string piece;
+    size_t count = 0;
+    for (const auto& character : userPerceivedCharacters(text)) {
+        bool plain = character.size() == 1;
+        if (count >= size && plain) {
+            out.push_back(std::move(piece));
+            piece.clear();
+            count = 0;
+        }
+        piece += character;
+        ++count;
     }
-    std::string when = afterAction ? std::to_string(waited) + " ms after the gesture"
-                                   : "after " + std::to_string(waited) + " ms";
-    if (settled) return "The screen settled " + when + counted;
-    return "The screen was still changing " + when + counted + " Call wait or look to see how it ends.";
+    if (!piece.empty()) out.push_back(std::move(piece));
+    return out;
 }
 
 }  // namespace
@@ -122,67 +69,83 @@ std::string settleSentence(const JSON& reply, bool afterAction) {
 PhoneTools::PhoneTools(PhoneAccess& phones, TextRecognizer& recognizer, Clock& clock)
     : phones_(phones), recognizer_(recognizer), clock_(clock) {}
 
-JSON PhoneTools::definitions() const { return phoneToolDefinitions(); }
+JSON PhoneTools::definitions() const {
+    JSON tools = JSON::array();
+    for (const auto& rule : phoneToolRules()) tools.push_back(toolDefinition(rule));
+    return tools;
+}
 
-JSON PhoneTools::call(const std::string& name, const JSON& arguments) {
-    using Tool = JSON (PhoneTools::*)(const JSON&);
+JSON PhoneTools::call(const std::string& name, const JSON& arguments, CallContext& context) {
+    using Tool = JSON (PhoneTools::*)(Call&);
     static const std::map<std::string, Tool> tools{
-        {"look", &PhoneTools::look}, {"tap", &PhoneTools::tap},   {"swipe", &PhoneTools::swipe},
-        {"type", &PhoneTools::typeText}, {"key", &PhoneTools::key}, {"home", &PhoneTools::home},
-        {"wait", &PhoneTools::wait},
+        {"phones", &PhoneTools::phones}, {"look", &PhoneTools::look},     {"tap", &PhoneTools::tap},
+        {"swipe", &PhoneTools::swipe},   {"type", &PhoneTools::typeText}, {"key", &PhoneTools::key},
+        {"home", &PhoneTools::home},     {"wait", &PhoneTools::wait},
     };
+    const ToolRule* rule = phoneToolRule(name);
+    auto found = tools.find(name);
+    if (!rule || found == tools.end()) throw UnknownTool(name);
     try {
-        if (name == "phones") return phones();
-        auto found = tools.find(name);
-        if (found == tools.end()) throw UnknownTool(name);
-        return (this->*found->second)(arguments);
+        CheckedArguments checked(*rule, arguments);
+        Call call{checked, context};
+        return (this->*found->second)(call);
+    } catch (const ArgumentError& error) {
+        return toolFailure(error.what());
     } catch (const PhoneError& error) {
-        return failure(error.what());
+        return toolFailure(error.what());
     }
 }
 
-JSON PhoneTools::phones() {
-    PhoneList list = phones_.phones();
-    if (list.phones.empty()) return success(noPhone(list));
-    std::string text = std::to_string(list.phones.size()) + (list.phones.size() == 1 ? " phone:" : " phones:") +
-                       described(list.phones);
-    text += list.paused ? "\nControl is paused by the owner in the Quintalis menu: phones can be looked at, and "
-                          "actions are refused until the owner turns it back on."
-                        : "\nControl is on.";
-    for (const auto& problem : list.problems) text += "\n" + problem;
-    return success(text);
+void PhoneTools::pause(Call& call) {
+    call.context.stop.check();
+    clock_.sleep(kStartPoll);
+    call.context.stop.check();
 }
 
-Phone PhoneTools::choose(const JSON& arguments) {
-    auto wanted = string(arguments, "phone");
-    PhoneList list = phones_.phones();
-    if (list.phones.empty()) throw PhoneError(noPhone(list));
-    if (!wanted || wanted->empty()) {
-        if (list.phones.size() == 1) return list.phones.front();
-        throw PhoneError(std::to_string(list.phones.size()) + " phones are connected; pass phone with one of their ids:" +
-                         described(list.phones));
+PhoneList PhoneTools::listWhenReady(Call& call, const std::optional<std::string>& wanted, Need need) {
+    // While the engine comes up, its phone is a moment from its first
+    // frame and connection: saying "none" then would mislead.
+    const auto deadline = clock_.now() + kStartWait;
+    while (true) {
+        PhoneList list = phones_.phones(call.context.stop);
+        if (!phones_.starting() || clock_.now() >= deadline) return list;
+        bool action = need == Need::action;
+        // Only the phones the call names keep it waiting, named as choosePhone will.
+        auto named = !wanted || wanted->empty()
+                         ? list.phones
+                         : phonesFitting(
+                               list.phones, *wanted, [](const Phone& p) { return p.id; },
+                               [](const Phone& p) { return p.name; });
+        bool waiting = list.phones.empty() || std::any_of(named.begin(), named.end(), [&](const Phone& phone) {
+                           return !ready(phone, action);
+                       });
+        if (!waiting) return list;
+        pause(call);
     }
-    const auto& phones = list.phones;
-    // An id is unique; a name or the start of an id may fit several phones,
-    // and acting on the first of them could drive a phone the agent does not mean.
-    auto fitting = [&](auto matches) {
-        std::vector<Phone> found;
-        std::copy_if(phones.begin(), phones.end(), std::back_inserter(found), matches);
-        return found;
-    };
-    auto found = fitting([&](const Phone& p) { return equalsIgnoringCase(p.id, *wanted); });
-    if (found.empty()) found = fitting([&](const Phone& p) { return equalsIgnoringCase(p.name, *wanted); });
-    if (found.empty()) {
-        found = fitting([&](const Phone& p) {
-            return p.id.size() >= wanted->size() && equalsIgnoringCase(p.id.substr(0, wanted->size()), *wanted);
-        });
+}
+
+Phone PhoneTools::choose(Call& call, Need need) {
+    auto wanted = call.args.text("phone");
+    PhoneList list = listWhenReady(call, wanted, need);
+    if (need == Need::action && list.paused) throw PhoneError(pausedSentence());
+    return choosePhone(list, wanted);
+}
+
+Picture PhoneTools::lookWhenReady(const Phone& phone, std::optional<int> maxEdge, Call& call) {
+    const auto deadline = clock_.now() + kStartWait;
+    while (true) {
+        try {
+            return phones_.look(phone, maxEdge, call.context.stop);
+        } catch (const NoFrameYet&) {
+            if (!phones_.starting() || clock_.now() >= deadline) throw;
+        }
+        pause(call);
     }
-    if (found.empty()) throw PhoneError("No phone matches " + inQuotes(*wanted) + ". Connected:" + described(phones));
-    if (found.size() > 1) {
-        throw PhoneError(inQuotes(*wanted) + " fits " + std::to_string(found.size()) +
-                         " phones; pass phone with the whole id of one:" + described(found));
-    }
-    return found.front();
+}
+
+JSON PhoneTools::phones(Call& call) {
+    PhoneList list = listWhenReady(call, std::nullopt, Need::action);
+    return toolSuccess(phonesSentence(list));
 }
 
 std::vector<ScreenText> PhoneTools::read(const Phone& phone, const Picture& picture) {
@@ -203,177 +166,214 @@ std::vector<ScreenText> PhoneTools::read(const Phone& phone, const Picture& pict
     return lines;
 }
 
-JSON PhoneTools::look(const JSON& arguments) {
-    Phone phone = choose(arguments);
-    auto edge = numberWithin(arguments, "maxEdge", 64, 4096, "pixels");
-    bool withText = flag(arguments, "text", true);
-    Picture picture = phones_.look(phone, edge ? static_cast<int>(*edge) : kDefaultEdge);
-    {
-        std::lock_guard lock(mutex_);
-        lastLook_[phone.id] = picture.image;
+PhoneTools::Space PhoneTools::shownSpace(const Phone& phone, const ImageSize& screen) {
+    std::lock_guard lock(mutex_);
+    auto found = lastImage_.find(phone.id);
+    if (found != lastImage_.end()) return Space{found->second, "the " + sizeText(found->second) + " image of your last look"};
+    ImageSize size = imageSize(screen.width, screen.height, std::nullopt, kDefaultEdge);
+    return Space{size, "the " + sizeText(size) + " image look sends"};
+}
+
+PhoneTools::Space PhoneTools::takenSpace(const Phone& phone, Call& call) {
+    auto width = call.args.number("imageWidth");
+    auto height = call.args.number("imageHeight");
+    if (width || height) {
+        if (!width || !height) throw ArgumentError("Give imageWidth and imageHeight together, or neither.");
+        ImageSize size{static_cast<int>(std::lround(*width)), static_cast<int>(std::lround(*height))};
+        return Space{size, "the " + sizeText(size) + " image you named"};
     }
-    std::string text = phone.name + " over " + (phone.seen == Phone::Seen::usb ? "USB" : "AirPlay") + ": screen " +
-                       sizeText(picture.screen) + " px, this image " + sizeText(picture.image) +
-                       " px. Tap and swipe coordinates are pixels of this image, x from the left, y from the top.";
-    if (withText) {
-        auto lines = read(phone, picture);
+    std::lock_guard lock(mutex_);
+    auto found = lastImage_.find(phone.id);
+    if (found == lastImage_.end()) {
+        throw PhoneError("Call look first: x and y are pixels of the image it returns (or give imageWidth and "
+                         "imageHeight with them).");
+    }
+    return Space{found->second, "the " + sizeText(found->second) + " image of your last look"};
+}
+
+JSON PhoneTools::look(Call& call) {
+    Phone phone = choose(call, Need::sight);
+    int edge = static_cast<int>(call.args.number("maxEdge").value_or(kDefaultEdge));
+    Picture picture = lookWhenReady(phone, edge, call);
+    std::string text = lookSentence(phone, picture);
+    if (call.args.flag("text")) {
+        // A small image reads badly: read the screen itself, show its text in this image's pixels.
+        bool whole = picture.image.width == picture.screen.width && picture.image.height == picture.screen.height;
+        Picture full = whole ? picture : lookWhenReady(phone, std::nullopt, call);
+        auto lines = inSpace(read(phone, full), full.image, picture.image);
         text += lines.empty() ? "\nNo text was recognised on the screen."
                               : "\nText on the screen, with the centre of each line:\n" + listing(lines);
+    }
+    {
+        std::lock_guard lock(mutex_);
+        lastImage_[phone.id] = picture.image;
     }
     JSON image{{"type", "image"}, {"data", base64Encoded(picture.jpeg)}, {"mimeType", "image/jpeg"}};
     return JSON{{"content", JSON::array({std::move(image), textContent(text)})}};
 }
 
-ImageSize PhoneTools::imageFor(const Phone& phone, const JSON& arguments) {
-    auto width = number(arguments, "imageWidth");
-    auto height = number(arguments, "imageHeight");
-    if (width || height) {
-        if (!width || !height || *width <= 0 || *height <= 0) {
-            throw PhoneError("imageWidth and imageHeight must be given together, as positive pixels");
-        }
-        return ImageSize{static_cast<int>(std::lround(*width)), static_cast<int>(std::lround(*height))};
+JSON PhoneTools::tap(Call& call) {
+    auto text = call.args.text("text");
+    auto x = call.args.number("x");
+    auto y = call.args.number("y");
+    if (text && (x || y)) throw ArgumentError("Give either text or x and y, not both.");
+    if (!text && (!x || !y)) throw ArgumentError("Give x and y (pixels of the image from look), or text to tap.");
+    Phone phone = choose(call, Need::action);
+    if (text) return tapText(call, phone, *text);
+    Space space = takenSpace(phone, call);
+    if (*x > space.size.width || *y > space.size.height) {
+        throw ArgumentError("x and y must lie inside " + space.words + ".");
     }
-    std::lock_guard lock(mutex_);
-    auto found = lastLook_.find(phone.id);
-    if (found == lastLook_.end()) {
-        throw PhoneError("Call look first: x and y are pixels of the image it returns (or give imageWidth and "
-                         "imageHeight with them).");
-    }
-    return found->second;
+    JSON body{{"x", *x / space.size.width}, {"y", *y / space.size.height}};
+    if (auto hold = call.args.number("hold")) body["hold"] = *hold;
+    auto settled = act(phone, "/tap", std::move(body), call);
+    return toolSuccess("Tapped at " + pointText(*x, *y) + " in " + space.words + "." + settled.sentence +
+                   (settled.unchanged ? tapChangedNothing() : ""));
 }
 
-JSON PhoneTools::tap(const JSON& arguments) {
-    Phone phone = choose(arguments);
-    auto text = string(arguments, "text");
-    auto x = number(arguments, "x");
-    auto y = number(arguments, "y");
-    auto hold = numberWithin(arguments, "hold", 0, 10, "seconds");
-    JSON body = JSON::object();
-    if (hold) body["hold"] = *hold;
-    std::string done;
-    if (text) {
-        if (x || y) throw PhoneError("Give either text or x and y, not both.");
-        Picture picture = phones_.look(phone, kDefaultEdge);
-        auto lines = read(phone, picture);
-        auto matches = linesReading(lines, *text);
-        if (matches.empty()) {
-            throw PhoneError(lines.empty() ? "No text on the screen reads " + inQuotes(*text) +
-                                                 "; no text was recognised at all. Call look to see the screen."
-                                           : "No text on the screen reads " + inQuotes(*text) + ". Visible text, in a " +
-                                                 sizeText(picture.image) + " picture:\n" + listing(lines));
+JSON PhoneTools::tapText(Call& call, const Phone& phone, const std::string& text) {
+    Picture full = lookWhenReady(phone, std::nullopt, call);
+    auto lines = read(phone, full);
+    auto matches = linesReading(lines, text);
+    if (matches.empty()) {
+        // The pointer may be lying on the text: move it to its resting place and read again.
+        try {
+            phones_.act(phone, "/move", JSON{{"rest", true}}, call.context.stop);
+            full = lookWhenReady(phone, std::nullopt, call);
+            lines = read(phone, full);
+            matches = linesReading(lines, text);
+        } catch (const PhoneError&) {
+            // An engine that cannot move it answers the first reading's way.
         }
-        if (matches.size() > 1) {
-            throw PhoneError(inQuotes(*text) + " is on the screen " + std::to_string(matches.size()) + " times, in a " +
-                             sizeText(picture.image) + " picture:\n" + listing(matches) +
-                             "Tap one of them by its x and y instead.");
-        }
-        const ScreenText& target = matches.front();
-        body["x"] = static_cast<double>(target.x) / picture.image.width;
-        body["y"] = static_cast<double>(target.y) / picture.image.height;
-        done = "Tapped " + inQuotes(target.text) + " at " + pointText(target.x, target.y) + " of a " +
-               sizeText(picture.image) + " picture.";
-    } else {
-        if (!x || !y) throw PhoneError("Give x and y (pixels of the image from look), or text to tap.");
-        ImageSize image = imageFor(phone, arguments);
-        if (*x < 0 || *y < 0 || *x > image.width || *y > image.height) {
-            throw PhoneError("x and y must lie inside the " + sizeText(image) + " image.");
-        }
-        body["x"] = *x / image.width;
-        body["y"] = *y / image.height;
-        done = "Tapped at " + pointText(*x, *y) + " of the " + sizeText(image) + " image.";
     }
-    return success(done + act(phone, "/tap", std::move(body), arguments));
+    Space space = shownSpace(phone, full.screen);
+    if (matches.size() != 1) {
+        throw PhoneError(missedText(text, inSpace(lines, full.image, space.size),
+                                    inSpace(matches, full.image, space.size), space.words));
+    }
+    const ScreenText& target = matches.front();
+    JSON body{{"x", static_cast<double>(target.x) / full.image.width},
+              {"y", static_cast<double>(target.y) / full.image.height}};
+    if (auto hold = call.args.number("hold")) body["hold"] = *hold;
+    auto settled = act(phone, "/tap", std::move(body), call);
+    ScreenText shown = inSpace({target}, full.image, space.size).front();
+    return toolSuccess("Tapped " + inQuotes(target.text) + " at " + pointText(shown.x, shown.y) + " in " + space.words +
+                   "." + settled.sentence + (settled.unchanged ? tapChangedNothing() : ""));
 }
 
-JSON PhoneTools::swipe(const JSON& arguments) {
-    Phone phone = choose(arguments);
-    auto direction = string(arguments, "direction");
-    auto duration = numberWithin(arguments, "duration", 0.05, 10, "seconds");
-    JSON body = JSON::object();
-    if (duration) body["duration"] = *duration;
-    std::string done;
+JSON PhoneTools::swipe(Call& call) {
+    auto direction = call.args.text("direction");
     const char* points[] = {"x1", "y1", "x2", "y2"};
+    std::optional<double> values[4];
+    int given = 0;
+    for (int i = 0; i < 4; ++i) given += (values[i] = call.args.number(points[i])).has_value();
+    if (direction && given > 0) throw ArgumentError("Give either direction or x1, y1, x2 and y2, not both.");
+    if (!direction && given < 4) throw ArgumentError("Give x1, y1, x2 and y2 (pixels of the image from look), or a direction.");
+    Phone phone = choose(call, Need::action);
+    JSON body = JSON::object();
+    if (auto duration = call.args.number("duration")) body["duration"] = *duration;
+    std::string done;
     if (direction) {
-        for (const char* key : points) {
-            if (arguments.contains(key)) throw PhoneError("Give either direction or x1, y1, x2 and y2, not both.");
-        }
-        auto stroke = strokeFor(*direction);
-        if (!stroke) throw PhoneError("direction must be up, down, left or right");
-        body.update(JSON{{"x1", stroke->x1}, {"y1", stroke->y1}, {"x2", stroke->x2}, {"y2", stroke->y2}});
+        Stroke stroke = strokeFor(*direction);
+        body.update(JSON{{"x1", stroke.x1}, {"y1", stroke.y1}, {"x2", stroke.x2}, {"y2", stroke.y2}});
         done = "Swiped " + *direction + " through the middle of the screen.";
     } else {
-        std::optional<double> values[4];
-        for (int i = 0; i < 4; ++i) values[i] = number(arguments, points[i]);
-        for (const auto& value : values) {
-            if (!value) throw PhoneError("Give x1, y1, x2 and y2 (pixels of the image from look), or a direction.");
-        }
-        ImageSize image = imageFor(phone, arguments);
+        Space space = takenSpace(phone, call);
         for (int i = 0; i < 4; ++i) {
-            double side = i % 2 == 0 ? image.width : image.height;
-            if (*values[i] < 0 || *values[i] > side) {
-                throw PhoneError("x1, y1, x2 and y2 must lie inside the " + sizeText(image) + " image.");
-            }
+            double side = i % 2 == 0 ? space.size.width : space.size.height;
+            if (*values[i] > side) throw ArgumentError("x1, y1, x2 and y2 must lie inside " + space.words + ".");
             body[points[i]] = *values[i] / side;
         }
         done = "Swiped from " + pointText(*values[0], *values[1]) + " to " + pointText(*values[2], *values[3]) +
-               " of the " + sizeText(image) + " image.";
+               " in " + space.words + ".";
     }
-    return success(done + act(phone, "/swipe", std::move(body), arguments));
+    auto settled = act(phone, "/swipe", std::move(body), call);
+    return toolSuccess(done + settled.sentence + (settled.unchanged ? tapChangedNothing() : ""));
 }
 
-JSON PhoneTools::typeText(const JSON& arguments) {
-    auto text = string(arguments, "text");
-    if (!text) throw PhoneError("text is required: the text to type");
-    Phone phone = choose(arguments);
-    std::string done = "Typed " + inQuotes(*text) + ".";
-    return success(done + act(phone, "/type", JSON{{"text", *text}}, arguments));
-}
-
-JSON PhoneTools::key(const JSON& arguments) {
-    auto name = string(arguments, "key");
-    if (!name || name->empty()) throw PhoneError("key is required: a key name such as return, or one character");
-    JSON modifiers = JSON::array();
-    if (auto found = arguments.find("modifiers"); found != arguments.end() && !found->is_null()) {
-        if (!found->is_array()) throw PhoneError("modifiers must be a list such as [\"cmd\"]");
-        for (const auto& modifier : *found) {
-            if (!modifier.is_string()) throw PhoneError("modifiers must be a list such as [\"cmd\"]");
-            modifiers.push_back(modifier);
+JSON PhoneTools::typeText(Call& call) {
+    std::string text = *call.args.text("text");
+    // The engine's own limit, said before anything is typed; megabytes
+    // would otherwise be counted, split and typed for hours.
+    if (auto tooLong = typedTextTooLong(text)) throw PhoneError(*tooLong);
+    try {
+        Input::strokesFor(text);  // refuse what a US keyboard cannot type before typing any of it
+    } catch (const Input::InputError& error) {
+        throw PhoneError(error.what());
+    }
+    Phone phone = choose(call, Need::action);
+    auto parts = pieces(text, kTypeChunk);
+    const double total = static_cast<double>(userPerceivedCharacters(text).size());
+    double typed = 0;
+    Settled settled;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        bool last = i + 1 == parts.size();
+        if (last) {
+            settled = act(phone, "/type", JSON{{"text", parts[i]}}, call);
+        } else {
+            phones_.act(phone, "/type", JSON{{"text", parts[i]}}, call.context.stop);
         }
+        typed += static_cast<double>(userPerceivedCharacters(parts[i]).size());
+        call.context.progress(typed, total, "typed " + numberText(typed) + " of " + numberText(total) + " characters");
     }
-    Phone phone = choose(arguments);
+    return toolSuccess("Typed " + inQuotes(text) + "." + settled.sentence);
+}
+
+JSON PhoneTools::key(Call& call) {
+    std::string name = *call.args.text("key");
+    auto modifiers = call.args.names("modifiers");
+    if (name.empty()) throw ArgumentError("key is required: a key name such as return, or one character");
+    Phone phone = choose(call, Need::action);
     std::string chord;
-    for (const auto& modifier : modifiers) chord += modifier.get<std::string>() + "+";
-    std::string done = "Pressed " + chord + *name + ".";
-    return success(done + act(phone, "/key", JSON{{"key", *name}, {"modifiers", modifiers}}, arguments));
+    for (const auto& modifier : modifiers) chord += modifier + "+";
+    auto settled = act(phone, "/key", JSON{{"key", name}, {"modifiers", modifiers}}, call);
+    return toolSuccess("Pressed " + chord + name + "." + shiftNote(name, modifiers) + settled.sentence);
 }
 
-JSON PhoneTools::home(const JSON& arguments) {
-    Phone phone = choose(arguments);
-    return success("Pressed Home." + act(phone, "/home", JSON::object(), arguments));
+JSON PhoneTools::home(Call& call) {
+    Phone phone = choose(call, Need::action);
+    return toolSuccess("Pressed Home." + act(phone, "/home", JSON::object(), call).sentence);
 }
 
-JSON PhoneTools::wait(const JSON& arguments) {
-    Phone phone = choose(arguments);
+JSON PhoneTools::wait(Call& call) {
+    Phone phone = choose(call, Need::sight);
     SettleRule rule;
     rule.since = clock_.wallMillis();
-    if (auto quiet = numberWithin(arguments, "quiet", 0, SettleRule::kLongest, "ms")) rule.quiet = std::lround(*quiet);
-    if (auto first = numberWithin(arguments, "first", 0, SettleRule::kLongest, "ms")) rule.first = std::lround(*first);
-    if (auto max = numberWithin(arguments, "max", 0, SettleRule::kLongest, "ms")) rule.max = std::lround(*max);
-    return success(settleSentence(phones_.waitToSettle(phone, rule), false));
+    if (auto quiet = call.args.number("quiet")) rule.quiet = std::llround(*quiet);
+    if (auto first = call.args.number("first")) rule.first = std::llround(*first);
+    if (auto max = call.args.number("max")) rule.max = std::llround(*max);
+    const int64_t limit = rule.max;
+    // In pieces, so a long wait tells its client it is alive.
+    for (int pieces = 1;; ++pieces) {
+        SettleRule piece = rule;
+        piece.max = std::min(limit, clock_.wallMillis() - rule.since + kWaitPiece);
+        JSON reply = phones_.waitToSettle(phone, piece, call.context.stop);
+        auto settledMember = reply.find("settled");
+        bool settled = settledMember != reply.end() && settledMember->is_boolean() && settledMember->get<bool>();
+        int64_t elapsed = clock_.wallMillis() - rule.since;
+        if (settled || piece.max >= limit || elapsed >= limit) {
+            if (pieces > 1) reply["waited_ms"] = elapsed;
+            return toolSuccess(settleSentence(reply, false));
+        }
+        call.context.progress(static_cast<double>(elapsed), static_cast<double>(limit), "the screen is still changing");
+    }
 }
 
-std::string PhoneTools::act(const Phone& phone, const std::string& path, JSON body, const JSON& arguments) {
-    bool settle = flag(arguments, "settle", true);
+PhoneTools::Settled PhoneTools::act(const Phone& phone, const std::string& path, JSON body, Call& call) {
+    bool settle = call.args.flag("settle");
     int64_t since = clock_.wallMillis();
-    phones_.act(phone, path, std::move(body));
-    if (!settle) return "";
+    phones_.act(phone, path, std::move(body), call.context.stop);
+    if (!settle) return {};
     SettleRule rule;
     rule.since = since;
     rule.max = clock_.wallMillis() - since + kSettleLimit;
     try {
-        return " " + settleSentence(phones_.waitToSettle(phone, rule), true);
+        JSON reply = phones_.waitToSettle(phone, rule, call.context.stop);
+        auto changes = reply.find("changes");
+        bool unchanged = changes != reply.end() && changes->is_number() && changes->get<double>() == 0;
+        return {" " + settleSentence(reply, true), unchanged};
     } catch (const PhoneError& error) {
-        return std::string(" The screen could not be watched afterwards: ") + error.what();
+        return {std::string(" The screen could not be watched afterwards: ") + error.what(), false};
     }
 }
 

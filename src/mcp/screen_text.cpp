@@ -22,7 +22,7 @@ std::string normalised(const std::string& text) {
     return out;
 }
 
-double number(const JSON& line, const char* key) {
+double numberOrZero(const JSON& line, const char* key) {
     auto found = line.find(key);
     return found != line.end() && found->is_number() ? found->get<double>() : 0;
 }
@@ -34,8 +34,18 @@ std::vector<ScreenText> screenTexts(const JSON& recognized) {
     for (const auto& line : recognized) {
         auto text = line.find("text");
         if (text == line.end() || !text->is_string()) continue;
-        lines.push_back(ScreenText{*text, static_cast<int>(std::lround(number(line, "x") + number(line, "w") / 2)),
-                                   static_cast<int>(std::lround(number(line, "y") + number(line, "h") / 2))});
+        double x = numberOrZero(line, "x") + numberOrZero(line, "w") / 2;
+        double y = numberOrZero(line, "y") + numberOrZero(line, "h") / 2;
+        lines.push_back(ScreenText{*text, static_cast<int>(std::lround(x)), static_cast<int>(std::lround(y))});
+    }
+    return lines;
+}
+
+std::vector<ScreenText> inSpace(std::vector<ScreenText> lines, const ImageSize& from, const ImageSize& to) {
+    if (from.width <= 0 || from.height <= 0 || (from.width == to.width && from.height == to.height)) return lines;
+    for (auto& line : lines) {
+        line.x = static_cast<int>(std::lround(static_cast<double>(line.x) * to.width / from.width));
+        line.y = static_cast<int>(std::lround(static_cast<double>(line.y) * to.height / from.height));
     }
     return lines;
 }

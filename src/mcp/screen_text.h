@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/json.h"
+#include "imaging/image_ops.h"
 
 namespace quintalis::mcp {
 
@@ -18,6 +19,10 @@ struct ScreenText {
 
 // The lines of a recognition ({"text", "x", "y", "w", "h"} each), in its order.
 std::vector<ScreenText> screenTexts(const JSON& recognized);
+
+// The same lines with their centres in pixels of an image of size `to`
+// instead of `from` (both of the same screen).
+std::vector<ScreenText> inSpace(std::vector<ScreenText> lines, const ImageSize& from, const ImageSize& to);
 
 // `"Settings" at (70, 180)`, one line each.
 std::string listing(const std::vector<ScreenText>& lines);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/json.h"
 #include "imaging/codecs.h"
 
 namespace quintalis::mcp {
@@ -33,11 +34,6 @@ int integer(const JSON& object, const char* key) {
 std::string text(const JSON& object, const char* key, const std::string& fallback = "") {
     auto found = object.find(key);
     return found != object.end() && found->is_string() ? found->get<std::string>() : fallback;
-}
-
-bool flag(const JSON& object, const char* key) {
-    auto found = object.find(key);
-    return found != object.end() && found->is_boolean() && found->get<bool>();
 }
 
 JSON member(const JSON& object, const char* key) {
@@ -76,30 +72,38 @@ std::string settleQuery(const SettleRule& rule) {
 
 }  // namespace
 
-ServicePhoneAccess::ServicePhoneAccess(HTTPClient& http, std::string engineURL, std::string airplayURL)
-    : http_(http), engineURL_(std::move(engineURL)), airplayURL_(std::move(airplayURL)) {}
+ServicePhoneAccess::ServicePhoneAccess(HTTPClient& http, EngineLink& link) : http_(http), link_(link) {}
 
 std::string ServicePhoneAccess::notRunning() const {
-    return "Quintalis is not running: nothing answers at " + engineURL_ + ". Open Quintalis and try again.";
+    return "Quintalis is not running: nothing answers at " + link_.engineURL() + ". Open Quintalis and try again.";
 }
 
-PhoneList ServicePhoneAccess::phones() {
+HTTPReply ServicePhoneAccess::askEngine(const std::string& pathAndQuery, Duration timeout, const Cancellation& stop) {
+    try {
+        return http_.get(link_.engineURL() + pathAndQuery, timeout, stop);
+    } catch (const Unreachable&) {
+        if (!link_.revive()) throw;
+    }
+    return http_.get(link_.engineURL() + pathAndQuery, timeout, stop);
+}
+
+PhoneList ServicePhoneAccess::phones(const Cancellation& stop) {
     PhoneList list;
     std::optional<JSON> status;
     std::string engineProblem;
     try {
-        auto reply = http_.get(engineURL_ + "/status", kStatusTimeout);
+        auto reply = askEngine("/status", kStatusTimeout, stop);
         status = jsonObject(reply);
         if (!status || !status->contains("devices")) {
             status.reset();
-            engineProblem = "Something other than Quintalis answers at " + engineURL_ +
+            engineProblem = "Something other than Quintalis answers at " + link_.engineURL() +
                             ": quit it and open Quintalis, or set QUINTALIS_ENGINE_URL to Quintalis's address.";
         }
     } catch (const Unreachable&) {
         engineProblem = notRunning();
     }
     if (status) {
-        list.paused = flag(*status, "paused");
+        list.paused = isTrue(*status, "paused");
         JSON devices = member(*status, "devices");
         for (const auto& device : devices.is_array() ? devices : JSON::array()) {
             if (!device.is_object() || text(device, "id").empty()) continue;
@@ -107,12 +111,12 @@ PhoneList ServicePhoneAccess::phones() {
             phone.id = text(device, "id");
             phone.name = text(device, "name", phone.id);
             phone.seen = Phone::Seen::usb;
-            phone.bluetooth = flag(device, "bluetooth");
+            phone.bluetooth = isTrue(device, "bluetooth");
             phone.screen = sizeFrom(device, "width", "height");
             list.phones.push_back(std::move(phone));
         }
     }
-    addAirPlayPhone(list, status);
+    addAirPlayPhone(list, status, stop);
     if (!status) {
         // Without the engine an AirPlay phone can be seen, not driven.
         if (list.phones.empty()) throw PhoneError(engineProblem);
@@ -121,10 +125,11 @@ PhoneList ServicePhoneAccess::phones() {
     return list;
 }
 
-void ServicePhoneAccess::addAirPlayPhone(PhoneList& list, const std::optional<JSON>& engineStatus) {
+void ServicePhoneAccess::addAirPlayPhone(PhoneList& list, const std::optional<JSON>& engineStatus,
+                                         const Cancellation& stop) {
     std::optional<JSON> status;
     try {
-        status = jsonObject(http_.get(airplayURL_ + "/status", kAirPlayStatusTimeout));
+        status = jsonObject(http_.get(link_.airplayURL() + "/status", kAirPlayStatusTimeout, stop));
     } catch (const Unreachable&) {
         return;  // no AirPlay service: phones are only on USB
     }
@@ -156,36 +161,41 @@ void ServicePhoneAccess::addAirPlayPhone(PhoneList& list, const std::optional<JS
     list.phones.push_back(std::move(phone));
 }
 
-Picture ServicePhoneAccess::look(const Phone& phone, int maxEdge) {
-    std::string edge = std::to_string(maxEdge);
+Picture ServicePhoneAccess::look(const Phone& phone, std::optional<int> maxEdge, const Cancellation& stop) {
+    std::string edge = maxEdge ? "maxEdge=" + std::to_string(*maxEdge) : "";
     if (phone.seen == Phone::Seen::usb) {
         HTTPReply reply;
         try {
-            reply = http_.get(engineURL_ + "/screenshot?device=" + percentEncoded(phone.id) + "&maxEdge=" + edge,
-                              kPictureTimeout);
+            reply = askEngine("/screenshot?device=" + percentEncoded(phone.id) + (edge.empty() ? "" : "&" + edge),
+                              kPictureTimeout, stop);
         } catch (const Unreachable&) {
             throw PhoneError(notRunning());
         }
+        if (reply.status == 503 && failure(reply).rfind("no frame yet", 0) == 0) throw NoFrameYet(failure(reply));
         if (reply.status != 200) throw PhoneError(failure(reply));
         ImageSize screen{header(reply, "x-screen-width"), header(reply, "x-screen-height")};
         ImageSize image{header(reply, "x-image-width"), header(reply, "x-image-height")};
         return Picture{std::move(reply.body), screen, image};
     }
+    const std::string airplayURL = link_.airplayURL();
     HTTPReply reply;
     try {
-        reply = http_.get(airplayURL_ + "/frame.jpg?maxEdge=" + edge, kPictureTimeout);
+        reply = http_.get(airplayURL + "/frame.jpg" + (edge.empty() ? "" : "?" + edge), kPictureTimeout, stop);
     } catch (const Unreachable&) {
-        throw PhoneError("The AirPlay capture service stopped answering at " + airplayURL_ + ". Open Quintalis and try again.");
+        throw PhoneError("The AirPlay capture service stopped answering at " + airplayURL + ". Open Quintalis and try again.");
     }
+    if (reply.status == 503) throw NoFrameYet("AirPlay: " + failure(reply));
     if (reply.status != 200) throw PhoneError("AirPlay: " + failure(reply));
     // The frame route sends no sizes; the picture itself has them.
     auto decoded = decodeImage(reply.body);
     if (!decoded) throw PhoneError("AirPlay: the service sent a picture that cannot be read");
     ImageSize image{decoded->width(), decoded->height()};
-    return Picture{std::move(reply.body), phone.screen.value_or(image), image};
+    // Without a limit the picture is the phone's part of the window as it is now.
+    ImageSize screen = maxEdge ? phone.screen.value_or(image) : image;
+    return Picture{std::move(reply.body), screen, image};
 }
 
-void ServicePhoneAccess::act(const Phone& phone, const std::string& path, JSON body) {
+void ServicePhoneAccess::act(const Phone& phone, const std::string& path, JSON body, const Cancellation& stop) {
     if (phone.seen == Phone::Seen::usb) {
         body["device"] = phone.id;
     } else if (phone.host) {
@@ -197,25 +207,32 @@ void ServicePhoneAccess::act(const Phone& phone, const std::string& path, JSON b
     }
     body["fraction"] = true;
     HTTPReply reply;
+    const std::string engineURL = link_.engineURL();
     try {
-        reply = http_.post(engineURL_ + path, serializeJSON(body), kActionTimeout);
+        reply = http_.post(engineURL + path, serializeJSON(body), kActionTimeout, stop);
     } catch (const Unreachable&) {
-        throw PhoneError(notRunning());
+        // It may have gone mid-gesture: doing the action again could do it twice.
+        auto revived = link_.revive();
+        if (!revived) throw PhoneError(notRunning());
+        throw PhoneError("The Quintalis engine at " + engineURL + " went away during this action, which may be only "
+                         "partly done. " + *revived + " Call look to see the screen, then try again.");
     }
     if (reply.status != 200) throw PhoneError(failure(reply));
 }
 
-JSON ServicePhoneAccess::waitToSettle(const Phone& phone, const SettleRule& rule) {
-    std::string url = phone.seen == Phone::Seen::usb
-                          ? engineURL_ + "/wait?device=" + percentEncoded(phone.id) + "&" + settleQuery(rule)
-                          : airplayURL_ + "/wait?" + settleQuery(rule);
+JSON ServicePhoneAccess::waitToSettle(const Phone& phone, const SettleRule& rule, const Cancellation& stop) {
+    Duration timeout = std::chrono::milliseconds(rule.max) + kWaitMargin;
     HTTPReply reply;
     try {
-        reply = http_.get(url, std::chrono::milliseconds(rule.max) + kWaitMargin);
+        if (phone.seen == Phone::Seen::usb) {
+            reply = askEngine("/wait?device=" + percentEncoded(phone.id) + "&" + settleQuery(rule), timeout, stop);
+        } else {
+            reply = http_.get(link_.airplayURL() + "/wait?" + settleQuery(rule), timeout, stop);
+        }
     } catch (const Unreachable&) {
         throw PhoneError(phone.seen == Phone::Seen::usb ? notRunning()
                                                         : "The AirPlay capture service stopped answering at " +
-                                                              airplayURL_ + ".");
+                                                              link_.airplayURL() + ".");
     }
     auto body = jsonObject(reply);
     if (reply.status != 200 || !body) throw PhoneError(failure(reply));

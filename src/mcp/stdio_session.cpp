@@ -31,6 +31,9 @@ void serveLines(ToolBox& tools, const MCPServer::Identity& identity, int input, 
             server.receive(line);
         }
     }
+    // The client has gone: nobody waits for what its calls would answer,
+    // and the phone should not go on typing for nobody.
+    server.cancelAll();
     calls.reset();
 }
 

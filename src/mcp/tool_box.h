@@ -1,8 +1,11 @@
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
+#include "base/cancellation.h"
 #include "base/json.h"
 
 namespace quintalis::mcp {
@@ -13,6 +16,15 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// What a running call has beside its arguments: whether its client has
+// cancelled it, and a way to say how far along it is.
+struct CallContext {
+    const Cancellation& stop;
+    // Sends a progress notification when the client asked for them, and
+    // does nothing otherwise. `total` may be unknown.
+    std::function<void(double done, std::optional<double> total, const std::string& message)> progress;
+};
+
 // The tools an MCP server offers. Calls may come from several threads at once.
 class ToolBox {
 public:
@@ -21,8 +33,8 @@ public:
     virtual JSON definitions() const = 0;
     // A CallToolResult. A failure the model can act on is a result with
     // "isError" true, not an exception; throws UnknownTool for a name not
-    // in definitions().
-    virtual JSON call(const std::string& name, const JSON& arguments) = 0;
+    // in definitions(), and Cancelled once the call's stop is cancelled.
+    virtual JSON call(const std::string& name, const JSON& arguments, CallContext& context) = 0;
 };
 
 }  // namespace quintalis::mcp

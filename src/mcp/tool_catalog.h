@@ -1,11 +1,25 @@
 #pragma once
 
-#include "base/json.h"
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "mcp/tool_arguments.h"
 
 namespace quintalis::mcp {
 
-// The phone tools as a model reads them in tools/list: names, titles,
-// descriptions and input schemas, with units.
-JSON phoneToolDefinitions();
+// The long edge of look's image unless asked otherwise.
+inline constexpr int kDefaultEdge = 1200;
+// The longest wait a model may ask for, ms: well inside the minute after
+// which MCP clients give up on a request that sends no progress.
+inline constexpr int64_t kLongestWait = 50'000;
+// The largest image side a call may name, pixels (a JPEG's largest).
+inline constexpr int kLargestImageSide = 65'535;
+
+// The phone tools as a model reads them in tools/list and as their calls
+// are checked: names, titles, descriptions and every argument's rule.
+const std::vector<ToolRule>& phoneToolRules();
+// The rule of one tool; nullptr for a name the server does not offer.
+const ToolRule* phoneToolRule(const std::string& name);
 
 }  // namespace quintalis::mcp

@@ -6,7 +6,7 @@
 #include <climits>
 
 #include "base/base64.h"
-#include "base/settle_wait.h"
+#include "screen/settle_wait.h"
 #include "base/text.h"
 #include "mirror/render_frame.h"
 #include "mirror/screen_permission.h"
@@ -38,7 +38,11 @@ AirPlayReply AirPlayReply::json(const JSON& value, int status) {
 
 AirPlayServer::AirPlayServer(CaptureBackends& backends, TextRecognizer& recognizer,
                              std::optional<uint32_t> fixedWindow, std::function<void()> quit)
-    : backends_(backends), recognizer_(recognizer), fixedWindow_(fixedWindow), quit_(std::move(quit)) {}
+    : backends_(backends),
+      recognizer_(recognizer),
+      fixedWindow_(fixedWindow),
+      quit_(std::move(quit)),
+      waits_(backends.clock, "quintalis.airplay.settle") {}
 
 std::shared_ptr<WindowCapture> AirPlayServer::capture() {
     std::lock_guard lock(mutex_);
@@ -86,16 +90,16 @@ void AirPlayServer::resetCapture() {
     cap_.reset();
 }
 
-AirPlayReply AirPlayServer::handle(const std::string& path, const AirPlayQuery& query) {
-    if (path == "/" || path == "/status") return status();
-    if (path == "/frame" || path == "/frame.jpg" || path == "/frame.png") return frame(path, query);
-    if (path == "/wait") return wait(query);
-    if (path == "/changes") return changes(query);
+void AirPlayServer::handle(const std::string& path, const AirPlayQuery& query, const AirPlayResponder& responder) {
+    if (path == "/" || path == "/status") return responder.send(status());
+    if (path == "/frame" || path == "/frame.jpg" || path == "/frame.png") return responder.send(frame(path, query));
+    if (path == "/wait") return wait(query, responder);
+    if (path == "/changes") return responder.send(changes(query));
     if (path == "/quit") {
         if (quit_) quit_();
-        return AirPlayReply::json(JSON{{"ok", true}});
+        return responder.send(AirPlayReply::json(JSON{{"ok", true}}));
     }
-    return AirPlayReply::json(JSON{{"ok", false}, {"error", "not found"}}, 404);
+    responder.send(AirPlayReply::json(JSON{{"ok", false}, {"error", "not found"}}, 404));
 }
 
 AirPlayReply AirPlayServer::noCapture() {
@@ -162,21 +166,28 @@ AirPlayReply AirPlayServer::frame(const std::string& path, const AirPlayQuery& q
     return AirPlayReply{200, options.png ? "image/png" : "image/jpeg", std::move(rendered.data)};
 }
 
-AirPlayReply AirPlayServer::wait(const AirPlayQuery& query) {
+void AirPlayServer::wait(const AirPlayQuery& query, const AirPlayResponder& responder) {
     auto cap = capture();
-    if (!cap) return noCapture();
-    Clock& clock = backends_.clock;
-    SettleRule rule = SettleRule::fromQuery(query, clock.wallMillis());
-    SettleOutcome outcome = waitToSettle(clock, rule, [&cap](int64_t since) {
-        ChangeReading reading;
-        for (double time : cap->changeTimes(static_cast<double>(since))) {
-            reading.after.push_back(static_cast<int64_t>(time));
-        }
-        auto latest = cap->latest();
-        reading.last = latest ? static_cast<int64_t>(latest->lastChange) : 0;
-        return reading;
-    });
-    return AirPlayReply::json(outcome.json());
+    if (!cap) return responder.send(noCapture());
+    SettleWaits::Waiter waiter{
+        SettleRule::fromQuery(query, backends_.clock.wallMillis()),
+        [cap](int64_t since) {
+            ChangeReading reading;
+            for (double time : cap->changeTimes(static_cast<double>(since))) {
+                reading.after.push_back(static_cast<int64_t>(time));
+            }
+            auto latest = cap->latest();
+            reading.last = latest ? static_cast<int64_t>(latest->lastChange) : 0;
+            return reading;
+        },
+        [send = responder.send](const SettleOutcome& outcome) { send(AirPlayReply::json(outcome.json())); },
+        responder.clientGone,
+        responder.drop,
+    };
+    if (responder.waitApart) responder.waitApart();
+    if (!waits_.add(std::move(waiter))) {
+        responder.send(AirPlayReply::json(JSON{{"ok", false}, {"error", waits_.refusal()}}, 429));
+    }
 }
 
 AirPlayReply AirPlayServer::changes(const AirPlayQuery& query) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/json.h"
+#include "screen/settle_waits.h"
 #include "mirror/window_capture.h"
 #include "platform/text_recognizer.h"
 
@@ -26,14 +27,26 @@ struct AirPlayReply {
 };
 
 using AirPlayQuery = std::map<std::string, std::string>;
-using AirPlayHandler = std::function<AirPlayReply(const std::string& path, const AirPlayQuery& query)>;
+
+// The way back to the client of one request. `send` may be called later and
+// from another thread; the first of `send` and `drop` settles the request.
+struct AirPlayResponder {
+    std::function<void(AirPlayReply)> send;
+    std::function<void()> drop;  // for a client that has gone: no answer
+    std::function<bool()> clientGone;
+    std::function<void()> waitApart;  // the request waits long, under its own budget
+};
+using AirPlayHandler =
+    std::function<void(const std::string& path, const AirPlayQuery& query, const AirPlayResponder& responder)>;
 
 // The AirPlay capture service: which window to capture, one capture kept
 // alive, and every route of the service. Requests come from many threads at
 // once. Finding, checking and replacing the capture happen under one lock,
-// which may be held for seconds while a capture starts; rendering, waiting
-// and reading change times run outside it, on the capture's own lock, so
-// a long "/wait" holds up nobody else.
+// which may be held for seconds while a capture starts; rendering and
+// reading change times run outside it, on the capture's own lock. A
+// "/wait" holds no thread: it is answered from "quintalis.airplay.settle",
+// at most SettleWaits::kDefaultBudget at once (429 beyond), so waiting
+// clients hold up nobody else.
 class AirPlayServer {
 public:
     // `fixedWindow` is captured first while it exists; `quit` is what
@@ -47,7 +60,9 @@ public:
     // Stops and drops the current capture; the next request starts another.
     void resetCapture();
 
-    AirPlayReply handle(const std::string& path, const AirPlayQuery& query);
+    // Every route answers at once but "/wait", which answers when the
+    // picture has settled.
+    void handle(const std::string& path, const AirPlayQuery& query, const AirPlayResponder& responder);
 
     // How long the first frame of a new capture is waited for.
     static constexpr Duration kFirstFrameWait = std::chrono::seconds(3);
@@ -57,7 +72,7 @@ public:
 private:
     AirPlayReply status();
     AirPlayReply frame(const std::string& path, const AirPlayQuery& query);
-    AirPlayReply wait(const AirPlayQuery& query);
+    void wait(const AirPlayQuery& query, const AirPlayResponder& responder);
     AirPlayReply changes(const AirPlayQuery& query);
     AirPlayReply noCapture();
 
@@ -69,6 +84,7 @@ private:
     std::mutex mutex_;
     std::shared_ptr<WindowCapture> cap_;
     std::optional<std::string> lastError_;
+    SettleWaits waits_;  // last: drops its pending waits before the rest goes
 };
 
 }  // namespace quintalis

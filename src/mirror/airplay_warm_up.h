@@ -6,33 +6,33 @@
 #include "base/clock.h"
 #include "base/concurrent_queue.h"
 #include "base/liveness.h"
+#include "base/main_thread.h"
 #include "mirror/airplay_server.h"
 
 namespace quintalis {
 
 // Keeps a capture service's window capture open ahead of requests, so that
 // a frame request rarely waits for a capture to start. Every `interval` on
-// the main run loop it asks `wanted` (empty: always); when that holds, it
+// the main thread it asks `wanted` (empty: always); when that holds, it
 // opens or reuses the capture on a thread of its own. A tick that finds the
 // last warm-up still running does nothing, so a window server that answers
-// slowly never piles them up. Ticks run on the main thread; `tick` may also
-// be called from any thread.
+// slowly never piles them up. Ticks run on the main thread.
 class AirPlayWarmUp {
 public:
-    AirPlayWarmUp(AirPlayServer& server, Duration interval, std::function<bool()> wanted = {});
+    AirPlayWarmUp(AirPlayServer& server, MainThread& mainThread, Duration interval, std::function<bool()> wanted = {});
     ~AirPlayWarmUp();
     AirPlayWarmUp(const AirPlayWarmUp&) = delete;
     AirPlayWarmUp& operator=(const AirPlayWarmUp&) = delete;
 
-    // Schedules the ticks on the main run loop.
+    // Schedules the ticks on the main thread.
     void start();
-    // One tick, now: true when it set a warm-up going.
-    bool tick();
 
 private:
     void scheduleNext();
+    void tick();
 
     AirPlayServer& server_;
+    MainThread& mainThread_;
     const Duration interval_;
     const std::function<bool()> wanted_;
     std::atomic<bool> running_{false};

@@ -5,7 +5,7 @@
 
 #include "imaging/codecs.h"
 #include "imaging/image_ops.h"
-#include "mirror/text_recognition.h"
+#include "screen/text_recognition.h"
 
 namespace quintalis {
 namespace {

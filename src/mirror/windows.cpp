@@ -7,7 +7,7 @@
 namespace quintalis {
 namespace {
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool containsText(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // A window number as plain decimal digits that fit 32 bits.
 std::optional<uint32_t> parseWindowNumber(const std::string& text) {
@@ -43,17 +43,17 @@ int airplayScore(const WindowDescription& w, const EnvironmentReader& environmen
     int score = 0;
     const std::string ownerWanted = foldCase(environment("QUINTALIS_AIRPLAY_OWNER").value_or(""));
     const std::string titleWanted = foldCase(environment("QUINTALIS_AIRPLAY_TITLE").value_or(""));
-    if (!ownerWanted.empty()) score = contains(owner, ownerWanted) ? 200 : 0;
-    if (!titleWanted.empty() && contains(title, titleWanted)) score += 200;
-    if (w.bundle == "com.apple.AirPlayUIAgent" || contains(owner, "airplayuiagent")) {
+    if (!ownerWanted.empty()) score = containsText(owner, ownerWanted) ? 200 : 0;
+    if (!titleWanted.empty() && containsText(title, titleWanted)) score += 200;
+    if (w.bundle == "com.apple.AirPlayUIAgent" || containsText(owner, "airplayuiagent")) {
         score += 120;
-    } else if (contains(owner, "airplay") || contains(owner, "uxplay")) {
+    } else if (containsText(owner, "airplay") || containsText(owner, "uxplay")) {
         score += 90;
     } else if (w.bundle == "com.apple.controlcenter" && w.width >= 300 && w.height >= 300 && w.layer <= 0) {
         score += w.layer == 0 ? 100 : 40;
     }
-    if (contains(title, "airplay") || contains(title, "iphone") || contains(title, "mirroring") ||
-        contains(title, "uxplay")) {
+    if (containsText(title, "airplay") || containsText(title, "iphone") || containsText(title, "mirroring") ||
+        containsText(title, "uxplay")) {
         score += 20;
     } else if (score == 0) {
         return 0;  // visibility alone never makes a candidate
@@ -86,9 +86,9 @@ std::optional<WinInfo> windowInfo(WindowServer& server, uint32_t number) {
     return std::nullopt;
 }
 
-std::optional<WinInfo> pickWindow(WindowServer& server, const std::vector<std::string>& args,
+std::optional<WinInfo> pickWindow(WindowServer& server, const std::optional<std::string>& wanted,
                                   const EnvironmentReader& environment) {
-    if (auto wanted = option(args, "--window"); wanted && !wanted->empty()) {
+    if (wanted && !wanted->empty()) {
         if (auto number = parseWindowNumber(*wanted)) return windowInfo(server, *number);
     }
     auto candidates = airplayCandidates(server.windows(), environment);

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "base/json.h"
-#include "mirror/command_line.h"
 #include "platform/window_server.h"
 
 namespace quintalis {
@@ -39,9 +38,9 @@ std::vector<WindowDescription> allWindows(WindowServer& server);
 // The window with that number, unscored; nothing when it is gone.
 std::optional<WinInfo> windowInfo(WindowServer& server, uint32_t number);
 
-// The window a command should capture: the one named by "--window <number>"
+// The window a command should capture: the one whose number `wanted` names
 // (nothing when it is gone), else the best AirPlay candidate.
-std::optional<WinInfo> pickWindow(WindowServer& server, const std::vector<std::string>& args,
+std::optional<WinInfo> pickWindow(WindowServer& server, const std::optional<std::string>& wanted,
                                   const EnvironmentReader& environment);
 
 // A running application, as its windows show it.

@@ -4,6 +4,7 @@
 #include <set>
 
 #include "base/log.h"
+#include "base/phone_names.h"
 #include "base/text.h"
 
 namespace quintalis {
@@ -88,23 +89,12 @@ Device Devices::find(const std::optional<std::string>& id) {
         if (devices.size() == 1) return devices.front();
         throw DeviceError(std::to_string(devices.size()) + " phones are connected, pass device. " + describe(devices));
     }
-    const std::string wanted = foldCase(*id);
-    const std::function<bool(const Device&)> exact[] = {
-        [&](const Device& d) { return foldCase(d.id()) == wanted; },
-        [&](const Device& d) { return foldCase(d.screen->name()) == wanted; },
-    };
-    for (const auto& fits : exact) {
-        auto found = std::find_if(devices.begin(), devices.end(), fits);
-        if (found != devices.end()) return *found;
-    }
-    std::vector<Device> prefixed;
-    std::copy_if(devices.begin(), devices.end(), std::back_inserter(prefixed),
-                 [&](const Device& d) { return foldCase(d.id()).starts_with(wanted); });
-    if (prefixed.size() == 1) return prefixed.front();
-    // Acting on the first of several would drive a phone the client may not mean.
-    if (prefixed.size() > 1) {
-        throw DeviceError("device \"" + *id + "\" matches " + std::to_string(prefixed.size()) +
-                          " phones, pass more of its id. " + describe(prefixed));
+    auto found = phonesFitting(
+        devices, *id, [](const Device& d) { return d.id(); }, [](const Device& d) { return d.screen->name(); });
+    if (found.size() == 1) return found.front();
+    if (found.size() > 1) {
+        throw DeviceError("device \"" + *id + "\" matches " + std::to_string(found.size()) +
+                          " phones, pass more of its id. " + describe(found));
     }
     throw DeviceError("no phone matches \"" + *id + "\". " + describe(devices));
 }
@@ -131,7 +121,12 @@ std::shared_ptr<Input> Devices::input(const Device& device) {
 
 void Devices::pair(const Device& device, const UUID& host) {
     std::lock_guard lock(lock_);
-    store({{device.id(), host}});
+    Pairings changed = pairings_;
+    assignHost(changed, device.id(), host);
+    // Whoever asked counts on the pairing after a restart too: one the file
+    // could not keep is refused, and the pairings stay as they were.
+    if (auto failure = savePairings(file_, changed)) throw DeviceError(*failure);
+    pairings_ = std::move(changed);
 }
 
 std::map<std::string, UUID> Devices::match(bool force, bool probe) {
@@ -142,7 +137,8 @@ std::map<std::string, UUID> Devices::match(bool force, bool probe) {
 
 void Devices::store(const std::map<std::string, UUID>& found) {
     for (const auto& [screen, host] : found) assignHost(pairings_, screen, host);
-    if (!savePairings(file_, pairings_)) log("could not write " + file_.string());
+    // What matching found holds for this run even when the file cannot keep it.
+    if (auto failure = savePairings(file_, pairings_)) log(*failure);
 }
 
 void Devices::scheduleMatch() {

@@ -49,7 +49,9 @@ std::optional<ParsedPairings> parsePairings(const std::string& text) {
         if (host) {
             result.pairings[screen] = *host;
         } else {
-            result.dropped.push_back("\"" + screen + "\": " + serializeJSON(value) + " is not a host UUID");
+            // The file is anyone's to edit: what it holds is shown short.
+            result.dropped.push_back("\"" + loggable(screen) + "\": " + loggable(serializeJSON(value)) +
+                                     " is not a host UUID");
         }
     }
     return result;
@@ -67,7 +69,8 @@ Pairings loadPairings(const std::filesystem::path& file, int64_t wallMillis) {
     }
     auto parsed = parsePairings(*text);
     if (!parsed) {
-        moveAside(file, parseJSON(*text) ? "not a JSON object" : "not valid JSON", wallMillis);
+        auto read = readJSON(*text);
+        moveAside(file, read.tooDeep ? kJSONTooDeep : read.value ? "not a JSON object" : "not valid JSON", wallMillis);
         return {};
     }
     for (const auto& line : parsed->dropped) log("pairings: left out " + line);
@@ -80,8 +83,10 @@ std::string formatPairings(const Pairings& pairings) {
     return object.dump(2, ' ', false, JSON::error_handler_t::replace) + "\n";
 }
 
-bool savePairings(const std::filesystem::path& file, const Pairings& pairings) {
-    return writeFileAtomically(file, formatPairings(pairings));
+std::optional<std::string> savePairings(const std::filesystem::path& file, const Pairings& pairings) {
+    std::error_code error;
+    if (writeFileAtomically(file, formatPairings(pairings), error)) return std::nullopt;
+    return "could not write " + file.string() + ": " + error.message();
 }
 
 void assignHost(Pairings& pairings, const std::string& screenID, const UUID& host) {

@@ -28,8 +28,9 @@ std::optional<ParsedPairings> parsePairings(const std::string& text);
 // each of these, like each member left out, is logged.
 Pairings loadPairings(const std::filesystem::path& file, int64_t wallMillis);
 std::string formatPairings(const Pairings& pairings);
-// Replaces the file atomically; false when it could not be written.
-bool savePairings(const std::filesystem::path& file, const Pairings& pairings);
+// Replaces the file atomically. When it could not be written, says so and
+// why ("could not write <file>: <reason>"), and leaves the old file whole.
+std::optional<std::string> savePairings(const std::filesystem::path& file, const Pairings& pairings);
 
 // Records that `host` belongs to `screenID`: the host leaves any other screen.
 void assignHost(Pairings& pairings, const std::string& screenID, const UUID& host);

@@ -7,7 +7,7 @@
 
 #include "base/clock.h"
 #include "base/serial_queue.h"
-#include "base/settle_wait.h"
+#include "screen/settle_wait.h"
 #include "imaging/encoded_frame_cache.h"
 #include "imaging/image_ops.h"
 #include "platform/capture_devices.h"

@@ -47,6 +47,8 @@ public:
     virtual void addConnectionObserver(std::function<void()> observer) = 0;
 
     virtual CaptureAuthorization authorizationStatus() = 0;
+    // When the status is not authorized, a sentence the user can act on.
+    virtual std::string authorizationReason() { return {}; }
     // Asks for camera access; the answer arrives on some other thread.
     virtual void requestAccess(std::function<void(bool granted)> answer) = 0;
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "base/clock.h"
 #include "base/serial_queue.h"
 #include "base/uuid.h"
 #include "platform/gatt.h"
@@ -58,6 +59,14 @@ public:
     // updates to them are dropped; `note` says why in a few words ("hci0
     // serves one phone at a time"), and is empty once all can be reached.
     virtual void didUpdateDeliveryNote([[maybe_unused]] const std::string& note) {}
+    // Updates to this central were dropped while it could not be told apart
+    // from others, and now it can be reached again: whatever it missed,
+    // releases among them, is lost.
+    virtual void didRestoreDelivery([[maybe_unused]] const UUID& central) {}
+    // The name a central lists this computer under once connected, where the
+    // platform serves its own device name instead of the advertised one;
+    // empty when unknown.
+    virtual void didUpdateDeviceName([[maybe_unused]] const std::string& name) {}
 };
 
 // The local GATT server in the peripheral role. Call it only on the queue
@@ -77,6 +86,11 @@ public:
                              const std::vector<UUID>& centrals) = 0;
     virtual void respond(const ReadRequest& request, AttResult result, const std::vector<uint8_t>& value) = 0;
     virtual void respond(const WriteRequest& request, AttResult result) = 0;
+    // Lets a new central pair for `duration` from now; zero closes the
+    // window at once. Outside the window every pairing is refused, while a
+    // central that paired before reconnects as it always does. The caller
+    // closes the window when its time is up.
+    virtual void setPairingWindow(Duration duration) = 0;
 };
 
 // The computer's Bluetooth LE peripheral role.

@@ -163,12 +163,15 @@ PixelBufferRef withPointer(const PixelBuffer& screen, double x, double y, double
                                             out->bytesPerRow()),
         cairo_surface_destroy);
     cairo_t* cr = cairo_create(surface.get());
-    const double radius = 50.0 * scale / 3.0;
+    // iOS's pointer: a translucent grey disc about 22 points across with a
+    // thin light rim, its centre on the point it stands for. At a screen
+    // edge or corner only the part inside the screen shows.
+    const double radius = 11.0 * scale;
     cairo_arc(cr, x, y, radius, 0, 2 * M_PI);
-    cairo_set_source_rgba(cr, 0.55, 0.55, 0.55, 0.9);
+    cairo_set_source_rgba(cr, 0.3, 0.3, 0.3, 0.55);
     cairo_fill_preserve(cr);
-    cairo_set_line_width(cr, radius * 0.16);
-    cairo_set_source_rgb(cr, 0.12, 0.12, 0.12);
+    cairo_set_line_width(cr, 1.0 * scale);
+    cairo_set_source_rgba(cr, 1, 1, 1, 0.7);
     cairo_stroke(cr);
     cairo_destroy(cr);
     cairo_surface_flush(surface.get());

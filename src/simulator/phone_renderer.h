@@ -12,8 +12,8 @@ namespace quintalis::simulator {
 // floating button. Pure: the same scene gives the same pixels.
 PixelBuffer renderScreen(const Scene& scene, int pixelWidth, int pixelHeight, double scale, bool assistiveTouch);
 
-// A copy of the screen with the AssistiveTouch pointer (a grey dot with a
-// dark rim, 100 px across at 3×) centred on the pixel position.
+// A copy of the screen with the AssistiveTouch pointer (a translucent grey
+// disc with a light rim, 66 px across at 3×) centred on the pixel position.
 PixelBufferRef withPointer(const PixelBuffer& screen, double x, double y, double scale);
 
 }  // namespace quintalis::simulator

@@ -65,6 +65,8 @@ public:
 
     void respond(const ReadRequest&, AttResult, const std::vector<uint8_t>&) override {}
     void respond(const WriteRequest&, AttResult) override {}
+    // Virtual phones come paired already; there is nothing to let in.
+    void setPairingWindow(Duration) override {}
 
 private:
     struct Notification {

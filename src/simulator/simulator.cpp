@@ -2,26 +2,40 @@
 
 #include <sstream>
 
-#include "simulator/x_receiver_window.h"
-
 namespace quintalis::simulator {
 
-Simulator::Simulator(std::vector<PhoneSetup> setups, std::optional<std::string> xDisplay) {
+Simulator::Simulator(std::vector<PhoneSetup> setups, WindowOpener openWindow) {
     for (size_t i = 0; i < setups.size(); ++i) phones_.push_back(std::make_unique<VirtualPhone>(static_cast<int>(i), setups[i]));
     std::vector<VirtualPhone*> phones;
     for (auto& phone : phones_) phones.push_back(phone.get());
     cameras_ = std::make_unique<SimulatedCameras>(phones, queue_);
     radio_ = std::make_unique<SimulatedRadio>(phones, queue_, *cameras_);
+    usbBus_ = std::make_unique<SimulatedUsbBus>();
     for (auto* phone : phones) {
-        if (phone->setup().airplay) showOverAirPlay(*phone, xDisplay);
+        if (phone->setup().airplay) {
+            showOverAirPlay(*phone, openWindow);
+            continue;
+        }
+        plugIn(*phone);
     }
 }
 
-void Simulator::showOverAirPlay(VirtualPhone& phone, const std::optional<std::string>& xDisplay) {
+void Simulator::plugIn(VirtualPhone& phone) {
+    std::string serial = phone.screenID();
+    std::erase(serial, '-');
+    CaptureDeviceInfo camera{phone.screenID(), phone.name(), "iOS Device", true};
+    auto device = std::make_unique<SimulatedUsbDevice>(serial, [this, camera](SerialQueue& queue, std::function<void(PixelBufferRef)> onPicture) {
+        return cameras_->startCapture(camera, queue, std::move(onPicture));
+    });
+    usbBus_->add(*device, PhoneFacts{phone.name(), phone.modelName()});
+    usbDevices_.push_back(std::move(device));
+}
+
+void Simulator::showOverAirPlay(VirtualPhone& phone, const WindowOpener& openWindow) {
     const std::string title = "AirPlay: " + phone.name();
     ReceiverSurface* surface = nullptr;
-    if (xDisplay) {
-        if (auto window = XReceiverWindow::open(*xDisplay, title)) {
+    if (openWindow) {
+        if (auto window = openWindow(title)) {
             surface = window.get();
             windows_.push_back(std::move(window));
         }
@@ -38,6 +52,7 @@ void Simulator::showOverAirPlay(VirtualPhone& phone, const std::optional<std::st
 Simulator::~Simulator() {
     // Gone on their own queue, so no task of theirs is running meanwhile;
     // tasks still queued find them gone and do nothing.
+    usbDevices_.clear();
     queue_.sync([this] {
         receiving_.clear();
         radio_.reset();

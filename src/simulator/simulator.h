@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -9,6 +10,7 @@
 #include "simulator/headless_receivers.h"
 #include "simulator/simulated_cameras.h"
 #include "simulator/simulated_radio.h"
+#include "simulator/simulated_usb_bus.h"
 #include "simulator/virtual_phone.h"
 
 namespace quintalis::simulator {
@@ -19,10 +21,14 @@ namespace quintalis::simulator {
 // cameras hand work to it. Safe to call from any thread.
 class Simulator {
 public:
-    // With `xDisplay` ("" for $DISPLAY) the receiver windows are real X11
-    // windows there; without it, or when it cannot be reached, the simulator
-    // lists and streams them itself (windowServer(), windowStreams()).
-    explicit Simulator(std::vector<PhoneSetup> setups, std::optional<std::string> xDisplay = std::nullopt);
+    // Opens a receiver window with this title on a real display; nothing
+    // when that display cannot be reached.
+    using WindowOpener = std::function<std::unique_ptr<ReceiverSurface>(const std::string& title)>;
+
+    // With `openWindow` the receiver windows are real windows it opens;
+    // without it, or when it opens none, the simulator lists and streams
+    // them itself (windowServer(), windowStreams()).
+    explicit Simulator(std::vector<PhoneSetup> setups, WindowOpener openWindow = {});
     ~Simulator();
 
     // "1" to "4" phones, or one description per phone, such as "phone,phone:locked,phone:no-assistivetouch,phone:no-bluetooth".
@@ -30,7 +36,11 @@ public:
     static std::optional<std::vector<PhoneSetup>> parse(const std::string& text, std::string& error);
 
     BluetoothPeripheralRole& radio() { return *radio_; }
+    // The phones' own pictures, straight (what their AirPlay receivers show).
     CaptureDevices& cameras() { return *cameras_; }
+    // The cable: the phones on the cable as USB devices speaking the screen
+    // protocol, and what their lockdown service says about them.
+    SimulatedUsbBus& usbBus() { return *usbBus_; }
     size_t phoneCount() const { return phones_.size(); }
     // The receiver windows' own window server and streams, when they are not on X.
     WindowServer* windowServer() { return headless_.get(); }
@@ -40,14 +50,17 @@ public:
     JSON groundTruth();
 
 private:
-    void showOverAirPlay(VirtualPhone& phone, const std::optional<std::string>& xDisplay);
+    void plugIn(VirtualPhone& phone);
+    void showOverAirPlay(VirtualPhone& phone, const WindowOpener& openWindow);
 
     std::vector<std::unique_ptr<VirtualPhone>> phones_;  // owned by queue_
     SerialQueue queue_{"quintalis.simulator"};
     std::unique_ptr<SimulatedCameras> cameras_;
     std::unique_ptr<SimulatedRadio> radio_;
+    std::unique_ptr<SimulatedUsbBus> usbBus_;
+    std::vector<std::unique_ptr<SimulatedUsbDevice>> usbDevices_;
     std::unique_ptr<HeadlessReceivers> headless_;
-    std::vector<std::unique_ptr<ReceiverSurface>> windows_;  // the receivers on X
+    std::vector<std::unique_ptr<ReceiverSurface>> windows_;  // the receivers on a real display
     std::vector<std::unique_ptr<CaptureSession>> receiving_;  // each receiver's feed of its phone's picture
 };
 

@@ -197,6 +197,20 @@ TEST(SetupPagesTest, PairingAndAssistiveTouchRows) {
     values.phones[0].bluetooth = true;
     EXPECT_EQ(rows(setupPage(3, values, {}))[1].title, "Matched to the screen");
 
+    // Pairing waits for the user's click; the phone then lists the computer by the adapter's alias.
+    SetupContext context;
+    EXPECT_TRUE(shows(setupPage(3, values, context), "Let the iPhone pair"));
+    EXPECT_TRUE(shows(setupPage(3, values, context),
+                      "Once paired, it is listed under My Devices with this computer's name: its Bluetooth name, not "
+                      "Desk PC. Listed there but Not Connected? Tap \u24d8 \u203a Forget This Device and pair again."));
+    context.bluetoothAlias = "ann-laptop";
+    context.pairingMessage = "Pairing is open for 120 seconds: tap Desk PC on the iPhone now.";
+    page = setupPage(3, values, context);
+    EXPECT_TRUE(shows(page, context.pairingMessage));
+    EXPECT_TRUE(shows(page, "Once paired, it is listed under My Devices with this computer's name: its Bluetooth name, "
+                            "\u201cann-laptop\u201d, not Desk PC. Listed there but Not Connected? Tap \u24d8 \u203a "
+                            "Forget This Device and pair again."));
+
     auto touch = rows(setupPage(4, values, {}));
     EXPECT_EQ(touch[0].clickAction, SetupAction::confirmAssistiveTouch);
     EXPECT_EQ(touch[0].state, CheckState::waiting);

@@ -26,10 +26,22 @@ std::uintmax_t sizeAfterOneLine(std::uintmax_t existing) {
 
 }  // namespace
 
-TEST(AppLog, StartsAfreshOnlyWhenTheFileIsOverTheLimitAtLaunch) {
-    EXPECT_EQ(sizeAfterOneLine(2'000'000), 2'000'000u + 12);
+TEST(AppLog, StartsAfreshWhenTheFileIsOverTheLimitAtLaunchOrWhileRunning) {
+    EXPECT_EQ(sizeAfterOneLine(2'000'000 - 5), 2'000'000u + 7);
+    // Over the limit after "line": the next line starts a new file.
+    EXPECT_EQ(sizeAfterOneLine(2'000'000), 7u);
     EXPECT_EQ(sizeAfterOneLine(2'000'001), 12u);
     EXPECT_EQ(sizeAfterOneLine(0), 12u);
+
+    // However much is written, the file stays within the limit and a line.
+    TempDir dir;
+    auto file = dir.path() / "Quintalis.log";
+    AppLog log(file);
+    const std::string line(999, 'x');
+    for (int i = 0; i < 5000; ++i) log.write(line + "\n");
+    log.flush();
+    EXPECT_LE(std::filesystem::file_size(file), AppLog::kRotateBytes + 1000);
+    EXPECT_GT(std::filesystem::file_size(file), 0u);
 }
 
 TEST(AppLog, CreatesItsFolderAndSurvivesAnUnwritableLocation) {
@@ -61,10 +73,25 @@ TEST(Log, LinesAlsoGoToTheChosenFile) {
     ASSERT_TRUE(text);
     EXPECT_TRUE(text->ends_with("] engine: listening\n")) << *text;
     EXPECT_EQ(text->front(), '[');
-}
-
-TEST(AppLog, LineFormat) {
     setenv("TZ", "UTC", 1);
     tzset();
     EXPECT_EQ(formatLogLine("engine: listening", 1769850307), "[2026-01-31T09:05:07] engine: listening\n");
+}
+
+TEST(Log, ValuesFromOutsideAreShortAndStayOnTheirLine) {
+    EXPECT_EQ(loggable("GET /status"), "GET /status");
+    EXPECT_EQ(loggable("/a\r\n[2026-01-01T00:00:00] forged\x7f"), "/a??[2026-01-01T00:00:00] forged?");
+    EXPECT_EQ(loggable(std::string(1'000'000, 'a')), std::string(kLoggedValueLimit, 'a').append("\u2026"));
+    // A character the cut falls inside goes whole; one that fits stays.
+    EXPECT_EQ(loggable("ab\u00e9", 3), "ab\u2026");
+    EXPECT_EQ(loggable("a\u00e9c", 3), "a\u00e9\u2026");
+    EXPECT_EQ(loggable("\U0001F600\U0001F600", 7), "\U0001F600\u2026");
+
+    // A whole line is cut too, whoever built it.
+    std::vector<std::string> seen;
+    setLogSink([&](const std::string& message) { seen.push_back(message); });
+    log("refused " + std::string(5'000'000, 'z'));
+    setLogSink(nullptr);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0], "refused " + std::string(kLoggedLineLimit - 8, 'z') + "\u2026");
 }

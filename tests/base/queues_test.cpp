@@ -137,3 +137,35 @@ TEST(MainRunLoop, RunsPostedTasksUntilStoppedFromAnotherThread) {
     loop.runFor(10ms);
     EXPECT_EQ(seen.back(), 4);
 }
+
+TEST(MainRunLoop, AnotherLoopDrainsItWhenWokenAndAsksWhenTheNextTaskIsDue) {
+    MainRunLoop loop;
+    std::atomic<int> wakes{0};
+    loop.setWaker([&] { ++wakes; });
+    EXPECT_EQ(loop.nextDue(), std::nullopt);
+
+    std::vector<int> seen;
+    const auto before = std::chrono::steady_clock::now();
+    loop.postAfter(1h, [&] { seen.push_back(2); });
+    auto due = loop.nextDue();
+    ASSERT_TRUE(due);
+    EXPECT_GE(*due, before + 1h);
+    loop.post([&] { seen.push_back(1); });
+    EXPECT_LE(*loop.nextDue(), std::chrono::steady_clock::now()) << "a ready task is due now";
+    EXPECT_EQ(wakes, 2);
+
+    loop.runDue();
+    EXPECT_EQ(seen, std::vector<int>{1}) << "the timer is not due yet, and runDue never waits for it";
+    EXPECT_GE(*loop.nextDue(), before + 1h);
+
+    // A task that keeps posting another yields after a burst.
+    int bursts = 0;
+    std::function<void()> again = [&] {
+        ++bursts;
+        loop.post(again);
+    };
+    loop.post(again);
+    loop.runDue();
+    EXPECT_GT(bursts, 1);
+    EXPECT_LT(bursts, 1000);
+}

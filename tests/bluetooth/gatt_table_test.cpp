@@ -73,12 +73,10 @@ TEST(HIDGATTTable, EveryCharacteristic) {
     EXPECT_EQ(table.protocolMode, services[1]->characteristics[3]);
     EXPECT_EQ(table.keyboardOutput, services[1]->characteristics[8]);
     EXPECT_EQ(table.batteryLevel, services[3]->characteristics[0]);
-    for (ReportID id : kAllReportIDs) EXPECT_EQ(table.inputs.at(id), services[1]->characteristics[3 + static_cast<size_t>(id)]);
-}
-
-TEST(HIDGATTTable, InputReportsAreKnownByTheirReportReference) {
-    auto table = HIDGATTTable::build("Maker");
-    for (ReportID id : kAllReportIDs) EXPECT_EQ(inputReportOf(*table.inputs.at(id)), id);
+    for (ReportID id : kAllReportIDs) {
+        EXPECT_EQ(table.inputs.at(id), services[1]->characteristics[3 + static_cast<size_t>(id)]);
+        EXPECT_EQ(inputReportOf(*table.inputs.at(id)), id);  // known by its Report Reference
+    }
     EXPECT_FALSE(inputReportOf(*table.keyboardOutput));  // an output report
     EXPECT_FALSE(inputReportOf(*table.batteryLevel));
     GATTCharacteristic foreign{BluetoothUUID("2A4D"), 0, 0, std::nullopt, {{BluetoothUUID("2908"), {9, 1}}}};

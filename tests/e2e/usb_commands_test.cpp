@@ -43,8 +43,8 @@ TEST_F(USBCommandsProgramTest, ListsTheVirtualPhonesOrNoneAfterWaiting) {
     auto listed = run("usb-list", dir);
     EXPECT_EQ(listed.status, 0) << listed.err;
     EXPECT_EQ(JSON::parse(listed.out),
-              JSON::parse(R"([{"id":"00008120-000A1B2C3D4E5F01","model":"iOS Device","name":"Simulated iPhone"},)"
-                          R"({"id":"00008120-000A1B2C3D4E5F02","model":"iOS Device","name":"Simulated iPhone 2"}])"));
+              JSON::parse(R"j([{"id":"00008120-000A1B2C3D4E5F01","model":"iOS Device (iPhone 15 Pro)","name":"Simulated iPhone"},)j"
+                          R"j({"id":"00008120-000A1B2C3D4E5F02","model":"iOS Device (iPhone 14)","name":"Simulated iPhone 2"}])j"));
 
     unsetenv("QUINTALIS_SIMULATOR");  // no USB screens on this machine
     auto start = std::chrono::steady_clock::now();

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <future>
+#include <thread>
 
 #include "base/semaphore.h"
 #include "support/engine_api.h"
@@ -47,6 +49,18 @@ const std::string kTapMiddle = R"({"x": 0.5, "y": 0.5, "fraction": true})";
 size_t threadCount() {
     auto tasks = std::filesystem::directory_iterator("/proc/self/task");
     return static_cast<size_t>(std::distance(tasks, std::filesystem::directory_iterator()));
+}
+
+// The threads of hosts' input queues ("skiffline.input.<host>", cut to 15 characters).
+size_t inputThreads() {
+    size_t count = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string name;
+        std::getline(comm, name);
+        count += name == "skiffline.input";
+    }
+    return count;
 }
 
 }  // namespace
@@ -174,6 +188,25 @@ TEST(Actions, AnActionWhoseClientLeftBeforeItStartedIsDropped) {
     EXPECT_TRUE(api.logs.contains("dropped /tap for " + phone.id + ": its client has gone"));
 }
 
+TEST(Actions, AGestureWhoseClientLeavesStopsAtItsNextStep) {
+    TestPhone phone = testPhone(1, "Phone");
+    API api({phone});
+    HeldPhone held(api);
+    HTTPRequest hold{"POST", "/tap", {}, parseJSON(R"({"x": 0.5, "y": 0.5, "fraction": true, "hold": 5})").value()};
+    std::atomic<bool> gone{false};
+    std::promise<std::optional<HTTPResponse>> answer;
+    api.routes.handle(hold, Responder([&](std::optional<HTTPResponse> r) { answer.set_value(std::move(r)); },
+                                      [&] { return gone.load(); }));
+    held.waitUntilRunning();  // the pointer is placed; the press comes next
+    gone = true;
+    held.release();
+    auto stopped = answer.get_future().get();
+    ASSERT_TRUE(stopped);
+    EXPECT_EQ(stopped->status, 423);
+    EXPECT_TRUE(api.sent(phone.host, 3).empty());  // never pressed
+    EXPECT_EQ(api.sent(phone.host, 2), std::vector<Bytes>{pointerAt(0.5, 0.5, 0)});  // nor sent to rest
+}
+
 TEST(Actions, AClientGoneMidSwipeLeavesThePhoneAndTheServerAsTheyWere) {
     TestPhone phone = testPhone(1, "Phone");
     API api({phone});
@@ -196,11 +229,46 @@ TEST(Actions, AClientGoneMidSwipeLeavesThePhoneAndTheServerAsTheyWere) {
         ASSERT_TRUE(reply);
         EXPECT_EQ(parseReply(*reply).status, 200);
     }
-    // The swipe lifted its finger before the tap after it pressed: press and
-    // release, three times over, and the tap went where it was asked.
-    EXPECT_EQ(api.sent(phone.host, 2).back(), pointerAt(0.5, 0.5, 0));
+    // The swipe stopped at its next step if the server had seen its client
+    // go by then, else it ran to the end: either way every press was
+    // released, and the tap went where it was asked before the pointer went
+    // to rest.
+    auto pointer = api.sent(phone.host, 2);
+    ASSERT_GE(pointer.size(), 2u);
+    EXPECT_EQ(pointer[pointer.size() - 2], pointerAt(0.5, 0.5, 0));
+    EXPECT_EQ(pointer.back(), pointerAt(1, 1, 0));
     const Bytes press{1, 0, 0, 0}, release{0, 0, 0, 0};
-    EXPECT_EQ(api.sent(phone.host, 3), (std::vector<Bytes>{press, release, press, release, press, release}));
+    auto buttons = api.sent(phone.host, 3);
+    EXPECT_TRUE(buttons.size() == 4 || buttons.size() == 6) << buttons.size();
+    for (size_t i = 0; i < buttons.size(); ++i) EXPECT_EQ(buttons[i], i % 2 == 0 ? press : release) << i;
     EXPECT_TRUE(eventually([&] { return api.engine->openConnections() == 0; }));
-    EXPECT_LE(threadCount(), idleThreads);
+    // A request that arrives before the worker that answered the one before it
+    // is back waiting makes its pool start another worker, so the pools may
+    // have grown by one. Such a worker retires after five idle seconds; one
+    // stuck on the departed client never does.
+    EXPECT_TRUE(eventually([&] { return threadCount() <= idleThreads; }, 10));
+}
+
+// When the registry lets a host's input go while an action is still on it,
+// the input's queue must still stop once the action is over, not wait on
+// itself for ever.
+TEST(Actions, AnInputLetGoDuringItsActionStopsAfterIt) {
+    TestPhone phone = testPhone(1, "Phone");
+    PhoneRig rig({phone});
+    const size_t before = inputThreads();
+    auto devices = std::make_unique<Devices>(rig.capture, rig.peripheral, rig.clock, rig.dir.path() / "other.json");
+    Routes routes(rig.peripheral, *devices, rig.clock);
+    std::weak_ptr<Input> input = devices->input(phone.host);
+    Semaphore answering, answered;
+    HTTPRequest tap{"POST", "/tap", {}, JSON{{"host", phone.host.string()}, {"x", 0.5}, {"y", 0.5}, {"fraction", true}}};
+    routes.handle(tap, Responder([&](std::optional<HTTPResponse>) {
+        answering.signal();
+        answered.wait();
+    }));
+    answering.wait();
+    std::thread registryGoes([&] { devices.reset(); });
+    EXPECT_TRUE(eventually([&] { return input.use_count() <= 1; }));
+    answered.signal();
+    EXPECT_TRUE(eventually([&] { return inputThreads() == before; }));
+    registryGoes.join();
 }

@@ -5,6 +5,7 @@
 #include "engine/airplay_service.h"
 #include "imaging/codecs.h"
 #include "support/fake_clock.h"
+#include "support/eventually.h"
 #include "support/fake_windows.h"
 #include "support/raw_http.h"
 
@@ -79,7 +80,9 @@ protected:
     int quits = 0;
     AirPlayServer server{captures, text, std::nullopt, [this] { ++quits; }};
     std::unique_ptr<HTTPServer> listener =
-        serveHTTP(0, [this](const std::string& path, const AirPlayQuery& query) { return server.handle(path, query); });
+        serveHTTP(0, [this](const std::string& path, const AirPlayQuery& query, const AirPlayResponder& responder) {
+            server.handle(path, query, responder);
+        });
 };
 
 }  // namespace
@@ -317,4 +320,49 @@ TEST_F(AirPlayServiceTest, QuitAnswersAndLeavesTheRestToItsOwner) {
     EXPECT_EQ(reply.head, jsonHead("200 OK", reply.body));
     EXPECT_EQ(reply.body, R"({"ok":true})");
     EXPECT_EQ(quits, 1);
+}
+
+TEST(AirPlayService, PendingWaitsHaveABudgetAndLeaveReadersServed) {
+    FakeWindowServer windows;
+    FakeWindowStreams streams;
+    windows.setWindows({receiverWindow(kWindow, kWidth, kHeight)});
+    // Real time: each wait would hold for a minute, as a client may ask.
+    CaptureBackends captures{windows, streams, Clock::real(), [](const std::string&) { return std::nullopt; }, ""};
+    RecordingRecognizer text;
+    AirPlayServer server{captures, text, std::nullopt};
+    auto listener = serveHTTP(0, [&](const std::string& path, const AirPlayQuery& query,
+                                     const AirPlayResponder& responder) { server.handle(path, query, responder); });
+    server.capture();
+    streams.deliver(receiverFrame(kWidth, kHeight));
+    const uint16_t port = listener->boundPort();
+    auto request = [](const std::string& target) { return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"; };
+    const std::string wait = request("/wait?min=60000&first=60000&max=60000");
+
+    std::vector<std::unique_ptr<RawConnection>> waiting;
+    for (int i = 0; i < 200; ++i) {
+        waiting.push_back(std::make_unique<RawConnection>(port));
+        waiting.back()->send(wait);
+    }
+    size_t refused = 0;
+    ASSERT_TRUE(eventually([&] {
+        for (auto& client : waiting) {
+            if (!client || client->staysSilent(0)) continue;
+            auto reply = parseReply(client->readAll().value_or(""));
+            EXPECT_EQ(reply.status, 429);
+            EXPECT_EQ(reply.body, R"({"error":"too many waits: 64 are pending","ok":false})");
+            client.reset();
+            ++refused;
+        }
+        return refused == 200 - 64;
+    }));
+    EXPECT_EQ(parseReply(roundTrip(port, request("/status"))).status, 200);
+    EXPECT_EQ(parseReply(roundTrip(port, request("/frame.jpg?maxEdge=100"))).status, 200);
+
+    // Clients that close their sockets take their waits with them.
+    waiting.clear();
+    EXPECT_TRUE(eventually([&] {
+        RawConnection again(port);
+        again.send(wait);
+        return again.staysSilent(50);
+    }));
 }

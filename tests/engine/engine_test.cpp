@@ -10,6 +10,7 @@
 #include "support/fake_platform.h"
 #include "support/fake_windows.h"
 #include "support/log_capture.h"
+#include "support/manual_main_thread.h"
 #include "support/no_text.h"
 #include "support/raw_http.h"
 
@@ -52,6 +53,7 @@ struct EngineFixture {
     FakeWindowServer windows;
     FakeWindowStreams streams;
     FakeClock clock;
+    ManualMainThread mainThread;
     CaptureBackends captures{windows, streams, clock, [](const std::string&) { return std::nullopt; }, "HELP"};
     NoText noText;
 
@@ -74,7 +76,7 @@ struct EngineFixture {
                              calls.push_back("airplay");
                              return std::make_unique<AirPlayServer>(captures, noText, std::nullopt);
                          },
-                         [this] { return screenCaptureAllowed; }};
+                         [this] { return screenCaptureAllowed; }, &mainThread};
         return std::make_unique<Engine>(host, defaults, info, answeringAtOnce(routes), hooks);
     }
 };
@@ -129,23 +131,6 @@ TEST(Engine, PortsAndStartUpSayWhatHappens) {
     ASSERT_TRUE(engine->listeningPort());
     EXPECT_NE(*engine->listeningPort(), 0);
     EXPECT_TRUE(logs.contains("engine: listening on http://127.0.0.1:" + std::to_string(*engine->listeningPort())));
-
-    SilentListener squatter;
-    EngineFixture blocked;
-    blocked.make(squatter.port())->start();
-    EXPECT_TRUE(logs.contains("http failed on 127.0.0.1:" + std::to_string(squatter.port()) + ": Address already in use"));
-}
-
-TEST(Engine, AHeadlessEngineLeavesAPortAnotherEngineServes) {
-    LogCapture logs;
-    auto other = peerAnswering(200, R"({"app":"Quintalis"})");
-    EngineFixture fixture;
-    auto engine = fixture.make(other->boundPort());
-    engine->start(Engine::WhenServedElsewhere::leave);
-    EXPECT_EQ(engine->mode(), Engine::Mode::external("Quintalis"));
-    EXPECT_TRUE(fixture.calls.empty());
-    EXPECT_TRUE(logs.contains("engine: port " + std::to_string(other->boundPort()) +
-                              " is served by Quintalis; nothing to do here"));
 }
 
 TEST(Engine, URLOverridesAreUsedWhenTheyAreHTTPURLs) {
@@ -178,16 +163,15 @@ TEST(WhoAnswers, NamesEachKindOfPeer) {
         EXPECT_EQ(whoAnswers(peer->boundPort()), c.name) << c.body;
     }
     EXPECT_FALSE(whoAnswers(freePort()));
-}
-
-TEST(WhoAnswers, GivesUpOnASilentServer) {
-    // A server that accepts and never answers names nobody; that the call
+    // One that accepts and never answers names nobody; that the call
     // returns at all shows the overall wait ended it.
     SilentListener silent;
     EXPECT_FALSE(whoAnswers(silent.port()));
 }
 
+
 TEST(Engine, LeavesThePortToAnotherEngineAndStartsNoPhoneSide) {
+    LogCapture logs;
     auto other = peerAnswering(200, R"({"app":"Quintalis"})");
     EngineFixture fixture;
     auto engine = fixture.make(other->boundPort());
@@ -198,6 +182,15 @@ TEST(Engine, LeavesThePortToAnotherEngineAndStartsNoPhoneSide) {
     engine->startScreens();
     EXPECT_EQ(fixture.calls, (std::vector<std::string>{"airplay"}));
     EXPECT_FALSE(engine->listeningPort());
+
+    // A headless one leaves the AirPlay service to it too.
+    EngineFixture headless;
+    auto leaving = headless.make(other->boundPort());
+    leaving->start(Engine::WhenServedElsewhere::leave);
+    EXPECT_EQ(leaving->mode(), Engine::Mode::external("Quintalis"));
+    EXPECT_TRUE(headless.calls.empty());
+    EXPECT_TRUE(logs.contains("engine: port " + std::to_string(other->boundPort()) +
+                              " is served by Quintalis; nothing to do here"));
 }
 
 TEST(Engine, OwnsAFreePortAndServesStatus) {
@@ -265,6 +258,7 @@ TEST(Engine, DisabledByEnvironment) {
 }
 
 TEST(Engine, APortHeldByANonHTTPProgramFailsInsteadOfClaimingIt) {
+    LogCapture logs;
     SilentListener squatter;
     EngineFixture fixture;
     auto engine = fixture.make(squatter.port());
@@ -272,6 +266,7 @@ TEST(Engine, APortHeldByANonHTTPProgramFailsInsteadOfClaimingIt) {
     EXPECT_EQ(engine->mode(), Engine::Mode::failed("can't listen on 127.0.0.1:" + std::to_string(squatter.port()) +
                                                    ": Address already in use"));
     EXPECT_EQ(fixture.calls, (std::vector<std::string>{"airplay"}));
+    EXPECT_TRUE(logs.contains("http failed on 127.0.0.1:" + std::to_string(squatter.port()) + ": Address already in use"));
 }
 
 TEST(Engine, PhoneSideWaitsForPermissionsAndStartsOnce) {
@@ -331,22 +326,28 @@ TEST(InAppAirPlay, QuitDropsTheCaptureAndTheAppKeepsServing) {
     EXPECT_TRUE(fixture.streams.running());
 }
 
-TEST(InAppAirPlay, WarmUpRunsOnlyWhileAirPlayIsTheLinkAndCaptureIsAllowed) {
+TEST(InAppAirPlay, WarmUpTicksOnTheMainThreadWhileAirPlayIsTheLinkAndCaptureIsAllowed) {
     EngineFixture fixture;
     fixture.windows.setWindows({receiverWindow()});
     auto engine = fixture.make(freePort());
     engine->start();
-    EXPECT_FALSE(engine->warmUpAirPlay()) << "no link chosen";
+    // Each tick sets the next one, 1.5 s on.
+    auto tick = [&] {
+        ASSERT_EQ(fixture.mainThread.delays(), std::vector<Duration>{std::chrono::milliseconds(1500)});
+        fixture.mainThread.fireTimers();
+    };
+    tick();
     fixture.defaults.setString("link", "cable");
-    EXPECT_FALSE(engine->warmUpAirPlay());
+    tick();
     fixture.defaults.setString("link", "airplay");
     fixture.screenCaptureAllowed = false;
-    EXPECT_FALSE(engine->warmUpAirPlay());
-    EXPECT_FALSE(fixture.streams.started());
+    tick();
+    EXPECT_FALSE(fixture.streams.started()) << "no link, another link, or no capture allowed";
 
     fixture.screenCaptureAllowed = true;
-    EXPECT_TRUE(engine->warmUpAirPlay());
+    tick();
     EXPECT_TRUE(eventually([&] { return fixture.streams.started() == 77u; }, 30));
+    EXPECT_EQ(fixture.mainThread.delays().size(), 1u);
 }
 
 TEST(InAppAirPlay, APortHeldByANonHTTPProgramFailsTheServiceAlone) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <thread>
 
 #include "imaging/codecs.h"
@@ -13,11 +14,71 @@ TEST(Routes, StatusWithNothingAttached) {
     auto reply = api.get("/status");
     EXPECT_EQ(reply.status, 200);
     EXPECT_EQ(reply.body, R"({"app":"Quintalis","bluetooth":"advertising as Skiffline","devices":[],"hostInput":true,)"
-                          R"("hosts":[],"paused":false,"unmatchedHosts":[],"version":"dev"})");
+                          R"("hosts":[],"pairing":0,"paused":false,"unmatchedHosts":[],"version":"dev"})");
     EXPECT_EQ(api.get("/devices").body, R"({"devices":[]})");
     EXPECT_EQ(api.post("/screenshot").status, 404);
     EXPECT_EQ(api.get("/tap").status, 404);
     EXPECT_EQ(api.get("/Status").status, 404);
+}
+
+TEST(Routes, APairingWindowOpensForAWhileAndClosesOnRequest) {
+    API api({});
+    EXPECT_EQ(api.post("/pairing", R"({"seconds": 30})").body, R"({"name":"Skiffline","pairing":30})");
+    EXPECT_EQ(api.json(api.get("/status"))["pairing"], 30);  // whole seconds, rounded up
+    EXPECT_EQ(api.json(api.post("/pairing"))["pairing"], 120);  // the default, from now
+    for (const char* bad : {R"({"seconds": -1})", R"({"seconds": 601})", R"({"seconds": "30"})"}) {
+        auto reply = api.post("/pairing", bad);
+        EXPECT_EQ(reply.status, 400) << bad;
+        EXPECT_EQ(error(reply), "seconds must be a number from 0 to 600");
+    }
+    EXPECT_EQ(api.json(api.post("/pairing", R"({"seconds": 0})"))["pairing"], 0);
+    api.rig.peripheral.sync([] {});
+    // The radio heard each window, the refused ones not at all.
+    std::vector<Duration> windows;
+    api.rig.peripheral.sync([&] { windows = api.rig.role.manager->pairingWindows; });
+    EXPECT_EQ(windows, (std::vector<Duration>{std::chrono::seconds(30), std::chrono::seconds(120), Duration::zero()}));
+}
+
+TEST(Routes, ABodyNestedTooDeeplyIsRefusedEverywhereAndMovesNothing) {
+    TestPhone phone = testPhone(1, "Phone");
+    API api({phone});
+    ASSERT_EQ(api.post("/match").status, 200);
+    auto reports = [&] {
+        size_t count = 0;
+        for (uint8_t id = 1; id <= 4; ++id) count += api.sent(phone.host, id).size();
+        return count;
+    };
+    const size_t before = reports();
+    const std::string deep = R"({"x": 0.5, "y": 0.5, "fraction": true, "text": "a", "key": "a", "extra": )" +
+                             std::string(150'000, '[') + std::string(150'000, ']') + "}";
+    std::vector<std::string> paths(Routes::actions().begin(), Routes::actions().end());
+    paths.insert(paths.end(), {"/match", "/pair", "/status"});
+    for (const auto& path : paths) {
+        auto reply = api.post(path, deep);
+        EXPECT_EQ(reply.status, 400) << path;
+        EXPECT_EQ(reply.body, R"({"error":"JSON nested too deeply"})") << path;
+    }
+    EXPECT_EQ(reports(), before);
+    EXPECT_EQ(api.get("/status").status, 200);
+}
+
+TEST(Routes, APairingTheFileCannotKeepIsRefusedAndMatchingSaysWhy) {
+    TestPhone phone = testPhone(1, "Phone");
+    API api({phone});
+    // Something in the way of the pairings folder: no write can succeed.
+    auto folder = api.rig.devices.pairingsFile().parent_path();
+    std::filesystem::remove_all(folder);
+    std::ofstream(folder) << "in the way";
+    const std::string failure = "could not write " + api.rig.devices.pairingsFile().string() + ": Not a directory";
+
+    auto refused = api.post("/pair", R"({"host": ")" + phone.host.string() + R"("})");
+    EXPECT_EQ(refused.status, 400);
+    EXPECT_EQ(error(refused), failure);
+    EXPECT_EQ(api.json(api.get("/devices"))["devices"][0]["bluetooth"], false);
+
+    // Matching has no client to tell: the pair holds for this run, and the log says why it was not kept.
+    EXPECT_EQ(api.json(api.post("/match"))["matched"], (JSON{{phone.id, phone.host.string()}}));
+    EXPECT_TRUE(api.logs.contains(failure));
 }
 
 TEST(Routes, ChoosingAPhone) {
@@ -50,11 +111,7 @@ TEST(Routes, ScreenshotSizesAndHeaders) {
     auto jpeg = api.get("/screenshot?maxWidth=2000&maxEdge=1000");
     EXPECT_NE(jpeg.head.find("Content-Type: image/jpeg"), std::string::npos);
     EXPECT_NE(jpeg.head.find("X-Image-Width: 462"), std::string::npos);
-    EXPECT_EQ(decodeImage(jpeg.body)->height(), 1000);
     EXPECT_EQ(api.get("/screenshot?maxEdge=abc").status, 200);  // not a number: no limit
-    auto tiny = api.get("/screenshot?maxEdge=1");
-    EXPECT_EQ(tiny.status, 200);
-    EXPECT_NE(tiny.head.find("X-Image-Height: 1\r\nX-Image-Width: 1\r\n"), std::string::npos) << tiny.head;
 }
 
 TEST(Routes, ScreenshotLimitsMustBePositiveAndALockedPhoneHasNoFrame) {
@@ -115,16 +172,6 @@ TEST(Routes, PairTakesAUUIDInEitherCase) {
     EXPECT_EQ(api.json(reply)["devices"][0]["bluetooth"], true);
 }
 
-TEST(Routes, MatchWaitsForItsPass) {
-    TestPhone a = testPhone(1, "A");
-    TestPhone b = testPhone(2, "B");
-    API api({a, b});
-    auto reply = api.json(api.post("/match", R"({"force": true})"));
-    EXPECT_EQ(reply["matched"], (JSON{{a.id, a.host.string()}, {b.id, b.host.string()}}));
-    EXPECT_EQ(reply["unmatchedHosts"], JSON::array());
-    EXPECT_EQ(reply["devices"].size(), 2u);
-}
-
 TEST(Routes, HostOnlyTargets) {
     TestPhone solo = testPhone(1, "Solo");
     {
@@ -134,7 +181,7 @@ TEST(Routes, HostOnlyTargets) {
         api.rig.connect(solo);
         auto tap = api.post("/tap", R"({"x": 0.5, "y": 0.5, "fraction": true})");
         EXPECT_EQ(api.json(tap), (JSON{{"device", solo.host.string()}, {"ok", true}}));
-        EXPECT_EQ(api.sent(solo.host, 2), std::vector<Bytes>{pointerAt(0.5, 0.5)});
+        EXPECT_EQ(api.sent(solo.host, 2), (std::vector<Bytes>{pointerAt(0.5, 0.5), pointerAt(1, 1)}));
         EXPECT_EQ(error(api.post("/tap", R"({"x": 0.5, "y": 0.5})")),
                   "without a USB screen, x/y must be fractions (0-1) with fraction: true");
         TestPhone second = testPhone(2, "Second");
@@ -158,9 +205,11 @@ TEST(Routes, PixelCoordinatesBecomeFractionsOfTheScreenshot) {
     EXPECT_EQ(api.post("/tap", R"({"x": 200, "y": 433, "maxEdge": 1000})").status, 200);
     EXPECT_EQ(api.post("/move", R"({"x": 50, "y": 25, "width": 100, "height": 100})").status, 200);
     EXPECT_EQ(api.post("/move", R"({"x": true, "y": 0.25, "fraction": true})").status, 200);
+    // Each tap ends with the pointer at its resting place, as does a move asked to rest.
+    EXPECT_EQ(api.post("/move", R"({"rest": true})").status, 200);
     EXPECT_EQ(api.sent(phone.host, 2),
-              (std::vector<Bytes>{pointerAt(0.5, 0.5), pointerAt(200.0 / 462, 433.0 / 1000), pointerAt(0.5, 0.25),
-                                  pointerAt(1, 0.25)}));
+              (std::vector<Bytes>{pointerAt(0.5, 0.5), pointerAt(1, 1), pointerAt(200.0 / 462, 433.0 / 1000),
+                                  pointerAt(1, 1), pointerAt(0.5, 0.25), pointerAt(1, 0.25), pointerAt(1, 1)}));
 }
 
 TEST(Routes, BadActionsSendNothing) {

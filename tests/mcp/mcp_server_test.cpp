@@ -12,14 +12,22 @@ using namespace quintalis::mcp;
 
 namespace {
 
-// One tool, "echo", that answers with its arguments; "boom" throws.
+// One tool, "echo", that answers with its arguments; "boom" throws;
+// "slow" reports its progress twice and answers unless it was cancelled,
+// as a tool whose round trip a cancel ends does.
 class EchoTools final : public ToolBox {
 public:
     JSON definitions() const override {
         return JSON::array({JSON{{"name", "echo"}, {"inputSchema", JSON{{"type", "object"}}}}});
     }
-    JSON call(const std::string& name, const JSON& arguments) override {
+    JSON call(const std::string& name, const JSON& arguments, CallContext& context) override {
         if (name == "boom") throw std::runtime_error("the engine fell over");
+        if (name == "slow") {
+            context.progress(1, 2, "half");
+            context.progress(2, std::nullopt, "all");
+            context.stop.check();
+            return JSON{{"content", JSON::array()}};
+        }
         if (name != "echo") throw UnknownTool(name);
         return JSON{{"content", JSON::array({JSON{{"type", "text"}, {"text", arguments.dump()}}})}};
     }
@@ -108,6 +116,8 @@ TEST(MCPServer, BadLinesGetTheirErrorAndTheServerGoesOn) {
         EXPECT_EQ(reply["error"]["code"], -32600) << line;
         EXPECT_EQ(reply["id"], id) << line;
     }
+    EXPECT_EQ(session.reply(std::string(100, '[') + std::string(100, ']'))["error"]["message"],
+              "Parse error: JSON nested too deeply");
     EXPECT_EQ(session.reply(R"({"jsonrpc":"2.0","id":10,"method":"ping"})")["result"], JSON::object());
     session.sent.clear();
     session.server.refuseOversizedLine();
@@ -134,7 +144,7 @@ TEST(MCPServer, ToolCallsRunApartAndFailuresStayResults) {
     }
 }
 
-TEST(MCPServer, StatelessRequestsNeedNoHandshake) {
+TEST(MCPServer, StatelessRequestsNeedNoHandshakeAndSayHowLongTheyKeep) {
     Session session;
     auto discovered = session.reply(R"({"jsonrpc":"2.0","id":1,"method":"server/discover"})");
     EXPECT_EQ(discovered["result"]["supportedVersions"],
@@ -142,6 +152,8 @@ TEST(MCPServer, StatelessRequestsNeedNoHandshake) {
     EXPECT_EQ(discovered["result"]["serverInfo"]["name"], "quintalis");
     EXPECT_EQ(discovered["result"]["capabilities"]["tools"]["listChanged"], false);
     EXPECT_EQ(discovered["result"]["resultType"], "complete");
+    EXPECT_EQ(discovered["result"]["ttlMs"], MCPServer::kCacheMillis);
+    EXPECT_EQ(discovered["result"]["cacheScope"], "public");
 
     const std::string meta = R"("_meta":{"io.modelcontextprotocol/protocolVersion":"2026-07-28",)"
                              R"("io.modelcontextprotocol/clientCapabilities":{},)"
@@ -149,6 +161,8 @@ TEST(MCPServer, StatelessRequestsNeedNoHandshake) {
     auto listed = session.reply(R"({"jsonrpc":"2.0","id":2,"method":"tools/list","params":{)" + meta + "}}");
     EXPECT_EQ(listed["result"]["resultType"], "complete");
     EXPECT_EQ(listed["result"]["tools"].size(), 1u);
+    EXPECT_EQ(listed["result"]["ttlMs"], MCPServer::kCacheMillis);
+    EXPECT_EQ(listed["result"]["cacheScope"], "public");
     auto called = session.reply(R"({"jsonrpc":"2.0","id":3,"method":"tools/call","params":{"name":"echo",)" + meta + "}}");
     EXPECT_EQ(called["result"]["resultType"], "complete");
 
@@ -156,14 +170,23 @@ TEST(MCPServer, StatelessRequestsNeedNoHandshake) {
     auto older = session.reply(
         R"({"jsonrpc":"2.0","id":4,"method":"ping","params":{"_meta":{"io.modelcontextprotocol/protocolVersion":"2025-11-25"}}})");
     EXPECT_EQ(older["result"], JSON::object());
+    // The handshake's revisions know nothing of caching.
+    EXPECT_FALSE(session.reply(R"({"jsonrpc":"2.0","id":6,"method":"tools/list"})")["result"].contains("ttlMs"));
     auto unknown = session.reply(
         R"({"jsonrpc":"2.0","id":5,"method":"ping","params":{"_meta":{"io.modelcontextprotocol/protocolVersion":"1999-01-01"}}})");
-    EXPECT_EQ(unknown["error"]["code"], -32602);
+    EXPECT_EQ(unknown["error"]["code"], -32022);
     EXPECT_EQ(unknown["error"]["data"]["requested"], "1999-01-01");
+    EXPECT_EQ(unknown["error"]["data"]["supported"], discovered["result"]["supportedVersions"]);
 }
 
 TEST(MCPServer, BatchesAreAnsweredTogether) {
     Session session;
+    // A batch with a tool call is answered off the reader, like a lone call.
+    session.server.receive(R"([{"jsonrpc":"2.0","id":1,"method":"ping"},)"
+                           R"({"jsonrpc":"2.0","id":2,"method":"tools/call","params":{"name":"echo"}}])");
+    EXPECT_TRUE(session.sent.empty());
+    EXPECT_EQ(session.pending.size(), 1u);
+    session.pending.clear();
     auto replies = session.reply(
         R"([{"jsonrpc":"2.0","id":1,"method":"ping"},{"jsonrpc":"2.0","method":"notifications/initialized"},)"
         R"({"jsonrpc":"2.0","id":2,"method":"tools/call","params":{"name":"echo"}},{"bad":1}])");
@@ -173,6 +196,43 @@ TEST(MCPServer, BatchesAreAnsweredTogether) {
     EXPECT_EQ(replies[1]["id"], 2);
     EXPECT_EQ(replies[2]["error"]["code"], -32600);
     EXPECT_TRUE(session.exchange(R"([{"jsonrpc":"2.0","method":"notifications/initialized"}])").empty());
+}
+
+TEST(MCPServer, ACancelledCallGetsNoAnswer) {
+    Session session;
+    const std::string slow = R"({"jsonrpc":"2.0","id":"s","method":"tools/call","params":{"name":"slow"}})";
+    // Cancelled before it ran, by the client's notification.
+    session.server.receive(slow);
+    session.server.receive(R"({"jsonrpc":"2.0","method":"notifications/cancelled","params":{"requestId":"s"}})");
+    EXPECT_TRUE(session.exchange("").empty());
+    // The same id again is a new call, which the old cancel does not touch.
+    EXPECT_EQ(session.reply(slow)["id"], "s");
+    // A cancel for another id, or one of another type, stops nothing.
+    session.server.receive(slow);
+    session.server.receive(R"({"jsonrpc":"2.0","method":"notifications/cancelled","params":{"requestId":"t"}})");
+    session.server.receive(R"({"jsonrpc":"2.0","method":"notifications/cancelled","params":{"requestId":["s"]}})");
+    EXPECT_EQ(session.exchange("").size(), 1u);
+    // The client's going cancels every call under way, and every later one.
+    session.server.receive(slow);
+    session.server.cancelAll();
+    session.server.receive(R"({"jsonrpc":"2.0","id":"u","method":"tools/call","params":{"name":"slow"}})");
+    EXPECT_TRUE(session.exchange("").empty());
+}
+
+TEST(MCPServer, ProgressGoesOutOnlyWhenAskedFor) {
+    Session session;
+    auto replies = session.exchange(
+        R"({"jsonrpc":"2.0","id":1,"method":"tools/call","params":{"name":"slow","_meta":{"progressToken":"p7"}}})");
+    ASSERT_EQ(replies.size(), 3u);
+    EXPECT_EQ(JSON::parse(replies[0]), JSON::parse(R"({"jsonrpc":"2.0","method":"notifications/progress",)"
+                                                   R"("params":{"progressToken":"p7","progress":1,"total":2,"message":"half"}})"));
+    EXPECT_FALSE(JSON::parse(replies[1])["params"].contains("total"));
+    EXPECT_EQ(JSON::parse(replies[2])["id"], 1);
+    for (const char* meta : {R"({})", R"({"progressToken":null})", R"({"progressToken":1.5})"}) {
+        auto alone = session.exchange(std::string(R"({"jsonrpc":"2.0","id":2,"method":"tools/call","params":{"name":"slow","_meta":)") +
+                                      meta + "}}");
+        EXPECT_EQ(alone.size(), 1u) << meta;
+    }
 }
 
 TEST(MCPServer, RepliesAreOneLineOfValidUTF8) {

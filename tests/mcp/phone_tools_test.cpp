@@ -12,26 +12,44 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Phones as a test sets them, recording every action and wait.
+// Phones as a test sets them, recording every look, action and wait.
 class FakePhoneAccess final : public PhoneAccess {
 public:
     explicit FakePhoneAccess(quintalis::testing::FakeClock& clock) : clock_(clock) {}
 
-    PhoneList phones() override { return list; }
-    Picture look(const Phone& phone, int maxEdge) override {
-        looks.push_back({phone.id, maxEdge});
-        return picture;
+    PhoneList phones(const Cancellation& stop) override {
+        stop.check();
+        if (listsBeforePhones > 0) {
+            --listsBeforePhones;
+            return PhoneList{};
+        }
+        return list;
     }
-    void act(const Phone& phone, const std::string& path, JSON body) override {
+    Picture look(const Phone& phone, std::optional<int> maxEdge, const Cancellation& stop) override {
+        stop.check();
+        looks.push_back({phone.id, maxEdge.value_or(0)});
+        if (looksBeforeFrame > 0) {
+            --looksBeforeFrame;
+            throw NoFrameYet("no frame yet from " + phone.name + ": unlock it");
+        }
+        return maxEdge ? picture : fullPicture;
+    }
+    void act(const Phone& phone, const std::string& path, JSON body, const Cancellation& stop) override {
+        stop.check();
         if (actionError) throw PhoneError(*actionError);
         actions.push_back({phone.id, path, body});
         clock_.advance(170ms);  // the gesture
+        if (path == "/move" && onRest) onRest();
     }
-    JSON waitToSettle(const Phone& phone, const SettleRule& rule) override {
+    JSON waitToSettle(const Phone& phone, const SettleRule& rule, const Cancellation& stop) override {
+        stop.check();
         waits.push_back({phone.id, rule});
         if (waitError) throw PhoneError(*waitError);
+        // An unsettled wait lasts as long as it may.
+        if (!waitReply.value("settled", false)) clock_.advance(std::chrono::milliseconds(rule.since + rule.max - clock_.wallMillis()));
         return waitReply;
     }
+    bool starting() const override { return engineStarting; }
 
     struct Action {
         std::string phone;
@@ -43,11 +61,16 @@ public:
         SettleRule rule;
     };
     PhoneList list;
-    Picture picture;
+    Picture picture;      // what a look with a long-edge limit gets
+    Picture fullPicture;  // the screen at its full resolution
     JSON waitReply{{"ok", true}, {"settled", true}, {"changes", 2}, {"waited_ms", 310}, {"since_ms", 480}};
     std::optional<std::string> actionError;
     std::optional<std::string> waitError;
-    std::vector<std::pair<std::string, int>> looks;
+    std::function<void()> onRest;
+    bool engineStarting = false;
+    int listsBeforePhones = 0;
+    int looksBeforeFrame = 0;
+    std::vector<std::pair<std::string, int>> looks;  // 0: full resolution
     std::vector<Action> actions;
     std::vector<Wait> waits;
 
@@ -66,12 +89,16 @@ public:
     int readings = 0;
 };
 
+// A screen twice the default look's size, so its text is read halved,
+// in the pixels of a 554×1200 look.
+constexpr ImageSize kScreen{1108, 2400};
+
 Phone usbPhone(const std::string& id, const std::string& name) {
     Phone phone;
     phone.id = id;
     phone.name = name;
     phone.bluetooth = true;
-    phone.screen = ImageSize{1179, 2556};
+    phone.screen = kScreen;
     return phone;
 }
 
@@ -80,6 +107,11 @@ struct Tools {
     FakePhoneAccess access{clock};
     ScriptedReader reader;
     PhoneTools tools{access, reader, clock};
+    Cancellation stop;
+    std::vector<std::pair<double, std::optional<double>>> progress;
+    CallContext context{stop, [this](double done, std::optional<double> total, const std::string&) {
+                            progress.push_back({done, total});
+                        }};
 
     Tools() {
         access.list.phones = {usbPhone("00008120-AAAA", "Work iPhone")};
@@ -87,11 +119,15 @@ struct Tools {
         reader.lines = {{"Settings", 0.9, 60, 200, 50, 20}, {"Notes", 0.9, 190, 206, 48, 20},
                         {"General Settings", 0.8, 20, 600, 200, 30}};
     }
-    JSON call(const std::string& name, const JSON& arguments = JSON::object()) { return tools.call(name, arguments); }
+    JSON call(const std::string& name, const JSON& arguments = JSON::object()) {
+        return tools.call(name, arguments, context);
+    }
 
     // A screen the reader reads whole; another stripe width is another screen.
     void showScreen(int stripe) {
-        access.picture = Picture{*encodeJPEG(quintalis::testing::stripedPicture(554, 1200, stripe), 80), {1179, 2556}, {554, 1200}};
+        access.picture = Picture{*encodeJPEG(quintalis::testing::stripedPicture(554, 1200, stripe), 80), kScreen, {554, 1200}};
+        access.fullPicture =
+            Picture{*encodeJPEG(quintalis::testing::stripedPicture(kScreen.width, kScreen.height, stripe), 80), kScreen, kScreen};
     }
 };
 
@@ -112,6 +148,7 @@ TEST(PhoneTools, ListsEveryToolWithAnObjectSchema) {
     for (const auto& tool : t.tools.definitions()) {
         names.push_back(tool["name"]);
         EXPECT_EQ(tool["inputSchema"]["type"], "object") << tool["name"];
+        EXPECT_EQ(tool["inputSchema"]["additionalProperties"], false) << tool["name"];
         EXPECT_FALSE(tool["description"].get<std::string>().empty());
     }
     EXPECT_EQ(names, (std::vector<std::string>{"phones", "look", "tap", "swipe", "type", "key", "home", "wait"}));
@@ -128,7 +165,7 @@ TEST(PhoneTools, PhonesSaysHowEachIsSeenAndReached) {
     t.access.list.paused = true;
     auto listed = text(t.call("phones"));
     EXPECT_NE(listed.find("2 phones:"), std::string::npos) << listed;
-    EXPECT_NE(listed.find("Work iPhone (phone \"00008120-AAAA\"): seen over USB, screen 1179×2556 px, Bluetooth connected"),
+    EXPECT_NE(listed.find("Work iPhone (phone \"00008120-AAAA\"): seen over USB, screen 1108×2400 px, Bluetooth connected"),
               std::string::npos);
     EXPECT_NE(listed.find("AirPlay: iPhone (phone \"airplay\"): seen over AirPlay, no Bluetooth connection"),
               std::string::npos);
@@ -161,78 +198,130 @@ TEST(PhoneTools, APhoneIsChosenByIdNameOrIdStart) {
     EXPECT_FALSE(failed(t.call("home", {{"phone", "00008030-cccc"}})));
     auto unknown = t.call("home", {{"phone", "Pixel"}});
     EXPECT_NE(text(unknown).find("No phone matches \"Pixel\""), std::string::npos);
+    // Names people type: letter case is ignored beyond ASCII, as the engine does.
+    t.access.list.phones.push_back(usbPhone("00008030-DDDD", "Straße"));
+    t.access.list.phones.push_back(usbPhone("00008030-EEEE", "Émilie's iPhone"));
+    for (auto [name, id] : {std::pair{"STRASSE", "00008030-DDDD"}, {"émilie's iphone", "00008030-EEEE"}}) {
+        EXPECT_FALSE(failed(t.call("home", {{"phone", name}}))) << name;
+        EXPECT_EQ(t.access.actions.back().phone, id) << name;
+    }
     EXPECT_TRUE(failed(t.call("home", {{"phone", 3}})));
 }
 
-TEST(PhoneTools, LookGivesTheImageItsSizesAndTheTextCentres) {
+TEST(PhoneTools, LookReadsTheFullScreenAndShowsItsTextInTheImagesPixels) {
     Tools t;
     auto result = t.call("look");
     ASSERT_FALSE(failed(result)) << text(result);
     EXPECT_EQ(result["content"][0], (JSON{{"type", "image"}, {"mimeType", "image/jpeg"},
                                            {"data", base64Encoded(t.access.picture.jpeg)}}));
     EXPECT_EQ(text(result),
-              "Work iPhone over USB: screen 1179×2556 px, this image 554×1200 px. Tap and swipe coordinates are pixels "
+              "Work iPhone over USB: screen 1108×2400 px, this image 554×1200 px. Tap and swipe coordinates are pixels "
               "of this image, x from the left, y from the top.\n"
               "Text on the screen, with the centre of each line:\n"
               "\"Settings\" at (85, 210)\n\"Notes\" at (214, 216)\n\"General Settings\" at (120, 615)\n");
-    EXPECT_EQ(t.access.looks.back().second, 1200);
+    // The image at its limit, the text from the screen itself.
+    EXPECT_EQ(t.access.looks, (std::vector<std::pair<std::string, int>>{{"00008120-AAAA", 1200}, {"00008120-AAAA", 0}}));
+
+    // A small image's text is read as well as a large one's, and placed in it.
+    t.access.picture.image = {277, 600};
+    auto small = text(t.call("look", {{"maxEdge", 600}}));
+    EXPECT_NE(small.find("\"Settings\" at (43, 105)\n\"Notes\" at (107, 108)\n\"General Settings\" at (60, 308)"),
+              std::string::npos) << small;
+    EXPECT_EQ(t.reader.readings, 1);  // the same screen, read once
 
     auto plain = t.call("look", {{"text", false}, {"maxEdge", 600}});
     EXPECT_EQ(text(plain).find("Text on the screen"), std::string::npos);
-    EXPECT_EQ(t.reader.readings, 1);
     EXPECT_EQ(t.access.looks.back().second, 600);
-    for (const JSON& bad : {JSON{{"maxEdge", 10}}, JSON{{"maxEdge", "big"}}, JSON{{"text", "no"}}}) {
-        EXPECT_TRUE(failed(t.call("look", bad))) << bad;
-    }
 }
 
-TEST(PhoneTools, PixelTapsAreFractionsOfTheLastLook) {
+TEST(PhoneTools, EveryPositionIsInTheLastImagesPixels) {
     Tools t;
     auto early = t.call("tap", {{"x", 10}, {"y", 10}});
     EXPECT_TRUE(failed(early));
     EXPECT_NE(text(early).find("Call look first"), std::string::npos);
+    // Before any look, a tap by text speaks of the image a look would send.
+    EXPECT_EQ(text(t.call("tap", {{"text", "Notes"}})).rfind("Tapped \"Notes\" at (214, 216) in the 554×1200 image look sends.", 0), 0u);
 
-    t.call("look", {{"text", false}});
-    auto tapped = t.call("tap", {{"x", 277}, {"y", 300}, {"hold", 1}});
-    EXPECT_EQ(text(tapped), "Tapped at (277, 300) of the 554×1200 image. The screen settled 310 ms after the gesture "
-                            "(2 changes).");
-    ASSERT_EQ(t.access.actions.size(), 1u);
-    EXPECT_EQ(t.access.actions[0].path, "/tap");
-    EXPECT_EQ(t.access.actions[0].body, (JSON{{"x", 0.5}, {"y", 0.25}, {"hold", 1.0}}));
+    t.access.picture.image = {277, 600};
+    t.call("look", {{"text", false}, {"maxEdge", 600}});
+    auto tapped = t.call("tap", {{"x", 138.5}, {"y", 150}, {"hold", 1}});
+    EXPECT_EQ(text(tapped), "Tapped at (139, 150) in the 277×600 image of your last look. The screen settled 310 ms "
+                            "after the gesture (2 changes).");
+    EXPECT_EQ(t.access.actions.back().body, (JSON{{"x", 0.5}, {"y", 0.25}, {"hold", 1.0}}));
+    // The centre a look listed for "Notes" taps where a tap by text does.
+    t.call("tap", {{"x", 107}, {"y", 108}});
+    JSON byPixels = t.access.actions.back().body;
+    auto byText = text(t.call("tap", {{"text", "notes"}}));
+    EXPECT_EQ(byText.rfind("Tapped \"Notes\" at (107, 108) in the 277×600 image of your last look.", 0), 0u) << byText;
+    EXPECT_NEAR(byPixels["x"].get<double>(), t.access.actions.back().body["x"].get<double>(), 1.0 / 277);
+    EXPECT_NEAR(byPixels["y"].get<double>(), t.access.actions.back().body["y"].get<double>(), 1.0 / 600);
+    // Misses list what is there in the same space.
+    auto missing = text(t.call("tap", {{"text", "Wallet"}}));
+    EXPECT_NE(missing.find("Visible text, in the 277×600 image of your last look:\n\"Settings\" at (43, 105)"),
+              std::string::npos) << missing;
 
     t.call("tap", {{"x", 100}, {"y", 50}, {"imageWidth", 200}, {"imageHeight", 400}});
     EXPECT_EQ(t.access.actions.back().body, (JSON{{"x", 0.5}, {"y", 0.125}}));
-    for (const JSON& bad : {JSON{{"x", 600}, {"y", 10}}, JSON{{"x", -1}, {"y", 10}}, JSON{{"x", 5}},
-                            JSON{{"x", 5}, {"y", 5}, {"imageWidth", 100}}, JSON{{"x", 5}, {"y", 5}, {"hold", 30}},
-                            JSON{{"x", 5}, {"y", 5}, {"text", "Notes"}}}) {
-        EXPECT_TRUE(failed(t.call("tap", bad))) << bad;
-    }
-    EXPECT_EQ(t.access.actions.size(), 2u);  // refused calls send nothing
 }
 
-TEST(PhoneTools, TextTapsFindTheirLabelOnTheScreenAsItIs) {
+TEST(PhoneTools, TapArgumentsThatCannotMeanOnePlaceAreRefused) {
     Tools t;
-    auto notes = t.call("tap", {{"text", "  NOTES "}});
-    EXPECT_EQ(text(notes).rfind("Tapped \"Notes\" at (214, 216) of a 554×1200 picture. The screen settled", 0), 0u);
-    EXPECT_EQ(t.access.actions.back().body, (JSON{{"x", 214.0 / 554}, {"y", 216.0 / 1200}}));
-    EXPECT_EQ(t.access.looks.back().second, PhoneTools::kDefaultEdge);
-    // An exact reading wins over a longer line that contains it.
-    t.call("tap", {{"text", "settings"}});
-    EXPECT_EQ(t.access.actions.back().body, (JSON{{"x", 85.0 / 554}, {"y", 210.0 / 1200}}));
-    // A tap by text is not a look: pixel taps still need one.
-    EXPECT_TRUE(failed(t.call("tap", {{"x", 1}, {"y", 1}})));
+    t.call("look", {{"text", false}});
+    size_t acted = t.access.actions.size();
+    const std::pair<JSON, const char*> refused[] = {
+        {{{"x", 600}, {"y", 10}}, "x and y must lie inside the 554×1200 image of your last look."},
+        {{{"x", -1}, {"y", 10}}, "x must be at least 0 pixels"},
+        {{{"x", 5}}, "Give x and y (pixels of the image from look), or text to tap."},
+        {{{"x", 5}, {"y", 5}, {"imageWidth", 100}}, "Give imageWidth and imageHeight together, or neither."},
+        {{{"x", 5}, {"y", 5}, {"imageWidth", 0.4}, {"imageHeight", 100}}, "imageWidth must be from 1 to 65535 pixels"},
+        {{{"x", 5}, {"y", 5}, {"imageWidth", 100}, {"imageHeight", -2}}, "imageHeight must be from 1 to 65535 pixels"},
+        {{{"text", "Notes"}, {"x", 5}}, "Give either text or x and y, not both."},
+        {{{"text", "Notes"}, {"y", 5}}, "Give either text or x and y, not both."},
+    };
+    for (const auto& [arguments, sentence] : refused) {
+        auto result = t.call("tap", arguments);
+        EXPECT_TRUE(failed(result)) << arguments;
+        EXPECT_EQ(text(result), sentence) << arguments;
+    }
+    EXPECT_EQ(t.access.actions.size(), acted);  // refused calls send nothing
+}
 
-    t.reader.lines.push_back({"Notes", 0.9, 190, 900, 48, 20});
-    t.showScreen(6);
-    auto twice = t.call("tap", {{"text", "notes"}});
-    EXPECT_TRUE(failed(twice));
-    EXPECT_EQ(text(twice), "\"notes\" is on the screen 2 times, in a 554×1200 picture:\n\"Notes\" at (214, 216)\n"
-                           "\"Notes\" at (214, 910)\nTap one of them by its x and y instead.");
-    auto missing = t.call("tap", {{"text", "Wallet"}});
-    EXPECT_TRUE(failed(missing));
-    EXPECT_NE(text(missing).find("No text on the screen reads \"Wallet\". Visible text"), std::string::npos);
-    EXPECT_NE(text(missing).find("\"General Settings\" at (120, 615)"), std::string::npos);
-    EXPECT_EQ(t.access.actions.size(), 2u);
+TEST(PhoneTools, ATextTapMovesThePointerAsideOnceWhenItMisses) {
+    Tools t;
+    // The pointer lies on "General" until it is moved to its resting place.
+    t.reader.lines = {{"Settings", 0.9, 60, 200, 50, 20}};
+    t.access.onRest = [&t] {
+        t.reader.lines.push_back({"General", 0.9, 20, 600, 100, 30});
+        t.showScreen(6);
+    };
+    auto general = t.call("tap", {{"text", "General"}});
+    ASSERT_FALSE(failed(general)) << text(general);
+    ASSERT_EQ(t.access.actions.size(), 2u);
+    EXPECT_EQ(t.access.actions[0].path, "/move");
+    EXPECT_EQ(t.access.actions[0].body, (JSON{{"rest", true}}));
+    EXPECT_EQ(t.access.actions[1].body, (JSON{{"x", 70.0 / 554}, {"y", 615.0 / 1200}}));
+    t.access.onRest = nullptr;
+    // A second miss is a miss, after one move only.
+    auto wallet = t.call("tap", {{"text", "Wallet"}});
+    EXPECT_TRUE(failed(wallet));
+    EXPECT_EQ(t.access.actions.size(), 3u);
+
+    t.reader.lines.push_back({"General", 0.9, 20, 900, 100, 30});
+    t.showScreen(8);
+    EXPECT_EQ(text(t.call("tap", {{"text", "general"}})),
+              "\"general\" is on the screen 2 times, in the 554×1200 image look sends:\n\"General\" at (70, 615)\n"
+              "\"General\" at (70, 915)\nTap one of them by its x and y instead.");
+}
+
+TEST(PhoneTools, APausedPhoneRefusesActionsBeforeReadingAnything) {
+    Tools t;
+    t.access.list.paused = true;
+    auto refused = t.call("tap", {{"text", "Notes"}});
+    EXPECT_TRUE(failed(refused));
+    EXPECT_EQ(text(refused).rfind("Control is paused by the owner", 0), 0u);
+    EXPECT_TRUE(t.access.looks.empty());
+    EXPECT_EQ(t.reader.readings, 0);
+    EXPECT_FALSE(failed(t.call("look")));  // looking is still allowed
 }
 
 TEST(PhoneTools, AnUnchangedScreenIsReadOnce) {
@@ -248,6 +337,32 @@ TEST(PhoneTools, AnUnchangedScreenIsReadOnce) {
     t.access.list.phones.push_back(usbPhone("00008120-BBBB", "Home iPhone"));
     t.call("look", {{"phone", "00008120-BBBB"}});
     EXPECT_EQ(t.reader.readings, 3);
+}
+
+TEST(PhoneTools, WhileTheEngineStartsToolsWaitForAFrameAndAConnection) {
+    Tools t;
+    t.access.engineStarting = true;
+    t.access.listsBeforePhones = 3;
+    t.access.looksBeforeFrame = 2;
+    auto looked = t.call("look", {{"text", false}});
+    EXPECT_FALSE(failed(looked)) << text(looked);
+    EXPECT_EQ(t.clock.sleeps().size(), 5u);
+    // A phone without its connection yet is waited for before an action, not before a look.
+    t.access.list.phones[0].bluetooth = false;
+    EXPECT_FALSE(failed(t.call("home")));
+    EXPECT_EQ(t.clock.sleeps().size(), 5u + static_cast<size_t>(PhoneTools::kStartWait / 100ms));
+    // Only while the engine starts: afterwards "no frame" is said at once.
+    t.access.engineStarting = false;
+    t.access.looksBeforeFrame = 1;
+    EXPECT_EQ(text(t.call("look")), "no frame yet from Work iPhone: unlock it");
+}
+
+TEST(PhoneTools, ACancelledCallStopsAtItsNextStep) {
+    Tools t;
+    t.stop.cancel();
+    EXPECT_THROW(t.call("look"), Cancelled);
+    EXPECT_THROW(t.call("type", {{"text", "hello"}}), Cancelled);
+    EXPECT_TRUE(t.access.actions.empty());
 }
 
 TEST(PhoneTools, SwipesGoThroughTheMiddleOrBetweenTwoPoints) {
@@ -267,20 +382,46 @@ TEST(PhoneTools, SwipesGoThroughTheMiddleOrBetweenTwoPoints) {
     EXPECT_EQ(t.access.actions.size(), 3u);
 }
 
-TEST(PhoneTools, KeysTextAndHome) {
+TEST(PhoneTools, LongTextIsTypedInPiecesWithProgress) {
     Tools t;
-    EXPECT_EQ(text(t.call("type", {{"text", "hello"}, {"settle", false}})), "Typed \"hello\".");
-    EXPECT_EQ(t.access.actions.back().body, (JSON{{"text", "hello"}}));
+    std::string text100(100, 'x');
+    EXPECT_EQ(text(t.call("type", {{"text", text100}, {"settle", false}})), "Typed \"" + text100 + "\".");
+    ASSERT_EQ(t.access.actions.size(), 3u);
+    EXPECT_EQ(t.access.actions[0].body, (JSON{{"text", std::string(40, 'x')}}));
+    EXPECT_EQ(t.access.actions[2].body, (JSON{{"text", std::string(20, 'x')}}));
+    EXPECT_EQ(t.progress, (std::vector<std::pair<double, std::optional<double>>>{{40, 100}, {80, 100}, {100, 100}}));
+    // Text a US keyboard cannot type is refused before any of it is typed.
+    auto accented = t.call("type", {{"text", text100 + "\xC3\xA9"}});
+    EXPECT_TRUE(failed(accented));
+    EXPECT_EQ(t.access.actions.size(), 3u);
+}
+
+TEST(PhoneTools, KeysAndHome) {
+    Tools t;
     t.call("key", {{"key", "a"}, {"modifiers", {"cmd", "shift"}}, {"settle", false}});
     EXPECT_EQ(t.access.actions.back().body, (JSON{{"key", "a"}, {"modifiers", {"cmd", "shift"}}}));
+    // A character that needs Shift is its key alone, and the reply says so.
+    EXPECT_NE(text(t.call("key", {{"key", "A"}, {"settle", false}})).find("pass modifiers [\"shift\"]"), std::string::npos);
+    EXPECT_EQ(text(t.call("key", {{"key", "A"}, {"modifiers", {"shift"}}, {"settle", false}})), "Pressed shift+A.");
     EXPECT_EQ(text(t.call("home", {{"settle", false}})), "Pressed Home.");
     EXPECT_EQ(t.access.actions.back().path, "/home");
     EXPECT_TRUE(t.access.waits.empty());  // settle: false waits for nothing
     for (const auto& [tool, arguments] : std::vector<std::pair<std::string, JSON>>{
-             {"type", JSON::object()}, {"type", {{"text", 5}}}, {"key", JSON::object()},
-             {"key", {{"key", "a"}, {"modifiers", "cmd"}}}, {"key", {{"key", "a"}, {"modifiers", {1}}}}}) {
+             {"type", JSON::object()}, {"type", {{"text", 5}}}, {"key", JSON::object()}, {"key", {{"key", ""}}},
+             {"key", {{"key", "a"}, {"modifiers", "cmd"}}}, {"key", {{"key", "a"}, {"modifiers", {1}}}},
+             {"key", {{"key", "a"}, {"modifiers", {"hyper"}}}}}) {
         EXPECT_TRUE(failed(t.call(tool, arguments))) << tool << arguments;
     }
+
+    // As much text as the engine takes, counted as a reader counts it; more
+    // is refused here, and the engine never sees the megabytes.
+    EXPECT_FALSE(failed(t.call("type", {{"text", std::string(4000, 'a')}, {"settle", false}})));
+    EXPECT_EQ(text(t.call("type", {{"text", std::string(4001, 'a')}})), "text is too long (at most 4000 characters)");
+    const size_t asked = t.access.actions.size();
+    auto huge = t.call("type", {{"text", std::string(9'000'000, 'a')}});
+    EXPECT_TRUE(failed(huge));
+    EXPECT_EQ(text(huge), "text is too long (at most 4000 characters)");
+    EXPECT_EQ(t.access.actions.size(), asked);
 }
 
 TEST(PhoneTools, ActionsWaitFromTheirStartForAtMostTheSettleLimit) {
@@ -293,6 +434,9 @@ TEST(PhoneTools, ActionsWaitFromTheirStartForAtMostTheSettleLimit) {
 
     t.access.waitReply = JSON{{"settled", true}, {"changes", 0}, {"waited_ms", 730}, {"since_ms", 900}};
     EXPECT_EQ(text(t.call("home")), "Pressed Home. The screen did not change in 900 ms.");
+    // A tap that changed nothing, not even the pointer, says why that may be.
+    t.call("look", {{"text", false}});
+    EXPECT_NE(text(t.call("tap", {{"x", 1}, {"y", 1}})).find("AssistiveTouch may be off"), std::string::npos);
     t.access.waitReply = JSON{{"settled", false}, {"changes", 1}, {"waited_ms", 2500}, {"since_ms", 2670}};
     EXPECT_EQ(text(t.call("home")), "Pressed Home. The screen was still changing 2500 ms after the gesture (1 change). "
                                     "Call wait or look to see how it ends.");
@@ -309,15 +453,23 @@ TEST(PhoneTools, ActionsWaitFromTheirStartForAtMostTheSettleLimit) {
     EXPECT_EQ(text(refused), "Quintalis is paused: the owner turned off control");
 }
 
-TEST(PhoneTools, WaitUsesItsOwnLimitsFromNow) {
+TEST(PhoneTools, WaitUsesItsOwnLimitsFromNowAndReportsProgressOnLongWaits) {
     Tools t;
     t.clock.advance(5s);
     t.access.waitReply = JSON{{"settled", true}, {"changes", 3}, {"waited_ms", 640}};
-    EXPECT_EQ(text(t.call("wait", {{"quiet", 400}, {"max", 8000}})), "The screen settled after 640 ms (3 changes).");
+    EXPECT_EQ(text(t.call("wait", {{"quiet", 400}, {"max", 4000}})), "The screen settled after 640 ms (3 changes).");
     const auto& rule = t.access.waits.back().rule;
     EXPECT_EQ(rule.since, t.clock.wallMillis());
     EXPECT_EQ(rule.quiet, 400);
-    EXPECT_EQ(rule.max, 8000);
+    EXPECT_EQ(rule.max, 4000);
     EXPECT_EQ(rule.first, 900);
-    EXPECT_TRUE(failed(t.call("wait", {{"max", 120000}})));
+
+    t.access.waits.clear();
+    t.access.waitReply = JSON{{"settled", false}, {"changes", 9}};
+    auto still = text(t.call("wait", {{"max", 12000}}));
+    EXPECT_EQ(still, "The screen was still changing after 12000 ms (9 changes). Call wait or look to see how it ends.");
+    ASSERT_EQ(t.access.waits.size(), 3u);
+    EXPECT_EQ(t.access.waits[0].rule.max, 5000);
+    EXPECT_EQ(t.access.waits[2].rule.max, 12000);
+    EXPECT_EQ(t.progress.size(), 2u);
 }

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 #include "bluetooth/report_map.h"
 #include "engine/http_server.h"
 #include "engine/routes.h"
@@ -66,6 +70,8 @@ struct FakeAirPlayService {
     HTTPServer server{0, [this](const HTTPRequest& request) { return handle(request); }};
 };
 
+const Cancellation& none = Cancellation::never();
+
 std::string nobody() { return "http://127.0.0.1:" + std::to_string(quintalis::testing::freePort()); }
 
 Bytes pointerAt(double x, double y) {
@@ -78,9 +84,10 @@ TEST(ServicePhoneAccess, PhonesOnUSBAreSeenAndDrivenThroughTheEngine) {
     TestPhone phone = testPhone(1, "Desk iPhone");
     EngineOnLoopback engine({phone});
     HTTPClient http;
-    ServicePhoneAccess access(http, engine.url(), nobody());
+    FixedEngineLink accessLink(engine.url(), nobody());
+    ServicePhoneAccess access(http, accessLink);
 
-    auto list = access.phones();
+    auto list = access.phones(none);
     ASSERT_EQ(list.phones.size(), 1u);
     const Phone& found = list.phones[0];
     EXPECT_EQ(found.id, phone.id);
@@ -90,7 +97,7 @@ TEST(ServicePhoneAccess, PhonesOnUSBAreSeenAndDrivenThroughTheEngine) {
     EXPECT_EQ(found.screen, (ImageSize{1170, 2532}));
     EXPECT_TRUE(list.problems.empty());
 
-    auto picture = access.look(found, 600);
+    auto picture = access.look(found, 600, none);
     EXPECT_EQ(picture.screen, (ImageSize{1170, 2532}));
     EXPECT_EQ(picture.image, (ImageSize{277, 600}));
     auto decoded = decodeImage(picture.jpeg);
@@ -99,13 +106,17 @@ TEST(ServicePhoneAccess, PhonesOnUSBAreSeenAndDrivenThroughTheEngine) {
 
     SettleRule rule;
     rule.since = engine.rig.clock.wallMillis();
-    access.act(found, "/tap", JSON{{"x", 0.25}, {"y", 0.5}});
-    EXPECT_EQ(engine.rig.sent(phone.host, 2).back(), pointerAt(0.25, 0.5));
-    auto settled = access.waitToSettle(found, rule);
+    access.act(found, "/tap", JSON{{"x", 0.25}, {"y", 0.5}}, none);
+    // The tap, then the pointer to its resting place.
+    auto pointer = engine.rig.sent(phone.host, 2);
+    ASSERT_GE(pointer.size(), 2u);
+    EXPECT_EQ(pointer[pointer.size() - 2], pointerAt(0.25, 0.5));
+    EXPECT_EQ(pointer.back(), pointerAt(1, 1));
+    auto settled = access.waitToSettle(found, rule, none);
     EXPECT_EQ(settled["settled"], true);
     EXPECT_GE(settled["changes"].get<int>(), 1);
 
-    EXPECT_THROW(access.act(found, "/type", JSON::object()), PhoneError);  // the engine's 400, as an error
+    EXPECT_THROW(access.act(found, "/type", JSON::object(), none), PhoneError);  // the engine's 400, as an error
 }
 
 TEST(ServicePhoneAccess, AnAirPlayPhoneIsSeenByTheServiceAndDrivenByItsHost) {
@@ -115,9 +126,10 @@ TEST(ServicePhoneAccess, AnAirPlayPhoneIsSeenByTheServiceAndDrivenByItsHost) {
     engine.rig.connect(mirrored);  // on Bluetooth, not on USB
     FakeAirPlayService airplay;
     HTTPClient http;
-    ServicePhoneAccess access(http, engine.url(), airplay.url());
+    FixedEngineLink accessLink(engine.url(), airplay.url());
+    ServicePhoneAccess access(http, accessLink);
 
-    auto list = access.phones();
+    auto list = access.phones(none);
     ASSERT_EQ(list.phones.size(), 2u);
     const Phone& phone = list.phones[1];
     EXPECT_EQ(phone.id, "airplay");
@@ -127,26 +139,28 @@ TEST(ServicePhoneAccess, AnAirPlayPhoneIsSeenByTheServiceAndDrivenByItsHost) {
     EXPECT_TRUE(phone.bluetooth);
     EXPECT_EQ(phone.screen, (ImageSize{460, 972}));
 
-    auto picture = access.look(phone, 486);
+    auto picture = access.look(phone, 486, none);
     EXPECT_EQ(airplay.lastFrameQuery, (std::map<std::string, std::string>{{"maxEdge", "486"}}));
     EXPECT_EQ(picture.image, (ImageSize{230, 486}));
     EXPECT_EQ(picture.screen, (ImageSize{460, 972}));
 
-    access.act(phone, "/tap", JSON{{"x", 0.5}, {"y", 0.75}});
-    EXPECT_EQ(engine.rig.sent(mirrored.host, 2).back(), pointerAt(0.5, 0.75));
+    access.act(phone, "/tap", JSON{{"x", 0.5}, {"y", 0.75}}, none);
+    auto pointer = engine.rig.sent(mirrored.host, 2);
+    ASSERT_GE(pointer.size(), 2u);
+    EXPECT_EQ(pointer[pointer.size() - 2], pointerAt(0.5, 0.75));
     EXPECT_TRUE(engine.rig.sent(usb.host, 2).empty());
 
     SettleRule rule;
     rule.since = 1767225600000;
     rule.max = 4000;
-    EXPECT_EQ(access.waitToSettle(phone, rule)["settled"], true);
+    EXPECT_EQ(access.waitToSettle(phone, rule, none)["settled"], true);
     EXPECT_EQ(airplay.lastWaitQuery, (std::map<std::string, std::string>{
                                          {"since", "1767225600000"}, {"min", "250"}, {"quiet", "250"}, {"max", "4000"},
                                          {"first", "900"}}));
 
     airplay.frame.reset();
     try {
-        access.look(phone, 1200);
+        access.look(phone, 1200, none);
         ADD_FAILURE() << "a frame without a picture";
     } catch (const PhoneError& error) {
         EXPECT_STREQ(error.what(), "AirPlay: no frame yet from the AirPlay window");
@@ -158,12 +172,13 @@ TEST(ServicePhoneAccess, AnAirPlayPhoneWithoutItsOwnHostCannotBeDriven) {
     EngineOnLoopback engine({usb});
     FakeAirPlayService airplay;
     HTTPClient http;
-    ServicePhoneAccess access(http, engine.url(), airplay.url());
-    auto list = access.phones();
+    FixedEngineLink accessLink(engine.url(), airplay.url());
+    ServicePhoneAccess access(http, accessLink);
+    auto list = access.phones(none);
     ASSERT_EQ(list.phones.size(), 2u);
     EXPECT_FALSE(list.phones[1].bluetooth);
     try {
-        access.act(list.phones[1], "/home", JSON::object());
+        access.act(list.phones[1], "/home", JSON::object(), none);
         ADD_FAILURE() << "an AirPlay phone without a host";
     } catch (const PhoneError& error) {
         EXPECT_NE(std::string(error.what()).find("UxPlay@desk (seen over AirPlay) has no Bluetooth connection"),
@@ -172,7 +187,7 @@ TEST(ServicePhoneAccess, AnAirPlayPhoneWithoutItsOwnHostCannotBeDriven) {
 
     // Without a window the service's reason is kept for the model.
     airplay.status = JSON{{"ok", true}, {"permission", false}, {"error", "Screen capture isn't available"}};
-    list = access.phones();
+    list = access.phones(none);
     EXPECT_EQ(list.phones.size(), 1u);
     EXPECT_EQ(list.problems, std::vector<std::string>{"AirPlay: Screen capture isn't available"});
 }
@@ -180,9 +195,10 @@ TEST(ServicePhoneAccess, AnAirPlayPhoneWithoutItsOwnHostCannotBeDriven) {
 TEST(ServicePhoneAccess, SaysWhenQuintalisIsNotThere) {
     HTTPClient http;
     std::string engine = nobody();
-    ServicePhoneAccess access(http, engine, nobody());
+    FixedEngineLink accessLink(engine, nobody());
+    ServicePhoneAccess access(http, accessLink);
     try {
-        access.phones();
+        access.phones(none);
         ADD_FAILURE() << "phones without an engine";
     } catch (const PhoneError& error) {
         EXPECT_EQ(std::string(error.what()),
@@ -190,17 +206,106 @@ TEST(ServicePhoneAccess, SaysWhenQuintalisIsNotThere) {
     }
     Phone phone;
     phone.id = "x";
-    EXPECT_THROW(access.act(phone, "/home", JSON::object()), PhoneError);
+    EXPECT_THROW(access.act(phone, "/home", JSON::object(), none), PhoneError);
 
     // Some other program on the engine's port.
     HTTPServer stranger(0, [](const HTTPRequest&) { return HTTPResponse::json(JSON{{"hello", 1}}); });
     stranger.start();
     std::string url = "http://127.0.0.1:" + std::to_string(stranger.boundPort());
-    ServicePhoneAccess confused(http, url, nobody());
+    FixedEngineLink confusedLink(url, nobody());
+    ServicePhoneAccess confused(http, confusedLink);
     try {
-        confused.phones();
+        confused.phones(none);
         ADD_FAILURE() << "phones from a stranger";
     } catch (const PhoneError& error) {
         EXPECT_EQ(std::string(error.what()).rfind("Something other than Quintalis answers at " + url, 0), 0u);
     }
+}
+
+namespace {
+
+// An engine that moves: nothing answers at first, and reviving finds it.
+class MovingLink final : public EngineLink {
+public:
+    MovingLink(std::string later) : later_(std::move(later)) {}
+    std::string engineURL() const override { return now_; }
+    std::string airplayURL() const override { return nobody_; }
+    std::optional<std::string> revive() override {
+        ++revivals;
+        if (later_.empty()) return std::nullopt;
+        now_ = later_;
+        return "This server has started its own Quintalis engine.";
+    }
+    bool starting() const override { return false; }
+    int revivals = 0;
+
+private:
+    std::string later_;
+    std::string nobody_ = nobody();
+    std::string now_ = nobody();
+};
+
+}  // namespace
+
+TEST(ServicePhoneAccess, AServerWhoseEngineWentAwayTakesOver) {
+    TestPhone phone = testPhone(1, "Desk iPhone");
+    EngineOnLoopback engine({phone});
+    HTTPClient http;
+    // A question is simply asked again of the engine that took over.
+    MovingLink moving(engine.url());
+    ServicePhoneAccess access(http, moving);
+    EXPECT_EQ(access.phones(none).phones.size(), 1u);
+    EXPECT_EQ(moving.revivals, 1);
+
+    // An action under way may be partly done: it fails once, saying so.
+    MovingLink again(engine.url());
+    ServicePhoneAccess acting(http, again);
+    Phone found = access.phones(none).phones.at(0);
+    try {
+        acting.act(found, "/home", JSON::object(), none);
+        ADD_FAILURE() << "an action whose engine went away";
+    } catch (const PhoneError& error) {
+        EXPECT_NE(std::string(error.what()).find("went away during this action, which may be only partly done. This "
+                                                 "server has started its own Quintalis engine."),
+                  std::string::npos)
+            << error.what();
+    }
+    acting.act(found, "/home", JSON::object(), none);  // and then works
+
+    MovingLink nowhere("");
+    ServicePhoneAccess lost(http, nowhere);
+    EXPECT_THROW(lost.phones(none), PhoneError);
+}
+
+TEST(ServicePhoneAccess, ACancelEndsARequestUnderWayAtOnce) {
+    // A wait that answers only when the test lets it.
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool arrived = false;
+    bool released = false;
+    HTTPServer slow(0, [&](const HTTPRequest&) {
+        std::unique_lock lock(mutex);
+        arrived = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return released; });
+        return HTTPResponse::json(JSON{{"settled", true}});
+    });
+    slow.start();
+    std::string url = "http://127.0.0.1:" + std::to_string(slow.boundPort());
+    HTTPClient http;
+    Cancellation stop;
+    std::thread cancel([&] {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return arrived; });
+        stop.cancel();
+    });
+    EXPECT_THROW(http.get(url + "/wait", std::chrono::seconds(600), stop), Cancelled);
+    cancel.join();
+    {
+        std::lock_guard lock(mutex);
+        released = true;
+    }
+    changed.notify_all();
+    // Cancelled before it starts, a request is not sent at all.
+    EXPECT_THROW(http.get(url + "/wait", std::chrono::seconds(1), stop), Cancelled);
 }

@@ -102,8 +102,8 @@ TEST(StickyContent, EdgesWinBlankNeverReplacesAndOtherSizesStartOver) {
     const ContentRect blank{{0, 0, 460, 1000}, "portrait", "blank"};
     EXPECT_EQ(sticky.accept(blank, 600, 1000).rect, edges.rect) << "a dark frame keeps it";
 
-    const ContentRect outside{{50, 28, 500, 972}, "portrait", "fit"};
-    EXPECT_EQ(sticky.accept(outside, 600, 1000).rect, outside.rect) << "outside the grown rectangle: fresh wins";
+    const ContentRect outside{{96, 28, 452, 972}, "portrait", "fit"};
+    EXPECT_EQ(sticky.accept(outside, 600, 1000).rect, outside.rect) << "4 px outside: fresh wins";
     EXPECT_EQ(sticky.accept(insideFit, 600, 1000).rect, outside.rect) << "and is now the one kept";
 
     const ContentRect moved{{110, 28, 448, 972}, "portrait", "edges"};

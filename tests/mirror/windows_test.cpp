@@ -132,20 +132,19 @@ private:
 
 TEST(PickWindow, ByNumberWithoutFallbackElseTheBestCandidate) {
     ListedWindows server({numbered(5, "term", "shell", 800, 600), numbered(9, "uxplay", "UxPlay@desk", 600, 1000)});
-    auto pick = [&](std::vector<std::string> args) {
-        auto found = pickWindow(server, args, kNone);
+    auto pick = [&](std::optional<std::string> wanted) {
+        auto found = pickWindow(server, wanted, kNone);
         return found ? static_cast<int>(found->window.number) : -1;
     };
-    EXPECT_EQ(pick({"--window", "5"}), 5);
-    EXPECT_EQ(pickWindow(server, {"--window", "5"}, kNone)->score, 0) << "unscored";
-    EXPECT_EQ(pick({"--window", "6"}), -1) << "a gone window is not replaced by a guess";
-    for (const char* ignored : {"0x5", "five", "", "-5", "4294967296"}) EXPECT_EQ(pick({"--window", ignored}), 9) << ignored;
-    EXPECT_EQ(pick({"--window"}), 9);
-    EXPECT_EQ(pick({}), 9);
+    EXPECT_EQ(pick("5"), 5);
+    EXPECT_EQ(pickWindow(server, "5", kNone)->score, 0) << "unscored";
+    EXPECT_EQ(pick("6"), -1) << "a gone window is not replaced by a guess";
+    for (const char* ignored : {"0x5", "five", "", "-5", "4294967296"}) EXPECT_EQ(pick(ignored), 9) << ignored;
+    EXPECT_EQ(pick(std::nullopt), 9);
     EXPECT_EQ(windowInfo(server, 9)->window.title, "UxPlay@desk");
     EXPECT_FALSE(windowInfo(server, 10));
     ListedWindows nothing({numbered(5, "term", "shell", 800, 600)});
-    EXPECT_FALSE(pickWindow(nothing, {}, kNone));
+    EXPECT_FALSE(pickWindow(nothing, std::nullopt, kNone));
 }
 
 TEST(MirroringApp, FoundByItsWindows) {

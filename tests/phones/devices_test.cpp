@@ -52,21 +52,22 @@ TEST(Devices, NoSilentWrongPhone) {
               "device \"00008120\" matches 3 phones, pass more of its id. Phones: Straße (00008120-000000000002), "
               "Émilie's iPhone (00008120-000000000001), ΣΟΦΊΑ (00008120-000000000003)");
     EXPECT_EQ(rig.devices.find("00008120-000000000003").screen->name(), "ΣΟΦΊΑ");
+    // Neither does a name two phones share.
+    PhoneRig twins({testPhone(1, "iPhone"), testPhone(2, "IPHONE")});
+    EXPECT_EQ(errorOf([&] { twins.devices.find("iphone"); }),
+              "device \"iphone\" matches 2 phones, pass more of its id. Phones: IPHONE (00008120-000000000002), "
+              "iPhone (00008120-000000000001)");
 }
 
-TEST(Devices, WithoutPhones) {
+TEST(Devices, NoPhoneOrOnePhoneThatNeedsNoName) {
     LogCapture logs;
-    PhoneRig rig({});
-    EXPECT_EQ(errorOf([&] { rig.devices.find(""); }), "no iPhone screen: plug the iPhone in over USB and unlock it");
-    EXPECT_EQ(errorOf([&] { rig.devices.find("x"); }), "no phone matches \"x\". No phones are plugged in.");
-}
-
-TEST(Devices, OnePhoneIsFoundWithoutNamingIt) {
-    LogCapture logs;
+    PhoneRig none({});
+    EXPECT_EQ(errorOf([&] { none.devices.find(""); }), "no iPhone screen: plug the iPhone in over USB and unlock it");
+    EXPECT_EQ(errorOf([&] { none.devices.find("x"); }), "no phone matches \"x\". No phones are plugged in.");
     TestPhone only = testPhone(1, "Only");
-    PhoneRig rig({only});
-    EXPECT_EQ(rig.devices.find(std::nullopt).id(), only.id);
-    EXPECT_EQ(rig.devices.find("").id(), only.id);
+    PhoneRig one({only});
+    EXPECT_EQ(one.devices.find(std::nullopt).id(), only.id);
+    EXPECT_EQ(one.devices.find("").id(), only.id);
 }
 
 TEST(Devices, JSONShowsSizeOnlyOnceAFrameArrived) {

@@ -42,6 +42,8 @@ TEST(MatchingRules, SpotWindowsAndDecisions) {
     EXPECT_EQ(decide({41, -2}), 0u);
     EXPECT_EQ(decide({-2, 41}), 1u);
     EXPECT_FALSE(decide({10, 6}));
+    EXPECT_FALSE(decide({10, 5}));  // the best must score more than twice the next
+    EXPECT_EQ(decide({11, 5}), 0u);
     EXPECT_FALSE(decide({2, 0}));
     EXPECT_EQ(decide({3}), 0u);
     EXPECT_FALSE(decide({2}));
@@ -77,6 +79,23 @@ TEST(Matching, OneScreenAndOneHostPairWithoutMovingThePointer) {
     size_t lines = logs.lines().size();
     EXPECT_TRUE(rig.devices.match(false, false).empty());
     EXPECT_EQ(logs.lines().size(), lines);
+}
+
+TEST(Matching, OnlyOneScreenWithOneHostSkipsTheProbe) {
+    // A second screen without a host of its own, or a second host without a
+    // screen: the pointer must show which goes with which.
+    LogCapture logs;
+    PhoneRig spareScreen({testPhone(2, "Solo")});
+    spareScreen.captureDevices.plug(iPhone(testPhone(1, "Spare").id, "Spare"));
+    auto found = spareScreen.devices.match(false, false);
+    EXPECT_EQ(found, (std::map<std::string, UUID>{{spareScreen.phone(0).id, spareScreen.phone(0).host}}));
+    EXPECT_EQ(linesStartingWith(logs, "probe").size(), 1u);
+
+    PhoneRig spareHost({testPhone(1, "Gone"), testPhone(2, "Solo")});
+    spareHost.captureDevices.unplug(spareHost.phone(0).id);
+    found = spareHost.devices.match(false, false);
+    EXPECT_EQ(found, (std::map<std::string, UUID>{{spareHost.phone(1).id, spareHost.phone(1).host}}));
+    EXPECT_EQ(linesStartingWith(logs, "probe").size(), 3u);
 }
 
 TEST(Matching, AlwaysProbeStillNeedsThePointerToShow) {

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <fstream>
 #include <iostream>
 
@@ -30,7 +33,7 @@ TEST(PairingsStore, KeepsEveryValidMemberAndSaysWhichItLeftOut) {
     EXPECT_TRUE(loadPairings("/nonexistent/pairings.json", 0).empty());
 }
 
-TEST(PairingsStore, AFileThatCannotBeParsedIsMovedAsideNotOverwritten) {
+TEST(PairingsStore, AFileThatCannotBeReadIsMovedAsideNotOverwritten) {
     LogCapture logs;
     TempDir dir;
     auto file = dir.path() / "pairings.json";
@@ -50,9 +53,57 @@ TEST(PairingsStore, AFileThatCannotBeParsedIsMovedAsideNotOverwritten) {
     EXPECT_EQ(readFile(dir.path() / "pairings.json.corrupt-20260101T000000Z-2"), "[]");
     EXPECT_EQ(readFile(aside), damaged);
 
+    // Unreadable (a folder where the file should be): moved aside too, or
+    // every later save would fail on it.
+    std::filesystem::create_directory(file);
+    const int64_t later = when + 1000;
+    EXPECT_TRUE(loadPairings(file, later).empty());
+    EXPECT_TRUE(std::filesystem::is_directory(dir.path() / "pairings.json.corrupt-20260101T000001Z"));
+    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_TRUE(logs.contains("pairings: " + file.string() + " can't be read (Is a directory); moved it to " +
+                              (dir.path() / "pairings.json.corrupt-20260101T000001Z").string()));
+
     std::ofstream(file) << R"({"A": "11111111-2222-3333-4444-555555555555", "B": 7})";
     EXPECT_EQ(loadPairings(file, when), (Pairings{{"A", kH}}));
     EXPECT_TRUE(logs.contains(R"(pairings: left out "B": 7 is not a host UUID)"));
+}
+
+TEST(PairingsStore, ADeepOrHugeFileIsMovedAsideAndLoggedShort) {
+    LogCapture logs;
+    TempDir dir;
+    auto file = dir.path() / "pairings.json";
+    std::ofstream(file) << std::string(100'000, '[') + std::string(100'000, ']');
+    EXPECT_TRUE(loadPairings(file, 0).empty());
+    auto aside = dir.path() / "pairings.json.corrupt-19700101T000000Z";
+    EXPECT_TRUE(std::filesystem::exists(aside));
+    EXPECT_TRUE(logs.contains("pairings: " + file.string() + " can't be read (JSON nested too deeply); moved it to " +
+                              aside.string()));
+
+    const std::string id(1'000'000, 'i');
+    std::ofstream(file) << R"({")" + id + R"(": ")" + std::string(1'000'000, 'v') + R"("})";
+    EXPECT_TRUE(loadPairings(file, 0).empty());
+    EXPECT_TRUE(logs.contains("pairings: left out \"" + id.substr(0, kLoggedValueLimit) + "\u2026\": \"" +
+                              std::string(kLoggedValueLimit - 1, 'v') + "\u2026 is not a host UUID"));
+}
+
+TEST(PairingsStore, AWriteThatFailsMidwaySaysWhyAndLeavesTheOldFile) {
+    TempDir dir;
+    auto file = dir.path() / "pairings.json";
+    const Pairings old{{"A", kH}};
+    ASSERT_FALSE(savePairings(file, old));
+    // As a full disk would: the file system takes a few bytes, then no more.
+    auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limits{};
+    getrlimit(RLIMIT_FSIZE, &limits);
+    rlimit tiny = limits;
+    tiny.rlim_cur = 8;
+    setrlimit(RLIMIT_FSIZE, &tiny);
+    auto failure = savePairings(file, Pairings{{"B", kK}});
+    setrlimit(RLIMIT_FSIZE, &limits);
+    std::signal(SIGXFSZ, previousHandler);
+    EXPECT_EQ(failure, "could not write " + file.string() + ": File too large");
+    EXPECT_EQ(readFile(file), formatPairings(old));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
 TEST(PairingsStore, AHostBelongsToOneScreen) {
@@ -64,9 +115,10 @@ TEST(PairingsStore, AHostBelongsToOneScreen) {
 TEST(PairingsStore, RoundTripsThroughTheFile) {
     TempDir dir;
     Pairings pairings{{"00008120-000A1B2C3D4E5F01", kH}, {"B", kK}};
-    ASSERT_TRUE(savePairings(dir.path() / "pairings.json", pairings));
+    ASSERT_EQ(savePairings(dir.path() / "pairings.json", pairings), std::nullopt);
     EXPECT_EQ(loadPairings(dir.path() / "pairings.json", 0), pairings);
-    EXPECT_FALSE(savePairings(dir.path() / "missing" / "pairings.json", pairings));
+    auto missing = dir.path() / "missing" / "pairings.json";
+    EXPECT_EQ(savePairings(missing, pairings), "could not write " + missing.string() + ": No such file or directory");
 }
 
 namespace {
@@ -84,7 +136,7 @@ Pairings version(int64_t number) {
 TEST(PairingsStore, AKilledWriterLeavesTheOldOrTheNewFileWhole) {
     TempDir dir(killTestFolder());
     auto file = dir.path() / "pairings.json";
-    ASSERT_TRUE(savePairings(file, version(0)));
+    ASSERT_FALSE(savePairings(file, version(0)));
     bool loaded = false;  // in each writer, which starts with it false
     auto tally = killDuringWrites(
         file, 200,

@@ -4,10 +4,13 @@
 #include "bluetooth/input.h"
 #include "platform/linux/bluez/bluez_names.h"
 #include "platform/linux/bluez/bluez_peripheral_role.h"
+#include "platform/linux/bluez/host_book.h"
+#include "platform/linux/bluez/retry_delay.h"
 #include "support/eventually.h"
 #include "support/fake_bluez.h"
 #include "support/fake_clock.h"
 #include "support/log_capture.h"
+#include "support/temp_dir.h"
 
 using namespace quintalis;
 using namespace quintalis::testing;
@@ -22,10 +25,11 @@ class BluezTest : public ::testing::Test {
 protected:
     void SetUp() override { bluez->addAdapter("hci0", true); }
 
-    void startAdvertising() {
+    void startAdvertising() { startAdvertisingExpecting("advertising as Skiffline"); }
+    void startAdvertisingExpecting(const std::string& state) {
         bluez->start();
         peripheral.start();
-        ASSERT_TRUE(eventually([&] { return peripheral.state() == "advertising as Skiffline"; })) << peripheral.state();
+        ASSERT_TRUE(eventually([&] { return peripheral.state() == state; })) << peripheral.state();
     }
     // The HID service's characteristics on an adapter, in table order: information, report
     // map, control point, protocol mode, four input reports, the output report.
@@ -33,9 +37,11 @@ protected:
     std::string input(ReportID id, const std::string& adapter = "hci0") {
         return hid(adapter).at(3 + static_cast<size_t>(id));
     }
-    // A phone connects and turns on every input report, as an iPhone does.
+    // A phone connects, reads the report map and turns on every input
+    // report, as an iPhone does.
     std::string subscribe(const std::string& address, const std::string& adapter = "hci0") {
         std::string device = bluez->connect(adapter, address);
+        bluez->read(adapter, hid(adapter)[1], device);
         for (ReportID id : kAllReportIDs) bluez->enableNotifications(adapter, input(id, adapter), device);
         return device;
     }
@@ -111,8 +117,36 @@ TEST_F(BluezTest, BluetoothdFindsTheWholeTableInOrderAndTheAdvertisement) {
               std::vector<std::string>{"00001812-0000-1000-8000-00805f9b34fb"});
     EXPECT_EQ(advertised.at("Appearance").get<uint16_t>(), 0x03C0);
     EXPECT_TRUE(advertised.at("Discoverable").get<bool>());
-    EXPECT_EQ(bluez->agentCapability(), "NoInputNoOutput");
-    EXPECT_TRUE(bluez->agentIsDefault());
+    // Nobody may pair until the user opens a window.
+    EXPECT_EQ(bluez->agentCapability(), "");
+    EXPECT_FALSE(bluez->pairable("hci0"));
+}
+
+// bluetoothd numbers attributes in the order the bus lists the objects,
+// which changes between runs; a bonded phone caches the numbers.
+TEST_F(BluezTest, EveryAttributeHasAFixedHandleInTheTablesOrder) {
+    startAdvertising();
+    std::vector<uint16_t> handles;
+    for (const auto& service : {"1812", "180A", "180F"}) {
+        for (const auto& path : bluez->characteristics("hci0", service)) {
+            handles.push_back(bluez->handle("hci0", path));
+            for (const auto& descriptor : bluez->descriptors("hci0", path)) handles.push_back(bluez->handle("hci0", descriptor));
+        }
+    }
+    // Declaration and value, then the configuration descriptor bluetoothd adds
+    // to each notifying one, then the Report Reference.
+    EXPECT_EQ(handles, (std::vector<uint16_t>{0x102, 0x104, 0x106, 0x108,               // information, map, control point, mode
+                                              0x10A, 0x10C, 0x10E, 0x110, 0x112, 0x114,  // keyboard, pointer, mouse
+                                              0x116, 0x118, 0x11A, 0x11B,                // consumer, output report
+                                              0x11E, 0x120,                              // manufacturer, PnP ID
+                                              0x123}));                                  // battery level
+    // A new table (power off and on) is numbered the same.
+    bluez->setPowered("hci0", false);
+    ASSERT_TRUE(eventually([&] { return peripheral.state() == "bluetooth off"; }));
+    bluez->setPowered("hci0", true);
+    ASSERT_TRUE(eventually([&] { return peripheral.state() == "advertising as Skiffline"; }));
+    EXPECT_EQ(bluez->handle("hci0", bluez->characteristics("hci0", "180F")[0]), 0x123);
+    EXPECT_EQ(bluez->handle("hci0", input(ReportID::consumer)), 0x116);
 }
 
 TEST_F(BluezTest, ReadsAndWritesReachThePeripheralWithTheirErrors) {
@@ -182,7 +216,7 @@ TEST_F(BluezTest, ASecondPhoneOnTheSameAdapterStopsReportsUntilItLeaves) {
     subscribe(kPhoneA);
     ASSERT_TRUE(eventually([&] { return received(ReportID::keyboard).size() == 1; }));
 
-    std::string second = bluez->connect("hci0", kPhoneB);
+    std::string second = subscribe(kPhoneB);
     ASSERT_TRUE(eventually([&] {
         return peripheral.state() == "2 connected (hci0 serves one phone at a time), advertising as Skiffline";
     })) << peripheral.state();
@@ -199,7 +233,47 @@ TEST_F(BluezTest, ASecondPhoneOnTheSameAdapterStopsReportsUntilItLeaves) {
     bluez->disconnect(second);
     ASSERT_TRUE(eventually([&] { return peripheral.state() == "1 connected, advertising as Skiffline"; })) << peripheral.state();
     peripheral.send(ReportID::keyboard, keyboardReport(0, 7), kHostA);
-    EXPECT_TRUE(eventually([&] { return received(ReportID::keyboard).back() == keyboardReport(0, 7); }));
+    // The release among the lost reports is made good before anything new.
+    ASSERT_TRUE(eventually([&] { return received(ReportID::keyboard).size() == 3; }));
+    EXPECT_EQ(received(ReportID::keyboard), (std::vector<Bytes>{Bytes(8, 0), Bytes(8, 0), keyboardReport(0, 7)}));
+    EXPECT_TRUE(eventually([&] { return received(ReportID::absolutePointer) == std::vector<Bytes>(2, Bytes(5, 0)); }));
+}
+
+// Only devices that used the keyboard and pointer are its hosts: a headset
+// beside the phone neither shows as connected nor holds the phone's reports
+// back, and alone it is nothing.
+TEST_F(BluezTest, AHeadsetBesideThePhoneIsNoHost) {
+    startAdvertising();
+    std::string headset = bluez->connect("hci0", "00:1B:66:00:00:01");
+    std::string phone = subscribe(kPhoneA);
+    ASSERT_TRUE(eventually([&] { return hostsAre({kHostA}); }));
+    EXPECT_EQ(peripheral.state(), "1 connected, advertising as Skiffline");
+    peripheral.send(ReportID::keyboard, keyboardReport(0, 4), kHostA);
+    EXPECT_TRUE(eventually([&] { return received(ReportID::keyboard).back() == keyboardReport(0, 4); }));
+
+    // bluetoothd keeps the sockets open for the bonded phone that left.
+    bluez->disconnect(phone);
+    ASSERT_TRUE(eventually([&] { return hostsAre({}); }));
+    EXPECT_EQ(peripheral.state(), "advertising as Skiffline");
+    EXPECT_GE(bluez->notifySocket("hci0", input(ReportID::keyboard)), 0);
+    EXPECT_FALSE(logs.contains(bluez::centralId("00:1B:66:00:00:01").string()));
+}
+
+// A phone pairs under its private address and bluetoothd then renames the
+// device to its identity address: the same host throughout, and the same
+// after a restart.
+TEST_F(BluezTest, AnAddressChangeAtPairingKeepsTheHost) {
+    startAdvertising();
+    std::string device = subscribe(kPhoneA);
+    ASSERT_TRUE(eventually([&] { return hostsAre({kHostA}); }));
+    int changes = 0;
+    peripheral.setOnHostsChanged([&] { ++changes; });
+    bluez->changeAddress(device, "F0:99:B6:00:00:0A");
+    settle();
+    EXPECT_TRUE(hostsAre({kHostA}));
+    EXPECT_EQ(changes, 0);
+    peripheral.send(ReportID::consumer, consumerReport(kHomeUsage), kHostA);
+    EXPECT_TRUE(eventually([&] { return received(ReportID::consumer).back() == consumerReport(kHomeUsage); }));
 }
 
 TEST_F(BluezTest, TwoAdaptersServeOnePhoneEach) {
@@ -233,16 +307,103 @@ TEST_F(BluezTest, PowerAndBluetoothdComingAndGoing) {
 
     bluez = std::make_unique<FakeBluez>(bus);  // and starts again, first without an adapter
     bluez->start();
-    ASSERT_TRUE(eventually([&] { return peripheral.state() == "bluetooth unavailable (2)"; })) << peripheral.state();
+    ASSERT_TRUE(eventually([&] { return peripheral.state() == "bluetooth unavailable (2)"; })) << peripheral.state() << ::testing::PrintToString(logs.lines());
     bluez->addAdapter("hci0", true);
     ASSERT_TRUE(eventually([&] { return peripheral.state() == "advertising as Skiffline"; })) << peripheral.state();
     EXPECT_EQ(bluez->characteristics("hci0", "1812").size(), 9u);
-    EXPECT_TRUE(eventually([&] { return bluez->agentIsDefault(); }));
 }
 
-TEST_F(BluezTest, TheAgentLetsAPhonePairAndTrustsIt) {
+// Pairing only inside a window the user opened: the adapter is pairable and
+// the agent the default one only then, and even then a BR/EDR device is
+// refused. No profile's service is ever authorised.
+TEST_F(BluezTest, PairingOnlyInsideTheWindowAndOnlyOverLE) {
     startAdvertising();
-    std::string device = bluez->connect("hci0", kPhoneA);
-    EXPECT_EQ(bluez->pair(device), "");
-    EXPECT_TRUE(eventually([&] { return bluez->trusted(device); }));
+    std::string phone = bluez->connect("hci0", kPhoneA);
+    std::string keyboard = bluez->connect("hci0", "00:1F:20:00:00:01", FakeBluez::Bearer::classic);
+    EXPECT_EQ(bluez->pair(phone), "org.bluez.Error.AuthenticationFailed");
+
+    // The name the phone will list this computer under is the adapter's alias.
+    EXPECT_EQ(peripheral.deviceName(), "workstation");
+    peripheral.openPairingWindow(std::chrono::seconds(90));
+    ASSERT_TRUE(eventually([&] { return bluez->agentIsDefault() && bluez->pairable("hci0"); }));
+    EXPECT_EQ(bluez->pairableTimeout("hci0"), 90u);  // bluetoothd closes it too, should we die
+    EXPECT_EQ(bluez->agentCapability(), "NoInputNoOutput");
+    EXPECT_EQ(bluez->pair(keyboard), "org.bluez.Error.Rejected");
+    EXPECT_EQ(bluez->authorizeService(phone, "00001124-0000-1000-8000-00805f9b34fb"), "org.bluez.Error.Rejected");
+    EXPECT_EQ(bluez->pair(phone), "");
+    EXPECT_TRUE(eventually([&] { return bluez->trusted(phone); }));
+    EXPECT_FALSE(bluez->trusted(keyboard));
+
+    peripheral.openPairingWindow(Duration::zero());
+    ASSERT_TRUE(eventually([&] { return bluez->agentCapability().empty() && !bluez->pairable("hci0"); }));
+    EXPECT_EQ(bluez->pairableTimeout("hci0"), 0u);
+    std::string latecomer = bluez->connect("hci0", kPhoneB);
+    EXPECT_EQ(bluez->pair(latecomer), "org.bluez.Error.AuthenticationFailed");
+}
+
+TEST_F(BluezTest, ABluetoothdThatStartsLaterIsUsedWhenItAppears) {
+    peripheral.start();
+    ASSERT_TRUE(eventually([&] { return peripheral.state() == "bluetooth unavailable (2)"; })) << peripheral.state() << ::testing::PrintToString(logs.lines());
+    bluez->start();
+    EXPECT_TRUE(eventually([&] { return peripheral.state() == "advertising as Skiffline"; })) << peripheral.state();
+}
+
+TEST_F(BluezTest, OnlyTheChosenAdaptersAreUsed) {
+    bluez->addAdapter("hci1", true);
+    bluez->start();
+    BluezPeripheralRole chosen{[this] { return bus.connect(); }, bluez::BluezSettings{{"hci1"}, {}}};
+    HIDPeripheral only{chosen, "Skiffline"};
+    only.start();
+    ASSERT_TRUE(eventually([&] { return only.state() == "advertising as Skiffline"; })) << only.state();
+    EXPECT_FALSE(bluez->advertisement("hci1").empty());
+    EXPECT_TRUE(bluez->advertisement("hci0").empty());
+    EXPECT_EQ(bluez->applicationRegistrations("hci0"), 0);
+}
+
+// A refusal is asked again after a second, not in a loop, and the log says
+// so once for as long as the reason stays the same.
+TEST_F(BluezTest, ARefusedRegistrationIsAskedAgainLater) {
+    bluez->refuseApplications(2, "Failed to create entry in database");
+    startAdvertisingExpecting("advertising failed: Failed to create entry in database");
+    EXPECT_EQ(bluez->applicationRegistrations("hci0"), 1);
+    ASSERT_TRUE(eventually([&] { return peripheral.state() == "advertising as Skiffline"; }, 10)) << peripheral.state();
+    EXPECT_EQ(bluez->applicationRegistrations("hci0"), 3);
+    auto lines = logs.lines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) { return line.rfind("could not register the GATT application", 0) == 0; }),
+              1);
+}
+
+// bluetoothd keeps a bonded phone's subscriptions and restores them when it
+// reconnects, without calling us; the book of hosts remembers it.
+TEST(BluezHostBook, ABondedPhoneCountsAfterARestartWithoutUsingTheApplicationAgain) {
+    TempDir dir;
+    auto file = dir.path() / "bluetooth-hosts.json";
+    {
+        bluez::HostBook book(file);
+        EXPECT_TRUE(book.remember(kPhoneA));
+        EXPECT_FALSE(book.remember("5c:ad:ba:00:00:0a"));  // the same, in any case
+        book.remember(kPhoneB);
+        book.moved(kPhoneB, "F0:99:B6:00:00:0B");
+        book.forget(kPhoneA);
+    }
+    bluez::HostBook again(file);
+    EXPECT_FALSE(again.knows(kPhoneA));
+    EXPECT_FALSE(again.knows(kPhoneB));
+    EXPECT_TRUE(again.knows("F0:99:B6:00:00:0B"));
+    EXPECT_EQ(again.host("F0:99:B6:00:00:0B"), kHostB);  // still the host it was first known as
+    EXPECT_EQ(again.host(kPhoneA), kHostA);
+}
+
+TEST(BluezRetryDelay, OneSecondDoublingToAMinuteAndSaidOncePerReason) {
+    bluez::RetryDelay retry;
+    std::vector<std::pair<long, bool>> seen;
+    for (const char* reason : {"busy", "busy", "busy", "gone", "gone", "gone", "gone", "gone", "gone", "gone"}) {
+        auto next = retry.failed(reason);
+        seen.emplace_back(std::chrono::duration_cast<std::chrono::seconds>(next.delay).count(), next.newReason);
+    }
+    EXPECT_EQ(seen, (std::vector<std::pair<long, bool>>{{1, true}, {2, false}, {4, false}, {8, true}, {16, false},
+                                                        {32, false}, {60, false}, {60, false}, {60, false}, {60, false}}));
+    retry.succeeded();
+    EXPECT_EQ(retry.failed("gone").delay, std::chrono::seconds(1));
 }

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include "bluetooth/hid_peripheral.h"
 #include "simulator/simulator.h"
 #include "support/eventually.h"
@@ -11,11 +9,6 @@ using namespace quintalis;
 using namespace quintalis::simulator;
 using namespace std::chrono_literals;
 using quintalis::testing::eventually;
-
-namespace {
-
-
-}  // namespace
 
 TEST(SimulatedRadio, PhonesConnectAndAFloodOfReportsArrivesWholeAndInOrder) {
     quintalis::testing::LogCapture logs;
@@ -37,25 +30,4 @@ TEST(SimulatedRadio, PhonesConnectAndAFloodOfReportsArrivesWholeAndInOrder) {
     })) << simulator.groundTruth().dump();
     EXPECT_GT(static_cast<SimulatedRadio&>(simulator.radio()).refusedUpdates(), 0u);
     peripheral.sync([] {});
-}
-
-TEST(SimulatedCameras, ListsThePhonesAndDeliversFramesExceptWhenLocked) {
-    Simulator simulator({PhoneSetup{}, PhoneSetup{true, true, true}});
-    auto devices = simulator.cameras().discover();
-    ASSERT_EQ(devices.size(), 2u);
-    EXPECT_EQ(devices[0].uniqueID, "00008120-000A1B2C3D4E5F01");
-    EXPECT_NE(devices[0].modelID.find("iOS"), std::string::npos);
-
-    std::atomic<int> frames[2] = {0, 0};
-    SerialQueue queue("test.capture");
-    std::vector<std::unique_ptr<CaptureSession>> sessions;
-    for (int i = 0; i < 2; ++i) {
-        sessions.push_back(simulator.cameras().startCapture(devices[i], queue, [&frames, i](PixelBufferRef frame) {
-            if (frame && frame->width() > 0) ++frames[i];
-        }));
-    }
-    ASSERT_TRUE(eventually([&] { return frames[0] > 0; }));
-    queue.sync([] {});
-    EXPECT_EQ(frames[1], 0);
-    for (auto& session : sessions) session->stop();
 }

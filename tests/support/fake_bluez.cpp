@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <set>
 
 namespace quintalis::testing {
 namespace {
@@ -18,7 +19,88 @@ std::string fullUUID(const std::string& shortUuid) {
 
 std::string senderOf(const sdbus::IObject& object) { return object.getCurrentlyProcessedMessage()->getSender(); }
 
+// The flags bluetoothd 5.66 knows (src/gatt-database.c, parse_chrc_flags and parse_desc_flags).
+const std::set<std::string> kCharacteristicFlags{
+    "broadcast", "read", "write-without-response", "write", "notify", "indicate", "authenticated-signed-writes",
+    "extended-properties", "reliable-write", "writable-auxiliaries", "encrypt-read", "encrypt-write", "encrypt-notify",
+    "encrypt-indicate", "encrypt-authenticated-read", "encrypt-authenticated-write", "encrypt-authenticated-notify",
+    "encrypt-authenticated-indicate", "secure-read", "secure-write", "secure-notify", "secure-indicate", "authorize"};
+const std::set<std::string> kDescriptorFlags{
+    "read", "write", "encrypt-read", "encrypt-write", "encrypt-authenticated-read", "encrypt-authenticated-write",
+    "secure-read", "secure-write", "authorize"};
+constexpr uint16_t kOwnAttributes = 0x000F;  // bluetoothd's Generic Access and Generic Attribute services
+
+sdbus::Error failed(const std::string& message) { return sdbus::Error("org.bluez.Error.Failed", message); }
+
 }  // namespace
+
+// Like bluetoothd: the objects in the order sd-bus lists them (newest
+// first), each parent before its children; a handle the object asks for,
+// else the next free one.
+std::map<std::string, uint16_t> FakeBluez::admit(const Objects& objects) {
+    auto of = [&](const char* interface) {
+        std::vector<std::pair<std::string, const Properties*>> found;
+        for (const auto& [path, interfaces] : objects) {
+            if (auto entry = interfaces.find(interface); entry != interfaces.end()) found.emplace_back(path, &entry->second);
+        }
+        std::reverse(found.begin(), found.end());
+        return found;
+    };
+    auto services = of("org.bluez.GattService1");
+    auto characteristics = of(kCharacteristic);
+    auto descriptors = of("org.bluez.GattDescriptor1");
+    auto flagsOf = [](const Properties& properties, const std::set<std::string>& known) {
+        auto flags = properties.at("Flags").get<std::vector<std::string>>();
+        for (const auto& flag : flags) {
+            if (!known.count(flag)) throw failed("unknown flag " + flag);
+        }
+        return flags;
+    };
+    auto handleOf = [](const Properties& properties) {
+        auto found = properties.find("Handle");
+        return found == properties.end() ? uint16_t{0} : found->second.get<uint16_t>();
+    };
+    std::map<std::string, uint16_t> handles;
+    std::set<uint16_t> taken;
+    uint16_t next = kOwnAttributes + 1;
+    auto place = [&](uint16_t wanted) {
+        uint16_t handle = wanted ? wanted : next;
+        if (handle <= kOwnAttributes || taken.count(handle)) throw failed("Failed to create entry in database");
+        taken.insert(handle);
+        next = std::max<uint16_t>(next, static_cast<uint16_t>(handle + 1));
+        return handle;
+    };
+    for (const auto& [service, properties] : services) {
+        std::string uuid = properties->at("UUID").get<std::string>();
+        if (uuid == fullUUID("1800") || uuid == fullUUID("1801")) throw failed("the GAP and GATT services are bluetoothd's own");
+        properties->at("Primary").get<bool>();
+        handles[service] = place(handleOf(*properties));
+        for (const auto& [characteristic, chrc] : characteristics) {
+            if (chrc->at("Service").get<sdbus::ObjectPath>() != service) continue;
+            auto flags = flagsOf(*chrc, kCharacteristicFlags);
+            uint16_t value = handleOf(*chrc);
+            place(value ? static_cast<uint16_t>(value - 1) : 0);  // the declaration
+            handles[characteristic] = place(value);
+            auto has = [&](const char* word) { return std::any_of(flags.begin(), flags.end(), [&](const std::string& f) { return f.find(word) != std::string::npos; }); };
+            if (has("notify") || has("indicate")) place(0);  // the configuration descriptor
+            for (const auto& [descriptor, desc] : descriptors) {
+                if (desc->at("Characteristic").get<sdbus::ObjectPath>() != characteristic) continue;
+                flagsOf(*desc, kDescriptorFlags);
+                handles[descriptor] = place(handleOf(*desc));
+            }
+        }
+    }
+    auto parentKnown = [&](const auto& list, const char* parent) {
+        for (const auto& [path, properties] : list) {
+            if (!handles.count(properties->at(parent).template get<sdbus::ObjectPath>())) {
+                throw failed(path + ": " + parent + " is not an object of the application");
+            }
+        }
+    };
+    parentKnown(characteristics, "Service");
+    parentKnown(descriptors, "Characteristic");
+    return handles;
+}
 
 FakeBluez::FakeBluez(const PrivateBus& bus) : connection_(bus.connect()) {
     root_ = sdbus::createObject(*connection_, "/");
@@ -38,8 +120,9 @@ FakeBluez::FakeBluez(const PrivateBus& bus) : connection_(bus.connect()) {
             if (!agent_ || agent_->path != path) throw sdbus::Error("org.bluez.Error.DoesNotExist", "Does Not Exist");
             agentDefault_ = true;
         });
-    manager->registerMethod("UnregisterAgent").onInterface("org.bluez.AgentManager1").implementedAs([this](const sdbus::ObjectPath&) {
+    manager->registerMethod("UnregisterAgent").onInterface("org.bluez.AgentManager1").implementedAs([this](const sdbus::ObjectPath& path) {
         std::lock_guard lock(mutex_);
+        if (!agent_ || agent_->path != path) throw sdbus::Error("org.bluez.Error.DoesNotExist", "Does Not Exist");
         agent_.reset();
         agentDefault_ = false;
     });
@@ -73,16 +156,42 @@ void FakeBluez::exportAdapter(const std::string& name) {
         std::lock_guard lock(mutex_);
         return adapters_[name].powered;
     });
+    // bluetoothd's default alias is the host name; it serves it as the GAP device name.
+    object->registerProperty("Alias").onInterface("org.bluez.Adapter1").withGetter([] { return std::string("workstation"); });
+    object->registerProperty("Pairable").onInterface("org.bluez.Adapter1").withGetter([this, name] {
+        std::lock_guard lock(mutex_);
+        return adapters_[name].pairable;
+    }).withSetter([this, name](const bool& pairable) {
+        std::lock_guard lock(mutex_);
+        adapters_[name].pairable = pairable;
+    });
+    object->registerProperty("PairableTimeout").onInterface("org.bluez.Adapter1").withGetter([this, name] {
+        std::lock_guard lock(mutex_);
+        return adapters_[name].pairableTimeout;
+    }).withSetter([this, name](const uint32_t& timeout) {
+        std::lock_guard lock(mutex_);
+        adapters_[name].pairableTimeout = timeout;
+    });
     // Like bluetoothd: walk the whole application before answering.
     object->registerMethod("RegisterApplication").onInterface("org.bluez.GattManager1").implementedAs(
         [this, name, self](const sdbus::ObjectPath& path, const Properties&) {
+            {
+                std::lock_guard lock(mutex_);
+                ++adapters_[name].registrations;
+                if (refusals_ > 0) {
+                    --refusals_;
+                    throw failed(refusal_);
+                }
+            }
             Registration registration{senderOf(*self), path, {}};
             auto proxy = sdbus::createProxy(*connection_, registration.sender, path);
             proxy->callMethod("GetManagedObjects").onInterface(kObjectManager).storeResultsTo(registration.objects);
+            auto handles = admit(registration.objects);
             std::lock_guard lock(mutex_);
             auto& adapter = adapters_[name];
             if (adapter.application) throw sdbus::Error("org.bluez.Error.AlreadyExists", "Already Exists");
             adapter.application = std::move(registration);
+            adapter.handles = std::move(handles);
         });
     object->registerMethod("UnregisterApplication").onInterface("org.bluez.GattManager1").implementedAs(
         [this, name](const sdbus::ObjectPath&) {
@@ -125,7 +234,44 @@ void FakeBluez::setPowered(const std::string& adapter, bool powered) {
     object->emitPropertiesChangedSignal("org.bluez.Adapter1", {"Powered"});
 }
 
-std::string FakeBluez::connect(const std::string& adapter, const std::string& address) {
+void FakeBluez::refuseApplications(int count, const std::string& message) {
+    std::lock_guard lock(mutex_);
+    refusals_ = count;
+    refusal_ = message;
+}
+
+int FakeBluez::applicationRegistrations(const std::string& adapter) const {
+    std::lock_guard lock(mutex_);
+    auto found = adapters_.find(adapter);
+    return found == adapters_.end() ? 0 : found->second.registrations;
+}
+
+uint16_t FakeBluez::handle(const std::string& adapter, const std::string& path) const {
+    std::lock_guard lock(mutex_);
+    const auto& handles = adapters_.at(adapter).handles;
+    auto found = handles.find(path);
+    return found == handles.end() ? 0 : found->second;
+}
+
+bool FakeBluez::pairable(const std::string& adapter) const {
+    std::lock_guard lock(mutex_);
+    return adapters_.at(adapter).pairable;
+}
+
+uint32_t FakeBluez::pairableTimeout(const std::string& adapter) const {
+    std::lock_guard lock(mutex_);
+    return adapters_.at(adapter).pairableTimeout;
+}
+
+void FakeBluez::changeAddress(const std::string& device, const std::string& address) {
+    {
+        std::lock_guard lock(mutex_);
+        devices_[device].address = address;
+    }
+    devices_[device].object->emitPropertiesChangedSignal("org.bluez.Device1", {"Address"});
+}
+
+std::string FakeBluez::connect(const std::string& adapter, const std::string& address, Bearer bearer) {
     std::string id = address;
     std::replace(id.begin(), id.end(), ':', '_');
     std::string path = "/org/bluez/" + adapter + "/dev_" + id;
@@ -137,6 +283,7 @@ std::string FakeBluez::connect(const std::string& adapter, const std::string& ad
         device.address = address;
         device.adapter = adapter;
         device.connected = true;
+        device.classic = bearer == Bearer::classic;
     }
     if (known) {
         devices_[path].object->emitPropertiesChangedSignal("org.bluez.Device1", {"Connected"});
@@ -161,6 +308,13 @@ void FakeBluez::exportDevice(const std::string& path) {
         return sdbus::ObjectPath("/org/bluez/" + devices_[path].adapter);
     });
     object->registerProperty("Connected").onInterface(interface).withGetter(field(&DeviceState::connected));
+    bool classic;
+    {
+        std::lock_guard lock(mutex_);
+        classic = devices_[path].classic;
+    }
+    // Only BR/EDR devices have a Class of Device.
+    if (classic) object->registerProperty("Class").onInterface(interface).withGetter([] { return uint32_t{0x240404}; });
     object->registerProperty("Paired").onInterface(interface).withGetter(field(&DeviceState::paired));
     object->registerProperty("Trusted").onInterface(interface).withGetter(field(&DeviceState::trusted)).withSetter(
         [this, path](const bool& trusted) {
@@ -336,18 +490,23 @@ std::vector<std::vector<uint8_t>> FakeBluez::received(const std::string& adapter
     return notify.received;
 }
 
+// The kernel refuses to bond through an adapter that is not pairable. It
+// pairs "Just Works" without asking anyone when there is no agent; with a
+// default agent, bluetoothd asks it (as it does for a re-pairing).
 std::string FakeBluez::pair(const std::string& device) {
     std::optional<Registration> agent;
     {
         std::lock_guard lock(mutex_);
-        agent = agent_;
+        if (!adapters_[devices_[device].adapter].pairable) return "org.bluez.Error.AuthenticationFailed";
+        if (agentDefault_) agent = agent_;
     }
-    if (!agent) return "no agent";
-    auto proxy = sdbus::createProxy(*connection_, agent->sender, agent->path);
-    try {
-        proxy->callMethod("RequestAuthorization").onInterface("org.bluez.Agent1").withArguments(sdbus::ObjectPath(device));
-    } catch (const sdbus::Error& error) {
-        return error.getName();
+    if (agent) {
+        auto proxy = sdbus::createProxy(*connection_, agent->sender, agent->path);
+        try {
+            proxy->callMethod("RequestAuthorization").onInterface("org.bluez.Agent1").withArguments(sdbus::ObjectPath(device));
+        } catch (const sdbus::Error& error) {
+            return error.getName();
+        }
     }
     {
         std::lock_guard lock(mutex_);
@@ -355,6 +514,27 @@ std::string FakeBluez::pair(const std::string& device) {
     }
     devices_[device].object->emitPropertiesChangedSignal("org.bluez.Device1", {"Paired"});
     return "";
+}
+
+std::string FakeBluez::authorizeService(const std::string& device, const std::string& uuid) {
+    std::optional<Registration> agent;
+    {
+        std::lock_guard lock(mutex_);
+        agent = agent_;
+    }
+    if (!agent) return "org.bluez.Error.Rejected";  // bluetoothd refuses when nobody can be asked
+    auto proxy = sdbus::createProxy(*connection_, agent->sender, agent->path);
+    try {
+        proxy->callMethod("AuthorizeService").onInterface("org.bluez.Agent1").withArguments(sdbus::ObjectPath(device), uuid);
+    } catch (const sdbus::Error& error) {
+        return error.getName();
+    }
+    return "";
+}
+
+bool FakeBluez::paired(const std::string& device) const {
+    std::lock_guard lock(mutex_);
+    return devices_.at(device).paired;
 }
 
 bool FakeBluez::trusted(const std::string& device) const {

@@ -55,6 +55,9 @@ public:
     void unsubscribe(const UUID& central, const CharacteristicRef& c) {
         post([=, this] { delegate_.didUnsubscribe(central, c); });
     }
+    void restoreDelivery(const UUID& central) {
+        post([=, this] { delegate_.didRestoreDelivery(central); });
+    }
     uint64_t read(const UUID& central, const CharacteristicRef& c, size_t offset) {
         uint64_t id = ++lastRequest_;
         post([=, this] { delegate_.didReceiveRead(ReadRequest{id, central, c, offset}); });
@@ -75,6 +78,7 @@ public:
     int refusals = 0;
     std::function<void(const Update&)> onUpdate;  // what the centrals receive
     std::vector<Response> responses;
+    std::vector<Duration> pairingWindows;
 
     ManagerState state() const override { return state_; }
     void addService(const ServiceRef& service) override {
@@ -111,6 +115,7 @@ public:
     void respond(const WriteRequest& request, AttResult result) override {
         responses.push_back(Response{request.id, result, {}});
     }
+    void setPairingWindow(Duration duration) override { pairingWindows.push_back(duration); }
 
 private:
     // Callbacks still queued when the manager goes are dropped, as a real

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <vector>
 
-#include "app/model/main_thread.h"
+#include "base/main_thread.h"
 
 namespace quintalis::testing {
 

@@ -23,11 +23,16 @@ inline bool allPaired(EngineProcess& engine, size_t count) {
 // Taps the app icon of that colour, at pixel coordinates of a maxEdge
 // screenshot, and waits for the first phone to show the app.
 inline void openApp(EngineProcess& engine, uint32_t colour, const std::string& app) {
-    auto shot = engine.get("/screenshot?format=png&maxEdge=1000");
-    ASSERT_EQ(shot.status, 200);
-    auto picture = decodeImage(shot.body);
-    ASSERT_TRUE(picture);
-    auto at = findColour(*picture, colour);
+    // The picture follows the phone a frame or two behind (it is encoded,
+    // sent and decoded), so the icon is looked for until it shows.
+    std::optional<std::pair<int, int>> at;
+    engine.waitFor([&] {
+        auto shot = engine.get("/screenshot?format=png&maxEdge=1000");
+        if (shot.status != 200) return false;
+        auto picture = decodeImage(shot.body);
+        if (picture) at = findColour(*picture, colour);
+        return at.has_value();
+    });
     ASSERT_TRUE(at) << app;
     auto tap = engine.post("/tap", {{"x", at->first}, {"y", at->second}, {"maxEdge", 1000}});
     ASSERT_EQ(tap.status, 200) << tap.body;

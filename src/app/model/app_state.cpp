@@ -9,7 +9,7 @@ namespace {
 
 constexpr auto kEngineTimeout = std::chrono::milliseconds(1500);
 constexpr auto kAirPlayTimeout = std::chrono::seconds(4);
-constexpr std::string_view kThisApp = "Quintalis";
+constexpr std::string_view kOwnApp = "Quintalis";
 
 AppValues::Link linkFrom(const std::optional<std::string>& stored) {
     return stored == "airplay" ? AppValues::Link::airplay : AppValues::Link::cable;
@@ -255,7 +255,7 @@ void AppState::applyEngineStatus(const std::optional<JSON>& reply) {
     }
     EngineStatus status = readEngineStatus(*reply);
     // The engine of this process was paused or resumed through its API.
-    bool takePaused = status.paused && *status.paused != values_.paused && status.owner == kThisApp;
+    bool takePaused = status.paused && *status.paused != values_.paused && status.owner == kOwnApp;
     if (takePaused) with_.engine.setPaused(*status.paused);
     publish([&status, takePaused](AppValues& values) {
         values.engineUp = true;

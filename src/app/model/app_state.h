@@ -8,7 +8,7 @@
 
 #include "app/model/ai_connect.h"
 #include "app/model/app_values.h"
-#include "app/model/main_thread.h"
+#include "base/main_thread.h"
 #include "app/model/try_it.h"
 #include "base/concurrent_queue.h"
 #include "base/liveness.h"

@@ -14,10 +14,9 @@ struct HTTPAnswer {
     std::string body;
 };
 
-// GET of the URL, blocking the calling thread for at most `timeout`;
-// nothing when no HTTP answer came (refused, timed out, not HTTP, or a body
-// beyond 64 MB). Proxies are not used: the services asked live on this
-// computer. Any thread may call.
+// GET of the URL with the program's one HTTP client, blocking the calling
+// thread for at most `timeout`; nothing when no HTTP answer came (refused,
+// timed out, not HTTP, or a body past its cap). Any thread may call.
 std::optional<HTTPAnswer> httpGet(const std::string& url, Duration timeout);
 
 // The body of the GET parsed as a JSON object; nothing on a transport

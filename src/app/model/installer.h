@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "app/model/main_thread.h"
+#include "base/main_thread.h"
 #include "platform/child_processes.h"
 #include "platform/program_installation.h"
 

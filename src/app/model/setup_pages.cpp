@@ -156,14 +156,21 @@ SetupPage pair(const AppValues& values, const SetupContext& context) {
     SetupPage page = header(3, "Pair your iPhone");
     page.blocks.push_back(Paragraph{"Now introduce the phone to its new keyboard and mouse. This happens once."});
     page.blocks.push_back(NumberedLines{{
+        "Click **Let the iPhone pair**: for two minutes, this computer accepts a new keyboard pairing.",
         "On your iPhone, open **Settings \u203a Bluetooth**.",
         "Under **Other Devices**, tap **" + values.advertisedName() + "**.",
         "Tap **Pair**. If this computer asks too, click **Connect**.",
     }});
+    page.blocks.push_back(Buttons{{{"Let the iPhone pair", SetupAction::openPairingWindow, true}}});
+    if (!context.pairingMessage.empty()) page.blocks.push_back(Paragraph{context.pairingMessage, true});
     page.blocks.push_back(Picture{Illustration::bluetoothList});
+    // bluetoothd gives a connected phone the adapter's alias as the device's name.
+    std::string shownAs = context.bluetoothAlias.empty() ? "its Bluetooth name"
+                                                          : "its Bluetooth name, \u201c" + context.bluetoothAlias + "\u201d";
     page.blocks.push_back(Paragraph{
-        "Once paired, it may be listed under My Devices with this computer's name, \u201c" + context.computerName +
-            "\u201d. Listed there but Not Connected? Tap \u24d8 \u203a Forget This Device and pair again.",
+        "Once paired, it is listed under My Devices with this computer's name: " + shownAs + ", not " +
+            values.advertisedName() +
+            ". Listed there but Not Connected? Tap \u24d8 \u203a Forget This Device and pair again.",
         true});
     std::vector<CheckRow> rows;
     rows.push_back({values.anyBluetoothHost() ? "Connected" : "Waiting for your iPhone\u2026", "",

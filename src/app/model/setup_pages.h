@@ -31,6 +31,7 @@ enum class SetupAction {
     addClaudeDesktop,
     copyCodex,
     takeLook,
+    openPairingWindow,
 };
 
 enum class CheckState { done, waiting, problem };
@@ -119,6 +120,10 @@ struct SetupContext {
     std::string installMessage;
     std::string switchMessage;
     std::string airplayMessage;
+    std::string pairingMessage;
+    // The name a paired phone lists this computer under (the Bluetooth
+    // adapter's alias), once the engine has said; empty until then.
+    std::string bluetoothAlias;
     std::string claudeCodeMessage;
     std::string claudeDesktopMessage;
     bool copiedClaudeCommand = false;

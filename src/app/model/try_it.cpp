@@ -3,7 +3,7 @@
 #include "app/model/http_get.h"
 #include "app/model/unicode_text.h"
 #include "imaging/codecs.h"
-#include "mirror/text_recognition.h"
+#include "screen/text_recognition.h"
 
 namespace quintalis {
 namespace {

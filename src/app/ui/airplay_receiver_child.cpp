@@ -38,7 +38,10 @@ std::optional<std::string> AirPlayReceiverChild::start(const std::string& name) 
         for (int fd = 3; fd < 1024; ++fd) {
             if (fd != failed[1]) close(fd);
         }
-        execl(program.c_str(), "uxplay", "-n", name.c_str(), "-nh", static_cast<char*>(nullptr));
+        // An X11 sink, so that the window it shows the phone in is one we can
+        // capture: left to choose, it would open a Wayland window in a Wayland
+        // session, and those only their compositor can read.
+        execl(program.c_str(), "uxplay", "-n", name.c_str(), "-nh", "-vs", "ximagesink", static_cast<char*>(nullptr));
         int error = errno;
         (void)!write(failed[1], &error, sizeof error);
         _exit(127);

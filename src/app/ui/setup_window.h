@@ -4,7 +4,7 @@
 
 #include <gtkmm/window.h>
 
-#include "app/model/main_thread.h"
+#include "base/main_thread.h"
 #include "app/ui/setup_view.h"
 
 namespace quintalis {

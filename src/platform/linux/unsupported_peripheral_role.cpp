@@ -15,6 +15,7 @@ public:
     }
     void respond(const ReadRequest&, AttResult, const std::vector<uint8_t>&) override {}
     void respond(const WriteRequest&, AttResult) override {}
+    void setPairingWindow(Duration) override {}
 };
 
 }  // namespace

@@ -7,53 +7,9 @@ import { spawn } from 'node:child_process';
 import { createInterface } from 'node:readline';
 import fs from 'node:fs';
 import http from 'node:http';
-import net from 'node:net';
-import os from 'node:os';
 import path from 'node:path';
 
-import { Client } from '@modelcontextprotocol/sdk/client/index.js';
-import { StdioClientTransport } from '@modelcontextprotocol/sdk/client/stdio.js';
-
-const executable = process.env.QUINTALIS_EXECUTABLE;
-assert.ok(executable, 'QUINTALIS_EXECUTABLE names the built program');
-// Folders and logs of its own: the build's test home when run by ctest.
-const home = process.env.QUINTALIS_TEST_HOME ?? fs.mkdtempSync(path.join(os.tmpdir(), 'quintalis-mcp-'));
-fs.mkdirSync(home, { recursive: true });
-
-function freePort() {
-  return new Promise((resolve) => {
-    const server = net.createServer();
-    server.listen(0, '127.0.0.1', () => {
-      const { port } = server.address();
-      server.close(() => resolve(port));
-    });
-  });
-}
-
-// What `quintalis mcp` runs with: its own folders, ports and log.
-function environment(extra) {
-  return {
-    ...process.env,
-    XDG_STATE_HOME: home,
-    XDG_CONFIG_HOME: home,
-    XDG_DATA_HOME: home,
-    ...extra,
-  };
-}
-
-async function connect(extra, logName) {
-  const client = new Client({ name: 'quintalis-e2e', version: '1.0.0' });
-  const transport = new StdioClientTransport({
-    command: executable,
-    args: ['mcp'],
-    env: environment(extra),
-    stderr: fs.openSync(path.join(home, logName), 'w'),
-  });
-  await client.connect(transport);
-  return client;
-}
-
-const textOf = (result) => result.content.filter((part) => part.type === 'text').map((part) => part.text).join('\n');
+import { centreOf, connect, environment, eventually, executable, freePort, home, textOf } from './support.mjs';
 
 // The pixel size in a JPEG's start-of-frame header.
 function jpegSize(bytes) {
@@ -67,23 +23,6 @@ function jpegSize(bytes) {
     at += 2 + length;
   }
   throw new Error('no frame header');
-}
-
-// The centre the look text gives for a line, in image pixels.
-function centreOf(lookText, line) {
-  const match = lookText.match(new RegExp(`"${line}" at \\((\\d+), (\\d+)\\)`));
-  assert.ok(match, `"${line}" is on the screen:\n${lookText}`);
-  return { x: Number(match[1]), y: Number(match[2]) };
-}
-
-async function eventually(condition, seconds, what) {
-  const deadline = Date.now() + seconds * 1000;
-  for (;;) {
-    const value = await condition();
-    if (value) return value;
-    if (Date.now() > deadline) assert.fail(`timed out waiting for ${what}`);
-    await new Promise((resolve) => setTimeout(resolve, 100));
-  }
 }
 
 describe('a virtual iPhone', () => {
@@ -282,7 +221,7 @@ describe('an engine without phones', () => {
     }
   });
 
-  test('raw lines: bad JSON, no handshake, the stateless revision', async () => {
+  test('raw lines: bad JSON, deep JSON, huge text, no handshake, the stateless revision', async () => {
     const child = spawn(executable, ['mcp'], {
       env: environment(env),
       stdio: ['pipe', 'pipe', fs.openSync(path.join(home, 'raw.log'), 'w')],
@@ -301,6 +240,16 @@ describe('an engine without phones', () => {
     const broken = await exchange('{"jsonrpc":"2.0","id":1,"method":');
     assert.deepEqual(broken.error.code, -32700);
     assert.equal(broken.id, null);
+    // Lines that once ended the server: one extra argument nested 150,000
+    // levels deep, and megabytes of text to type.
+    const deep = `{"jsonrpc":"2.0","id":7,"method":"tools/call","params":{"name":"tap","arguments":{"x":1,"y":1,"extra":${
+      '['.repeat(150000)}${']'.repeat(150000)}}}}`;
+    assert.deepEqual(await exchange(deep),
+      { jsonrpc: '2.0', id: null, error: { code: -32700, message: 'Parse error: JSON nested too deeply' } });
+    const huge = await exchange(JSON.stringify({
+      jsonrpc: '2.0', id: 8, method: 'tools/call', params: { name: 'type', arguments: { text: 'a'.repeat(9_000_000) } },
+    }));
+    assert.equal(huge.result.content[0].text, 'text is too long (at most 4000 characters)');
     assert.deepEqual(await exchange('{"jsonrpc":"2.0","id":2,"method":"ping"}'), { jsonrpc: '2.0', id: 2, result: {} });
 
     const discovered = await exchange('{"jsonrpc":"2.0","id":3,"method":"server/discover"}');

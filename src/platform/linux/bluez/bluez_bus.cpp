@@ -13,6 +13,8 @@ PropertyMap plainProperties(const std::map<std::string, sdbus::Variant>& propert
             plain[name] = value.get<std::string>();
         } else if (value.containsValueOfType<sdbus::ObjectPath>()) {
             plain[name] = std::string(value.get<sdbus::ObjectPath>());
+        } else if (name == "Class") {
+            plain[name] = true;  // only whether there is one matters
         }
     }
     return plain;
@@ -47,6 +49,13 @@ Bus::~Bus() {
 void Bus::post(Task task) {
     auto watch = alive_.watch();
     queue_.async([watch, task = std::move(task)] {
+        if (watch.alive()) task();
+    });
+}
+
+void Bus::postAfter(Duration delay, Task task) {
+    auto watch = alive_.watch();
+    queue_.asyncAfter(delay, [watch, task = std::move(task)] {
         if (watch.alive()) task();
     });
 }

@@ -43,6 +43,7 @@ public:
     sdbus::IConnection& connection() { return *connection_; }
     // Runs the task on the owner's queue, unless the bus has gone by then.
     void post(Task task);
+    void postAfter(Duration delay, Task task);
     // Asks for every object of bluetoothd; the answer comes as `objects`.
     void fetchObjects();
 

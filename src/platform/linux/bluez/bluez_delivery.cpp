@@ -27,12 +27,23 @@ GATTApplication::Handlers BluezPeripheralManager::handlersFor(const std::string&
         [this, adapter](const CharacteristicRef& characteristic, const AttOptions& options, AcquireReply reply) {
             post([=, this] { onAcquireNotify(adapter, characteristic, options, reply); });
         },
+        [this](const AttOptions& options) { post([=, this] { noteUse(options); }); },
     };
 }
 
 UUID BluezPeripheralManager::hostOf(const std::string& devicePath) const {
     const Device* device = directory_.device(devicePath);
-    return centralId(device ? device->address : addressOfDevicePath(devicePath));
+    return hosts_.host(device ? device->address : addressOfDevicePath(devicePath));
+}
+
+// Using the application is what makes a device a HID host.
+void BluezPeripheralManager::noteUse(const AttOptions& options) {
+    if (options.device.empty()) return;
+    const Device* device = directory_.device(options.device);
+    std::string address = device ? device->address : addressOfDevicePath(options.device);
+    if (!hosts_.remember(address)) return;
+    log(address + " uses this keyboard and pointer");
+    reconcile();
 }
 
 void BluezPeripheralManager::onRead(const CharacteristicRef& characteristic, const AttOptions& options, ReadReply reply) {
@@ -117,15 +128,32 @@ void BluezPeripheralManager::dropChannel(Link& link, const CharacteristicRef& ch
     if (link.application) link.application->setNotifyAcquired(characteristic, false);
 }
 
-// Works out who counts as subscribed (connected to an adapter whose socket
-// for that characteristic is open) and tells the delegate what changed.
+// The connected devices of an adapter that are HID hosts.
+std::vector<Device> BluezPeripheralManager::hidHostsOn(const std::string& adapter) const {
+    auto connected = directory_.connectedOn(adapter);
+    std::erase_if(connected, [&](const Device& device) { return !hosts_.knows(device.address); });
+    return connected;
+}
+
+const Device* BluezPeripheralManager::connectedHost(const UUID& host) const {
+    for (const auto& [path, device] : directory_.devices()) {
+        if (device.connected && selected(device.adapter) && hosts_.knows(device.address) &&
+            hosts_.host(device.address) == host) {
+            return &device;
+        }
+    }
+    return nullptr;
+}
+
+// Works out who counts as subscribed (a HID host connected to an adapter
+// whose socket for that characteristic is open) and tells the delegate
+// what changed.
 void BluezPeripheralManager::reconcile() {
     std::vector<std::pair<UUID, CharacteristicRef>> wanted;
     std::vector<std::string> crowded;
     for (auto& [path, link] : links_) {
-        auto connected = directory_.connectedOn(path);
         std::map<std::string, std::string> now;
-        for (const auto& device : connected) now[device.path] = device.address;
+        for (const auto& device : directory_.connectedOn(path)) now[device.path] = device.address;
         if (now != link.connected) {
             for (const auto& [device, address] : now) {
                 if (!link.connected.count(device)) log(address + " connected through " + adapterName(path));
@@ -136,11 +164,12 @@ void BluezPeripheralManager::reconcile() {
             link.connected = std::move(now);
             link.refusalLogged = false;
         }
-        if (connected.size() > 1) crowded.push_back(adapterName(path));
+        auto hosts = hidHostsOn(path);
+        if (hosts.size() > 1) crowded.push_back(adapterName(path));
         for (const auto& service : services_) {
             for (const auto& characteristic : service->characteristics) {
                 if (!link.channels.count(characteristic)) continue;
-                for (const auto& device : connected) wanted.emplace_back(device.host(), characteristic);
+                for (const auto& device : hosts) wanted.emplace_back(hosts_.host(device.address), characteristic);
             }
         }
     }
@@ -157,6 +186,17 @@ void BluezPeripheralManager::reconcile() {
     }
     announced_ = std::move(wanted);
 
+    for (auto it = dropped_.begin(); it != dropped_.end();) {
+        const Device* device = connectedHost(*it);
+        if (device && hidHostsOn(device->adapter).size() > 1) {
+            ++it;
+            continue;
+        }
+        // Gone altogether, it subscribes afresh when it comes back, which starts it neutral.
+        if (device) post([this, host = *it] { delegate_.didRestoreDelivery(host); });
+        it = dropped_.erase(it);
+    }
+
     std::string note;
     for (const auto& name : crowded) note += (note.empty() ? "" : ", ") + name;
     if (!note.empty()) note += crowded.size() == 1 ? " serves one phone at a time" : " serve one phone at a time each";
@@ -167,18 +207,20 @@ void BluezPeripheralManager::reconcile() {
 }
 
 // bluetoothd sends a notification to every subscribed device of the
-// adapter, so a host is reached only while nobody else is connected there.
+// adapter, so a host is reached only while no other HID host is connected
+// there. Other devices never subscribe, so they do not matter.
 bool BluezPeripheralManager::reachable(const UUID& host, std::string& adapter) {
-    auto through = directory_.adapterOf(host);
-    if (!through) return false;
-    adapter = *through;
-    size_t connected = directory_.connectedOn(adapter).size();
-    if (connected == 1) return true;
+    const Device* device = connectedHost(host);
+    if (!device) return false;
+    adapter = device->adapter;
+    size_t hosts = hidHostsOn(adapter).size();
+    if (hosts == 1) return true;
+    dropped_.insert(host);
     Link& link = links_[adapter];
     if (!link.refusalLogged) {
         link.refusalLogged = true;
-        log("not sending to " + host.string() + " through " + adapterName(adapter) + ": " + std::to_string(connected) +
-            " devices are connected to it, and bluetoothd would send each report to all of them");
+        log("not sending to " + host.string() + " through " + adapterName(adapter) + ": " + std::to_string(hosts) +
+            " phones are connected to it, and bluetoothd would send each report to all of them");
     }
     return false;
 }

@@ -12,7 +12,10 @@ void take(const PropertyMap& properties, const char* name, T& into) {
     if (const T* value = std::get_if<T>(&found->second)) into = *value;
 }
 
-void update(Adapter& adapter, const PropertyMap& properties) { take(properties, "Powered", adapter.powered); }
+void update(Adapter& adapter, const PropertyMap& properties) {
+    take(properties, "Powered", adapter.powered);
+    take(properties, "Alias", adapter.alias);
+}
 
 void update(Device& device, const PropertyMap& properties) {
     take(properties, "Adapter", device.adapter);
@@ -20,6 +23,7 @@ void update(Device& device, const PropertyMap& properties) {
     take(properties, "Connected", device.connected);
     take(properties, "Paired", device.paired);
     take(properties, "Trusted", device.trusted);
+    take(properties, "Class", device.classic);
 }
 
 }  // namespace
@@ -85,13 +89,6 @@ std::vector<Device> Directory::connectedOn(const std::string& adapterPath) const
         if (device.connected && device.adapter == adapterPath) connected.push_back(device);
     }
     return connected;
-}
-
-std::optional<std::string> Directory::adapterOf(const UUID& host) const {
-    for (const auto& [path, device] : devices_) {
-        if (device.connected && device.host() == host) return device.adapter;
-    }
-    return std::nullopt;
 }
 
 const Device* Directory::device(const std::string& path) const {

@@ -12,6 +12,7 @@ namespace quintalis::bluez {
 struct Adapter {
     std::string path;
     bool powered = false;
+    std::string alias;  // the name bluetoothd serves as the device name
 };
 
 struct Device {
@@ -21,8 +22,8 @@ struct Device {
     bool connected = false;
     bool paired = false;
     bool trusted = false;
-
-    UUID host() const { return centralId(address); }
+    // It has a Class of Device, which only BR/EDR ("classic") devices send.
+    bool classic = false;
 };
 
 // bluetoothd's adapters and devices as its object manager reports them: a
@@ -44,8 +45,6 @@ public:
     const std::map<std::string, Adapter>& adapters() const { return adapters_; }
     const std::map<std::string, Device>& devices() const { return devices_; }
     std::vector<Device> connectedOn(const std::string& adapterPath) const;
-    // The adapter through which this host is connected, if it is.
-    std::optional<std::string> adapterOf(const UUID& host) const;
     const Device* device(const std::string& path) const;
 
 private:

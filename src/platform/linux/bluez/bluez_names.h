@@ -45,6 +45,9 @@ struct BusError {
     std::string message;
 };
 
+// bluetoothd already has what was registered: as good as a success.
+inline bool alreadyExists(const std::optional<BusError>& error) { return error && error->name == kAlreadyExists; }
+
 // What bluetoothd's read, write and acquire calls say about the request.
 struct AttOptions {
     std::string device;  // the device's object path

@@ -1,5 +1,7 @@
 #include "platform/linux/bluez/bluez_peripheral_manager.h"
 
+#include <algorithm>
+
 #include "base/log.h"
 
 namespace quintalis::bluez {
@@ -7,18 +9,16 @@ namespace {
 
 constexpr const char* kApplicationRoot = "/org/quintalis/gatt/";
 constexpr const char* kAdvertisementRoot = "/org/quintalis/advertisement/";
-constexpr const char* kAgentPath = "/org/quintalis/agent";
 constexpr int kAlreadyAdvertising = 9;
 
 const std::map<std::string, sdbus::Variant> kNoOptions;
 
-bool alreadyThere(const std::optional<BusError>& error) { return error && error->name == kAlreadyExists; }
-
 }  // namespace
 
 BluezPeripheralManager::BluezPeripheralManager(std::unique_ptr<sdbus::IConnection> connection,
-                                               PeripheralManagerDelegate& delegate, SerialQueue& queue)
-    : delegate_(delegate) {
+                                               PeripheralManagerDelegate& delegate, SerialQueue& queue,
+                                               BluezSettings settings)
+    : delegate_(delegate), settings_(std::move(settings)), hosts_(settings_.hostBook) {
     bus_ = std::make_unique<Bus>(std::move(connection), queue,
                                  Bus::Events{
                                      [this](bool present) { onPresence(present); },
@@ -29,18 +29,26 @@ BluezPeripheralManager::BluezPeripheralManager(std::unique_ptr<sdbus::IConnectio
                                          objectsChanged();
                                      },
                                      [this](const std::string& path, const std::vector<std::string>& interfaces) {
+                                         if (std::find(interfaces.begin(), interfaces.end(), kDeviceInterface) != interfaces.end()) {
+                                             onDeviceRemoved(path);
+                                         }
                                          directory_.interfacesRemoved(path, interfaces);
                                          objectsChanged();
                                      },
                                      [this](const std::string& path, const std::string& interface, const PropertyMap& changed) {
+                                         if (interface == kDeviceInterface) onDeviceChanged(path, changed);
                                          directory_.propertiesChanged(path, interface, changed);
                                          objectsChanged();
                                      },
                                  });
-    agent_ = std::make_unique<Agent>(bus_->connection(), kAgentPath, [this](const std::string& device) {
-        post([this, device] {
-            acceptedDevices_.insert(device);
-            trustAcceptedDevices();
+    agent_ = std::make_unique<Agent>(bus_->connection(), Agent::kPath, [this](const std::string& device, Agent::Answer answer) {
+        post([this, device, answer] {
+            auto refusal = pairingRefusal(device);
+            if (!refusal) {
+                acceptedDevices_.insert(device);
+                trustAcceptedDevices();
+            }
+            answer(refusal);
         });
     });
     bus_->fetchObjects();
@@ -66,7 +74,39 @@ void BluezPeripheralManager::post(Task task) { bus_->post(std::move(task)); }
 
 ManagerState BluezPeripheralManager::state() const {
     if (!fetched_) return ManagerState::unknown;
-    return denied_ ? ManagerState::unauthorized : directory_.state();
+    if (denied_) return ManagerState::unauthorized;
+    // Never seen in this run, bluetoothd may not be installed at all.
+    if (!directory_.present()) return everPresent_ ? ManagerState::resetting : ManagerState::unsupported;
+    bool any = false;
+    for (const auto& [path, adapter] : directory_.adapters()) {
+        if (!selected(path)) continue;
+        if (adapter.powered) return ManagerState::poweredOn;
+        any = true;
+    }
+    return any ? ManagerState::poweredOff : ManagerState::unsupported;
+}
+
+bool BluezPeripheralManager::selected(const std::string& adapter) const {
+    return settings_.adapters.empty() || settings_.adapters.count(adapterName(adapter)) > 0;
+}
+
+// A phone pairs under its private address and goes on under its identity
+// address; it stays the same host.
+void BluezPeripheralManager::onDeviceChanged(const std::string& path, const PropertyMap& changed) {
+    auto address = changed.find("Address");
+    const Device* device = directory_.device(path);
+    if (address == changed.end() || !device) return;
+    const auto* now = std::get_if<std::string>(&address->second);
+    if (!now || *now == device->address || !hosts_.knows(device->address)) return;
+    log(device->address + " is now " + *now);
+    hosts_.moved(device->address, *now);
+}
+
+// A device that never paired is gone for good; a bonded one's object goes
+// only when it is removed, or with its adapter, which may come back.
+void BluezPeripheralManager::onDeviceRemoved(const std::string& path) {
+    const Device* device = directory_.device(path);
+    if (device && !device->paired) hosts_.forget(device->address);
 }
 
 void BluezPeripheralManager::onPresence(bool present) {
@@ -85,8 +125,9 @@ void BluezPeripheralManager::onPresence(bool present) {
 void BluezPeripheralManager::onObjects(const ObjectMap& objects) {
     fetched_ = true;
     denied_ = false;
+    everPresent_ = true;
     directory_.reset(objects);
-    registerAgent();
+    if (pairing_) registerAgent();
     objectsChanged();
 }
 
@@ -103,13 +144,27 @@ void BluezPeripheralManager::objectsChanged() {
     trustAcceptedDevices();
     reconcile();
     reportState();
+    // bluetoothd serves the adapter's alias as the GAP device name, which is
+    // what a phone lists once paired.
+    std::string name;
+    for (const auto& [path, link] : links_) {
+        const auto& adapter = directory_.adapters().at(path);
+        if (link.powered && !adapter.alias.empty()) {
+            name = adapter.alias;
+            break;
+        }
+    }
+    if (name != deviceName_) {
+        deviceName_ = name;
+        post([this, name] { delegate_.didUpdateDeviceName(name); });
+    }
 }
 
 // Keeps one link per adapter, logs power changes, and registers on every
 // powered adapter while advertising is wanted.
 void BluezPeripheralManager::syncLinks() {
     for (auto it = links_.begin(); it != links_.end();) {
-        if (directory_.adapters().count(it->first)) {
+        if (directory_.adapters().count(it->first) && selected(it->first)) {
             ++it;
             continue;
         }
@@ -119,11 +174,14 @@ void BluezPeripheralManager::syncLinks() {
         it = links_.erase(it);
     }
     for (const auto& [path, adapter] : directory_.adapters()) {
+        if (!selected(path)) continue;
         auto [entry, added] = links_.try_emplace(path);
         Link& link = entry->second;
         if (added || link.powered != adapter.powered) {
             log(adapterName(path) + (adapter.powered ? " powered on" : " powered off"));
         }
+        // Nobody pairs with this computer through an adapter of ours unless the user opened a window.
+        if (added && !pairing_) setPairable(path, false);
         link.powered = adapter.powered;
         if (advertising_ && link.powered) ensureRegistered(path);
     }
@@ -137,47 +195,6 @@ void BluezPeripheralManager::reportState() {
     if (reported_ == ManagerState::poweredOn) stopAdvertising();
     reported_ = now;
     post([this] { delegate_.didUpdateState(); });
-}
-
-void BluezPeripheralManager::registerAgent() {
-    if (agentState_ != Registration::none) return;
-    agentState_ = Registration::pending;
-    bus_->call(kAgentManagerPath, kAgentManagerInterface, "RegisterAgent",
-               [this](const std::optional<BusError>& error) {
-                   if (error && !alreadyThere(error)) {
-                       agentState_ = Registration::none;
-                       log("could not register the pairing agent: " + error->message);
-                       return;
-                   }
-                   bus_->call(kAgentManagerPath, kAgentManagerInterface, "RequestDefaultAgent",
-                              [this](const std::optional<BusError>& error) {
-                                  agentState_ = Registration::done;
-                                  log(error ? "the pairing agent is not the default: " + error->message
-                                            : std::string("pairing agent registered (") + Agent::kCapability + ")");
-                              },
-                              sdbus::ObjectPath(kAgentPath));
-               },
-               sdbus::ObjectPath(kAgentPath), std::string(Agent::kCapability));
-}
-
-// A device this agent let pair is trusted once bluetoothd says it is
-// paired, so it may reconnect without asking again.
-void BluezPeripheralManager::trustAcceptedDevices() {
-    for (auto it = acceptedDevices_.begin(); it != acceptedDevices_.end();) {
-        const Device* device = directory_.device(*it);
-        if (!device || !device->paired) {
-            ++it;
-            continue;
-        }
-        if (!device->trusted) {
-            bus_->call(*it, kPropertiesInterface, "Set",
-                       [address = device->address](const std::optional<BusError>& error) {
-                           log(error ? "could not trust " + address + ": " + error->message : "trusted " + address);
-                       },
-                       std::string(kDeviceInterface), std::string("Trusted"), sdbus::Variant(true));
-        }
-        it = acceptedDevices_.erase(it);
-    }
 }
 
 void BluezPeripheralManager::addService(const ServiceRef& service) {
@@ -245,11 +262,10 @@ void BluezPeripheralManager::ensureRegistered(const std::string& adapter) {
                [this, adapter, sent](const std::optional<BusError>& error) {
                    auto found = links_.find(adapter);
                    if (found == links_.end() || sent.expired() || found->second.application != sent.lock()) return;
-                   if (error && !alreadyThere(error)) {
-                       log("could not register the GATT application on " + adapterName(adapter) + ": " + error->message);
+                   if (error && !alreadyExists(error)) {
                        found->second.application.reset();
                        found->second.applicationState = Registration::none;
-                       return registrationFinished(adapter, error);
+                       return registrationFailed(adapter, "register the GATT application", *error);
                    }
                    found->second.applicationState = Registration::done;
                    log("GATT application registered on " + adapterName(adapter));
@@ -279,26 +295,52 @@ void BluezPeripheralManager::registerAdvertisement(const std::string& adapter) {
                    auto found = links_.find(adapter);
                    if (found == links_.end() || sent.expired() || found->second.advertisement != sent.lock()) return;
                    Link& link = found->second;
-                   if (error && !alreadyThere(error)) {
-                       log("could not advertise on " + adapterName(adapter) + ": " + error->message);
+                   if (error && !alreadyExists(error)) {
                        link.advertisement.reset();
                        link.advertisementState = Registration::none;
-                   } else {
-                       link.advertisementState = Registration::done;
-                       log("advertising on " + adapterName(adapter) + " as " + advertising_->localName);
+                       return registrationFailed(adapter, "advertise", *error);
                    }
-                   registrationFinished(adapter, error);
+                   link.advertisementState = Registration::done;
+                   link.retry.succeeded();
+                   log("advertising on " + adapterName(adapter) + " as " + advertising_->localName);
+                   registrationFinished(adapter, std::nullopt);
                },
                sdbus::ObjectPath(path), kNoOptions);
 }
 
+// bluetoothd refused: ask again after a while, as long as advertising is
+// still wanted on that adapter.
+void BluezPeripheralManager::registrationFailed(const std::string& adapter, const std::string& what,
+                                                const BusError& error) {
+    Link& link = links_[adapter];
+    auto next = link.retry.failed(what + ": " + error.message);
+    if (next.newReason) {
+        log("could not " + what + " on " + adapterName(adapter) + ": " + error.message + "; trying again in " +
+            std::to_string(std::chrono::duration_cast<std::chrono::seconds>(next.delay).count()) + " s, then less often");
+    }
+    uint64_t generation = ++link.retryGeneration;
+    bus_->postAfter(next.delay, [this, adapter, generation] {
+        auto found = links_.find(adapter);
+        if (found == links_.end() || found->second.retryGeneration != generation || !advertising_ || !found->second.powered) {
+            return;
+        }
+        ensureRegistered(adapter);
+    });
+    registrationFinished(adapter, error);
+}
+
 // startAdvertising is answered once every adapter it asked has answered:
-// success if any adapter advertises.
+// success if any adapter advertises. A later success (a retry) is told too.
 void BluezPeripheralManager::registrationFinished(const std::string& adapter, const std::optional<BusError>& error) {
+    if (!error && failureReported_ && awaitingStart_.empty()) {
+        failureReported_ = false;
+        post([this] { delegate_.didStartAdvertising(std::nullopt); });
+        return;
+    }
     if (!awaitingStart_.erase(adapter)) return;
     if (!error) {
         startSucceeded_ = true;
-    } else if (alreadyThere(error)) {
+    } else if (alreadyExists(error)) {
         startAlready_ = true;
     } else if (!startError_) {
         startError_ = error;
@@ -308,8 +350,9 @@ void BluezPeripheralManager::registrationFinished(const std::string& adapter, co
     if (!startSucceeded_ && startAlready_) {
         result = AdvertisingError{kAlreadyAdvertising, "already advertising"};
     } else if (!startSucceeded_) {
+        // Still wanted: the retries go on, and a success is told when it comes.
         result = AdvertisingError{0, startError_ ? startError_->message : "no adapter answered"};
-        advertising_.reset();
+        failureReported_ = true;
     }
     post([this, result] { delegate_.didStartAdvertising(result); });
 }
@@ -317,6 +360,7 @@ void BluezPeripheralManager::registrationFinished(const std::string& adapter, co
 void BluezPeripheralManager::stopAdvertising() {
     advertising_.reset();
     awaitingStart_.clear();
+    failureReported_ = false;
     for (auto& [path, link] : links_) {
         if (link.advertisementState != Registration::none && directory_.present()) {
             bus_->call(path, kAdvertisingManagerInterface, "UnregisterAdvertisement", [](const std::optional<BusError>&) {},

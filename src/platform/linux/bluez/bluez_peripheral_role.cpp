@@ -10,18 +10,16 @@
 
 namespace quintalis {
 
-BluezPeripheralRole::BluezPeripheralRole(Connect connect) : connect_(std::move(connect)) {}
+BluezPeripheralRole::BluezPeripheralRole(Connect connect, bluez::BluezSettings settings)
+    : connect_(std::move(connect)), settings_(std::move(settings)) {}
 
 bool BluezPeripheralRole::available() {
     try {
         auto connection = systemBus()();
         auto daemon = sdbus::createProxy(*connection, "org.freedesktop.DBus", "/org/freedesktop/DBus");
-        bool owned = false;
-        daemon->callMethod("NameHasOwner").onInterface("org.freedesktop.DBus").withArguments(std::string(bluez::kService)).storeResultsTo(owned);
-        if (owned) return true;
-        std::vector<std::string> activatable;
-        daemon->callMethod("ListActivatableNames").onInterface("org.freedesktop.DBus").storeResultsTo(activatable);
-        return std::find(activatable.begin(), activatable.end(), bluez::kService) != activatable.end();
+        std::string id;
+        daemon->callMethod("GetId").onInterface("org.freedesktop.DBus").storeResultsTo(id);
+        return true;
     } catch (const sdbus::Error&) {
         return false;
     }
@@ -33,7 +31,7 @@ BluezPeripheralRole::Connect BluezPeripheralRole::systemBus() {
 
 std::unique_ptr<PeripheralManager> BluezPeripheralRole::makeManager(PeripheralManagerDelegate& delegate, SerialQueue& queue) {
     try {
-        return std::make_unique<bluez::BluezPeripheralManager>(connect_(), delegate, queue);
+        return std::make_unique<bluez::BluezPeripheralManager>(connect_(), delegate, queue, settings_);
     } catch (const sdbus::Error& error) {
         log("cannot reach the system bus: " + error.getMessage());
         return UnsupportedPeripheralRole().makeManager(delegate, queue);

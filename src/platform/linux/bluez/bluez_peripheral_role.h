@@ -3,6 +3,7 @@
 #include <functional>
 #include <memory>
 
+#include "platform/linux/bluez/bluez_settings.h"
 #include "platform/peripheral_manager.h"
 
 namespace sdbus {
@@ -19,9 +20,10 @@ public:
     using Connect = std::function<std::unique_ptr<sdbus::IConnection>()>;
 
     // `connect` opens the bus bluetoothd is on (the system bus, or a test's).
-    explicit BluezPeripheralRole(Connect connect);
+    explicit BluezPeripheralRole(Connect connect, bluez::BluezSettings settings = {});
 
-    // Whether bluetoothd is on the system bus, or can be started there.
+    // Whether the system bus answers. bluetoothd need not be on it yet: the
+    // manager waits for it and uses it when it appears.
     static bool available();
     // Opens the system bus ($DBUS_SYSTEM_BUS_ADDRESS when set).
     static Connect systemBus();
@@ -33,6 +35,7 @@ public:
 
 private:
     Connect connect_;
+    bluez::BluezSettings settings_;
 };
 
 }  // namespace quintalis

@@ -61,32 +61,74 @@ GATTApplication::GATTApplication(sdbus::IConnection& connection, std::string roo
     auto root = sdbus::createObject(connection_, rootPath_);
     root->addObjectManager();
     objects_.push_back(std::move(root));
-    for (size_t i = 0; i < services.size(); ++i) addService(*services[i], rootPath_ + "/" + indexed("service", i));
+    // bluetoothd stores the attributes in the order it is given the objects,
+    // and its discovery answers walk them in that order, whatever their
+    // handles. sd-bus lists a node's children newest first, so the objects
+    // are made last to first, for bluetoothd to get them in the table's order.
+    std::vector<std::function<void()>> inTableOrder;
+    for (size_t i = 0; i < services.size(); ++i) {
+        const GATTService& service = *services[i];
+        std::string path = rootPath_ + "/" + indexed("service", i);
+        inTableOrder.push_back([this, &service, path, handle = take()] { addService(service, path, handle); });
+        for (size_t j = 0; j < service.characteristics.size(); ++j) {
+            const CharacteristicRef& characteristic = service.characteristics[j];
+            std::string characteristicPath = path + "/" + indexed("char", j);
+            // The declaration comes first; the characteristic's handle is its value's.
+            auto value = static_cast<uint16_t>(take(2) + 1);
+            // bluetoothd puts the configuration descriptor right after the value.
+            if (characteristic->properties & (gatt::notify | gatt::indicate)) take();
+            inTableOrder.push_back([this, &characteristic, characteristicPath, path, value] {
+                addCharacteristic(characteristic, characteristicPath, path, value);
+            });
+            for (size_t k = 0; k < characteristic->descriptors.size(); ++k) {
+                inTableOrder.push_back([this, &descriptor = characteristic->descriptors[k],
+                                        descriptorPath = characteristicPath + "/" + indexed("desc", k), characteristicPath,
+                                        handle = take()] { addDescriptor(descriptor, descriptorPath, characteristicPath, handle); });
+            }
+        }
+    }
+    for (auto make = inTableOrder.rbegin(); make != inTableOrder.rend(); ++make) (*make)();
 }
 
-void GATTApplication::addService(const GATTService& service, const std::string& path) {
+uint16_t GATTApplication::take(uint16_t count) {
+    uint16_t first = nextHandle_;
+    nextHandle_ = static_cast<uint16_t>(nextHandle_ + count);
+    return first;
+}
+
+namespace {
+
+// bluetoothd writes a handle back when it chose one itself; ours are fixed,
+// so a write back is accepted and changes nothing.
+void registerHandle(sdbus::IObject& object, const char* interface, uint16_t handle) {
+    object.registerProperty("Handle").onInterface(interface).withGetter([handle] { return handle; }).withSetter([](uint16_t) {});
+}
+
+}  // namespace
+
+void GATTApplication::addService(const GATTService& service, const std::string& path, uint16_t handle) {
     auto object = sdbus::createObject(connection_, path);
+    registerHandle(*object, kServiceInterface, handle);
     object->registerProperty("UUID").onInterface(kServiceInterface).withGetter([uuid = fullUUID(service.uuid)] { return uuid; });
     object->registerProperty("Primary").onInterface(kServiceInterface).withGetter([primary = service.primary] { return primary; });
     object->finishRegistration();
     objects_.push_back(std::move(object));
-    for (size_t i = 0; i < service.characteristics.size(); ++i) {
-        addCharacteristic(service.characteristics[i], path + "/" + indexed("char", i), path);
-    }
 }
 
 void GATTApplication::addCharacteristic(const CharacteristicRef& characteristic, const std::string& path,
-                                        const std::string& service) {
+                                        const std::string& service, uint16_t handle) {
     auto object = sdbus::createObject(connection_, path);
     const char* interface = kCharacteristicInterface;
     object->registerProperty("UUID").onInterface(interface).withGetter([uuid = fullUUID(characteristic->uuid)] { return uuid; });
     object->registerProperty("Service").onInterface(interface).withGetter([service] { return sdbus::ObjectPath(service); });
     object->registerProperty("Flags").onInterface(interface).withGetter([flags = characteristicFlags(*characteristic)] { return flags; });
+    registerHandle(*object, interface, handle);
 
     if (characteristic->properties & gatt::read) {
         object->registerMethod("ReadValue").onInterface(interface).implementedAs(
             [this, characteristic](sdbus::Result<std::vector<uint8_t>>&& result, const std::map<std::string, sdbus::Variant>& options) {
                 auto parsed = attOptions(options);
+                handlers_.used(parsed);
                 if (characteristic->value) return answerRead(result, *characteristic->value, parsed.offset);
                 handlers_.read(characteristic, parsed, std::make_shared<sdbus::Result<std::vector<uint8_t>>>(std::move(result)));
             });
@@ -95,7 +137,9 @@ void GATTApplication::addCharacteristic(const CharacteristicRef& characteristic,
         object->registerMethod("WriteValue").onInterface(interface).implementedAs(
             [this, characteristic](sdbus::Result<>&& result, const std::vector<uint8_t>& value,
                                    const std::map<std::string, sdbus::Variant>& options) {
-                handlers_.write(characteristic, value, attOptions(options), std::make_shared<sdbus::Result<>>(std::move(result)));
+                auto parsed = attOptions(options);
+                handlers_.used(parsed);
+                handlers_.write(characteristic, value, parsed, std::make_shared<sdbus::Result<>>(std::move(result)));
             });
     }
     if (characteristic->properties & gatt::notify) {
@@ -106,7 +150,9 @@ void GATTApplication::addCharacteristic(const CharacteristicRef& characteristic,
         object->registerMethod("AcquireNotify").onInterface(interface).implementedAs(
             [this, characteristic](sdbus::Result<sdbus::UnixFd, uint16_t>&& result,
                                    const std::map<std::string, sdbus::Variant>& options) {
-                handlers_.acquireNotify(characteristic, attOptions(options),
+                auto parsed = attOptions(options);
+                handlers_.used(parsed);
+                handlers_.acquireNotify(characteristic, parsed,
                                         std::make_shared<sdbus::Result<sdbus::UnixFd, uint16_t>>(std::move(result)));
             });
         for (const char* method : {"StartNotify", "StopNotify"}) {
@@ -118,13 +164,10 @@ void GATTApplication::addCharacteristic(const CharacteristicRef& characteristic,
     }
     object->finishRegistration();
     objects_.push_back(std::move(object));
-    for (size_t i = 0; i < characteristic->descriptors.size(); ++i) {
-        addDescriptor(characteristic->descriptors[i], path + "/" + indexed("desc", i), path);
-    }
 }
 
 void GATTApplication::addDescriptor(const GATTDescriptor& descriptor, const std::string& path,
-                                    const std::string& characteristic) {
+                                    const std::string& characteristic, uint16_t handle) {
     auto object = sdbus::createObject(connection_, path);
     const char* interface = kDescriptorInterface;
     object->registerProperty("UUID").onInterface(interface).withGetter([uuid = fullUUID(descriptor.uuid)] { return uuid; });
@@ -132,9 +175,13 @@ void GATTApplication::addDescriptor(const GATTDescriptor& descriptor, const std:
         return sdbus::ObjectPath(characteristic);
     });
     object->registerProperty("Flags").onInterface(interface).withGetter([] { return std::vector<std::string>{"read"}; });
+    registerHandle(*object, interface, handle);
     object->registerMethod("ReadValue").onInterface(interface).implementedAs(
-        [value = descriptor.value](sdbus::Result<std::vector<uint8_t>>&& result, const std::map<std::string, sdbus::Variant>& options) {
-            answerRead(result, value, attOptions(options).offset);
+        [this, value = descriptor.value](sdbus::Result<std::vector<uint8_t>>&& result,
+                                         const std::map<std::string, sdbus::Variant>& options) {
+            auto parsed = attOptions(options);
+            handlers_.used(parsed);
+            answerRead(result, value, parsed.offset);
         });
     object->finishRegistration();
     objects_.push_back(std::move(object));

@@ -1,0 +1,264 @@
+// The phone's screen over the cable, measured: per-frame parse + decode +
+// convert against libavcodec's own decode of the same stream (the floor),
+// the latency from the phone writing a frame to the frame being available,
+// and the CPU a still screen costs. Prints a table.
+//
+//   build/bench/usb_screen_bench [frames, default 240] [still seconds, default 10]
+#include <time.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/log.h>
+}
+
+#include "platform/linux/usb/h264_decoder.h"
+#include "platform/linux/usb/host_protocol.h"
+#include "platform/linux/usb/usb_capture_devices.h"
+#include "simulator/h264_encoder.h"
+#include "simulator/simulated_usb_bus.h"
+#include "simulator/virtual_phone.h"
+
+using namespace quintalis;
+using namespace quintalis::usbscreen;
+using Clock_ = std::chrono::steady_clock;
+
+namespace {
+
+double ms(Clock_::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+double percentile(std::vector<double> values, double p) {
+    std::sort(values.begin(), values.end());
+    return values[std::min(values.size() - 1, static_cast<size_t>(p * values.size()))];
+}
+
+// The virtual phone's home screen with a square moving across it: a screen
+// where a little changes each frame, as on a phone being used.
+PixelBufferRef frameNumber(const PixelBuffer& base, int i) {
+    auto picture = std::make_shared<PixelBuffer>(base);
+    int size = 160, x = (i * 23) % (base.width() - size), y = (i * 41) % (base.height() - size);
+    for (int row = y; row < y + size; ++row) {
+        for (int col = x; col < x + size; ++col) {
+            uint8_t* px = picture->mutableRow(row) + col * 4;
+            px[0] = static_cast<uint8_t>(i * 5);
+            px[1] = 120;
+            px[2] = static_cast<uint8_t>(255 - i * 3);
+        }
+    }
+    return picture;
+}
+
+// libavcodec on its own, with the same settings: the floor.
+std::vector<double> floorTimes(const std::vector<Bytes>& units, const Bytes& avcC) {
+    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+    AVCodecContext* context = avcodec_alloc_context3(codec);
+    context->extradata = static_cast<uint8_t*>(av_mallocz(avcC.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+    std::memcpy(context->extradata, avcC.data(), avcC.size());
+    context->extradata_size = static_cast<int>(avcC.size());
+    context->thread_count = 1;
+    context->flags |= AV_CODEC_FLAG_LOW_DELAY;
+    avcodec_open2(context, codec, nullptr);
+    AVPacket* packet = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    std::vector<double> times;
+    for (const auto& unit : units) {
+        auto start = Clock_::now();
+        av_new_packet(packet, static_cast<int>(unit.size()));
+        std::memcpy(packet->data, unit.data(), unit.size());
+        avcodec_send_packet(context, packet);
+        av_packet_unref(packet);
+        while (avcodec_receive_frame(context, frame) == 0) av_frame_unref(frame);
+        times.push_back(ms(Clock_::now() - start));
+    }
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    avcodec_free_context(&context);
+    return times;
+}
+
+// The program's path: the FEED message parsed and answered, decoded, converted to BGRA.
+std::vector<double> projectTimes(const std::vector<Bytes>& feeds, const FormatDescription& format, bool convert) {
+    HostProtocol protocol(Clock::real());
+    protocol.receive(parseMessage(device::ping()));
+    protocol.receive(parseMessage(device::videoClockRequest(1, 0xD5, format)));
+    H264Decoder decoder;
+    decoder.configure(format);
+    std::vector<double> times;
+    for (const auto& feed : feeds) {
+        auto start = Clock_::now();
+        auto step = protocol.receive(parseMessage(feed));
+        auto picture = decoder.decode(*step.frame, convert);
+        times.push_back(ms(Clock_::now() - start));
+        if (convert && !picture) std::fprintf(stderr, "no picture\n");
+    }
+    return times;
+}
+
+// Notes when the host's reads bring a frame (a large read) off the cable.
+class TimedBus final : public UsbBus {
+public:
+    explicit TimedBus(UsbBus& real) : real_(real) {}
+    std::vector<UsbDeviceInfo> devices() override { return real_.devices(); }
+    UsbStatus open(const std::string& address, std::unique_ptr<UsbDeviceHandle>& handle) override {
+        std::unique_ptr<UsbDeviceHandle> inner;
+        UsbStatus status = real_.open(address, inner);
+        if (status == UsbStatus::ok) handle = std::make_unique<Timed>(*this, std::move(inner));
+        return status;
+    }
+    void addHotplugObserver(std::function<void()> observer) override { real_.addHotplugObserver(std::move(observer)); }
+    Clock_::time_point lastFrameRead() {
+        std::lock_guard lock(mutex_);
+        return lastFrameRead_;
+    }
+
+private:
+    struct Timed final : UsbDeviceHandle {
+        Timed(TimedBus& bus, std::unique_ptr<UsbDeviceHandle> h) : bus(bus), inner(std::move(h)) {}
+        UsbStatus activeConfiguration(int& v) override { return inner->activeConfiguration(v); }
+        UsbStatus setConfiguration(int v) override { return inner->setConfiguration(v); }
+        UsbStatus claimInterface(int n) override { return inner->claimInterface(n); }
+        UsbStatus releaseInterface(int n) override { return inner->releaseInterface(n); }
+        UsbStatus clearHalt(uint8_t e) override { return inner->clearHalt(e); }
+        UsbStatus controlOut(uint8_t a, uint8_t b, uint16_t c, uint16_t d, Duration t) override { return inner->controlOut(a, b, c, d, t); }
+        UsbStatus bulkWrite(uint8_t e, const uint8_t* d, size_t s, Duration t) override { return inner->bulkWrite(e, d, s, t); }
+        UsbStatus bulkRead(uint8_t e, uint8_t* i, size_t c, size_t& g, Duration t) override {
+            UsbStatus status = inner->bulkRead(e, i, c, g, t);
+            if (g >= 20 && std::memcmp(i + 16, "deef", 4) == 0) {  // a FEED, its subtype reversed on the wire
+                std::lock_guard lock(bus.mutex_);
+                bus.lastFrameRead_ = Clock_::now();
+            }
+            return status;
+        }
+        TimedBus& bus;
+        std::unique_ptr<UsbDeviceHandle> inner;
+    };
+    UsbBus& real_;
+    std::mutex mutex_;
+    Clock_::time_point lastFrameRead_;
+};
+
+double cpuSeconds() {
+    timespec t;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int count = argc > 1 ? std::atoi(argv[1]) : 240;
+    const int stillSeconds = argc > 2 ? std::atoi(argv[2]) : 10;
+    av_log_set_level(AV_LOG_QUIET);
+    simulator::VirtualPhone phone(0, {});
+    PixelBufferRef base = phone.frame();
+    std::printf("stream: %d frames of %dx%d, x264 constrained baseline, one slice\n", count, base->width(), base->height());
+
+    simulator::H264Encoder encoder;
+    std::vector<Bytes> units, feeds;
+    std::vector<double> encoding;
+    for (int i = 0; i < count; ++i) {
+        auto picture = frameNumber(*base, i);
+        auto start = Clock_::now();
+        units.push_back(encoder.encode(*picture, i == 0).data);
+        if (i > 0) encoding.push_back(ms(Clock_::now() - start));
+    }
+    Bytes avcC = makeAvcC(encoder.sps(), encoder.pps());
+    FormatDescription format = videoFormat(static_cast<uint32_t>(base->width()), static_cast<uint32_t>(base->height()), avcC);
+    for (const auto& unit : units) {
+        SampleBuffer sample;
+        sample.timing.push_back({CMTime{1, 60, 1, 0}, CMTime::nanoseconds(0), CMTime{}});
+        sample.data = unit;
+        sample.sampleCount = 1;
+        sample.sampleSizes = {static_cast<uint32_t>(unit.size())};
+        feeds.push_back(device::feed(0x77, sample));
+    }
+
+    // Interleaved rounds, so both see the same machine load.
+    std::vector<double> floor, project, unconverted;
+    for (int round = 0; round < 3; ++round) {
+        auto f = floorTimes(units, avcC);
+        auto p = projectTimes(feeds, format, true);
+        auto u = projectTimes(feeds, format, false);
+        floor.insert(floor.end(), f.begin() + 1, f.end());  // the key frame apart
+        project.insert(project.end(), p.begin() + 1, p.end());
+        unconverted.insert(unconverted.end(), u.begin() + 1, u.end());
+    }
+    std::printf("%-44s %8s %8s\n", "per frame (ms)", "p50", "p95");
+    std::printf("%-44s %8.2f %8.2f\n", "the virtual phone's x264 encode", percentile(encoding, 0.5), percentile(encoding, 0.95));
+    std::printf("%-44s %8.2f %8.2f\n", "libavcodec decode alone (floor)", percentile(floor, 0.5), percentile(floor, 0.95));
+    std::printf("%-44s %8.2f %8.2f\n", "parse + answer + decode", percentile(unconverted, 0.5), percentile(unconverted, 0.95));
+    std::printf("%-44s %8.2f %8.2f\n", "parse + answer + decode + BGRA", percentile(project, 0.5), percentile(project, 0.95));
+    std::printf("%-44s %8.2f %8.2f\n", "ratio, without BGRA", percentile(unconverted, 0.5) / percentile(floor, 0.5),
+                percentile(unconverted, 0.95) / percentile(floor, 0.95));
+    std::printf("%-44s %8.2f %8.2f\n", "ratio, with BGRA", percentile(project, 0.5) / percentile(floor, 0.5),
+                percentile(project, 0.95) / percentile(floor, 0.95));
+
+    // Latency through the cable session, against the simulated phone.
+    std::mutex mutex;
+    std::condition_variable arrived;
+    PixelBufferRef shown;
+    SerialQueue* feedQueue = nullptr;
+    std::function<void(PixelBufferRef)> feedCallback;
+    struct NoStop final : CaptureSession {
+        void stop() override {}
+    };
+    simulator::SimulatedUsbDevice device("00008120000A1B2C3D4E5F01", [&](SerialQueue& queue, std::function<void(PixelBufferRef)> on) {
+        std::lock_guard lock(mutex);
+        feedQueue = &queue;
+        feedCallback = std::move(on);
+        return std::make_unique<NoStop>();
+    });
+    simulator::SimulatedUsbBus bus;
+    bus.add(device, PhoneFacts{"Bench iPhone", "iPhone15,2"});
+    TimedBus timed(bus);
+    UsbCaptureDevices capture(timed, bus, Clock::real());
+    SerialQueue frames("bench.frames");
+    int received = 0;
+    Clock_::time_point receivedAt;
+    auto show = [&](PixelBufferRef picture) {
+        std::lock_guard lock(mutex);
+        if (feedQueue) feedQueue->async([on = feedCallback, picture] { on(picture); });
+    };
+    auto session = capture.startCapture(capture.discover()[0], frames, [&](PixelBufferRef) {
+        std::lock_guard lock(mutex);
+        ++received;
+        receivedAt = Clock_::now();
+        arrived.notify_all();
+    });
+    while ([&] { std::lock_guard lock(mutex); return feedQueue == nullptr; }()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::vector<double> latency;
+    for (int i = 0; i < std::min(count, 120); ++i) {
+        int before;
+        {
+            std::lock_guard lock(mutex);
+            before = received;
+        }
+        show(frameNumber(*base, i));
+        std::unique_lock lock(mutex);
+        if (!arrived.wait_for(lock, std::chrono::seconds(5), [&] { return received > before; })) break;
+        if (i > 0) latency.push_back(ms(receivedAt - timed.lastFrameRead()));
+        lock.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));  // the phone sends at most 30 a second
+    }
+    if (!latency.empty()) {
+        std::printf("%-44s %8.2f %8.2f   (%zu frames)\n", "latency: read off the cable -> frame (ms)", percentile(latency, 0.5),
+                    percentile(latency, 0.95), latency.size());
+    }
+
+    // A still screen: nothing new to send, nothing to do.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    double cpu = cpuSeconds();
+    auto start = Clock_::now();
+    std::this_thread::sleep_for(std::chrono::seconds(stillSeconds));
+    double seconds = std::chrono::duration<double>(Clock_::now() - start).count();
+    std::printf("still screen: %.1f ms of CPU in %.0f s (%.3f%% of one core)\n", (cpuSeconds() - cpu) * 1000, seconds,
+                (cpuSeconds() - cpu) / seconds * 100);
+    session->stop();
+    return 0;
+}

@@ -1,0 +1,162 @@
+#include "app/desktop_app.h"
+
+#include <glib-unix.h>
+
+#include <chrono>
+#include <iostream>
+#include <memory>
+
+#include <gtkmm/application.h>
+
+#include "app/model/ai_connect.h"
+#include "app/model/installer.h"
+#include "app/select_backends.h"
+#include "app/ui/airplay_receiver_child.h"
+#include "app/ui/glib_main_loop.h"
+#include "app/ui/gtk_clipboard.h"
+#include "app/render_steps.h"
+#include "app/setup_actions.h"
+#include "app/ui/setup_window.h"
+#include "app/ui/status_menu.h"
+#include "base/log.h"
+#include "base/main_run_loop.h"
+#include "engine/app_info.h"
+#include "engine/engine.h"
+#include "platform/linux/user_installation.h"
+#include "simulator/simulator.h"
+
+namespace quintalis {
+namespace {
+
+// What the setup window shows about this computer and this copy of the program.
+SetupContext liveContext() {
+    SetupContext context;
+    context.computerName = PlatformBackends::selected().host.computerName().value_or("this computer");
+    context.version = AppInfo::shared().version();
+    context.installed = Installer::shared().isInApplications();
+    context.airplayReceiverInstalled = AirPlayReceiverChild::installed();
+    context.usbScreensAvailable = DeviceBackends::selected().simulator != nullptr;
+    context.codexSnippet = AIConnect::shared().codexSnippet();
+    return context;
+}
+
+// The data files beside the program's folder (share/quintalis).
+std::filesystem::path iconFolder() {
+    return UserInstallation::thisProgram().parent_path().parent_path() / "share/quintalis/icons";
+}
+
+class DesktopApp {
+public:
+    explicit DesktopApp(std::chrono::steady_clock::time_point began)
+        : app_(Gtk::Application::create("org.quintalis.Quintalis")), began_(began) {
+        app_->signal_startup().connect([this] { startup(); });
+        app_->signal_activate().connect([this] { activate(); });
+        for (int signal : {SIGINT, SIGTERM}) {
+            g_unix_signal_add(
+                signal,
+                [](gpointer self) {
+                    log("quitting on a signal");
+                    static_cast<DesktopApp*>(self)->quit();
+                    return gboolean(G_SOURCE_CONTINUE);
+                },
+                this);
+        }
+    }
+
+    int run() {
+        int status = app_->run();
+        receiver_.stop();
+        if (window_) GtkClipboard::storeBeforeQuit();
+        return status;
+    }
+    void quit() { app_->quit(); }
+
+private:
+    // Only in the first copy; a second launch only activates it.
+    void startup() {
+        app_->hold();
+        auto& state = AppState::shared();
+        log("Quintalis " + AppInfo::shared().version() + " starting");
+        menu_ = std::make_unique<StatusMenu>(state, AppInfo::shared().version(), iconFolder().string(),
+                                             StatusMenu::Commands{[this] { showSetup(); }, [this] { quit(); }});
+        Engine::shared().start();
+        auto& host = PlatformBackends::selected().host;
+        state.startPolling();
+        if (!state.values().setupDone || host.variable("QUINTALIS_SHOW_SETUP") == "1") showSetup();
+        if (auto dir = host.variable("QUINTALIS_SNAPSHOT_DIR"); dir && !dir->empty()) {
+            setupWindow().snapshotSteps(*dir, DesktopBackends::selected().mainThread);
+        }
+    }
+
+    // The first activation is the launch itself, handled by startup; every
+    // later one is the user launching the program again.
+    void activate() {
+        if (!launched_) {
+            launched_ = true;
+            return;
+        }
+        log("launched again: opening the setup window");
+        showSetup();
+    }
+
+    SetupWindow& setupWindow() {
+        if (window_) return *window_;
+        auto& state = AppState::shared();
+        actions_ = std::make_unique<SetupActions>(
+            SetupActions::Services{state, DesktopBackends::selected().mainThread, clipboard_, receiver_},
+            [this]() -> SetupContext& { return window_->view().context(); }, [this] { window_->view().changed(); });
+        window_ = std::make_unique<SetupWindow>(state, liveContext(), [this](SetupAction a) { (*actions_)(a); });
+        app_->add_window(*window_);
+        window_->signal_key_press_event().connect([this](GdkEventKey* key) {
+            if ((key->state & GDK_CONTROL_MASK) && (key->keyval == GDK_KEY_q || key->keyval == GDK_KEY_Q)) quit();
+            return false;
+        });
+        window_->signal_map_event().connect([this](GdkEventAny*) {
+            if (!shownOnce_) {
+                shownOnce_ = true;
+                auto since = std::chrono::steady_clock::now() - began_;
+                log("setup window visible after " +
+                    std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(since).count()) + " ms");
+            }
+            return false;
+        });
+        return *window_;
+    }
+
+    void showSetup() {
+        setupWindow().present();
+        log("setup window shown");
+    }
+
+    Glib::RefPtr<Gtk::Application> app_;
+    std::chrono::steady_clock::time_point began_;
+    GtkClipboard clipboard_;
+    AirPlayReceiverChild receiver_;
+    std::unique_ptr<StatusMenu> menu_;
+    std::unique_ptr<SetupActions> actions_;
+    std::unique_ptr<SetupWindow> window_;
+    bool launched_ = false;
+    bool shownOnce_ = false;
+};
+
+DesktopApp* running = nullptr;
+
+}  // namespace
+
+int runDesktopApp() {
+    auto began = std::chrono::steady_clock::now();
+    // The main thread's work (the engine's timers, the model's replies) runs
+    // inside the GTK loop.
+    drainFromGLib(MainRunLoop::shared());
+    // Lives until the process ends, like the other process-wide objects.
+    running = new DesktopApp(began);
+    return running->run();
+}
+
+bool quitDesktopApp() {
+    if (!running) return false;
+    running->quit();
+    return true;
+}
+
+}  // namespace quintalis

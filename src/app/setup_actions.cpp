@@ -1,0 +1,151 @@
+#include "app/setup_actions.h"
+
+#include <thread>
+
+#include "app/model/ai_connect.h"
+#include "app/model/installer.h"
+#include "app/model/other_engines.h"
+#include "app/model/try_it.h"
+#include "app/pair_command.h"
+#include "app/select_backends.h"
+#include "base/clock.h"
+#include "engine/engine.h"
+
+namespace quintalis {
+
+SetupActions::SetupActions(Services services, std::function<SetupContext&()> context, std::function<void()> changed)
+    : with_(services), context_(std::move(context)), changed_(std::move(changed)) {}
+
+void SetupActions::offMain(std::function<std::string()> work, std::function<void(SetupContext&, std::string)> apply) {
+    std::thread([this, work = std::move(work), apply = std::move(apply)] {
+        std::string result = work();
+        with_.mainThread.post([this, apply, result] {
+            apply(context_(), result);
+            changed_();
+        });
+    }).detach();
+}
+
+void SetupActions::operator()(SetupAction action) {
+    SetupContext& context = context_();
+    switch (action) {
+        case SetupAction::install:
+            offMain([] { return Installer::shared().moveToApplications().value_or(""); },
+                    [](SetupContext& shown, std::string message) { shown.installMessage = message; });
+            return;
+        case SetupAction::switchEngines: switchEngines(); return;
+        case SetupAction::allowBluetooth:
+            with_.state.setBluetoothRequested(true);
+            Engine::shared().startBluetooth();
+            with_.state.refresh();
+            return;
+        case SetupAction::openBluetoothSettings:
+            offMain(
+                [] {
+                    return DesktopBackends::selected().settings.openBluetooth()
+                               ? std::string()
+                               : std::string("No Bluetooth settings were found on this desktop.");
+                },
+                [](SetupContext&, std::string) {});
+            return;
+        case SetupAction::startAirPlayReceiver:
+            context.airplayMessage = with_.receiver.start(context.computerName).value_or("");
+            with_.state.refresh();
+            break;
+        case SetupAction::addClaudeCode: {
+            auto claude = with_.state.values().claudePath;
+            if (!claude) return;
+            offMain([claude] { return AIConnect::shared().addToClaudeCode(*claude).message; },
+                    [this](SetupContext& shown, std::string message) {
+                        shown.claudeCodeMessage = message;
+                        with_.state.refresh();
+                    });
+            return;
+        }
+        case SetupAction::copyClaudeCommand:
+            with_.clipboard.copy(AIConnect::shared().claudeCodeCommand());
+            context.copiedClaudeCommand = true;
+            break;
+        case SetupAction::addClaudeDesktop:
+            offMain([] { return AIConnect::shared().addToClaudeDesktop().message; },
+                    [this](SetupContext& shown, std::string message) {
+                        shown.claudeDesktopMessage = message;
+                        with_.state.refresh();
+                    });
+            return;
+        case SetupAction::copyCodex:
+            with_.clipboard.copy(AIConnect::shared().codexSnippet());
+            context.copiedCodex = true;
+            break;
+        case SetupAction::takeLook: takeLook(); return;
+        case SetupAction::openPairingWindow: {
+            // Written on the worker before its result is posted to the main thread.
+            auto alias = std::make_shared<std::string>();
+            offMain(
+                [alias] {
+                    auto result = requestPairingWindow(std::nullopt);
+                    if (!result.answer) return result.error;
+                    *alias = result.answer->value("shownAs", std::string());
+                    return "Pairing is open for " + std::to_string(result.answer->value("pairing", 0)) +
+                           " seconds: tap " + result.answer->value("name", std::string("Skiffline")) + " on the iPhone now.";
+                },
+                [alias](SetupContext& shown, std::string message) {
+                    shown.pairingMessage = message;
+                    if (!alias->empty()) shown.bluetoothAlias = *alias;
+                });
+            return;
+        }
+        default: return;
+    }
+    changed_();
+}
+
+void SetupActions::switchEngines() {
+    offMain(
+        [] {
+            auto names = quitOtherEngines(DesktopBackends::selected().programs, Clock::real(),
+                                          {Engine::shared().port(), Engine::shared().airplayPort()});
+            std::string joined;
+            for (const auto& name : names) joined += (joined.empty() ? "" : ", ") + name;
+            return joined;
+        },
+        [](SetupContext& shown, std::string names) {
+            if (names.empty()) {
+                shown.switchMessage = "Nothing to quit.";
+                return;
+            }
+            shown.switchMessage = "Quit " + names + ". Reopening Quintalis\u2026";
+            Installer::shared().relaunch(1.5);
+        });
+}
+
+void SetupActions::takeLook() {
+    SetupContext& context = context_();
+    if (context.looking) return;
+    if (with_.state.demo()) {
+        context.look = with_.state.demoTryIt();
+        changed_();
+        return;
+    }
+    context.looking = true;
+    changed_();
+    bool preferAirPlay = with_.state.values().linkChoice == AppValues::Link::airplay;
+    std::thread([this, preferAirPlay] {
+        std::optional<TryIt::Result> result;
+        std::string error;
+        try {
+            result = TryIt::shared().look(preferAirPlay);
+        } catch (const std::exception& failure) {
+            error = failure.what();
+        }
+        with_.mainThread.post([this, result, error] {
+            SetupContext& shown = context_();
+            shown.looking = false;
+            shown.look = result;
+            shown.lookError = error;
+            changed_();
+        });
+    }).detach();
+}
+
+}  // namespace quintalis

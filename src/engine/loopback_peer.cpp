@@ -1,0 +1,106 @@
+#include "engine/loopback_peer.h"
+
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+namespace quintalis {
+namespace {
+
+// The netlink socket of one question, closed whatever happens.
+class DiagSocket {
+public:
+    DiagSocket() : fd_(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG)) {}
+    ~DiagSocket() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    DiagSocket(const DiagSocket&) = delete;
+    DiagSocket& operator=(const DiagSocket&) = delete;
+    int fd() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// The client's socket is the one whose source is our remote end and whose
+// destination is our local end.
+bool describeClient(const ConnectionEnds& ends, inet_diag_req_v2& request) {
+    const int family = ends.local.ss_family;
+    if (family != ends.remote.ss_family) return false;
+    request.sdiag_family = static_cast<uint8_t>(family);
+    if (family == AF_INET) {
+        const auto& local = reinterpret_cast<const sockaddr_in&>(ends.local);
+        const auto& remote = reinterpret_cast<const sockaddr_in&>(ends.remote);
+        request.id.idiag_sport = remote.sin_port;
+        request.id.idiag_dport = local.sin_port;
+        std::memcpy(request.id.idiag_src, &remote.sin_addr, sizeof remote.sin_addr);
+        std::memcpy(request.id.idiag_dst, &local.sin_addr, sizeof local.sin_addr);
+        return true;
+    }
+    if (family == AF_INET6) {
+        const auto& local = reinterpret_cast<const sockaddr_in6&>(ends.local);
+        const auto& remote = reinterpret_cast<const sockaddr_in6&>(ends.remote);
+        request.id.idiag_sport = remote.sin6_port;
+        request.id.idiag_dport = local.sin6_port;
+        std::memcpy(request.id.idiag_src, &remote.sin6_addr, sizeof remote.sin6_addr);
+        std::memcpy(request.id.idiag_dst, &local.sin6_addr, sizeof local.sin6_addr);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+LoopbackPeer loopbackPeer(const ConnectionEnds& ends) {
+    struct {
+        nlmsghdr header;
+        inet_diag_req_v2 request;
+    } message{};
+    message.header.nlmsg_len = sizeof message;
+    message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    message.header.nlmsg_flags = NLM_F_REQUEST;  // one socket, looked up exactly: no dump
+    message.request.sdiag_protocol = IPPROTO_TCP;
+    message.request.idiag_states = ~0u;
+    message.request.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
+    message.request.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
+    if (!describeClient(ends, message.request)) return LoopbackPeer::unknown;
+
+    DiagSocket diag;
+    if (diag.fd() < 0) return LoopbackPeer::unknown;
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    if (::sendto(diag.fd(), &message, sizeof message, 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) < 0) {
+        return LoopbackPeer::unknown;
+    }
+    alignas(nlmsghdr) std::array<char, 8192> reply{};
+    ssize_t got;
+    do {
+        got = ::recv(diag.fd(), reply.data(), reply.size(), 0);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0) return LoopbackPeer::unknown;
+    auto* header = reinterpret_cast<const nlmsghdr*>(reply.data());
+    for (int left = static_cast<int>(got); NLMSG_OK(header, left); header = NLMSG_NEXT(header, left)) {
+        if (header->nlmsg_type == NLMSG_ERROR) {
+            auto* error = static_cast<const nlmsgerr*>(NLMSG_DATA(header));
+            // No such socket: it has been closed and forgotten.
+            return error->error == -ENOENT ? LoopbackPeer::gone : LoopbackPeer::unknown;
+        }
+        if (header->nlmsg_type != SOCK_DIAG_BY_FAMILY) continue;
+        auto* found = static_cast<const inet_diag_msg*>(NLMSG_DATA(header));
+        // A socket no process holds any more (closed, its owner killed) has
+        // no inode, and lingers only to finish TCP's goodbye.
+        const bool orphaned = found->idiag_inode == 0;
+        const bool ending = found->idiag_state == TCP_TIME_WAIT || found->idiag_state == TCP_CLOSE;
+        return orphaned || ending ? LoopbackPeer::gone : LoopbackPeer::holdsSocket;
+    }
+    return LoopbackPeer::unknown;
+}
+
+}  // namespace quintalis

@@ -1,0 +1,287 @@
+#include "platform/linux/usb/usb_capture_devices.h"
+
+#include <algorithm>
+
+#include "base/log.h"
+#include "platform/usb/usb_ids.h"
+
+namespace quintalis {
+namespace {
+
+constexpr auto kRediscoverInterval = std::chrono::milliseconds(100);
+
+const UsbInterface* findInterface(const UsbConfiguration& configuration, uint8_t subclass) {
+    for (const auto& interface : configuration.interfaces) {
+        if (interface.interfaceClass == usbscreen::kVendorInterfaceClass && interface.subclass == subclass) return &interface;
+    }
+    return nullptr;
+}
+
+// The configuration holding an interface of this subclass; the last one, as
+// the phone lists usbmux in more than one.
+const UsbConfiguration* findConfiguration(const UsbDeviceInfo& info, uint8_t subclass) {
+    const UsbConfiguration* found = nullptr;
+    for (const auto& configuration : info.configurations) {
+        if (findInterface(configuration, subclass)) found = &configuration;
+    }
+    return found;
+}
+
+std::string hex4(uint16_t value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04x", value);
+    return text;
+}
+
+std::string permissionReason() {
+    return "no permission to open the iPhone's USB device: install the udev rule with `sudo quintalis install-udev-rule`, "
+           "then plug the iPhone in again";
+}
+
+std::string holderReason(PhoneLockdown& lockdown) {
+    if (lockdown.usbmuxdRunning()) {
+        return "usbmuxd holds the iPhone's USB connection: stop it while capturing (`sudo systemctl stop usbmuxd`), "
+               "then plug the iPhone in again";
+    }
+    return "another program holds the iPhone's USB connection: close it (a photo importer, another capture), then try again";
+}
+
+}  // namespace
+
+// What the caller holds: the cable session, which the registry forgets
+// before it goes.
+class UsbCaptureDevices::Handle final : public CaptureSession {
+public:
+    Handle(UsbCaptureDevices& owner, std::unique_ptr<CableSession> session)
+        : owner_(owner), watch_(owner.alive_.watch()), session_(std::move(session)) {}
+    ~Handle() override {
+        if (watch_.alive()) owner_.forget(session_.get());
+        session_->stop();
+    }
+    void stop() override { session_->stop(); }
+
+private:
+    UsbCaptureDevices& owner_;
+    Liveness::Watch watch_;
+    std::unique_ptr<CableSession> session_;
+};
+
+std::string udidOfSerial(std::string serial) {
+    std::erase(serial, '\0');
+    if (serial.size() == 24) serial.insert(8, "-");
+    return serial;
+}
+
+UsbCaptureDevices::UsbCaptureDevices(UsbBus& bus, PhoneLockdown& lockdown, Clock& clock, CableTimeouts timeouts)
+    : bus_(bus), lockdown_(lockdown), clock_(clock), timeouts_(timeouts) {
+    auto watch = alive_.watch();
+    bus_.addHotplugObserver([this, watch] {
+        if (!watch.alive()) return;
+        hotplug_.async([this, watch] {
+            if (!watch.alive()) return;
+            std::vector<std::function<void()>> observers;
+            {
+                std::lock_guard lock(mutex_);
+                observers = observers_;
+            }
+            for (auto& observer : observers) observer();
+        });
+    });
+}
+
+UsbCaptureDevices::~UsbCaptureDevices() {
+    alive_.end();
+    stopAll();
+    hotplug_.sync([] {});
+}
+
+std::vector<UsbCaptureDevices::Found> UsbCaptureDevices::apple() {
+    std::vector<Found> found;
+    for (auto& info : bus_.devices()) {
+        if (info.vendor != usbscreen::kAppleVendor || info.serial.empty()) continue;
+        if (!findConfiguration(info, usbscreen::kUsbmuxSubclass) && !findConfiguration(info, usbscreen::kCaptureSubclass)) continue;
+        std::string udid = udidOfSerial(info.serial);
+        found.push_back(Found{std::move(info), std::move(udid)});
+    }
+    return found;
+}
+
+std::vector<CaptureDeviceInfo> UsbCaptureDevices::discover() {
+    std::vector<CaptureDeviceInfo> devices;
+    std::string denied;
+    for (const auto& phone : apple()) {
+        CaptureDeviceInfo device{phone.udid, "iPhone", "iOS Device (" + hex4(phone.info.vendor) + ":" + hex4(phone.info.product) + ")", true};
+        std::optional<PhoneFacts> facts;
+        {
+            std::lock_guard lock(mutex_);
+            auto cached = facts_.find(phone.info.address);
+            if (cached != facts_.end()) facts = cached->second;
+        }
+        if (!facts) {
+            // Asked once per plug: lockdown answers slowly, and not at all without trust.
+            facts = lockdown_.facts(phone.udid);
+            std::unique_ptr<UsbDeviceHandle> probe;
+            if (bus_.open(phone.info.address, probe) == UsbStatus::access) denied = permissionReason();
+            std::lock_guard lock(mutex_);
+            facts_[phone.info.address] = facts.value_or(PhoneFacts{});
+        }
+        if (facts && !facts->name.empty()) device.localizedName = facts->name;
+        if (facts && !facts->productType.empty()) device.modelID = "iOS Device (" + facts->productType + ")";
+        devices.push_back(device);
+    }
+    std::lock_guard lock(mutex_);
+    if (!denied.empty()) deniedReason_ = denied;
+    // A phone re-enumerating at our own request is still the phone being captured.
+    for (const auto& entry : switching_) {
+        const std::string& udid = entry.first;
+        if (std::none_of(devices.begin(), devices.end(), [&](const auto& d) { return d.uniqueID == udid; })) devices.push_back(entry.second);
+    }
+    return devices;
+}
+
+void UsbCaptureDevices::addConnectionObserver(std::function<void()> observer) {
+    std::lock_guard lock(mutex_);
+    observers_.push_back(std::move(observer));
+}
+
+CaptureAuthorization UsbCaptureDevices::authorizationStatus() {
+    std::lock_guard lock(mutex_);
+    return deniedReason_.empty() ? CaptureAuthorization::authorized : CaptureAuthorization::denied;
+}
+
+std::string UsbCaptureDevices::authorizationReason() {
+    std::lock_guard lock(mutex_);
+    return deniedReason_;
+}
+
+void UsbCaptureDevices::requestAccess(std::function<void(bool)> answer) {
+    // Nothing to ask: the device nodes' permissions decide, and discovery finds out.
+    discover();
+    answer(authorizationStatus() != CaptureAuthorization::denied);
+}
+
+std::unique_ptr<CaptureSession> UsbCaptureDevices::startCapture(const CaptureDeviceInfo& device, SerialQueue& queue,
+                                                                std::function<void(PixelBufferRef)> onFrame) {
+    std::optional<Found> phone;
+    for (auto& candidate : apple()) {
+        if (candidate.udid == device.uniqueID) phone = std::move(candidate);
+    }
+    if (!phone) throw CaptureStartError("cannot capture " + device.localizedName + ": it is no longer on the USB bus");
+    {
+        std::lock_guard lock(mutex_);
+        switching_[device.uniqueID] = device;
+    }
+    std::unique_ptr<CableSession> session;
+    try {
+        session = open(*phone, device.localizedName, queue, std::move(onFrame));
+    } catch (...) {
+        std::lock_guard lock(mutex_);
+        switching_.erase(device.uniqueID);
+        throw;
+    }
+    std::lock_guard lock(mutex_);
+    switching_.erase(device.uniqueID);
+    sessions_[session.get()] = device.uniqueID;
+    return std::make_unique<Handle>(*this, std::move(session));
+}
+
+std::unique_ptr<CableSession> UsbCaptureDevices::open(const Found& phone, const std::string& name, SerialQueue& queue,
+                                                      std::function<void(PixelBufferRef)> onFrame) {
+    auto fail = [&](const std::string& why) -> CaptureStartError { return CaptureStartError("cannot capture " + name + ": " + why); };
+    auto openAt = [&](const std::string& address) {
+        std::unique_ptr<UsbDeviceHandle> handle;
+        UsbStatus status = bus_.open(address, handle);
+        if (status == UsbStatus::access) {
+            std::lock_guard lock(mutex_);
+            deniedReason_ = permissionReason();
+            throw fail(deniedReason_);
+        }
+        if (status != UsbStatus::ok) throw fail("cannot open its USB device (" + usbStatusText(status) + ")");
+        return handle;
+    };
+    const UsbConfiguration* usbmux = findConfiguration(phone.info, usbscreen::kUsbmuxSubclass);
+    const uint8_t usbmuxValue = usbmux ? usbmux->value : 0;
+    UsbDeviceInfo info = phone.info;
+    auto handle = openAt(info.address);
+    auto restore = [&] {
+        handle->controlOut(usbscreen::kVendorRequestOut, usbscreen::kRevealRequest, 0, usbscreen::kHideIndex, timeouts_.transfer);
+        if (usbmuxValue) handle->setConfiguration(usbmuxValue);
+    };
+
+    if (const UsbConfiguration* capture = findConfiguration(info, usbscreen::kCaptureSubclass)) {
+        int active = 0;
+        handle->activeConfiguration(active);
+        if (active == capture->value) {
+            // Left in the capture configuration by a capture that did not end
+            // well: restore it first, unless another program is capturing.
+            const UsbInterface* interface = findInterface(*capture, usbscreen::kCaptureSubclass);
+            if (handle->claimInterface(interface->number) == UsbStatus::busy) throw fail("another program is capturing its screen");
+            handle->releaseInterface(interface->number);
+            log(name + " over USB: restoring the configuration a previous capture left behind");
+            restore();
+            info.configurations.erase(std::remove_if(info.configurations.begin(), info.configurations.end(),
+                                                     [&](const UsbConfiguration& c) { return c.value == capture->value; }),
+                                      info.configurations.end());
+        }
+    }
+    if (!findConfiguration(info, usbscreen::kCaptureSubclass)) {
+        // The phone leaves the bus and comes back with one more configuration;
+        // its status stage may fail as it goes, which is no failure.
+        handle->controlOut(usbscreen::kVendorRequestOut, usbscreen::kRevealRequest, 0, usbscreen::kRevealIndex, timeouts_.transfer);
+        handle.reset();
+        const MonotonicTime deadline = clock_.now() + timeouts_.reenumerate;
+        std::optional<UsbDeviceInfo> back;
+        while (!back) {
+            for (auto& candidate : apple()) {
+                if (candidate.udid == phone.udid && findConfiguration(candidate.info, usbscreen::kCaptureSubclass)) back = std::move(candidate.info);
+            }
+            if (back) break;
+            if (clock_.now() >= deadline) throw fail("it did not come back with its screen-capture configuration; unplug it and plug it in again");
+            clock_.sleep(kRediscoverInterval);
+        }
+        info = std::move(*back);
+        handle = openAt(info.address);
+    }
+
+    const UsbConfiguration* capture = findConfiguration(info, usbscreen::kCaptureSubclass);
+    const UsbInterface* interface = findInterface(*capture, usbscreen::kCaptureSubclass);
+    CableSession::Target target{phone.udid, name, info.address, capture->value, interface->number, 0, 0, usbmuxValue};
+    for (const auto& endpoint : interface->endpoints) {
+        if (endpoint.isBulkIn() && !target.in) target.in = endpoint.address;
+        if (endpoint.isBulkOut() && !target.out) target.out = endpoint.address;
+    }
+    if (!target.in || !target.out) {
+        restore();
+        throw fail("its screen-capture interface has no bulk endpoints");
+    }
+    int active = 0;
+    handle->activeConfiguration(active);
+    if (active != capture->value) {
+        UsbStatus status = handle->setConfiguration(capture->value);
+        if (status != UsbStatus::ok) {
+            restore();
+            throw fail(status == UsbStatus::busy ? holderReason(lockdown_) : "cannot select its screen-capture configuration (" + usbStatusText(status) + ")");
+        }
+    }
+    UsbStatus claimed = handle->claimInterface(interface->number);
+    if (claimed != UsbStatus::ok) {
+        restore();
+        throw fail(claimed == UsbStatus::busy ? holderReason(lockdown_) : "cannot claim its screen-capture interface (" + usbStatusText(claimed) + ")");
+    }
+    handle->clearHalt(target.in);
+    handle->clearHalt(target.out);
+    return std::make_unique<CableSession>(target, std::move(handle), queue, std::move(onFrame), clock_, timeouts_, nullptr);
+}
+
+void UsbCaptureDevices::forget(CableSession* session) {
+    std::lock_guard lock(mutex_);
+    sessions_.erase(session);
+}
+
+void UsbCaptureDevices::stopAll() {
+    // Under the lock, so no capture is destroyed meanwhile (its handle forgets it first).
+    std::lock_guard lock(mutex_);
+    for (const auto& [session, udid] : sessions_) session->stop();
+}
+
+}  // namespace quintalis

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <set>
+#include <vector>
+
+#include "base/clock.h"
+#include "base/liveness.h"
+#include "base/serial_queue.h"
+#include "platform/capture_devices.h"
+#include "platform/linux/usb/cable_session.h"
+#include "platform/usb_bus.h"
+
+namespace quintalis {
+
+// iPhones and iPads on USB as screen-capture devices: found on the bus by
+// Apple's vendor id and a usbmux or capture interface, named by lockdown when
+// the phone trusts this computer, captured through the hidden configuration.
+// Hot-plug observers are called on "quintalis.usb-hotplug", never on the
+// bus's own event thread. Safe to call from any thread; `mutex_` guards the
+// sessions and the authorisation.
+class UsbCaptureDevices final : public CaptureDevices {
+public:
+    UsbCaptureDevices(UsbBus& bus, PhoneLockdown& lockdown, Clock& clock, CableTimeouts timeouts = {});
+    ~UsbCaptureDevices() override;
+
+    void allowScreenCaptureDevices() override {}
+    std::vector<CaptureDeviceInfo> discover() override;
+    void addConnectionObserver(std::function<void()> observer) override;
+    // denied, with reason(), when a phone is on the bus that this user may not open.
+    CaptureAuthorization authorizationStatus() override;
+    std::string authorizationReason() override;
+    void requestAccess(std::function<void(bool)> answer) override;
+    std::unique_ptr<CaptureSession> startCapture(const CaptureDeviceInfo& device, SerialQueue& queue,
+                                                 std::function<void(PixelBufferRef)> onFrame) override;
+
+    // Stops every running capture, restoring each phone; for the process's exit.
+    void stopAll();
+
+private:
+    class Handle;
+    struct Found {
+        UsbDeviceInfo info;
+        std::string udid;
+    };
+    std::vector<Found> apple();
+    std::unique_ptr<CableSession> open(const Found& phone, const std::string& name, SerialQueue& queue,
+                                       std::function<void(PixelBufferRef)> onFrame);
+    void forget(CableSession* session);
+
+    UsbBus& bus_;
+    PhoneLockdown& lockdown_;
+    Clock& clock_;
+    const CableTimeouts timeouts_;
+    SerialQueue hotplug_{"quintalis.usb-hotplug"};
+    std::mutex mutex_;
+    std::vector<std::function<void()>> observers_;
+    std::map<CableSession*, std::string> sessions_;  // running captures, by the phone they capture
+    std::map<std::string, CaptureDeviceInfo> switching_;  // phones re-enumerating at our request, by udid
+    std::map<std::string, PhoneFacts> facts_;            // what lockdown said, by bus address
+    std::string deniedReason_;
+    Liveness alive_;
+};
+
+// "00008120-000A1B2C3D4E5F01" from the descriptor's serial: NULs dropped, a
+// dash after the 8th of 24 characters; 40-character serials stay as they are.
+std::string udidOfSerial(std::string serial);
+
+}  // namespace quintalis

@@ -1,0 +1,367 @@
+// The USB capture backend against the virtual iPhone's side of the cable:
+// the whole protocol with real bytes, real H.264, and what goes wrong on a
+// real cable (unplugging, silence, bad bytes, a busy or forbidden device).
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "platform/linux/usb/usb_capture_devices.h"
+#include "platform/usb/messages.h"
+#include "simulator/simulated_usb_bus.h"
+#include "support/eventually.h"
+#include "support/fake_clock.h"
+#include "support/log_capture.h"
+#include "support/picture_difference.h"
+
+namespace quintalis {
+namespace {
+
+using simulator::SimulatedUsbBus;
+using simulator::SimulatedUsbDevice;
+using testing::eventually;
+using testing::FakeClock;
+using testing::LogCapture;
+using namespace usbscreen;
+
+constexpr char kSerial[] = "00008120000A1B2C3D4E5F07";
+constexpr char kUdid[] = "00008120-000A1B2C3D4E5F07";
+
+// Four colour blocks with a gradient: something a decoder can get visibly wrong.
+PixelBufferRef picture(int width, int height, uint8_t shade) {
+    auto p = std::make_shared<PixelBuffer>(width, height);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            uint8_t* px = p->mutableRow(y) + x * 4;
+            bool right = x >= width / 2, bottom = y >= height / 2;
+            px[0] = right ? 220 : 30;
+            px[1] = bottom ? 200 : static_cast<uint8_t>(x * 255 / width);
+            px[2] = shade;
+            px[3] = 255;
+        }
+    }
+    return p;
+}
+
+// The phone's screen as the test draws it: pictures go to the feed the
+// phone started, on the phone's queue.
+class Screen {
+public:
+    SimulatedUsbDevice::PictureFeed feed() {
+        return [this](SerialQueue& queue, std::function<void(PixelBufferRef)> onPicture) {
+            std::lock_guard lock(mutex_);
+            queue_ = &queue;
+            onPicture_ = std::move(onPicture);
+            if (current_) queue.async([f = onPicture_, p = current_] { f(p); });
+            return std::make_unique<Stop>(*this);
+        };
+    }
+    void show(PixelBufferRef p) {
+        std::lock_guard lock(mutex_);
+        current_ = p;
+        if (queue_) queue_->async([f = onPicture_, p] { f(p); });
+    }
+
+private:
+    struct Stop final : CaptureSession {
+        explicit Stop(Screen& s) : screen(s) {}
+        ~Stop() override { stop(); }
+        void stop() override {
+            std::lock_guard lock(screen.mutex_);
+            screen.queue_ = nullptr;
+        }
+        Screen& screen;
+    };
+    std::mutex mutex_;
+    SerialQueue* queue_ = nullptr;
+    std::function<void(PixelBufferRef)> onPicture_;
+    PixelBufferRef current_;
+};
+
+class UsbCableTest : public ::testing::Test {
+protected:
+    UsbCableTest() : device_(kSerial, screen_.feed()) {
+        bus_.add(device_, PhoneFacts{"Test iPhone", "iPhone15,2"});
+        screen_.show(picture(1179, 2556, 90));
+    }
+
+    std::unique_ptr<CaptureSession> start() {
+        auto found = capture_.discover();
+        if (found.empty()) throw CaptureStartError("no phone");
+        return capture_.startCapture(found[0], frames_, [this](PixelBufferRef f) {
+            std::lock_guard lock(mutex_);
+            latest_ = std::move(f);
+            ++frameCount_;
+        });
+    }
+    PixelBufferRef latest() {
+        std::lock_guard lock(mutex_);
+        return latest_;
+    }
+    int frameCount() {
+        std::lock_guard lock(mutex_);
+        return frameCount_;
+    }
+    bool logged(const std::string& line) {
+        return eventually([&] { return log_.contains(line); });
+    }
+    bool restored() {
+        auto events = device_.events();
+        return std::find(events.begin(), events.end(), "hide") != events.end() &&
+               events.back() == "set configuration " + std::to_string(SimulatedUsbDevice::kUsbmuxConfiguration);
+    }
+    // The reader measures its waits on the fake clock: move it on in steps
+    // until the session has given up, however late its thread started.
+    bool advanceUntilLogged(const std::string& line) {
+        return eventually([&] {
+            clock_.advance(std::chrono::milliseconds(500));
+            return log_.contains(line);
+        });
+    }
+    bool frameOfSize(int w, int h) {
+        return eventually([&] {
+            auto f = latest();
+            return f && f->width() == w && f->height() == h;
+        });
+    }
+
+    LogCapture log_;
+    FakeClock clock_;
+    Screen screen_;
+    SimulatedUsbDevice device_;
+    SimulatedUsbBus bus_;
+    UsbCaptureDevices capture_{bus_, bus_, clock_};
+    SerialQueue frames_{"test.frames"};
+    std::mutex mutex_;
+    PixelBufferRef latest_;
+    int frameCount_ = 0;
+};
+
+TEST_F(UsbCableTest, StreamsTheScreenAndRestoresThePhone) {
+    auto found = capture_.discover();
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].uniqueID, kUdid);
+    EXPECT_EQ(found[0].localizedName, "Test iPhone");
+    EXPECT_EQ(found[0].modelID, "iOS Device (iPhone15,2)");
+
+    auto session = start();
+    ASSERT_TRUE(frameOfSize(1179, 2556));
+    EXPECT_LT(testing::meanDifference(*latest(), *picture(1179, 2556, 90)), 3.0);
+    EXPECT_TRUE(logged("Test iPhone over USB: H.264 1179\u00d72556"));
+
+    // A new picture arrives as a new frame.
+    screen_.show(picture(1179, 2556, 250));
+    ASSERT_TRUE(eventually([&] { return testing::meanDifference(*latest(), *picture(1179, 2556, 250)) < 3.0; }));
+
+    // A rotation: a new size, new parameter sets, same session.
+    screen_.show(picture(2556, 1179, 10));
+    ASSERT_TRUE(frameOfSize(2556, 1179));
+    EXPECT_LT(testing::meanDifference(*latest(), *picture(2556, 1179, 10)), 3.0);
+    EXPECT_TRUE(logged("Test iPhone over USB: H.264 2556\u00d71179"));
+
+    session->stop();
+    EXPECT_TRUE(logged("Test iPhone over USB: stream ended (stopped)"));
+    EXPECT_TRUE(restored());
+    EXPECT_EQ(device_.violations(), std::vector<std::string>{});
+    // Audio was answered (skew, go!) and its packet passed over without a word.
+    for (const auto& line : log_.lines()) EXPECT_EQ(line.find("skipped"), std::string::npos) << line;
+
+    // A second capture right after the first.
+    int before = frameCount();
+    auto again = start();
+    ASSERT_TRUE(eventually([&] { return frameCount() > before; }));
+    again.reset();
+    EXPECT_TRUE(restored());
+    EXPECT_EQ(device_.violations(), std::vector<std::string>{});
+}
+
+TEST_F(UsbCableTest, BadBytesEndTheSessionOrSkipTheFrameAndRestoreThePhone) {
+    struct Case {
+        const char* what;
+        Bytes bytes;
+        std::string logLine;  // "" when the stream goes on
+    };
+    SampleBuffer corrupt;
+    corrupt.timing.push_back({});
+    corrupt.data = Bytes{0, 0, 0, 6, 0x41, 0xFF, 0x13, 0x37, 0x00, 0xAA};
+    corrupt.sampleCount = 1;
+    corrupt.sampleSizes = {10};
+    // A whole message whose sample buffer claims more than the message holds.
+    Bytes truncatedFeed = device::feed(1, corrupt);
+    truncatedFeed[21] += 1;
+    Bytes unknownValue = device::notice(0x1, subtype::setProperty, Bytes{24, 0, 0, 0, 'v', 'y', 'e', 'k', 9, 0, 0, 0, 'k', 'r', 't', 's', 'K', 7, 0, 0, 0, 'z', 'z', 'z'});
+    const Case cases[] = {
+        {"unknown magic", Bytes{20, 0, 0, 0, 'x', 'x', 'x', 'x', 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+         "protocol error: a message of unknown kind 'xxxx'"},
+        {"unknown request", device::request(1, fourCC("zzzz"), 5),
+         "protocol error: the iPhone asked 'zzzz', a request this program does not know"},
+        {"impossible length", Bytes{3, 0, 0, 0}, "the iPhone sent a message with an impossible length"},
+        {"unknown notice", device::notice(1, fourCC("zzzz")), ""},
+        {"truncated sample buffer", truncatedFeed, ""},
+        {"corrupt NAL unit", device::feed(1, corrupt), ""},
+        {"unknown dictionary value", unknownValue, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto session = start();
+        ASSERT_TRUE(eventually([&] { return frameCount() > 0; }));
+        device_.sendRaw(c.bytes);
+        if (!c.logLine.empty()) {
+            EXPECT_TRUE(logged("Test iPhone over USB: stream ended (" + c.logLine + ")"));
+            EXPECT_TRUE(eventually([&] { return restored(); }));
+        } else {
+            // Passed over: the next picture still arrives.
+            int before = frameCount();
+            screen_.show(picture(1179, 2556, static_cast<uint8_t>(before * 7)));
+            EXPECT_TRUE(eventually([&] { return frameCount() > before; }));
+        }
+        session.reset();
+        EXPECT_TRUE(restored());
+        std::lock_guard lock(mutex_);
+        frameCount_ = 0;
+    }
+    EXPECT_TRUE(log_.contains("Test iPhone over USB: skipped an unknown notice 'zzzz'"));
+}
+
+TEST_F(UsbCableTest, UnplugAndSilenceEndTheSession) {
+    // Unplugged mid-stream: the session ends, the phone leaves the list.
+    auto session = start();
+    ASSERT_TRUE(eventually([&] { return frameCount() > 0; }));
+    device_.unplug();
+    EXPECT_TRUE(logged("Test iPhone over USB: stream ended (the iPhone was unplugged)"));
+    EXPECT_TRUE(capture_.discover().empty());
+    session.reset();
+    device_.plug();
+
+    // A phone that never pings does not trust this computer.
+    device_.faults.noPing = true;
+    session = start();
+    EXPECT_TRUE(advanceUntilLogged("Test iPhone over USB: stream ended (no answer from the iPhone: unlock it and tap Trust, then plug it in again)"));
+    EXPECT_TRUE(eventually([&] { return restored(); }));
+    session.reset();
+
+    // One that pings and then says nothing.
+    device_.faults.noPing = false;
+    device_.faults.silentAfterPing = true;
+    session = start();
+    ASSERT_TRUE(eventually([&] {
+        auto e = device_.events();
+        return std::find(e.begin(), e.end(), "ping") != e.end();
+    }));
+    EXPECT_TRUE(advanceUntilLogged("Test iPhone over USB: stream ended (the iPhone answered the ping and then nothing more: unplug it and plug it in again)"));
+    session.reset();
+
+    // One that never releases its clocks: stopping gives up after its wait.
+    device_.faults.silentAfterPing = false;
+    device_.faults.neverReleases = true;
+    session = start();
+    ASSERT_TRUE(eventually([&] { return frameCount() > 0; }));
+    std::thread stopper([&] { session->stop(); });
+    EXPECT_TRUE(advanceUntilLogged("Test iPhone over USB: stream ended (stopped; the iPhone did not release its clocks)"));
+    stopper.join();
+    EXPECT_TRUE(restored());
+}
+
+TEST_F(UsbCableTest, APhoneLeftInItsCaptureConfigurationIsRestoredFirst) {
+    // A capture that died without restoring: revealed, configured, released.
+    std::unique_ptr<UsbDeviceHandle> handle;
+    ASSERT_EQ(bus_.open(bus_.devices()[0].address, handle), UsbStatus::ok);
+    handle->controlOut(0x40, 0x52, 0, 2, {});
+    ASSERT_EQ(bus_.open(bus_.devices()[0].address, handle), UsbStatus::ok);
+    ASSERT_EQ(handle->setConfiguration(5), UsbStatus::ok);
+
+    auto session = start();
+    EXPECT_TRUE(log_.contains("Test iPhone over USB: restoring the configuration a previous capture left behind"));
+    EXPECT_TRUE(eventually([&] { return frameCount() > 0; }));
+
+    // While it is captured, another program's claim is refused, and so is a second capture.
+    EXPECT_EQ(handle->claimInterface(2), UsbStatus::noDevice);  // its address went with the reveal
+    ASSERT_EQ(bus_.open(bus_.devices()[0].address, handle), UsbStatus::ok);
+    EXPECT_EQ(handle->claimInterface(2), UsbStatus::busy);
+    try {
+        start();
+        ADD_FAILURE() << "a second capture started";
+    } catch (const CaptureStartError& error) {
+        EXPECT_STREQ(error.what(), "cannot capture Test iPhone: another program is capturing its screen");
+    }
+}
+
+// A bus whose devices refuse to open, or whose configuration someone holds.
+class RefusingBus final : public UsbBus {
+public:
+    RefusingBus(UsbBus& real, UsbStatus openStatus) : real_(real), openStatus_(openStatus) {}
+    std::vector<UsbDeviceInfo> devices() override { return real_.devices(); }
+    UsbStatus open(const std::string& address, std::unique_ptr<UsbDeviceHandle>& handle) override {
+        if (openStatus_ != UsbStatus::ok) return openStatus_;
+        std::unique_ptr<UsbDeviceHandle> inner;
+        UsbStatus status = real_.open(address, inner);
+        if (status == UsbStatus::ok) handle = std::make_unique<Held>(std::move(inner));
+        return status;
+    }
+    void addHotplugObserver(std::function<void()> observer) override { real_.addHotplugObserver(std::move(observer)); }
+
+private:
+    // Selecting a configuration fails as it does while usbmuxd has the phone.
+    struct Held final : UsbDeviceHandle {
+        explicit Held(std::unique_ptr<UsbDeviceHandle> h) : inner(std::move(h)) {}
+        UsbStatus activeConfiguration(int& v) override { return inner->activeConfiguration(v); }
+        UsbStatus setConfiguration(int v) override { return v == 5 ? UsbStatus::busy : inner->setConfiguration(v); }
+        UsbStatus claimInterface(int n) override { return inner->claimInterface(n); }
+        UsbStatus releaseInterface(int n) override { return inner->releaseInterface(n); }
+        UsbStatus clearHalt(uint8_t e) override { return inner->clearHalt(e); }
+        UsbStatus controlOut(uint8_t a, uint8_t b, uint16_t c, uint16_t d, Duration t) override { return inner->controlOut(a, b, c, d, t); }
+        UsbStatus bulkWrite(uint8_t e, const uint8_t* d, size_t s, Duration t) override { return inner->bulkWrite(e, d, s, t); }
+        UsbStatus bulkRead(uint8_t e, uint8_t* i, size_t c, size_t& g, Duration t) override { return inner->bulkRead(e, i, c, g, t); }
+        std::unique_ptr<UsbDeviceHandle> inner;
+    };
+    UsbBus& real_;
+    UsbStatus openStatus_;
+};
+
+struct Usbmuxd final : PhoneLockdown {
+    std::optional<PhoneFacts> facts(const std::string&) override { return std::nullopt; }  // no trust yet
+    bool usbmuxdRunning() override { return true; }
+};
+
+TEST_F(UsbCableTest, WhatStandsInTheWayIsSaidInWordsAUserCanActOn) {
+    Usbmuxd usbmuxd;
+    RefusingBus forbidden(bus_, UsbStatus::access);
+    UsbCaptureDevices noPermission(forbidden, usbmuxd, clock_);
+    auto found = noPermission.discover();
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].localizedName, "iPhone");  // lockdown said nothing
+    EXPECT_EQ(found[0].modelID, "iOS Device (05ac:12a8)");
+    EXPECT_EQ(noPermission.authorizationStatus(), CaptureAuthorization::denied);
+    EXPECT_EQ(noPermission.authorizationReason(),
+              "no permission to open the iPhone's USB device: install the udev rule with `sudo quintalis install-udev-rule`, "
+              "then plug the iPhone in again");
+
+    RefusingBus held(bus_, UsbStatus::ok);
+    UsbCaptureDevices busy(held, usbmuxd, clock_);
+    EXPECT_EQ(busy.authorizationStatus(), CaptureAuthorization::authorized);
+    try {
+        busy.startCapture(busy.discover()[0], frames_, [](PixelBufferRef) {});
+        ADD_FAILURE() << "captured a phone usbmuxd holds";
+    } catch (const CaptureStartError& error) {
+        EXPECT_STREQ(error.what(),
+                     "cannot capture iPhone: usbmuxd holds the iPhone's USB connection: stop it while capturing "
+                     "(`sudo systemctl stop usbmuxd`), then plug the iPhone in again");
+    }
+    EXPECT_TRUE(restored());
+}
+
+}  // namespace
+}  // namespace quintalis
+
+namespace quintalis {
+namespace {
+
+TEST(UdidTest, SerialsAreWrittenAsIOSToolsWriteThem) {
+    // Newer phones' 24 characters, as some stacks pad them with NULs to 40.
+    EXPECT_EQ(udidOfSerial(std::string("00008120000A1B2C3D4E5F07") + std::string(16, '\0')), "00008120-000A1B2C3D4E5F07");
+    EXPECT_EQ(udidOfSerial("00008120000A1B2C3D4E5F07"), "00008120-000A1B2C3D4E5F07");
+    // Older phones' 40 hex characters stay as they are.
+    EXPECT_EQ(udidOfSerial("0123456789abcdef0123456789abcdef01234567"), "0123456789abcdef0123456789abcdef01234567");
+}
+
+}  // namespace
+}  // namespace quintalis

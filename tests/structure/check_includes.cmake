@@ -1,0 +1,50 @@
+# Fails, naming each offending line, when a file under SOURCES includes a
+# header of a folder its own folder may not include according to RULES.
+#   cmake -DSOURCES=<src folder> -DRULES=<include_rules.txt> -P check_includes.cmake
+# Only quoted includes count: system and library headers are the build's
+# business, and a quoted name is always a path from src/.
+
+cmake_minimum_required(VERSION 3.25)
+get_filename_component(SOURCES "${SOURCES}" ABSOLUTE)
+file(STRINGS "${RULES}" rule_lines)
+set(folders "")
+foreach(line IN LISTS rule_lines)
+  if(line MATCHES "^[ \t]*(#|$)")
+    continue()
+  endif()
+  if(NOT line MATCHES "^([a-z0-9_/]+):(.*)$")
+    message(FATAL_ERROR "${RULES}: cannot read the rule \"${line}\"")
+  endif()
+  set(folder "${CMAKE_MATCH_1}")
+  string(STRIP "${CMAKE_MATCH_2}" targets)
+  string(REGEX REPLACE "[ \t]+" ";" targets "${targets}")
+  list(APPEND folders "${folder}")
+  set("allowed_${folder}" "${targets}")
+endforeach()
+
+file(GLOB_RECURSE files RELATIVE "${SOURCES}" "${SOURCES}/*.h" "${SOURCES}/*.cpp")
+list(SORT files)
+set(faults "")
+foreach(path IN LISTS files)
+  get_filename_component(folder "${path}" DIRECTORY)
+  if(NOT folder IN_LIST folders)
+    string(APPEND faults "\n  ${path}: its folder \"${folder}\" has no rule")
+    continue()
+  endif()
+  file(STRINGS "${SOURCES}/${path}" includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
+  foreach(include IN LISTS includes)
+    string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]*)\".*$" "\\1" header "${include}")
+    get_filename_component(target "${header}" DIRECTORY)
+    if(target STREQUAL "" OR target STREQUAL folder OR "*" IN_LIST "allowed_${folder}"
+       OR target IN_LIST "allowed_${folder}")
+      continue()
+    endif()
+    string(APPEND faults "\n  ${path}: includes \"${header}\", but ${folder} may not include ${target}")
+  endforeach()
+endforeach()
+
+if(faults)
+  message(FATAL_ERROR "includes outside ${RULES}:${faults}")
+endif()
+list(LENGTH files count)
+message(STATUS "${count} files include only what their folders may")
