@@ -21,7 +21,8 @@ inline bool allPaired(EngineProcess& engine, size_t count) {
 }
 
 // Taps the app icon of that colour, at pixel coordinates of a maxEdge
-// screenshot, and waits for the first phone to show the app.
+// screenshot, and waits for the first phone to show the app and for its
+// pointer to come to rest after the tap.
 inline void openApp(EngineProcess& engine, uint32_t colour, const std::string& app) {
     // The picture follows the phone a frame or two behind (it is encoded,
     // sent and decoded), so the icon is looked for until it shows.
@@ -36,7 +37,11 @@ inline void openApp(EngineProcess& engine, uint32_t colour, const std::string& a
     ASSERT_TRUE(at) << app;
     auto tap = engine.post("/tap", {{"x", at->first}, {"y", at->second}, {"maxEdge", 1000}});
     ASSERT_EQ(tap.status, 200) << tap.body;
-    ASSERT_TRUE(engine.waitFor([&] { return engine.truth()[0]["app"] == app; })) << engine.truth().dump();
+    ASSERT_TRUE(engine.waitFor([&] {
+        auto phone = engine.truth()[0];
+        return phone["app"] == app && phone["pointer"] == JSON{{"x", phone["width"].get<int>() - 1},
+                                                                {"y", phone["height"].get<int>() - 1}};
+    })) << engine.truth().dump();
 }
 
 }  // namespace quintalis::testing
