@@ -1,5 +1,7 @@
 #include "base/app_log.h"
 
+#include <unistd.h>
+
 namespace quintalis {
 
 AppLog::AppLog(std::filesystem::path file) : file_(std::move(file)) {}
@@ -13,16 +15,21 @@ void AppLog::open() {
     opened_ = true;
     std::error_code ignored;
     std::filesystem::create_directories(file_.parent_path(), ignored);
-    auto size = std::filesystem::file_size(file_, ignored);
-    if (!ignored && size > kRotateBytes) std::filesystem::remove(file_, ignored);
     handle_ = std::fopen(file_.c_str(), "ab");
+    if (handle_) {
+        std::fseek(handle_, 0, SEEK_END);
+        long end = std::ftell(handle_);
+        if (end > 0 && static_cast<uintmax_t>(end) > kRotateBytes) startAfresh();
+    }
 }
 
+// Emptied in place, not replaced: the engine, the MCP server and the app may
+// all have the file open for appending, and a copy that went on writing into
+// a removed file would lose every line from then on.
 void AppLog::startAfresh() {
-    std::fclose(handle_);
-    std::error_code ignored;
-    std::filesystem::remove(file_, ignored);
-    handle_ = std::fopen(file_.c_str(), "ab");
+    std::fflush(handle_);
+    if (ftruncate(fileno(handle_), 0) != 0) return;  // it stays full, and is tried again at the next line
+    full_ = false;
 }
 
 void AppLog::write(std::string line) {

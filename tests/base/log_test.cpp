@@ -44,6 +44,24 @@ TEST(AppLog, StartsAfreshWhenTheFileIsOverTheLimitAtLaunchOrWhileRunning) {
     EXPECT_GT(std::filesystem::file_size(file), 0u);
 }
 
+// The engine, the MCP server and the app append to one file: when one of
+// them starts it afresh, the others' lines still land in it.
+TEST(AppLog, EveryProcessKeepsWritingIntoTheFileAnyOfThemStartedAfresh) {
+    TempDir dir;
+    auto file = dir.path() / "Quintalis.log";
+    AppLog engine(file), server(file);
+    server.write("server starts\n");
+    server.flush();
+    std::string filling(AppLog::kRotateBytes, 'x');
+    filling += '\n';
+    engine.write(filling);
+    engine.write("engine goes on\n");
+    engine.flush();
+    server.write("server goes on\n");
+    server.flush();
+    EXPECT_EQ(readFile(file).value_or(""), "engine goes on\nserver goes on\n");
+}
+
 TEST(AppLog, CreatesItsFolderAndSurvivesAnUnwritableLocation) {
     TempDir dir;
     AppLog created(dir.path() / "a" / "b" / "Quintalis.log");
