@@ -1,5 +1,6 @@
 #include "phones/pairings_store.h"
 
+#include <algorithm>
 #include <ctime>
 
 #include "base/atomic_file.h"
@@ -73,7 +74,12 @@ Pairings loadPairings(const std::filesystem::path& file, int64_t wallMillis) {
         moveAside(file, read.tooDeep ? kJSONTooDeep : read.value ? "not a JSON object" : "not valid JSON", wallMillis);
         return {};
     }
-    for (const auto& line : parsed->dropped) log("pairings: left out " + line);
+    // A file of many bad members says so in a few lines, not one each.
+    const size_t shown = std::min(parsed->dropped.size(), kLeftOutLinesShown);
+    for (size_t i = 0; i < shown; ++i) log("pairings: left out " + parsed->dropped[i]);
+    if (parsed->dropped.size() > shown) {
+        log("pairings: left out " + std::to_string(parsed->dropped.size() - shown) + " more members");
+    }
     return parsed->pairings;
 }
 

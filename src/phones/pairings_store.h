@@ -25,7 +25,9 @@ std::optional<ParsedPairings> parsePairings(const std::string& text);
 // Reads the file as the registry starts: temporaries of a writer killed
 // halfway are removed; a file that cannot be read or parsed is moved aside
 // to "<file>.corrupt-<UTC time>", so the next write does not destroy it; and
-// each of these, like each member left out, is logged.
+// each of these is logged, as are the first `kLeftOutLinesShown` members
+// left out (and how many more there were).
+constexpr size_t kLeftOutLinesShown = 10;
 Pairings loadPairings(const std::filesystem::path& file, int64_t wallMillis);
 std::string formatPairings(const Pairings& pairings);
 // Replaces the file atomically. When it could not be written, says so and

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iostream>
 
+#include "base/json.h"
 #include "base/read_file.h"
 #include "base/text.h"
 #include "phones/pairings_store.h"
@@ -84,6 +85,19 @@ TEST(PairingsStore, ADeepOrHugeFileIsMovedAsideAndLoggedShort) {
     EXPECT_TRUE(loadPairings(file, 0).empty());
     EXPECT_TRUE(logs.contains("pairings: left out \"" + id.substr(0, kLoggedValueLimit) + "\u2026\": \"" +
                               std::string(kLoggedValueLimit - 1, 'v') + "\u2026 is not a host UUID"));
+}
+
+TEST(PairingsStore, ManyMembersLeftOutAreLoggedInAFewLines) {
+    LogCapture logs;
+    TempDir dir;
+    auto file = dir.path() / "pairings.json";
+    JSON members = JSON::object();
+    for (int i = 0; i < 1000; ++i) members["screen" + std::to_string(i)] = i;
+    std::ofstream(file) << members.dump();
+    EXPECT_TRUE(loadPairings(file, 0).empty());
+    auto lines = logs.lines();
+    EXPECT_EQ(lines.size(), kLeftOutLinesShown + 1);
+    EXPECT_TRUE(logs.contains("pairings: left out 990 more members"));
 }
 
 TEST(PairingsStore, AWriteThatFailsMidwaySaysWhyAndLeavesTheOldFile) {
