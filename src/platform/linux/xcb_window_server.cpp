@@ -3,6 +3,7 @@
 #include <xcb/res.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <map>
 
@@ -10,6 +11,7 @@ namespace quintalis {
 namespace {
 
 constexpr int kClientSearchDepth = 4;  // frames nest the client a level or two down
+constexpr size_t kCutNameLength = 15;   // TASK_COMM_LEN less its terminating zero
 
 XReply<xcb_get_property_reply_t> property(xcb_connection_t* c, xcb_get_property_cookie_t cookie) {
     return xreply(xcb_get_property_reply(c, cookie, nullptr));
@@ -21,16 +23,48 @@ std::string propertyText(const xcb_get_property_reply_t* reply) {
                        static_cast<size_t>(xcb_get_property_value_length(reply)));
 }
 
+// ICCCM's STRING type is ISO Latin-1, whose code points are its byte values.
+std::string latin1ToUTF8(const std::string& latin1) {
+    std::string text;
+    for (unsigned char c : latin1) {
+        if (c < 0x80) {
+            text += static_cast<char>(c);
+        } else {
+            text += static_cast<char>(0xC0 | (c >> 6));
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return text;
+}
+
+// WM_NAME as UTF-8, whichever of the two usual types it came in.
+std::string legacyTitle(const xcb_get_property_reply_t* reply) {
+    std::string text = propertyText(reply);
+    return reply && reply->type == XCB_ATOM_STRING ? latin1ToUTF8(text) : text;
+}
+
 xcb_get_property_cookie_t askProperty(xcb_connection_t* c, xcb_window_t window, xcb_atom_t name, xcb_atom_t type,
                                       uint32_t longs = 1024) {
     return xcb_get_property(c, 0, window, name, type, 0, longs);
 }
 
+// The kernel keeps a process's name to 15 characters. A name that long may
+// have been cut, so the program's file (or, where that may not be read, its
+// first argument) gives the whole of it when it begins with the cut name.
 std::string processName(int32_t pid) {
-    std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+    const std::string proc = "/proc/" + std::to_string(pid);
+    std::ifstream comm(proc + "/comm");
     std::string name;
     std::getline(comm, name);
-    return name;
+    if (name.size() < kCutNameLength) return name;
+    std::error_code error;
+    const std::filesystem::path program = std::filesystem::read_symlink(proc + "/exe", error);
+    if (!error && program.filename().string().starts_with(name)) return program.filename().string();
+    std::ifstream cmdline(proc + "/cmdline");
+    std::string first;
+    std::getline(cmdline, first, '\0');
+    const std::string file = std::filesystem::path(first).filename().string();
+    return file.starts_with(name) ? file : name;
 }
 
 // Under a reparenting window manager the top-level windows are frames and the
@@ -159,7 +193,7 @@ std::vector<WindowDescription> listWindows(XConnection& x) {
         const size_t split = classes.find('\0');
         if (split != std::string::npos) w.bundle = std::string(classes.c_str() + split + 1);
         w.title = propertyText(title.get());
-        if (w.title.empty()) w.title = propertyText(name.get());
+        if (w.title.empty()) w.title = legacyTitle(name.get());
         w.x = origin->dst_x;
         w.y = origin->dst_y;
         w.width = geometry->width;
