@@ -77,9 +77,10 @@ int runApp() {
     return 0;
 }
 
-// Runs the command named by arguments[1] and returns true when it is one
-// this program knows; false for any other word, so the app starts.
-bool runCommand(const std::vector<std::string>& arguments) {
+// Runs the command named by arguments[1]. A word it does not know is a
+// mistyped (or newer) command, not a wish for a second copy of the app: it
+// ends with the list of commands and status 2.
+int runCommand(const std::vector<std::string>& arguments) {
     using Command = std::function<void(const std::vector<std::string>&)>;
     static const std::map<std::string, Command> commands{
         {"airplay-list", [](const auto& args) { airplayListCommand(args, CaptureBackends::shared()); }},
@@ -126,10 +127,15 @@ bool runCommand(const std::vector<std::string>& arguments) {
         {"pair", pairCommand},
     };
     auto found = commands.find(arguments[1]);
-    if (found == commands.end()) return false;
+    if (found == commands.end()) {
+        std::string known;
+        for (const auto& [name, command] : commands) known += " " + name;
+        std::cerr << "unknown command: " << arguments[1] << "\ncommands:" << known << "\n";
+        return 2;
+    }
     setLogFile(AppLog::shared());
     found->second(std::vector<std::string>(arguments.begin() + 2, arguments.end()));
-    return true;
+    return 0;
 }
 
 }  // namespace
@@ -145,7 +151,7 @@ int runEntry(const std::vector<std::string>& arguments) {
         return 0;
     }
     if (first == "--render-steps") return renderSteps(std::vector<std::string>(arguments.begin() + 2, arguments.end()));
-    if (!first.empty() && first[0] != '-' && runCommand(arguments)) return 0;
+    if (!first.empty() && first[0] != '-') return runCommand(arguments);
     if (desktopSession()) {
         setLogFile(AppLog::shared());
         return runDesktopApp();
