@@ -115,6 +115,24 @@ TEST_F(XcbCaptureTest, FollowsAResizeAndNoticesTheWindowClosing) {
     EXPECT_TRUE(cap->latest()) << "the last frame stays";
 }
 
+TEST_F(XcbCaptureTest, FramesAreTheInsideWithoutTheBorder) {
+    TestWindow window(*x, 30, 40, 200, 120);
+    window.setBorder(3, 0xFFFFFF);
+    window.fill(0xFF0000, 0, 0, 200, 120);
+    auto cap = capture(window);
+    auto inside = [&](int width, int height) {
+        auto frame = cap->latest();
+        return frame && frame->buffer->width() == width && frame->buffer->height() == height &&
+               colourAt(*cap, 0, 0) == 0xFF0000u && colourAt(*cap, width - 1, height - 1) == 0xFF0000u;
+    };
+    EXPECT_TRUE(eventually([&] { return inside(200, 120); }));
+
+    window.setBorder(6, 0xFFFFFF);
+    window.resize(180, 100);
+    window.fill(0xFF0000, 0, 0, 180, 100);
+    EXPECT_TRUE(eventually([&] { return inside(180, 100); })) << "a new border and size are followed";
+}
+
 TEST_F(XcbCaptureTest, AWindowThatIsGoneCannotBeCaptured) {
     TestWindow window(*x, 0, 0, 150, 150);
     const uint32_t number = window.number();

@@ -56,6 +56,11 @@ public:
         configure(XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT,
                   {static_cast<uint32_t>(width), static_cast<uint32_t>(height)});
     }
+    // An X border of that width and colour around the window's inside.
+    void setBorder(int width, uint32_t rgb) {
+        xcb_change_window_attributes(x_.get(), window_, XCB_CW_BORDER_PIXEL, &rgb);
+        configure(XCB_CONFIG_WINDOW_BORDER_WIDTH, {static_cast<uint32_t>(width)});
+    }
     void move(int x0, int y0) {
         configure(XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, {static_cast<uint32_t>(x0), static_cast<uint32_t>(y0)});
     }

@@ -6,6 +6,7 @@
 #include <xcb/damage.h>
 #include <xcb/shm.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <optional>
@@ -74,8 +75,9 @@ private:
         bool grabScheduled = false;
         bool grabbedOnce = false;  // the first grab covers everything reported before it
         xcb_pixmap_t pixmap = XCB_PIXMAP_NONE;
-        int width = 0;
+        int width = 0;   // of the window's inside, without its border
         int height = 0;
+        int border = 0;  // the pixmap holds the border around the inside
         std::chrono::steady_clock::time_point lastGrab{};
         uint32_t lastSubtract = 0;  // the sequence number of the newest DamageSubtract
         bool useShm = false;
@@ -151,9 +153,9 @@ void XcbWindowStreams::Stream::onEvent(const StateRef& s, const xcb_generic_even
     } else if (type == XCB_CONFIGURE_NOTIFY) {
         const auto* configure = reinterpret_cast<const xcb_configure_notify_event_t*>(event);
         if (configure->window != s->window) return;
-        const int width = configure->width, height = configure->height;
-        s->queue.async([s, width, height] {
-            if (s->stopped || (width == s->width && height == s->height)) return;
+        const int width = configure->width, height = configure->height, border = configure->border_width;
+        s->queue.async([s, width, height, border] {
+            if (s->stopped || (width == s->width && height == s->height && border == s->border)) return;
             s->pixmapStale = true;
             grabSoon(s);
         });
@@ -220,7 +222,8 @@ void XcbWindowStreams::Stream::renamePixmap(State& s) {
     xcb_pixmap_t pixmap = xcb_generate_id(c);
     if (failed(c, xcb_composite_name_window_pixmap_checked(c, s.window, pixmap))) return;
     auto geometry = xreply(xcb_get_geometry_reply(c, xcb_get_geometry(c, pixmap), nullptr));
-    if (!geometry || (geometry->depth != 24 && geometry->depth != 32)) {
+    auto inside = xreply(xcb_get_geometry_reply(c, xcb_get_geometry(c, s.window), nullptr));
+    if (!geometry || !inside || (geometry->depth != 24 && geometry->depth != 32)) {
         xcb_free_pixmap(c, pixmap);
         // Only 32-bit pixels make BGRA frames; saying so beats a stream
         // that never delivers.
@@ -229,8 +232,10 @@ void XcbWindowStreams::Stream::renamePixmap(State& s) {
         return;
     }
     s.pixmap = pixmap;
-    s.width = geometry->width;
-    s.height = geometry->height;
+    // A frame of the border would hide the phone's picture from the crop.
+    s.border = std::min<int>(inside->border_width, std::min(geometry->width, geometry->height) / 2);
+    s.width = std::max(geometry->width - 2 * s.border, 1);
+    s.height = std::max(geometry->height - 2 * s.border, 1);
 }
 
 PixelBufferRef XcbWindowStreams::Stream::image(State& s) {
@@ -267,7 +272,8 @@ PixelBufferRef XcbWindowStreams::Stream::imageThroughShm(State& s) {
     }
     auto reply = xreply(xcb_shm_get_image_reply(
         c,
-        xcb_shm_get_image(c, s.pixmap, 0, 0, static_cast<uint16_t>(s.width), static_cast<uint16_t>(s.height), ~0u,
+        xcb_shm_get_image(c, s.pixmap, static_cast<int16_t>(s.border), static_cast<int16_t>(s.border),
+                          static_cast<uint16_t>(s.width), static_cast<uint16_t>(s.height), ~0u,
                           XCB_IMAGE_FORMAT_Z_PIXMAP, s.segment, 0),
         nullptr));
     if (!reply) return nullptr;
@@ -277,7 +283,9 @@ PixelBufferRef XcbWindowStreams::Stream::imageThroughShm(State& s) {
 PixelBufferRef XcbWindowStreams::Stream::plainImage(State& s) {
     xcb_connection_t* c = s.x->get();
     auto reply = xreply(xcb_get_image_reply(c,
-                                            xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, s.pixmap, 0, 0,
+                                            xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, s.pixmap,
+                                                          static_cast<int16_t>(s.border),
+                                                          static_cast<int16_t>(s.border),
                                                           static_cast<uint16_t>(s.width),
                                                           static_cast<uint16_t>(s.height), ~0u),
                                             nullptr));

@@ -8,9 +8,10 @@
 
 namespace quintalis {
 
-// Streams X windows with Composite, Damage and MIT-SHM. The window is
-// redirected off screen, so covered and off-screen parts still have their
-// pixels; its pixmap is named again after every map and resize. A grab
+// Streams X windows with Composite, Damage and MIT-SHM: the window's inside,
+// without its X border. The window is redirected off screen, so covered and
+// off-screen parts still have their pixels; its pixmap is named again after
+// every map and resize. A grab
 // follows only a damage report, at most 60 a second, and the damage is
 // subtracted before each grab so a change during it leads to one more.
 // Grabs go through a shared-memory segment where the server allows it,
