@@ -27,6 +27,7 @@ std::unique_ptr<WindowCapture> openCapture(const std::vector<std::string>& args,
     if (!screenPermission(backends)) fail(backends.permissionHelp);
     auto window = pickWindow(backends.windows, option(args, "--window"), backends.environment);
     if (!window) fail(kNoWindowAdvice);
+    if (!window->window.onScreen) fail(kAirPlayWindowHidden);
     auto capture = std::make_unique<WindowCapture>(*window, backends);
     try {
         capture->start();

@@ -46,7 +46,10 @@ AirPlayServer::AirPlayServer(CaptureBackends& backends, TextRecognizer& recogniz
 
 std::shared_ptr<WindowCapture> AirPlayServer::capture() {
     std::lock_guard lock(mutex_);
-    if (cap_ && cap_->alive()) {
+    // The choice is made again at every request, so a receiver that appears
+    // or comes back on screen takes over from whatever was captured before.
+    const std::optional<WinInfo> window = chooseWindow();
+    if (cap_ && cap_->alive() && window && window->window.onScreen && cap_->windowID() == window->window.number) {
         cap_->checkResize();
         if (cap_->alive()) return cap_;
     }
@@ -58,16 +61,14 @@ std::shared_ptr<WindowCapture> AirPlayServer::capture() {
         lastError_ = backends_.permissionHelp;
         return nullptr;
     }
-    // A fixed window that has gone gives way to the best candidate: the
-    // service outlives the windows it was started for.
-    std::optional<WinInfo> window;
-    if (fixedWindow_) window = windowInfo(backends_.windows, *fixedWindow_);
-    if (!window) {
-        auto candidates = airplayCandidates(backends_.windows.windows(), backends_.environment);
-        if (!candidates.empty()) window = candidates.front();
-    }
     if (!window) {
         lastError_ = kNoWindow;
+        return nullptr;
+    }
+    // An unmapped window sends no frames: saying so at once beats waiting
+    // seconds for one.
+    if (!window->window.onScreen) {
+        lastError_ = kAirPlayWindowHidden;
         return nullptr;
     }
     auto made = std::make_shared<WindowCapture>(*window, backends_);
@@ -82,6 +83,15 @@ std::shared_ptr<WindowCapture> AirPlayServer::capture() {
     cap_ = std::move(made);
     lastError_.reset();
     return cap_;
+}
+
+std::optional<WinInfo> AirPlayServer::chooseWindow() {
+    // A fixed window that has gone gives way to the best candidate: the
+    // service outlives the windows it was started for.
+    if (fixedWindow_) {
+        if (auto fixed = windowInfo(backends_.windows, *fixedWindow_)) return fixed;
+    }
+    return bestReceiver(airplayCandidates(backends_.windows.windows(), backends_.environment));
 }
 
 void AirPlayServer::resetCapture() {

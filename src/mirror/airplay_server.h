@@ -54,8 +54,9 @@ public:
     AirPlayServer(CaptureBackends& backends, TextRecognizer& recognizer, std::optional<uint32_t> fixedWindow,
                   std::function<void()> quit = {});
 
-    // The live capture, creating one if there is none or it died; nothing
-    // when no window can be captured (lastError says why).
+    // The live capture of the window to capture now (a fixed window, else
+    // the best receiver on screen), replacing one of another window or one
+    // that died; nothing when no window can be captured (lastError says why).
     std::shared_ptr<WindowCapture> capture();
     // Stops and drops the current capture; the next request starts another.
     void resetCapture();
@@ -75,6 +76,8 @@ private:
     void wait(const AirPlayQuery& query, const AirPlayResponder& responder);
     AirPlayReply changes(const AirPlayQuery& query);
     AirPlayReply noCapture();
+    // The fixed window while it exists, else the best receiver; under mutex_.
+    std::optional<WinInfo> chooseWindow();
 
     CaptureBackends& backends_;
     TextRecognizer& recognizer_;

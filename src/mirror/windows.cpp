@@ -21,23 +21,9 @@ std::optional<uint32_t> parseWindowNumber(const std::string& text) {
     return static_cast<uint32_t>(value);
 }
 
-}  // namespace
-
-std::optional<std::string> processEnvironment(const std::string& name) {
-    const char* value = std::getenv(name.c_str());
-    if (!value) return std::nullopt;
-    return std::string(value);
-}
-
-JSON WinInfo::json() const {
-    return JSON{{"id", window.number},      {"owner", window.owner},  {"bundle", window.bundle},
-                {"pid", window.pid},        {"title", window.title},  {"layer", window.layer},
-                {"onScreen", window.onScreen}, {"x", window.x},       {"y", window.y},
-                {"w", window.width},        {"h", window.height},     {"score", score}};
-}
-
-int airplayScore(const WindowDescription& w, const EnvironmentReader& environment) {
-    if (w.width < 120 || w.height < 120) return 0;
+// Points for what the owner is and what the user asked for: the evidence
+// that makes a window the receiver's rather than one that mentions phones.
+int evidenceScore(const WindowDescription& w, const EnvironmentReader& environment) {
     const std::string owner = foldCase(w.owner + " " + w.bundle);
     const std::string title = foldCase(w.title);
     int score = 0;
@@ -52,6 +38,33 @@ int airplayScore(const WindowDescription& w, const EnvironmentReader& environmen
     } else if (w.bundle == "com.apple.controlcenter" && w.width >= 300 && w.height >= 300 && w.layer <= 0) {
         score += w.layer == 0 ? 100 : 40;
     }
+    return score;
+}
+
+}  // namespace
+
+std::optional<std::string> processEnvironment(const std::string& name) {
+    const char* value = std::getenv(name.c_str());
+    if (!value) return std::nullopt;
+    return std::string(value);
+}
+
+JSON WinInfo::json() const {
+    JSON json{{"id", window.number},      {"owner", window.owner},  {"bundle", window.bundle},
+              {"pid", window.pid},        {"title", window.title},  {"layer", window.layer},
+              {"onScreen", window.onScreen}, {"x", window.x},       {"y", window.y},
+              {"w", window.width},        {"h", window.height},     {"score", score}};
+    if (titleOnly) {
+        json["note"] = "only the title suggests a phone: captured only when chosen with --window " +
+                       std::to_string(window.number) + " or QUINTALIS_AIRPLAY_TITLE";
+    }
+    return json;
+}
+
+int airplayScore(const WindowDescription& w, const EnvironmentReader& environment) {
+    if (w.width < 120 || w.height < 120) return 0;
+    const std::string title = foldCase(w.title);
+    int score = evidenceScore(w, environment);
     if (containsText(title, "airplay") || containsText(title, "iphone") || containsText(title, "mirroring") ||
         containsText(title, "uxplay")) {
         score += 20;
@@ -68,13 +81,23 @@ std::vector<WinInfo> airplayCandidates(const std::vector<WindowDescription>& win
     std::vector<WinInfo> candidates;
     for (const auto& window : windows) {
         int score = airplayScore(window, environment);
-        if (score > 0) candidates.push_back(WinInfo{window, score});
+        if (score > 0) candidates.push_back(WinInfo{window, score, evidenceScore(window, environment) == 0});
     }
     std::stable_sort(candidates.begin(), candidates.end(), [](const WinInfo& a, const WinInfo& b) {
         if (a.score != b.score) return a.score > b.score;
         return a.window.width * a.window.height > b.window.width * b.window.height;
     });
     return candidates;
+}
+
+std::optional<WinInfo> bestReceiver(const std::vector<WinInfo>& candidates) {
+    // A hidden receiver shows nothing; one on screen, even scored lower, does.
+    for (bool hiddenToo : {false, true}) {
+        for (const auto& candidate : candidates) {
+            if (!candidate.titleOnly && (hiddenToo || candidate.window.onScreen)) return candidate;
+        }
+    }
+    return std::nullopt;
 }
 
 std::vector<WindowDescription> allWindows(WindowServer& server) { return server.windows(); }
@@ -91,9 +114,7 @@ std::optional<WinInfo> pickWindow(WindowServer& server, const std::optional<std:
     if (wanted && !wanted->empty()) {
         if (auto number = parseWindowNumber(*wanted)) return windowInfo(server, *number);
     }
-    auto candidates = airplayCandidates(server.windows(), environment);
-    if (candidates.empty()) return std::nullopt;
-    return candidates.front();
+    return bestReceiver(airplayCandidates(server.windows(), environment));
 }
 
 std::optional<RunningApplication> mirrorApp(WindowServer& server) {

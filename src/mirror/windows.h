@@ -14,10 +14,18 @@ namespace quintalis {
 struct WinInfo {
     WindowDescription window;
     int score = 0;
+    // Only the title speaks for it (a browser tab about iPhones looks the
+    // same): listed, but captured only when chosen by number or title.
+    bool titleOnly = false;
 
-    // {"id", "owner", "bundle", "pid", "title", "layer", "onScreen", "x", "y", "w", "h", "score"}
+    // {"id", "owner", "bundle", "pid", "title", "layer", "onScreen", "x", "y", "w", "h", "score"}, plus "note"
+    // for a title-only candidate.
     JSON json() const;
 };
+
+// What a capture of a window that is not on screen would wait for in vain.
+inline constexpr const char* kAirPlayWindowHidden =
+    "the AirPlay window is hidden (minimised or on another workspace): show it";
 
 // Reads an environment variable; nothing when it is not set.
 using EnvironmentReader = std::function<std::optional<std::string>(const std::string&)>;
@@ -32,6 +40,10 @@ int airplayScore(const WindowDescription& window, const EnvironmentReader& envir
 std::vector<WinInfo> airplayCandidates(const std::vector<WindowDescription>& windows,
                                        const EnvironmentReader& environment);
 
+// The candidate to capture unasked: the best one with owner or override
+// evidence, on screen before hidden; nothing when only titles speak for any.
+std::optional<WinInfo> bestReceiver(const std::vector<WinInfo>& candidates);
+
 // Every window the window server lists, front to back, unscored.
 std::vector<WindowDescription> allWindows(WindowServer& server);
 
@@ -39,7 +51,7 @@ std::vector<WindowDescription> allWindows(WindowServer& server);
 std::optional<WinInfo> windowInfo(WindowServer& server, uint32_t number);
 
 // The window a command should capture: the one whose number `wanted` names
-// (nothing when it is gone), else the best AirPlay candidate.
+// (nothing when it is gone), else bestReceiver of the AirPlay candidates.
 std::optional<WinInfo> pickWindow(WindowServer& server, const std::optional<std::string>& wanted,
                                   const EnvironmentReader& environment);
 

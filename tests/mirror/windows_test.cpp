@@ -147,6 +147,32 @@ TEST(PickWindow, ByNumberWithoutFallbackElseTheBestCandidate) {
     EXPECT_FALSE(pickWindow(nothing, std::nullopt, kNone));
 }
 
+TEST(BestReceiver, OwnerOrOverrideEvidenceOnScreenFirst) {
+    auto tab = numbered(1, "browser", "iPhone 15 review - Web Browser", 1200, 900);
+    auto receiver = numbered(2, "uxplay", "UxPlay@desk", 600, 1000);
+    auto hidden = numbered(3, "AirPlayUIAgent", "iPhone", 600, 1000, 0, false);
+    auto best = [](const std::vector<WindowDescription>& windows, const EnvironmentReader& env = kNone) {
+        auto found = bestReceiver(airplayCandidates(windows, env));
+        return found ? static_cast<int>(found->window.number) : -1;
+    };
+    EXPECT_EQ(best({tab}), -1) << "a title alone is no evidence";
+    auto listed = airplayCandidates({tab, receiver}, kNone);
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_TRUE(listed[1].titleOnly);
+    EXPECT_EQ(listed[1].json()["note"],
+              "only the title suggests a phone: captured only when chosen with --window 1 or QUINTALIS_AIRPLAY_TITLE");
+    EXPECT_FALSE(listed[0].json().contains("note"));
+    EXPECT_EQ(best({tab, receiver}), 2);
+    EXPECT_EQ(best({hidden, tab, receiver}), 2) << "on screen beats a higher score";
+    EXPECT_EQ(best({hidden, tab}), 3) << "a hidden receiver still beats a title";
+    EXPECT_EQ(best({tab, receiver}, environment({{"QUINTALIS_AIRPLAY_TITLE", "review"}})), 1);
+    EXPECT_EQ(best({tab, receiver}, environment({{"QUINTALIS_AIRPLAY_OWNER", "browser"}})), 1);
+
+    ListedWindows server({tab});
+    EXPECT_FALSE(pickWindow(server, std::nullopt, kNone));
+    EXPECT_EQ(pickWindow(server, "1", kNone)->window.number, 1u) << "chosen by number";
+}
+
 TEST(MirroringApp, FoundByItsWindows) {
     auto small = numbered(3, "iPhone Mirroring", "", 300, 600);
     auto big = numbered(4, "iPhone Mirroring", "", 400, 800);
