@@ -24,7 +24,7 @@ bool hasFlag(const std::vector<std::string>& args, const std::string& name) {
 // The capture a command works on: the chosen window, started, with its
 // first frame if one came within --timeout seconds.
 std::unique_ptr<WindowCapture> openCapture(const std::vector<std::string>& args, CaptureBackends& backends) {
-    if (!screenPermission(backends)) fail(backends.permissionHelp);
+    if (auto refusal = screenCaptureRefusal(backends)) fail(*refusal);
     auto window = pickWindow(backends.windows, option(args, "--window"), backends.environment);
     if (!window) fail(kNoWindowAdvice);
     if (!window->window.onScreen) fail(kAirPlayWindowHidden);
@@ -54,7 +54,12 @@ void airplayListCommand(const std::vector<std::string>& args, CaptureBackends& b
             windows.push_back(candidate.json());
         }
     }
-    out(JSON{{"permission", screenPermission(backends)}, {"windows", std::move(windows)}});
+    JSON listed{{"permission", true}, {"windows", std::move(windows)}};
+    if (auto refusal = screenCaptureRefusal(backends)) {
+        listed["permission"] = false;
+        listed["error"] = *refusal;
+    }
+    out(listed);
 }
 
 void airplayCaptureCommand(const std::vector<std::string>& args, CaptureBackends& backends,

@@ -57,8 +57,8 @@ std::shared_ptr<WindowCapture> AirPlayServer::capture() {
         cap_->stop();
         cap_.reset();
     }
-    if (!screenPermission(backends_)) {
-        lastError_ = backends_.permissionHelp;
+    if (auto refusal = screenCaptureRefusal(backends_)) {
+        lastError_ = *refusal;
         return nullptr;
     }
     if (!window) {
@@ -118,7 +118,8 @@ AirPlayReply AirPlayServer::noCapture() {
 }
 
 AirPlayReply AirPlayServer::status() {
-    const bool permission = screenPermission(backends_);
+    const auto refusal = screenCaptureRefusal(backends_);
+    const bool permission = !refusal;
     JSON candidates = JSON::array();
     for (const auto& candidate : airplayCandidates(backends_.windows.windows(), backends_.environment)) {
         candidates.push_back(candidate.json());
@@ -146,7 +147,11 @@ AirPlayReply AirPlayServer::status() {
         }
     }
     std::lock_guard lock(mutex_);
-    if (lastError_) reply["error"] = *lastError_;
+    if (refusal) {
+        reply["error"] = *refusal;
+    } else if (lastError_) {
+        reply["error"] = *lastError_;
+    }
     return AirPlayReply::json(reply);
 }
 

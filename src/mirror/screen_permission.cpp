@@ -17,7 +17,13 @@ std::string screenPermissionHelp(const std::string& appName) {
            ": no X display (run it inside an X11 or XWayland session, or set DISPLAY)";
 }
 
-bool screenPermission(CaptureBackends& backends) { return !backends.windows.unavailableReason(); }
+std::optional<std::string> screenCaptureRefusal(CaptureBackends& backends) {
+    if (backends.windows.unavailableReason()) return backends.permissionHelp;
+    if (auto reason = backends.streams.unavailableReason()) return "Screen capture isn't available: " + *reason;
+    return std::nullopt;
+}
+
+bool screenPermission(CaptureBackends& backends) { return !screenCaptureRefusal(backends); }
 
 std::vector<WindowDescription> syncShareable(CaptureBackends& backends, Duration limit) {
     struct Answer {

@@ -15,8 +15,10 @@ std::string screenAppName(const BundleInfo& bundle);
 // What to tell a user when windows cannot be captured.
 std::string screenPermissionHelp(const std::string& appName);
 
-// Whether windows can be captured at all. Linux asks no permission for it;
-// it takes a reachable X display (XWayland counts).
+// Why windows cannot be captured at all, or nothing when they can. Linux asks
+// no permission for it; it takes a reachable X display (XWayland counts)
+// that can stream windows.
+std::optional<std::string> screenCaptureRefusal(CaptureBackends& backends);
 bool screenPermission(CaptureBackends& backends);
 
 // The window list through the window server, within `limit`. Throws

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -39,6 +40,9 @@ public:
         // window went away.
         std::function<void(const std::string& reason)> onStopped;
     };
+    // Nothing when windows can be streamed here; otherwise why not, in one
+    // sentence (for example, a display server without what streaming needs).
+    virtual std::optional<std::string> unavailableReason() { return std::nullopt; }
     // Both callbacks run on `queue`. Throws WindowStreamError.
     virtual std::unique_ptr<WindowStream> start(uint32_t window, SerialQueue& queue, Callbacks callbacks) = 0;
 };

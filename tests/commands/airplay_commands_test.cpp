@@ -10,6 +10,7 @@
 #include "imaging/codecs.h"
 #include "support/raw_http.h"
 #include "support/run_program.h"
+#include "support/xvfb.h"
 
 using namespace quintalis;
 using namespace quintalis::testing;
@@ -113,7 +114,24 @@ TEST(AirPlayCommands, ListShowsTheReceiverWindowWithItsScore) {
 
     auto nothing = run("airplay-list", dir, kNoDisplay);
     EXPECT_EQ(nothing.status, 0);
-    EXPECT_EQ(nothing.out, "{\"permission\":false,\"windows\":[]}\n");
+    const std::string reason = kHelp.substr(0, kHelp.size() - 1);
+    EXPECT_EQ(printed(nothing), (JSON{{"permission", false}, {"windows", JSON::array()}, {"error", reason}}));
+}
+
+TEST(AirPlayCommands, WithoutCompositeWindowsAreListedButPermissionIsFalse) {
+    ASSERT_FALSE(Xvfb::displayWithoutComposite().empty()) << "Xvfb did not start";
+    const std::string display = "-u QUINTALIS_SIMULATOR DISPLAY=" + Xvfb::displayWithoutComposite();
+    const std::string reason =
+        "Screen capture isn't available: the X server has no Composite extension, which capturing a window needs";
+    TempDir dir;
+    auto listed = run("airplay-list --all", dir, display);
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    JSON list = printed(listed);
+    EXPECT_EQ(list["permission"], false) << listed.out;
+    EXPECT_EQ(list["error"], reason);
+    auto capture = run("airplay-capture shot.png", dir, display);
+    EXPECT_EQ(capture.status, 1);
+    EXPECT_EQ(capture.err, reason + "\n");
 }
 
 TEST(AirPlayCommands, CaptureWritesThePictureItDescribes) {

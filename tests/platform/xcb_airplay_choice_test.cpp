@@ -115,3 +115,27 @@ TEST_F(AirPlayChoiceTest, AHiddenReceiverIsNamedAtOnceAndOneOnScreenIsPreferred)
     EXPECT_EQ(captured(service), -1) << "a capture of a window gone from the screen is dropped";
     EXPECT_EQ(ask(service, "/status")["error"], kAirPlayWindowHidden);
 }
+
+TEST(AirPlayWithoutComposite, PermissionIsFalseWithTheReason) {
+    ASSERT_FALSE(Xvfb::displayWithoutComposite().empty()) << "Xvfb did not start";
+    auto x = XConnection::open(Xvfb::displayWithoutComposite());
+    ASSERT_TRUE(x);
+    TestWindow receiver(*x, 0, 0, 300, 600);
+    receiver.setClass("uxplay", "UxPlay");
+
+    XDisplayLink link{Xvfb::displayWithoutComposite()};
+    XcbWindowServer server{link};
+    XcbWindowStreams streams{link};
+    CaptureBackends backends{server, streams, Clock::real(), environment({}), "help"};
+    NoText text;
+    AirPlayServer service{backends, text, std::nullopt};
+    AirPlayReply reply;
+    auto keep = [&](AirPlayReply r) { reply = std::move(r); };
+    service.handle("/status", {}, AirPlayResponder{keep, [] {}, [] { return false; }, {}});
+    JSON status = parseJSON(reply.body).value_or(JSON());
+    EXPECT_EQ(status["permission"], false);
+    EXPECT_EQ(status["error"], "Screen capture isn't available: the X server has no Composite extension, which "
+                               "capturing a window needs");
+    ASSERT_EQ(status["candidates"].size(), 1u) << "windows are still listed";
+    EXPECT_FALSE(service.capture());
+}

@@ -19,7 +19,13 @@ namespace quintalis::testing {
 class Xvfb {
 public:
     static const std::string& display() {
-        static Xvfb server;
+        static Xvfb server(nullptr);
+        return server.display_;
+    }
+    // A second server without the Composite extension, as some remote and
+    // minimal X servers are: windows can be listed but not captured.
+    static const std::string& displayWithoutComposite() {
+        static Xvfb server("Composite");
         return server.display_;
     }
 
@@ -32,7 +38,7 @@ public:
     }
 
 private:
-    Xvfb() {
+    explicit Xvfb(const char* disabledExtension) {
         int ready[2];
         if (pipe2(ready, O_CLOEXEC) != 0) return;
         pid_ = fork();
@@ -44,8 +50,13 @@ private:
             } else {
                 dup2(ready[1], 3);
             }
-            execlp("Xvfb", "Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-screen", "0", "1280x1024x24", "-noreset",
-                   static_cast<char*>(nullptr));
+            if (disabledExtension) {
+                execlp("Xvfb", "Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-screen", "0", "1280x1024x24",
+                       "-noreset", "-extension", disabledExtension, static_cast<char*>(nullptr));
+            } else {
+                execlp("Xvfb", "Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-screen", "0", "1280x1024x24",
+                       "-noreset", static_cast<char*>(nullptr));
+            }
             _exit(127);
         }
         close(ready[1]);

@@ -23,6 +23,13 @@ bool failed(xcb_connection_t* c, xcb_void_cookie_t cookie) {
     return error != nullptr;
 }
 
+// What this server lacks for streaming windows, if anything.
+std::optional<std::string> missingExtension(xcb_connection_t* c) {
+    if (!xcb_get_extension_data(c, &xcb_composite_id)->present) return "the X server has no Composite extension";
+    if (!xcb_get_extension_data(c, &xcb_damage_id)->present) return "the X server has no Damage extension";
+    return std::nullopt;
+}
+
 }  // namespace
 
 // Which windows this connection keeps redirected, and for how many streams.
@@ -328,6 +335,14 @@ void XcbWindowStreams::Stream::stop() {
     s.queue.sync([&s] { release(s); });
 }
 
+std::optional<std::string> XcbWindowStreams::unavailableReason() {
+    std::string error;
+    auto x = display_.connection(&error);
+    if (!x) return error;
+    if (auto missing = missingExtension(x->get())) return *missing + ", which capturing a window needs";
+    return std::nullopt;
+}
+
 std::unique_ptr<WindowStream> XcbWindowStreams::start(uint32_t window, SerialQueue& queue, Callbacks callbacks) {
     std::string error;
     auto x = display_.connection(&error);
@@ -339,12 +354,7 @@ std::unique_ptr<WindowStream> XcbWindowStreams::start(uint32_t window, SerialQue
         std::erase_if(redirects_, [](const auto& entry) { return !entry.second || entry.second->connection.expired(); });
         auto& known = redirects_[x.get()];
         if (!known || known->connection.lock() != x) {
-            if (!xcb_get_extension_data(c, &xcb_composite_id)->present) {
-                throw WindowStreamError("the X server has no Composite extension");
-            }
-            if (!xcb_get_extension_data(c, &xcb_damage_id)->present) {
-                throw WindowStreamError("the X server has no Damage extension");
-            }
+            if (auto missing = missingExtension(c)) throw WindowStreamError(*missing);
             // Both extensions refuse every other request until the client
             // has said which version it speaks.
             auto composite = xcb_composite_query_version(c, 0, 4);

@@ -20,6 +20,7 @@ class XcbWindowStreams final : public WindowStreams {
 public:
     explicit XcbWindowStreams(XDisplayLink& display) : display_(display) {}
 
+    std::optional<std::string> unavailableReason() override;
     std::unique_ptr<WindowStream> start(uint32_t window, SerialQueue& queue, Callbacks callbacks) override;
 
 private:
