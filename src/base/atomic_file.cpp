@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <ctime>
 #include <string>
 
 namespace quintalis {
@@ -13,6 +14,15 @@ namespace {
 
 // Temporaries are named <file>.tmp.<writer's process id>.<count>.
 std::string temporaryPrefix(const std::filesystem::path& file) { return file.filename().string() + ".tmp."; }
+
+std::string utcStamp(int64_t wallMillis) {
+    std::time_t seconds = static_cast<std::time_t>(wallMillis / 1000);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc);
+    return stamp;
+}
 
 bool processRuns(pid_t pid) { return ::kill(pid, 0) == 0 || errno != ESRCH; }
 
@@ -82,6 +92,19 @@ std::vector<std::filesystem::path> removeAbandonedTemporaries(const std::filesys
         if (std::filesystem::remove(entry.path(), ignored)) removed.push_back(entry.path());
     }
     return removed;
+}
+
+std::optional<std::filesystem::path> moveAsideCorrupt(const std::filesystem::path& file, int64_t wallMillis,
+                                                      std::error_code& error) {
+    std::filesystem::path aside = file;
+    aside += ".corrupt-" + utcStamp(wallMillis);
+    for (int n = 2; std::filesystem::exists(aside); ++n) {
+        aside = file;
+        aside += ".corrupt-" + utcStamp(wallMillis) + "-" + std::to_string(n);
+    }
+    std::filesystem::rename(file, aside, error);
+    if (error) return std::nullopt;
+    return aside;
 }
 
 }  // namespace quintalis

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string_view>
 #include <system_error>
 #include <vector>
@@ -19,5 +21,12 @@ bool writeFileAtomically(const std::filesystem::path& file, std::string_view con
 // halfway) left beside `file`, of it or of the copies named after it
 // ("<file>.backup-…"), and returns them.
 std::vector<std::filesystem::path> removeAbandonedTemporaries(const std::filesystem::path& file);
+
+// Renames a file that cannot be read or parsed to
+// "<file>.corrupt-<UTC time>" ("20260131T090507Z", then "-2", "-3"... when
+// taken), where a person can still recover it and the next write does not
+// destroy it. Returns where it went, or nothing with `error` set.
+std::optional<std::filesystem::path> moveAsideCorrupt(const std::filesystem::path& file, int64_t wallMillis,
+                                                      std::error_code& error);
 
 }  // namespace quintalis

@@ -1,7 +1,6 @@
 #include "phones/pairings_store.h"
 
 #include <algorithm>
-#include <ctime>
 
 #include "base/atomic_file.h"
 #include "base/json.h"
@@ -12,29 +11,14 @@ namespace quintalis {
 
 namespace {
 
-std::string utcStamp(int64_t wallMillis) {
-    std::time_t seconds = static_cast<std::time_t>(wallMillis / 1000);
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
-    char stamp[32];
-    std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc);
-    return stamp;
-}
-
 // Keeps what could not be read where a person can still recover it.
 void moveAside(const std::filesystem::path& file, const std::string& reason, int64_t wallMillis) {
-    std::filesystem::path aside = file;
-    aside += ".corrupt-" + utcStamp(wallMillis);
-    for (int n = 2; std::filesystem::exists(aside); ++n) {
-        aside = file;
-        aside += ".corrupt-" + utcStamp(wallMillis) + "-" + std::to_string(n);
-    }
     std::error_code error;
-    std::filesystem::rename(file, aside, error);
-    if (error) {
+    auto aside = moveAsideCorrupt(file, wallMillis, error);
+    if (!aside) {
         log("pairings: " + file.string() + " can't be read (" + reason + ") nor moved aside (" + error.message() + ")");
     } else {
-        log("pairings: " + file.string() + " can't be read (" + reason + "); moved it to " + aside.string());
+        log("pairings: " + file.string() + " can't be read (" + reason + "); moved it to " + aside->string());
     }
 }
 
