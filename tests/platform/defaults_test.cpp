@@ -6,10 +6,13 @@
 
 #include "platform/linux/json_file_defaults.h"
 #include "platform/linux/linux_host_environment.h"
+#include "base/read_file.h"
+#include "support/fake_clock.h"
 #include "support/log_capture.h"
 #include "support/temp_dir.h"
 
 using namespace quintalis;
+using quintalis::testing::FakeClock;
 using quintalis::testing::LogCapture;
 using quintalis::testing::TempDir;
 
@@ -61,14 +64,35 @@ TEST(JSONFileDefaults, TwoProcessesWritingDifferentKeysLoseNothing) {
     }
 }
 
-TEST(JSONFileDefaults, ACorruptFileReadsAsEmptyAndIsReplacedOnWrite) {
+TEST(JSONFileDefaults, ADamagedFileIsKeptBesideAndItsProblemEndsWithTheNextWrite) {
+    LogCapture logs;
     TempDir dir;
     auto file = dir.path() / "defaults.json";
-    std::ofstream(file) << "{\"paused\": tru";
-    JSONFileDefaults defaults(file);
+    const std::string damaged = "{\"paused\": tru";
+    std::ofstream(file) << damaged;
+    FakeClock clock;  // 2026-01-01T00:00:00Z
+    JSONFileDefaults defaults(file, clock);
     EXPECT_FALSE(defaults.boolValue("paused"));
+    ASSERT_TRUE(defaults.problem());
+
+    // The user's untick of the pause that the damage caused.
+    defaults.setBool("paused", false);
+    EXPECT_EQ(defaults.problem(), std::nullopt) << "the file is whole again";
+    EXPECT_EQ(defaults.boolValue("paused"), false);
+    EXPECT_EQ(JSONFileDefaults(file).boolValue("paused"), false);
+    auto aside = dir.path() / "defaults.json.corrupt-20260101T000000Z";
+    EXPECT_EQ(readFile(aside), damaged) << "kept as it was";
+    EXPECT_TRUE(logs.contains("preferences: " + file.string() + " can't be read (not valid JSON); kept it as " +
+                              aside.string()));
+
+    // Damaged again within the same second: a second copy, not over the first.
+    std::ofstream(file) << "[]";
+    ASSERT_TRUE(defaults.problem());
     defaults.setBool("setupDone", true);
-    EXPECT_EQ(JSONFileDefaults(file).boolValue("setupDone"), true);
+    EXPECT_EQ(readFile(dir.path() / "defaults.json.corrupt-20260101T000000Z-2"), "[]");
+    EXPECT_EQ(readFile(aside), damaged);
+    EXPECT_EQ(defaults.boolValue("setupDone"), true);
+    EXPECT_FALSE(defaults.problem());
 }
 
 TEST(JSONFileDefaults, AFileThatCannotBeReadIsAProblemLoggedOncePerChange) {

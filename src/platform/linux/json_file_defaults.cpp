@@ -14,7 +14,7 @@
 
 namespace quintalis {
 
-JSONFileDefaults::JSONFileDefaults(std::filesystem::path file) : file_(std::move(file)) {}
+JSONFileDefaults::JSONFileDefaults(std::filesystem::path file, Clock& clock) : file_(std::move(file)), clock_(clock) {}
 
 JSONFileDefaults::Signature JSONFileDefaults::currentSignature() const {
     struct stat info {};
@@ -67,13 +67,32 @@ void JSONFileDefaults::update(const std::string& key, std::optional<JSON> value)
     int lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (lockFd >= 0) ::flock(lockFd, LOCK_EX);
     reloadIfChanged();
-    if (value) {
-        values_[key] = std::move(*value);
-    } else {
-        values_.erase(key);
+    if (keepDamagedFile()) {
+        if (value) {
+            values_[key] = std::move(*value);
+        } else {
+            values_.erase(key);
+        }
+        if (writeFileAtomically(file_, values_.dump(2) + "\n")) {
+            loaded_ = currentSignature();
+            problem_.reset();
+        }
     }
-    if (writeFileAtomically(file_, values_.dump(2) + "\n")) loaded_ = currentSignature();
     if (lockFd >= 0) ::close(lockFd);
+}
+
+bool JSONFileDefaults::keepDamagedFile() {
+    // Only a file that is there but unreadable; one that cannot even be
+    // looked at is left to the write, which says whether it can be replaced.
+    if (!problem_ || loaded_.statError != 0) return true;
+    std::error_code error;
+    auto aside = moveAsideCorrupt(file_, clock_.wallMillis(), error);
+    if (!aside) {
+        log("preferences: " + *problem_ + " nor moved aside (" + error.message() + "); not writing over it");
+        return false;
+    }
+    log("preferences: " + *problem_ + "; kept it as " + aside->string());
+    return true;
 }
 
 std::optional<bool> JSONFileDefaults::boolValue(const std::string& key) {

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <mutex>
 
+#include "base/clock.h"
 #include "base/json.h"
 #include "platform/user_defaults.h"
 
@@ -13,11 +14,13 @@ namespace quintalis {
 // never see half a file and two processes never lose each other's keys.
 // Reads re-load the file whenever its identity, size or time changed; a
 // file that exists but cannot be read or parsed reads as empty, is reported
-// by problem(), and is logged once per change of the file.
+// by problem(), and is logged once per change of the file. The next write
+// first moves such a file aside to "<file>.corrupt-<UTC time>", so nothing
+// the user wrote is lost, and the problem ends with that write.
 // Thread-safe: one mutex guards the cached contents.
 class JSONFileDefaults final : public UserDefaults {
 public:
-    explicit JSONFileDefaults(std::filesystem::path file);
+    explicit JSONFileDefaults(std::filesystem::path file, Clock& clock = Clock::real());
 
     std::optional<bool> boolValue(const std::string& key) override;
     std::optional<int64_t> intValue(const std::string& key) override;
@@ -40,9 +43,13 @@ private:
     std::optional<JSON> read(const std::string& key);
     void update(const std::string& key, std::optional<JSON> value);
     void reloadIfChanged();
+    // Moves a damaged file aside before a write; false when it must stay,
+    // and the write with it.
+    bool keepDamagedFile();
     Signature currentSignature() const;
 
     std::filesystem::path file_;
+    Clock& clock_;
     std::mutex mutex_;
     JSON values_ = JSON::object();
     std::optional<std::string> problem_;
