@@ -10,6 +10,7 @@
 #include "app/select_backends.h"
 #include "base/clock.h"
 #include "engine/engine.h"
+#include "engine/who_answers.h"
 
 namespace quintalis {
 
@@ -101,21 +102,23 @@ void SetupActions::operator()(SetupAction action) {
 }
 
 void SetupActions::switchEngines() {
+    // Written on the worker before its result is posted to the main thread.
+    auto relaunch = std::make_shared<bool>(false);
     offMain(
-        [] {
-            auto names = quitOtherEngines(DesktopBackends::selected().programs, Clock::real(),
-                                          {Engine::shared().port(), Engine::shared().airplayPort()});
-            std::string joined;
-            for (const auto& name : names) joined += (joined.empty() ? "" : ", ") + name;
-            return joined;
+        [relaunch] {
+            auto& desktop = DesktopBackends::selected();
+            QuintalisSigns signs{{desktop.installation.runningProgram(), desktop.installation.installedProgram()},
+                                 [](uint16_t port) { return whoAnswers(port); }};
+            auto outcome = quitOtherEngines(desktop.programs, Clock::real(),
+                                            {{Engine::shared().port(), "QUINTALIS_ENGINE_PORT"},
+                                             {Engine::shared().airplayPort(), "QUINTALIS_AIRPLAY_PORT"}},
+                                            signs);
+            *relaunch = !outcome.quit.empty();
+            return switchReport(outcome);
         },
-        [](SetupContext& shown, std::string names) {
-            if (names.empty()) {
-                shown.switchMessage = "Nothing to quit.";
-                return;
-            }
-            shown.switchMessage = "Quit " + names + ". Reopening Quintalis\u2026";
-            Installer::shared().relaunch(1.5);
+        [relaunch](SetupContext& shown, std::string report) {
+            shown.switchMessage = report;
+            if (*relaunch) Installer::shared().relaunch(1.5);
         });
 }
 

@@ -44,7 +44,6 @@ std::string nameOfStatusReply(const std::string& body) {
         std::string name = app->get<std::string>();
         return name == "quintalis-mirror" ? "Quintalis Mirror" : name;
     }
-    if (reply.contains("bluetooth")) return "Skiffline";
     return "another app";
 }
 

@@ -8,7 +8,8 @@ namespace quintalis {
 
 // Asks whoever answers HTTP on 127.0.0.1:port for GET /status and names it:
 // the reply's "app" ("quintalis-mirror" reads "Quintalis Mirror"), else
-// "Skiffline" for a reply with a "bluetooth" member, else "another app".
+// "another app": a reply without that member is nobody's engine, whatever
+// else it holds.
 // Nothing when no HTTP answer came. Blocks the caller for at most 1.2 s,
 // even when a server accepts the connection and never answers.
 std::optional<std::string> whoAnswers(uint16_t port);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@ namespace quintalis {
 struct RunningProgram {
     int pid = 0;
     std::string name;
+    std::filesystem::path executable;  // the program file it runs; empty when that cannot be read
 };
 
 // Other programs of this user, such as another copy of Quintalis holding

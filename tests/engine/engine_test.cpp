@@ -152,7 +152,7 @@ TEST(WhoAnswers, NamesEachKindOfPeer) {
     };
     const Case cases[] = {
         {200, R"({"app":"Quintalis","bluetooth":"poweredOn"})", "Quintalis"},
-        {200, R"({"bluetooth":"poweredOn","devices":[]})", "Skiffline"},
+        {200, R"({"bluetooth":"poweredOn","devices":[]})", "another app"},
         {200, R"({"app":"quintalis-mirror"})", "Quintalis Mirror"},
         {200, "<html>hello</html>", "another app"},
         {404, "<html>Not Found</html>", "another app"},

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -135,6 +136,47 @@ TEST(ProcAirPlayReceiver, OnWithUxPlayOffWithNothingUnknownWithAnotherListener) 
     EXPECT_EQ(ProcAirPlayReceiver(ProcTable(), ::getuid() + 1, unused).isOn(), false) << "another user's";
 }
 
+// This test's own program stands for Quintalis's.
+QuintalisSigns signsOfThisProgram(std::function<std::optional<std::string>(uint16_t)> whoAnswers = {}) {
+    return {{fs::read_symlink("/proc/self/exe")}, std::move(whoAnswers)};
+}
+
+std::vector<WantedPort> enginePorts(std::initializer_list<uint16_t> ports) {
+    std::vector<WantedPort> wanted;
+    for (uint16_t port : ports) wanted.push_back({port, "QUINTALIS_ENGINE_PORT"});
+    return wanted;
+}
+
+// Another program (sleep) holding a listener that the test opened: what a
+// user's own server on the engine's port looks like.
+class Stranger {
+public:
+    explicit Stranger(int listener) {
+        int started[2];
+        EXPECT_EQ(::pipe2(started, O_CLOEXEC), 0);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::fcntl(listener, F_SETFD, 0);
+            ::execl("/bin/sleep", "sleep", "60", nullptr);
+            ::_exit(127);
+        }
+        ::close(started[1]);
+        // The pipe closes with the exec: from then on it runs sleep, not this test.
+        char ignored;
+        EXPECT_EQ(::read(started[0], &ignored, 1), 0);
+        ::close(started[0]);
+    }
+    ~Stranger() {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    pid_t pid() const { return pid_; }
+    bool running() const { return ::waitpid(pid_, nullptr, WNOHANG) == 0; }
+
+private:
+    pid_t pid_ = -1;
+};
+
 TEST(QuitOtherEngines, AsksThoseOnThePortsToQuit) {
     LogCapture logged;
     Child engine("old-engine", true, false);
@@ -142,23 +184,64 @@ TEST(QuitOtherEngines, AsksThoseOnThePortsToQuit) {
     uint16_t ownPort = 0;
     int own = listenOnLoopback(ownPort);
     ProcRunningPrograms programs;
-    auto names = quitOtherEngines(programs, Clock::real(), {engine.port(), ownPort});
-    EXPECT_EQ(names, std::vector<std::string>{"old-engine"}) << "never this process, nor other ports";
+    auto outcome =
+        quitOtherEngines(programs, Clock::real(), enginePorts({engine.port(), ownPort}), signsOfThisProgram());
+    EXPECT_EQ(outcome.quit, std::vector<std::string>{"old-engine"}) << "never this process, nor other ports";
+    EXPECT_TRUE(outcome.strangers.empty());
     EXPECT_EQ(engine.endedBy(), SIGTERM);
-    EXPECT_TRUE(programs.isRunning({bystander.pid(), "bystander"}));
-    EXPECT_FALSE(programs.isRunning({engine.pid(), "old-engine"}));
+    EXPECT_TRUE(programs.isRunning({bystander.pid(), "bystander", {}}));
+    EXPECT_FALSE(programs.isRunning({engine.pid(), "old-engine", {}}));
     EXPECT_TRUE(logged.contains("engine: asking old-engine (pid " + std::to_string(engine.pid()) + ") to quit"));
+    EXPECT_EQ(switchReport(outcome), "Quit old-engine. Reopening Quintalis\u2026");
     ::close(own);
 
-    EXPECT_TRUE(quitOtherEngines(programs, Clock::real(), {engine.port()}).empty());
+    outcome = quitOtherEngines(programs, Clock::real(), enginePorts({engine.port()}), signsOfThisProgram());
+    EXPECT_TRUE(outcome.quit.empty());
+    EXPECT_EQ(switchReport(outcome), "Nothing to quit.");
+}
+
+TEST(QuitOtherEngines, LeavesAProgramThatIsNotQuintalisAndNamesIt) {
+    LogCapture logged;
+    uint16_t port = 0;
+    int listener = listenOnLoopback(port);
+    ASSERT_GE(listener, 0);
+    Stranger server(listener);
+    ::close(listener);
+    ProcRunningPrograms programs;
+    FakeClock clock;
+    std::vector<uint16_t> asked;
+    // It answers /status as a JSON server of the user's would: no "app".
+    auto outcome = quitOtherEngines(programs, clock, {{port, "QUINTALIS_ENGINE_PORT"}},
+                                    signsOfThisProgram([&asked](uint16_t on) {
+                                        asked.push_back(on);
+                                        return std::optional<std::string>("another app");
+                                    }));
+    EXPECT_TRUE(outcome.quit.empty());
+    const std::string line = "Port " + std::to_string(port) + " is used by sleep (pid " +
+                             std::to_string(server.pid()) +
+                             "). Quit that program, or start Quintalis with QUINTALIS_ENGINE_PORT set to a free port.";
+    EXPECT_EQ(outcome.strangers, std::vector<std::string>{line});
+    EXPECT_EQ(switchReport(outcome), line) << "no relaunch, no \"Nothing to quit.\"";
+    EXPECT_EQ(asked, std::vector<uint16_t>{port});
+    EXPECT_EQ(clock.elapsed(), Duration::zero()) << "nobody to wait for";
+    EXPECT_TRUE(server.running()) << "neither SIGTERM nor SIGKILL";
+    EXPECT_TRUE(logged.contains("engine: leaving sleep (pid " + std::to_string(server.pid()) + ") on port " +
+                                std::to_string(port) + ": it is not Quintalis"));
+
+    // The same program answering as Quintalis is a copy of it, whatever its file.
+    outcome = quitOtherEngines(programs, clock, {{port, "QUINTALIS_AIRPLAY_PORT"}},
+                               signsOfThisProgram([](uint16_t) { return std::optional<std::string>("Quintalis"); }));
+    EXPECT_EQ(outcome.quit, std::vector<std::string>{"sleep"});
+    EXPECT_TRUE(outcome.strangers.empty());
+    EXPECT_TRUE(eventually([&] { return !server.running(); }));
 }
 
 TEST(QuitOtherEngines, EndsOneThatWillNotQuitAfterTwoSeconds) {
     Child deaf("deaf-engine", true, true);
     ProcRunningPrograms programs;
     FakeClock clock;
-    auto names = quitOtherEngines(programs, clock, {deaf.port()});
-    EXPECT_EQ(names, std::vector<std::string>{"deaf-engine"});
+    auto outcome = quitOtherEngines(programs, clock, enginePorts({deaf.port()}), signsOfThisProgram());
+    EXPECT_EQ(outcome.quit, std::vector<std::string>{"deaf-engine"});
     EXPECT_EQ(deaf.endedBy(), SIGKILL);
     EXPECT_EQ(clock.elapsed(), std::chrono::seconds(2));
 }

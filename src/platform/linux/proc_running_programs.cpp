@@ -13,7 +13,8 @@ std::vector<RunningProgram> ProcRunningPrograms::listeningOn(const std::vector<u
     if (sockets.empty()) return found;
     for (const auto& process : table_.processes()) {
         if (process.pid == self_ || process.uid != user_ || process.ended) continue;
-        if (table_.holdsAnyOf(process.pid, sockets)) found.push_back({process.pid, process.name});
+        if (!table_.holdsAnyOf(process.pid, sockets)) continue;
+        found.push_back({process.pid, process.name, table_.executable(process.pid)});
     }
     return found;
 }

@@ -94,6 +94,17 @@ std::optional<ProcessEntry> ProcTable::process(pid_t pid) const {
     return ProcessEntry{pid, *uid, *name, *state == 'Z' || *state == 'X'};
 }
 
+std::filesystem::path ProcTable::executable(pid_t pid) const {
+    std::error_code error;
+    std::string target = std::filesystem::read_symlink(root_ / std::to_string(pid) / "exe", error).string();
+    // An updated program runs on from its old, now unlinked file.
+    const std::string_view gone = " (deleted)";
+    if (target.size() > gone.size() && target.compare(target.size() - gone.size(), gone.size(), gone) == 0) {
+        target.resize(target.size() - gone.size());
+    }
+    return error ? std::filesystem::path() : std::filesystem::path(target);
+}
+
 std::vector<ProcessEntry> ProcTable::processes() const {
     std::vector<ProcessEntry> found;
     std::error_code error;

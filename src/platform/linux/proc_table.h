@@ -37,6 +37,9 @@ public:
     // Every process, in pid order.
     std::vector<ProcessEntry> processes() const;
     std::optional<ProcessEntry> process(pid_t pid) const;
+    // The program file the process runs, also when that file was replaced
+    // or removed since it started; empty when it cannot be read.
+    std::filesystem::path executable(pid_t pid) const;
     // True when one of the process's open files is one of the sockets.
     bool holdsAnyOf(pid_t pid, const std::set<uint64_t>& sockets) const;
 
