@@ -90,30 +90,50 @@ TEST_F(AppStateTest, FollowsTheEngineAndFallsBackToAnAbsentOne) {
     refresh();
     EXPECT_EQ(told, toldOnce) << "nothing changed, nobody told";
 
-    // Whatever is not a JSON object is no engine; only the engine's own
-    // members fall back.
+    // Whatever is not a JSON object is no engine, and nothing the engine
+    // said before outlives it.
     for (const char* body : {"<html><body>It works</body></html>", "[1, 2]", ""}) {
+        engineService.answerJSON(kFullStatus);
+        refresh();
+        ASSERT_EQ(values().bluetoothSummary(), "On");
         engineService.answerJSON(body);
         refresh();
         EXPECT_FALSE(values().engineUp) << body;
         EXPECT_TRUE(values().phones.empty()) << body;
         EXPECT_TRUE(values().hosts.empty()) << body;
-        EXPECT_EQ(values().bluetoothState, "1 connected, advertising as Desk") << body;
+        EXPECT_EQ(values().bluetoothState, "starting") << body;
+        EXPECT_FALSE(values().bluetoothReady()) << body;
+        EXPECT_EQ(values().bluetoothSummary(), "Quintalis's engine is not running") << body;
     }
 
-    engineService.answerJSON(R"({"app": null, "devices": {"id": "S1"}, "hosts": "H1"})", 503);
+    // An object without "app" comes from a program that is no engine, even
+    // one that speaks of Bluetooth: nobody's phones, no other engine.
+    engineService.answerJSON(R"({"bluetooth": "advertising as Desk", "devices": [{"id": "S1"}], "hosts": ["H1"]})",
+                             503);
     refresh();
-    EXPECT_TRUE(values().engineUp) << "any answer with an object counts";
-    EXPECT_EQ(values().engineOwner, "Skiffline");
-    EXPECT_EQ(values().bluetoothState, "unknown");
+    EXPECT_TRUE(values().engineUp) << "something answers there";
+    EXPECT_EQ(values().engineOwner, "");
+    EXPECT_TRUE(values().portTaken());
+    EXPECT_FALSE(values().usingOtherEngine());
     EXPECT_TRUE(values().phones.empty());
-    EXPECT_TRUE(values().usingOtherEngine());
+    EXPECT_TRUE(values().hosts.empty());
+    EXPECT_EQ(values().bluetoothState, "starting");
+    EXPECT_EQ(values().bluetoothSummary(), "Quintalis's engine is not running");
+
+    engineService.answerJSON(R"({"app": "Skiffline", "bluetooth": "advertising as Desk"})");
+    refresh();
+    EXPECT_TRUE(values().usingOtherEngine()) << "an engine that names itself";
 
     services.takeDown("QUINTALIS_ENGINE_URL");
     radio.allowed = BluetoothAuthorization::notDetermined;
     refresh();
     EXPECT_FALSE(values().engineUp);
-    EXPECT_EQ(values().bluetoothSummary(), "Waiting for permission") << "only the local permission counts now";
+    EXPECT_EQ(values().engineOwner, "Quintalis") << "nobody's, as before the first answer";
+    EXPECT_FALSE(values().usingOtherEngine());
+    EXPECT_EQ(values().bluetoothSummary(), "Quintalis's engine is not running");
+    radio.allowed = BluetoothAuthorization::denied;
+    refresh();
+    EXPECT_EQ(values().bluetoothSummary(), "Not allowed") << "what this computer says still counts";
 }
 
 TEST_F(AppStateTest, AnEngineThatNeverAnswersIsDown) {
@@ -133,12 +153,37 @@ TEST_F(AppStateTest, TakesThePauseOfThisEngineOnly) {
 
     engineService.answerJSON(R"({"app": "Quintalis", "paused": true})");
     refresh();
-    EXPECT_TRUE(values().paused);
-    EXPECT_TRUE(engine.paused());
+    EXPECT_TRUE(values().paused) << "paused through the engine's API";
 
     state().setPaused(false);
     EXPECT_FALSE(engine.paused()) << "the menu's toggle pauses this engine";
     EXPECT_FALSE(values().paused);
+}
+
+TEST_F(AppStateTest, APollNeverWritesAPauseOverTheUsersUntick) {
+    // Preferences that cannot be read pause the engine, which says so.
+    defaults.setUnreadable("/home/ann/.config/quintalis/defaults.json can't be read (not valid JSON)");
+    engineService.answerJSON(R"({"app": "Quintalis", "paused": true})");
+    EXPECT_TRUE(values().paused);
+    EXPECT_EQ(values().pauseProblem, "/home/ann/.config/quintalis/defaults.json can't be read (not valid JSON)");
+    refresh();
+    EXPECT_TRUE(values().paused);
+    EXPECT_EQ(defaults.boolValue("paused"), std::nullopt) << "shown, never stored";
+
+    // The user unticks while a poll is on its way: its old answer changes nothing.
+    defaults.setUnreadable(std::nullopt);
+    bool done = false;
+    state().refresh([&done] { done = true; });
+    state().setPaused(false);
+    ASSERT_TRUE(main.runUntil([&done] { return done; }));
+    EXPECT_FALSE(values().paused);
+    EXPECT_EQ(values().pauseProblem, std::nullopt) << "the file reads again";
+    EXPECT_EQ(defaults.boolValue("paused"), false);
+
+    engineService.answerJSON(R"({"app": "Quintalis", "paused": false})");
+    for (int poll = 0; poll < 3; ++poll) refresh();
+    EXPECT_FALSE(values().paused);
+    EXPECT_EQ(defaults.boolValue("paused"), false);
 }
 
 TEST_F(AppStateTest, AsksTheAirPlayServiceOnlyWhenItMatters) {

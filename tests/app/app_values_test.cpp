@@ -13,6 +13,7 @@ namespace {
 AppValues::Phone phone(const std::string& id, bool bluetooth) { return {id, "iPhone", bluetooth, 1179, 2556}; }
 
 TEST(AppValues, BluetoothLineAndReadiness) {
+    const char* kNoEngine = "Quintalis's engine is not running";
     struct Case {
         const char* what;
         bool engineUp;
@@ -23,8 +24,12 @@ TEST(AppValues, BluetoothLineAndReadiness) {
         bool ready;
     };
     const Case cases[] = {
-        {"engine down, nothing asked yet", false, "Quintalis", "starting", Perm::unknown, "Waiting for permission", false},
-        {"engine down, allowed", false, "Quintalis", "starting", Perm::granted, "Starting\u2026", false},
+        {"engine down, nothing asked yet", false, "Quintalis", "starting", Perm::unknown, kNoEngine, false},
+        {"engine down, allowed", false, "Quintalis", "starting", Perm::granted, kNoEngine, false},
+        {"engine down, denied here", false, "Quintalis", "starting", Perm::denied, "Not allowed", false},
+        {"a left-over state of a gone engine", false, "Quintalis", "advertising as Desk", Perm::granted, kNoEngine,
+         false},
+        {"a program that is no engine", true, "", "advertising as Desk", Perm::granted, kNoEngine, false},
         {"denied", true, "Quintalis", "advertising as Desk", Perm::denied, "Not allowed", false},
         {"restricted maps to denied first", true, "Quintalis", "powered on", Perm::denied, "Not allowed", false},
         {"radio off", true, "Quintalis", "bluetooth off", Perm::granted, "Bluetooth is off", false},
@@ -122,6 +127,10 @@ TEST(AppValues, StepsAndOtherEngine) {
     EXPECT_TRUE(values.usingOtherEngine());
     values.engineOwner = "Quintalis";
     EXPECT_FALSE(values.usingOtherEngine());
+    EXPECT_FALSE(values.portTaken());
+    values.engineOwner = "";
+    EXPECT_FALSE(values.usingOtherEngine()) << "a reply without \"app\" is no engine";
+    EXPECT_TRUE(values.portTaken());
 }
 
 TEST(Permissions, OneMappingForEveryAuthorization) {
@@ -155,7 +164,7 @@ TEST(StatusReplies, EngineMembersTakeTheirDefaultsWhenMissingOrMistyped) {
         "app": 7, "bluetooth": null, "paused": "yes",
         "devices": [{"id": 5, "name": ["x"], "bluetooth": 1, "width": "1179", "height": 2556.5}],
         "hosts": ["H1", 2], "unmatchedHosts": "H2"})"));
-    EXPECT_EQ(mistyped.owner, "Skiffline");
+    EXPECT_EQ(mistyped.owner, "") << "no engine of any make";
     EXPECT_EQ(mistyped.bluetooth, "unknown");
     EXPECT_EQ(mistyped.paused, std::nullopt);
     ASSERT_EQ(mistyped.phones.size(), 1u);

@@ -105,12 +105,12 @@ TEST(SetupPagesTest, RailAndMenuSayWhatTheValuesSay) {
     EXPECT_FALSE(rail.entries[0].done);
     EXPECT_TRUE(rail.entries[2].current);
     EXPECT_EQ(rail.status, (std::vector<std::string>{"iPhone not connected", "Screen: not yet",
-                                                     "Bluetooth: Waiting for permission"}));
+                                                     "Bluetooth: Quintalis's engine is not running"}));
     EXPECT_EQ(rail.version, "Version 1.4");
 
     MenuLines menu = menuLines(values, "1.4");
     EXPECT_EQ(menu.status, (std::vector<std::string>{"iPhone not connected", "Screen: not showing",
-                                                     "Bluetooth: Waiting for permission"}));
+                                                     "Bluetooth: Quintalis's engine is not running"}));
     EXPECT_EQ(menu.version, "Quintalis 1.4");
     AppValues busy = otherEngine();
     busy.paused = true;
@@ -119,6 +119,15 @@ TEST(SetupPagesTest, RailAndMenuSayWhatTheValuesSay) {
               (std::vector<std::string>{"iPhone connected", "Screen: not showing", "Bluetooth: On",
                                         "Control paused \u2014 your AI can look, not tap",
                                         "Using Quintalis Beta for the iPhone"}));
+
+    // A pause the user never chose says why and how to end it.
+    busy.pauseProblem = "/home/ann/.config/quintalis/defaults.json can't be read (not valid JSON)";
+    auto lines = menuLines(busy, "1.4").status;
+    ASSERT_EQ(lines.size(), 7u);
+    EXPECT_EQ(lines[4], "Paused because /home/ann/.config/quintalis/defaults.json can't be read (not valid JSON)");
+    EXPECT_EQ(lines[5], "Untick Pause control to start afresh; the damaged file is kept");
+    busy.paused = false;
+    EXPECT_EQ(menuLines(busy, "1.4").status.size(), 4u) << "nothing to explain once control runs";
 }
 
 TEST(SetupPagesTest, AnotherEngineCountsAsAllowedAndCanBeAskedToQuit) {
@@ -136,6 +145,15 @@ TEST(SetupPagesTest, AnotherEngineCountsAsAllowedAndCanBeAskedToQuit) {
     page = setupPage(1, values, context);
     EXPECT_TRUE(shows(page, "Nothing to quit."));
     EXPECT_FALSE(shows(page, "Switch to Quintalis"));
+
+    // A program that is no engine on the port is never named as one.
+    values.engineOwner = "";
+    context.switchMessage.clear();
+    page = setupPage(1, values, context);
+    EXPECT_TRUE(shows(page, "Another program answers on Quintalis's port, so Quintalis's engine is not running."));
+    EXPECT_TRUE(shows(page, "Switch to Quintalis"));
+    EXPECT_EQ(rows(page)[0].state, CheckState::problem) << "its word is no permission";
+    EXPECT_EQ(rows(page)[1].state, CheckState::waiting);
 
     values.engineOwner = "Quintalis";
     values.bluetoothState = "off";

@@ -178,7 +178,8 @@ TEST_F(SetupViewTest, MenuListsTheStateAndItsTogglesReachTheModel) {
         }
         return labels;
     };
-    std::vector<std::string> expected{"iPhone not connected", "Screen: not showing", "Bluetooth: Waiting for permission",
+    std::vector<std::string> expected{"iPhone not connected", "Screen: not showing",
+                                      "Bluetooth: Quintalis's engine is not running",
                                       "",  "Open Setup\u2026",     "Pause control",
                                       "Open at login",        "",    "Quintalis 1.4",
                                       "Quit Quintalis"};

@@ -57,6 +57,7 @@ AppState::AppState(Collaborators collaborators) : with_(collaborators) {
     values_.setupDone = defaults.boolForKey("setupDone");
     values_.step = static_cast<int>(defaults.intValue("step").value_or(0));
     values_.paused = with_.engine.paused();
+    values_.pauseProblem = defaults.problem();
     values_.launchAtLogin = with_.launchAtLogin.isEnabled();
 }
 
@@ -114,6 +115,7 @@ void AppState::setStep(int step) {
 }
 
 void AppState::setPaused(bool paused) {
+    ++pauseEdits_;
     with_.engine.setPaused(paused);
     publish([paused](AppValues& values) { values.paused = paused; });
 }
@@ -229,42 +231,58 @@ void AppState::pollEngine(const std::shared_ptr<Pending>& pending) {
     engineInFlight_ = true;
     ++pending->parts;
     std::string url = joinURL(with_.engine.baseURL(), "status");
-    offMain<std::optional<JSON>>([url] { return getJSON(url, kEngineTimeout); },
-                                 [this, pending](std::optional<JSON> reply) {
-                                     applyEngineStatus(reply);
-                                     const AppValues& now = values_;
-                                     bool airplayWanted = now.linkChoice == Link::airplay ||
-                                                          (now.phones.empty() && now.screenPerm == Perm::granted);
-                                     if (airplayWanted) {
-                                         pollAirPlay(pending);
-                                     } else {
-                                         engineInFlight_ = false;
-                                         pending->partDone();
-                                     }
-                                 });
+    struct Answer {
+        std::optional<JSON> reply;
+        std::optional<std::string> pauseProblem;
+    };
+    UserDefaults& defaults = with_.defaults;
+    int pauseEdits = pauseEdits_;
+    offMain<Answer>([url, &defaults] { return Answer{getJSON(url, kEngineTimeout), defaults.problem()}; },
+                    [this, pending, pauseEdits](Answer answer) {
+                        // A reply asked for before the user's last click on Pause knows nothing of it.
+                        applyEngineStatus(answer.reply, pauseEdits == pauseEdits_);
+                        publish([&answer](AppValues& values) { values.pauseProblem = answer.pauseProblem; });
+                        const AppValues& now = values_;
+                        bool airplayWanted = now.linkChoice == Link::airplay ||
+                                             (now.phones.empty() && now.screenPerm == Perm::granted);
+                        if (airplayWanted) {
+                            pollAirPlay(pending);
+                        } else {
+                            engineInFlight_ = false;
+                            pending->partDone();
+                        }
+                    });
 }
 
-void AppState::applyEngineStatus(const std::optional<JSON>& reply) {
-    if (!reply) {
-        publish([](AppValues& values) {
-            values.engineUp = false;
+void AppState::applyEngineStatus(const std::optional<JSON>& reply, bool pauseCurrent) {
+    std::optional<EngineStatus> status;
+    if (reply) status = readEngineStatus(*reply);
+    // Nothing of what an engine tells survives it, nor comes from a program
+    // that is no engine: a Bluetooth line kept from either would be a lie.
+    if (!status || status->owner.empty()) {
+        publish([answered = status.has_value()](AppValues& values) {
+            AppValues fresh;
+            values.engineUp = answered;
+            values.engineOwner = answered ? "" : fresh.engineOwner;
+            values.bluetoothState = fresh.bluetoothState;
             values.phones.clear();
             values.hosts.clear();
+            values.unmatchedHosts.clear();
         });
         return;
     }
-    EngineStatus status = readEngineStatus(*reply);
-    // The engine of this process was paused or resumed through its API.
-    bool takePaused = status.paused && *status.paused != values_.paused && status.owner == kOwnApp;
-    if (takePaused) with_.engine.setPaused(*status.paused);
+    // The engine of this process was paused or resumed through its API, or
+    // paused because the preferences cannot be read. Only shown: writing it
+    // back would store a pause the user never chose, over their untick.
+    bool takePaused = pauseCurrent && status->paused && status->owner == kOwnApp;
     publish([&status, takePaused](AppValues& values) {
         values.engineUp = true;
-        values.engineOwner = status.owner;
-        values.bluetoothState = status.bluetooth;
-        values.phones = status.phones;
-        values.hosts = status.hosts;
-        values.unmatchedHosts = status.unmatchedHosts;
-        if (takePaused) values.paused = *status.paused;
+        values.engineOwner = status->owner;
+        values.bluetoothState = status->bluetooth;
+        values.phones = status->phones;
+        values.hosts = status->hosts;
+        values.unmatchedHosts = status->unmatchedHosts;
+        if (takePaused) values.paused = *status->paused;
     });
 }
 

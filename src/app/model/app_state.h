@@ -113,7 +113,8 @@ private:
     void checkRegistrations(const std::shared_ptr<Pending>& pending);
     void probeReceiver(const std::shared_ptr<Pending>& pending);
     void pollEngine(const std::shared_ptr<Pending>& pending);
-    void applyEngineStatus(const std::optional<JSON>& reply);
+    // `pauseCurrent`: no click on Pause came since the reply was asked for.
+    void applyEngineStatus(const std::optional<JSON>& reply, bool pauseCurrent);
     void pollAirPlay(const std::shared_ptr<Pending>& pending);
 
     Collaborators with_;
@@ -125,6 +126,7 @@ private:
     bool engineInFlight_ = false;
     bool checksInFlight_ = false;
     bool probeInFlight_ = false;
+    int pauseEdits_ = 0;  // clicks on Pause so far
     std::map<uint64_t, Observer> observers_;
     uint64_t nextObserver_ = 1;
     Liveness alive_;

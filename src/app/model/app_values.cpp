@@ -15,7 +15,11 @@ bool contains(const std::string& text, std::string_view part) { return text.find
 
 }  // namespace
 
-bool AppValues::usingOtherEngine() const { return engineUp && engineOwner != kThisApp; }
+bool AppValues::usingOtherEngine() const { return engineUp && !engineOwner.empty() && engineOwner != kThisApp; }
+
+bool AppValues::portTaken() const { return engineUp && engineOwner.empty(); }
+
+bool AppValues::noEngine() const { return !engineUp || engineOwner.empty(); }
 
 std::string AppValues::advertisedName() const {
     auto at = bluetoothState.find(kAdvertisingAs);
@@ -27,11 +31,14 @@ std::string AppValues::advertisedName() const {
 bool AppValues::bluetoothReady() const {
     std::string state = asciiLowercase(bluetoothState);
     bool allowed = bluetoothPerm == Perm::granted || usingOtherEngine();
-    return allowed && (contains(state, "advertising") || contains(state, "connected") || contains(state, "powered on"));
+    return allowed && !noEngine() &&
+           (contains(state, "advertising") || contains(state, "connected") || contains(state, "powered on"));
 }
 
 std::string AppValues::bluetoothSummary() const {
     if (bluetoothPerm == Perm::denied && !usingOtherEngine()) return "Not allowed";
+    // Nothing can start Bluetooth then, so "Starting…" would wait for ever.
+    if (noEngine()) return "Quintalis's engine is not running";
     // Only the state itself, not the computer's name after it: "advertising
     // as Office PC" is on.
     std::string state = asciiLowercase(bluetoothState.substr(0, bluetoothState.find(kAdvertisingAs)));

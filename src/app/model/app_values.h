@@ -45,6 +45,9 @@ struct AppValues {
     bool setupDone = false;
     int step = 0;
     bool paused = false;
+    // Why the preferences cannot be read, which keeps control paused until
+    // they can; nothing when they read fine.
+    std::optional<std::string> pauseProblem;
     bool launchAtLogin = false;
     std::optional<std::string> claudePath;
     bool claudeCodeAdded = false;
@@ -53,8 +56,12 @@ struct AppValues {
 
     bool operator==(const AppValues&) const = default;
 
-    // Another program (or another copy of this one) serves the phone.
+    // Another copy of this program, or another engine, serves the phone.
     bool usingOtherEngine() const;
+    // A program that is no engine answers on the engine's port.
+    bool portTaken() const;
+    // No engine answers: everything the engine would tell is unknown.
+    bool noEngine() const;
     // The Bluetooth name the phone lists this computer under.
     std::string advertisedName() const;
     bool bluetoothReady() const;

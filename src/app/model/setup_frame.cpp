@@ -59,6 +59,11 @@ MenuLines menuLines(const AppValues& values, const std::string& version) {
     MenuLines menu;
     menu.status = statusLines(values, "not showing");
     if (values.paused) menu.status.push_back("Control paused \u2014 your AI can look, not tap");
+    // A pause the user did not choose says why, and how to end it.
+    if (values.paused && values.pauseProblem) {
+        menu.status.push_back("Paused because " + *values.pauseProblem);
+        menu.status.push_back("Untick Pause control to start afresh; the damaged file is kept");
+    }
     if (values.usingOtherEngine()) menu.status.push_back("Using " + values.engineOwner + " for the iPhone");
     menu.version = "Quintalis " + version;
     return menu;

@@ -17,12 +17,15 @@ SetupPage header(int step, std::string title) {
 }
 
 // Shown on the Bluetooth and screen pages while another program serves the phone.
+// The button ends only copies of Quintalis and names any other program.
 void addOtherEngineNotice(SetupPage& page, const AppValues& values, const SetupContext& context) {
-    if (!values.usingOtherEngine()) return;
-    Callout notice{"",
-                   "\u201c" + values.engineOwner +
-                       "\u201d is already running the iPhone connection on this computer, so Quintalis is using it.",
-                   SetupButton{"Switch to Quintalis", SetupAction::switchEngines}};
+    if (!values.usingOtherEngine() && !values.portTaken()) return;
+    std::string text =
+        values.portTaken()
+            ? "Another program answers on Quintalis's port, so Quintalis's engine is not running."
+            : "\u201c" + values.engineOwner +
+                  "\u201d is already running the iPhone connection on this computer, so Quintalis is using it.";
+    Callout notice{"", text, SetupButton{"Switch to Quintalis", SetupAction::switchEngines}};
     if (!context.switchMessage.empty()) {
         notice.text = context.switchMessage;
         notice.button.reset();
@@ -78,7 +81,9 @@ SetupPage bluetooth(const AppValues& values, const SetupContext& context) {
     // The radio's own state, whatever the permission: the user can fix both.
     bool radioOff = asciiLowercase(values.bluetoothState.substr(0, values.bluetoothState.find("advertising as")))
                         .find("off") != std::string::npos;
-    if (!values.bluetoothReady() && radioOff) {
+    if (values.noEngine() && values.bluetoothPerm != Perm::denied) {
+        radio.detail = values.bluetoothSummary() + ".";
+    } else if (!values.bluetoothReady() && radioOff) {
         radio.state = CheckState::problem;
         radio.detail = "Turn Bluetooth on in your desktop's Bluetooth settings.";
         radio.button = SetupButton{"Open Bluetooth settings", SetupAction::openBluetoothSettings};

@@ -171,7 +171,7 @@ int stepForward(int step);
 
 // The tray menu, top to bottom; hidden lines are left out.
 struct MenuLines {
-    std::vector<std::string> status;  // the lines above the first divider
+    std::vector<std::string> status;  // the lines above the first divider, at most seven
     std::string version;              // "Quintalis 1.2"
 };
 MenuLines menuLines(const AppValues& values, const std::string& version);

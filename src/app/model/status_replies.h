@@ -12,7 +12,9 @@ namespace quintalis {
 // What the engine's GET /status reply says, each member taking its default
 // when missing or of another type.
 struct EngineStatus {
-    std::string owner = "Skiffline";  // "app"; engines before that member were Skiffline's
+    // "app"; empty when the reply has none, which no engine sends: then a
+    // program that is no engine answers on the engine's port.
+    std::string owner;
     std::string bluetooth = "unknown";
     std::vector<AppValues::Phone> phones;  // "devices"
     std::vector<std::string> hosts;
