@@ -35,7 +35,6 @@ SetupContext liveContext() {
     context.version = AppInfo::shared().version();
     context.installed = Installer::shared().isInApplications();
     context.airplayReceiverInstalled = AirPlayReceiverChild::installed();
-    context.usbScreensAvailable = DeviceBackends::selected().simulator != nullptr;
     context.codexSnippet = AIConnect::shared().codexSnippet();
     return context;
 }

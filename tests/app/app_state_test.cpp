@@ -229,10 +229,12 @@ TEST_F(AppStateTest, ReadsPermissionsOnEveryRefresh) {
 
     radio.allowed = BluetoothAuthorization::allowedAlways;
     cameras.status = CaptureAuthorization::denied;
+    cameras.reason = "no permission to open the iPhone's USB device";
     windows.setUnavailable(std::nullopt);
     refresh();
     EXPECT_EQ(values().bluetoothPerm, Perm::granted);
     EXPECT_EQ(values().cameraPerm, Perm::denied);
+    EXPECT_EQ(values().cameraProblem, "no permission to open the iPhone's USB device");
     EXPECT_EQ(values().screenPerm, Perm::granted);
 }
 

@@ -167,15 +167,27 @@ TEST(SetupPagesTest, ScreenPageOffersWhatThisComputerHas) {
     AppValues values;
     SetupContext context;
     context.computerName = "Desk";
+    // The cable card says whether capture over USB works on this computer.
+    values.cameraPerm = Perm::granted;
     auto cable = setupPage(2, values, context);
-    EXPECT_TRUE(shows(cable, "USB screen capture is not available on Linux yet. Choose **No cable (AirPlay)** to show "
-                             "the screen over Wi\u2011Fi instead."));
-    EXPECT_EQ(rows(cable)[0].title, "Looking for your iPhone\u2026");
-    values.phones = {{"S1", "Ann's iPhone", false, 1179, 2556}};
-    context.usbScreensAvailable = true;
-    cable = setupPage(2, values, context);
     EXPECT_FALSE(shows(cable, "Use AirPlay"));
-    EXPECT_EQ(rows(cable)[0].title, "Ann's iPhone found");
+    ASSERT_EQ(rows(cable).size(), 2u);
+    EXPECT_EQ(rows(cable)[0].title, "USB screen capture works here");
+    EXPECT_EQ(rows(cable)[0].state, CheckState::done);
+    EXPECT_EQ(rows(cable)[1].title, "Looking for your iPhone\u2026");
+    values.phones = {{"S1", "Ann's iPhone", false, 1179, 2556}};
+    cable = setupPage(2, values, context);
+    EXPECT_EQ(rows(cable)[1].title, "Ann's iPhone found");
+
+    values.cameraPerm = Perm::denied;
+    values.cameraProblem = "no permission to open the iPhone's USB device: install the udev rule with `sudo quintalis "
+                           "install-udev-rule`, then plug the iPhone in again";
+    auto refused = rows(setupPage(2, values, context))[0];
+    EXPECT_EQ(refused.title, "USB screen capture is not allowed here");
+    EXPECT_EQ(refused.state, CheckState::problem);
+    EXPECT_EQ(refused.detail, "No permission to open the iPhone's USB device: install the udev rule with `sudo "
+                              "quintalis install-udev-rule`, then plug the iPhone in again.");
+    EXPECT_EQ(refused.button, (SetupButton{"Use AirPlay", SetupAction::chooseAirPlay}));
 
     values = {};
     values.linkChoice = AppValues::Link::airplay;

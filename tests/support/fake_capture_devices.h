@@ -50,6 +50,7 @@ public:
         return sessions_.count(uniqueID) > 0;
     }
     CaptureAuthorization status = CaptureAuthorization::authorized;
+    std::string reason;  // what authorizationReason() says
     std::optional<bool> grant = true;  // nothing: asking is never answered
     bool optedIn = false;
 
@@ -63,6 +64,7 @@ public:
         observers_.push_back(std::move(observer));
     }
     CaptureAuthorization authorizationStatus() override { return status; }
+    std::string authorizationReason() override { return reason; }
     void requestAccess(std::function<void(bool)> answer) override {
         if (grant) answer(*grant);
     }

@@ -180,6 +180,7 @@ void AppState::readPermissions(AppValues& values) {
     auto& permissions = with_.permissions;
     values.bluetoothPerm = permFrom(permissions.bluetooth.authorization());
     values.cameraPerm = permFrom(permissions.camera.authorizationStatus());
+    values.cameraProblem = values.cameraPerm == Perm::denied ? permissions.camera.authorizationReason() : "";
     // There is no question to ask for windows: they can be captured whenever
     // the display can be reached, which cannot tell denied from not asked.
     values.screenPerm = permissions.screen.unavailableReason() ? Perm::notAsked : Perm::granted;

@@ -37,7 +37,8 @@ struct AppValues {
     int airplayCandidates = 0;
     std::optional<bool> airplayReceiverOn;
     Perm bluetoothPerm = Perm::unknown;
-    Perm cameraPerm = Perm::unknown;
+    Perm cameraPerm = Perm::unknown;  // USB screen capture
+    std::string cameraProblem;        // why USB screen capture is refused here, while it is
     Perm screenPerm = Perm::unknown;
     bool bluetoothRequested = false;
     Link linkChoice = Link::cable;

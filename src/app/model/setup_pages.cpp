@@ -8,6 +8,13 @@ namespace {
 using Perm = AppValues::Perm;
 using Link = AppValues::Link;
 
+// A reason as the system words it ("no permission to open …") as a sentence.
+std::string sentence(std::string text) {
+    if (!text.empty() && text[0] >= 'a' && text[0] <= 'z') text[0] = static_cast<char>(text[0] - 'a' + 'A');
+    if (!text.empty() && text.back() != '.') text += '.';
+    return text;
+}
+
 CheckState doneOr(bool done, CheckState otherwise = CheckState::waiting) {
     return done ? CheckState::done : otherwise;
 }
@@ -92,24 +99,29 @@ SetupPage bluetooth(const AppValues& values, const SetupContext& context) {
     return page;
 }
 
-void addCableCard(SetupPage& page, const AppValues& values, const SetupContext& context) {
+void addCableCard(SetupPage& page, const AppValues& values) {
     page.blocks.push_back(NumberedLines{{
         "Plug your iPhone into this computer with a USB\u2011C cable that carries data (some charging cables "
         "don't).",
         "Unlock it. If it asks **Trust This Computer?**, tap **Trust** and enter your passcode.",
     }});
-    if (!context.usbScreensAvailable) {
-        page.blocks.push_back(Callout{"",
-                                      "USB screen capture is not available on Linux yet. Choose **No cable "
-                                      "(AirPlay)** to show the screen over Wi\u2011Fi instead.",
-                                      SetupButton{"Use AirPlay", SetupAction::chooseAirPlay}});
-    }
     CheckRow phone{"Looking for your iPhone\u2026", "Cable in, phone unlocked, Trust tapped.", CheckState::waiting,
                    std::nullopt, std::nullopt};
     if (const auto* found = values.usbPhone()) {
         phone = {found->name + " found", "", CheckState::done, std::nullopt, std::nullopt};
     }
-    page.blocks.push_back(CheckRows{{phone}});
+    // Nothing refuses the cable until a phone on it cannot be opened; then
+    // the reason says what to change, and AirPlay is the way round it.
+    CheckRow capture{"USB screen capture works here", "", doneOr(values.cameraPerm == Perm::granted),
+                     std::nullopt, std::nullopt};
+    if (values.cameraPerm == Perm::denied) {
+        capture.title = "USB screen capture is not allowed here";
+        capture.state = CheckState::problem;
+        capture.detail = values.cameraProblem.empty() ? "This computer refuses Quintalis the iPhone's USB device."
+                                                      : sentence(values.cameraProblem);
+        capture.button = SetupButton{"Use AirPlay", SetupAction::chooseAirPlay};
+    }
+    page.blocks.push_back(CheckRows{{capture, phone}});
 }
 
 void addAirPlayCard(SetupPage& page, const AppValues& values, const SetupContext& context) {
@@ -150,7 +162,7 @@ SetupPage screen(const AppValues& values, const SetupContext& context) {
         {"No cable (AirPlay)", "Over Wi\u2011Fi, with AirPlay", !cable, SetupAction::chooseAirPlay},
     }});
     if (cable) {
-        addCableCard(page, values, context);
+        addCableCard(page, values);
     } else {
         addAirPlayCard(page, values, context);
     }

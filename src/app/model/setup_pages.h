@@ -116,7 +116,6 @@ struct SetupContext {
     std::string version;
     bool installed = true;
     bool airplayReceiverInstalled = true;
-    bool usbScreensAvailable = false;
     std::string installMessage;
     std::string switchMessage;
     std::string airplayMessage;
