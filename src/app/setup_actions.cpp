@@ -31,8 +31,13 @@ void SetupActions::operator()(SetupAction action) {
     SetupContext& context = context_();
     switch (action) {
         case SetupAction::install:
+            if (!beginAction(context, action)) return;
+            changed_();
             offMain([] { return Installer::shared().moveToApplications().value_or(""); },
-                    [](SetupContext& shown, std::string message) { shown.installMessage = message; });
+                    [](SetupContext& shown, std::string message) {
+                        endAction(shown, SetupAction::install);
+                        shown.installMessage = message;
+                    });
             return;
         case SetupAction::switchEngines: switchEngines(); return;
         case SetupAction::allowBluetooth:
@@ -55,9 +60,12 @@ void SetupActions::operator()(SetupAction action) {
             break;
         case SetupAction::addClaudeCode: {
             auto claude = with_.state.values().claudePath;
-            if (!claude) return;
+            // Two runs of claude at once would each rewrite its settings file.
+            if (!claude || !beginAction(context, action)) return;
+            changed_();
             offMain([claude] { return AIConnect::shared().addToClaudeCode(*claude).message; },
                     [this](SetupContext& shown, std::string message) {
+                        endAction(shown, SetupAction::addClaudeCode);
                         shown.claudeCodeMessage = message;
                         with_.state.refresh();
                     });
@@ -68,8 +76,11 @@ void SetupActions::operator()(SetupAction action) {
             context.copiedClaudeCommand = true;
             break;
         case SetupAction::addClaudeDesktop:
+            if (!beginAction(context, action)) return;
+            changed_();
             offMain([] { return AIConnect::shared().addToClaudeDesktop().message; },
                     [this](SetupContext& shown, std::string message) {
+                        endAction(shown, SetupAction::addClaudeDesktop);
                         shown.claudeDesktopMessage = message;
                         with_.state.refresh();
                     });

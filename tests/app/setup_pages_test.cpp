@@ -39,6 +39,19 @@ std::vector<std::string> texts(const SetupPage& page) {
     return out;
 }
 
+// The button of a page that asks for `action`, wherever it sits.
+std::optional<SetupButton> buttonFor(const SetupPage& page, SetupAction action) {
+    for (const auto& block : page.blocks) {
+        std::vector<std::optional<SetupButton>> found;
+        if (auto* b = std::get_if<Buttons>(&block)) found.assign(b->buttons.begin(), b->buttons.end());
+        if (auto* ai = std::get_if<AIRow>(&block)) found = {ai->button, ai->copyButton};
+        for (const auto& button : found) {
+            if (button && button->action == action) return button;
+        }
+    }
+    return std::nullopt;
+}
+
 bool shows(const SetupPage& page, const std::string& text) {
     auto all = texts(page);
     return std::find(all.begin(), all.end(), text) != all.end();
@@ -273,6 +286,35 @@ TEST(SetupPagesTest, AIRowsAndTheLookShowWhatTheirButtonsDid) {
     EXPECT_EQ(rows(page)[0].state, CheckState::problem);
     context.looking = true;
     EXPECT_TRUE(shows(setupPage(6, values, context), "Looking\u2026"));
+}
+
+TEST(SetupPagesTest, ALongActionRunsOnceAndItsButtonSaysSoUntilTheAnswer) {
+    const AppValues values = [] {
+        AppValues made;
+        made.claudePath = "/usr/bin/claude";
+        return made;
+    }();
+    SetupContext context;
+    context.installed = false;
+    const std::tuple<int, SetupAction, const char*, const char*> cases[] = {
+        {0, SetupAction::install, "Install for this user", "Installing\u2026"},
+        {5, SetupAction::addClaudeCode, "Add to Claude Code", "Adding\u2026"},
+        {5, SetupAction::addClaudeDesktop, "Add to Claude Desktop", "Adding\u2026"},
+    };
+    for (const auto& [step, action, idle, busy] : cases) {
+        EXPECT_EQ(buttonFor(setupPage(step, values, context), action), (SetupButton{idle, action})) << idle;
+        EXPECT_TRUE(beginAction(context, action)) << idle;
+        EXPECT_FALSE(beginAction(context, action)) << idle << ": a second click starts nothing";
+        EXPECT_EQ(buttonFor(setupPage(step, values, context), action), (SetupButton{busy, action, false, false}))
+            << idle;
+        endAction(context, action);
+        EXPECT_EQ(buttonFor(setupPage(step, values, context), action), (SetupButton{idle, action})) << idle;
+        EXPECT_TRUE(beginAction(context, action)) << idle << ": runs again after its answer";
+    }
+    // Each runs on its own: adding one client leaves the other's button alone.
+    endAction(context, SetupAction::addClaudeDesktop);
+    EXPECT_TRUE(buttonFor(setupPage(5, values, context), SetupAction::addClaudeDesktop)->enabled);
+    EXPECT_FALSE(buttonFor(setupPage(5, values, context), SetupAction::addClaudeCode)->enabled);
 }
 
 TEST(SetupPagesTest, BoldMarksBecomeMarkupAndNothingElseDoes) {

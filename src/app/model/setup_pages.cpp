@@ -19,6 +19,12 @@ CheckState doneOr(bool done, CheckState otherwise = CheckState::waiting) {
     return done ? CheckState::done : otherwise;
 }
 
+// A long action's button: while it runs, disabled and saying so.
+SetupButton longAction(std::string label, SetupAction action, const SetupContext& context, const char* busy) {
+    bool running = context.running.count(action) > 0;
+    return SetupButton{running ? busy : std::move(label), action, false, !running};
+}
+
 SetupPage header(int step, std::string title) {
     return {"Step " + std::to_string(step) + " of " + std::to_string(kSetupSteps), std::move(title), {}};
 }
@@ -56,7 +62,8 @@ SetupPage welcome(const SetupContext& context) {
     if (!context.installed) {
         page.blocks.push_back(
             Paragraph{"Quintalis works best installed for this user, so your AI can always find it.", true});
-        page.blocks.push_back(Buttons{{{"Install for this user", SetupAction::install}}});
+        page.blocks.push_back(
+            Buttons{{longAction("Install for this user", SetupAction::install, context, "Installing\u2026")}});
         if (!context.installMessage.empty()) page.blocks.push_back(Paragraph{context.installMessage, true});
     }
     page.blocks.push_back(Buttons{{{"Get started", SetupAction::getStarted, true}}});
@@ -239,7 +246,8 @@ SetupPage connectAI(const AppValues& values, const SetupContext& context) {
     AIRow code{"Claude Code", "Adds Quintalis for all your projects.", values.claudeCodeAdded, std::nullopt,
                std::nullopt, std::nullopt, context.claudeCodeMessage};
     if (values.claudePath) {
-        code.button = SetupButton{values.claudeCodeAdded ? "Add again" : "Add to Claude Code", SetupAction::addClaudeCode};
+        code.button = longAction(values.claudeCodeAdded ? "Add again" : "Add to Claude Code",
+                                 SetupAction::addClaudeCode, context, "Adding\u2026");
     } else {
         code.detail = "The claude command wasn't found. Copy the command and run it in a terminal.";
         code.copyButton = SetupButton{"Copy command", SetupAction::copyClaudeCommand};
@@ -248,8 +256,8 @@ SetupPage connectAI(const AppValues& values, const SetupContext& context) {
     AIRow desktop{"Claude Desktop",
                   "Adds Quintalis to Claude's settings. Your other settings stay as they are, and a backup is kept.",
                   values.claudeDesktopAdded,
-                  SetupButton{values.claudeDesktopAdded ? "Add again" : "Add to Claude Desktop",
-                              SetupAction::addClaudeDesktop},
+                  longAction(values.claudeDesktopAdded ? "Add again" : "Add to Claude Desktop",
+                             SetupAction::addClaudeDesktop, context, "Adding\u2026"),
                   std::nullopt,
                   std::nullopt,
                   context.claudeDesktopMessage};
@@ -286,6 +294,10 @@ SetupPage tryIt(const SetupContext& context) {
 }
 
 }  // namespace
+
+bool beginAction(SetupContext& context, SetupAction action) { return context.running.insert(action).second; }
+
+void endAction(SetupContext& context, SetupAction action) { context.running.erase(action); }
 
 SetupPage setupPage(int step, const AppValues& values, const SetupContext& context) {
     switch (step) {

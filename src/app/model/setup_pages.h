@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <set>
 #include <string>
 #include <variant>
 #include <vector>
@@ -40,6 +41,7 @@ struct SetupButton {
     std::string label;
     SetupAction action;
     bool primary = false;
+    bool enabled = true;  // false while its action runs
     bool operator==(const SetupButton&) const = default;
 };
 
@@ -128,6 +130,9 @@ struct SetupContext {
     bool copiedClaudeCommand = false;
     bool copiedCodex = false;
     std::string codexSnippet;
+    // The long actions under way (installing, adding an AI client): each
+    // runs once at a time, its button disabled and saying so.
+    std::set<SetupAction> running;
     bool looking = false;
     std::optional<TryIt::Result> look;
     std::string lookError;
@@ -136,6 +141,11 @@ struct SetupContext {
 constexpr int kSetupSteps = 6;
 constexpr int kSetupWidth = 880;
 constexpr int kSetupHeight = 680;
+
+// Marks a long action as under way; false when it already is, so that a
+// second click starts nothing.
+bool beginAction(SetupContext& context, SetupAction action);
+void endAction(SetupContext& context, SetupAction action);
 
 // The rail titles of pages 1 to 6.
 const std::vector<std::string>& setupStepTitles();

@@ -64,6 +64,7 @@ Gtk::Box* box(Gtk::Orientation orientation, int spacing) {
 Gtk::Button* button(const SetupButton& model, const ActionHandler& onAction) {
     auto* made = Gtk::manage(new Gtk::Button(model.label));
     if (model.primary) made->get_style_context()->add_class("suggested-action");
+    made->set_sensitive(model.enabled);
     made->signal_clicked().connect([onAction, action = model.action] { onAction(action); });
     made->set_halign(Gtk::ALIGN_START);
     return made;
