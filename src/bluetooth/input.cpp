@@ -10,7 +10,6 @@ namespace quintalis {
 namespace {
 
 constexpr double kSettle = 2 * Input::step;
-constexpr double kFixedHold = 0.08;
 // A bound on swipe steps, far above any real gesture, so an absurd duration
 // cannot overflow the step count.
 constexpr double kMaxSwipeSteps = 100000;
@@ -186,7 +185,7 @@ void Input::nudge(int dx, int dy, bool click) {
         if (click) {
             sendRelative(1);
             progress_ = [] { return std::string("paused during the click"); };
-            pause(kFixedHold);
+            pause(pressHold);
             sendRelative(0);
             pause(step);
         }
@@ -285,7 +284,7 @@ void Input::consumer(uint16_t usage) {
         begin();
         progress_ = [] { return std::string("paused during the button press"); };
         sendConsumer(usage);
-        pause(kFixedHold);
+        pause(pressHold);
         sendConsumer(0);
         pause(step);
     });

@@ -56,6 +56,10 @@ public:
     };
 
     static constexpr double step = 0.03;
+    // How long a tap, a click or a button press holds down unless told
+    // otherwise: long enough for the phone to take it as a touch, far
+    // short of a long press.
+    static constexpr double pressHold = 0.08;
     // Where the pointer rests between gestures: the bottom-right corner,
     // which the display's rounded corner hides, so it covers no text, no
     // button and nothing a reader of the screen needs. (Top corners hold the
@@ -72,7 +76,7 @@ public:
     // tasks have not started yet.
     bool submit(std::function<void()> task, size_t maxWaiting, StopCheck stop);
 
-    void tap(double x, double y, double hold = 0.08);
+    void tap(double x, double y, double hold = pressHold);
     void swipe(Point from, Point to, double duration);
     void move(double x, double y);
     void nudge(int dx, int dy, bool click);

@@ -91,7 +91,7 @@ std::optional<Gesture> prepareAction(const std::string& path, const JSON& body, 
     };
     if (path == "/tap") {
         auto at = point("x", "y");
-        double hold = seconds(body, "hold", 0.08);
+        double hold = seconds(body, "hold", Input::pressHold);
         return [at, hold](Input& input) {
             input.tap(at.x, at.y, hold);
             rest(input);

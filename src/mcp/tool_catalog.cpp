@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "bluetooth/input.h"
+
 namespace quintalis::mcp {
 namespace {
 
@@ -57,7 +59,7 @@ std::vector<ToolRule> rules() {
           {"text", Kind::text, {}, {}, nullptr, {}, "",
            "Visible text to tap instead of x/y, matched ignoring case against a fresh reading of the screen; it must "
            "be on the screen once."},
-          {"hold", Kind::number, 0.0, 10.0, 0.08, {}, "seconds", "Seconds the finger stays down; about 1 for a long press."},
+          {"hold", Kind::number, 0.0, 10.0, Input::pressHold, {}, "seconds", "Seconds the finger stays down; about 1 for a long press."},
           settle()}},
         {"swipe", "Swipe",
          "Drag a finger across the iPhone's screen: from x1/y1 to x2/y2 in pixels of the last look's image, or in a "

@@ -7,6 +7,9 @@
 namespace quintalis {
 namespace {
 
+// The mirroring app's name as its windows give their owner.
+constexpr const char* kMirrorAppName = "iPhone Mirroring";
+
 bool containsText(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // A window number as plain decimal digits that fit 32 bits.
@@ -123,7 +126,7 @@ std::optional<RunningApplication> mirrorApp(WindowServer& server) {
         if (w.bundle == "com.apple.ScreenContinuity") return RunningApplication{w.pid, w.owner, w.bundle};
     }
     for (const auto& w : windows) {
-        if (w.owner == "iPhone Mirroring") return RunningApplication{w.pid, w.owner, w.bundle};
+        if (w.owner == kMirrorAppName) return RunningApplication{w.pid, w.owner, w.bundle};
     }
     return std::nullopt;
 }
@@ -131,7 +134,7 @@ std::optional<RunningApplication> mirrorApp(WindowServer& server) {
 std::optional<JSON> findWindow(WindowServer& server) {
     std::optional<WindowDescription> best;
     for (auto& w : server.onScreenWindows()) {
-        if (w.owner != "iPhone Mirroring" || w.layer != 0) continue;
+        if (w.owner != kMirrorAppName || w.layer != 0) continue;
         if (!best || w.width * w.height > best->width * best->height) best = std::move(w);
     }
     if (!best) return std::nullopt;
