@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <utility>
 
 #include "base/base64.h"
 #include "screen/settle_wait.h"
@@ -45,44 +46,69 @@ AirPlayServer::AirPlayServer(CaptureBackends& backends, TextRecognizer& recogniz
       waits_(backends.clock, "quintalis.airplay.settle") {}
 
 std::shared_ptr<WindowCapture> AirPlayServer::capture() {
-    std::lock_guard lock(mutex_);
     // The choice is made again at every request, so a receiver that appears
     // or comes back on screen takes over from whatever was captured before.
+    // Only reading and replacing `cap_` happen under the lock: listing
+    // windows, starting a stream and waiting for its first frame may take
+    // seconds, and a window that never draws must not hold up other clients.
     const std::optional<WinInfo> window = chooseWindow();
-    if (cap_ && cap_->alive() && window && window->window.onScreen && cap_->windowID() == window->window.number) {
-        cap_->checkResize();
-        if (cap_->alive()) return cap_;
+    const auto serves = [&](const std::shared_ptr<WindowCapture>& cap) {
+        return cap && cap->alive() && window && window->window.onScreen && cap->windowID() == window->window.number;
+    };
+    std::shared_ptr<WindowCapture> current = published();
+    if (serves(current)) {
+        current->checkResize();
+        if (current->alive()) return current;
     }
-    if (cap_) {
-        cap_->stop();
-        cap_.reset();
-    }
-    if (auto refusal = screenCaptureRefusal(backends_)) {
-        lastError_ = *refusal;
-        return nullptr;
-    }
-    if (!window) {
-        lastError_ = kNoWindow;
-        return nullptr;
-    }
+    retire(current);
+    if (auto refusal = screenCaptureRefusal(backends_)) return failed(*refusal);
+    if (!window) return failed(kNoWindow);
     // An unmapped window sends no frames: saying so at once beats waiting
     // seconds for one.
-    if (!window->window.onScreen) {
-        lastError_ = kAirPlayWindowHidden;
-        return nullptr;
-    }
+    if (!window->window.onScreen) return failed(kAirPlayWindowHidden);
     auto made = std::make_shared<WindowCapture>(*window, backends_);
     try {
         made->start();
     } catch (const CaptureError& error) {
-        lastError_ = "cannot capture " + window->window.owner + " window " + std::to_string(window->window.number) +
-                     ": " + error.what();
-        return nullptr;
+        return failed("cannot capture " + window->window.owner + " window " + std::to_string(window->window.number) +
+                      ": " + error.what());
     }
+    std::shared_ptr<WindowCapture> replaced;
+    {
+        std::lock_guard lock(mutex_);
+        // Another request may have started the same window meanwhile: one
+        // capture is kept, the first published.
+        if (serves(cap_)) {
+            replaced = std::move(made);
+            made = cap_;
+        } else {
+            replaced = std::exchange(cap_, made);
+            lastError_.reset();
+        }
+    }
+    if (replaced) replaced->stop();
     made->waitForFrame(kFirstFrameWait);
-    cap_ = std::move(made);
-    lastError_.reset();
+    return made;
+}
+
+std::shared_ptr<WindowCapture> AirPlayServer::published() {
+    std::lock_guard lock(mutex_);
     return cap_;
+}
+
+void AirPlayServer::retire(const std::shared_ptr<WindowCapture>& cap) {
+    if (!cap) return;
+    {
+        std::lock_guard lock(mutex_);
+        if (cap_ == cap) cap_.reset();
+    }
+    cap->stop();
+}
+
+std::shared_ptr<WindowCapture> AirPlayServer::failed(std::string reason) {
+    std::lock_guard lock(mutex_);
+    lastError_ = std::move(reason);
+    return nullptr;
 }
 
 std::optional<WinInfo> AirPlayServer::chooseWindow() {
@@ -95,9 +121,7 @@ std::optional<WinInfo> AirPlayServer::chooseWindow() {
 }
 
 void AirPlayServer::resetCapture() {
-    std::lock_guard lock(mutex_);
-    if (cap_) cap_->stop();
-    cap_.reset();
+    retire(published());
 }
 
 void AirPlayServer::handle(const std::string& path, const AirPlayQuery& query, const AirPlayResponder& responder) {

@@ -41,9 +41,11 @@ using AirPlayHandler =
 
 // The AirPlay capture service: which window to capture, one capture kept
 // alive, and every route of the service. Requests come from many threads at
-// once. Finding, checking and replacing the capture happen under one lock,
-// which may be held for seconds while a capture starts; rendering and
-// reading change times run outside it, on the capture's own lock. A
+// once. One lock guards the current capture and the last error, and is held
+// only to read or replace them: choosing a window, starting a capture and
+// waiting for its first frame run outside it, so a window that sends no
+// frames holds up no other request. Rendering and reading change times run
+// on the capture's own lock. A
 // "/wait" holds no thread: it is answered from "quintalis.airplay.settle",
 // at most SettleWaits::kDefaultBudget at once (429 beyond), so waiting
 // clients hold up nobody else.
@@ -76,8 +78,14 @@ private:
     void wait(const AirPlayQuery& query, const AirPlayResponder& responder);
     AirPlayReply changes(const AirPlayQuery& query);
     AirPlayReply noCapture();
-    // The fixed window while it exists, else the best receiver; under mutex_.
+    // The fixed window while it exists, else the best receiver.
     std::optional<WinInfo> chooseWindow();
+    // The capture now published; under mutex_ for the moment of reading.
+    std::shared_ptr<WindowCapture> published();
+    // Unpublishes `cap` if it is still the current capture, and stops it.
+    void retire(const std::shared_ptr<WindowCapture>& cap);
+    // Records why there is no capture; always nothing.
+    std::shared_ptr<WindowCapture> failed(std::string reason);
 
     CaptureBackends& backends_;
     TextRecognizer& recognizer_;

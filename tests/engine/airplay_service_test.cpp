@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <condition_variable>
+#include <map>
+#include <mutex>
+
 #include "base/base64.h"
 #include "engine/airplay_service.h"
 #include "imaging/codecs.h"
@@ -44,6 +48,39 @@ private:
     bool changing_ = false;
     int flips_ = 0;
     const PixelBufferRef pictures_[2] = {receiverFrame(kWidth, kHeight, 90), receiverFrame(kWidth, kHeight, 200)};
+};
+
+// A fake clock whose sleeps wait until the test lets them go, so a request
+// can be held inside a wait for as long as the test needs.
+class HeldClock final : public Clock {
+public:
+    int64_t wallMillis() const override { return clock_.wallMillis(); }
+    MonotonicTime now() const override { return clock_.now(); }
+    void sleep(Duration duration) override {
+        std::unique_lock lock(mutex_);
+        ++sleeping_;
+        changed_.notify_all();
+        changed_.wait(lock, [&] { return open_; });
+        --sleeping_;
+        lock.unlock();
+        clock_.sleep(duration);
+    }
+    bool waitForSleepers(int count) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, 5s, [&] { return sleeping_ >= count; });
+    }
+    void open() {
+        std::lock_guard lock(mutex_);
+        open_ = true;
+        changed_.notify_all();
+    }
+
+private:
+    FakeClock clock_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int sleeping_ = 0;
+    bool open_ = false;
 };
 
 class RecordingRecognizer final : public TextRecognizer {
@@ -317,6 +354,41 @@ TEST_F(AirPlayServiceTest, QuitAnswersAndLeavesTheRestToItsOwner) {
     EXPECT_EQ(reply.head, jsonHead("200 OK", reply.body));
     EXPECT_EQ(reply.body, R"({"ok":true})");
     EXPECT_EQ(quits, 1);
+}
+
+TEST(AirPlayService, AWindowThatNeverDrawsHoldsUpNoOtherRequest) {
+    FakeWindowServer windows;
+    FakeWindowStreams streams;
+    HeldClock clock;
+    windows.setWindows({receiverWindow(kWindow, kWidth, kHeight)});
+    CaptureBackends captures{windows, streams, clock, [](const std::string&) { return std::nullopt; }, ""};
+    RecordingRecognizer text;
+    AirPlayServer server{captures, text, std::nullopt};
+    auto listener = serveHTTP(0, [&](const std::string& path, const AirPlayQuery& query,
+                                     const AirPlayResponder& responder) { server.handle(path, query, responder); });
+    auto request = [](const std::string& target) { return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"; };
+
+    // The first request starts the capture and waits for a frame that never comes.
+    RawConnection first(listener->boundPort());
+    first.send(request("/frame.jpg"));
+    ASSERT_TRUE(clock.waitForSleepers(1));
+    ASSERT_EQ(streams.started(), kWindow);
+
+    std::map<std::string, std::optional<std::string>> replies;
+    for (std::string target : {"/status", "/changes"}) {
+        RawConnection other(listener->boundPort());
+        other.send(request(target));
+        replies[target] = other.readAll();
+    }
+    clock.open();
+    ASSERT_TRUE(replies["/status"]) << "/status waited for another request's first frame";
+    auto status = parseJSON(parseReply(*replies["/status"]).body).value_or(JSON());
+    EXPECT_EQ(status["window"]["id"], kWindow) << "the capture being started is the one shown";
+    EXPECT_FALSE(status.contains("frame"));
+    ASSERT_TRUE(replies["/changes"]);
+    EXPECT_EQ(parseReply(*replies["/changes"]).status, 200);
+
+    EXPECT_EQ(parseReply(first.readAll().value_or("")).status, 503) << "no frame came";
 }
 
 TEST(AirPlayService, PendingWaitsHaveABudgetAndLeaveReadersServed) {
