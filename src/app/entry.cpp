@@ -77,6 +77,9 @@ int runApp() {
     return 0;
 }
 
+// The text recognizer of the selected backends, for commands that defer it.
+TextRecognizer& text() { return DeviceBackends::selected().text; }
+
 // Runs the command named by arguments[1]. A word it does not know is a
 // mistyped (or newer) command, not a wish for a second copy of the app: it
 // ends with the list of commands and status 2.
@@ -86,18 +89,19 @@ int runCommand(const std::vector<std::string>& arguments) {
         {"airplay-list", [](const auto& args) { airplayListCommand(args, CaptureBackends::shared()); }},
         {"airplay-capture",
          [](const auto& args) {
-             airplayCaptureCommand(args, CaptureBackends::shared(), DeviceBackends::selected().text);
+             airplayCaptureCommand(args, Deferred<CaptureBackends>(&CaptureBackends::shared),
+                                   Deferred<TextRecognizer>(text));
          }},
         {"airplay-serve", airplayServeCommand},
         {"capture-latency", [](const auto& args) { captureLatencyCommand(args, CaptureBackends::shared()); }},
-        {"ocr", [](const auto& args) { ocrCommand(args, DeviceBackends::selected().text); }},
+        {"ocr", [](const auto& args) { ocrCommand(args, Deferred<TextRecognizer>(text)); }},
         {"detect-rect", detectRectCommand},
         // The iPhone Mirroring window and synthetic input to the desktop.
         {"find", [](const auto&) { findCommand(DeviceBackends::selected().windows); }},
-        {"click", [](const auto& args) { clickCommand(args, DesktopControl::shared()); }},
-        {"drag", [](const auto& args) { dragCommand(args, DesktopControl::shared()); }},
+        {"click", [](const auto& args) { clickCommand(args, Deferred<DesktopControl>(&DesktopControl::shared)); }},
+        {"drag", [](const auto& args) { dragCommand(args, Deferred<DesktopControl>(&DesktopControl::shared)); }},
         {"type", [](const auto& args) { typeCommand(args, DesktopControl::shared()); }},
-        {"key", [](const auto& args) { keyCommand(args, DesktopControl::shared()); }},
+        {"key", [](const auto& args) { keyCommand(args, Deferred<DesktopControl>(&DesktopControl::shared)); }},
         {"activate", [](const auto&) { activateCommand(); }},
         {"trusted", [](const auto&) {
              auto& backends = DeviceBackends::selected();
@@ -108,7 +112,7 @@ int runCommand(const std::vector<std::string>& arguments) {
         {"usb-capture",
          [](const auto& args) {
              exitOnSignals();
-             usbCaptureCommand(args, USBCommandBackends::shared());
+             usbCaptureCommand(args, Deferred<USBCommandBackends>(&USBCommandBackends::shared));
          }},
         {"usb-serve",
          [](const auto& args) {

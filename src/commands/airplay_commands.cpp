@@ -62,8 +62,8 @@ void airplayListCommand(const std::vector<std::string>& args, CaptureBackends& b
     out(listed);
 }
 
-void airplayCaptureCommand(const std::vector<std::string>& args, CaptureBackends& backends,
-                           TextRecognizer& recognizer) {
+void airplayCaptureCommand(const std::vector<std::string>& args, Deferred<CaptureBackends> backends,
+                           Deferred<TextRecognizer> recognizer) {
     if (args.empty() || args[0].starts_with("--")) {
         fail("usage: airplay-capture <out.png|.jpg> [--window ID] [--max N] [--ocr] [--no-crop]");
     }
@@ -81,8 +81,8 @@ void airplayCaptureCommand(const std::vector<std::string>& args, CaptureBackends
     options.crop = !hasFlag(args, "--no-crop");
     options.withOCR = hasFlag(args, "--ocr");
 
-    auto capture = openCapture(args, backends);
-    RenderedFrame rendered = renderFrame(*capture, options, recognizer);
+    auto capture = openCapture(args, *backends);
+    RenderedFrame rendered = renderFrame(*capture, options, *recognizer);
     capture->stop();
     bool ok = rendered.result.value("ok", false) == true;
     // A picture that did not reach its file is no success, whatever was rendered.

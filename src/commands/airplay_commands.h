@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "commands/command_line.h"
 #include "mirror/window_capture.h"
 #include "platform/text_recognizer.h"
 
@@ -19,8 +20,8 @@ void airplayListCommand(const std::vector<std::string>& args, CaptureBackends& b
 // "airplay-capture <out> [--window ID] [--max N] [--ocr] [--no-crop] [--timeout S]":
 // one rendered frame written to <out>, its description printed. Ends the
 // process with status 1 when nothing was rendered or written.
-void airplayCaptureCommand(const std::vector<std::string>& args, CaptureBackends& backends,
-                           TextRecognizer& recognizer);
+void airplayCaptureCommand(const std::vector<std::string>& args, Deferred<CaptureBackends> backends,
+                           Deferred<TextRecognizer> recognizer);
 
 // "capture-latency [--window ID] [--timeout S] [--seconds S]": the frames
 // received and the times of visible changes while it watched.

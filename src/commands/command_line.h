@@ -27,6 +27,28 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A command's collaborator, made when the command first uses it rather than
+// when the command is called, so that its arguments are checked before
+// anything starts (a simulator, a device search) that may speak on standard
+// error: a usage error is then the only thing said. Tests hand over one
+// that is made already.
+template <typename T>
+class Deferred {
+public:
+    Deferred(T& made) : make_([&made]() -> T& { return made; }) {}  // implicit: any T& will do
+    explicit Deferred(std::function<T&()> make) : make_(std::move(make)) {}
+
+    T& operator*() const {
+        if (!made_) made_ = &make_();
+        return *made_;
+    }
+    T* operator->() const { return &**this; }
+
+private:
+    std::function<T&()> make_;
+    mutable T* made_ = nullptr;
+};
+
 // Seconds a command waits, from an option's text: a number (parseNumber),
 // else `fallback`; kept within [0, a day], so that any wait can be added to
 // a time without overflowing it.

@@ -38,18 +38,18 @@ void findCommand(WindowServer& windows) {
     out(*window);
 }
 
-void clickCommand(const std::vector<std::string>& args, DesktopControl& control) {
+void clickCommand(const std::vector<std::string>& args, Deferred<DesktopControl> control) {
     auto at = numbers(args, 2, "usage: click <x> <y> [long]");
-    perform([&] { control.click(at[0], at[1], args.size() > 2); });
+    perform([&] { control->click(at[0], at[1], args.size() > 2); });
 }
 
-void dragCommand(const std::vector<std::string>& args, DesktopControl& control) {
+void dragCommand(const std::vector<std::string>& args, Deferred<DesktopControl> control) {
     const std::string usage = "usage: drag <x0> <y0> <x1> <y1> [ms]";
     auto points = numbers(args, 4, usage);
     double ms = 300;
     if (args.size() > 4) ms = numbers({args[4]}, 1, usage)[0];
     if (ms > kLongestDragMs) fail("a drag takes at most " + std::to_string(static_cast<int>(kLongestDragMs)) + " ms");
-    perform([&] { control.drag(points[0], points[1], points[2], points[3], ms); });
+    perform([&] { control->drag(points[0], points[1], points[2], points[3], ms); });
 }
 
 void typeCommand(const std::vector<std::string>& args, DesktopControl& control) {
@@ -58,10 +58,10 @@ void typeCommand(const std::vector<std::string>& args, DesktopControl& control) 
     perform([&] { control.typeText(text); });
 }
 
-void keyCommand(const std::vector<std::string>& args, DesktopControl& control) {
+void keyCommand(const std::vector<std::string>& args, Deferred<DesktopControl> control) {
     if (args.empty()) fail("usage: key <name>, with modifiers before it: cmd+shift+a");
     perform([&] {
-        if (!control.key(args[0])) fail("unknown key " + args[0]);
+        if (!control->key(args[0])) fail("unknown key " + args[0]);
     });
 }
 

@@ -19,7 +19,7 @@ void detectRectCommand(const std::vector<std::string>& args) {
     out(detectContent(pixelsOf(*image), parseAspect(option(args, "--aspect")), option(args, "--prefer")).json());
 }
 
-void ocrCommand(const std::vector<std::string>& args, TextRecognizer& recognizer) {
+void ocrCommand(const std::vector<std::string>& args, Deferred<TextRecognizer> recognizer) {
     if (args.empty()) fail("usage: ocr <image>");
     std::optional<PixelBuffer> image;
     try {
@@ -27,7 +27,7 @@ void ocrCommand(const std::vector<std::string>& args, TextRecognizer& recognizer
     } catch (const ImageFileError& error) {
         fail(error.what());
     }
-    out(recognize(recognizer, *image));
+    out(recognize(*recognizer, *image));
 }
 
 }  // namespace quintalis

@@ -152,20 +152,20 @@ void usbListCommand(const std::vector<std::string>& args, USBCommandBackends& ba
     out(list);
 }
 
-void usbCaptureCommand(const std::vector<std::string>& args, USBCommandBackends& backends) {
+void usbCaptureCommand(const std::vector<std::string>& args, Deferred<USBCommandBackends> backends) {
     if (args.empty() || args[0].starts_with("--")) {
         fail("usage: usb-capture <out.png|.jpg> [--device ID] [--max N] [--ocr] [--timeout S]");
     }
     std::unique_ptr<FrameSource> source;
     try {
-        source = openSource(args, backends);
+        source = openSource(args, *backends);
     } catch (const CommandFailure& failure) {
         fail(failure.what());
     }
     int64_t maxDim = kNoScaling;
     if (auto text = option(args, "--max"); !text || parseDecimal(*text, maxDim) != DecimalParse::ok) maxDim = kNoScaling;
     const bool withOCR = std::find(args.begin(), args.end(), "--ocr") != args.end();
-    auto result = snap(*source, args[0], maxDim, withOCR, backends.text);
+    auto result = snap(*source, args[0], maxDim, withOCR, backends->text);
     out(result);
     if (result["ok"] != true) exitProcess(1);
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/clock.h"
+#include "commands/command_line.h"
 #include "commands/frame_source.h"
 #include "platform/capture_devices.h"
 #include "platform/text_recognizer.h"
@@ -47,7 +48,7 @@ std::unique_ptr<FrameSource> openSource(const std::vector<std::string>& args, US
 // with status 1 when the snapshot failed, and usb-serve ends it when its
 // input ends or says "quit".
 void usbListCommand(const std::vector<std::string>& args, USBCommandBackends& backends);
-void usbCaptureCommand(const std::vector<std::string>& args, USBCommandBackends& backends);
+void usbCaptureCommand(const std::vector<std::string>& args, Deferred<USBCommandBackends> backends);
 [[noreturn]] void usbServeCommand(const std::vector<std::string>& args, USBCommandBackends& backends,
                                   std::istream& input);
 

@@ -163,7 +163,7 @@ TEST(AirPlayCommands, CaptureFailuresEndWithStatusOne) {
     for (const auto& [arguments, message] : usage) {
         auto result = run(arguments, dir, kSimulated);
         EXPECT_EQ(result.status, 1) << arguments;
-        EXPECT_TRUE(result.err.ends_with(message)) << result.err;
+        EXPECT_EQ(result.err, message) << arguments;
         EXPECT_EQ(result.out, "") << arguments;
     }
     for (std::string command : {"airplay-capture shot.jpg", "capture-latency --seconds 0"}) {

@@ -91,6 +91,34 @@ TEST(Commands, BadArgumentsFailWithAUsageLine) {
     }
 }
 
+TEST(Commands, AUsageErrorIsAllThatIsSaid) {
+    // A virtual phone would say it is running before any other work starts:
+    // arguments are checked before that, in every command that has any.
+    TempDir dir;
+    const std::pair<std::string, std::string> cases[] = {
+        {"usb-capture --device X out.png",
+         "usage: usb-capture <out.png|.jpg> [--device ID] [--max N] [--ocr] [--timeout S]\n"},
+        {"usb-capture", "usage: usb-capture <out.png|.jpg> [--device ID] [--max N] [--ocr] [--timeout S]\n"},
+        {"airplay-capture --max 800 shot.jpg",
+         "usage: airplay-capture <out.png|.jpg> [--window ID] [--max N] [--ocr] [--no-crop]\n"},
+        {"airplay-capture shot.jpg --max 0", "--max must be a positive number\n"},
+        {"airplay-serve --port none", "usage: airplay-serve [--port N] [--window ID]\n"},
+        {"ocr", "usage: ocr <image>\n"},
+        {"detect-rect", "usage: detect-rect <image> [--aspect W/H] [--prefer portrait|landscape]\n"},
+        {"click 100", "usage: click <x> <y> [long]\n"},
+        {"drag 1 2 x 4", "usage: drag <x0> <y0> <x1> <y1> [ms]\n"},
+        {"drag 1 2 3 4 1e9", "a drag takes at most 60000 ms\n"},
+        {"key", "usage: key <name>, with modifiers before it: cmd+shift+a\n"},
+        {"pair soon", "usage: quintalis pair [seconds]\n"},
+    };
+    for (const auto& [arguments, message] : cases) {
+        auto result = run(arguments, dir, "-u DISPLAY QUINTALIS_SIMULATOR=1");
+        EXPECT_EQ(result.status, 1) << arguments;
+        EXPECT_EQ(result.err, message) << arguments;
+        EXPECT_EQ(result.out, "") << arguments;
+    }
+}
+
 TEST(Commands, OCRPrintsTheLinesAsJSON) {
     TempDir dir;
     std::vector<Placed> placed;

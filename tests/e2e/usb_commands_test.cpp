@@ -74,7 +74,8 @@ TEST_F(USBCommandsProgramTest, CapturesToTheFormatTheNameAsksFor) {
 TEST_F(USBCommandsProgramTest, FailuresSayWhatToDo) {
     auto misplaced = run("usb-capture --device X " + file("out.png"), dir);
     EXPECT_EQ(misplaced.status, 1);
-    EXPECT_EQ(lastLine(misplaced.err), "usage: usb-capture <out.png|.jpg> [--device ID] [--max N] [--ocr] [--timeout S]");
+    EXPECT_EQ(misplaced.err, "usage: usb-capture <out.png|.jpg> [--device ID] [--max N] [--ocr] [--timeout S]\n")
+        << "nothing starts before the arguments are checked";
     EXPECT_EQ(misplaced.out, "");
 
     auto nobody = run("usb-capture " + file("out.png") + " --device Nobody --timeout 0.2", dir);
