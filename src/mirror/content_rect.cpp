@@ -22,6 +22,36 @@ bool rowHasLight(const Pixels& pixels, int y, int x0, int x1) {
     return false;
 }
 
+// The share of a line's pixels that are light: a column (x fixed) or a row.
+double lightShare(const Pixels& pixels, bool column, int at) {
+    const int length = column ? pixels.height : pixels.width;
+    int light = 0;
+    for (int i = 0; i < length; ++i) {
+        if ((column ? pixels.brightness(at, i) : pixels.brightness(i, at)) > kBlack) ++light;
+    }
+    return static_cast<double>(light) / length;
+}
+
+// The width of a thin bright frame (at most 3 pixels) drawn round a black
+// letterbox, as some windows draw round their contents; 0 when there is none.
+// Without this the frame alone would make the light box the whole picture.
+int thinFrame(const Pixels& pixels) {
+    constexpr int kThickest = 3;
+    if (std::min(pixels.width, pixels.height) <= 4 * kThickest) return 0;
+    const int right = pixels.width - 1, bottom = pixels.height - 1;
+    for (int k = 1; k <= kThickest; ++k) {
+        const int i = k - 1;  // the frame's line that this step adds
+        const bool light = lightShare(pixels, true, i) >= 0.98 && lightShare(pixels, true, right - i) >= 0.98 &&
+                           lightShare(pixels, false, i) >= 0.98 && lightShare(pixels, false, bottom - i) >= 0.98;
+        if (!light) return 0;
+        // A letterbox on the left and right, or above and below (a title band may fill the top).
+        const bool sidesDark = lightShare(pixels, true, k) <= 0.2 && lightShare(pixels, true, right - k) <= 0.2;
+        const bool endsDark = lightShare(pixels, false, k) <= 0.2 && lightShare(pixels, false, bottom - k) <= 0.2;
+        if (sidesDark || endsDark) return k;
+    }
+    return 0;
+}
+
 std::string orientationOf(const Rect2D& r) { return r.height < r.width ? "landscape" : "portrait"; }
 
 double area(const Rect2D& r) { return r.width * r.height; }
@@ -134,6 +164,15 @@ ContentRect detectContent(const Pixels& pixels, std::optional<double> aspectHint
     std::vector<Rect2D> regions{{0, 0, static_cast<double>(pixels.width), static_cast<double>(pixels.height)}};
     if (int top = chromeTop(pixels); top >= 1) {
         regions.push_back({0, static_cast<double>(top), static_cast<double>(pixels.width), static_cast<double>(pixels.height - top)});
+    }
+    if (int frame = thinFrame(pixels); frame > 0) {
+        // Each region again without the frame, looked at last so that its box is the one kept when no shape fits.
+        const double inset = frame, bottom = pixels.height - inset;
+        for (size_t i = 0, count = regions.size(); i < count; ++i) {
+            const Rect2D& region = regions[i];
+            const double top = std::max(region.y, inset);
+            regions.push_back({inset, top, pixels.width - 2 * inset, bottom - top});
+        }
     }
     std::vector<std::pair<Rect2D, Rect2D>> found;  // (region, box)
     for (const auto& region : regions) {

@@ -176,6 +176,21 @@ TEST(DetectContent, SmallOrShapelessBoxes) {
     EXPECT_EQ(box.rect, (Rect2D{0, 0, 1000, 1000}));
 }
 
+TEST(DetectContent, AThinBrightFrameRoundTheLetterboxIsLookedPast) {
+    for (int edge : {1, 2, 3}) {
+        for (int band : {0, 28}) {  // with and without a title band inside the frame
+            Frame frame(900 + 2 * edge, 1298 + 2 * edge);
+            frame.fill(0, 0, frame.buffer.width(), frame.buffer.height(), 230, 230, 230);
+            frame.fill(edge, edge, 900, 1298, 0, 0, 0);
+            frame.fill(edge, edge, 900, band, 200, 200, 200);
+            Rect2D phone = phoneIn(frame, edge + band + (1298 - band - 1200) / 2, 1200);
+            auto found = detectContent(frame.pixels(), std::nullopt, std::nullopt);
+            EXPECT_EQ(found.method, "edges") << edge << " " << band;
+            EXPECT_EQ(found.rect, phone) << edge << " " << band;
+        }
+    }
+}
+
 TEST(NonBlackBox, DarkBoundaryAndSampling) {
     Frame frame(500, 500);
     frame.fill(10, 10, 1, 1, 28, 28, 28);
