@@ -58,9 +58,11 @@ CaptureBackends& CaptureBackends::shared() {
     static CaptureBackends& backends = []() -> CaptureBackends& {
         auto& devices = DeviceBackends::selected();
         auto& platform = PlatformBackends::selected();
-        return *new CaptureBackends{devices.windows, devices.windowStreams, Clock::real(),
-                                    [&host = platform.host](const std::string& name) { return host.variable(name); },
-                                    screenPermissionHelp(screenAppName(platform.bundle))};
+        EnvironmentReader environment = [&host = platform.host](const std::string& name) {
+            return host.variable(name);
+        };
+        return *new CaptureBackends{devices.windows, devices.windowStreams, Clock::real(), environment,
+                                    screenPermissionHelp(screenAppName(platform.bundle), environment)};
     }();
     return backends;
 }

@@ -12,7 +12,13 @@ std::string screenAppName(const BundleInfo& bundle) {
     return "quintalis-mirror";
 }
 
-std::string screenPermissionHelp(const std::string& appName) {
+std::string screenPermissionHelp(const std::string& appName, const EnvironmentReader& environment) {
+    const auto set = [&](const std::string& name) { return !environment(name).value_or("").empty(); };
+    if (set("WAYLAND_DISPLAY") && !set("DISPLAY")) {
+        return "Screen capture isn't available to " + appName +
+               ": this Wayland session has no X display, and capturing a window needs XWayland (install it, "
+               "for example with sudo apt install xwayland, then log in again)";
+    }
     return "Screen capture isn't available to " + appName +
            ": no X display (run it inside an X11 or XWayland session, or set DISPLAY)";
 }

@@ -12,8 +12,10 @@ namespace quintalis {
 // name, else "quintalis-mirror".
 std::string screenAppName(const BundleInfo& bundle);
 
-// What to tell a user when windows cannot be captured.
-std::string screenPermissionHelp(const std::string& appName);
+// What to tell a user when windows cannot be captured. A Wayland session
+// with no X display gets its own advice: only XWayland makes its windows
+// ones we can capture.
+std::string screenPermissionHelp(const std::string& appName, const EnvironmentReader& environment);
 
 // Why windows cannot be captured at all, or nothing when they can. Linux asks
 // no permission for it; it takes a reachable X display (XWayland counts)

@@ -31,7 +31,7 @@ struct CaptureBackends {
     WindowStreams& streams;
     Clock& clock;
     EnvironmentReader environment;
-    std::string permissionHelp;  // screenPermissionHelp(screenAppName(...))
+    std::string permissionHelp;  // screenPermissionHelp(screenAppName(...), environment)
 
     static CaptureBackends& shared();
 };

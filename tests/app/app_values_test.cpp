@@ -181,6 +181,11 @@ TEST(StatusReplies, AirPlayWindowAndPermission) {
     EXPECT_EQ(shown.candidates, 2);
     EXPECT_EQ(shown.window, "UxPlay");
     EXPECT_TRUE(shown.permission);
+    EXPECT_EQ(shown.refusal, "");
+    auto refused = readAirPlayStatus(JSON::parse(R"({"permission": false, "error": "needs XWayland"})"));
+    EXPECT_EQ(refused.refusal, "needs XWayland");
+    EXPECT_EQ(readAirPlayStatus(JSON::parse(R"({"permission": true, "error": "no window yet"})")).refusal, "")
+        << "only a refusal explains a missing permission";
 
     auto ownerless = readAirPlayStatus(JSON::parse(R"({"window": {"number": 3}, "permission": 1})"));
     EXPECT_EQ(ownerless.window, "");

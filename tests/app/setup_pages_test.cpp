@@ -223,6 +223,11 @@ TEST(SetupPagesTest, ScreenPageOffersWhatThisComputerHas) {
     EXPECT_EQ(checks[1].title, "Screen capture available");
     EXPECT_EQ(checks[2].title, "Your iPhone's screen is showing");
     for (const auto& row : checks) EXPECT_EQ(row.state, CheckState::done);
+
+    // The capture service says why windows cannot be captured, and so does the row.
+    values.screenPerm = Perm::notAsked;
+    values.screenRefusal = "Screen capture isn't available to Quintalis: capturing a window needs XWayland";
+    EXPECT_EQ(rows(setupPage(2, values, context))[1].detail, values.screenRefusal);
 }
 
 TEST(SetupPagesTest, PairingAndAssistiveTouchRows) {

@@ -19,7 +19,7 @@ namespace {
 
 // A virtual iPhone shown in a receiver window of the program's own, with no X display.
 const std::string kSimulated = "-u DISPLAY QUINTALIS_SIMULATOR=phone:airplay";
-const std::string kNoDisplay = "-u DISPLAY -u QUINTALIS_SIMULATOR";
+const std::string kNoDisplay = "-u DISPLAY -u WAYLAND_DISPLAY -u QUINTALIS_SIMULATOR";
 const std::string kHelp =
     "Screen capture isn't available to quintalis-mirror: no X display (run it inside an X11 or XWayland session, or "
     "set DISPLAY)\n";
@@ -116,6 +116,15 @@ TEST(AirPlayCommands, ListShowsTheReceiverWindowWithItsScore) {
     EXPECT_EQ(nothing.status, 0);
     const std::string reason = kHelp.substr(0, kHelp.size() - 1);
     EXPECT_EQ(printed(nothing), (JSON{{"permission", false}, {"windows", JSON::array()}, {"error", reason}}));
+
+    // Wayland alone: no window of its own can be captured, only XWayland's.
+    auto wayland = run("airplay-list", dir, kNoDisplay + " WAYLAND_DISPLAY=wayland-0");
+    EXPECT_EQ(wayland.status, 0);
+    EXPECT_EQ(printed(wayland)["error"],
+              "Screen capture isn't available to quintalis-mirror: this Wayland session has no X display, and "
+              "capturing a window needs XWayland (install it, for example with sudo apt install xwayland, then log "
+              "in again)");
+    EXPECT_EQ(printed(wayland)["permission"], false);
 }
 
 TEST(AirPlayCommands, WithoutCompositeWindowsAreListedButPermissionIsFalse) {

@@ -296,6 +296,7 @@ void AppState::pollAirPlay(const std::shared_ptr<Pending>& pending) {
                                          if (!reply) {
                                              values.airplayUp = false;
                                              values.airplayWindow.reset();
+                                             values.screenRefusal.clear();
                                              return;
                                          }
                                          AirPlayStatus status = readAirPlayStatus(*reply);
@@ -304,6 +305,7 @@ void AppState::pollAirPlay(const std::shared_ptr<Pending>& pending) {
                                          values.airplayWindow = status.window;
                                          // The service's own screen capture counts for the app.
                                          if (status.permission) values.screenPerm = Perm::granted;
+                                         values.screenRefusal = status.refusal;
                                      });
                                      pending->partDone();
                                  });

@@ -40,6 +40,8 @@ struct AppValues {
     Perm cameraPerm = Perm::unknown;  // USB screen capture
     std::string cameraProblem;        // why USB screen capture is refused here, while it is
     Perm screenPerm = Perm::unknown;
+    // Why windows cannot be captured, as the AirPlay service said; "" when they can.
+    std::string screenRefusal;
     bool bluetoothRequested = false;
     Link linkChoice = Link::cable;
     bool assistiveTouchOn = false;

@@ -154,6 +154,8 @@ void addAirPlayCard(SetupPage& page, const AppValues& values, const SetupContext
                             values.screenPerm == Perm::denied ? CheckState::problem : CheckState::waiting),
                      std::nullopt, std::nullopt};
     if (values.screenPerm == Perm::denied) capture.detail = "Quintalis can't read windows on this desktop (X11 is needed).";
+    // The service's own reason says what to do, such as installing XWayland.
+    if (values.screenPerm != Perm::granted && !values.screenRefusal.empty()) capture.detail = values.screenRefusal;
     CheckRow mirroring{values.airplayReady() ? "Your iPhone's screen is showing" : "Waiting for Screen Mirroring\u2026",
                        "", doneOr(values.airplayReady()), std::nullopt, std::nullopt};
     page.blocks.push_back(CheckRows{{receiver, capture, mirroring}});

@@ -80,6 +80,7 @@ AirPlayStatus readAirPlayStatus(const JSON& reply) {
     }
     const JSON* permission = member(reply, "permission");
     status.permission = permission && permission->is_boolean() && permission->get<bool>();
+    if (!status.permission) status.refusal = stringOr(reply, "error", "");
     return status;
 }
 

@@ -28,6 +28,8 @@ struct AirPlayStatus {
     // The captured window's owner; "" when it names none, nothing without a window.
     std::optional<std::string> window;
     bool permission = false;
+    // Why windows cannot be captured, when permission is false and the service says.
+    std::string refusal;
 };
 
 EngineStatus readEngineStatus(const JSON& reply);
