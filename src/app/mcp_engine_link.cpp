@@ -70,14 +70,16 @@ std::optional<std::string> MCPEngineLink::revive() {
     std::lock_guard lock(reviving_);
     // Another caller may have revived it while this one waited.
     if (answers(engineURL())) return "Quintalis answers at " + engineURL() + " again.";
-    if (engine_.mode() == Engine::Mode::stopped()) {
-        log("mcp: the engine at " + configuredEngineURL_ + " went away; starting this process's own");
-        startOwn();
-        if (engine_.mode() == Engine::Mode::own()) {
-            return "This server has started its own Quintalis engine at " + engineURL() + ".";
-        }
-        if (answers(engineURL())) return "Another Quintalis engine took its place at " + engineURL() + ".";
+    // Whatever an earlier revival found, another engine or a lost race for
+    // the port, this loss is met the same way; only an engine of this
+    // process's own that stopped answering leaves nothing to start.
+    if (engine_.mode() == Engine::Mode::own()) return std::nullopt;
+    log("mcp: the engine at " + engineURL() + " went away; starting this process's own");
+    startOwn();
+    if (engine_.mode() == Engine::Mode::own()) {
+        return "This server has started its own Quintalis engine at " + engineURL() + ".";
     }
+    if (answers(engineURL())) return "Another Quintalis engine took its place at " + engineURL() + ".";
     return std::nullopt;
 }
 

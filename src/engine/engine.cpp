@@ -97,7 +97,9 @@ int Engine::openConnections() const {
 }
 
 void Engine::start(WhenServedElsewhere whenServedElsewhere) {
-    if (mode() != Mode::stopped()) return;
+    // Only a port this process serves is settled for good: the engine that
+    // served it, or won the race for it, may go away later.
+    if (mode() == Mode::own()) return;
     if (host_.variable("QUINTALIS_NO_ENGINE") == "1") {
         std::lock_guard lock(mutex_);
         mode_ = Mode::failed("engine disabled (QUINTALIS_NO_ENGINE=1)");
@@ -146,7 +148,7 @@ void Engine::start(WhenServedElsewhere whenServedElsewhere) {
 }
 
 void Engine::startAirPlay() {
-    if (!hooks_.airplay.makeServer) return;
+    if (!hooks_.airplay.makeServer || airplayMode() == Mode::own()) return;
     const std::string port = std::to_string(airplayPort_);
     if (auto name = whoAnswers(airplayPort_)) {
         {

@@ -70,6 +70,10 @@ public:
     // The paths that move or type on the phone.
     static const std::set<std::string>& actions();
 
+    // Once this process serves the port, another start changes nothing. While
+    // it only uses another engine's port, or could not bind it, another start
+    // tries again: it serves the port once that engine has gone, or uses the
+    // engine that took it.
     void start(WhenServedElsewhere whenServedElsewhere = WhenServedElsewhere::useIt);
     // Start the Bluetooth peripheral or the USB screens, once each, and only
     // in the process that owns the port (the setup wizard calls them when the
@@ -84,7 +88,7 @@ public:
     // Connections the engine's listener holds; 0 once every client was served and left.
     int openConnections() const;
 
-    // Who serves the AirPlay port, settled once by start().
+    // Who serves the AirPlay port, as the last start() found.
     Mode airplayMode() const;
     // The port this process's AirPlay capture service really bound, while it serves one.
     std::optional<uint16_t> airplayListeningPort() const;

@@ -4,7 +4,7 @@
 
 namespace quintalis {
 
-// Who serves the engine port, as settled once by Engine::start.
+// Who serves the engine port, as the last Engine::start found.
 struct EngineMode {
     enum class Kind { external, failed, stopped, own };
 

@@ -193,6 +193,32 @@ TEST(Engine, LeavesThePortToAnotherEngineAndStartsNoPhoneSide) {
                               " is served by Quintalis; nothing to do here"));
 }
 
+TEST(Engine, StartingAgainTakesThePortOnceTheEngineItUsedOrLostToHasGone) {
+    // Another engine answered; once it has gone, this one serves the port and its phone side.
+    auto other = peerAnswering(200, R"({"app":"Quintalis"})");
+    const uint16_t port = other->boundPort();
+    EngineFixture fixture;
+    auto engine = fixture.make(port);
+    engine->start();
+    ASSERT_EQ(engine->mode(), Engine::Mode::external("Quintalis"));
+    other.reset();
+    engine->start();
+    EXPECT_EQ(engine->mode(), Engine::Mode::own());
+    EXPECT_EQ(whoAnswers(port), "Quintalis");
+    EXPECT_EQ(fixture.calls, (std::vector<std::string>{"airplay", "registry", "bluetooth", "screens"}));
+
+    // A port this process could not bind is tried again as well.
+    auto squatter = std::make_unique<SilentListener>();
+    EngineFixture loser;
+    auto second = loser.make(squatter->port());
+    second->start();
+    ASSERT_EQ(second->mode().kind, Engine::Mode::Kind::failed);
+    squatter.reset();
+    second->start();
+    EXPECT_EQ(second->mode(), Engine::Mode::own());
+    EXPECT_EQ(loser.calls, (std::vector<std::string>{"airplay", "registry", "bluetooth", "screens"}));
+}
+
 TEST(Engine, OwnsAFreePortAndServesStatus) {
     EngineFixture fixture;
     fixture.bundle.values["CFBundleShortVersionString"] = "1.4";
