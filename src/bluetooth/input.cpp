@@ -247,6 +247,12 @@ void Input::type(const std::vector<Keymap::Stroke>& strokes) {
     });
 }
 
+double Input::typingSeconds(const std::vector<Keymap::Stroke>& strokes) {
+    double seconds = 0;
+    for (const auto& stroke : strokes) seconds += (stroke.modifiers != 0 ? 4 : 2) * step;
+    return seconds;
+}
+
 Keymap::Stroke Input::strokeFor(const std::string& name, const std::vector<std::string>& modifierNames) {
     auto unknown = [](const std::string& what) {
         return InputError(InputError::Kind::unknownKey, "unknown key " + what);

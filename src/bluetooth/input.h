@@ -91,6 +91,8 @@ public:
 
     // The strokes that type the text; throws untypeable.
     static std::vector<Keymap::Stroke> strokesFor(const std::string& text);
+    // How long type() takes over these strokes, in seconds, by its own pauses.
+    static double typingSeconds(const std::vector<Keymap::Stroke>& strokes);
     // The stroke of a key name or character with modifier names; throws unknownKey.
     static Keymap::Stroke strokeFor(const std::string& name, const std::vector<std::string>& modifiers);
 

@@ -265,7 +265,8 @@ JSON MCPServer::callTool(const jsonrpc::Message& message, Cancellation& stop) {
                             send_(jsonrpc::line(JSON{{"jsonrpc", "2.0"},
                                                      {"method", "notifications/progress"},
                                                      {"params", std::move(progress)}}));
-                        }};
+                        },
+                        reports};
     try {
         return tools_.call(name, arguments, context);
     } catch (const UnknownTool&) {

@@ -297,7 +297,13 @@ JSON PhoneTools::typeText(Call& call) {
     // would otherwise be counted, split and typed for hours.
     if (auto tooLong = typedTextTooLong(text)) throw PhoneError(*tooLong);
     try {
-        Input::strokesFor(text);  // refuse what a US keyboard cannot type before typing any of it
+        // Refuse what a US keyboard cannot type, or what would keep a
+        // client that asked for no progress waiting past its time-out,
+        // before typing any of it.
+        double seconds = Input::typingSeconds(Input::strokesFor(text));
+        if (!call.context.progressAsked && seconds > kLongestSilentTyping) {
+            throw PhoneError(typingTooLongWithoutProgress(seconds));
+        }
     } catch (const Input::InputError& error) {
         throw PhoneError(error.what());
     }

@@ -23,6 +23,8 @@ struct CallContext {
     // Sends a progress notification when the client asked for them, and
     // does nothing otherwise. `total` may be unknown.
     std::function<void(double done, std::optional<double> total, const std::string& message)> progress;
+    // Whether the client asked for progress, so a long call keeps it waiting.
+    bool progressAsked = false;
 };
 
 // The tools an MCP server offers. Calls may come from several threads at once.

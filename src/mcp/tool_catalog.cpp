@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "bluetooth/input.h"
+#include "mcp/tool_sentences.h"
 
 namespace quintalis::mcp {
 namespace {
@@ -75,7 +76,8 @@ std::vector<ToolRule> rules() {
           {"duration", Kind::number, 0.05, 10.0, 0.3, {}, "seconds", "Seconds the drag takes."}, settle()}},
         {"type", "Type text",
          "Type text into the iPhone's focused text field, as on a US keyboard (tap the field first). Capitals and "
-         "symbols are typed with Shift as needed. Use key for Return and shortcuts.",
+         "symbols are typed with Shift as needed. Use key for Return and shortcuts. A call without a progressToken "
+         "types at most " + silentTypingLimit() + "; longer text is refused before any of it is typed.",
          {phone(), {"text", Kind::text, {}, {}, nullptr, {}, "", "The text to type.", true}, settle()}},
         {"key", "Press a key",
          "Press one key of the iPhone's keyboard, with modifiers if given: return, escape, backspace, tab, space, up, "

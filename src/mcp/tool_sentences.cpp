@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include "bluetooth/input.h"
 #include "bluetooth/keymap.h"
+#include "mcp/tool_arguments.h"
+#include "mcp/tool_catalog.h"
 
 namespace quintalis::mcp {
 namespace {
@@ -90,6 +93,24 @@ std::string settleSentence(const JSON& reply, bool afterAction) {
                                    : "after " + std::to_string(waited) + " ms";
     if (settled) return "The screen settled " + when + counted;
     return "The screen was still changing " + when + counted + " Call wait or look to see how it ends.";
+}
+
+std::string silentTypingLimit() {
+    // Rounded down to tens, so a model that counts is never refused.
+    auto characters = [](const char* sample) {
+        double each = Input::typingSeconds(Input::strokesFor(sample));
+        return numberText(std::floor(kLongestSilentTyping / each / 10) * 10);
+    };
+    return "about " + numberText(kLongestSilentTyping) + " s of typing, some " + characters("a") + " letters or " +
+           characters("A") + " capitals and symbols";
+}
+
+std::string typingTooLongWithoutProgress(double seconds) {
+    // To the millisecond first, so that sums of pauses do not round 180 s up to 181.
+    const double whole = std::ceil(std::round(seconds * 1000) / 1000);
+    return "Typing this text takes about " + numberText(whole) + " s, and a call without a "
+           "progressToken may type at most " + silentTypingLimit() + ": clients give up on a call that reports "
+           "nothing for a minute. Nothing was typed. Type the text in several calls, or call with a progressToken.";
 }
 
 std::string tapChangedNothing() {

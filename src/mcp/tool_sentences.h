@@ -30,6 +30,11 @@ std::string missedText(const std::string& query, const std::vector<ScreenText>& 
 
 // What a settle wait's reply says, after an action or on its own.
 std::string settleSentence(const JSON& reply, bool afterAction);
+// How much one call may type when its client asked for no progress:
+// "about 40 s of typing, some 660 letters or 330 capitals and symbols".
+std::string silentTypingLimit();
+// Why a type call without progress was refused before typing anything.
+std::string typingTooLongWithoutProgress(double seconds);
 // After a tap or swipe that changed nothing at all, not even the pointer.
 std::string tapChangedNothing();
 // After key with a character that needs Shift and no "shift" modifier; empty otherwise.

@@ -396,6 +396,30 @@ TEST(PhoneTools, LongTextIsTypedInPiecesWithProgress) {
     EXPECT_EQ(t.access.actions.size(), 3u);
 }
 
+TEST(PhoneTools, TypingThatWouldOutlastASilentCallIsRefusedUnlessProgressWasAsked) {
+    Tools t;
+    // About 40 s of typing: 60 ms a letter, 120 ms a capital (Shift goes down and up too).
+    EXPECT_FALSE(failed(t.call("type", {{"text", std::string(660, 'a')}, {"settle", false}})));
+    EXPECT_FALSE(failed(t.call("type", {{"text", std::string(330, 'A')}, {"settle", false}})));
+    const size_t asked = t.access.actions.size();
+    for (const auto& [tooLong, seconds] : {std::pair{std::string(670, 'a'), "41"}, {std::string(340, 'A'), "41"},
+                                           {std::string(3000, 'a'), "180"}}) {
+        auto refused = t.call("type", {{"text", tooLong}});
+        EXPECT_TRUE(failed(refused));
+        EXPECT_EQ(text(refused), std::string("Typing this text takes about ") + seconds +
+                                     " s, and a call without a progressToken may type at most about 40 s of typing, "
+                                     "some 660 letters or 330 capitals and symbols: clients give up on a call that "
+                                     "reports nothing for a minute. Nothing was typed. Type the text in several "
+                                     "calls, or call with a progressToken.");
+    }
+    EXPECT_EQ(t.access.actions.size(), asked);
+    // With progress asked for, the client hears from the call every few seconds.
+    t.context.progressAsked = true;
+    t.progress.clear();
+    EXPECT_FALSE(failed(t.call("type", {{"text", std::string(3000, 'a')}, {"settle", false}})));
+    EXPECT_EQ(t.progress.size(), 75u);
+}
+
 TEST(PhoneTools, KeysAndHome) {
     Tools t;
     t.call("key", {{"key", "a"}, {"modifiers", {"cmd", "shift"}}, {"settle", false}});
@@ -415,6 +439,7 @@ TEST(PhoneTools, KeysAndHome) {
 
     // As much text as the engine takes, counted as a reader counts it; more
     // is refused here, and the engine never sees the megabytes.
+    t.context.progressAsked = true;
     EXPECT_FALSE(failed(t.call("type", {{"text", std::string(4000, 'a')}, {"settle", false}})));
     EXPECT_EQ(text(t.call("type", {{"text", std::string(4001, 'a')}})), "text is too long (at most 4000 characters)");
     const size_t asked = t.access.actions.size();
