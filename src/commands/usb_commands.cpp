@@ -133,7 +133,7 @@ std::unique_ptr<FrameSource> openSource(const std::vector<std::string>& args, US
     try {
         screen = std::make_unique<USBScreen>(*device, backends.devices, backends.clock);
     } catch (const CaptureStartError& error) {
-        throw CommandFailure("cannot capture " + device->localizedName + ": " + error.what());
+        throw CommandFailure(error.what());  // it names the phone already
     }
     // Without a first frame in time the screen is still returned: a snapshot
     // then says there is no frame yet.

@@ -28,7 +28,8 @@ public:
     virtual void stop() = 0;
 };
 
-// Thrown when a device cannot be captured; the text says why.
+// Thrown when a device cannot be captured; the text names the device and
+// says why: "cannot capture Alice's iPhone: it is no longer on the USB bus".
 class CaptureStartError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
