@@ -298,6 +298,8 @@ public:
         return status;
     }
     void addHotplugObserver(std::function<void()> observer) override { real_.addHotplugObserver(std::move(observer)); }
+    // Opens from now on as `status` says, as after a udev rule is installed.
+    void openWith(UsbStatus status) { openStatus_ = status; }
 
 private:
     // Selecting a configuration fails as it does while usbmuxd has the phone.
@@ -335,17 +337,19 @@ TEST_F(UsbCableTest, WhatStandsInTheWayIsSaidInWordsAUserCanActOn) {
               "no permission to open the iPhone's USB device: install the udev rule with `sudo quintalis install-udev-rule`, "
               "then plug the iPhone in again");
 
-    RefusingBus held(bus_, UsbStatus::ok);
-    UsbCaptureDevices busy(held, usbmuxd, clock_);
-    EXPECT_EQ(busy.authorizationStatus(), CaptureAuthorization::authorized);
+    // The rule installed and the phone plugged in again, the device opens and
+    // the denial is gone; what stands in the way now is usbmuxd.
+    forbidden.openWith(UsbStatus::ok);
     try {
-        busy.startCapture(busy.discover()[0], frames_, [](PixelBufferRef) {});
+        noPermission.startCapture(found[0], frames_, [](PixelBufferRef) {});
         ADD_FAILURE() << "captured a phone usbmuxd holds";
     } catch (const CaptureStartError& error) {
         EXPECT_STREQ(error.what(),
                      "cannot capture iPhone: usbmuxd holds the iPhone's USB connection: stop it while capturing "
                      "(`sudo systemctl stop usbmuxd`), then plug the iPhone in again");
     }
+    EXPECT_EQ(noPermission.authorizationStatus(), CaptureAuthorization::authorized);
+    EXPECT_EQ(noPermission.authorizationReason(), "");
     EXPECT_TRUE(restored());
 }
 

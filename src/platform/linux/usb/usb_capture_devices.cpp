@@ -108,7 +108,6 @@ std::vector<UsbCaptureDevices::Found> UsbCaptureDevices::apple() {
 
 std::vector<CaptureDeviceInfo> UsbCaptureDevices::discover() {
     std::vector<CaptureDeviceInfo> devices;
-    std::string denied;
     for (const auto& phone : apple()) {
         CaptureDeviceInfo device{phone.udid, "iPhone", "iOS Device (" + hex4(phone.info.vendor) + ":" + hex4(phone.info.product) + ")", true};
         std::optional<PhoneFacts> facts;
@@ -121,7 +120,7 @@ std::vector<CaptureDeviceInfo> UsbCaptureDevices::discover() {
             // Asked once per plug: lockdown answers slowly, and not at all without trust.
             facts = lockdown_.facts(phone.udid);
             std::unique_ptr<UsbDeviceHandle> probe;
-            if (bus_.open(phone.info.address, probe) == UsbStatus::access) denied = permissionReason();
+            openNoting(phone.info.address, probe);
             std::lock_guard lock(mutex_);
             facts_[phone.info.address] = facts.value_or(PhoneFacts{});
         }
@@ -130,7 +129,6 @@ std::vector<CaptureDeviceInfo> UsbCaptureDevices::discover() {
         devices.push_back(device);
     }
     std::lock_guard lock(mutex_);
-    if (!denied.empty()) deniedReason_ = denied;
     // A phone re-enumerating at our own request is still the phone being captured.
     for (const auto& entry : switching_) {
         const std::string& udid = entry.first;
@@ -142,6 +140,14 @@ std::vector<CaptureDeviceInfo> UsbCaptureDevices::discover() {
 void UsbCaptureDevices::addConnectionObserver(std::function<void()> observer) {
     std::lock_guard lock(mutex_);
     observers_.push_back(std::move(observer));
+}
+
+UsbStatus UsbCaptureDevices::openNoting(const std::string& address, std::unique_ptr<UsbDeviceHandle>& handle) {
+    UsbStatus status = bus_.open(address, handle);
+    std::lock_guard lock(mutex_);
+    if (status == UsbStatus::access) deniedReason_ = permissionReason();
+    if (status == UsbStatus::ok) deniedReason_.clear();
+    return status;
 }
 
 CaptureAuthorization UsbCaptureDevices::authorizationStatus() {
@@ -190,12 +196,8 @@ std::unique_ptr<CableSession> UsbCaptureDevices::open(const Found& phone, const 
     auto fail = [&](const std::string& why) -> CaptureStartError { return CaptureStartError("cannot capture " + name + ": " + why); };
     auto openAt = [&](const std::string& address) {
         std::unique_ptr<UsbDeviceHandle> handle;
-        UsbStatus status = bus_.open(address, handle);
-        if (status == UsbStatus::access) {
-            std::lock_guard lock(mutex_);
-            deniedReason_ = permissionReason();
-            throw fail(deniedReason_);
-        }
+        UsbStatus status = openNoting(address, handle);
+        if (status == UsbStatus::access) throw fail(permissionReason());
         if (status != UsbStatus::ok) throw fail("cannot open its USB device (" + usbStatusText(status) + ")");
         return handle;
     };

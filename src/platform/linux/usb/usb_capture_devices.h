@@ -28,7 +28,9 @@ public:
     void allowScreenCaptureDevices() override {}
     std::vector<CaptureDeviceInfo> discover() override;
     void addConnectionObserver(std::function<void()> observer) override;
-    // denied, with reason(), when a phone is on the bus that this user may not open.
+    // denied, with reason(), while the last phone this user tried to open
+    // could not be opened for want of permission; a later open that works
+    // (the udev rule installed, the phone plugged in again) clears it.
     CaptureAuthorization authorizationStatus() override;
     std::string authorizationReason() override;
     void requestAccess(std::function<void(bool)> answer) override;
@@ -47,6 +49,8 @@ private:
     std::vector<Found> apple();
     std::unique_ptr<CableSession> open(const Found& phone, const std::string& name, SerialQueue& queue,
                                        std::function<void(PixelBufferRef)> onFrame);
+    // Opens the device at `address` and keeps the authorisation up to date.
+    UsbStatus openNoting(const std::string& address, std::unique_ptr<UsbDeviceHandle>& handle);
     void forget(CableSession* session);
 
     UsbBus& bus_;
