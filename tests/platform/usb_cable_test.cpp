@@ -207,12 +207,18 @@ TEST_F(UsbCableTest, BadBytesEndTheSessionOrSkipTheFrameAndRestoreThePhone) {
     auto at = std::search(unknownValue.begin(), unknownValue.end(), boolean.begin(), boolean.end());
     ASSERT_NE(at, unknownValue.end());
     std::fill_n(at, 4, 'z');
+    // A new format whose H.264 configuration the decoder cannot take.
+    SampleBuffer reformatted;
+    reformatted.timing.push_back({});
+    reformatted.format = videoFormat(1179, 2556, Bytes{0, 1, 2, 3});
     const Case cases[] = {
         {"unknown magic", Bytes{20, 0, 0, 0, 'x', 'x', 'x', 'x', 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, true,
          "stream ended (protocol error: a message of unknown kind 'xxxx')"},
         {"unknown request", device::request(1, fourCC("zzzz"), 5), true,
          "stream ended (protocol error: the iPhone asked 'zzzz', a request this program does not know)"},
         {"impossible length", Bytes{3, 0, 0, 0}, true, "stream ended (the iPhone sent a message with an impossible length)"},
+        {"undecodable format", device::feed(1, reformatted), true,
+         "stream ended (cannot decode the stream: unreadable H.264 configuration: an avcC record of an unknown version)"},
         {"unknown notice", device::notice(1, fourCC("zzzz")), false, "skipped an unknown notice 'zzzz'"},
         {"truncated sample buffer", truncatedFeed, false, "skipped an unreadable frame: "},
         {"corrupt NAL unit", device::feed(1, corrupt), false, "skipped a frame it could not decode ("},

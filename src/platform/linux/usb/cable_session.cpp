@@ -67,6 +67,10 @@ std::string CableSession::converse() {
     std::string failure;
     while (true) {
         if (stopping_) return stopConversation();
+        {
+            std::lock_guard lock(decodeFailureMutex_);
+            if (!decodeFailure_.empty()) return decodeFailure_;
+        }
         size_t got = 0;
         UsbStatus status = handle_->bulkRead(target_.in, buffer.data(), buffer.size(), got, timeouts_.readSlice);
         if (status == UsbStatus::noDevice) return "the iPhone was unplugged";
@@ -149,8 +153,10 @@ void CableSession::handleStep(HostProtocol::Step step) {
                 decoder_.configure(format);
                 decoderBroken_ = false;
             } catch (const DecodeError& error) {
+                // Said once, as the reason the stream ended.
                 decoderBroken_ = true;
-                log(target_.name + " over USB: cannot decode the stream: " + error.what());
+                std::lock_guard lock(decodeFailureMutex_);
+                decodeFailure_ = std::string("cannot decode the stream: ") + error.what();
             }
         });
     }

@@ -71,6 +71,10 @@ private:
     std::atomic<bool> stopping_{false};
     std::atomic<bool> ended_{false};
     std::mutex stopMutex_;  // one stop() joins the reader
+    // Why the decoder cannot go on, set on decodeQueue_: the reader ends the
+    // session with it, so the phone is restored as after any other failure.
+    std::mutex decodeFailureMutex_;
+    std::string decodeFailure_;
     Liveness alive_;        // ends when stopped, so queued frames are dropped
 
     // Owned by the reader thread.
