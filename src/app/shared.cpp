@@ -134,7 +134,8 @@ AppState& AppState::shared() {
         auto& devices = DeviceBackends::selected();
         return *new AppState({Engine::shared(), PlatformBackends::selected().defaults,
                               {devices.bluetooth, devices.capture, devices.windows}, AIConnect::shared(),
-                              desktop.launchAtLogin, desktop.airplayReceiver, desktop.mainThread});
+                              desktop.launchAtLogin, desktop.airplayReceiver, desktop.mainThread,
+                              &desktop.programs});
     }();
     return state;
 }

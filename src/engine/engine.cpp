@@ -115,36 +115,67 @@ void Engine::start(WhenServedElsewhere whenServedElsewhere) {
             return;
         }
         log("engine: port " + std::to_string(port_) + " is served by " + loggable(*name) + "; using it");
-    } else {
-        auto watch = alive_.watch();
-        auto server = std::make_unique<HTTPServer>(port_, [this, watch](const HTTPRequest& request, Responder responder) {
-            if (!watch.alive()) return responder.send(HTTPResponse::error("shutting down", 503));
-            handle(request, std::move(responder));
-        });
-        try {
-            server->start();
-            uint16_t bound = server->boundPort();
-            {
-                std::lock_guard lock(mutex_);
-                server_ = std::move(server);
-            }
-            if (hooks_.phoneSide.startRegistry) hooks_.phoneSide.startRegistry();
-            {
-                std::lock_guard lock(mutex_);
-                mode_ = Mode::own();
-            }
-            log("engine: listening on " + loopbackURL(bound));
-        } catch (const std::system_error& error) {
-            std::lock_guard lock(mutex_);
-            mode_ = Mode::failed("can't listen on 127.0.0.1:" + std::to_string(port_) + ": " + error.code().message());
-        }
+    } else if (auto error = listen()) {
+        std::lock_guard lock(mutex_);
+        mode_ = Mode::failed(*error);
     }
-    if (mode() == Mode::own()) {
-        const auto& side = hooks_.phoneSide;
-        if (side.bluetoothAllowed && side.bluetoothAllowed()) startBluetooth();
-        if (side.screensAllowed && side.screensAllowed()) startScreens();
-    }
+    if (mode() == Mode::own()) startPhoneSide();
     startAirPlay();
+}
+
+std::optional<std::string> Engine::listen() {
+    auto watch = alive_.watch();
+    auto server = std::make_unique<HTTPServer>(port_, [this, watch](const HTTPRequest& request, Responder responder) {
+        if (!watch.alive()) return responder.send(HTTPResponse::error("shutting down", 503));
+        handle(request, std::move(responder));
+    });
+    try {
+        server->start();
+    } catch (const std::system_error& error) {
+        return "can't listen on 127.0.0.1:" + std::to_string(port_) + ": " + error.code().message();
+    }
+    uint16_t bound = server->boundPort();
+    {
+        std::lock_guard lock(mutex_);
+        server_ = std::move(server);
+    }
+    if (hooks_.phoneSide.startRegistry) hooks_.phoneSide.startRegistry();
+    {
+        std::lock_guard lock(mutex_);
+        mode_ = Mode::own();
+    }
+    log("engine: listening on " + loopbackURL(bound));
+    return std::nullopt;
+}
+
+void Engine::startPhoneSide() {
+    const auto& side = hooks_.phoneSide;
+    if (side.bluetoothAllowed && side.bluetoothAllowed()) startBluetooth();
+    if (side.screensAllowed && side.screensAllowed()) startScreens();
+}
+
+Engine::Retake Engine::takePortBack() {
+    Mode was = mode();
+    // Only a port that start() found taken is worth another try: a stopped
+    // engine was never meant to serve, a disabled one must not.
+    bool lost = was.kind == Mode::Kind::external ||
+                (was.kind == Mode::Kind::failed && was.text.starts_with("can't listen"));
+    if (!lost) return Retake::notTried;
+    if (auto error = listen()) {
+        // Still held: by the same program, or by one that does not speak HTTP.
+        if (was.kind == Mode::Kind::failed) {
+            std::lock_guard lock(mutex_);
+            mode_ = Mode::failed(*error);
+        }
+        return Retake::stillHeld;
+    }
+    log("engine: " + (was.kind == Mode::Kind::external ? loggable(was.text) : std::string("the holder")) +
+        " left port " + std::to_string(port_) + "; serving it here now");
+    startPhoneSide();
+    // The AirPlay service the other engine kept went with it, most likely.
+    Mode airplay = airplayMode();
+    if (airplay.kind == Mode::Kind::external || airplay.kind == Mode::Kind::failed) startAirPlay();
+    return Retake::taken;
 }
 
 void Engine::startAirPlay() {

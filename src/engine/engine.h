@@ -75,6 +75,14 @@ public:
     // tries again: it serves the port once that engine has gone, or uses the
     // engine that took it.
     void start(WhenServedElsewhere whenServedElsewhere = WhenServedElsewhere::useIt);
+    // What takePortBack did.
+    enum class Retake { notTried, taken, stillHeld };
+    // For the app, when nothing answers on the engine's port any more: the
+    // engine start() found there (or the program that held the port) may be
+    // gone. Listens there itself and starts the phone side, and the AirPlay
+    // service if it was left to another too. Tries only after start() found
+    // the port taken; main thread, like start().
+    Retake takePortBack();
     // Start the Bluetooth peripheral or the USB screens, once each, and only
     // in the process that owns the port (the setup wizard calls them when the
     // permission is granted).
@@ -110,6 +118,9 @@ public:
 
 private:
     std::string urlFrom(const char* variable, uint16_t port) const;
+    // Serves the engine port and becomes its owner; why not, when it cannot.
+    std::optional<std::string> listen();
+    void startPhoneSide();
     void startAirPlay();
     HTTPResponse withAppFacts(HTTPResponse response) const;
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
 
 #include "app/model/app_state.h"
 #include "platform/linux/posix_child_processes.h"
@@ -134,6 +135,72 @@ TEST_F(AppStateTest, FollowsTheEngineAndFallsBackToAnAbsentOne) {
     radio.allowed = BluetoothAuthorization::denied;
     refresh();
     EXPECT_EQ(values().bluetoothSummary(), "Not allowed") << "what this computer says still counts";
+}
+
+// The programs of this user that listen on a port, as the test says.
+class FakeRunningPrograms final : public RunningPrograms {
+public:
+    std::map<uint16_t, RunningProgram> listeners;
+
+    std::vector<RunningProgram> listeningOn(const std::vector<uint16_t>& ports) override {
+        std::vector<RunningProgram> found;
+        for (auto port : ports) {
+            if (listeners.count(port)) found.push_back(listeners[port]);
+        }
+        return found;
+    }
+    bool isRunning(const RunningProgram&) override { return true; }
+    void terminate(const RunningProgram&, bool) override { ADD_FAILURE() << "polls end nothing"; }
+};
+
+TEST_F(AppStateTest, TakesThePortBackWhenItsHolderGoesAndNamesAStrangerThatKeepsIt) {
+    FakeRunningPrograms programs;
+    // The engine this app relied on (another copy of Quintalis), then
+    // programs that are no engine: one answering JSON, one a web page.
+    for (const char* holderSays : {R"({"app": "Quintalis", "bluetooth": "advertising as Desk"})", R"({"hello": 1})",
+                                   "<html><body>It works</body></html>"}) {
+        SCOPED_TRACE(holderSays);
+        bool isEngine = std::string(holderSays).find("app") != std::string::npos;
+        auto holder = std::make_unique<StubService>();
+        holder->answerJSON(holderSays);
+        programs.listeners[holder->port()] = {13419, "python3", "/usr/bin/python3"};
+        FakeHostEnvironment portHost;
+        portHost.variables["QUINTALIS_ENGINE_PORT"] = std::to_string(holder->port());
+        Engine own{portHost, defaults, services.info, answeringAtOnce([](const HTTPRequest&) {
+                       return HTTPResponse::json(JSON{{"bluetooth", "advertising as Desk"}});
+                   })};
+        own.start();
+        ASSERT_NE(own.mode(), Engine::Mode::own());
+        AppState app({own, defaults, {radio, cameras, windows}, ai, login, receiver, main, &programs});
+        auto poll = [&] {
+            bool done = false;
+            app.refresh([&done] { done = true; });
+            ASSERT_TRUE(main.runUntil([&done] { return done; }));
+        };
+
+        poll();
+        poll();  // however often it asks, the port stays the holder's
+        EXPECT_NE(own.mode(), Engine::Mode::own());
+        std::string named = "Port " + std::to_string(holder->port()) +
+                            " is used by python3 (pid 13419). Quit that program, or start Quintalis with "
+                            "QUINTALIS_ENGINE_PORT set to a free port.";
+        if (isEngine) {
+            EXPECT_EQ(app.values().engineOwner, "Quintalis");
+            EXPECT_FALSE(app.values().portHeld) << "an engine to use, not a stranger";
+        } else {
+            EXPECT_EQ(app.values().portHeld, named);
+            EXPECT_TRUE(app.values().portTaken());
+        }
+
+        holder.reset();
+        poll();
+        EXPECT_EQ(own.mode(), Engine::Mode::own()) << "taken back at the first poll nobody answers";
+        EXPECT_FALSE(app.values().portHeld);
+        poll();
+        EXPECT_TRUE(app.values().engineUp);
+        EXPECT_EQ(app.values().engineOwner, "Quintalis");
+        EXPECT_EQ(app.values().bluetoothSummary(), "On");
+    }
 }
 
 TEST_F(AppStateTest, AnEngineThatNeverAnswersIsDown) {

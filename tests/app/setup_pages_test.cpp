@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "app/model/setup_pages.h"
 
 using namespace quintalis;
@@ -167,6 +169,20 @@ TEST(SetupPagesTest, AnotherEngineCountsAsAllowedAndCanBeAskedToQuit) {
     EXPECT_TRUE(shows(page, "Switch to Quintalis"));
     EXPECT_EQ(rows(page)[0].state, CheckState::problem) << "its word is no permission";
     EXPECT_EQ(rows(page)[1].state, CheckState::waiting);
+
+    // Once its holder is known it is named, with the way out, on the page
+    // and in the menu; with nothing to switch.
+    const std::string held = "Port 7390 is used by python3 (pid 13419). Quit that program, or start Quintalis "
+                             "with QUINTALIS_ENGINE_PORT set to a free port.";
+    values.engineUp = false;
+    values.portHeld = held;
+    page = setupPage(1, values, context);
+    EXPECT_TRUE(shows(page, held));
+    EXPECT_FALSE(shows(page, "Switch to Quintalis"));
+    auto menu = menuLines(values, "1.0").status;
+    EXPECT_NE(std::find(menu.begin(), menu.end(), held), menu.end());
+    values.portHeld.reset();
+    values.engineUp = true;
 
     values.engineOwner = "Quintalis";
     values.bluetoothState = "off";

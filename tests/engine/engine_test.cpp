@@ -295,6 +295,53 @@ TEST(Engine, APortHeldByANonHTTPProgramFailsInsteadOfClaimingIt) {
     EXPECT_TRUE(logs.contains("http failed on 127.0.0.1:" + std::to_string(squatter.port()) + ": Address already in use"));
 }
 
+TEST(Engine, TakesThePortBackOnceTheProgramThatHeldItIsGone) {
+    LogCapture logs;
+    // Another copy of Quintalis with both ports, which later quits.
+    EngineFixture first;
+    auto other = first.make(freePort());
+    other->start();
+    ASSERT_EQ(other->mode(), Engine::Mode::own());
+    EngineFixture fixture;
+    fixture.host.variables["QUINTALIS_AIRPLAY_PORT"] = std::to_string(other->airplayPort());
+    auto engine = fixture.make(other->port());
+    engine->start();
+    ASSERT_EQ(engine->mode(), Engine::Mode::external("Quintalis"));
+    EXPECT_EQ(engine->takePortBack(), Engine::Retake::stillHeld) << "the other copy still listens";
+    EXPECT_EQ(engine->mode(), Engine::Mode::external("Quintalis"));
+    EXPECT_TRUE(fixture.calls.empty());
+
+    other.reset();
+    EXPECT_EQ(engine->takePortBack(), Engine::Retake::taken);
+    EXPECT_EQ(engine->mode(), Engine::Mode::own());
+    EXPECT_EQ(engine->airplayMode(), Engine::Mode::own());
+    EXPECT_EQ(fixture.calls, (std::vector<std::string>{"registry", "bluetooth", "screens", "airplay"}));
+    EXPECT_EQ(whoAnswers(engine->port()), "Quintalis");
+    EXPECT_TRUE(logs.contains("engine: Quintalis left port " + std::to_string(engine->port()) +
+                              "; serving it here now"));
+    EXPECT_EQ(engine->takePortBack(), Engine::Retake::notTried) << "its own now";
+
+    // A program that never spoke HTTP: the same, once it lets go.
+    auto squatter = std::make_unique<SilentListener>();
+    EngineFixture second;
+    auto late = second.make(squatter->port());
+    late->start();
+    EXPECT_EQ(late->takePortBack(), Engine::Retake::stillHeld);
+    EXPECT_EQ(late->mode().kind, Engine::Mode::Kind::failed);
+    squatter.reset();
+    EXPECT_EQ(late->takePortBack(), Engine::Retake::taken);
+    EXPECT_EQ(late->mode(), Engine::Mode::own());
+
+    // Neither a disabled engine nor one never started takes anything.
+    EngineFixture disabled;
+    disabled.host.variables["QUINTALIS_NO_ENGINE"] = "1";
+    auto off = disabled.make(freePort());
+    off->start();
+    EXPECT_EQ(off->takePortBack(), Engine::Retake::notTried);
+    EngineFixture idle;
+    EXPECT_EQ(idle.make(freePort())->takePortBack(), Engine::Retake::notTried);
+}
+
 TEST(Engine, PhoneSideWaitsForPermissionsAndStartsOnce) {
     EngineFixture fixture;
     fixture.bluetoothAllowed = false;

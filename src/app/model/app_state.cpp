@@ -1,6 +1,7 @@
 #include "app/model/app_state.h"
 
 #include "app/model/http_get.h"
+#include "app/model/other_engines.h"
 #include "app/model/status_replies.h"
 #include "base/log.h"
 
@@ -242,6 +243,7 @@ void AppState::pollEngine(const std::shared_ptr<Pending>& pending) {
                     [this, pending, pauseEdits](Answer answer) {
                         // A reply asked for before the user's last click on Pause knows nothing of it.
                         applyEngineStatus(answer.reply, pauseEdits == pauseEdits_);
+                        settlePort(answer.reply.has_value(), pending);
                         publish([&answer](AppValues& values) { values.pauseProblem = answer.pauseProblem; });
                         const AppValues& now = values_;
                         bool airplayWanted = now.linkChoice == Link::airplay ||
@@ -285,6 +287,33 @@ void AppState::applyEngineStatus(const std::optional<JSON>& reply, bool pauseCur
         values.unmatchedHosts = status->unmatchedHosts;
         if (takePaused) values.paused = *status->paused;
     });
+}
+
+void AppState::settlePort(bool answered, const std::shared_ptr<Pending>& pending) {
+    // The engine this app relied on, or whatever held the port, may have
+    // gone: the port is this process's again.
+    bool held = values_.engineUp && values_.engineOwner.empty();
+    if (!answered) held = with_.engine.takePortBack() == Engine::Retake::stillHeld;
+    if (!held || !with_.programs) {
+        publish([](AppValues& values) { values.portHeld.reset(); });
+        return;
+    }
+    if (holderInFlight_) return;
+    holderInFlight_ = true;
+    ++pending->parts;
+    RunningPrograms& programs = *with_.programs;
+    WantedPort port{with_.engine.port(), "QUINTALIS_ENGINE_PORT"};
+    offMain<std::string>(
+        [&programs, port] {
+            auto holders = programs.listeningOn({port.port});
+            // Another user's program is not in this user's list.
+            return heldPortLine(port, holders.empty() ? std::nullopt : std::optional(holders.front()));
+        },
+        [this, pending](std::string line) {
+            holderInFlight_ = false;
+            publish([&line](AppValues& values) { values.portHeld = line; });
+            pending->partDone();
+        });
 }
 
 void AppState::pollAirPlay(const std::shared_ptr<Pending>& pending) {

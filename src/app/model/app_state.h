@@ -17,6 +17,7 @@
 #include "platform/capture_devices.h"
 #include "platform/launch_at_login.h"
 #include "platform/peripheral_manager.h"
+#include "platform/running_programs.h"
 #include "platform/user_defaults.h"
 #include "platform/window_server.h"
 
@@ -53,6 +54,8 @@ public:
         LaunchAtLogin& launchAtLogin;
         AirPlayReceiver& airplayReceiver;
         MainThread& mainThread;
+        // Who holds the engine's port when no engine answers there; none: not told.
+        RunningPrograms* programs = nullptr;
     };
 
     static constexpr auto kPollInterval = std::chrono::milliseconds(1500);
@@ -116,6 +119,9 @@ private:
     // `pauseCurrent`: no click on Pause came since the reply was asked for.
     void applyEngineStatus(const std::optional<JSON>& reply, bool pauseCurrent);
     void pollAirPlay(const std::shared_ptr<Pending>& pending);
+    // After a poll: takes the port back when nothing answers there, and
+    // names whatever keeps it instead.
+    void settlePort(bool answered, const std::shared_ptr<Pending>& pending);
 
     Collaborators with_;
     AppValues values_;
@@ -126,6 +132,7 @@ private:
     bool engineInFlight_ = false;
     bool checksInFlight_ = false;
     bool probeInFlight_ = false;
+    bool holderInFlight_ = false;
     int pauseEdits_ = 0;  // clicks on Pause so far
     std::map<uint64_t, Observer> observers_;
     uint64_t nextObserver_ = 1;

@@ -17,7 +17,7 @@ bool contains(const std::string& text, std::string_view part) { return text.find
 
 bool AppValues::usingOtherEngine() const { return engineUp && !engineOwner.empty() && engineOwner != kThisApp; }
 
-bool AppValues::portTaken() const { return engineUp && engineOwner.empty(); }
+bool AppValues::portTaken() const { return portHeld || (engineUp && engineOwner.empty()); }
 
 bool AppValues::noEngine() const { return !engineUp || engineOwner.empty(); }
 

@@ -32,6 +32,9 @@ struct AppValues {
     std::vector<Phone> phones;
     std::vector<std::string> hosts;
     std::vector<std::string> unmatchedHosts;
+    // What holds the engine's port when it is no engine this app can use,
+    // with the way out: "Port 7390 is used by python3 (pid 13419). Quit …".
+    std::optional<std::string> portHeld;
     bool airplayUp = false;
     std::optional<std::string> airplayWindow;
     int airplayCandidates = 0;
@@ -61,7 +64,7 @@ struct AppValues {
 
     // Another copy of this program, or another engine, serves the phone.
     bool usingOtherEngine() const;
-    // A program that is no engine answers on the engine's port.
+    // A program that is no engine holds the engine's port.
     bool portTaken() const;
     // No engine answers: everything the engine would tell is unknown.
     bool noEngine() const;

@@ -27,11 +27,6 @@ bool answersAsQuintalis(uint16_t port, const QuintalisSigns& signs) {
     return name == "Quintalis" || name == "Quintalis Mirror";
 }
 
-std::string strangerLine(const WantedPort& wanted, const std::string& holder) {
-    return "Port " + std::to_string(wanted.port) + " is used by " + holder +
-           ". Quit that program, or start Quintalis with " + wanted.variable + " set to a free port.";
-}
-
 }  // namespace
 
 OtherEngines quitOtherEngines(RunningPrograms& programs, Clock& clock, const std::vector<WantedPort>& ports,
@@ -57,7 +52,7 @@ OtherEngines quitOtherEngines(RunningPrograms& programs, Clock& clock, const std
             }
             log("engine: leaving " + described(program) + " on port " + std::to_string(wanted.port) +
                 ": it is not Quintalis");
-            outcome.strangers.push_back(strangerLine(wanted, described(program)));
+            outcome.strangers.push_back(heldPortLine(wanted, program));
         }
     }
     for (const auto& program : ours) {
@@ -74,6 +69,11 @@ OtherEngines quitOtherEngines(RunningPrograms& programs, Clock& clock, const std
         programs.terminate(program, true);
     }
     return outcome;
+}
+
+std::string heldPortLine(const WantedPort& wanted, const std::optional<RunningProgram>& holder) {
+    return "Port " + std::to_string(wanted.port) + " is used by " + (holder ? described(*holder) : "another program") +
+           ". Quit that program, or start Quintalis with " + wanted.variable + " set to a free port.";
 }
 
 std::string switchReport(const OtherEngines& outcome) {

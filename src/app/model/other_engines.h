@@ -41,6 +41,11 @@ struct OtherEngines {
 OtherEngines quitOtherEngines(RunningPrograms& programs, Clock& clock, const std::vector<WantedPort>& ports,
                               const QuintalisSigns& signs);
 
+// "Port 7390 is used by python3 (pid 13419). Quit that program, or start
+// Quintalis with QUINTALIS_ENGINE_PORT set to a free port."; "another
+// program" when the holder is not known.
+std::string heldPortLine(const WantedPort& wanted, const std::optional<RunningProgram>& holder);
+
 // What the setup window says after a switch: the strangers' lines, then
 // "Quit <names>. Reopening Quintalis…", or "Nothing to quit." when there
 // was neither.

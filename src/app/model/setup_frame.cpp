@@ -65,6 +65,7 @@ MenuLines menuLines(const AppValues& values, const std::string& version) {
         menu.status.push_back("Untick Pause control to start afresh; the damaged file is kept");
     }
     if (values.usingOtherEngine()) menu.status.push_back("Using " + values.engineOwner + " for the iPhone");
+    if (values.portHeld) menu.status.push_back(*values.portHeld);
     menu.version = "Quintalis " + version;
     return menu;
 }

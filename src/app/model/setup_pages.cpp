@@ -39,6 +39,8 @@ void addOtherEngineNotice(SetupPage& page, const AppValues& values, const SetupC
             : "\u201c" + values.engineOwner +
                   "\u201d is already running the iPhone connection on this computer, so Quintalis is using it.";
     Callout notice{"", text, SetupButton{"Switch to Quintalis", SetupAction::switchEngines}};
+    // A holder that is named is no Quintalis: there is nothing to switch.
+    if (values.portHeld) notice = Callout{"", *values.portHeld, std::nullopt};
     if (!context.switchMessage.empty()) {
         notice.text = context.switchMessage;
         notice.button.reset();
