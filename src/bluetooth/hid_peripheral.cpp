@@ -127,9 +127,12 @@ void HIDPeripheral::didUpdateState() {
             addNextService();
             break;
         }
-        default:
-            setState("bluetooth unavailable (" + std::to_string(static_cast<int>(state)) + ")");
+        default: {
+            std::string reason = manager_->unusableReason();
+            setState("bluetooth unavailable (" + std::to_string(static_cast<int>(state)) + ")" +
+                     (reason.empty() ? "" : ": " + reason));
             break;
+        }
     }
 }
 

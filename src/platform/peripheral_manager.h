@@ -76,6 +76,10 @@ public:
     virtual ~PeripheralManager() = default;
 
     virtual ManagerState state() const = 0;
+    // Why the radio cannot be used, in a few words the user can act on
+    // ("bluetoothd is not running"), where state() alone cannot tell;
+    // empty otherwise.
+    virtual std::string unusableReason() const { return {}; }
     virtual void addService(const ServiceRef& service) = 0;
     virtual void removeAllServices() = 0;
     virtual void startAdvertising(const std::string& localName, const std::vector<BluetoothUUID>& services) = 0;

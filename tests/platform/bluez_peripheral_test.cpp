@@ -302,12 +302,12 @@ TEST_F(BluezTest, PowerAndBluetoothdComingAndGoing) {
     EXPECT_FALSE(bluez->advertisement("hci0").empty());
 
     bluez.reset();  // bluetoothd stops
-    ASSERT_TRUE(eventually([&] { return peripheral.state() == "bluetooth unavailable (1)"; })) << peripheral.state();
+    ASSERT_TRUE(eventually([&] { return peripheral.state() == "bluetooth unavailable (1): bluetoothd stopped"; })) << peripheral.state();
     EXPECT_TRUE(logs.contains("bluetoothd left the bus"));
 
     bluez = std::make_unique<FakeBluez>(bus);  // and starts again, first without an adapter
     bluez->start();
-    ASSERT_TRUE(eventually([&] { return peripheral.state() == "bluetooth unavailable (2)"; })) << peripheral.state() << ::testing::PrintToString(logs.lines());
+    ASSERT_TRUE(eventually([&] { return peripheral.state() == "bluetooth unavailable (2): no Bluetooth adapter"; })) << peripheral.state() << ::testing::PrintToString(logs.lines());
     bluez->addAdapter("hci0", true);
     ASSERT_TRUE(eventually([&] { return peripheral.state() == "advertising as Skiffline"; })) << peripheral.state();
     EXPECT_EQ(bluez->characteristics("hci0", "1812").size(), 9u);
@@ -343,7 +343,7 @@ TEST_F(BluezTest, PairingOnlyInsideTheWindowAndOnlyOverLE) {
 
 TEST_F(BluezTest, ABluetoothdThatStartsLaterIsUsedWhenItAppears) {
     peripheral.start();
-    ASSERT_TRUE(eventually([&] { return peripheral.state() == "bluetooth unavailable (2)"; })) << peripheral.state() << ::testing::PrintToString(logs.lines());
+    ASSERT_TRUE(eventually([&] { return peripheral.state() == "bluetooth unavailable (2): bluetoothd is not running"; })) << peripheral.state() << ::testing::PrintToString(logs.lines());
     bluez->start();
     EXPECT_TRUE(eventually([&] { return peripheral.state() == "advertising as Skiffline"; })) << peripheral.state();
 }

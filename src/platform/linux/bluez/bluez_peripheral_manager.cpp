@@ -86,6 +86,16 @@ ManagerState BluezPeripheralManager::state() const {
     return any ? ManagerState::poweredOff : ManagerState::unsupported;
 }
 
+std::string BluezPeripheralManager::unusableReason() const {
+    switch (state()) {
+        case ManagerState::resetting: return "bluetoothd stopped";
+        // Both without bluetoothd and without an adapter the state is the same.
+        case ManagerState::unsupported:
+            return directory_.present() ? "no Bluetooth adapter" : "bluetoothd is not running";
+        default: return {};
+    }
+}
+
 bool BluezPeripheralManager::selected(const std::string& adapter) const {
     return settings_.adapters.empty() || settings_.adapters.count(adapterName(adapter)) > 0;
 }

@@ -46,6 +46,7 @@ public:
     ~BluezPeripheralManager() override;
 
     ManagerState state() const override;
+    std::string unusableReason() const override;
     void addService(const ServiceRef& service) override;
     void removeAllServices() override;
     void startAdvertising(const std::string& localName, const std::vector<BluetoothUUID>& services) override;
