@@ -54,6 +54,45 @@ TEST(AppValues, BluetoothLineAndReadiness) {
     }
 }
 
+// What a first run on an ordinary desktop meets, each with a next step.
+TEST(AppValues, EveryBluetoothStateTheEngineReportsSaysWhatToDo) {
+    struct Case {
+        const char* state;
+        int pairing;
+        const char* summary;
+        std::optional<std::string> advice;
+    };
+    const Case cases[] = {
+        {"bluetooth unavailable (2): bluetoothd is not running", 0, "bluetoothd is not running",
+         "Start the Bluetooth service: sudo systemctl start bluetooth"},
+        {"bluetooth unavailable (1): bluetoothd stopped", 0, "bluetoothd is not running",
+         "Start the Bluetooth service: sudo systemctl start bluetooth"},
+        {"bluetooth unavailable (2): no Bluetooth adapter", 0, "No Bluetooth adapter",
+         "Plug in a Bluetooth adapter, or unblock it: rfkill unblock bluetooth"},
+        {"bluetooth off", 0, "Bluetooth is off", "Turn Bluetooth on in your desktop's Bluetooth settings."},
+        {"bluetooth not allowed (add this user to the bluetooth group)", 0, "Not allowed",
+         "Add your user to the bluetooth group (sudo adduser $USER bluetooth), then log in again."},
+        {"advertising failed: org.bluez.Error.Failed", 0, "Can't be used",
+         "The engine says: advertising failed: org.bluez.Error.Failed"},
+        {"bluetooth unavailable (2)", 0, "Can't be used", "The engine says: bluetooth unavailable (2)"},
+        {"bluetooth unavailable (0)", 0, "Starting\u2026", std::nullopt},
+        {"starting", 0, "Starting\u2026", std::nullopt},
+        {"advertising as Desk", 0, "On", std::nullopt},
+        {"advertising as Failed Lab PC", 0, "On", std::nullopt},
+        {"advertising as Desk", 75, "On, ready to pair",
+         "On the iPhone, open Settings \u203a Bluetooth and tap this computer's name (75 s left)."},
+    };
+    for (const auto& c : cases) {
+        AppValues values;
+        values.engineUp = true;
+        values.bluetoothPerm = Perm::granted;
+        values.bluetoothState = c.state;
+        values.pairingSeconds = c.pairing;
+        EXPECT_EQ(values.bluetoothSummary(), c.summary) << c.state;
+        EXPECT_EQ(values.bluetoothAdvice(), c.advice) << c.state;
+    }
+}
+
 TEST(AppValues, AdvertisedNameFollowsTheMarker) {
     const std::pair<const char*, const char*> cases[] = {
         {"advertising as Kitchen Mac", "Kitchen Mac"},
@@ -147,13 +186,14 @@ TEST(Permissions, OneMappingForEveryAuthorization) {
 
 TEST(StatusReplies, EngineMembersTakeTheirDefaultsWhenMissingOrMistyped) {
     auto full = readEngineStatus(JSON::parse(R"({
-        "app": "Quintalis", "bluetooth": "advertising as Desk", "paused": true,
+        "app": "Quintalis", "bluetooth": "advertising as Desk", "paused": true, "pairing": 42,
         "devices": [{"id": "S1", "name": "Ann's iPhone", "bluetooth": true, "width": 1179, "height": 2556.0},
                     {"id": "S2"}],
         "hosts": ["H1", "H2"], "unmatchedHosts": ["H2"]})"));
     EXPECT_EQ(full.owner, "Quintalis");
     EXPECT_EQ(full.bluetooth, "advertising as Desk");
     EXPECT_EQ(full.paused, true);
+    EXPECT_EQ(full.pairingSeconds, 42);
     ASSERT_EQ(full.phones.size(), 2u);
     EXPECT_EQ(full.phones[0], (AppValues::Phone{"S1", "Ann's iPhone", true, 1179, 2556}));
     EXPECT_EQ(full.phones[1], (AppValues::Phone{"S2", "iPhone", false, std::nullopt, std::nullopt}));
@@ -161,12 +201,13 @@ TEST(StatusReplies, EngineMembersTakeTheirDefaultsWhenMissingOrMistyped) {
     EXPECT_EQ(full.unmatchedHosts, (std::vector<std::string>{"H2"}));
 
     auto mistyped = readEngineStatus(JSON::parse(R"({
-        "app": 7, "bluetooth": null, "paused": "yes",
+        "app": 7, "bluetooth": null, "paused": "yes", "pairing": -5,
         "devices": [{"id": 5, "name": ["x"], "bluetooth": 1, "width": "1179", "height": 2556.5}],
         "hosts": ["H1", 2], "unmatchedHosts": "H2"})"));
     EXPECT_EQ(mistyped.owner, "") << "no engine of any make";
     EXPECT_EQ(mistyped.bluetooth, "unknown");
     EXPECT_EQ(mistyped.paused, std::nullopt);
+    EXPECT_EQ(mistyped.pairingSeconds, 0);
     ASSERT_EQ(mistyped.phones.size(), 1u);
     EXPECT_EQ(mistyped.phones[0], (AppValues::Phone{"", "iPhone", false, std::nullopt, std::nullopt}));
     EXPECT_TRUE(mistyped.hosts.empty()) << "one entry of another type voids the list";

@@ -192,6 +192,47 @@ TEST(SetupPagesTest, AnotherEngineCountsAsAllowedAndCanBeAskedToQuit) {
     EXPECT_EQ(rows(page)[1].detail, "Turn Bluetooth on in your desktop's Bluetooth settings.");
 }
 
+// Without bluetoothd the page must not claim Bluetooth is allowed and
+// starting for ever, nor offer a button that does nothing.
+TEST(SetupPagesTest, BluetoothPageLeadsOnFromEveryState) {
+    AppValues values;
+    values.engineUp = true;
+    values.bluetoothPerm = Perm::granted;
+    values.bluetoothState = "bluetooth unavailable (2): bluetoothd is not running";
+    SetupContext context;
+    auto page = setupPage(1, values, context);
+    EXPECT_FALSE(buttonFor(page, SetupAction::allowBluetooth)) << "Bluetooth starts by itself once allowed";
+    EXPECT_EQ(rows(page)[0].state, CheckState::done);
+    EXPECT_EQ(rows(page)[1].state, CheckState::problem);
+    EXPECT_EQ(rows(page)[1].detail,
+              "bluetoothd is not running. Start the Bluetooth service: sudo systemctl start bluetooth");
+
+    auto menu = menuLines(values, "1.0").status;
+    EXPECT_NE(std::find(menu.begin(), menu.end(), "Bluetooth: bluetoothd is not running"), menu.end());
+    EXPECT_NE(std::find(menu.begin(), menu.end(), "Start the Bluetooth service: sudo systemctl start bluetooth"),
+              menu.end());
+
+    values.bluetoothState = "bluetooth unavailable (2): no Bluetooth adapter";
+    EXPECT_EQ(rows(setupPage(1, values, context))[1].detail,
+              "No Bluetooth adapter. Plug in a Bluetooth adapter, or unblock it: rfkill unblock bluetooth");
+
+    values.bluetoothState = "bluetooth not allowed (add this user to the bluetooth group)";
+    page = setupPage(1, values, context);
+    EXPECT_EQ(rows(page)[0].state, CheckState::problem) << "the service's word counts, not only this computer's";
+    EXPECT_NE(rows(page)[0].detail.find("sudo adduser $USER bluetooth"), std::string::npos);
+
+    values.bluetoothState = "advertising as Desk";
+    values.pairingSeconds = 30;
+    page = setupPage(1, values, context);
+    EXPECT_EQ(rows(page)[1].state, CheckState::done);
+    EXPECT_EQ(rows(page)[1].detail,
+              "On the iPhone, open Settings \u203a Bluetooth and tap this computer's name (30 s left).");
+
+    // Where asking can still change something, the button is there.
+    values.bluetoothPerm = Perm::notAsked;
+    EXPECT_TRUE(buttonFor(setupPage(1, values, context), SetupAction::allowBluetooth));
+}
+
 TEST(SetupPagesTest, ScreenPageOffersWhatThisComputerHas) {
     AppValues values;
     SetupContext context;

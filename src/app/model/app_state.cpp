@@ -271,6 +271,7 @@ void AppState::applyEngineStatus(const std::optional<JSON>& reply, bool pauseCur
             values.phones.clear();
             values.hosts.clear();
             values.unmatchedHosts.clear();
+            values.pairingSeconds = 0;
         });
         return;
     }
@@ -285,6 +286,7 @@ void AppState::applyEngineStatus(const std::optional<JSON>& reply, bool pauseCur
         values.phones = status->phones;
         values.hosts = status->hosts;
         values.unmatchedHosts = status->unmatchedHosts;
+        values.pairingSeconds = status->pairingSeconds;
         if (takePaused) values.paused = *status->paused;
     });
 }

@@ -32,6 +32,7 @@ struct AppValues {
     std::vector<Phone> phones;
     std::vector<std::string> hosts;
     std::vector<std::string> unmatchedHosts;
+    int pairingSeconds = 0;  // while the engine lets a phone pair
     // What holds the engine's port when it is no engine this app can use,
     // with the way out: "Port 7390 is used by python3 (pid 13419). Quit …".
     std::optional<std::string> portHeld;
@@ -62,6 +63,10 @@ struct AppValues {
 
     bool operator==(const AppValues&) const = default;
 
+    // The Bluetooth states the user can tell apart.
+    enum class Radio { starting, waiting, noEngine, notAllowed, noService, noAdapter, off, broken, on, pairing };
+    Radio radio() const;
+
     // Another copy of this program, or another engine, serves the phone.
     bool usingOtherEngine() const;
     // A program that is no engine holds the engine's port.
@@ -73,6 +78,10 @@ struct AppValues {
     bool bluetoothReady() const;
     // One line for the menu and the wizard.
     std::string bluetoothSummary() const;
+    // What the user does next for the state bluetoothSummary() names
+    // ("Start the Bluetooth service: sudo systemctl start bluetooth");
+    // nothing while it works or is starting.
+    std::optional<std::string> bluetoothAdvice() const;
     bool phoneConnected() const;
     bool anyBluetoothHost() const;
     const Phone* usbPhone() const;

@@ -58,6 +58,7 @@ int stepForward(int step) { return std::clamp(step + 1, 0, kSetupSteps); }
 MenuLines menuLines(const AppValues& values, const std::string& version) {
     MenuLines menu;
     menu.status = statusLines(values, "not showing");
+    if (auto advice = values.bluetoothAdvice()) menu.status.push_back(*advice);
     if (values.paused) menu.status.push_back("Control paused \u2014 your AI can look, not tap");
     // A pause the user did not choose says why, and how to end it.
     if (values.paused && values.pauseProblem) {

@@ -77,34 +77,45 @@ SetupPage bluetooth(const AppValues& values, const SetupContext& context) {
     page.blocks.push_back(Paragraph{
         "Quintalis shows up on your iPhone as a Bluetooth keyboard and mouse. That's how your AI taps and types "
         "\u2014 the same way a real keyboard would."});
+    // Once this computer lets Quintalis use Bluetooth the engine switches it
+    // on by itself: the button would do nothing, so it goes.
+    bool canAsk = values.bluetoothPerm != Perm::granted && !values.usingOtherEngine();
     page.blocks.push_back(Paragraph{
-        "Quintalis uses this computer's Bluetooth adapter through BlueZ. Click Allow Bluetooth to switch it on."});
+        canAsk ? "Quintalis uses this computer's Bluetooth adapter through BlueZ. Click Allow Bluetooth to switch it on."
+               : "Quintalis uses this computer's Bluetooth adapter through BlueZ."});
     addOtherEngineNotice(page, values, context);
-    page.blocks.push_back(Buttons{{{"Allow Bluetooth", SetupAction::allowBluetooth, true}}});
+    if (canAsk) page.blocks.push_back(Buttons{{{"Allow Bluetooth", SetupAction::allowBluetooth, true}}});
 
+    using Radio = AppValues::Radio;
+    const Radio radio = values.radio();
     CheckRow permission{"Bluetooth allowed", "", CheckState::waiting, std::nullopt, std::nullopt};
-    if (values.bluetoothPerm == Perm::granted || values.usingOtherEngine()) {
-        permission.state = CheckState::done;
-    } else if (values.bluetoothPerm == Perm::denied) {
+    if (radio == Radio::notAllowed) {
         permission.state = CheckState::problem;
-        permission.detail =
-            "It was turned off. The Bluetooth service refused Quintalis: add your user to the bluetooth group "
-            "(or ask your administrator), then come back.";
+        permission.detail = "The Bluetooth service refused Quintalis. " + values.bluetoothAdvice().value_or("");
         permission.button = SetupButton{"Open Bluetooth settings", SetupAction::openBluetoothSettings};
+    } else if (values.bluetoothPerm == Perm::granted || values.usingOtherEngine()) {
+        permission.state = CheckState::done;
     }
-    CheckRow radio{values.bluetoothReady() ? "Bluetooth is on and ready" : "Bluetooth is on", "",
-                   doneOr(values.bluetoothReady()), std::nullopt, std::nullopt};
+    CheckRow radioRow{values.bluetoothReady() ? "Bluetooth is on and ready" : "Bluetooth is on", "",
+                      doneOr(values.bluetoothReady()), std::nullopt, std::nullopt};
     // The radio's own state, whatever the permission: the user can fix both.
     bool radioOff = asciiLowercase(values.bluetoothState.substr(0, values.bluetoothState.find("advertising as")))
                         .find("off") != std::string::npos;
-    if (values.noEngine() && values.bluetoothPerm != Perm::denied) {
-        radio.detail = values.bluetoothSummary() + ".";
+    if (radio == Radio::noEngine) {
+        radioRow.detail = values.bluetoothSummary() + ".";
     } else if (!values.bluetoothReady() && radioOff) {
-        radio.state = CheckState::problem;
-        radio.detail = "Turn Bluetooth on in your desktop's Bluetooth settings.";
-        radio.button = SetupButton{"Open Bluetooth settings", SetupAction::openBluetoothSettings};
+        radioRow.state = CheckState::problem;
+        radioRow.detail = "Turn Bluetooth on in your desktop's Bluetooth settings.";
+        radioRow.button = SetupButton{"Open Bluetooth settings", SetupAction::openBluetoothSettings};
+    } else if (radio == Radio::pairing) {
+        radioRow.detail = *values.bluetoothAdvice();
+    } else if (radio != Radio::notAllowed && !values.bluetoothReady()) {
+        if (auto advice = values.bluetoothAdvice()) {
+            radioRow.state = CheckState::problem;
+            radioRow.detail = values.bluetoothSummary() + ". " + *advice;
+        }
     }
-    page.blocks.push_back(CheckRows{{permission, radio}});
+    page.blocks.push_back(CheckRows{{permission, radioRow}});
     return page;
 }
 

@@ -1,5 +1,7 @@
 #include "app/model/status_replies.h"
 
+#include <algorithm>
+
 #include <cmath>
 #include <limits>
 
@@ -66,6 +68,7 @@ EngineStatus readEngineStatus(const JSON& reply) {
     status.hosts = strings(reply, "hosts");
     status.unmatchedHosts = strings(reply, "unmatchedHosts");
     if (const JSON* paused = member(reply, "paused"); paused && paused->is_boolean()) status.paused = paused->get<bool>();
+    status.pairingSeconds = std::max(0, integer(reply, "pairing").value_or(0));
     return status;
 }
 

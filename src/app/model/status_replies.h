@@ -20,6 +20,7 @@ struct EngineStatus {
     std::vector<std::string> hosts;
     std::vector<std::string> unmatchedHosts;
     std::optional<bool> paused;
+    int pairingSeconds = 0;  // "pairing": how long the phone may still pair
 };
 
 // What the AirPlay capture service's GET /status reply says.
