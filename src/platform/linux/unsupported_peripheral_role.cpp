@@ -6,6 +6,7 @@ namespace {
 class UnsupportedManager final : public PeripheralManager {
 public:
     ManagerState state() const override { return ManagerState::unsupported; }
+    std::string unusableReason() const override { return "no system bus, so no bluetoothd"; }
     void addService(const ServiceRef&) override {}
     void removeAllServices() override {}
     void startAdvertising(const std::string&, const std::vector<BluetoothUUID>&) override {}
