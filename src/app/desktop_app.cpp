@@ -11,7 +11,7 @@
 #include "app/model/ai_connect.h"
 #include "app/model/installer.h"
 #include "app/select_backends.h"
-#include "app/ui/airplay_receiver_child.h"
+#include "app/model/receiver_keeper.h"
 #include "app/ui/glib_main_loop.h"
 #include "app/ui/gtk_clipboard.h"
 #include "app/render_steps.h"
@@ -34,7 +34,6 @@ SetupContext liveContext() {
     context.computerName = PlatformBackends::selected().host.computerName().value_or("this computer");
     context.version = AppInfo::shared().version();
     context.installed = Installer::shared().isInApplications();
-    context.airplayReceiverInstalled = AirPlayReceiverChild::installed();
     context.codexSnippet = AIConnect::shared().codexSnippet();
     return context;
 }
@@ -64,7 +63,7 @@ public:
 
     int run() {
         int status = app_->run();
-        receiver_.stop();
+        ReceiverKeeper::shared().stop();
         if (window_) GtkClipboard::storeBeforeQuit();
         return status;
     }
@@ -102,7 +101,8 @@ private:
         if (window_) return *window_;
         auto& state = AppState::shared();
         actions_ = std::make_unique<SetupActions>(
-            SetupActions::Services{state, DesktopBackends::selected().mainThread, clipboard_, receiver_},
+            SetupActions::Services{state, DesktopBackends::selected().mainThread, clipboard_,
+                                   ReceiverKeeper::shared()},
             [this]() -> SetupContext& { return window_->view().context(); }, [this] { window_->view().changed(); });
         window_ = std::make_unique<SetupWindow>(state, liveContext(), [this](SetupAction a) { (*actions_)(a); });
         app_->add_window(*window_);
@@ -130,7 +130,6 @@ private:
     Glib::RefPtr<Gtk::Application> app_;
     std::chrono::steady_clock::time_point began_;
     GtkClipboard clipboard_;
-    AirPlayReceiverChild receiver_;
     std::unique_ptr<StatusMenu> menu_;
     std::unique_ptr<SetupActions> actions_;
     std::unique_ptr<SetupWindow> window_;

@@ -55,7 +55,7 @@ void SetupActions::operator()(SetupAction action) {
                 [](SetupContext&, std::string) {});
             return;
         case SetupAction::startAirPlayReceiver:
-            context.airplayMessage = with_.receiver.start(context.computerName).value_or("");
+            context.airplayMessage = with_.receiver.startNow().value_or("");
             with_.state.refresh();
             break;
         case SetupAction::addClaudeCode: {

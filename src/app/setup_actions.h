@@ -4,7 +4,7 @@
 
 #include "app/model/app_state.h"
 #include "app/model/setup_pages.h"
-#include "app/ui/airplay_receiver_child.h"
+#include "app/model/receiver_keeper.h"
 #include "platform/clipboard.h"
 
 namespace quintalis {
@@ -20,7 +20,7 @@ public:
         AppState& state;
         MainThread& mainThread;
         Clipboard& clipboard;
-        AirPlayReceiverChild& receiver;
+        ReceiverKeeper& receiver;
     };
 
     SetupActions(Services services, std::function<SetupContext&()> context, std::function<void()> changed);

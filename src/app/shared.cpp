@@ -7,6 +7,7 @@
 #include "app/model/installer.h"
 #include "app/model/try_it.h"
 #include "app/select_backends.h"
+#include "app/ui/airplay_receiver_child.h"
 #include "base/app_log.h"
 #include "base/clock.h"
 #include "base/main_run_loop.h"
@@ -128,6 +129,13 @@ Installer& Installer::shared() {
     return installer;
 }
 
+ReceiverKeeper& ReceiverKeeper::shared() {
+    static ReceiverKeeper& keeper = *new ReceiverKeeper(
+        *new AirPlayReceiverChild(), Clock::real(),
+        PlatformBackends::selected().host.computerName().value_or("Quintalis"));
+    return keeper;
+}
+
 AppState& AppState::shared() {
     static AppState& state = []() -> AppState& {
         auto& desktop = DesktopBackends::selected();
@@ -135,7 +143,7 @@ AppState& AppState::shared() {
         return *new AppState({Engine::shared(), PlatformBackends::selected().defaults,
                               {devices.bluetooth, devices.capture, devices.windows}, AIConnect::shared(),
                               desktop.launchAtLogin, desktop.airplayReceiver, desktop.mainThread,
-                              &desktop.programs});
+                              &desktop.programs, &ReceiverKeeper::shared()});
     }();
     return state;
 }

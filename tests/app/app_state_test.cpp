@@ -9,6 +9,7 @@
 #include "support/fake_clock.h"
 #include "support/fake_desktop.h"
 #include "support/fake_peripheral.h"
+#include "support/fake_receiver_process.h"
 #include "support/fake_windows.h"
 #include "support/log_capture.h"
 #include "support/manual_main_thread.h"
@@ -383,6 +384,36 @@ TEST_F(AppStateTest, PollsOnATimerAndFindsClaudeOnce) {
     EXPECT_EQ(state().tick(), 2);
     EXPECT_EQ(main.delays().size(), 1u) << "each tick sets the next";
     ASSERT_TRUE(main.runUntil([this] { return engineService.requests().size() == 2; }));
+}
+
+// After a restart or a login the receiver runs without the wizard, and a
+// receiver that stops, or appears, is seen at the next refresh.
+TEST_F(AppStateTest, KeepsTheAirPlayReceiverFromLaunchWhileAirPlayIsTheLink) {
+    FakeReceiverProcess uxplay;
+    uxplay.present = false;
+    ReceiverKeeper keeper{uxplay, clock, "Desk"};
+    defaults.setString("link", "airplay");
+    AppState app({engine, defaults, {radio, cameras, windows}, ai, login, receiver, main, nullptr, &keeper});
+    app.startPolling();
+    EXPECT_FALSE(app.values().airplayReceiverInstalled);
+    EXPECT_EQ(app.values().receiverProblem, "UxPlay is not installed. Install it with: sudo apt install uxplay");
+
+    uxplay.present = true;  // installed while the app runs
+    main.fireTimers();
+    EXPECT_TRUE(app.values().airplayReceiverInstalled);
+    EXPECT_EQ(uxplay.starts, 1);
+    EXPECT_EQ(app.values().receiverProblem, std::nullopt);
+
+    const std::string why = "exited with status 1: DNS-SD (Avahi) is not available";
+    uxplay.exits.push_back(why);
+    app.refresh();
+    EXPECT_EQ(app.values().receiverProblem, "UxPlay stopped: " + why);
+
+    app.setLinkChoice(Link::cable);
+    clock.advance(ReceiverKeeper::kFirstWait);
+    app.refresh();
+    EXPECT_EQ(uxplay.starts, 1) << "a cable needs no receiver";
+    EXPECT_EQ(app.values().receiverProblem, std::nullopt);
 }
 
 TEST_F(AppStateTest, OverlappingPollsShareOneRequest) {

@@ -261,14 +261,23 @@ TEST(SetupPagesTest, ScreenPageOffersWhatThisComputerHas) {
 
     values = {};
     values.linkChoice = AppValues::Link::airplay;
-    context.airplayReceiverInstalled = false;
+    values.airplayReceiverInstalled = false;
     auto airplay = setupPage(2, values, context);
     EXPECT_TRUE(shows(airplay, "Install the AirPlay receiver UxPlay: **sudo apt install uxplay**"));
     EXPECT_TRUE(shows(airplay, "On the iPhone: **Control Center \u203a Screen Mirroring \u203a Desk**. Same Wi\u2011Fi on "
                                "both."));
     EXPECT_FALSE(shows(airplay, "Start AirPlay receiver"));
-    context.airplayReceiverInstalled = true;
+    values.airplayReceiverInstalled = true;
     EXPECT_TRUE(shows(setupPage(2, values, context), "Start AirPlay receiver"));
+    // A receiver that stops says why, on the page and in the menu.
+    const std::string why = "UxPlay stopped: exited with status 1: DNS-SD (Avahi) is not available";
+    values.receiverProblem = why;
+    auto stopped = rows(setupPage(2, values, context))[0];
+    EXPECT_EQ(stopped.state, CheckState::problem);
+    EXPECT_EQ(stopped.detail, why);
+    auto menu = menuLines(values, "1.0").status;
+    EXPECT_NE(std::find(menu.begin(), menu.end(), why), menu.end());
+    values.receiverProblem.reset();
     values.airplayReceiverOn = true;
     values.screenPerm = Perm::granted;
     values.airplayWindow = "UxPlay";

@@ -168,6 +168,7 @@ void AppState::refresh(Task whenDone) {
     if (!demo_) {
         ++tick_;
         publish([this](AppValues& values) { readPermissions(values); });
+        keepReceiver();
         if (tick_ % 4 == 1) {
             checkRegistrations(pending);
             if (values_.linkChoice == Link::airplay) probeReceiver(pending);
@@ -175,6 +176,16 @@ void AppState::refresh(Task whenDone) {
         pollEngine(pending);
     }
     pending->partDone();
+}
+
+void AppState::keepReceiver() {
+    ReceiverKeeper* keeper = with_.receiverKeeper;
+    if (!keeper) return;
+    keeper->check(values_.linkChoice == Link::airplay);
+    publish([keeper](AppValues& values) {
+        values.airplayReceiverInstalled = keeper->installed();
+        values.receiverProblem = keeper->problem();
+    });
 }
 
 void AppState::readPermissions(AppValues& values) {

@@ -8,6 +8,7 @@
 
 #include "app/model/ai_connect.h"
 #include "app/model/app_values.h"
+#include "app/model/receiver_keeper.h"
 #include "base/main_thread.h"
 #include "app/model/try_it.h"
 #include "base/concurrent_queue.h"
@@ -56,6 +57,8 @@ public:
         MainThread& mainThread;
         // Who holds the engine's port when no engine answers there; none: not told.
         RunningPrograms* programs = nullptr;
+        // Keeps the AirPlay receiver running while AirPlay is the link; none: nobody does.
+        ReceiverKeeper* receiverKeeper = nullptr;
     };
 
     static constexpr auto kPollInterval = std::chrono::milliseconds(1500);
@@ -113,6 +116,8 @@ private:
 
     void scheduleTick();
     void readPermissions(AppValues& values);
+    // Starts, restarts or stops the AirPlay receiver as the link says.
+    void keepReceiver();
     void checkRegistrations(const std::shared_ptr<Pending>& pending);
     void probeReceiver(const std::shared_ptr<Pending>& pending);
     void pollEngine(const std::shared_ptr<Pending>& pending);

@@ -40,6 +40,9 @@ struct AppValues {
     std::optional<std::string> airplayWindow;
     int airplayCandidates = 0;
     std::optional<bool> airplayReceiverOn;
+    bool airplayReceiverInstalled = true;  // uxplay can be found now
+    // Why the receiver Quintalis keeps running is not running, or keeps stopping.
+    std::optional<std::string> receiverProblem;
     Perm bluetoothPerm = Perm::unknown;
     Perm cameraPerm = Perm::unknown;  // USB screen capture
     std::string cameraProblem;        // why USB screen capture is refused here, while it is

@@ -67,6 +67,9 @@ MenuLines menuLines(const AppValues& values, const std::string& version) {
     }
     if (values.usingOtherEngine()) menu.status.push_back("Using " + values.engineOwner + " for the iPhone");
     if (values.portHeld) menu.status.push_back(*values.portHeld);
+    if (values.linkChoice == AppValues::Link::airplay && values.receiverProblem) {
+        menu.status.push_back(*values.receiverProblem);
+    }
     menu.version = "Quintalis " + version;
     return menu;
 }

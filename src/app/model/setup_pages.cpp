@@ -146,20 +146,23 @@ void addCableCard(SetupPage& page, const AppValues& values) {
 
 void addAirPlayCard(SetupPage& page, const AppValues& values, const SetupContext& context) {
     std::vector<std::string> lines;
-    if (!context.airplayReceiverInstalled) {
+    if (!values.airplayReceiverInstalled) {
         lines.push_back("Install the AirPlay receiver UxPlay: **sudo apt install uxplay**");
     }
-    lines.push_back("Start the **AirPlay receiver** with the button below. It runs while Quintalis runs.");
+    lines.push_back("Quintalis starts the **AirPlay receiver** while AirPlay is chosen, and keeps it running.");
     lines.push_back("On the iPhone: **Control Center \u203a Screen Mirroring \u203a " + context.computerName +
                     "**. Same Wi\u2011Fi on both.");
     page.blocks.push_back(NumberedLines{lines});
-    if (context.airplayReceiverInstalled && values.airplayReceiverOn != true) {
+    if (values.airplayReceiverInstalled && values.airplayReceiverOn != true) {
         page.blocks.push_back(Buttons{{{"Start AirPlay receiver", SetupAction::startAirPlayReceiver}}});
     }
     if (!context.airplayMessage.empty()) page.blocks.push_back(Paragraph{context.airplayMessage, true});
     CheckRow receiver{"AirPlay receiver is running", "", doneOr(values.airplayReceiverOn == true), std::nullopt,
                       std::nullopt};
-    if (values.airplayReceiverOn == std::nullopt) {
+    if (values.receiverProblem && values.airplayReceiverOn != true) {
+        receiver.state = CheckState::problem;
+        receiver.detail = *values.receiverProblem;
+    } else if (values.airplayReceiverOn == std::nullopt) {
         receiver.detail = "Another program holds the AirPlay receiver's port.";
     }
     CheckRow capture{"Screen capture available", "",

@@ -117,7 +117,6 @@ struct SetupContext {
     std::string computerName = "this computer";
     std::string version;
     bool installed = true;
-    bool airplayReceiverInstalled = true;
     std::string installMessage;
     std::string switchMessage;
     std::string airplayMessage;

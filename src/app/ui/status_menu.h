@@ -41,7 +41,7 @@ private:
     std::string version_;
     Commands commands_;
     Gtk::Menu menu_;
-    std::array<Gtk::MenuItem, 8> statusLines_;  // the most menuLines() gives
+    std::array<Gtk::MenuItem, 9> statusLines_;  // the most menuLines() gives
     Gtk::SeparatorMenuItem firstDivider_;
     Gtk::MenuItem openSetup_;
     Gtk::CheckMenuItem pause_;
