@@ -113,6 +113,7 @@ int renderSteps(const std::vector<std::string>& arguments) {
 
     Gtk::OffscreenWindow window;
     SetupView view(state, context, [](SetupAction) {}, [] {});
+    view.set_size_request(kSetupWidth, kSetupHeight);  // the pictures show the window at its own size
     if (image) view.setPhonePicture(surfaceFrom(*picture));
     window.add(view);
     window.show_all();

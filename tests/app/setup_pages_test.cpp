@@ -388,6 +388,17 @@ TEST(SetupPagesTest, ALongActionRunsOnceAndItsButtonSaysSoUntilTheAnswer) {
     EXPECT_FALSE(buttonFor(setupPage(5, values, context), SetupAction::addClaudeCode)->enabled);
 }
 
+TEST(SetupPagesTest, TheWindowStartsWithinTheWorkArea) {
+    EXPECT_EQ(setupWindowSize(1920, 1050), (WindowSize{kSetupWidth, kSetupHeight}));
+    // 1920x1080 at twice the scale, less a 32-pixel panel.
+    EXPECT_EQ(setupWindowSize(960, 508), (WindowSize{kSetupWidth, 508}));
+    EXPECT_EQ(setupWindowSize(1280, 720 - 27), (WindowSize{kSetupWidth, 680}));
+    EXPECT_EQ(setupWindowSize(0, 0), (WindowSize{kSetupMinWidth, kSetupMinHeight})) << "an unknown area";
+    // The least size itself fits there.
+    EXPECT_LE(kSetupMinWidth, 960);
+    EXPECT_LE(kSetupMinHeight, 508);
+}
+
 TEST(SetupPagesTest, BoldMarksBecomeMarkupAndNothingElseDoes) {
     EXPECT_EQ(boldMarkup("Tap **Trust** & <go>"), "Tap <b>Trust</b> &amp; &lt;go&gt;");
     EXPECT_EQ(boldMarkup("a ** b"), "a ** b");

@@ -51,6 +51,10 @@ BottomBar setupBottomBar(const AppValues& values) {
     return bar;
 }
 
+WindowSize setupWindowSize(int areaWidth, int areaHeight) {
+    return {std::clamp(areaWidth, kSetupMinWidth, kSetupWidth), std::clamp(areaHeight, kSetupMinHeight, kSetupHeight)};
+}
+
 int stepBack(int step) { return std::clamp(step - 1, 0, kSetupSteps); }
 
 int stepForward(int step) { return std::clamp(step + 1, 0, kSetupSteps); }

@@ -138,8 +138,22 @@ struct SetupContext {
 };
 
 constexpr int kSetupSteps = 6;
+// The window's own size, and the least it can be made: small enough for a
+// 1920x1080 screen at twice the scale (960x540 logical pixels, less a panel),
+// where the pages scroll and the bottom bar stays in reach.
 constexpr int kSetupWidth = 880;
 constexpr int kSetupHeight = 680;
+constexpr int kSetupMinWidth = 720;
+constexpr int kSetupMinHeight = 460;
+
+struct WindowSize {
+    int width = 0;
+    int height = 0;
+    bool operator==(const WindowSize&) const = default;
+};
+// The window's first size on a work area of that many logical pixels: its
+// own size where that fits, else the work area, never below the least.
+WindowSize setupWindowSize(int areaWidth, int areaHeight);
 
 // Marks a long action as under way; false when it already is, so that a
 // second click starts nothing.

@@ -27,7 +27,7 @@ SetupView::SetupView(AppState& state, SetupContext context, ActionHandler action
       finished_(std::move(finished)) {
     installSetupStyle();
     get_style_context()->add_class("setup");
-    set_size_request(kSetupWidth, kSetupHeight);
+    set_size_request(kSetupMinWidth, kSetupMinHeight);
     observer_ = state_.addObserver([this] { changed(); });
     rebuildNow();
 }

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include <gdkmm/display.h>
+#include <gdkmm/monitor.h>
 #include <gtkmm/settings.h>
 
 #include "base/log.h"
@@ -22,8 +24,18 @@ SetupWindow::SetupWindow(AppState& state, SetupContext context, ActionHandler ac
     // The pages' colours are drawn for a light window, whatever the desktop prefers.
     Gtk::Settings::get_default()->property_gtk_application_prefer_dark_theme() = false;
     set_title("Quintalis");
-    set_default_size(kSetupWidth, kSetupHeight);
-    set_resizable(false);
+    // Scaled screens can be smaller than the pages: the window starts within
+    // the work area and may be resized down to the least size.
+    Gdk::Rectangle area(0, 0, kSetupWidth, kSetupHeight);
+    auto display = Gdk::Display::get_default();
+    if (auto monitor = display ? display->get_primary_monitor() : Glib::RefPtr<Gdk::Monitor>()) {
+        monitor->get_workarea(area);
+    } else if (display && display->get_n_monitors() > 0) {
+        display->get_monitor(0)->get_workarea(area);
+    }
+    WindowSize size = setupWindowSize(area.get_width(), area.get_height());
+    set_default_size(size.width, size.height);
+    set_resizable(true);
     set_position(Gtk::WIN_POS_CENTER);
     add(view_);
     view_.show();
