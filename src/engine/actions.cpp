@@ -1,10 +1,10 @@
 #include "engine/actions.h"
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
 
 #include "base/characters.h"
+#include "base/max_edge.h"
 #include "engine/routes.h"
 #include "imaging/image_ops.h"
 
@@ -62,14 +62,10 @@ Input::Point actionPoint(const JSON& body, const std::string& xk, const std::str
     if (!frame) throw RouteError("no frame yet from " + screenName);
     double width = frame->width;
     double height = frame->height;
-    if (auto maxEdge = number(body, "maxEdge")) {
-        // Cut to a whole number as the screenshot's limit was; refuse what is
-        // not a usable limit rather than divide by it.
-        if (!std::isfinite(*maxEdge) || *maxEdge <= 0 || *maxEdge > INT_MAX) {
-            throw RouteError("maxEdge must be a positive number");
-        }
-        if (*maxEdge < 1) throw RouteError("maxEdge must be at least 1");
-        ImageSize picture = imageSize(width, height, std::nullopt, static_cast<int>(*maxEdge));
+    if (auto member = body.find("maxEdge"); member != body.end()) {
+        auto maxEdge = maxEdgeFromJSON(*member);
+        if (!maxEdge) throw RouteError(kMaxEdgeRule);
+        ImageSize picture = imageSize(width, height, std::nullopt, *maxEdge);
         width = picture.width;
         height = picture.height;
     }

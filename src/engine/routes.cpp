@@ -3,6 +3,7 @@
 #include <climits>
 
 #include "base/log.h"
+#include "base/max_edge.h"
 #include "base/text.h"
 #include "engine/actions.h"
 #include "engine/engine.h"
@@ -150,9 +151,12 @@ HTTPResponse Routes::screenshot(const HTTPRequest& request) const {
     Device device = devices_.find(deviceParameter(request));
     bool png = request.query.count("format") && request.query.at("format") == "png";
     auto maxWidth = queryInteger(request, "maxWidth");
-    auto maxEdge = queryInteger(request, "maxEdge");
     if (maxWidth && *maxWidth <= 0) return HTTPResponse::error("maxWidth must be a positive number");
-    if (maxEdge && *maxEdge <= 0) return HTTPResponse::error("maxEdge must be a positive number");
+    std::optional<int> maxEdge;
+    if (auto item = request.query.find("maxEdge"); item != request.query.end()) {
+        maxEdge = maxEdgeFromText(item->second);
+        if (!maxEdge) return HTTPResponse::error(kMaxEdgeRule);
+    }
     auto snapshot = device.screen->snapshot(png, maxWidth, maxEdge);
     if (!snapshot) return HTTPResponse::error("no frame yet from " + device.screen->name() + ": unlock it", 503);
     HTTPResponse response;

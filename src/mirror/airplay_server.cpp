@@ -3,10 +3,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <climits>
 #include <utility>
 
 #include "base/base64.h"
+#include "base/max_edge.h"
 #include "screen/settle_wait.h"
 #include "base/text.h"
 #include "mirror/render_frame.h"
@@ -17,14 +17,6 @@ namespace {
 
 const char* const kNoWindow =
     "no AirPlay mirroring window: on the iPhone open Control Center \u203a Screen Mirroring \u203a choose this computer";
-
-// A query item as a whole number, when it is one.
-std::optional<int64_t> wholeNumber(const AirPlayQuery& query, const std::string& name) {
-    auto found = query.find(name);
-    int64_t value = 0;
-    if (found == query.end() || parseDecimal(found->second, value) != DecimalParse::ok) return std::nullopt;
-    return value;
-}
 
 bool queryIs(const AirPlayQuery& query, const std::string& name, const std::string& value) {
     auto found = query.find(name);
@@ -182,12 +174,11 @@ AirPlayReply AirPlayServer::status() {
 AirPlayReply AirPlayServer::frame(const std::string& path, const AirPlayQuery& query) {
     RenderOptions options;
     options.maxDim = 1280;
-    if (auto maxEdge = wholeNumber(query, "maxEdge")) {
-        // Refused before any capture starts: a limit below one pixel has no picture.
-        if (*maxEdge < 1) {
-            return AirPlayReply::json(JSON{{"ok", false}, {"error", "maxEdge must be a positive number"}}, 400);
-        }
-        options.maxDim = static_cast<int>(std::min<int64_t>(*maxEdge, INT_MAX));
+    if (auto item = query.find("maxEdge"); item != query.end()) {
+        // Refused before any capture starts.
+        auto maxEdge = maxEdgeFromText(item->second);
+        if (!maxEdge) return AirPlayReply::json(JSON{{"ok", false}, {"error", kMaxEdgeRule}}, 400);
+        options.maxDim = *maxEdge;
     }
     options.png = path == "/frame.png" || queryIs(query, "format", "png");
     options.crop = !queryIs(query, "crop", "0");

@@ -187,8 +187,8 @@ TEST_F(AirPlayServiceTest, StatusDescribesTheCaptureAndItsNewestFrame) {
 
 TEST_F(AirPlayServiceTest, FrameParametersTakeOnlyTheirExactValues) {
     showing();
-    // A limit that is not a number is the default, 1280.
-    auto jpeg = get("/frame.jpg?maxEdge=abc");
+    // Without a limit the picture's long edge is 1280.
+    auto jpeg = get("/frame.jpg");
     ASSERT_EQ(jpeg.status, 200) << jpeg.body;
     EXPECT_EQ(jpeg.head, "HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nContent-Length: " +
                              std::to_string(jpeg.body.size()) + "\r\nCache-Control: no-store\r\nConnection: close");
@@ -197,7 +197,7 @@ TEST_F(AirPlayServiceTest, FrameParametersTakeOnlyTheirExactValues) {
     EXPECT_EQ((std::pair{picture->width(), picture->height()}), (std::pair{591, 1280}));
 
     // "format=png" turns the JPEG route into PNG; so does the PNG route.
-    for (std::string target : {"/frame.jpg?format=png&maxEdge=100", "/frame.png?maxEdge=100"}) {
+    for (std::string target : {"/frame.jpg?format=png&maxEdge=100", "/frame.png?maxEdge=1e2"}) {
         auto png = get(target);
         EXPECT_TRUE(png.head.find("Content-Type: image/png\r\n") != std::string::npos) << target;
         EXPECT_TRUE(png.body.starts_with("\x89PNG")) << target;
@@ -222,10 +222,12 @@ TEST_F(AirPlayServiceTest, FrameParametersTakeOnlyTheirExactValues) {
     EXPECT_FALSE(described.contains("data"));
 }
 
-TEST_F(AirPlayServiceTest, ALimitBelowOnePixelIsRefusedBeforeAnyCapture) {
-    for (std::string value : {"0", "-3"}) {
+// The engine's screenshot reads maxEdge by the same rule; a limit it would
+// refuse must not turn into the default here.
+TEST_F(AirPlayServiceTest, ALimitThatIsNoWholePixelCountIsRefusedBeforeAnyCapture) {
+    for (std::string value : {"0", "-3", "0.5", "999.5", "abc", "", "nan"}) {
         auto reply = get("/frame.jpg?maxEdge=" + value);
-        const std::string body = R"({"error":"maxEdge must be a positive number","ok":false})";
+        const std::string body = R"({"error":"maxEdge must be a whole number of pixels, 1 or more","ok":false})";
         EXPECT_EQ(reply.head, jsonHead("400 Error", body)) << value;
         EXPECT_EQ(reply.body, body) << value;
     }
