@@ -1,6 +1,7 @@
 #include "commands/snap.h"
 
 #include <algorithm>
+#include <climits>
 #include <fstream>
 
 #include "base/text.h"
@@ -12,10 +13,6 @@ namespace quintalis {
 namespace {
 
 JSON failure(const std::string& message) { return JSON{{"ok", false}, {"error", message}}; }
-
-// side × maxDim / longest, rounded up, so that no pixel of the picture is
-// lost to the edge and the long side comes out at exactly maxDim.
-int64_t scaledSide(int64_t side, int64_t maxDim, int64_t longest) { return (side * maxDim + longest - 1) / longest; }
 
 bool writeFile(const std::string& path, const std::string& bytes) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
@@ -30,13 +27,13 @@ JSON snap(FrameSource& source, const std::string& path, int64_t maxDim, bool wit
     auto frame = source.latest();
     if (!frame) return failure("no frame yet from " + source.name() + " (is the iPhone unlocked?)");
     const PixelBuffer& full = *frame->picture;
-    const int64_t longest = std::max(full.width(), full.height());
+    if (maxDim < 1) return failure("cannot scale frame");
+    // Sized as the engine's screenshot and the AirPlay frame of the same
+    // limit are, so pixel places read off the file tap the same spot.
+    const ImageSize size = imageSize(full.width(), full.height(), std::nullopt,
+                                     static_cast<int>(std::min<int64_t>(maxDim, INT_MAX)));
     std::optional<PixelBuffer> shrunk;
-    if (maxDim < longest) {
-        if (maxDim < 1) return failure("cannot scale frame");
-        shrunk = scaled(full, static_cast<int>(scaledSide(full.width(), maxDim, longest)),
-                        static_cast<int>(scaledSide(full.height(), maxDim, longest)));
-    }
+    if (size != ImageSize{full.width(), full.height()}) shrunk = scaled(full, size.width, size.height);
     const PixelBuffer& written = shrunk ? *shrunk : full;
 
     const std::string lowered = asciiLowercase(path);

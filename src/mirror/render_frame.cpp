@@ -1,7 +1,6 @@
 #include "mirror/render_frame.h"
 
 #include <algorithm>
-#include <cmath>
 
 #include "imaging/codecs.h"
 #include "imaging/image_ops.h"
@@ -31,13 +30,11 @@ RenderedFrame renderFrame(WindowCapture& capture, const RenderOptions& options, 
     }
     if (fw <= 0 || fh <= 0) return failure("cannot render frame");
 
-    const double s = static_cast<double>(options.maxDim) / std::max(fw, fh);
-    // Never an empty picture, however small the limit.
-    const int w = s < 1 ? std::max(1, static_cast<int>(std::lround(s * fw))) : fw;
-    const int h = s < 1 ? std::max(1, static_cast<int>(std::lround(s * fh))) : fh;
+    const auto [w, h] = imageSize(fw, fh, std::nullopt, options.maxDim);
+    const bool shrink = w != fw || h != fh;
     const EncodedFrameCache::Key key{x, y, fw, fh, w, h, options.png};
     auto data = capture.encodings().encoded(frame->buffer, key, [&] {
-        PixelBuffer picture = s < 1 ? scaledPart(buffer, x, y, fw, fh, w, h) : cropped(buffer, x, y, fw, fh);
+        PixelBuffer picture = shrink ? scaledPart(buffer, x, y, fw, fh, w, h) : cropped(buffer, x, y, fw, fh);
         return options.png ? encodePNG(picture) : encodeJPEG(picture, 80);
     });
     if (!data) return failure("cannot encode");

@@ -116,7 +116,9 @@ TEST_F(USBCommandsTest, APhoneWithoutFramesIsOpenedAnywayAndSaysSoWhenSnapped) {
     EXPECT_EQ(result["w"], 300);
 }
 
-TEST_F(USBCommandsTest, SnapshotsShrinkTheLongEdgeAndRoundTheOtherUp) {
+// A snapshot is sized as the engine's screenshot of the same limit is
+// (imageSize), so pixel places read off it tap where they should.
+TEST_F(USBCommandsTest, SnapshotsShrinkTheLongEdgeAsTheScreenshotDoes) {
     USBScreen screen(iPhone("p1", "Alice's iPhone"), devices, clock);
     devices.push("p1", solidFrame(1179, 2556, 120));
     TempDir dir;
@@ -124,8 +126,9 @@ TEST_F(USBCommandsTest, SnapshotsShrinkTheLongEdgeAndRoundTheOtherUp) {
         int64_t maxDim;
         int w, h;
     };
-    for (auto [maxDim, w, h] : {Case{1000, 462, 1000}, Case{2556, 1179, 2556}, Case{5000, 1179, 2556},
-                                Case{1, 1, 1}, Case{2555, 1179, 2555}}) {
+    // 1179 × 1000 / 2556 = 461.3: the screenshot's 461, not 462.
+    for (auto [maxDim, w, h] : {Case{1000, 461, 1000}, Case{2556, 1179, 2556}, Case{5000, 1179, 2556},
+                                Case{1, 1, 1}, Case{2555, 1179, 2555}, Case{int64_t{1} << 40, 1179, 2556}}) {
         const std::string path = (dir.path() / "shot.jpg").string();
         auto result = snap(screen, path, maxDim, false, text);
         EXPECT_EQ(result, (JSON{{"ok", true}, {"w", w}, {"h", h}, {"fw", 1179}, {"fh", 2556}, {"age_ms", 0}})) << maxDim;
