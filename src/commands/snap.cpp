@@ -38,7 +38,7 @@ JSON snap(FrameSource& source, const std::string& path, int64_t maxDim, bool wit
 
     const std::string lowered = asciiLowercase(path);
     const bool png = lowered.size() >= 4 && lowered.compare(lowered.size() - 4, 4, ".png") == 0;
-    auto bytes = png ? encodePNG(written) : encodeJPEG(written, 80);
+    auto bytes = encodePicture(written, png);
     if (!bytes || !writeFile(path, *bytes)) return failure("cannot write " + path);
 
     JSON result{{"ok", true},          {"w", written.width()}, {"h", written.height()},

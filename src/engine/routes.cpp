@@ -7,6 +7,7 @@
 #include "base/text.h"
 #include "engine/actions.h"
 #include "engine/engine.h"
+#include "imaging/codecs.h"
 
 namespace quintalis {
 namespace {
@@ -160,7 +161,7 @@ HTTPResponse Routes::screenshot(const HTTPRequest& request) const {
     auto snapshot = device.screen->snapshot(png, maxWidth, maxEdge);
     if (!snapshot) return HTTPResponse::error("no frame yet from " + device.screen->name() + ": unlock it", 503);
     HTTPResponse response;
-    response.contentType = png ? "image/png" : "image/jpeg";
+    response.contentType = pictureMime(png);
     response.headers = {
         {"X-Device", device.id()},
         {"X-Screen-Width", std::to_string(snapshot->frameSize.width)},

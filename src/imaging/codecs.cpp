@@ -128,6 +128,12 @@ std::optional<PixelBuffer> decodeJPEG(const std::string& bytes) {
 
 }  // namespace
 
+std::optional<std::string> encodePicture(const PixelBuffer& picture, bool png) {
+    return png ? encodePNG(picture) : encodeJPEG(picture, 80);
+}
+
+const char* pictureMime(bool png) { return png ? "image/png" : "image/jpeg"; }
+
 std::optional<std::string> encodeJPEG(const PixelBuffer& picture, int quality) {
     tjhandle handle = compressor();
     if (!handle || picture.width() == 0 || picture.height() == 0) return std::nullopt;

@@ -9,6 +9,7 @@
 #include "base/max_edge.h"
 #include "screen/settle_wait.h"
 #include "base/text.h"
+#include "imaging/codecs.h"
 #include "mirror/render_frame.h"
 #include "mirror/screen_permission.h"
 
@@ -193,7 +194,7 @@ AirPlayReply AirPlayServer::frame(const std::string& path, const AirPlayQuery& q
         rendered.result["image"] = base64Encoded(rendered.data);
         return AirPlayReply::json(rendered.result);
     }
-    return AirPlayReply{200, options.png ? "image/png" : "image/jpeg", std::move(rendered.data)};
+    return AirPlayReply{200, pictureMime(options.png), std::move(rendered.data)};
 }
 
 void AirPlayServer::wait(const AirPlayQuery& query, const AirPlayResponder& responder) {

@@ -35,7 +35,7 @@ RenderedFrame renderFrame(WindowCapture& capture, const RenderOptions& options, 
     const EncodedFrameCache::Key key{x, y, fw, fh, w, h, options.png};
     auto data = capture.encodings().encoded(frame->buffer, key, [&] {
         PixelBuffer picture = shrink ? scaledPart(buffer, x, y, fw, fh, w, h) : cropped(buffer, x, y, fw, fh);
-        return options.png ? encodePNG(picture) : encodeJPEG(picture, 80);
+        return encodePicture(picture, options.png);
     });
     if (!data) return failure("cannot encode");
 
@@ -53,7 +53,7 @@ RenderedFrame renderFrame(WindowCapture& capture, const RenderOptions& options, 
         {"age_ms", static_cast<long long>(now - frame->frameAt)},
         {"still_ms", frame->lastChange > 0 ? static_cast<long long>(now - frame->lastChange) : -1},
         {"frames", frame->frames},
-        {"mime", options.png ? "image/png" : "image/jpeg"},
+        {"mime", pictureMime(options.png)},
     };
     if (options.withOCR) result["ocr"] = recognize(recognizer, cropped(buffer, x, y, fw, fh));
     return {std::move(result), std::move(*data)};

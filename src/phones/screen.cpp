@@ -42,10 +42,10 @@ std::optional<Screen::Snapshot> Screen::snapshot(bool png, std::optional<int> ma
     ImageSize frameSize{latest->width(), latest->height()};
     ImageSize size = imageSize(latest->width(), latest->height(), maxWidth, maxEdge);
     if (size.width <= 0 || size.height <= 0) return std::nullopt;
-    auto encode = [png](const PixelBuffer& picture) { return png ? encodePNG(picture) : encodeJPEG(picture, 80); };
     EncodedFrameCache::Key key{0, 0, frameSize.width, frameSize.height, size.width, size.height, png};
     auto bytes = encodings_.encoded(latest, key, [&] {
-        return size == frameSize ? encode(*latest) : encode(scaled(*latest, size.width, size.height));
+        return size == frameSize ? encodePicture(*latest, png)
+                                 : encodePicture(scaled(*latest, size.width, size.height), png);
     });
     if (!bytes) return std::nullopt;
     return Snapshot{std::move(*bytes), frameSize, size};

@@ -73,8 +73,11 @@ TEST(Imaging, ScalingAndCroppingKeepThePictureAndCropsClip) {
 TEST(Codecs, EncodedPicturesDecodeToTheSameSizeAndColoursAndGarbageNot) {
     PixelBuffer picture = halves(64, 32);
     for (bool png : {true, false}) {
-        auto bytes = png ? encodePNG(picture) : encodeJPEG(picture, 80);
+        auto bytes = encodePicture(picture, png);
         ASSERT_TRUE(bytes);
+        // The type the services announce is the one they send.
+        EXPECT_EQ(pictureMime(png), std::string(png ? "image/png" : "image/jpeg"));
+        EXPECT_TRUE(bytes->starts_with(png ? "\x89PNG" : "\xFF\xD8")) << png;
         auto decoded = decodeImage(*bytes);
         ASSERT_TRUE(decoded) << png;
         EXPECT_EQ(decoded->width(), 64);
