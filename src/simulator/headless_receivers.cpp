@@ -2,8 +2,7 @@
 
 #include <unistd.h>
 
-#include <fstream>
-
+#include "base/process_name.h"
 #include "base/serial_queue.h"
 #include "simulator/receiver_picture.h"
 
@@ -12,12 +11,8 @@ namespace {
 
 constexpr uint32_t kFirstWindow = 0x00A10001;  // out of the way of any real window number
 
-std::string ownProcessName() {
-    std::ifstream comm("/proc/self/comm");
-    std::string name;
-    std::getline(comm, name);
-    return name;
-}
+// Named as the X server's window list names a real receiver's owner.
+std::string ownProcessName() { return processName("/proc/self").value_or(""); }
 
 }  // namespace
 

@@ -16,6 +16,7 @@
 #include "platform/linux/posix_child_processes.h"
 #include "platform/linux/proc_airplay_receiver.h"
 #include "platform/linux/proc_running_programs.h"
+#include "platform/linux/proc_table.h"
 #include "platform/linux/xdg_autostart.h"
 #include "support/eventually.h"
 #include "support/fake_clock.h"
@@ -122,6 +123,38 @@ TEST(ProcTable, FindsListenersOfThePortInBothTables) {
     EXPECT_EQ(listeningSocketInodes(tcp, {7000, 7406}), (std::set<uint64_t>{4711, 4713}));
     EXPECT_EQ(listeningSocketInodes(tcp6, {7407}), (std::set<uint64_t>{5001}));
     EXPECT_TRUE(listeningSocketInodes(tcp, {80}).empty());
+}
+
+// The kernel cuts a name to 15 bytes; the window list, the port holders and
+// the simulator's receivers all name a process whole, by one reader.
+TEST(ProcTable, ANameTheKernelCutIsMadeWholeFromTheProgramFile) {
+    TempDir root;
+    auto process = [&](int pid, const std::string& comm, const std::string& exe, const std::string& cmdline) {
+        const fs::path folder = root.path() / std::to_string(pid);
+        fs::create_directories(folder);
+        std::ofstream(folder / "comm") << comm << "\n";
+        std::ofstream(folder / "status") << "Name:\t" << comm << "\nUid:\t1000\t1000\t1000\t1000\n";
+        std::ofstream(folder / "stat") << pid << " (" << comm << ") S 1 1 1";
+        if (!exe.empty()) fs::create_symlink(exe, folder / "exe");
+        std::ofstream(folder / "cmdline") << cmdline;
+    };
+    using namespace std::string_literals;
+    process(42, "quintalis-mirro", "/opt/q/quintalis-mirror", "");
+    process(43, "quintalis-mirro", "", "/opt/q/quintalis-mirror\0--port\0 7407\0"s);
+    process(44, "a-long-python-s", "/usr/bin/python3.11", "python3\0a-long-python-script\0"s);
+    process(45, "uxplay", "/usr/bin/uxplay-1.68", "uxplay\0"s);
+    ProcTable table(root.path());
+    const std::pair<int, std::string> cases[] = {
+        {42, "quintalis-mirror"}, {43, "quintalis-mirror"}, {44, "a-long-python-s"}, {45, "uxplay"}};
+    for (const auto& [pid, name] : cases) {
+        auto entry = table.process(pid);
+        ASSERT_TRUE(entry) << pid;
+        EXPECT_EQ(entry->name, name) << pid;
+        EXPECT_EQ(entry->uid, 1000u) << pid;
+    }
+    EXPECT_FALSE(table.process(46));
+    // This test's own name is longer than the kernel keeps.
+    EXPECT_EQ(ProcTable().process(::getpid())->name, fs::read_symlink("/proc/self/exe").filename().string());
 }
 
 TEST(ProcAirPlayReceiver, OnWithUxPlayOffWithNothingUnknownWithAnotherListener) {

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "base/process_name.h"
 #include "base/read_file.h"
 #include "base/text.h"
 
@@ -85,12 +86,11 @@ std::optional<ProcessEntry> ProcTable::process(pid_t pid) const {
     auto folder = root_ / std::to_string(pid);
     auto status = readFile(folder / "status");
     auto stat = readFile(folder / "stat");
-    auto name = readFile(folder / "comm");
+    auto name = processName(folder);
     if (!status || !stat || !name) return std::nullopt;
     auto uid = realUser(*status);
     auto state = stateLetter(*stat);
     if (!uid || !state) return std::nullopt;
-    if (!name->empty() && name->back() == '\n') name->pop_back();
     return ProcessEntry{pid, *uid, *name, *state == 'Z' || *state == 'X'};
 }
 

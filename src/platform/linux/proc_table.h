@@ -20,7 +20,7 @@ namespace quintalis {
 struct ProcessEntry {
     pid_t pid = 0;
     uid_t uid = 0;     // the real user
-    std::string name;  // the kernel's command name, at most 15 bytes
+    std::string name;  // as processName reads it: whole, not cut to 15 bytes
     bool ended = false;  // a zombie: it has exited, its parent has not yet reaped it
 };
 

@@ -3,15 +3,15 @@
 #include <xcb/res.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
 #include <map>
+#include <string>
+
+#include "base/process_name.h"
 
 namespace quintalis {
 namespace {
 
 constexpr int kClientSearchDepth = 4;  // frames nest the client a level or two down
-constexpr size_t kCutNameLength = 15;   // TASK_COMM_LEN less its terminating zero
 
 XReply<xcb_get_property_reply_t> property(xcb_connection_t* c, xcb_get_property_cookie_t cookie) {
     return xreply(xcb_get_property_reply(c, cookie, nullptr));
@@ -46,25 +46,6 @@ std::string legacyTitle(const xcb_get_property_reply_t* reply) {
 xcb_get_property_cookie_t askProperty(xcb_connection_t* c, xcb_window_t window, xcb_atom_t name, xcb_atom_t type,
                                       uint32_t longs = 1024) {
     return xcb_get_property(c, 0, window, name, type, 0, longs);
-}
-
-// The kernel keeps a process's name to 15 characters. A name that long may
-// have been cut, so the program's file (or, where that may not be read, its
-// first argument) gives the whole of it when it begins with the cut name.
-std::string processName(int32_t pid) {
-    const std::string proc = "/proc/" + std::to_string(pid);
-    std::ifstream comm(proc + "/comm");
-    std::string name;
-    std::getline(comm, name);
-    if (name.size() < kCutNameLength) return name;
-    std::error_code error;
-    const std::filesystem::path program = std::filesystem::read_symlink(proc + "/exe", error);
-    if (!error && program.filename().string().starts_with(name)) return program.filename().string();
-    std::ifstream cmdline(proc + "/cmdline");
-    std::string first;
-    std::getline(cmdline, first, '\0');
-    const std::string file = std::filesystem::path(first).filename().string();
-    return file.starts_with(name) ? file : name;
 }
 
 // Under a reparenting window manager the top-level windows are frames and the
@@ -186,7 +167,7 @@ std::vector<WindowDescription> listWindows(XConnection& x) {
         w.pid = pid;
         if (pid > 0) {
             auto known = owners.find(pid);
-            if (known == owners.end()) known = owners.emplace(pid, processName(pid)).first;
+            if (known == owners.end()) known = owners.emplace(pid, processName("/proc/" + std::to_string(pid)).value_or("")).first;
             w.owner = known->second;
         }
         const std::string classes = propertyText(wmClass.get());
