@@ -59,6 +59,13 @@ DecimalParse parseDecimal(std::string_view text, int64_t& value) {
     return DecimalParse::ok;
 }
 
+std::string trimWhiteSpace(std::string_view text) {
+    constexpr std::string_view blank = " \t\n\r\v\f";
+    auto begin = text.find_first_not_of(blank);
+    if (begin == std::string_view::npos) return "";
+    return std::string(text.substr(begin, text.find_last_not_of(blank) - begin + 1));
+}
+
 std::optional<double> parseNumber(std::string_view text) {
     std::string_view number = text;
     if (!number.empty() && number.front() == '+') number.remove_prefix(1);

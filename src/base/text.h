@@ -18,6 +18,10 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b);
 // as ASCII.
 std::string foldCase(std::string_view text);
 
+// The text without leading and trailing white space and line breaks (ASCII
+// blanks: a name or a file's line keeps any other character it ends in).
+std::string trimWhiteSpace(std::string_view text);
+
 // The value of a hexadecimal digit in either case; -1 for anything else.
 int hexDigitValue(char c);
 

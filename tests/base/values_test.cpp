@@ -3,6 +3,7 @@
 #include "base/base64.h"
 #include "base/characters.h"
 #include "base/json.h"
+#include "base/text.h"
 #include "base/uuid.h"
 
 using namespace quintalis;
@@ -89,4 +90,13 @@ TEST(Base64, PadsTheLastGroupAndKeepsEveryByte) {
         {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foobar", "Zm9vYmFy"},
         {std::string("\xFF\xFE\x00\x80", 4), "//4AgA=="}};
     for (const auto& [bytes, text] : cases) EXPECT_EQ(base64Encoded(bytes), text) << text;
+}
+
+// The one trim of names, command output and desktop-entry lines: ASCII
+// blanks and line breaks at either end go, anything else stays.
+TEST(Text, TrimmingTakesBlanksOffBothEndsOnly) {
+    EXPECT_EQ(trimWhiteSpace(" \t\r\n\v\fExec = /a b\r\n\f"), "Exec = /a b");
+    EXPECT_EQ(trimWhiteSpace("caf\u00e9\u00a0"), "caf\u00e9\u00a0") << "a no-break space is no ASCII blank";
+    EXPECT_EQ(trimWhiteSpace(" \r\n "), "");
+    EXPECT_EQ(trimWhiteSpace(""), "");
 }

@@ -8,6 +8,7 @@
 #include "app/model/unicode_text.h"
 #include "base/atomic_file.h"
 #include "base/read_file.h"
+#include "base/text.h"
 
 namespace quintalis {
 namespace {

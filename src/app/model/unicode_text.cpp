@@ -17,13 +17,6 @@ std::string repairUTF8(std::string_view bytes) {
     return text;
 }
 
-std::string trimWhiteSpace(std::string_view text) {
-    constexpr std::string_view blank = " \t\n\r\v\f";
-    auto begin = text.find_first_not_of(blank);
-    if (begin == std::string_view::npos) return "";
-    return std::string(text.substr(begin, text.find_last_not_of(blank) - begin + 1));
-}
-
 int letterCount(std::string_view text) {
     int letters = 0;
     for (char32_t point : codePoints(text)) {

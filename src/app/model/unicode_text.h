@@ -9,9 +9,6 @@ namespace quintalis {
 // from other programs is shown.
 std::string repairUTF8(std::string_view bytes);
 
-// The text without leading and trailing white space and line breaks.
-std::string trimWhiteSpace(std::string_view text);
-
 // How many of the text's characters are letters, in any script (Unicode
 // general categories L*).
 int letterCount(std::string_view text);

@@ -2,18 +2,13 @@
 
 #include <sstream>
 
+#include "base/text.h"
+
 namespace quintalis {
 namespace {
 
 constexpr std::string_view kReserved = " \t\n\"'\\><~|&;$*?#()`";
 constexpr std::string_view kEscapedInQuotes = "\"`$\\";
-
-std::string trim(std::string_view text) {
-    auto begin = text.find_first_not_of(" \t\r");
-    if (begin == std::string_view::npos) return "";
-    auto end = text.find_last_not_of(" \t\r");
-    return std::string(text.substr(begin, end - begin + 1));
-}
 
 }  // namespace
 
@@ -65,7 +60,7 @@ std::optional<std::string> desktopEntryValue(std::string_view text, std::string_
     bool inEntry = false;
     std::optional<std::string> value;
     while (std::getline(lines, line)) {
-        std::string trimmed = trim(line);
+        std::string trimmed = trimWhiteSpace(line);
         if (trimmed.empty() || trimmed[0] == '#') continue;
         if (trimmed[0] == '[') {
             inEntry = trimmed == "[Desktop Entry]";
@@ -73,7 +68,9 @@ std::optional<std::string> desktopEntryValue(std::string_view text, std::string_
         }
         auto equals = trimmed.find('=');
         if (!inEntry || equals == std::string::npos) continue;
-        if (trim(std::string_view(trimmed).substr(0, equals)) == key) value = trim(std::string_view(trimmed).substr(equals + 1));
+        if (trimWhiteSpace(std::string_view(trimmed).substr(0, equals)) == key) {
+            value = trimWhiteSpace(std::string_view(trimmed).substr(equals + 1));
+        }
     }
     return value;
 }
