@@ -33,6 +33,8 @@ public:
     const std::string& name() const { return name_; }
 
     void stop();
+    // True once the capture has ended, stopped or failed: no frame will come.
+    bool ended() const { return session_ && session_->ended(); }
     PixelBufferRef frame();
     std::optional<ImageSize> size();
     struct Snapshot {

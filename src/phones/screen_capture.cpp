@@ -53,7 +53,9 @@ void ScreenCapture::refresh() {
     {
         std::lock_guard lock(mutex_);
         for (auto it = screens_.begin(); it != screens_.end();) {
-            if (ids.count(it->first)) {
+            // A capture that failed mid-stream is dropped too; the phone, if
+            // still listed, is captured anew below.
+            if (ids.count(it->first) && !it->second->ended()) {
                 ++it;
                 continue;
             }

@@ -30,7 +30,8 @@ public:
     std::vector<ScreenRef> all();
     void setOnScreensChanged(std::function<void()> callback);
 
-    // Looks for plugged and unplugged phones now.
+    // Looks now for plugged and unplugged phones, and for captures that
+    // ended on their own, whose phones it captures anew.
     void refresh();
 
 private:

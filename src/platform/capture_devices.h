@@ -26,6 +26,10 @@ class CaptureSession {
 public:
     virtual ~CaptureSession() = default;
     virtual void stop() = 0;
+    // True once no more frames will come, whether stopped or ended on its
+    // own (the device failed mid-stream); a capture that can end on its own
+    // then calls its devices' connection observers, so the owner looks again.
+    virtual bool ended() const { return false; }
 };
 
 // Thrown when a device cannot be captured; the text names the device and
@@ -44,7 +48,8 @@ public:
     virtual void allowScreenCaptureDevices() = 0;
     // External muxed devices, in the system's order.
     virtual std::vector<CaptureDeviceInfo> discover() = 0;
-    // Called, on the posting thread, whenever a device connects or disconnects.
+    // Called, on the posting thread, whenever a device connects or disconnects,
+    // and when a capture ends without being stopped.
     virtual void addConnectionObserver(std::function<void()> observer) = 0;
 
     virtual CaptureAuthorization authorizationStatus() = 0;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "phones/screen_capture.h"
 #include "platform/linux/usb/usb_capture_devices.h"
 #include "platform/usb/messages.h"
 #include "simulator/simulated_usb_bus.h"
@@ -137,6 +138,8 @@ protected:
     Screen screen_;
     SimulatedUsbDevice device_;
     SimulatedUsbBus bus_;
+    // Outlives capture_, whose end waits for the refreshes it set off.
+    std::unique_ptr<ScreenCapture> screens_;
     UsbCaptureDevices capture_{bus_, bus_, clock_};
     SerialQueue frames_{"test.frames"};
     std::mutex mutex_;
@@ -283,6 +286,38 @@ TEST_F(UsbCableTest, UnplugAndSilenceEndTheSession) {
     EXPECT_TRUE(advanceUntilLogged("Test iPhone over USB: stream ended (stopped; the iPhone did not release its clocks)"));
     stopper.join();
     EXPECT_TRUE(restored());
+}
+
+TEST_F(UsbCableTest, AFailedStreamDropsItsScreenAndThePhoneIsCapturedAgain) {
+    // The phone stays on the bus after a protocol error: no hot-plug event
+    // comes, yet the dead screen goes and a new capture brings frames.
+    screens_ = std::make_unique<ScreenCapture>(capture_, clock_);
+    screens_->start();
+    ScreenRef first;
+    ASSERT_TRUE(eventually([&] {
+        auto all = screens_->all();
+        if (all.size() == 1 && all[0]->frame()) first = all[0];
+        return first != nullptr;
+    }));
+    device_.sendRaw(Bytes{20, 0, 0, 0, 'x', 'x', 'x', 'x', 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    EXPECT_TRUE(logged("Test iPhone over USB: stream ended (protocol error: a message of unknown kind 'xxxx')"));
+    EXPECT_TRUE(logged("screen gone: Test iPhone"));
+    EXPECT_TRUE(first->ended());
+    ScreenRef second;
+    ASSERT_TRUE(eventually([&] {
+        auto all = screens_->all();
+        if (all.size() == 1 && all[0] != first) second = all[0];
+        return second != nullptr;
+    }));
+    // Its first frame, then a picture drawn after it.
+    ASSERT_TRUE(eventually([&] { return second->frame() != nullptr; }));
+    screen_.show(picture(1179, 2556, 250));
+    EXPECT_TRUE(eventually([&] {
+        auto f = second->frame();
+        return f && testing::meanDifference(*f, *picture(1179, 2556, 250)) < 3.0;
+    }));
+    EXPECT_FALSE(second->ended());
+    EXPECT_EQ(device_.violations(), std::vector<std::string>{});
 }
 
 TEST_F(UsbCableTest, APhoneLeftInItsCaptureConfigurationIsRestoredFirst) {

@@ -46,8 +46,9 @@ void CableSession::run() {
     std::string reason = converse();
     restore();
     log(target_.name + " over USB: stream ended (" + reason + ")");
+    const bool stopped = stopping_;
     ended_ = true;
-    if (onEnded_) onEnded_();
+    if (onEnded_ && !stopped) onEnded_();
 }
 
 bool CableSession::send(const Bytes& message, std::string& failure) {

@@ -31,7 +31,8 @@ struct CableTimeouts {
 // decoded on "quintalis.usb-decode.<udid>" and delivered as BGRA on the
 // caller's queue. However it ends (stop(), an unplug, a protocol or decoder
 // error), the reader restores the phone's normal configuration before it
-// exits; stop() returns once it has.
+// exits; stop() returns once it has. A session that ends without stop()
+// calls `onEnded` on the reader, after the restore.
 class CableSession final : public CaptureSession {
 public:
     struct Target {
@@ -49,7 +50,7 @@ public:
     ~CableSession() override;
 
     void stop() override;
-    bool ended() const { return ended_; }
+    bool ended() const override { return ended_; }
     const std::string& udid() const { return target_.udid; }
 
 private:

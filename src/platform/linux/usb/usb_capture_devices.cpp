@@ -59,6 +59,7 @@ public:
         session_->stop();
     }
     void stop() override { session_->stop(); }
+    bool ended() const override { return session_->ended(); }
 
 private:
     UsbCaptureDevices& owner_;
@@ -76,16 +77,20 @@ UsbCaptureDevices::UsbCaptureDevices(UsbBus& bus, PhoneLockdown& lockdown, Clock
     : bus_(bus), lockdown_(lockdown), clock_(clock), timeouts_(timeouts) {
     auto watch = alive_.watch();
     bus_.addHotplugObserver([this, watch] {
+        if (watch.alive()) notifyObservers();
+    });
+}
+
+void UsbCaptureDevices::notifyObservers() {
+    auto watch = alive_.watch();
+    hotplug_.async([this, watch] {
         if (!watch.alive()) return;
-        hotplug_.async([this, watch] {
-            if (!watch.alive()) return;
-            std::vector<std::function<void()>> observers;
-            {
-                std::lock_guard lock(mutex_);
-                observers = observers_;
-            }
-            for (auto& observer : observers) observer();
-        });
+        std::vector<std::function<void()>> observers;
+        {
+            std::lock_guard lock(mutex_);
+            observers = observers_;
+        }
+        for (auto& observer : observers) observer();
     });
 }
 
@@ -272,7 +277,13 @@ std::unique_ptr<CableSession> UsbCaptureDevices::open(const Found& phone, const 
     }
     handle->clearHalt(target.in);
     handle->clearHalt(target.out);
-    return std::make_unique<CableSession>(target, std::move(handle), queue, std::move(onFrame), clock_, timeouts_, nullptr);
+    // A session that fails mid-stream leaves a phone that may still be on the
+    // bus, and no hot-plug event says so: the observers look again instead.
+    auto watch = alive_.watch();
+    auto onEnded = [this, watch] {
+        if (watch.alive()) notifyObservers();
+    };
+    return std::make_unique<CableSession>(target, std::move(handle), queue, std::move(onFrame), clock_, timeouts_, onEnded);
 }
 
 void UsbCaptureDevices::forget(CableSession* session) {

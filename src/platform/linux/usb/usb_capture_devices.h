@@ -18,7 +18,7 @@ namespace quintalis {
 // Apple's vendor id and a usbmux or capture interface, named by lockdown when
 // the phone trusts this computer, captured through the hidden configuration.
 // Hot-plug observers are called on "quintalis.usb-hotplug", never on the
-// bus's own event thread. Safe to call from any thread; `mutex_` guards the
+// bus's own event thread, and also when a capture ends without being stopped. Safe to call from any thread; `mutex_` guards the
 // sessions and the authorisation.
 class UsbCaptureDevices final : public CaptureDevices {
 public:
@@ -52,6 +52,8 @@ private:
     // Opens the device at `address` and keeps the authorisation up to date.
     UsbStatus openNoting(const std::string& address, std::unique_ptr<UsbDeviceHandle>& handle);
     void forget(CableSession* session);
+    // Calls the connection observers on hotplug_.
+    void notifyObservers();
 
     UsbBus& bus_;
     PhoneLockdown& lockdown_;
