@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "base/base64.h"
 #include "imaging/codecs.h"
 #include "mcp/phone_tools.h"
@@ -262,6 +264,23 @@ TEST(PhoneTools, EveryPositionIsInTheLastImagesPixels) {
 
     t.call("tap", {{"x", 100}, {"y", 50}, {"imageWidth", 200}, {"imageHeight", 400}});
     EXPECT_EQ(t.access.actions.back().body, (JSON{{"x", 0.5}, {"y", 0.125}}));
+}
+
+TEST(PhoneTools, ACropThatWobblesByAPixelBetweenLooksDoesNotMoveTaps) {
+    // A mirrored phone's crop comes out a pixel wider or narrower from one
+    // look to the next; each tap is read in the image the model last saw.
+    Tools t;
+    const double aim = 0.93;  // the place on the phone the model aims at, as a share of its width
+    for (int width : {448, 447, 449, 448, 447}) {
+        SCOPED_TRACE(width);
+        const ImageSize image{width, 970};
+        t.access.picture = Picture{*encodeJPEG(quintalis::testing::stripedPicture(width, 970, 4), 80), image, image};
+        t.access.fullPicture = t.access.picture;
+        ASSERT_FALSE(failed(t.call("look", {{"text", false}})));
+        // Where the model sees that place in this image, to the nearest pixel.
+        t.call("tap", {{"x", std::lround(aim * width)}, {"y", 485}});
+        EXPECT_NEAR(t.access.actions.back().body["x"].get<double>(), aim, 1.0 / width);
+    }
 }
 
 TEST(PhoneTools, TapArgumentsThatCannotMeanOnePlaceAreRefused) {
