@@ -30,7 +30,9 @@ RenderedFrame renderFrame(WindowCapture& capture, const RenderOptions& options, 
     }
     if (fw <= 0 || fh <= 0) return failure("cannot render frame");
 
-    const auto [w, h] = imageSize(fw, fh, std::nullopt, options.maxDim);
+    // Named, not bound: clang cannot capture structured bindings in the lambda below.
+    const auto fitted = imageSize(fw, fh, std::nullopt, options.maxDim);
+    const int w = fitted.width, h = fitted.height;
     const bool shrink = w != fw || h != fh;
     const EncodedFrameCache::Key key{x, y, fw, fh, w, h, options.png};
     auto data = capture.encodings().encoded(frame->buffer, key, [&] {
