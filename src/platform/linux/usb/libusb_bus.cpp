@@ -3,6 +3,7 @@
 #include <libusb.h>
 
 #include <fstream>
+#include <thread>
 
 #include "base/thread_name.h"
 #include "platform/usb/usb_ids.h"
@@ -40,6 +41,22 @@ std::string serialOf(libusb_device* device, const libusb_device_descriptor& desc
     int length = libusb_get_string_descriptor_ascii(handle, descriptor.iSerialNumber, text, sizeof text);
     libusb_close(handle);
     return length > 0 ? std::string(reinterpret_cast<char*>(text), static_cast<size_t>(length)) : std::string();
+}
+
+// Whether the device has left the bus: sysfs no longer has it at its place
+// with its address. A transfer cut short by an unplug can fail with a plain
+// I/O error before the kernel has noticed the departure, so the answer is
+// awaited for a moment.
+bool leftTheBus(libusb_device* device) {
+    const std::string devnum = "/sys/bus/usb/devices/" + portPath(device) + "/devnum";
+    const std::string address = std::to_string(libusb_get_device_address(device));
+    for (int look = 0; look < 20; ++look) {
+        std::ifstream file(devnum);
+        std::string now;
+        if (!file || !std::getline(file, now) || now != address) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
 }
 
 std::vector<UsbConfiguration> configurationsOf(libusb_device* device, int count) {
@@ -90,7 +107,7 @@ public:
         int result = libusb_bulk_transfer(handle_, endpoint, const_cast<uint8_t*>(data), static_cast<int>(size), &sent,
                                           static_cast<unsigned>(millis(timeout)));
         if (result == 0 && static_cast<size_t>(sent) != size) return UsbStatus::timeout;
-        return usbStatusOfLibusb(result);
+        return transferStatus(result);
     }
     UsbStatus bulkRead(uint8_t endpoint, uint8_t* into, size_t capacity, size_t& got, Duration timeout) override {
         int received = 0;
@@ -99,10 +116,15 @@ public:
         // A time-out may still have brought part of a transfer.
         got = static_cast<size_t>(std::max(0, received));
         if (result == LIBUSB_ERROR_TIMEOUT && got > 0) return UsbStatus::ok;
-        return usbStatusOfLibusb(result);
+        return transferStatus(result);
     }
 
 private:
+    UsbStatus transferStatus(int result) {
+        if (result == LIBUSB_ERROR_IO && leftTheBus(libusb_get_device(handle_))) return UsbStatus::noDevice;
+        return usbStatusOfLibusb(result);
+    }
+
     libusb_context* context_;
     libusb_device_handle* handle_;
 };
