@@ -1,0 +1,268 @@
+#!/usr/bin/python3
+"""The built program's libusb backend against the virtual iPhone plugged in
+as a real USB device (quintalis-phone-gadget on dummy_hcd), inside
+run-in-usb-vm: listing, capturing, the engine following the phone's screen,
+the phone put back in its normal configuration, an unplug mid-stream,
+permissions as a user meets them, and arrivals with and without udevd.
+One STEP line per case; exit 0 when all of them held."""
+import argparse, glob, json, os, queue, re, struct, subprocess, sys, threading, time, urllib.error, urllib.request, zlib
+
+T0 = time.monotonic()
+OUT = os.environ.get('USBVM_OUT', '/tmp')
+SERIAL = '00008120000A1B2C3D4E5F01'
+ID = SERIAL[:8] + '-' + SERIAL[8:]
+HOME_LABELS = {'Settings', 'Notes', 'Contacts', 'Photos', 'Camera', 'Mail'}
+SETTINGS_ICON = (0.153, 0.128)  # the first home-screen icon, as fractions of the screen
+HOME_BACKGROUND = (0x1E, 0x3A, 0x5F)  # between the icons and the dock; every app's page is light there
+BACKGROUND_SPOT = (0.5, 0.72)
+NOBODY = 65534
+
+
+class Failed(Exception):
+    pass
+
+
+def step(name, ok, detail=''):
+    print('STEP %-24s %s  t=%5.1fs %s' % (name, 'OK' if ok else 'FAIL', time.monotonic() - T0, detail), flush=True)
+    if not ok:
+        raise Failed(name + ': ' + str(detail))
+
+
+def wait(condition, seconds, pause=0.2):
+    end = time.monotonic() + seconds
+    while True:
+        result = condition()
+        if result or time.monotonic() >= end:
+            return result
+        time.sleep(pause)
+
+
+def sysfs_phone():
+    """The phone's device as the host side of the bus sees it, or None."""
+    for path in glob.glob('/sys/bus/usb/devices/*'):
+        try:
+            if open(path + '/idVendor').read().strip() == '05ac':
+                read = lambda name: open(os.path.join(path, name)).read().strip()
+                return {'configurations': read('bNumConfigurations'), 'active': read('bConfigurationValue'),
+                        'node': '/dev/bus/usb/%03d/%03d' % (int(read('busnum')), int(read('devnum')))}
+        except OSError:
+            pass
+    return None
+
+
+class Gadget:
+    def __init__(self, program):
+        self.lines, self.seen = queue.Queue(), []
+        self.log = open(os.path.join(OUT, 'gadget.log'), 'w')
+        self.process = subprocess.Popen([program, '--serial', SERIAL], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        stderr=self.log, text=True, bufsize=1)
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for line in self.process.stdout:
+            self.log.write(line)
+            self.log.flush()
+            self.lines.put(line.strip())
+
+    def _drain(self):
+        while not self.lines.empty():
+            self.seen.append(self.lines.get())
+
+    def mark(self):
+        self._drain()
+        return len(self.seen)
+
+    def since(self, mark):
+        self._drain()
+        return self.seen[mark:]
+
+    def saw(self, event, mark, seconds=10):
+        return wait(lambda: any(line == 'GADGET ' + event or line.startswith('GADGET ' + event + ' ')
+                                for line in self.since(mark)), seconds)
+
+    def send(self, command):
+        mark = self.mark()
+        self.process.stdin.write(command + '\n')
+        self.process.stdin.flush()
+        return self.saw('done ' + command.split()[0], mark) or self.saw(command.split()[0] + 'ged', mark)
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.stdin.write('quit\n')
+            self.process.stdin.flush()
+            try:
+                self.process.wait(10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+
+
+class Program:
+    def __init__(self, path, port):
+        self.path, self.url = path, 'http://127.0.0.1:%d' % port
+        home = '/tmp/quintalis-home'
+        self.env = dict(os.environ, QUINTALIS_HEADLESS='1', QUINTALIS_ENGINE_PORT=str(port),
+                        QUINTALIS_AIRPLAY_PORT=str(port + 1), DISPLAY='', XDG_CONFIG_HOME=home + '/config',
+                        XDG_DATA_HOME=home + '/data', XDG_STATE_HOME=home + '/state')
+        self.env.pop('QUINTALIS_SIMULATOR', None)
+        self.engine = None
+
+    def run(self, *args, user=None, seconds=60):
+        command = [self.path] + list(args)
+        if user is not None:
+            command = ['setpriv', '--reuid=%d' % user, '--regid=%d' % user, '--clear-groups'] + command
+        run = subprocess.run(command, env=self.env, capture_output=True, text=True, timeout=seconds)
+        return run.returncode, run.stdout.strip(), run.stderr.strip()
+
+    def capture(self, name, ocr=False, user=None):
+        """usb-capture: (status, its JSON answer or {}, standard error)."""
+        path = os.path.join(OUT, name)
+        status, out, err = self.run('usb-capture', path, '--timeout', '40', *(['--ocr'] if ocr else []), user=user)
+        try:
+            answer = json.loads(out.splitlines()[-1]) if out else {}
+        except ValueError:
+            answer = {}
+        return status, answer, err
+
+    def start_engine(self):
+        self.log_path = os.path.join(OUT, 'engine.log')
+        self.engine = subprocess.Popen([self.path], env=self.env, stdout=open(self.log_path, 'w'), stderr=subprocess.STDOUT)
+
+    def stop_engine(self):
+        self.engine.terminate()
+        try:
+            return self.engine.wait(20)
+        except subprocess.TimeoutExpired:
+            self.engine.kill()
+            return None
+
+    def engine_log(self):
+        return open(self.log_path).read()
+
+    def get(self, path):
+        try:
+            with urllib.request.urlopen(self.url + path, timeout=20) as reply:
+                return reply.status, reply.read()
+        except urllib.error.HTTPError as error:
+            return error.code, error.read()
+        except OSError:
+            return 0, b''
+
+    def screen_colour(self):
+        """The colour of the background spot in the engine's /screenshot, or None."""
+        status, body = self.get('/screenshot?format=png&maxWidth=60')
+        if status != 200:
+            return None
+        width, height, pixel = decode_png(body)
+        return pixel(int(BACKGROUND_SPOT[0] * width), int(BACKGROUND_SPOT[1] * height))
+
+
+def decode_png(data):
+    """(width, height, pixel(x, y) -> (r, g, b)) of an 8-bit RGB or RGBA PNG."""
+    width, height, depth, kind = struct.unpack('>IIBB', data[16:26])
+    assert depth == 8 and kind in (2, 6), (depth, kind)
+    channels, packed, at = (3 if kind == 2 else 4), b'', 8
+    while at < len(data):
+        length, name = struct.unpack('>I4s', data[at:at + 8])
+        if name == b'IDAT':
+            packed += data[at + 8:at + 8 + length]
+        at += 12 + length
+    raw, stride, rows, previous = zlib.decompress(packed), width * channels, [], bytearray(width * channels)
+    for y in range(height):
+        kind_of_filter, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        for i in range(stride):
+            left = line[i - channels] if i >= channels else 0
+            up, corner = previous[i], previous[i - channels] if i >= channels else 0
+            if kind_of_filter == 1:
+                line[i] = (line[i] + left) & 0xFF
+            elif kind_of_filter == 2:
+                line[i] = (line[i] + up) & 0xFF
+            elif kind_of_filter == 3:
+                line[i] = (line[i] + (left + up) // 2) & 0xFF
+            elif kind_of_filter == 4:
+                p = left + up - corner
+                pa, pb, pc = abs(p - left), abs(p - up), abs(p - corner)
+                line[i] = (line[i] + (left if pa <= pb and pa <= pc else up if pb <= pc else corner)) & 0xFF
+        rows.append(line)
+        previous = line
+    return width, height, lambda x, y: tuple(rows[y][x * channels:x * channels + 3])
+
+
+def near(colour, wanted, tolerance=40):
+    return colour is not None and all(abs(a - b) <= tolerance for a, b in zip(colour, wanted))
+
+
+def words(answer):
+    found = set()
+    for item in answer.get('ocr', []):
+        text = item.get('text', '') if isinstance(item, dict) else str(item)
+        found.update(text.split())
+    return found
+
+
+def restored(gadget, mark):
+    phone = sysfs_phone()
+    return gadget.saw('hide', mark, 0) and phone is not None and phone['configurations'] == '4' and phone['active'] != '5'
+
+
+def list_and_capture(program, gadget):
+    status, out, err = program.run('usb-list', '10')
+    listed = json.loads(out) if status == 0 and out.startswith('[') else []
+    step('usb-list', [p.get('id') for p in listed] == [ID], out or err)
+
+    # The text is read once: recognition at full size is the slowest thing here.
+    for name in ('first capture', 'second capture'):
+        mark = gadget.mark()
+        first = name == 'first capture'
+        status, answer, err = program.capture(name.replace(' ', '-') + '.png', ocr=first)
+        seen = words(answer) & HOME_LABELS
+        step(name, status == 0 and answer.get('fw') == 1179 and answer.get('fh') == 2556 and (len(seen) >= 3 or not first),
+             '%s %s' % ({k: v for k, v in answer.items() if k != 'ocr'}, sorted(seen)) if status == 0 else err[-300:])
+        step(name + ' restored', wait(lambda: restored(gadget, mark), 10), '%s %s' % (gadget.since(mark), sysfs_phone()))
+
+
+def engine_follows(program, gadget):
+    program.start_engine()
+    home = wait(lambda: near(program.screen_colour(), HOME_BACKGROUND), 40, 0.5)
+    step('engine /screenshot', home, program.screen_colour())
+    gadget.send('tap %.3f %.3f' % SETTINGS_ICON)
+    opened = wait(lambda: not near(program.screen_colour(), HOME_BACKGROUND), 15, 0.3)
+    step('engine follows the phone', opened, program.screen_colour())
+    gadget.send('home')
+    step('and back home', wait(lambda: near(program.screen_colour(), HOME_BACKGROUND), 15, 0.3), program.screen_colour())
+
+    gadget.send('unplug')
+    ended = wait(lambda: re.search(r'over USB: stream ended \(.*unplugged.*\)', program.engine_log()), 15)
+    alive = program.engine.poll() is None and program.get('/status')[0] == 200
+    step('unplug mid-stream', ended and alive, ended.group(0) if ended else program.engine_log()[-400:])
+
+    gadget.send('plug')
+    step('plugged in again', wait(lambda: near(program.screen_colour(), HOME_BACKGROUND), 30, 0.5), program.screen_colour())
+    mark = gadget.mark()
+    status = program.stop_engine()
+    step('engine stop restores', status == 0 and wait(lambda: restored(gadget, mark), 10),
+         'exit %s %s %s' % (status, gadget.since(mark), sysfs_phone()))
+
+
+def main():
+    arguments = argparse.ArgumentParser()
+    arguments.add_argument('--program', required=True)
+    arguments.add_argument('--gadget', required=True)
+    arguments.add_argument('--port', type=int, default=7390)
+    options = arguments.parse_args()
+    program = Program(options.program, options.port)
+    gadget = Gadget(options.gadget)
+    try:
+        step('gadget plugged in', gadget.saw('ready', 0, 20) and wait(sysfs_phone, 10), sysfs_phone())
+        list_and_capture(program, gadget)
+        engine_follows(program, gadget)
+        return 0
+    except Failed:
+        return 1
+    finally:
+        if program.engine and program.engine.poll() is None:
+            program.stop_engine()
+        gadget.stop()
+
+
+if __name__ == '__main__':
+    sys.exit(main())
