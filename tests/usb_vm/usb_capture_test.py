@@ -16,6 +16,12 @@ SETTINGS_ICON = (0.153, 0.128)  # the first home-screen icon, as fractions of th
 HOME_BACKGROUND = (0x1E, 0x3A, 0x5F)  # between the icons and the dock; every app's page is light there
 BACKGROUND_SPOT = (0.5, 0.72)
 NOBODY = 65534
+PHONE_GROUP, PHONE_GID = 'quintalis-phones', 4242
+# The project's rule tags the phone for the user at the seat ("uaccess"),
+# which systemd-logind turns into an ACL; the guest has no logind, so this
+# rule stands in for it and gives the tagged device to a group instead.
+SEAT_STAND_IN = ('/etc/udev/rules.d/99-seat-stand-in.rules',
+                 'SUBSYSTEM=="usb", TAG=="uaccess", GROUP="%s", MODE="0660"\n' % PHONE_GROUP)
 
 
 class Failed(Exception):
@@ -99,33 +105,46 @@ class Gadget:
 class Program:
     def __init__(self, path, port):
         self.path, self.url = path, 'http://127.0.0.1:%d' % port
-        home = '/tmp/quintalis-home'
         self.env = dict(os.environ, QUINTALIS_HEADLESS='1', QUINTALIS_ENGINE_PORT=str(port),
-                        QUINTALIS_AIRPLAY_PORT=str(port + 1), DISPLAY='', XDG_CONFIG_HOME=home + '/config',
-                        XDG_DATA_HOME=home + '/data', XDG_STATE_HOME=home + '/state')
+                        QUINTALIS_AIRPLAY_PORT=str(port + 1), DISPLAY='')
         self.env.pop('QUINTALIS_SIMULATOR', None)
         self.engine = None
 
-    def run(self, *args, user=None, seconds=60):
-        command = [self.path] + list(args)
-        if user is not None:
-            command = ['setpriv', '--reuid=%d' % user, '--regid=%d' % user, '--clear-groups'] + command
-        run = subprocess.run(command, env=self.env, capture_output=True, text=True, timeout=seconds)
+    def environment(self, user):
+        """The program's environment, with folders of its own for each user."""
+        home = '/tmp/quintalis-home-%d' % (user or 0)
+        if not os.path.isdir(home):
+            os.makedirs(home)
+            os.chown(home, user or 0, user or 0)
+        return dict(self.env, HOME=home, XDG_CONFIG_HOME=home + '/config', XDG_DATA_HOME=home + '/data',
+                    XDG_STATE_HOME=home + '/state')
+
+    def as_user(self, command, user, groups):
+        if user is None:
+            return command
+        return ['setpriv', '--reuid=%d' % user, '--regid=%d' % user,
+                '--groups=' + ','.join(map(str, groups)) if groups else '--clear-groups'] + command
+
+    def run(self, *args, user=None, groups=(), seconds=60):
+        run = subprocess.run(self.as_user([self.path] + list(args), user, groups), env=self.environment(user), capture_output=True,
+                             text=True, timeout=seconds)
         return run.returncode, run.stdout.strip(), run.stderr.strip()
 
-    def capture(self, name, ocr=False, user=None):
+    def capture(self, name, ocr=False, user=None, groups=()):
         """usb-capture: (status, its JSON answer or {}, standard error)."""
-        path = os.path.join(OUT, name)
-        status, out, err = self.run('usb-capture', path, '--timeout', '40', *(['--ocr'] if ocr else []), user=user)
+        path = os.path.join(OUT if user is None else '/tmp', name)  # the output share takes root only
+        status, out, err = self.run('usb-capture', path, '--timeout', '40', *(['--ocr'] if ocr else []), user=user,
+                                    groups=groups)
         try:
             answer = json.loads(out.splitlines()[-1]) if out else {}
         except ValueError:
             answer = {}
         return status, answer, err
 
-    def start_engine(self):
-        self.log_path = os.path.join(OUT, 'engine.log')
-        self.engine = subprocess.Popen([self.path], env=self.env, stdout=open(self.log_path, 'w'), stderr=subprocess.STDOUT)
+    def start_engine(self, name='engine', user=None, groups=()):
+        self.log_path = os.path.join(OUT, name + '.log')
+        self.engine = subprocess.Popen(self.as_user([self.path], user, groups), env=self.environment(user), stdout=open(self.log_path, 'w'),
+                                       stderr=subprocess.STDOUT)
 
     def stop_engine(self):
         self.engine.terminate()
@@ -230,17 +249,50 @@ def engine_follows(program, gadget):
     gadget.send('home')
     step('and back home', wait(lambda: near(program.screen_colour(), HOME_BACKGROUND), 15, 0.3), program.screen_colour())
 
-    gadget.send('unplug')
-    ended = wait(lambda: re.search(r'over USB: stream ended \(.*unplugged.*\)', program.engine_log()), 15)
-    alive = program.engine.poll() is None and program.get('/status')[0] == 200
-    step('unplug mid-stream', ended and alive, ended.group(0) if ended else program.engine_log()[-400:])
-
-    gadget.send('plug')
-    step('plugged in again', wait(lambda: near(program.screen_colour(), HOME_BACKGROUND), 30, 0.5), program.screen_colour())
+    follow_unplug_and_plug(program, gadget, 'without udevd')
     mark = gadget.mark()
     status = program.stop_engine()
     step('engine stop restores', status == 0 and wait(lambda: restored(gadget, mark), 10),
          'exit %s %s %s' % (status, gadget.since(mark), sysfs_phone()))
+
+
+def follow_unplug_and_plug(program, gadget, name):
+    gadget.send('unplug')
+    ended = wait(lambda: re.search(r'over USB: stream ended \(.*unplugged.*\)', program.engine_log()), 15)
+    alive = program.engine.poll() is None and program.get('/status')[0] == 200
+    step(name + ': unplugged', ended and alive, ended.group(0) if ended else program.engine_log()[-400:])
+    plugged = time.monotonic()
+    gadget.send('plug')
+    back = wait(lambda: near(program.screen_colour(), HOME_BACKGROUND), 30, 0.25)
+    step(name + ': plugged in', back, '%.1f s to the first screenshot' % (time.monotonic() - plugged))
+
+
+def permissions_and_udev(program, gadget):
+    status, answer, err = program.capture('no-rule.png', user=NOBODY)
+    said = (err + json.dumps(answer)).replace('\\', '')
+    step('no rule: says what to do', status != 0 and 'quintalis install-udev-rule' in said, said[-300:])
+
+    open('/etc/group', 'a').write('%s:x:%d:\n' % (PHONE_GROUP, PHONE_GID))
+    open(SEAT_STAND_IN[0], 'w').write(SEAT_STAND_IN[1])
+    subprocess.Popen(['/lib/systemd/systemd-udevd', '--daemon'], stderr=open(os.path.join(OUT, 'udevd.log'), 'w')).wait()
+    # The first device udevd sees makes it load the kernel's driver for
+    # Apple devices (apple-mfi-fastcharge), which takes the phone over and
+    # sets its configuration again; a real computer has loaded it long
+    # before a capture, so the test waits for that too.
+    up = wait(lambda: os.path.exists('/run/udev/control'), 20)
+    settled = subprocess.run(['udevadm', 'settle', '--timeout=20'], capture_output=True, text=True)
+    step('udevd', up and settled.returncode == 0, settled.stderr)
+    status, out, err = program.run('install-udev-rule')
+    owned = lambda: (sysfs_phone() or {}).get('node') and os.stat(sysfs_phone()['node']).st_gid == PHONE_GID
+    step('install-udev-rule', status == 0 and wait(owned, 10), (out + err)[-300:])
+
+    status, answer, err = program.capture('with-rule.png', user=NOBODY, groups=[PHONE_GID])
+    step('with the rule: a user captures', status == 0 and answer.get('fw') == 1179, '%s %s' % (answer, err[-600:]))
+
+    program.start_engine('engine-user', user=NOBODY, groups=[PHONE_GID])
+    step('engine as the user', wait(lambda: near(program.screen_colour(), HOME_BACKGROUND), 40, 0.5), program.screen_colour())
+    follow_unplug_and_plug(program, gadget, 'with udevd')
+    step('engine stops', program.stop_engine() == 0)
 
 
 def main():
@@ -248,13 +300,15 @@ def main():
     arguments.add_argument('--program', required=True)
     arguments.add_argument('--gadget', required=True)
     arguments.add_argument('--port', type=int, default=7390)
+    arguments.add_argument('--cases', default='captures,engine,permissions', help='which groups of cases to run, in order')
     options = arguments.parse_args()
+    cases = {'captures': list_and_capture, 'engine': engine_follows, 'permissions': permissions_and_udev}
     program = Program(options.program, options.port)
     gadget = Gadget(options.gadget)
     try:
         step('gadget plugged in', gadget.saw('ready', 0, 20) and wait(sysfs_phone, 10), sysfs_phone())
-        list_and_capture(program, gadget)
-        engine_follows(program, gadget)
+        for name in options.cases.split(','):
+            cases[name](program, gadget)
         return 0
     except Failed:
         return 1
