@@ -295,6 +295,31 @@ def permissions_and_udev(program, gadget):
     step('engine stops', program.stop_engine() == 0)
 
 
+def measure(program, gadget, rounds=20):
+    """Not run by default: how long a change of the phone's screen takes to reach /screenshot."""
+    program.start_engine('engine-measure')
+    step('engine /screenshot', wait(lambda: near(program.screen_colour(), HOME_BACKGROUND), 40, 0.5))
+    delays = []
+    for round in range(rounds):
+        to_settings = round % 2 == 0
+        gadget.send('tap %.3f %.3f' % SETTINGS_ICON if to_settings else 'home')
+        changed = time.monotonic()
+        arrived = wait(lambda: near(program.screen_colour(), HOME_BACKGROUND) != to_settings, 15, 0.01)
+        if arrived:
+            delays.append(time.monotonic() - changed)
+    delays.sort()
+    step('screen change to /screenshot', len(delays) == rounds, 'p50 %.0f ms, p95 %.0f ms, poll %.0f ms' % (
+        1000 * delays[len(delays) // 2], 1000 * delays[int(len(delays) * 0.95) - 1], 1000 * poll_cost(program)))
+    program.stop_engine()
+
+
+def poll_cost(program, samples=10):
+    started = time.monotonic()
+    for _ in range(samples):
+        program.screen_colour()
+    return (time.monotonic() - started) / samples
+
+
 def main():
     arguments = argparse.ArgumentParser()
     arguments.add_argument('--program', required=True)
@@ -302,7 +327,7 @@ def main():
     arguments.add_argument('--port', type=int, default=7390)
     arguments.add_argument('--cases', default='captures,engine,permissions', help='which groups of cases to run, in order')
     options = arguments.parse_args()
-    cases = {'captures': list_and_capture, 'engine': engine_follows, 'permissions': permissions_and_udev}
+    cases = {'captures': list_and_capture, 'engine': engine_follows, 'permissions': permissions_and_udev, 'measure': measure}
     program = Program(options.program, options.port)
     gadget = Gadget(options.gadget)
     try:
