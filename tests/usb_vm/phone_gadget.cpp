@@ -7,7 +7,7 @@
 //   quintalis-phone-gadget [--serial S]
 //
 // Standard input takes one command a line: "tap FX FY" (fractions of the
-// screen), "home", "unplug", "plug", "quit". Standard output gets one line
+// screen), "home", "wiggle SECONDS", "unplug", "plug", "quit". Standard output gets one line
 // per event ("GADGET ready", "GADGET reveal", "GADGET hide", "GADGET capture
 // on", "GADGET ping", "GADGET hpd0", ...) for a test to wait on.
 #include <fcntl.h>
@@ -20,6 +20,7 @@
 #include <iostream>
 #include <mutex>
 #include <sstream>
+#include <thread>
 
 #include "bluetooth/report_map.h"
 #include "capture_pump.h"
@@ -192,6 +193,10 @@ private:
                   ReportID::absolutePointer);
         } else if (verb == "home") {
             press({consumerReport(kHomeUsage), consumerReport(0)}, ReportID::consumer);
+        } else if (verb == "wiggle") {
+            double seconds = 0;
+            words >> seconds;
+            wiggle(std::min(seconds, 30.0));
         } else if (verb == "unplug") {
             pump_.stop();
             tree_.unbind();
@@ -208,6 +213,24 @@ private:
         }
         if (!verb.empty()) announce("done " + verb);
         return true;
+    }
+
+    // Moves the pointer to and fro, so the screen changes all the time, and
+    // says how many frames the host took meanwhile: the whole path's pace,
+    // since the host asks for each next frame once it has the last. Control
+    // requests wait meanwhile.
+    void wiggle(double seconds) {
+        const int before = screen_.framesSent();
+        const auto start = std::chrono::steady_clock::now();
+        const auto end = start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
+        for (int step = 0; std::chrono::steady_clock::now() < end; ++step) {
+            press({relativeMouseReport(0, step % 2 ? 4 : -4, 0)}, ReportID::relativeMouse);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        std::ostringstream line;
+        line << "frames " << screen_.framesSent() - before << " in " << took << " s";
+        announce(line.str());
     }
 
     void press(std::vector<Bytes> reports, ReportID report) {

@@ -318,6 +318,12 @@ def measure(program, gadget, rounds=20):
     delays.sort()
     step('screen change to /screenshot', len(delays) == rounds, 'p50 %.0f ms, p95 %.0f ms, poll %.0f ms' % (
         1000 * delays[len(delays) // 2], 1000 * delays[int(len(delays) * 0.95) - 1], 1000 * poll_cost(program)))
+    mark = gadget.mark()
+    gadget.send('wiggle 20')
+    gadget.saw('frames', mark, 40)
+    paced = [line for line in gadget.since(mark) if line.startswith('GADGET frames')]
+    frames = re.match(r'GADGET frames (\d+) in ([\d.]+) s', paced[0]) if paced else None
+    step('frames a second', frames, '%.1f' % (int(frames.group(1)) / float(frames.group(2))) if frames else paced)
     program.stop_engine()
 
 
