@@ -110,6 +110,43 @@ TEST(SetupPagesTest, ForwardButtonFollowsTheStepAndNavigationStaysInRange) {
     }
 }
 
+// Two buttons drawn as the way on leave the user guessing, and Return can
+// press only one: each page has at most one primary button, its own while
+// it offers one, else the bar's.
+TEST(SetupPagesTest, EachPageHasOnePrimaryButton) {
+    AppValues done;
+    done.engineUp = true;
+    done.bluetoothPerm = Perm::granted;
+    done.bluetoothState = "advertising as Desk";
+    done.phones = {{"S1", "Ann's iPhone", true, 1179, 2556}};
+    done.hosts = {"H1"};
+    done.assistiveTouchOn = true;
+    SetupContext looked;
+    looked.look = TryIt::Result{nullptr, "AirPlay", {"Settings"}, "390\u00d7844"};
+    for (const auto& [values, context] :
+         std::vector<std::pair<AppValues, SetupContext>>{{AppValues{}, {}}, {done, {}}, {done, looked}}) {
+        for (int step = 0; step <= kSetupSteps; ++step) {
+            AppValues at = values;
+            at.step = step;
+            auto page = setupPage(step, at, context);
+            auto bar = setupBottomBar(at, page);
+            int primaries = bar.forwardPrimary ? 1 : 0;
+            for (const auto& block : page.blocks) {
+                if (auto* b = std::get_if<Buttons>(&block)) {
+                    for (const auto& button : b->buttons) primaries += button.primary;
+                }
+            }
+            EXPECT_LE(primaries, 1) << "step " << step;
+        }
+    }
+    // Once paired, and once looked, the bar's button leads on.
+    done.step = 3;
+    EXPECT_TRUE(setupBottomBar(done, setupPage(3, done, {})).forwardPrimary);
+    done.step = 6;
+    EXPECT_FALSE(setupBottomBar(done, setupPage(6, done, {})).forwardPrimary);
+    EXPECT_TRUE(setupBottomBar(done, setupPage(6, done, looked)).forwardPrimary);
+}
+
 TEST(SetupPagesTest, RailAndMenuSayWhatTheValuesSay) {
     AppValues values;
     values.step = 3;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <gtkmm/adjustment.h>
 #include <gtkmm/button.h>
 #include <gtkmm/label.h>
 #include <gtkmm/main.h>
@@ -66,6 +67,18 @@ Gtk::Button* findButton(Gtk::Widget& root, const std::string& text) {
     if (auto* container = dynamic_cast<Gtk::Container*>(&root)) {
         for (auto* child : container->get_children()) {
             if (auto* found = findButton(*child, text)) return found;
+        }
+    }
+    return nullptr;
+}
+
+Gtk::Label* findLabel(Gtk::Widget& root, const std::string& text) {
+    if (auto* label = dynamic_cast<Gtk::Label*>(&root)) {
+        return label->get_text().find(text) != std::string::npos ? label : nullptr;
+    }
+    if (auto* container = dynamic_cast<Gtk::Container*>(&root)) {
+        for (auto* child : container->get_children()) {
+            if (auto* found = findLabel(*child, text)) return found;
         }
     }
     return nullptr;
@@ -181,6 +194,100 @@ TEST_F(SetupViewTest, EveryPageFitsTheLeastWindowSize) {
         EXPECT_LE(least.width, kSetupMinWidth) << "step " << step;
         EXPECT_LE(least.height, kSetupMinHeight) << "step " << step;
     }
+}
+
+// A poll that changes what the page says must leave the user where they
+// were: a whole new page would drop the focus, the selection and the scroll
+// position each second and a half.
+TEST_F(SetupViewTest, APollKeepsFocusSelectionAndScroll) {
+    auto poll = [this](const std::string& engine, const std::string& airplay) {
+        services.engineService.answerJSON(engine);
+        services.airplayService.answerJSON(airplay);
+        bool done = false;
+        state().refresh([&done] { done = true; });
+        ASSERT_TRUE(main.runUntil([&done] { return done; }));
+        pump();
+    };
+    const std::string off = R"({"app": "Quintalis", "bluetooth": "powered off"})";
+    const std::string ready = R"({"app": "Quintalis", "bluetooth": "advertising as Desk"})";
+    const std::string refused = R"({"ok": true, "permission": false, "candidates": []})";
+    const std::string allowed = R"({"ok": true, "permission": true, "candidates": []})";
+    state().setLinkChoice(AppValues::Link::airplay);
+    state().setStep(2);
+    poll(off, refused);
+    auto* text = findLabel(view(), "Your AI needs to see");
+    ASSERT_TRUE(text);
+    text->set_selectable(true);
+    text->select_region(0, 9);
+    auto scroll = view().scroller().get_vadjustment();
+    ASSERT_GT(scroll->get_upper() - scroll->get_page_size(), 20);
+    scroll->set_value(20);
+    findButton(view(), "Back")->grab_focus();
+    pump();
+
+    // The rail and the check rows change; the paragraph and the bar do not.
+    const std::string before = textOf(view());
+    poll(ready, allowed);
+    ASSERT_NE(textOf(view()), before);
+    ASSERT_EQ(findLabel(view(), "Your AI needs to see"), text);
+    int start = 0, end = 0;
+    EXPECT_TRUE(text->get_selection_bounds(start, end));
+    EXPECT_EQ(end - start, 9);
+    EXPECT_EQ(scroll->get_value(), 20);
+    EXPECT_EQ(window.get_focus(), findButton(view(), "Back"));
+
+    // Focus inside a part that changes goes to the same place in its successor.
+    findButton(view(), "Allow Bluetooth")->grab_focus();
+    poll(off, allowed);
+    ASSERT_NE(window.get_focus(), nullptr);
+    EXPECT_NE(textOf(*window.get_focus()).find("Allow Bluetooth"), std::string::npos);
+    EXPECT_EQ(scroll->get_value(), 20);
+
+    // Another page starts at its top.
+    click("Skip for now");
+    EXPECT_EQ(state().values().step, 3);
+    EXPECT_EQ(view().scroller().get_vadjustment()->get_value(), 0);
+}
+
+// Return as the keyboard gives it: pressed and released on the window.
+void pressReturn(Gtk::Window& window) {
+    GdkDisplay* display = gdk_display_get_default();
+    GdkKeymapKey* keys = nullptr;
+    gint count = 0;
+    gdk_keymap_get_entries_for_keyval(gdk_keymap_get_for_display(display), GDK_KEY_Return, &keys, &count);
+    for (GdkEventType type : {GDK_KEY_PRESS, GDK_KEY_RELEASE}) {
+        GdkEvent* event = gdk_event_new(type);
+        event->key.window = GDK_WINDOW(g_object_ref(window.get_window()->gobj()));
+        event->key.keyval = GDK_KEY_Return;
+        event->key.hardware_keycode = count > 0 ? keys[0].keycode : 36;
+        event->key.time = GDK_CURRENT_TIME;
+        gdk_event_set_device(event, gdk_seat_get_keyboard(gdk_display_get_default_seat(display)));
+        gtk_main_do_event(event);
+        gdk_event_free(event);
+    }
+    g_free(keys);
+    pump();
+}
+
+// Return presses the page's one primary button, or the bar's forward
+// button where the page has none: on arriving at each page, whatever had
+// the focus before.
+TEST_F(SetupViewTest, ReturnPressesThePagesDefaultButton) {
+    view();
+    pressReturn(window);
+    EXPECT_EQ(state().values().step, 1) << "Get started";
+    pressReturn(window);
+    EXPECT_EQ(forwarded, std::vector<SetupAction>{SetupAction::allowBluetooth});
+    state().setStep(2);
+    pump();
+    pressReturn(window);
+    EXPECT_EQ(state().values().step, 3) << "Skip for now";
+    pressReturn(window);
+    EXPECT_EQ(forwarded.back(), SetupAction::openPairingWindow);
+    state().setStep(6);
+    pump();
+    pressReturn(window);
+    EXPECT_EQ(forwarded.back(), SetupAction::takeLook);
 }
 
 TEST_F(SetupViewTest, MenuListsTheStateAndItsTogglesReachTheModel) {

@@ -51,6 +51,17 @@ BottomBar setupBottomBar(const AppValues& values) {
     return bar;
 }
 
+BottomBar setupBottomBar(const AppValues& values, const SetupPage& page) {
+    BottomBar bar = setupBottomBar(values);
+    auto primary = [](const SetupButton& button) { return button.primary; };
+    for (const auto& block : page.blocks) {
+        if (const auto* buttons = std::get_if<Buttons>(&block)) {
+            if (std::any_of(buttons->buttons.begin(), buttons->buttons.end(), primary)) bar.forwardPrimary = false;
+        }
+    }
+    return bar;
+}
+
 WindowSize setupWindowSize(int areaWidth, int areaHeight) {
     return {std::clamp(areaWidth, kSetupMinWidth, kSetupWidth), std::clamp(areaHeight, kSetupMinHeight, kSetupHeight)};
 }

@@ -203,7 +203,8 @@ SetupPage pair(const AppValues& values, const SetupContext& context) {
         "Under **Other Devices**, tap **" + values.advertisedName() + "**.",
         "Tap **Pair**. If this computer asks too, click **Connect**.",
     }});
-    page.blocks.push_back(Buttons{{{"Let the iPhone pair", SetupAction::openPairingWindow, true}}});
+    // Once the phone is paired, Continue is the step's next move.
+    page.blocks.push_back(Buttons{{{"Let the iPhone pair", SetupAction::openPairingWindow, !values.stepDone(3)}}});
     if (!context.pairingMessage.empty()) page.blocks.push_back(Paragraph{context.pairingMessage, true});
     page.blocks.push_back(Picture{Illustration::bluetoothList});
     // bluetoothd gives a connected phone the adapter's alias as the device's name.
@@ -298,7 +299,8 @@ SetupPage tryIt(const SetupContext& context) {
         "Take one look at the iPhone, the way your AI will. Quintalis only looks \u2014 nothing is tapped or typed."});
     bool hadResult = context.look.has_value() || !context.lookError.empty();
     std::string label = context.looking ? "Looking\u2026" : hadResult ? "Look again" : "Take a look";
-    page.blocks.push_back(Buttons{{{label, SetupAction::takeLook, true}}});
+    // After a look, Finish is the step's next move.
+    page.blocks.push_back(Buttons{{{label, SetupAction::takeLook, !hadResult}}});
     if (context.look) {
         page.blocks.push_back(Paragraph{"**Your AI can see your iPhone**"});
         page.blocks.push_back(LookResult{*context.look});

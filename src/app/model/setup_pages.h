@@ -49,12 +49,15 @@ struct SetupButton {
 struct Paragraph {
     std::string text;
     bool note = false;  // smaller and quieter
+    bool operator==(const Paragraph&) const = default;
 };
 struct NumberedLines {
     std::vector<std::string> lines;
+    bool operator==(const NumberedLines&) const = default;
 };
 struct Buttons {
     std::vector<SetupButton> buttons;
+    bool operator==(const Buttons&) const = default;
 };
 // One live check: a title, an optional detail and a mark. A row with an
 // action is the user's own confirmation and is clicked as a whole.
@@ -64,24 +67,29 @@ struct CheckRow {
     CheckState state = CheckState::waiting;
     std::optional<SetupButton> button;
     std::optional<SetupAction> clickAction;
+    bool operator==(const CheckRow&) const = default;
 };
 struct CheckRows {
     std::vector<CheckRow> rows;
+    bool operator==(const CheckRows&) const = default;
 };
 struct ChoiceCard {
     std::string title;
     std::string subtitle;
     bool selected = false;
     SetupAction action;
+    bool operator==(const ChoiceCard&) const = default;
 };
 struct ChoiceCards {
     std::vector<ChoiceCard> cards;
+    bool operator==(const ChoiceCards&) const = default;
 };
 // A boxed aside ("Good to know", the other-engine notice).
 struct Callout {
     std::string title;
     std::string text;
     std::optional<SetupButton> button;
+    bool operator==(const Callout&) const = default;
 };
 // One AI client: what adding it does, its button and its check mark.
 struct AIRow {
@@ -92,14 +100,17 @@ struct AIRow {
     std::optional<std::string> snippet;  // selectable text to paste
     std::optional<SetupButton> copyButton;
     std::string message;  // the last result of its button
+    bool operator==(const AIRow&) const = default;
 };
 enum class Illustration { phone, bluetoothList };
 struct Picture {
     Illustration kind;
+    bool operator==(const Picture&) const = default;
 };
 // The try-it look's picture and what was read on it.
 struct LookResult {
     TryIt::Result result;
+    bool operator==(const LookResult&) const = default;
 };
 
 using PageBlock =
@@ -109,6 +120,7 @@ struct SetupPage {
     std::string eyebrow;  // "Step 1 of 6"; empty on the welcome page
     std::string title;
     std::vector<PageBlock> blocks;
+    bool operator==(const SetupPage&) const = default;
 };
 
 // What happened in the window that the app's values do not hold: replies of
@@ -171,11 +183,13 @@ struct RailEntry {
     std::string title;
     bool done;
     bool current;
+    bool operator==(const RailEntry&) const = default;
 };
 struct Rail {
     std::vector<RailEntry> entries;
     std::vector<std::string> status;  // the three summary lines
     std::string version;              // "Version 1.2"
+    bool operator==(const Rail&) const = default;
 };
 Rail setupRail(const AppValues& values, const std::string& version);
 
@@ -185,8 +199,12 @@ struct BottomBar {
     std::string forward;  // "Continue", "Skip for now" or "Finish"
     bool forwardPrimary = false;
     bool finishes = false;
+    bool operator==(const BottomBar&) const = default;
 };
 BottomBar setupBottomBar(const AppValues& values);
+// The bar under `page`, leaving the page one primary button: the page's
+// own while it offers one, else the bar's. Return presses it.
+BottomBar setupBottomBar(const AppValues& values, const SetupPage& page);
 // Where Back and the forward button go from `step`.
 int stepBack(int step);
 int stepForward(int step);

@@ -11,6 +11,7 @@
 #include <gtkmm/eventbox.h>
 #include <gtkmm/label.h>
 #include <gtkmm/stylecontext.h>
+#include <gtkmm/window.h>
 
 namespace quintalis {
 namespace {
@@ -285,19 +286,126 @@ struct BlockWidget {
     Gtk::Widget* operator()(const LookResult& block) const { return lookResult(block); }
 };
 
+Gtk::Widget* heading(const SetupPage& page) {
+    auto* made = box(Gtk::ORIENTATION_VERTICAL, 4);
+    if (!page.eyebrow.empty()) made->pack_start(*label(page.eyebrow, "eyebrow", false), Gtk::PACK_SHRINK);
+    made->pack_start(*label(page.title, "title", false), Gtk::PACK_SHRINK);
+    return made;
+}
+
+// Where `widget` sits below `top`, as child numbers from the top down; empty
+// when it is not inside.
+std::vector<int> placeIn(Gtk::Widget& top, Gtk::Widget* widget) {
+    std::vector<int> place;
+    while (widget && widget != &top) {
+        auto* parent = widget->get_parent();
+        if (!parent) return {};
+        auto children = parent->get_children();
+        auto at = std::find(children.begin(), children.end(), widget);
+        place.insert(place.begin(), static_cast<int>(at - children.begin()));
+        widget = parent;
+    }
+    if (widget != &top) return {};
+    return place;
+}
+
+Gtk::Widget* atPlace(Gtk::Widget& top, const std::vector<int>& place) {
+    Gtk::Widget* widget = &top;
+    for (int index : place) {
+        auto* container = dynamic_cast<Gtk::Container*>(widget);
+        if (!container) return nullptr;
+        auto children = container->get_children();
+        if (index >= static_cast<int>(children.size())) return nullptr;
+        widget = children[index];
+    }
+    return widget;
+}
+
+Gtk::Button* findPrimary(Gtk::Widget& widget) {
+    auto* button = dynamic_cast<Gtk::Button*>(&widget);
+    if (button && button->get_style_context()->has_class("suggested-action")) return button;
+    if (auto* container = dynamic_cast<Gtk::Container*>(&widget)) {
+        for (auto* child : container->get_children()) {
+            if (auto* found = findPrimary(*child)) return found;
+        }
+    }
+    return nullptr;
+}
+
 }  // namespace
+
+void replaceKeepingFocus(Gtk::Box& parent, Gtk::Widget* old, Gtk::Widget& made, int position,
+                         Gtk::PackOptions options) {
+    std::vector<int> focusPlace;
+    bool hadFocus = false;
+    if (auto* window = dynamic_cast<Gtk::Window*>(parent.get_toplevel()); window && old) {
+        Gtk::Widget* focus = window->get_focus();
+        focusPlace = placeIn(*old, focus);
+        hadFocus = focus && (focus == old || !focusPlace.empty());
+    }
+    parent.pack_start(made, options);
+    parent.reorder_child(made, position);
+    // Managed children may be deleted outright; that also takes them out of the box.
+    delete old;
+    made.show_all();
+    if (!hadFocus) return;
+    Gtk::Widget* successor = atPlace(made, focusPlace);
+    if (successor && successor->get_can_focus() && successor->is_sensitive()) successor->grab_focus();
+}
+
+LivePage::LivePage(ActionHandler onAction) : Gtk::Box(Gtk::ORIENTATION_VERTICAL, 14), onAction_(std::move(onAction)) {
+    set_border_width(32);
+}
+
+Gtk::Widget* LivePage::build(const PageBlock& block) const {
+    return std::visit(BlockWidget{onAction_, phone_}, block);
+}
+
+void LivePage::update(const SetupPage& page, const Cairo::RefPtr<Cairo::ImageSurface>& phone) {
+    // A new picture is drawn by the blocks that show it: build them all anew.
+    const bool samePicture = phone == phone_;
+    phone_ = phone;
+    if (!heading_ || page.eyebrow != shown_.eyebrow || page.title != shown_.title) {
+        auto* made = heading(page);
+        replaceKeepingFocus(*this, heading_, *made, 0);
+        heading_ = made;
+    }
+    // The blocks the old and new page share at the start and at the end stay;
+    // those between are replaced one for one, so that a notice that comes or
+    // goes leaves the blocks after it alone.
+    const auto& before = shown_.blocks;
+    const auto& after = page.blocks;
+    size_t same = std::min(before.size(), after.size());
+    size_t front = 0;
+    while (samePicture && front < same && before[front] == after[front]) ++front;
+    size_t back = 0;
+    while (samePicture && back < same - front && before[before.size() - 1 - back] == after[after.size() - 1 - back]) {
+        ++back;
+    }
+    std::vector<Gtk::Widget*> widgets(blocks_.begin(), blocks_.begin() + static_cast<long>(front));
+    const size_t oldMiddle = before.size() - back, newMiddle = after.size() - back;
+    for (size_t i = front; i < std::max(oldMiddle, newMiddle); ++i) {
+        Gtk::Widget* old = i < oldMiddle ? blocks_[i] : nullptr;
+        if (i >= newMiddle) {
+            delete old;
+            continue;
+        }
+        auto* made = build(after[i]);
+        replaceKeepingFocus(*this, old, *made, static_cast<int>(i) + 1);
+        widgets.push_back(made);
+    }
+    widgets.insert(widgets.end(), blocks_.end() - static_cast<long>(back), blocks_.end());
+    blocks_ = std::move(widgets);
+    shown_ = page;
+}
+
+Gtk::Button* LivePage::primaryButton() { return findPrimary(*this); }
 
 Gtk::Widget* buildPageWidget(const SetupPage& page, const ActionHandler& onAction,
                              const Cairo::RefPtr<Cairo::ImageSurface>& phone) {
-    auto* column = box(Gtk::ORIENTATION_VERTICAL, 14);
-    column->set_border_width(32);
-    auto* heading = box(Gtk::ORIENTATION_VERTICAL, 4);
-    if (!page.eyebrow.empty()) heading->pack_start(*label(page.eyebrow, "eyebrow", false), Gtk::PACK_SHRINK);
-    heading->pack_start(*label(page.title, "title", false), Gtk::PACK_SHRINK);
-    column->pack_start(*heading, Gtk::PACK_SHRINK);
-    BlockWidget widget{onAction, phone};
-    for (const auto& block : page.blocks) column->pack_start(*std::visit(widget, block), Gtk::PACK_SHRINK);
-    return column;
+    auto* made = Gtk::manage(new LivePage(onAction));
+    made->update(page, phone);
+    return made;
 }
 
 Cairo::RefPtr<Cairo::ImageSurface> surfaceFrom(const PixelBuffer& picture) {

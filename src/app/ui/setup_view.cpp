@@ -1,10 +1,13 @@
 #include "app/ui/setup_view.h"
 
 #include <glibmm/main.h>
+#include <gtkmm/adjustment.h>
 #include <gtkmm/button.h>
 #include <gtkmm/label.h>
 #include <gtkmm/stylecontext.h>
 #include <gtkmm/window.h>
+
+#include "app/ui/page_widgets.h"
 
 namespace quintalis {
 namespace {
@@ -29,6 +32,7 @@ SetupView::SetupView(AppState& state, SetupContext context, ActionHandler action
     get_style_context()->add_class("setup");
     set_size_request(kSetupMinWidth, kSetupMinHeight);
     observer_ = state_.addObserver([this] { changed(); });
+    signal_hierarchy_changed().connect([this](Gtk::Widget*) { pickDefault(true); });
     rebuildNow();
 }
 
@@ -54,30 +58,64 @@ void SetupView::changed() {
 void SetupView::rebuildNow() {
     pending_ = false;
     idle_.disconnect();
-    // Managed children may be deleted outright; that also takes them out of the box.
-    for (auto* child : get_children()) delete child;
     const AppValues& values = state_.values();
-    pack_start(*rail(values), Gtk::PACK_SHRINK);
-
-    auto* main = Gtk::manage(new Gtk::Box(Gtk::ORIENTATION_VERTICAL, 0));
-    auto* scroller = Gtk::manage(new Gtk::ScrolledWindow());
-    scroller->set_policy(Gtk::POLICY_NEVER, Gtk::POLICY_AUTOMATIC);
-    scroller->add(*buildPageWidget(setupPage(values.step, values, context_), [this](SetupAction a) { handle(a); },
-                                   phone_));
-    main->pack_start(*scroller, Gtk::PACK_EXPAND_WIDGET);
-    if (auto* bar = bottomBar(values)) main->pack_start(*bar, Gtk::PACK_SHRINK);
-    pack_start(*main, Gtk::PACK_EXPAND_WIDGET);
+    if (!main_) {
+        railColumn_ = Gtk::manage(new Gtk::Box(Gtk::ORIENTATION_VERTICAL, 4));
+        railColumn_->get_style_context()->add_class("rail");
+        railColumn_->set_size_request(230, -1);
+        auto* name = plainLabel("Quintalis", "rail-name");
+        name->set_margin_bottom(14);
+        railColumn_->pack_start(*name, Gtk::PACK_SHRINK);
+        pack_start(*railColumn_, Gtk::PACK_SHRINK);
+        main_ = Gtk::manage(new Gtk::Box(Gtk::ORIENTATION_VERTICAL, 0));
+        scroller_ = Gtk::manage(new Gtk::ScrolledWindow());
+        scroller_->set_policy(Gtk::POLICY_NEVER, Gtk::POLICY_AUTOMATIC);
+        main_->pack_start(*scroller_, Gtk::PACK_EXPAND_WIDGET);
+        pack_start(*main_, Gtk::PACK_EXPAND_WIDGET);
+    }
+    updateRail(values);
+    SetupPage page = setupPage(values.step, values, context_);
+    if (values.step != stepShown_ && page_) {
+        // Another page: its own widgets, from its top.
+        // Deleting the viewport the scroller made deletes the page with it.
+        delete scroller_->get_child();
+        page_ = nullptr;
+        scroller_->get_vadjustment()->set_value(0);
+    }
+    if (!page_) {
+        page_ = Gtk::manage(new LivePage([this](SetupAction a) { handle(a); }));
+        scroller_->add(*page_);
+    }
+    const bool newStep = values.step != stepShown_;
+    stepShown_ = values.step;
+    page_->update(page, phone_);
+    updateBar(setupBottomBar(values, page));
     show_all();
+    pickDefault(newStep);
 }
 
-Gtk::Widget* SetupView::rail(const AppValues& values) {
+void SetupView::updateRail(const AppValues& values) {
     Rail model = setupRail(values, context_.version);
+    if (railShown_ == model) return;
+    if (!railShown_ || railShown_->entries != model.entries) {
+        auto* made = railEntries(model);
+        replaceKeepingFocus(*railColumn_, railEntries_, *made, 1);
+        railEntries_ = made;
+    }
+    if (!railShown_ || railShown_->status != model.status || railShown_->version != model.version) {
+        // Plain labels: nothing in them takes focus.
+        auto* status = Gtk::manage(new Gtk::Box(Gtk::ORIENTATION_VERTICAL, 3));
+        status->set_margin_top(20);
+        for (const auto& line : model.status) status->pack_start(*plainLabel(line, "quiet"), Gtk::PACK_SHRINK);
+        status->pack_end(*plainLabel(model.version, "quiet"), Gtk::PACK_SHRINK);
+        replaceKeepingFocus(*railColumn_, railStatus_, *status, 2, Gtk::PACK_EXPAND_WIDGET);
+        railStatus_ = status;
+    }
+    railShown_ = model;
+}
+
+Gtk::Widget* SetupView::railEntries(const Rail& model) {
     auto* column = Gtk::manage(new Gtk::Box(Gtk::ORIENTATION_VERTICAL, 4));
-    column->get_style_context()->add_class("rail");
-    column->set_size_request(230, -1);
-    auto* name = plainLabel("Quintalis", "rail-name");
-    name->set_margin_bottom(14);
-    column->pack_start(*name, Gtk::PACK_SHRINK);
     for (const auto& entry : model.entries) {
         auto* row = Gtk::manage(new Gtk::Box(Gtk::ORIENTATION_HORIZONTAL, 10));
         auto* dot = plainLabel(entry.done ? "\u2713" : std::to_string(entry.number), "dot");
@@ -93,25 +131,32 @@ Gtk::Widget* SetupView::rail(const AppValues& values) {
         clickable->signal_clicked().connect([this, number = entry.number] { state_.setStep(number); });
         column->pack_start(*clickable, Gtk::PACK_SHRINK);
     }
-    auto* status = Gtk::manage(new Gtk::Box(Gtk::ORIENTATION_VERTICAL, 3));
-    status->set_margin_top(20);
-    for (const auto& line : model.status) status->pack_start(*plainLabel(line, "quiet"), Gtk::PACK_SHRINK);
-    column->pack_start(*status, Gtk::PACK_SHRINK);
-    column->pack_end(*plainLabel(model.version, "quiet"), Gtk::PACK_SHRINK);
     return column;
 }
 
-Gtk::Widget* SetupView::bottomBar(const AppValues& values) {
-    BottomBar model = setupBottomBar(values);
-    if (!model.shown) return nullptr;
+void SetupView::updateBar(const BottomBar& model) {
+    if (barShown_ == model) return;
+    barShown_ = model;
+    forward_ = nullptr;
+    if (!model.shown) {
+        delete bar_;
+        bar_ = nullptr;
+        return;
+    }
+    auto* made = bottomBar(model);
+    replaceKeepingFocus(*main_, bar_, *made, 1);
+    bar_ = made;
+}
+
+Gtk::Widget* SetupView::bottomBar(const BottomBar& model) {
     auto* bar = Gtk::manage(new Gtk::Box(Gtk::ORIENTATION_HORIZONTAL, 8));
     bar->get_style_context()->add_class("bottom-bar");
     auto* back = Gtk::manage(new Gtk::Button("Back"));
     back->signal_clicked().connect([this] { state_.setStep(stepBack(state_.values().step)); });
     bar->pack_start(*back, Gtk::PACK_SHRINK);
-    auto* forward = Gtk::manage(new Gtk::Button(model.forward));
-    if (model.forwardPrimary) forward->get_style_context()->add_class("suggested-action");
-    forward->signal_clicked().connect([this, finishes = model.finishes] {
+    forward_ = Gtk::manage(new Gtk::Button(model.forward));
+    if (model.forwardPrimary) forward_->get_style_context()->add_class("suggested-action");
+    forward_->signal_clicked().connect([this, finishes = model.finishes] {
         if (finishes) {
             state_.setSetupDone(true);
             if (finished_) finished_();
@@ -119,11 +164,23 @@ Gtk::Widget* SetupView::bottomBar(const AppValues& values) {
             state_.setStep(stepForward(state_.values().step));
         }
     });
-    forward->set_can_default();
-    bar->pack_end(*forward, Gtk::PACK_SHRINK);
-    // Return presses it once the bar is inside a window.
-    forward->signal_realize().connect([forward] { forward->grab_default(); });
+    bar->pack_end(*forward_, Gtk::PACK_SHRINK);
     return bar;
+}
+
+void SetupView::pickDefault(bool focus) {
+    Gtk::Button* target = page_ ? page_->primaryButton() : nullptr;
+    if (!target) target = forward_;
+    if (!target) return;
+    target->set_can_default();
+    // Outside a window there is nothing to be the default of yet; the view
+    // picks again once it is in one.
+    auto* window = dynamic_cast<Gtk::Window*>(get_toplevel());
+    if (!window) return;
+    window->set_default(*target);
+    // A focused button takes Return for itself: a new page starts with the
+    // focus on the button Return should press, not on the rail's first entry.
+    if (focus) target->grab_focus();
 }
 
 void SetupView::handle(SetupAction action) {
