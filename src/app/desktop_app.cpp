@@ -18,6 +18,7 @@
 #include "app/setup_actions.h"
 #include "app/ui/setup_window.h"
 #include "app/ui/status_menu.h"
+#include "app/ui/tray_watch.h"
 #include "base/log.h"
 #include "base/main_run_loop.h"
 #include "engine/app_info.h"
@@ -77,6 +78,11 @@ private:
         log("Quintalis " + AppInfo::shared().version() + " starting");
         menu_ = std::make_unique<StatusMenu>(state, AppInfo::shared().version(), iconFolder().string(),
                                              StatusMenu::Commands{[this] { showSetup(); }, [this] { quit(); }});
+        tray_ = std::make_unique<TrayWatch>([this](bool shown) {
+            if (!window_) return;
+            window_->view().context().statusIconShown = shown;
+            window_->view().changed();
+        });
         Engine::shared().start();
         auto& host = PlatformBackends::selected().host;
         state.startPolling();
@@ -104,7 +110,16 @@ private:
             SetupActions::Services{state, DesktopBackends::selected().mainThread, clipboard_,
                                    ReceiverKeeper::shared()},
             [this]() -> SetupContext& { return window_->view().context(); }, [this] { window_->view().changed(); });
-        window_ = std::make_unique<SetupWindow>(state, liveContext(), [this](SetupAction a) { (*actions_)(a); });
+        SetupContext context = liveContext();
+        context.statusIconShown = tray_->shown().value_or(true);
+        window_ = std::make_unique<SetupWindow>(state, context, [this](SetupAction a) {
+            // Without a tray, the window's Quit is the menu's.
+            if (a == SetupAction::quit) {
+                quit();
+                return;
+            }
+            (*actions_)(a);
+        });
         app_->add_window(*window_);
         window_->signal_key_press_event().connect([this](GdkEventKey* key) {
             if ((key->state & GDK_CONTROL_MASK) && (key->keyval == GDK_KEY_q || key->keyval == GDK_KEY_Q)) quit();
@@ -131,6 +146,7 @@ private:
     std::chrono::steady_clock::time_point began_;
     GtkClipboard clipboard_;
     std::unique_ptr<StatusMenu> menu_;
+    std::unique_ptr<TrayWatch> tray_;
     std::unique_ptr<SetupActions> actions_;
     std::unique_ptr<SetupWindow> window_;
     bool launched_ = false;

@@ -25,7 +25,8 @@ using Layout = sdbus::Struct<int32_t, std::map<std::string, sdbus::Variant>, std
 // and it remembers who did.
 class FakeWatcher {
 public:
-    explicit FakeWatcher(const PrivateBus& bus) : connection_(bus.connect()) {
+    // `host`: a tray that shows the registered icons is there.
+    explicit FakeWatcher(const PrivateBus& bus, bool host = true) : connection_(bus.connect()) {
         connection_->requestName(kWatcher);
         object_ = sdbus::createObject(*connection_, "/StatusNotifierWatcher");
         object_->registerMethod(kWatcher, "RegisterStatusNotifierItem", "s", "", [this](sdbus::MethodCall call) {
@@ -38,7 +39,7 @@ public:
             }
             call.createReply().send();
         });
-        object_->registerProperty("IsStatusNotifierHostRegistered").onInterface(kWatcher).withGetter([] { return true; });
+        object_->registerProperty("IsStatusNotifierHostRegistered").onInterface(kWatcher).withGetter([host] { return host; });
         object_->registerProperty("ProtocolVersion").onInterface(kWatcher).withGetter([] { return int32_t(0); });
         object_->registerProperty("RegisteredStatusNotifierItems").onInterface(kWatcher).withGetter([this] {
             std::lock_guard lock(mutex_);
@@ -206,6 +207,29 @@ TEST_F(DesktopAppTest, SnapshotsEveryPageAndASecondLaunchOpensTheFirstCopysWindo
     EXPECT_TRUE(logShows(app, "launched again: opening the setup window")) << app.log();
     // The page the user was on is back after the pictures.
     EXPECT_EQ(parseJSON(readFile(home.path() / "quintalis/defaults.json").value_or("{}")).value()["step"], 2);
+}
+
+// Stock GNOME has no tray: the icon registers with nobody, or with a
+// watcher that has no host to show it. The app must know, so that the
+// window offers the menu's Pause and Quit.
+TEST_F(DesktopAppTest, KnowsWhetherTheDesktopShowsItsIcon) {
+    const std::string noTray = "status icon: this desktop shows no tray icons";
+    const std::string tray = "status icon: the desktop has a tray for it";
+    {
+        EngineProcess app("", home.path(), desktop(bus));
+        EXPECT_TRUE(logShows(app, noTray)) << app.log();
+    }
+    {
+        FakeWatcher watcher(bus, false);
+        EngineProcess app("", home.path(), desktop(bus));
+        EXPECT_TRUE(logShows(app, noTray)) << app.log();
+    }
+    FakeWatcher watcher(bus);
+    EngineProcess app("", home.path(), desktop(bus));
+    EXPECT_TRUE(logShows(app, tray)) << app.log();
+    EXPECT_EQ(app.log().find(noTray), std::string::npos);
+    // The toolkit's complaints end up on standard error, which the log holds too.
+    EXPECT_EQ(app.log().find("-CRITICAL"), std::string::npos) << app.log();
 }
 
 TEST_F(DesktopAppTest, HeadlessUnderADisplayNeverStartsTheToolkit) {

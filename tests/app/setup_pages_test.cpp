@@ -396,6 +396,28 @@ TEST(SetupPagesTest, AIRowsAndTheLookShowWhatTheirButtonsDid) {
     EXPECT_TRUE(shows(setupPage(6, values, context), "Looking\u2026"));
 }
 
+// Without a tray the icon's menu cannot be reached: the last page says so
+// and offers its Pause and Quit.
+TEST(SetupPagesTest, WithoutATrayTheLastPageOffersPauseAndQuit) {
+    AppValues values;
+    SetupContext context;
+    EXPECT_FALSE(buttonFor(setupPage(6, values, context), SetupAction::quit));
+    EXPECT_TRUE(shows(setupPage(0, values, context),
+                      "About five minutes. You can pause control from the tray menu at any time."));
+    context.statusIconShown = false;
+    auto page = setupPage(6, values, context);
+    EXPECT_EQ(buttonFor(page, SetupAction::togglePause)->label, "Pause control");
+    EXPECT_EQ(buttonFor(page, SetupAction::quit)->label, "Quit Quintalis");
+    EXPECT_TRUE(std::any_of(page.blocks.begin(), page.blocks.end(), [](const PageBlock& block) {
+        auto* notice = std::get_if<Callout>(&block);
+        return notice && notice->title == "No tray icon on this desktop";
+    }));
+    values.paused = true;
+    EXPECT_EQ(buttonFor(setupPage(6, values, context), SetupAction::togglePause)->label, "Resume control");
+    EXPECT_TRUE(shows(setupPage(0, values, context),
+                      "About five minutes. You can pause control on the last page at any time."));
+}
+
 TEST(SetupPagesTest, ALongActionRunsOnceAndItsButtonSaysSoUntilTheAnswer) {
     const AppValues values = [] {
         AppValues made;

@@ -290,6 +290,19 @@ TEST_F(SetupViewTest, ReturnPressesThePagesDefaultButton) {
     EXPECT_EQ(forwarded.back(), SetupAction::takeLook);
 }
 
+TEST_F(SetupViewTest, WithoutATrayTheLastPagePausesAndQuits) {
+    state().setStep(6);
+    view().context().statusIconShown = false;
+    view().changed();
+    pump();
+    click("Pause control");
+    EXPECT_TRUE(state().values().paused);
+    click("Resume control");
+    EXPECT_FALSE(state().values().paused);
+    click("Quit Quintalis");
+    EXPECT_EQ(forwarded, std::vector<SetupAction>{SetupAction::quit});
+}
+
 TEST_F(SetupViewTest, MenuListsTheStateAndItsTogglesReachTheModel) {
     StatusMenu menu(state(), "1.4", "/nonexistent", {[] {}, [] {}});
     pump();

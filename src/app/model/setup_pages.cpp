@@ -59,8 +59,10 @@ SetupPage welcome(const SetupContext& context) {
         "Pair and turn on AssistiveTouch, then connect your AI",
     }});
     page.blocks.push_back(Picture{Illustration::phone});
-    page.blocks.push_back(
-        Paragraph{"About five minutes. You can pause control from the tray menu at any time.", true});
+    page.blocks.push_back(Paragraph{context.statusIconShown
+                                        ? "About five minutes. You can pause control from the tray menu at any time."
+                                        : "About five minutes. You can pause control on the last page at any time.",
+                                    true});
     if (!context.installed) {
         page.blocks.push_back(
             Paragraph{"Quintalis works best installed for this user, so your AI can always find it.", true});
@@ -293,7 +295,19 @@ SetupPage connectAI(const AppValues& values, const SetupContext& context) {
     return page;
 }
 
-SetupPage tryIt(const SetupContext& context) {
+// Without a tray the status icon's menu is out of reach: its Pause and Quit
+// are here, and starting Quintalis again brings this window back.
+void addNoTrayNotice(SetupPage& page, const AppValues& values) {
+    page.blocks.push_back(Callout{
+        "No tray icon on this desktop",
+        "This desktop shows no status icons (on GNOME, the AppIndicator extension adds them), so Quintalis has no "
+        "menu there. It keeps running when this window closes: start Quintalis again to bring the window back.",
+        std::nullopt});
+    page.blocks.push_back(Buttons{{{values.paused ? "Resume control" : "Pause control", SetupAction::togglePause},
+                                   {"Quit Quintalis", SetupAction::quit}}});
+}
+
+SetupPage tryIt(const AppValues& values, const SetupContext& context) {
     SetupPage page = header(6, "Try it");
     page.blocks.push_back(Paragraph{
         "Take one look at the iPhone, the way your AI will. Quintalis only looks \u2014 nothing is tapped or typed."});
@@ -310,6 +324,7 @@ SetupPage tryIt(const SetupContext& context) {
     } else if (!context.lookError.empty()) {
         page.blocks.push_back(CheckRows{{{context.lookError, "", CheckState::problem, std::nullopt, std::nullopt}}});
     }
+    if (!context.statusIconShown) addNoTrayNotice(page, values);
     return page;
 }
 
@@ -326,7 +341,7 @@ SetupPage setupPage(int step, const AppValues& values, const SetupContext& conte
         case 3: return pair(values, context);
         case 4: return assistiveTouch(values);
         case 5: return connectAI(values, context);
-        case 6: return tryIt(context);
+        case 6: return tryIt(values, context);
         default: return welcome(context);
     }
 }

@@ -33,6 +33,8 @@ enum class SetupAction {
     copyCodex,
     takeLook,
     openPairingWindow,
+    togglePause,
+    quit,
 };
 
 enum class CheckState { done, waiting, problem };
@@ -127,6 +129,9 @@ struct SetupPage {
 // the buttons, copies, the look's outcome, and facts of this computer.
 struct SetupContext {
     std::string computerName = "this computer";
+    // False on a desktop with no tray to show the status icon in: the window
+    // then offers what the icon's menu would.
+    bool statusIconShown = true;
     std::string version;
     bool installed = true;
     std::string installMessage;

@@ -189,6 +189,7 @@ void SetupView::handle(SetupAction action) {
         case SetupAction::chooseCable: state_.setLinkChoice(AppValues::Link::cable); return;
         case SetupAction::chooseAirPlay: state_.setLinkChoice(AppValues::Link::airplay); return;
         case SetupAction::confirmAssistiveTouch: state_.setAssistiveTouchOn(true); return;
+        case SetupAction::togglePause: state_.setPaused(!state_.values().paused); return;
         default: break;
     }
     if (actions_) actions_(action);
