@@ -138,21 +138,9 @@ TEST_F(AIConnectTest, MergesIntoClaudeDesktopSettingsAfterABackup) {
               "Quit and reopen Claude Desktop to load it.");
     auto written = readFile(desktopConfig());
     ASSERT_TRUE(written);
-    EXPECT_EQ(*written, R"({
-  "mcpServers": {
-    "files": {
-      "command": "/usr/bin/files"
-    },
-    "quintalis": {
-      "args": [
-        "mcp"
-      ],
-      "command": "/opt/q/quintalis"
-    }
-  },
-  "theme": "dark"
-}
-)") << "pretty, sorted, slashes as they are";
+    EXPECT_EQ(*written, R"({"theme": "dark", "mcpServers": {"files": {"command": "/usr/bin/files"},
+        "quintalis": {"command": "/opt/q/quintalis", "args": ["mcp"]}}})")
+        << "only the entry changes";
     ASSERT_EQ(backups().size(), 1u);
     EXPECT_NE(readFile(backups()[0])->find("/old/path"), std::string::npos);
     EXPECT_TRUE(ai.claudeDesktopHasQuintalis());
@@ -249,6 +237,40 @@ TEST_F(AIConnectTest, ClaudeDesktopSettingsOfOtherShapes) {
     EXPECT_EQ(fresh.message, "Added. Quit and reopen Claude Desktop to load it.");
     EXPECT_TRUE(ai.claudeDesktopHasQuintalis());
     EXPECT_TRUE(backups().empty());
+}
+
+// The merge edits the user's own file: everything but the entry stays
+// byte for byte, numbers no double can hold among it, and so does who may
+// read the file.
+TEST_F(AIConnectTest, TheMergeKeepsTheUsersTextAndTheFilesMode) {
+    auto ai = connect("/opt/q/quintalis");
+    const std::string entry = R"({"command": "/opt/q/quintalis", "args": ["mcp"]})";
+    struct Case {
+        std::string before;
+        std::string after;
+    };
+    const Case cases[] = {
+        {"{\n  \"big\": 12345678901234567890123,\n  \"pi\": 3.14159265358979323846264338327950288\n}\n",
+         "{\n  \"mcpServers\": {\"quintalis\": " + entry +
+             "},\n  \"big\": 12345678901234567890123,\n  \"pi\": 3.14159265358979323846264338327950288\n}\n"},
+        {"{\"mcpServers\": {\n    \"files\": {\"args\": [\"}\", \"\\\"{\"], \"n\": 1.0E+300}\n  }}",
+         "{\"mcpServers\": {\n    \"quintalis\": " + entry +
+             ",\n    \"files\": {\"args\": [\"}\", \"\\\"{\"], \"n\": 1.0E+300}\n  }}"},
+        {R"({"mcpServers": {}, "z": -0.0})", R"({"mcpServers": {"quintalis": )" + entry + R"(}, "z": -0.0})"},
+        {R"({"mcpServers": null})", R"({"mcpServers": {"quintalis": )" + entry + "}}"},
+        // The last of two entries is the one that counts, and is the one replaced.
+        {R"({"mcp\u0053ervers": {"quintalis": 1, "quintalis": 2.50}})",
+         R"({"mcp\u0053ervers": {"quintalis": 1, "quintalis": )" + entry + "}}"},
+    };
+    for (const auto& c : cases) {
+        fs::remove_all(desktopConfig().parent_path());
+        write(desktopConfig(), c.before);
+        fs::permissions(desktopConfig(), fs::perms(0640));
+        EXPECT_TRUE(ai.addToClaudeDesktop().ok) << c.before;
+        EXPECT_EQ(readFile(desktopConfig()), c.after);
+        EXPECT_EQ(fs::status(desktopConfig()).permissions(), fs::perms(0640)) << c.before;
+        EXPECT_TRUE(ai.claudeDesktopHasQuintalis()) << c.before;
+    }
 }
 
 TEST_F(AIConnectTest, WritesThroughALinkedSettingsFile) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "app/model/json_text_edit.h"
 #include "app/model/unicode_text.h"
 #include "base/atomic_file.h"
 #include "base/read_file.h"
@@ -171,37 +172,43 @@ Registration AIConnect::addToClaudeDesktop() const {
     namespace fs = std::filesystem;
     fs::path file = claudeDesktopConfig();
     fs::path target = file;
-    JSON settings = JSON::object();
+    const std::string entry = "{\"command\": " + jsonStringLiteral(cliPath().string()) + ", \"args\": [\"mcp\"]}";
+    std::string text = "{\n  \"mcpServers\": {\n    " + jsonStringLiteral(kServerName) + ": " + entry + "\n  }\n}\n";
     std::string note;
+    std::optional<fs::perms> mode;
     std::error_code error;
     if (!fs::exists(file, error)) {
         fs::create_directories(file.parent_path(), error);
     } else {
-        auto text = readFile(file);
-        if (!text) return {false, "Couldn't read " + file.string() + "."};
-        if (!text->empty()) {
-            auto parsed = parseJSON(*text);
-            if (!parsed || !parsed->is_object()) return {false, std::string(kNotJSON) + "\n" + desktopSnippet()};
-            settings = std::move(*parsed);
+        auto old = readFile(file);
+        if (!old) return {false, "Couldn't read " + file.string() + "."};
+        if (!old->empty()) {
+            // Edited as text, so that the user's numbers, order and spacing stay as they were.
+            auto merged = setNestedMember(*old, "mcpServers", kServerName, entry);
+            auto check = merged ? parseJSON(*merged) : std::nullopt;
+            bool listed = check && check->is_object() && check->contains("mcpServers") &&
+                          (*check)["mcpServers"].is_object() && (*check)["mcpServers"].contains(kServerName);
+            if (!listed) return {false, std::string(kNotJSON) + "\n" + desktopSnippet()};
+            text = *merged;
         }
         // The backup is written whole or not at all, from the text just read:
         // a copy cut short by a crash would pass for the user's old settings.
         std::string backup = file.filename().string() + ".backup-" + backupStamp(clock_.wallMillis());
         if (fs::exists(file.parent_path() / backup, error)) error = std::make_error_code(std::errc::file_exists);
-        if (!error) writeFileAtomically(file.parent_path() / backup, *text, error);
+        if (!error) writeFileAtomically(file.parent_path() / backup, *old, error);
         if (error) return {false, "Couldn't back up the settings file: " + error.message()};
         note = " (previous settings saved as " + backup + ")";
         // A settings file kept elsewhere and linked here stays linked.
         if (fs::is_symlink(file, error)) target = fs::canonical(file, error);
         if (error) return {false, "Couldn't write the settings file: " + error.message()};
+        mode = fs::status(target, error).permissions();
+        if (error) mode.reset();
     }
-    auto servers = settings.find("mcpServers");
-    if (servers == settings.end() || !servers->is_object()) settings["mcpServers"] = JSON::object();
-    settings["mcpServers"][std::string(kServerName)] = {{"command", cliPath().string()}, {"args", JSON::array({"mcp"})}};
-    std::string text = settings.dump(2, ' ', false, JSON::error_handler_t::replace) + "\n";
     // Earlier merges that were killed halfway must not litter the client's folder.
     removeAbandonedTemporaries(target);
     if (!writeFileAtomically(target, text, error)) return {false, "Couldn't write the settings file: " + error.message()};
+    // The new file is private until told otherwise; the user's file keeps the mode it had.
+    if (mode) fs::permissions(target, *mode, fs::perm_options::replace, error);
     return {true, "Added" + note + ". Quit and reopen Claude Desktop to load it."};
 }
 
