@@ -75,16 +75,30 @@ void SetupActions::operator()(SetupAction action) {
             with_.clipboard.copy(AIConnect::shared().claudeCodeCommand());
             context.copiedClaudeCommand = true;
             break;
-        case SetupAction::addClaudeDesktop:
+        case SetupAction::addClaudeDesktop: {
             if (!beginAction(context, action)) return;
             changed_();
-            offMain([] { return AIConnect::shared().addToClaudeDesktop().message; },
-                    [this](SetupContext& shown, std::string message) {
-                        endAction(shown, SetupAction::addClaudeDesktop);
-                        shown.claudeDesktopMessage = message;
-                        with_.state.refresh();
-                    });
+            // Written on the worker before its result is posted to the main thread.
+            auto snippet = std::make_shared<std::string>();
+            offMain(
+                [snippet] {
+                    auto result = AIConnect::shared().addToClaudeDesktop();
+                    *snippet = result.snippet;
+                    return result.message;
+                },
+                [this, snippet](SetupContext& shown, std::string message) {
+                    endAction(shown, SetupAction::addClaudeDesktop);
+                    shown.claudeDesktopMessage = message;
+                    shown.claudeDesktopSnippet = *snippet;
+                    shown.copiedClaudeDesktop = false;
+                    with_.state.refresh();
+                });
             return;
+        }
+        case SetupAction::copyClaudeDesktop:
+            with_.clipboard.copy(context.claudeDesktopSnippet);
+            context.copiedClaudeDesktop = true;
+            break;
         case SetupAction::copyCodex:
             with_.clipboard.copy(AIConnect::shared().codexSnippet());
             context.copiedCodex = true;

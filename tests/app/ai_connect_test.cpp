@@ -228,7 +228,8 @@ TEST_F(AIConnectTest, ClaudeDesktopSettingsOfOtherShapes) {
         EXPECT_FALSE(refused.ok);
         EXPECT_EQ(refused.message,
                   "Claude Desktop's settings file isn't valid JSON, so it was left as is. Add this by hand under "
-                  "\"mcpServers\":\n" + ai.desktopSnippet());
+                  "\"mcpServers\" in " + desktopConfig().string() + ":");
+        EXPECT_EQ(refused.snippet, ai.desktopSnippet());
         EXPECT_EQ(readFile(desktopConfig()), broken);
     }
 

@@ -387,6 +387,18 @@ TEST(SetupPagesTest, AIRowsAndTheLookShowWhatTheirButtonsDid) {
     EXPECT_TRUE(shows(page, "Add again"));
     EXPECT_TRUE(shows(page, "Added to Claude Code."));
 
+    // A settings file that could not be merged leaves the entry to paste, with a Copy button.
+    EXPECT_FALSE(buttonFor(page, SetupAction::copyClaudeDesktop));
+    context.claudeDesktopSnippet = "\"quintalis\": {}";
+    page = setupPage(5, values, context);
+    EXPECT_EQ(buttonFor(page, SetupAction::copyClaudeDesktop)->label, "Copy");
+    EXPECT_TRUE(std::any_of(page.blocks.begin(), page.blocks.end(), [](const PageBlock& block) {
+        auto* row = std::get_if<AIRow>(&block);
+        return row && row->title == "Claude Desktop" && row->snippet == "\"quintalis\": {}";
+    }));
+    context.copiedClaudeDesktop = true;
+    EXPECT_EQ(buttonFor(setupPage(5, values, context), SetupAction::copyClaudeDesktop)->label, "Copied");
+
     EXPECT_TRUE(shows(setupPage(6, values, context), "Take a look"));
     context.lookError = "No picture yet.";
     page = setupPage(6, values, context);

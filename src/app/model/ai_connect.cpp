@@ -17,8 +17,8 @@ namespace {
 constexpr auto kShellTimeout = std::chrono::seconds(8);
 constexpr auto kRemoveTimeout = std::chrono::seconds(30);
 constexpr auto kAddTimeout = std::chrono::seconds(60);
-constexpr const char* kNotJSON =
-    "Claude Desktop's settings file isn't valid JSON, so it was left as is. Add this by hand under \"mcpServers\":";
+constexpr const char* kNotJSON = "Claude Desktop's settings file isn't valid JSON, so it was left as is. Add this by "
+                                 "hand under \"mcpServers\" in ";
 
 bool isExecutableFile(const std::filesystem::path& path) {
     std::error_code error;
@@ -188,7 +188,7 @@ Registration AIConnect::addToClaudeDesktop() const {
             auto check = merged ? parseJSON(*merged) : std::nullopt;
             bool listed = check && check->is_object() && check->contains("mcpServers") &&
                           (*check)["mcpServers"].is_object() && (*check)["mcpServers"].contains(kServerName);
-            if (!listed) return {false, std::string(kNotJSON) + "\n" + desktopSnippet()};
+            if (!listed) return {false, kNotJSON + file.string() + ":", desktopSnippet()};
             text = *merged;
         }
         // The backup is written whole or not at all, from the text just read:

@@ -16,8 +16,13 @@ namespace quintalis {
 
 // What a registration did, in words for the user.
 struct Registration {
+    Registration(bool ok, std::string message, std::string snippet = {})
+        : ok(ok), message(std::move(message)), snippet(std::move(snippet)) {}
+
     bool ok = false;
     std::string message;
+    // What to paste by hand, when the file could not be changed for the user.
+    std::string snippet;
 };
 
 // Registers this program's MCP server ("<program> mcp") with the AI clients

@@ -282,6 +282,10 @@ SetupPage connectAI(const AppValues& values, const SetupContext& context) {
                   std::nullopt,
                   std::nullopt,
                   context.claudeDesktopMessage};
+    if (!context.claudeDesktopSnippet.empty()) {
+        desktop.snippet = context.claudeDesktopSnippet;
+        desktop.copyButton = SetupButton{context.copiedClaudeDesktop ? "Copied" : "Copy", SetupAction::copyClaudeDesktop};
+    }
     AIRow codex{"Codex",
                 "Paste this into ~/.codex/config.toml:",
                 values.codexAdded,

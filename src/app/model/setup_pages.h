@@ -31,6 +31,7 @@ enum class SetupAction {
     copyClaudeCommand,
     addClaudeDesktop,
     copyCodex,
+    copyClaudeDesktop,
     takeLook,
     openPairingWindow,
     togglePause,
@@ -143,6 +144,9 @@ struct SetupContext {
     std::string bluetoothAlias;
     std::string claudeCodeMessage;
     std::string claudeDesktopMessage;
+    // The entry to add by hand when the settings file could not be merged.
+    std::string claudeDesktopSnippet;
+    bool copiedClaudeDesktop = false;
     bool copiedClaudeCommand = false;
     bool copiedCodex = false;
     std::string codexSnippet;

@@ -175,7 +175,12 @@ Gtk::Widget* aiRow(const AIRow& block, const ActionHandler& onAction) {
     if (block.button) buttons->pack_start(*button(*block.button, onAction), Gtk::PACK_SHRINK);
     if (block.copyButton) buttons->pack_start(*button(*block.copyButton, onAction), Gtk::PACK_SHRINK);
     texts->pack_start(*buttons, Gtk::PACK_SHRINK);
-    if (!block.message.empty()) texts->pack_start(*label(block.message, "note", false), Gtk::PACK_SHRINK);
+    if (!block.message.empty()) {
+        // Results may name a file or an error worth pasting elsewhere.
+        auto* message = label(block.message, "note", false);
+        message->set_selectable(true);
+        texts->pack_start(*message, Gtk::PACK_SHRINK);
+    }
     row->pack_start(*texts, Gtk::PACK_EXPAND_WIDGET);
     return row;
 }
