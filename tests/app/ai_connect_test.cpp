@@ -57,6 +57,11 @@ protected:
         return AIConnect(host, processes, clock, [cli] { return cli; });
     }
     fs::path desktopConfig() { return home.path() / ".config/Claude/claude_desktop_config.json"; }
+    // Claude Desktop's settings have an entry for Quintalis, wherever it leads.
+    bool desktopLists() {
+        auto settings = readJSON(desktopConfig());
+        return settings && settings->contains("mcpServers") && (*settings)["mcpServers"].contains("quintalis");
+    }
     std::vector<fs::path> backups() {
         std::vector<fs::path> found;
         for (const auto& entry : fs::directory_iterator(desktopConfig().parent_path())) {
@@ -101,14 +106,27 @@ TEST_F(AIConnectTest, ClientLocationsFollowTheirVariables) {
     EXPECT_EQ(ai.codexConfig(), fs::path("/srv/codex/config.toml"));
 }
 
-TEST_F(AIConnectTest, DetectsOnlyTheUserLevelEntries) {
-    auto ai = connect();
+// A check mark says the client starts this copy: an entry that names a
+// program since removed, or another copy, leaves the row to be added again.
+TEST_F(AIConnectTest, CountsOnlyUserLevelEntriesThatStartThisCopy) {
+    const fs::path self = script(home.path() / "opt/quintalis", "");
+    const fs::path other = script(home.path() / "old/quintalis", "");
+    fs::create_symlink(self, home.path() / "linked");
+    auto ai = connect(self);
+    auto json = [](const fs::path& command) {
+        return R"({"mcpServers": {"quintalis": {"type": "stdio", "command": )" + jsonStringLiteral(command.string()) +
+               R"(, "args": ["mcp"]}}})";
+    };
     struct Case {
-        const char* claudeJSON;
+        std::string claudeJSON;
         bool found;
     };
     const Case cases[] = {
-        {R"({"mcpServers": {"quintalis": null}})", true},
+        {json(self), true},
+        {json(home.path() / "linked"), true},
+        {json(other), false},
+        {json(home.path() / "gone/quintalis"), false},
+        {R"({"mcpServers": {"quintalis": null}})", false},
         {R"({"mcpServers": {"other": {}}, "projects": {"/x": {"mcpServers": {"quintalis": {}}}}})", false},
         {R"({"mcpServers": ["quintalis"]})", false},
         {R"(["mcpServers"])", false},
@@ -119,12 +137,24 @@ TEST_F(AIConnectTest, DetectsOnlyTheUserLevelEntries) {
         EXPECT_EQ(ai.claudeCodeHasQuintalis(), c.found) << c.claudeJSON;
     }
     EXPECT_FALSE(ai.claudeDesktopHasQuintalis()) << "no file";
-    write(desktopConfig(), R"({"mcpServers": {"quintalis": {"command": "x"}}})");
+    write(desktopConfig(), json(self));
     EXPECT_TRUE(ai.claudeDesktopHasQuintalis());
+    fs::remove(self);
+    EXPECT_FALSE(ai.claudeDesktopHasQuintalis()) << "this copy is gone";
+    script(self, "");
 
+    const fs::path codex = home.path() / ".codex/config.toml";
     EXPECT_FALSE(ai.codexHasQuintalis());
-    write(home.path() / ".codex/config.toml", "model = \"o3\"\n# [mcp_servers.quintalis] goes below\n");
-    EXPECT_TRUE(ai.codexHasQuintalis()) << "a mention anywhere counts, even in a comment";
+    write(codex, "model = \"o3\"\n# [mcp_servers.quintalis] goes below\n");
+    EXPECT_FALSE(ai.codexHasQuintalis()) << "a mention in a comment";
+    write(codex, "[mcp_servers.quintalis]\n" + ai.codexSnippet().substr(ai.codexSnippet().find('\n') + 1));
+    EXPECT_TRUE(ai.codexHasQuintalis()) << *readFile(codex);
+    write(codex, "[mcp_servers.quintalis]\ncommand = '" + self.string() + "'\n[other]\ncommand = \"x\"\n");
+    EXPECT_TRUE(ai.codexHasQuintalis());
+    write(codex, "[mcp_servers.quintalis]\nargs = [\"mcp\"]\n[other]\ncommand = '" + self.string() + "'\n");
+    EXPECT_FALSE(ai.codexHasQuintalis()) << "another table's command";
+    write(codex, "[mcp_servers.quintalis]\ncommand = \"" + other.string() + "\"\n");
+    EXPECT_FALSE(ai.codexHasQuintalis());
 }
 
 TEST_F(AIConnectTest, MergesIntoClaudeDesktopSettingsAfterABackup) {
@@ -143,7 +173,7 @@ TEST_F(AIConnectTest, MergesIntoClaudeDesktopSettingsAfterABackup) {
         << "only the entry changes";
     ASSERT_EQ(backups().size(), 1u);
     EXPECT_NE(readFile(backups()[0])->find("/old/path"), std::string::npos);
-    EXPECT_TRUE(ai.claudeDesktopHasQuintalis());
+    EXPECT_TRUE(desktopLists());
 
     auto again = ai.addToClaudeDesktop();
     EXPECT_FALSE(again.ok) << "a backup of that second exists already";
@@ -236,7 +266,7 @@ TEST_F(AIConnectTest, ClaudeDesktopSettingsOfOtherShapes) {
     fs::remove_all(home.path() / ".config");
     auto fresh = ai.addToClaudeDesktop();
     EXPECT_EQ(fresh.message, "Added. Quit and reopen Claude Desktop to load it.");
-    EXPECT_TRUE(ai.claudeDesktopHasQuintalis());
+    EXPECT_TRUE(desktopLists());
     EXPECT_TRUE(backups().empty());
 }
 
@@ -270,7 +300,7 @@ TEST_F(AIConnectTest, TheMergeKeepsTheUsersTextAndTheFilesMode) {
         EXPECT_TRUE(ai.addToClaudeDesktop().ok) << c.before;
         EXPECT_EQ(readFile(desktopConfig()), c.after);
         EXPECT_EQ(fs::status(desktopConfig()).permissions(), fs::perms(0640)) << c.before;
-        EXPECT_TRUE(ai.claudeDesktopHasQuintalis()) << c.before;
+        EXPECT_TRUE(desktopLists()) << c.before;
     }
 }
 

@@ -71,7 +71,8 @@ protected:
     FakeWindowServer windows;
     PosixChildProcesses processes;
     FakeClock clock;
-    AIConnect ai{host, processes, clock, [] { return std::filesystem::path("/opt/quintalis/quintalis"); }};
+    // Registrations count when they start this copy, which must exist.
+    AIConnect ai{host, processes, clock, [] { return std::filesystem::path("/bin/true"); }};
     FakeLaunchAtLogin login;
     FakeAirPlayReceiver receiver;
     ManualMainThread main;
@@ -307,8 +308,8 @@ TEST_F(AppStateTest, ReadsPermissionsOnEveryRefresh) {
 }
 
 TEST_F(AppStateTest, ChecksRegistrationsAndTheReceiverOnEveryFourthRefresh) {
-    write(home.path() / ".claude.json", R"({"mcpServers": {"quintalis": {}}})");
-    write(home.path() / ".codex/config.toml", "[mcp_servers.quintalis]\n");
+    write(home.path() / ".claude.json", R"({"mcpServers": {"quintalis": {"command": "/bin/true"}}})");
+    write(home.path() / ".codex/config.toml", "[mcp_servers.quintalis]\ncommand = \"/bin/true\"\n");
     receiver.on = true;
     login.enabled = true;
     state().setLinkChoice(Link::airplay);

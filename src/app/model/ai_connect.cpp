@@ -25,12 +25,48 @@ bool isExecutableFile(const std::filesystem::path& path) {
     return std::filesystem::is_regular_file(path, error) && ::access(path.c_str(), X_OK) == 0;
 }
 
-// True when the file is a JSON object whose "mcpServers" object has our entry.
-bool listsQuintalis(const std::filesystem::path& file) {
+// The command of our entry in the "mcpServers" object of a JSON settings file.
+std::optional<std::string> listedCommand(const std::filesystem::path& file) {
     auto settings = readJSON(file);
-    if (!settings) return false;
+    if (!settings) return std::nullopt;
     auto servers = settings->find("mcpServers");
-    return servers != settings->end() && servers->is_object() && servers->contains(AIConnect::kServerName);
+    if (servers == settings->end() || !servers->is_object()) return std::nullopt;
+    auto entry = servers->find(AIConnect::kServerName);
+    if (entry == servers->end() || !entry->is_object()) return std::nullopt;
+    auto command = entry->find("command");
+    if (command == entry->end() || !command->is_string()) return std::nullopt;
+    return command->get<std::string>();
+}
+
+// The command of the [mcp_servers.quintalis] table of a Codex config.toml,
+// as a basic ("…") or literal ('…') string on one line.
+std::optional<std::string> tableCommand(const std::string& toml) {
+    const std::string header = "[mcp_servers." + std::string(AIConnect::kServerName) + "]";
+    bool inTable = false;
+    size_t start = 0;
+    while (start < toml.size()) {
+        size_t end = toml.find('\n', start);
+        if (end == std::string::npos) end = toml.size();
+        std::string line = trimWhiteSpace(toml.substr(start, end - start));
+        start = end + 1;
+        if (!line.empty() && line[0] == '[') {
+            inTable = line.rfind(header, 0) == 0;
+            continue;
+        }
+        if (!inTable || line.rfind("command", 0) != 0) continue;
+        std::string value = trimWhiteSpace(line.substr(7));
+        if (value.empty() || value[0] != '=') continue;
+        value = trimWhiteSpace(value.substr(1));
+        if (value.size() >= 2 && value[0] == '\'') return value.substr(1, value.find('\'', 1) - 1);
+        if (value.empty() || value[0] != '"') return std::nullopt;
+        std::string text;
+        for (size_t i = 1; i < value.size() && value[i] != '"'; ++i) {
+            if (value[i] == '\\' && i + 1 < value.size()) ++i;
+            text += value[i];
+        }
+        return text;
+    }
+    return std::nullopt;
 }
 
 // The time as in 2026-12-05T06-11-18Z: UTC to the second, "-" for ":" so it
@@ -159,13 +195,19 @@ Registration AIConnect::addToClaudeCode(const std::filesystem::path& claude) con
     return {false, "claude exited with " + std::to_string(added.status)};
 }
 
-bool AIConnect::claudeCodeHasQuintalis() const { return listsQuintalis(claudeCodeConfig()); }
+bool AIConnect::startsThisCopy(const std::optional<std::string>& command) const {
+    if (!command || command->empty() || !isExecutableFile(*command)) return false;
+    std::error_code error;
+    return *command == cliPath().string() || std::filesystem::equivalent(*command, cliPath(), error);
+}
 
-bool AIConnect::claudeDesktopHasQuintalis() const { return listsQuintalis(claudeDesktopConfig()); }
+bool AIConnect::claudeCodeHasQuintalis() const { return startsThisCopy(listedCommand(claudeCodeConfig())); }
+
+bool AIConnect::claudeDesktopHasQuintalis() const { return startsThisCopy(listedCommand(claudeDesktopConfig())); }
 
 bool AIConnect::codexHasQuintalis() const {
     auto text = readFile(codexConfig());
-    return text && text->find("[mcp_servers." + std::string(kServerName) + "]") != std::string::npos;
+    return text && startsThisCopy(tableCommand(*text));
 }
 
 Registration AIConnect::addToClaudeDesktop() const {

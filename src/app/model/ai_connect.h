@@ -68,11 +68,16 @@ public:
     Registration addToClaudeCode(const std::filesystem::path& claude) const;
     Registration addToClaudeDesktop() const;
 
+    // Each client counts as having Quintalis only while its entry starts
+    // this copy: an entry left by a copy since moved or removed would start
+    // nothing, or another version.
     bool claudeCodeHasQuintalis() const;
     bool claudeDesktopHasQuintalis() const;
     bool codexHasQuintalis() const;
 
 private:
+    bool startsThisCopy(const std::optional<std::string>& command) const;
+
     const HostEnvironment& host_;
     ChildProcesses& processes_;
     Clock& clock_;
