@@ -372,19 +372,40 @@ TEST_F(AppStateTest, LaunchAtLoginShowsWhatTheDesktopSays) {
     EXPECT_TRUE(logged.contains("launch at login: Permission denied"));
 }
 
-TEST_F(AppStateTest, PollsOnATimerAndFindsClaudeOnce) {
-    write(home.path() / ".local/bin/claude", "#!/bin/sh\n");
-    std::filesystem::permissions(home.path() / ".local/bin/claude", std::filesystem::perms(0755));
+TEST_F(AppStateTest, PollsOnATimer) {
     state().startPolling();
     state().startPolling();
     EXPECT_EQ(state().tick(), 1);
     ASSERT_EQ(main.delays(), std::vector<Duration>{AppState::kPollInterval});
-    ASSERT_TRUE(main.runUntil([this] { return values().claudePath.has_value() && values().engineUp; }));
-    EXPECT_EQ(values().claudePath, (home.path() / ".local/bin/claude").string());
+    ASSERT_TRUE(main.runUntil([this] { return values().engineUp; }));
     main.fireTimers();
     EXPECT_EQ(state().tick(), 2);
     EXPECT_EQ(main.delays().size(), 1u) << "each tick sets the next";
     ASSERT_TRUE(main.runUntil([this] { return engineService.requests().size() == 2; }));
+}
+
+// Claude installed or removed while the app runs, and a CODEX_HOME that
+// only the login shell's profile sets, are seen with the registrations.
+TEST_F(AppStateTest, LooksForClaudeAndCodexsFolderAgain) {
+    const auto codexHome = home.path() / "codex-home";
+    auto shell = home.path() / "login-shell";
+    write(shell, "#!/bin/sh\n[ \"$2\" = 'command -v claude' ] && exit 1\nprintf %s '" + codexHome.string() + "'\n");
+    std::filesystem::permissions(shell, std::filesystem::perms(0755));
+    host.variables["SHELL"] = shell.string();
+    write(codexHome / "config.toml", "[mcp_servers.quintalis]\ncommand = \"/bin/true\"\n");
+    refresh();
+    EXPECT_EQ(values().claudePath, std::nullopt);
+    EXPECT_TRUE(values().codexAdded);
+    EXPECT_EQ(values().codexConfig, (codexHome / "config.toml").string());
+
+    const auto claude = home.path() / ".local/bin/claude";
+    write(claude, "#!/bin/sh\n");
+    std::filesystem::permissions(claude, std::filesystem::perms(0755));
+    for (int tick = 2; tick <= 5; ++tick) refresh();
+    EXPECT_EQ(values().claudePath, claude.string());
+    std::filesystem::remove(claude);
+    for (int tick = 6; tick <= 9; ++tick) refresh();
+    EXPECT_EQ(values().claudePath, std::nullopt);
 }
 
 // After a restart or a login the receiver runs without the wizard, and a

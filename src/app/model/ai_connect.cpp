@@ -144,9 +144,27 @@ std::filesystem::path AIConnect::claudeDesktopConfig() const {
 std::filesystem::path AIConnect::claudeCodeConfig() const { return home() / ".claude.json"; }
 
 std::filesystem::path AIConnect::codexConfig() const {
-    auto codexHome = host_.variable("CODEX_HOME");
-    std::filesystem::path folder = codexHome && !codexHome->empty() ? std::filesystem::path(*codexHome) : home() / ".codex";
+    std::string codexHome = host_.variable("CODEX_HOME").value_or("");
+    if (codexHome.empty()) {
+        std::lock_guard lock(mutex_);
+        codexHome = shellCodexHome_;
+    }
+    std::filesystem::path folder = !codexHome.empty() ? std::filesystem::path(codexHome) : home() / ".codex";
     return folder / "config.toml";
+}
+
+void AIConnect::lookUpCodexHome() const {
+    if (!host_.variable("CODEX_HOME").value_or("").empty()) return;
+    auto shell = host_.variable("SHELL");
+    std::filesystem::path program = shell && !shell->empty() ? std::filesystem::path(*shell) : "/bin/sh";
+    ToolRun answer = run(program, {"-lc", "printf %s \"$CODEX_HOME\""}, kShellTimeout);
+    // Only an absolute folder is taken: a profile may print its own greetings.
+    std::string found = answer.status == 0 && !answer.output.empty() && answer.output[0] == '/' &&
+                                answer.output.find('\n') == std::string::npos
+                            ? answer.output
+                            : "";
+    std::lock_guard lock(mutex_);
+    shellCodexHome_ = found;
 }
 
 std::string AIConnect::claudeCodeCommand() const {

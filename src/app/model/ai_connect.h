@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -47,6 +48,8 @@ public:
     std::filesystem::path home() const;
     std::filesystem::path claudeDesktopConfig() const;
     std::filesystem::path claudeCodeConfig() const;
+    // In CODEX_HOME: this process's, else the one the login shell set when
+    // lookUpCodexHome last ran, else ~/.codex.
     std::filesystem::path codexConfig() const;
     std::filesystem::path cliPath() const { return cliPath_(); }
 
@@ -60,6 +63,10 @@ public:
     // The claude command: in the places its installers use, else wherever
     // the user's login shell finds it.
     std::optional<std::filesystem::path> findClaude() const;
+    // Asks the user's login shell for CODEX_HOME: a program started from the
+    // desktop's menu does not see what the shell's profile sets. Blocks while
+    // the shell runs (up to 8 s).
+    void lookUpCodexHome() const;
     // Runs a program: its status and what it printed, as text without the
     // surrounding white space.
     ToolRun run(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
@@ -82,6 +89,8 @@ private:
     ChildProcesses& processes_;
     Clock& clock_;
     std::function<std::filesystem::path()> cliPath_;
+    mutable std::mutex mutex_;
+    mutable std::string shellCodexHome_;  // guarded by mutex_
 };
 
 // The word for a POSIX shell: bare when it holds only letters, digits and

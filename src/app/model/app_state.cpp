@@ -142,14 +142,6 @@ void AppState::startPolling() {
     polling_ = true;
     refresh();
     scheduleTick();
-    AIConnect& ai = with_.ai;
-    offMain<std::optional<std::filesystem::path>>([&ai] { return ai.findClaude(); },
-                                                  [this](std::optional<std::filesystem::path> found) {
-                                                      publish([&found](AppValues& values) {
-                                                          values.claudePath = found ? std::optional(found->string())
-                                                                                    : std::nullopt;
-                                                      });
-                                                  });
 }
 
 void AppState::scheduleTick() {
@@ -203,18 +195,25 @@ void AppState::checkRegistrations(const std::shared_ptr<Pending>& pending) {
     checksInFlight_ = true;
     ++pending->parts;
     struct Checks {
+        std::optional<std::filesystem::path> claude;
+        std::filesystem::path codexConfig;
         bool claudeCode, claudeDesktop, codex, launchAtLogin;
     };
     AIConnect& ai = with_.ai;
     LaunchAtLogin& login = with_.launchAtLogin;
     offMain<Checks>(
         [&ai, &login] {
-            return Checks{ai.claudeCodeHasQuintalis(), ai.claudeDesktopHasQuintalis(), ai.codexHasQuintalis(),
+            // Claude or Codex may be installed, or moved, while the app runs.
+            auto claude = ai.findClaude();
+            ai.lookUpCodexHome();
+            return Checks{claude, ai.codexConfig(), ai.claudeCodeHasQuintalis(), ai.claudeDesktopHasQuintalis(), ai.codexHasQuintalis(),
                           login.isEnabled()};
         },
         [this, pending](Checks checks) {
             checksInFlight_ = false;
             publish([&checks](AppValues& values) {
+                values.claudePath = checks.claude ? std::optional(checks.claude->string()) : std::nullopt;
+                values.codexConfig = checks.codexConfig.string();
                 values.claudeCodeAdded = checks.claudeCode;
                 values.claudeDesktopAdded = checks.claudeDesktop;
                 values.codexAdded = checks.codex;

@@ -89,8 +89,9 @@ public:
     // desktop now says.
     void setLaunchAtLogin(bool on);
 
-    // Refreshes now and every kPollInterval, and looks for the claude
-    // command once. Does nothing in demo mode or when already polling.
+    // Refreshes now and every kPollInterval; the claude command and Codex's
+    // folder are looked up again with the AI clients' registrations. Does
+    // nothing in demo mode or when already polling.
     void startPolling();
     // One poll. `whenDone` is called on the main thread once everything this
     // poll started has been published; work still running from an earlier

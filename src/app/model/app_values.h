@@ -63,6 +63,7 @@ struct AppValues {
     bool claudeCodeAdded = false;
     bool claudeDesktopAdded = false;
     bool codexAdded = false;
+    std::string codexConfig;  // the file Codex reads; empty until looked up
 
     bool operator==(const AppValues&) const = default;
 

@@ -287,7 +287,7 @@ SetupPage connectAI(const AppValues& values, const SetupContext& context) {
         desktop.copyButton = SetupButton{context.copiedClaudeDesktop ? "Copied" : "Copy", SetupAction::copyClaudeDesktop};
     }
     AIRow codex{"Codex",
-                "Paste this into ~/.codex/config.toml:",
+                "Paste this into " + (values.codexConfig.empty() ? "~/.codex/config.toml" : values.codexConfig) + ":",
                 values.codexAdded,
                 std::nullopt,
                 context.codexSnippet,
