@@ -313,7 +313,9 @@ TEST_F(AppStateTest, ChecksRegistrationsAndTheReceiverOnEveryFourthRefresh) {
     receiver.on = true;
     login.enabled = true;
     state().setLinkChoice(Link::airplay);
+    EXPECT_FALSE(values().airplayReceiverLooked);
     refresh();
+    EXPECT_TRUE(values().airplayReceiverLooked);
     EXPECT_TRUE(values().claudeCodeAdded);
     EXPECT_FALSE(values().claudeDesktopAdded);
     EXPECT_TRUE(values().codexAdded);

@@ -306,6 +306,11 @@ TEST(SetupPagesTest, ScreenPageOffersWhatThisComputerHas) {
     EXPECT_FALSE(shows(airplay, "Start AirPlay receiver"));
     values.airplayReceiverInstalled = true;
     EXPECT_TRUE(shows(setupPage(2, values, context), "Start AirPlay receiver"));
+    // Nobody holds the receiver's port until the app has looked.
+    const std::string held = "Another program holds the AirPlay receiver's port.";
+    EXPECT_EQ(rows(setupPage(2, values, context))[0].detail, "");
+    values.airplayReceiverLooked = true;
+    EXPECT_EQ(rows(setupPage(2, values, context))[0].detail, held);
     // A receiver that stops says why, on the page and in the menu.
     const std::string why = "UxPlay stopped: exited with status 1: DNS-SD (Avahi) is not available";
     values.receiverProblem = why;

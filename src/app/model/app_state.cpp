@@ -231,7 +231,10 @@ void AppState::probeReceiver(const std::shared_ptr<Pending>& pending) {
     offMain<std::optional<bool>>([&receiver] { return receiver.isOn(); },
                                  [this, pending](std::optional<bool> on) {
                                      probeInFlight_ = false;
-                                     publish([on](AppValues& values) { values.airplayReceiverOn = on; });
+                                     publish([on](AppValues& values) {
+                                         values.airplayReceiverOn = on;
+                                         values.airplayReceiverLooked = true;
+                                     });
                                      pending->partDone();
                                  });
 }

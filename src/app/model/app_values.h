@@ -39,7 +39,9 @@ struct AppValues {
     bool airplayUp = false;
     std::optional<std::string> airplayWindow;
     int airplayCandidates = 0;
+    // Nothing: another program holds the receiver's port, once looked.
     std::optional<bool> airplayReceiverOn;
+    bool airplayReceiverLooked = false;
     bool airplayReceiverInstalled = true;  // uxplay can be found now
     // Why the receiver Quintalis keeps running is not running, or keeps stopping.
     std::optional<std::string> receiverProblem;

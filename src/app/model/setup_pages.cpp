@@ -164,7 +164,7 @@ void addAirPlayCard(SetupPage& page, const AppValues& values, const SetupContext
     if (values.receiverProblem && values.airplayReceiverOn != true) {
         receiver.state = CheckState::problem;
         receiver.detail = *values.receiverProblem;
-    } else if (values.airplayReceiverOn == std::nullopt) {
+    } else if (values.airplayReceiverLooked && values.airplayReceiverOn == std::nullopt) {
         receiver.detail = "Another program holds the AirPlay receiver's port.";
     }
     CheckRow capture{"Screen capture available", "",
