@@ -405,6 +405,17 @@ TEST(SetupPagesTest, AIRowsAndTheLookShowWhatTheirButtonsDid) {
     EXPECT_EQ(buttonFor(setupPage(5, values, context), SetupAction::copyClaudeDesktop)->label, "Copied");
 
     EXPECT_TRUE(shows(setupPage(6, values, context), "Take a look"));
+    // The look tries the other source when the chosen one gives nothing: it says which answered.
+    for (const auto& [source, caption] : std::vector<std::pair<std::string, std::string>>{
+             {"USB cable", "From the USB cable, 1179\u00d72556 pixels"}, {"AirPlay", "Over AirPlay, 1179\u00d72556 pixels"}}) {
+        SetupContext looked;
+        looked.look = TryIt::Result{nullptr, source, {"Settings"}, "1179\u00d72556"};
+        auto result = setupPage(6, values, looked);
+        auto found = std::find_if(result.blocks.begin(), result.blocks.end(),
+                                  [](const PageBlock& block) { return std::holds_alternative<LookResult>(block); });
+        ASSERT_NE(found, result.blocks.end());
+        EXPECT_EQ(std::get<LookResult>(*found).caption, caption);
+    }
     context.lookError = "No picture yet.";
     page = setupPage(6, values, context);
     EXPECT_TRUE(shows(page, "Look again"));

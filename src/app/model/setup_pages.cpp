@@ -321,7 +321,10 @@ SetupPage tryIt(const AppValues& values, const SetupContext& context) {
     page.blocks.push_back(Buttons{{{label, SetupAction::takeLook, !hadResult}}});
     if (context.look) {
         page.blocks.push_back(Paragraph{"**Your AI can see your iPhone**"});
-        page.blocks.push_back(LookResult{*context.look});
+        // The look falls back to the other source: say which one answered.
+        const auto& look = *context.look;
+        std::string from = look.source == "AirPlay" ? "Over AirPlay" : "From the " + look.source;
+        page.blocks.push_back(LookResult{look, from + ", " + look.pixels + " pixels"});
         page.blocks.push_back(Paragraph{
             "Now ask your AI something like: \u201cOpen Settings on my iPhone and tell me the iOS version.\u201d",
             true});

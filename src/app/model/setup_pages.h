@@ -113,6 +113,7 @@ struct Picture {
 // The try-it look's picture and what was read on it.
 struct LookResult {
     TryIt::Result result;
+    std::string caption;  // where the picture came from, and its size
     bool operator==(const LookResult&) const = default;
 };
 

@@ -261,7 +261,7 @@ Gtk::Widget* lookResult(const LookResult& block) {
         row->pack_start(*area, Gtk::PACK_SHRINK);
     }
     auto* texts = box(Gtk::ORIENTATION_VERTICAL, 4);
-    texts->pack_start(*label(block.result.pixels + " pixels", "note", false), Gtk::PACK_SHRINK);
+    texts->pack_start(*label(block.caption, "note", false), Gtk::PACK_SHRINK);
     texts->pack_start(*label("It can read:", "body", false), Gtk::PACK_SHRINK);
     for (const auto& line : block.result.lines) texts->pack_start(*label(line, "note", false), Gtk::PACK_SHRINK);
     row->pack_start(*texts, Gtk::PACK_EXPAND_WIDGET);
