@@ -1,19 +1,10 @@
 #include "app/ui/status_menu.h"
 
-#include <gtkmm/accellabel.h>
 #include <libayatana-appindicator/app-indicator.h>
 
 #include "app/model/setup_pages.h"
 
 namespace quintalis {
-namespace {
-
-void showAccelerator(Gtk::MenuItem& item, guint key) {
-    if (auto* label = dynamic_cast<Gtk::AccelLabel*>(item.get_child())) label->set_accel(key, Gdk::CONTROL_MASK);
-}
-
-}  // namespace
-
 StatusMenu::StatusMenu(AppState& state, std::string version, const std::string& iconFolder, Commands commands)
     : state_(state),
       version_(std::move(version)),
@@ -34,9 +25,9 @@ StatusMenu::StatusMenu(AppState& state, std::string version, const std::string& 
     versionLine_.set_sensitive(false);
     menu_.append(versionLine_);
     menu_.append(quit_);
+    // No shortcuts are shown: a tray's menu is not a window's, and no key
+    // pressed while it is open or shut reaches these items.
     menu_.show_all();
-    showAccelerator(openSetup_, GDK_KEY_comma);
-    showAccelerator(quit_, GDK_KEY_q);
 
     openSetup_.signal_activate().connect([this] { commands_.openSetup(); });
     quit_.signal_activate().connect([this] { commands_.quit(); });
