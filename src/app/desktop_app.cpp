@@ -39,9 +39,11 @@ SetupContext liveContext() {
     return context;
 }
 
-// The data files beside the program's folder (share/quintalis).
 std::filesystem::path iconFolder() {
-    return UserInstallation::thisProgram().parent_path().parent_path() / "share/quintalis/icons";
+    auto& host = PlatformBackends::selected().host;
+    UserInstallation installation(UserInstallation::thisProgram(), host.homeDirectory(),
+                                  host.applicationSupportDirectory());
+    return installation.dataFiles() / "icons";
 }
 
 class DesktopApp {

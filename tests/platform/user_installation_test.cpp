@@ -70,6 +70,14 @@ TEST(UserInstallation, InstallsARunnableCopyAndTrashesTheOldOne) {
 
     UserInstallation installed(installation.installedProgram(), home().path(), dataHome);
     EXPECT_TRUE(installed.runsInstalled());
+    EXPECT_EQ(installation.dataFiles(), fs::path(QUINTALIS_EXECUTABLE).parent_path().parent_path() / "share/quintalis");
+    EXPECT_TRUE(fs::exists(installation.dataFiles() / "icons/quintalis-symbolic.svg"));
+    // The installed copy finds its data where they were put, not beside ~/.local/bin.
+    fs::path elsewhere = home().path() / "data-elsewhere";
+    EXPECT_EQ(UserInstallation(QUINTALIS_EXECUTABLE, home().path(), elsewhere).copyRunningProgram(), std::nullopt);
+    UserInstallation moved(installation.installedProgram(), home().path(), elsewhere);
+    EXPECT_EQ(moved.dataFiles(), elsewhere / "quintalis");
+    EXPECT_TRUE(fs::exists(moved.dataFiles() / "icons/quintalis-symbolic.svg"));
     EXPECT_TRUE(UserInstallation("/usr/bin/quintalis", home().path(), dataHome).runsInstalled());
     EXPECT_TRUE(UserInstallation("/run/media/ann/KEY/quintalis", home().path(), dataHome).runsFromRemovableMedia());
 }

@@ -64,6 +64,12 @@ std::filesystem::path UserInstallation::installedProgram() const { return home_ 
 
 std::filesystem::path UserInstallation::installedData() const { return dataHome_ / "quintalis"; }
 
+std::filesystem::path UserInstallation::dataFiles() const {
+    std::error_code error;
+    if (std::filesystem::equivalent(running_, installedProgram(), error)) return installedData();
+    return running_.parent_path().parent_path() / "share/quintalis";
+}
+
 std::filesystem::path UserInstallation::desktopEntry() const { return dataHome_ / "applications/quintalis.desktop"; }
 
 bool UserInstallation::runsInstalled() const {
@@ -86,7 +92,7 @@ std::optional<std::string> UserInstallation::copyRunningProgram() {
     namespace fs = std::filesystem;
     if (auto error = copyProgram(running_, installedProgram())) return error;
     std::error_code error;
-    fs::path data = running_.parent_path().parent_path() / "share/quintalis";
+    fs::path data = dataFiles();
     if (fs::is_directory(data, error)) {
         fs::create_directories(installedData(), error);
         if (!error) {

@@ -28,6 +28,10 @@ public:
     std::optional<std::string> copyRunningProgram() override;
 
     std::filesystem::path installedData() const;
+    // The data files of the program this process runs: the installed ones
+    // for the installed copy, wherever $XDG_DATA_HOME puts them, else
+    // share/quintalis beside its folder.
+    std::filesystem::path dataFiles() const;
     std::filesystem::path desktopEntry() const;
 
 private:
