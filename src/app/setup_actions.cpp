@@ -50,9 +50,11 @@ void SetupActions::operator()(SetupAction action) {
                 [] {
                     return DesktopBackends::selected().settings.openBluetooth()
                                ? std::string()
-                               : std::string("No Bluetooth settings were found on this desktop.");
+                               : std::string("No Bluetooth settings were found on this desktop. Install blueman "
+                                             "(sudo apt install blueman), or turn Bluetooth on in a terminal: "
+                                             "bluetoothctl power on");
                 },
-                [](SetupContext&, std::string) {});
+                [](SetupContext& shown, std::string message) { shown.bluetoothMessage = message; });
             return;
         case SetupAction::startAirPlayReceiver:
             context.airplayMessage = with_.receiver.startNow().value_or("");

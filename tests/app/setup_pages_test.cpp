@@ -268,6 +268,10 @@ TEST(SetupPagesTest, BluetoothPageLeadsOnFromEveryState) {
     // Where asking can still change something, the button is there.
     values.bluetoothPerm = Perm::notAsked;
     EXPECT_TRUE(buttonFor(setupPage(1, values, context), SetupAction::allowBluetooth));
+    // A desktop without Bluetooth settings is said so where the button was.
+    SetupContext none;
+    none.bluetoothMessage = "No Bluetooth settings were found on this desktop.";
+    EXPECT_TRUE(shows(setupPage(1, AppValues{}, none), none.bluetoothMessage));
 }
 
 TEST(SetupPagesTest, ScreenPageOffersWhatThisComputerHas) {

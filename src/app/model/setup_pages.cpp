@@ -118,6 +118,7 @@ SetupPage bluetooth(const AppValues& values, const SetupContext& context) {
         }
     }
     page.blocks.push_back(CheckRows{{permission, radioRow}});
+    if (!context.bluetoothMessage.empty()) page.blocks.push_back(Paragraph{context.bluetoothMessage, true});
     return page;
 }
 

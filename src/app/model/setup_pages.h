@@ -138,6 +138,7 @@ struct SetupContext {
     bool installed = true;
     std::string installMessage;
     std::string switchMessage;
+    std::string bluetoothMessage;  // what opening the Bluetooth settings did
     std::string airplayMessage;
     std::string pairingMessage;
     // The name a paired phone lists this computer under (the Bluetooth
