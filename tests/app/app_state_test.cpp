@@ -307,6 +307,31 @@ TEST_F(AppStateTest, ReadsPermissionsOnEveryRefresh) {
     EXPECT_EQ(values().screenPerm, Perm::granted);
 }
 
+// Until the user picks a link, the one that can work here is shown: where
+// USB capture is refused and windows can be captured, that is AirPlay. A
+// pick is kept whatever this computer allows.
+TEST_F(AppStateTest, TheLinkFollowsWhatWorksHereUntilTheUserPicksOne) {
+    cameras.status = CaptureAuthorization::authorized;
+    refresh();
+    EXPECT_EQ(values().linkChoice, Link::cable);
+    cameras.status = CaptureAuthorization::denied;
+    windows.setUnavailable("no display");
+    refresh();
+    EXPECT_EQ(values().linkChoice, Link::cable) << "AirPlay's windows cannot be captured either";
+    windows.setUnavailable(std::nullopt);
+    refresh();
+    EXPECT_EQ(values().linkChoice, Link::airplay);
+    EXPECT_EQ(defaults.stringValue("link"), std::nullopt) << "not the user's pick";
+
+    state().setLinkChoice(Link::cable);
+    refresh();
+    EXPECT_EQ(values().linkChoice, Link::cable);
+    // A new run reads the pick back.
+    state_.reset();
+    refresh();
+    EXPECT_EQ(values().linkChoice, Link::cable);
+}
+
 TEST_F(AppStateTest, ChecksRegistrationsAndTheReceiverOnEveryFourthRefresh) {
     write(home.path() / ".claude.json", R"({"mcpServers": {"quintalis": {"command": "/bin/true"}}})");
     write(home.path() / ".codex/config.toml", "[mcp_servers.quintalis]\ncommand = \"/bin/true\"\n");

@@ -53,7 +53,9 @@ struct AppState::Pending {
 
 AppState::AppState(Collaborators collaborators) : with_(collaborators) {
     auto& defaults = with_.defaults;
-    values_.linkChoice = linkFrom(defaults.stringValue("link"));
+    auto link = defaults.stringValue("link");
+    values_.linkChosen = link == "airplay" || link == "cable";
+    values_.linkChoice = linkFrom(link);
     values_.assistiveTouchOn = defaults.boolForKey("assistiveTouch");
     values_.setupDone = defaults.boolForKey("setupDone");
     values_.step = static_cast<int>(defaults.intValue("step").value_or(0));
@@ -97,7 +99,10 @@ void AppState::offMain(std::function<Result()> work, std::function<void(Result)>
 
 void AppState::setLinkChoice(Link link) {
     with_.defaults.setString("link", nameOf(link));
-    publish([link](AppValues& values) { values.linkChoice = link; });
+    publish([link](AppValues& values) {
+        values.linkChoice = link;
+        values.linkChosen = true;
+    });
 }
 
 void AppState::setAssistiveTouchOn(bool on) {
@@ -188,6 +193,7 @@ void AppState::readPermissions(AppValues& values) {
     // There is no question to ask for windows: they can be captured whenever
     // the display can be reached, which cannot tell denied from not asked.
     values.screenPerm = permissions.screen.unavailableReason() ? Perm::notAsked : Perm::granted;
+    if (!values.linkChosen) values.linkChoice = values.defaultLink();
 }
 
 void AppState::checkRegistrations(const std::shared_ptr<Pending>& pending) {

@@ -112,6 +112,10 @@ bool AppValues::screenReady() const { return linkChoice == Link::cable ? usbPhon
 
 bool AppValues::aiConnected() const { return claudeCodeAdded || claudeDesktopAdded || codexAdded; }
 
+AppValues::Link AppValues::defaultLink() const {
+    return cameraPerm == Perm::denied && screenPerm == Perm::granted ? Link::airplay : Link::cable;
+}
+
 bool AppValues::stepDone(int number) const {
     switch (number) {
         case 1: return bluetoothReady();

@@ -53,6 +53,8 @@ struct AppValues {
     std::string screenRefusal;
     bool bluetoothRequested = false;
     Link linkChoice = Link::cable;
+    // The user picked linkChoice; until then it follows defaultLink().
+    bool linkChosen = false;
     bool assistiveTouchOn = false;
     bool setupDone = false;
     int step = 0;
@@ -68,6 +70,10 @@ struct AppValues {
     std::string codexConfig;  // the file Codex reads; empty until looked up
 
     bool operator==(const AppValues&) const = default;
+
+    // The link that can work on this computer: the cable, unless USB
+    // capture is refused here while AirPlay's windows can be captured.
+    Link defaultLink() const;
 
     // The Bluetooth states the user can tell apart.
     enum class Radio { starting, waiting, noEngine, notAllowed, noService, noAdapter, off, broken, on, pairing };
