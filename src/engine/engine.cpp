@@ -178,6 +178,19 @@ Engine::Retake Engine::takePortBack() {
     return Retake::taken;
 }
 
+Engine::Retake Engine::takeAirPlayPortBack() {
+    Mode was = airplayMode();
+    bool lost = was.kind == Mode::Kind::external ||
+                (was.kind == Mode::Kind::failed && was.text.starts_with("can't listen"));
+    // An engine that uses another's leaves both ports to it.
+    if (!lost || mode() != Mode::own()) return Retake::notTried;
+    startAirPlay();
+    if (airplayMode() != Mode::own()) return Retake::stillHeld;
+    log("airplay: " + (was.kind == Mode::Kind::external ? loggable(was.text) : std::string("the holder")) +
+        " left port " + std::to_string(airplayPort_) + "; serving it here now");
+    return Retake::taken;
+}
+
 void Engine::startAirPlay() {
     if (!hooks_.airplay.makeServer || airplayMode() == Mode::own()) return;
     const std::string port = std::to_string(airplayPort_);

@@ -83,6 +83,10 @@ public:
     // service if it was left to another too. Tries only after start() found
     // the port taken; main thread, like start().
     Retake takePortBack();
+    // The same for the AirPlay service's port alone, when nothing answers
+    // there while this process serves the engine's port: the program that
+    // held it (a mirror, another copy) may have gone.
+    Retake takeAirPlayPortBack();
     // Start the Bluetooth peripheral or the USB screens, once each, and only
     // in the process that owns the port (the setup wizard calls them when the
     // permission is granted).

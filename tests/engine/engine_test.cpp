@@ -342,6 +342,49 @@ TEST(Engine, TakesThePortBackOnceTheProgramThatHeldItIsGone) {
     EXPECT_EQ(idle.make(freePort())->takePortBack(), Engine::Retake::notTried);
 }
 
+// A mirror or another copy may hold only the AirPlay service's port: once
+// it goes, the engine that serves its own port serves that one too.
+TEST(Engine, TakesTheAirPlayPortBackAlone) {
+    LogCapture logs;
+    EngineFixture first;
+    auto other = first.make(freePort());
+    other->start();
+    EngineFixture fixture;
+    fixture.host.variables["QUINTALIS_AIRPLAY_PORT"] = std::to_string(other->airplayPort());
+    auto engine = fixture.make(freePort());
+    engine->start();
+    ASSERT_EQ(engine->mode(), Engine::Mode::own());
+    ASSERT_EQ(engine->airplayMode().kind, Engine::Mode::Kind::external);
+    EXPECT_EQ(engine->takeAirPlayPortBack(), Engine::Retake::stillHeld);
+    const std::string holder = engine->airplayMode().text;
+    other.reset();
+    EXPECT_EQ(engine->takeAirPlayPortBack(), Engine::Retake::taken);
+    EXPECT_EQ(engine->airplayMode(), Engine::Mode::own());
+    EXPECT_TRUE(logs.contains("airplay: " + holder + " left port " + std::to_string(engine->airplayPort()) +
+                              "; serving it here now"));
+    EXPECT_EQ(engine->takeAirPlayPortBack(), Engine::Retake::notTried) << "its own now";
+
+    // A holder that never spoke HTTP, the same.
+    auto squatter = std::make_unique<SilentListener>();
+    EngineFixture second;
+    second.host.variables["QUINTALIS_AIRPLAY_PORT"] = std::to_string(squatter->port());
+    auto late = second.make(freePort());
+    late->start();
+    EXPECT_EQ(late->takeAirPlayPortBack(), Engine::Retake::stillHeld);
+    squatter.reset();
+    EXPECT_EQ(late->takeAirPlayPortBack(), Engine::Retake::taken);
+
+    // An engine that uses another's takes neither port by itself.
+    EngineFixture third;
+    auto owner = third.make(freePort());
+    owner->start();
+    EngineFixture fourth;
+    fourth.host.variables["QUINTALIS_AIRPLAY_PORT"] = std::to_string(freePort());
+    auto user = fourth.make(owner->port());
+    user->start();
+    EXPECT_EQ(user->takeAirPlayPortBack(), Engine::Retake::notTried);
+}
+
 TEST(Engine, PhoneSideWaitsForPermissionsAndStartsOnce) {
     EngineFixture fixture;
     fixture.bluetoothAllowed = false;

@@ -342,6 +342,8 @@ void AppState::pollAirPlay(const std::shared_ptr<Pending>& pending) {
     offMain<std::optional<JSON>>([url] { return getJSON(url, kAirPlayTimeout); },
                                  [this, pending](std::optional<JSON> reply) {
                                      engineInFlight_ = false;
+                                     // Whatever held the AirPlay port may have gone.
+                                     if (!reply) with_.engine.takeAirPlayPortBack();
                                      publish([&reply](AppValues& values) {
                                          if (!reply) {
                                              values.airplayUp = false;
