@@ -289,6 +289,7 @@ TEST_F(AIConnectTest, TheMergeKeepsTheUsersTextAndTheFilesMode) {
              ",\n    \"files\": {\"args\": [\"}\", \"\\\"{\"], \"n\": 1.0E+300}\n  }}"},
         {R"({"mcpServers": {}, "z": -0.0})", R"({"mcpServers": {"quintalis": )" + entry + R"(}, "z": -0.0})"},
         {R"({"mcpServers": null})", R"({"mcpServers": {"quintalis": )" + entry + "}}"},
+        {"\xEF\xBB\xBF{}", "\xEF\xBB\xBF{\"mcpServers\": {\"quintalis\": " + entry + "}}"},
         // The last of two entries is the one that counts, and is the one replaced.
         {R"({"mcp\u0053ervers": {"quintalis": 1, "quintalis": 2.50}})",
          R"({"mcp\u0053ervers": {"quintalis": 1, "quintalis": )" + entry + "}}"},

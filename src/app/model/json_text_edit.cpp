@@ -120,7 +120,9 @@ std::optional<std::string> setNestedMember(std::string_view document, std::strin
     auto parsed = parseJSON(std::string(document));
     if (!parsed || !parsed->is_object()) return std::nullopt;
     Scanner scan(document);
-    size_t open = scan.skipSpace(0);
+    // A byte-order mark the parser passed over stays where it is.
+    size_t open = scan.skipSpace(document.starts_with("\xEF\xBB\xBF") ? 3 : 0);
+    if (open >= document.size() || document[open] != '{') return std::nullopt;
     const std::string innerMember = quoted(inner) + ": " + std::string(value);
     auto outerMembers = scan.members(open);
     const Member* servers = last(outerMembers, outer);
