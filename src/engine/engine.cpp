@@ -1,5 +1,10 @@
 #include "engine/engine.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include "base/http_client.h"
 #include "base/log.h"
 #include "base/text.h"
@@ -20,6 +25,22 @@ uint16_t portFrom(HostEnvironment& host, const char* variable, uint16_t fallback
     auto port = portNumber(*text);
     if (!port) log("ignoring " + std::string(variable) + "=" + *text + ": not a port number");
     return port.value_or(fallback);
+}
+
+// Whether nothing listens on 127.0.0.1:port now. Unlike asking the holder
+// who it is, this never waits, so a silent holder costs each poll nothing.
+bool portFree(uint16_t port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    int yes = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return free;
 }
 
 }  // namespace
@@ -184,6 +205,7 @@ Engine::Retake Engine::takeAirPlayPortBack() {
                 (was.kind == Mode::Kind::failed && was.text.starts_with("can't listen"));
     // An engine that uses another's leaves both ports to it.
     if (!lost || mode() != Mode::own()) return Retake::notTried;
+    if (!portFree(airplayPort_)) return Retake::stillHeld;
     startAirPlay();
     if (airplayMode() != Mode::own()) return Retake::stillHeld;
     log("airplay: " + (was.kind == Mode::Kind::external ? loggable(was.text) : std::string("the holder")) +
