@@ -274,9 +274,7 @@ TEST_F(DesktopAppTest, RendersEveryPageWithoutAWindow) {
 // stands in: it is found, and GTK's fault while the tray embeds it does not
 // reach standard error as a "Gdk-CRITICAL".
 TEST_F(DesktopAppTest, AnOlderTrayShowsTheIconWithoutToolkitComplaints) {
-    if (std::system("command -v trayer >/dev/null") != 0) {
-        GTEST_SKIP() << "trayer is not installed";
-    }
+    ASSERT_EQ(std::system("command -v trayer >/dev/null"), 0) << "trayer is missing: scripts/install-deps installs it";
     pid_t tray = ::fork();
     if (tray == 0) {
         ::execlp("trayer", "trayer", "--edge", "top", "--widthtype", "request", static_cast<char*>(nullptr));
