@@ -166,7 +166,12 @@ Gtk::Widget* aiRow(const AIRow& block, const ActionHandler& onAction) {
     auto* texts = box(Gtk::ORIENTATION_VERTICAL, 4);
     texts->pack_start(*label("**" + block.title + "**", "body"), Gtk::PACK_SHRINK);
     texts->pack_start(*label(block.detail, "note"), Gtk::PACK_SHRINK);
+    // Results may name a file or an error worth pasting elsewhere. One that
+    // comes with an entry to paste by hand introduces it, so it goes above.
+    auto* message = block.message.empty() ? nullptr : label(block.message, "note", false);
+    if (message) message->set_selectable(true);
     if (block.snippet) {
+        if (message) texts->pack_start(*message, Gtk::PACK_SHRINK);
         auto* snippet = label(*block.snippet, "snippet", false);
         snippet->set_selectable(true);
         texts->pack_start(*snippet, Gtk::PACK_SHRINK);
@@ -175,12 +180,7 @@ Gtk::Widget* aiRow(const AIRow& block, const ActionHandler& onAction) {
     if (block.button) buttons->pack_start(*button(*block.button, onAction), Gtk::PACK_SHRINK);
     if (block.copyButton) buttons->pack_start(*button(*block.copyButton, onAction), Gtk::PACK_SHRINK);
     texts->pack_start(*buttons, Gtk::PACK_SHRINK);
-    if (!block.message.empty()) {
-        // Results may name a file or an error worth pasting elsewhere.
-        auto* message = label(block.message, "note", false);
-        message->set_selectable(true);
-        texts->pack_start(*message, Gtk::PACK_SHRINK);
-    }
+    if (message && !block.snippet) texts->pack_start(*message, Gtk::PACK_SHRINK);
     row->pack_start(*texts, Gtk::PACK_EXPAND_WIDGET);
     return row;
 }
