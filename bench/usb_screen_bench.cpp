@@ -1,5 +1,6 @@
 // The phone's screen over the cable, measured: per-frame parse + decode +
 // convert against libavcodec's own decode of the same stream (the floor),
+// the BGRA conversion by libyuv against libswscale's,
 // the latency from the phone writing a frame to the frame being available,
 // and the CPU a still screen costs. Prints a table.
 //
@@ -16,7 +17,9 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/log.h>
+#include <libswscale/swscale.h>
 }
+#include <libyuv.h>
 
 #include "platform/linux/usb/h264_decoder.h"
 #include "platform/linux/usb/host_protocol.h"
@@ -54,8 +57,7 @@ PixelBufferRef frameNumber(const PixelBuffer& base, int i) {
     return picture;
 }
 
-// libavcodec on its own, with the same settings: the floor.
-std::vector<double> floorTimes(const std::vector<Bytes>& units, const Bytes& avcC) {
+AVCodecContext* openDecoder(const Bytes& avcC) {
     const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
     AVCodecContext* context = avcodec_alloc_context3(codec);
     context->extradata = static_cast<uint8_t*>(av_mallocz(avcC.size() + AV_INPUT_BUFFER_PADDING_SIZE));
@@ -64,6 +66,69 @@ std::vector<double> floorTimes(const std::vector<Bytes>& units, const Bytes& avc
     context->thread_count = 1;
     context->flags |= AV_CODEC_FLAG_LOW_DELAY;
     avcodec_open2(context, codec, nullptr);
+    return context;
+}
+
+// The BGRA conversion alone, libyuv against libswscale, on each decoded
+// picture in turn (the order swapped every frame, so neither always finds
+// the picture already in the cache).
+struct ConversionTimes {
+    std::vector<double> libyuv, swscale;
+};
+ConversionTimes conversionTimes(const std::vector<Bytes>& units, const Bytes& avcC) {
+    AVCodecContext* context = openDecoder(avcC);
+    AVPacket* packet = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    SwsContext* sws = nullptr;
+    std::vector<uint8_t> out;
+    ConversionTimes times;
+    int n = 0;
+    for (const auto& unit : units) {
+        av_new_packet(packet, static_cast<int>(unit.size()));
+        std::memcpy(packet->data, unit.data(), unit.size());
+        avcodec_send_packet(context, packet);
+        av_packet_unref(packet);
+        while (avcodec_receive_frame(context, frame) == 0) {
+            // libswscale writes past the end of a row in whole SIMD blocks, so
+            // its rows are padded here (the screens' buffers are not).
+            int w = frame->width, h = frame->height, stride = (w * 4 + 63) / 64 * 64;
+            out.resize(static_cast<size_t>(stride) * (h + 1));
+            sws = sws_getCachedContext(sws, w, h, static_cast<AVPixelFormat>(frame->format), w, h, AV_PIX_FMT_BGRA,
+                                       SWS_POINT, nullptr, nullptr, nullptr);
+            auto yuv = [&] {
+                auto start = Clock_::now();
+                libyuv::I420ToARGBMatrix(frame->data[0], frame->linesize[0], frame->data[1], frame->linesize[1],
+                                         frame->data[2], frame->linesize[2], out.data(), stride,
+                                         &libyuv::kYuvI601Constants, w, h);
+                times.libyuv.push_back(ms(Clock_::now() - start));
+            };
+            auto scale = [&] {
+                auto start = Clock_::now();
+                uint8_t* planes[4] = {out.data(), nullptr, nullptr, nullptr};
+                int strides[4] = {stride, 0, 0, 0};
+                sws_scale(sws, frame->data, frame->linesize, 0, h, planes, strides);
+                times.swscale.push_back(ms(Clock_::now() - start));
+            };
+            if (n++ % 2) {
+                yuv();
+                scale();
+            } else {
+                scale();
+                yuv();
+            }
+            av_frame_unref(frame);
+        }
+    }
+    sws_freeContext(sws);
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    avcodec_free_context(&context);
+    return times;
+}
+
+// libavcodec on its own, with the same settings: the floor.
+std::vector<double> floorTimes(const std::vector<Bytes>& units, const Bytes& avcC) {
+    AVCodecContext* context = openDecoder(avcC);
     AVPacket* packet = av_packet_alloc();
     AVFrame* frame = av_frame_alloc();
     std::vector<double> times;
@@ -82,19 +147,37 @@ std::vector<double> floorTimes(const std::vector<Bytes>& units, const Bytes& avc
     return times;
 }
 
-// The program's path: the FEED message parsed and answered, decoded, converted to BGRA.
-std::vector<double> projectTimes(const std::vector<Bytes>& feeds, const FormatDescription& format, bool convert) {
+double cpuSeconds() {
+    timespec t;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+// The program's path: the FEED message parsed and answered, decoded, and
+// (unless `convert` is off) converted to BGRA. Each frame's wall time, and
+// the CPU the process spent on it: on a loaded machine the wall time counts
+// waits for a core as well.
+struct Times {
+    std::vector<double> wall, cpu;
+    void append(const Times& more) {
+        wall.insert(wall.end(), more.wall.begin() + 1, more.wall.end());  // the key frame apart
+        cpu.insert(cpu.end(), more.cpu.begin() + 1, more.cpu.end());
+    }
+};
+Times projectTimes(const std::vector<Bytes>& feeds, const FormatDescription& format, bool convert) {
     HostProtocol protocol(Clock::real());
     protocol.receive(parseMessage(device::ping()));
     protocol.receive(parseMessage(device::videoClockRequest(1, 0xD5, format)));
     H264Decoder decoder;
     decoder.configure(format);
-    std::vector<double> times;
+    Times times;
     for (const auto& feed : feeds) {
         auto start = Clock_::now();
+        double cpu = cpuSeconds();
         auto step = protocol.receive(parseMessage(feed));
         auto picture = decoder.decode(*step.frame, convert);
-        times.push_back(ms(Clock_::now() - start));
+        times.wall.push_back(ms(Clock_::now() - start));
+        times.cpu.push_back((cpuSeconds() - cpu) * 1000);
         if (convert && !picture) std::fprintf(stderr, "no picture\n");
     }
     return times;
@@ -143,12 +226,6 @@ private:
     Clock_::time_point lastFrameRead_;
 };
 
-double cpuSeconds() {
-    timespec t;
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -179,25 +256,32 @@ int main(int argc, char** argv) {
         feeds.push_back(device::feed(0x77, sample));
     }
 
-    // Interleaved rounds, so both see the same machine load.
-    std::vector<double> floor, project, unconverted;
+    // Interleaved rounds, so all see the same machine load.
+    std::vector<double> floor, libyuvTimes, swscaleTimes;
+    Times unconverted, converted;
     for (int round = 0; round < 3; ++round) {
+        auto c = conversionTimes(units, avcC);
+        libyuvTimes.insert(libyuvTimes.end(), c.libyuv.begin(), c.libyuv.end());
+        swscaleTimes.insert(swscaleTimes.end(), c.swscale.begin(), c.swscale.end());
         auto f = floorTimes(units, avcC);
-        auto p = projectTimes(feeds, format, true);
-        auto u = projectTimes(feeds, format, false);
         floor.insert(floor.end(), f.begin() + 1, f.end());  // the key frame apart
-        project.insert(project.end(), p.begin() + 1, p.end());
-        unconverted.insert(unconverted.end(), u.begin() + 1, u.end());
+        unconverted.append(projectTimes(feeds, format, false));
+        converted.append(projectTimes(feeds, format, true));
     }
     std::printf("%-44s %8s %8s\n", "per frame (ms)", "p50", "p95");
     std::printf("%-44s %8.2f %8.2f\n", "the virtual phone's x264 encode", percentile(encoding, 0.5), percentile(encoding, 0.95));
+    std::printf("%-44s %8.2f %8.2f\n", "BGRA conversion alone, libyuv", percentile(libyuvTimes, 0.5), percentile(libyuvTimes, 0.95));
+    std::printf("%-44s %8.2f %8.2f\n", "BGRA conversion alone, libswscale", percentile(swscaleTimes, 0.5),
+                percentile(swscaleTimes, 0.95));
     std::printf("%-44s %8.2f %8.2f\n", "libavcodec decode alone (floor)", percentile(floor, 0.5), percentile(floor, 0.95));
-    std::printf("%-44s %8.2f %8.2f\n", "parse + answer + decode", percentile(unconverted, 0.5), percentile(unconverted, 0.95));
-    std::printf("%-44s %8.2f %8.2f\n", "parse + answer + decode + BGRA", percentile(project, 0.5), percentile(project, 0.95));
-    std::printf("%-44s %8.2f %8.2f\n", "ratio, without BGRA", percentile(unconverted, 0.5) / percentile(floor, 0.5),
-                percentile(unconverted, 0.95) / percentile(floor, 0.95));
-    std::printf("%-44s %8.2f %8.2f\n", "ratio, with BGRA", percentile(project, 0.5) / percentile(floor, 0.5),
-                percentile(project, 0.95) / percentile(floor, 0.95));
+    auto row = [&](const char* name, const std::vector<double>& times) {
+        std::printf("%-44s %8.2f %8.2f   ratio to the floor %.2f / %.2f\n", name, percentile(times, 0.5),
+                    percentile(times, 0.95), percentile(times, 0.5) / percentile(floor, 0.5),
+                    percentile(times, 0.95) / percentile(floor, 0.95));
+    };
+    row("parse + answer + decode", unconverted.wall);
+    row("parse + answer + decode + BGRA", converted.wall);
+    row("    the same, CPU", converted.cpu);
 
     // Latency through the cable session, against the simulated phone.
     std::mutex mutex;
