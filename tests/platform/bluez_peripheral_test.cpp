@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
+#include "base/retry_delay.h"
 #include "bluetooth/hid_peripheral.h"
 #include "bluetooth/input.h"
 #include "platform/linux/bluez/bluez_names.h"
 #include "platform/linux/bluez/bluez_peripheral_role.h"
 #include "platform/linux/bluez/host_book.h"
-#include "platform/linux/bluez/retry_delay.h"
 #include "support/eventually.h"
 #include "support/fake_bluez.h"
 #include "support/fake_clock.h"
@@ -396,7 +396,7 @@ TEST(BluezHostBook, ABondedPhoneCountsAfterARestartWithoutUsingTheApplicationAga
 }
 
 TEST(BluezRetryDelay, OneSecondDoublingToAMinuteAndSaidOncePerReason) {
-    bluez::RetryDelay retry;
+    RetryDelay retry;
     std::vector<std::pair<long, bool>> seen;
     for (const char* reason : {"busy", "busy", "busy", "gone", "gone", "gone", "gone", "gone", "gone", "gone"}) {
         auto next = retry.failed(reason);

@@ -4,6 +4,7 @@
 #include <memory>
 #include <set>
 
+#include "base/retry_delay.h"
 #include "platform/linux/bluez/bluez_advertisement.h"
 #include "platform/linux/bluez/bluez_agent.h"
 #include "platform/linux/bluez/bluez_bus.h"
@@ -12,7 +13,6 @@
 #include "platform/linux/bluez/gatt_application.h"
 #include "platform/linux/bluez/host_book.h"
 #include "platform/linux/bluez/notify_socket.h"
-#include "platform/linux/bluez/retry_delay.h"
 #include "platform/peripheral_manager.h"
 
 namespace quintalis::bluez {

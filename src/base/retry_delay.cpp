@@ -1,8 +1,8 @@
-#include "platform/linux/bluez/retry_delay.h"
+#include "base/retry_delay.h"
 
 #include <algorithm>
 
-namespace quintalis::bluez {
+namespace quintalis {
 namespace {
 
 constexpr Duration kFirst = std::chrono::seconds(1);
@@ -23,4 +23,4 @@ void RetryDelay::succeeded() {
     reason_.clear();
 }
 
-}  // namespace quintalis::bluez
+}  // namespace quintalis

@@ -4,11 +4,11 @@
 
 #include "base/clock.h"
 
-namespace quintalis::bluez {
+namespace quintalis {
 
-// How long to wait before asking bluetoothd again after a refusal: 1 s,
-// doubling up to a minute, so a lasting fault costs one call a minute
-// instead of a busy loop. The log learns of a fault once per change of its
+// How long to wait before trying again after a failure (bluetoothd refusing,
+// a phone that will not stream): 1 s, doubling up to a minute, so a lasting
+// fault costs one try a minute instead of a busy loop. The log learns of a fault once per change of its
 // reason, not once per try.
 class RetryDelay {
 public:
@@ -27,4 +27,4 @@ private:
     bool failing_ = false;
 };
 
-}  // namespace quintalis::bluez
+}  // namespace quintalis
