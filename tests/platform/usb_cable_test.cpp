@@ -13,6 +13,7 @@
 #include "support/eventually.h"
 #include "support/fake_clock.h"
 #include "support/log_capture.h"
+#include "support/manual_main_thread.h"
 #include "support/picture_difference.h"
 
 namespace quintalis {
@@ -23,6 +24,8 @@ using simulator::SimulatedUsbDevice;
 using testing::eventually;
 using testing::FakeClock;
 using testing::LogCapture;
+using testing::ManualMainThread;
+using std::chrono::seconds;
 using namespace usbscreen;
 
 constexpr char kSerial[] = "00008120000A1B2C3D4E5F07";
@@ -126,6 +129,11 @@ protected:
             return log_.contains(line);
         });
     }
+    // The wait after a capture that failed passes.
+    void waitOut() {
+        ASSERT_TRUE(eventually([&] { return !timers_.delays().empty(); }));
+        timers_.fireTimers();
+    }
     bool frameOfSize(int w, int h) {
         return eventually([&] {
             auto f = latest();
@@ -135,12 +143,13 @@ protected:
 
     LogCapture log_;
     FakeClock clock_;
+    ManualMainThread timers_;  // the waits before a failed phone is tried again
     Screen screen_;
     SimulatedUsbDevice device_;
     SimulatedUsbBus bus_;
     // Outlives capture_, whose end waits for the refreshes it set off.
     std::unique_ptr<ScreenCapture> screens_;
-    UsbCaptureDevices capture_{bus_, bus_, clock_};
+    UsbCaptureDevices capture_{bus_, bus_, clock_, {}, &timers_};
     SerialQueue frames_{"test.frames"};
     std::mutex mutex_;
     PixelBufferRef latest_;
@@ -236,6 +245,7 @@ TEST_F(UsbCableTest, BadBytesEndTheSessionOrSkipTheFrameAndRestoreThePhone) {
         EXPECT_TRUE(loggedStarting("Test iPhone over USB: " + c.logLine));
         if (c.ends) {
             EXPECT_TRUE(eventually([&] { return restored(); }));
+            waitOut();
         } else {
             // Passed over: the next picture still arrives.
             int before = frameCount();
@@ -265,6 +275,7 @@ TEST_F(UsbCableTest, UnplugAndSilenceEndTheSession) {
     EXPECT_TRUE(advanceUntilLogged("Test iPhone over USB: stream ended (no answer from the iPhone: unlock it and tap Trust, then plug it in again)"));
     EXPECT_TRUE(eventually([&] { return restored(); }));
     session.reset();
+    waitOut();
 
     // One that pings and then says nothing.
     device_.faults.noPing = false;
@@ -276,6 +287,7 @@ TEST_F(UsbCableTest, UnplugAndSilenceEndTheSession) {
     }));
     EXPECT_TRUE(advanceUntilLogged("Test iPhone over USB: stream ended (the iPhone answered the ping and then nothing more: unplug it and plug it in again)"));
     session.reset();
+    waitOut();
 
     // One that never releases its clocks: stopping gives up after its wait.
     device_.faults.silentAfterPing = false;
@@ -303,6 +315,13 @@ TEST_F(UsbCableTest, AFailedStreamDropsItsScreenAndThePhoneIsCapturedAgain) {
     EXPECT_TRUE(logged("Test iPhone over USB: stream ended (protocol error: a message of unknown kind 'xxxx')"));
     EXPECT_TRUE(logged("screen gone: Test iPhone"));
     EXPECT_TRUE(first->ended());
+    // Not at once, which for a phone failing at every start would be a loop
+    // of reveals, but after a second.
+    EXPECT_TRUE(logged("capture failed for Test iPhone: cannot capture Test iPhone: its stream ended (protocol error: a "
+                       "message of unknown kind 'xxxx'); trying again in 1 s"));
+    EXPECT_EQ(screens_->all().size(), 0u);
+    EXPECT_EQ(timers_.delays(), std::vector<Duration>{seconds(1)});
+    timers_.fireTimers();
     ScreenRef second;
     ASSERT_TRUE(eventually([&] {
         auto all = screens_->all();
@@ -318,6 +337,27 @@ TEST_F(UsbCableTest, AFailedStreamDropsItsScreenAndThePhoneIsCapturedAgain) {
     }));
     EXPECT_FALSE(second->ended());
     EXPECT_EQ(device_.violations(), std::vector<std::string>{});
+}
+
+TEST_F(UsbCableTest, APhoneThatFailsAgainIsTriedLessOftenUntilItStreamsSteadily) {
+    auto fail = [&](const std::string& line) {
+        EXPECT_TRUE(eventually([&] { return frameCount() > 0; }));
+        device_.sendRaw(Bytes{20, 0, 0, 0, 'x', 'x', 'x', 'x', 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+        EXPECT_TRUE(logged(line));
+        EXPECT_TRUE(eventually([&] { return timers_.delays().size() == 1; }));
+        auto waits = timers_.delays();
+        timers_.fireTimers();
+        return waits;
+    };
+    const std::string ended = "Test iPhone over USB: stream ended (protocol error: a message of unknown kind 'xxxx')";
+    auto session = start();
+    EXPECT_EQ(fail(ended), std::vector<Duration>{seconds(1)});
+    session = start();
+    EXPECT_EQ(fail(ended), std::vector<Duration>{seconds(2)});
+    // Half a minute of streaming, and the next failure is a first one again.
+    session = start();
+    clock_.advance(seconds(30));
+    EXPECT_EQ(fail(ended), std::vector<Duration>{seconds(1)});
 }
 
 TEST_F(UsbCableTest, APhoneLeftInItsCaptureConfigurationIsRestoredFirst) {
@@ -340,7 +380,7 @@ TEST_F(UsbCableTest, APhoneLeftInItsCaptureConfigurationIsRestoredFirst) {
         start();
         ADD_FAILURE() << "a second capture started";
     } catch (const CaptureStartError& error) {
-        EXPECT_STREQ(error.what(), "cannot capture Test iPhone: another program is capturing its screen");
+        EXPECT_STREQ(error.what(), "cannot capture Test iPhone: another program is capturing its screen; trying again in 1 s");
     }
 }
 
@@ -405,10 +445,52 @@ TEST_F(UsbCableTest, WhatStandsInTheWayIsSaidInWordsAUserCanActOn) {
     } catch (const CaptureStartError& error) {
         EXPECT_STREQ(error.what(),
                      "cannot capture iPhone: usbmuxd holds the iPhone's USB connection: stop it while capturing "
-                     "(`sudo systemctl stop usbmuxd`), then plug the iPhone in again");
+                     "(`sudo systemctl stop usbmuxd`), then plug the iPhone in again; trying again in 1 s");
     }
     EXPECT_EQ(noPermission.authorizationStatus(), CaptureAuthorization::authorized);
     EXPECT_EQ(noPermission.authorizationReason(), "");
+    EXPECT_TRUE(restored());
+}
+
+TEST_F(UsbCableTest, APhoneThatCannotStartWaitsLongerEachTimeAndIsLeftAloneMeanwhile) {
+    Usbmuxd usbmuxd;
+    RefusingBus held(bus_, UsbStatus::ok);
+    UsbCaptureDevices devices(held, usbmuxd, clock_, {}, &timers_);
+    std::atomic<int> lookAgain{0};
+    devices.addConnectionObserver([&] { ++lookAgain; });
+    auto found = devices.discover();
+    ASSERT_EQ(found.size(), 1u);
+    auto reveals = [&] {
+        auto events = device_.events();
+        return std::count(events.begin(), events.end(), "reveal");
+    };
+    auto refusal = [&] {
+        try {
+            devices.startCapture(found[0], frames_, [](PixelBufferRef) {});
+        } catch (const CaptureStartError& error) {
+            return std::string(error.what());
+        }
+        return std::string("started");
+    };
+    const std::string usbmuxdHolds = "cannot capture iPhone: usbmuxd holds the iPhone's USB connection: stop it while capturing "
+                                   "(`sudo systemctl stop usbmuxd`), then plug the iPhone in again; trying again in ";
+    std::vector<int> waits;
+    for (int attempt = 1; attempt <= 8; ++attempt) {
+        EXPECT_EQ(refusal(), usbmuxdHolds + std::to_string(attempt <= 6 ? 1 << (attempt - 1) : 60) + " s");
+        EXPECT_EQ(reveals(), attempt);
+        // Asked again while it waits (another phone plugged in, say): the
+        // phone is not touched, and the answer says how long is left.
+        clock_.advance(std::chrono::milliseconds(500));
+        EXPECT_EQ(refusal(), usbmuxdHolds + std::to_string(attempt <= 6 ? (1 << (attempt - 1)) : 60) + " s");
+        EXPECT_EQ(reveals(), attempt);
+        ASSERT_EQ(timers_.delays().size(), 1u);
+        waits.push_back(static_cast<int>(std::chrono::duration_cast<seconds>(timers_.delays()[0]).count()));
+        int before = lookAgain;
+        timers_.fireTimers();
+        // The wait over, the owner is told to look again.
+        EXPECT_TRUE(eventually([&] { return lookAgain > before; }));
+    }
+    EXPECT_EQ(waits, (std::vector<int>{1, 2, 4, 8, 16, 32, 60, 60}));
     EXPECT_TRUE(restored());
 }
 

@@ -12,12 +12,13 @@ using usbscreen::WireError;
 
 // One read takes up to this much; a multiple of every bulk packet size.
 constexpr size_t kCableReadSize = 256 * 1024;
+constexpr char kUnplugged[] = "the iPhone was unplugged";
 
 std::string sizeText(uint32_t width, uint32_t height) { return std::to_string(width) + "\u00d7" + std::to_string(height); }
 
 CableSession::CableSession(Target target, std::unique_ptr<UsbDeviceHandle> handle, SerialQueue& frameQueue,
                            std::function<void(PixelBufferRef)> onFrame, Clock& clock, CableTimeouts timeouts,
-                           std::function<void()> onEnded)
+                           std::function<void(const std::string&, bool)> onEnded)
     : target_(std::move(target)),
       handle_(std::move(handle)),
       frameQueue_(frameQueue),
@@ -48,13 +49,13 @@ void CableSession::run() {
     log(target_.name + " over USB: stream ended (" + reason + ")");
     const bool stopped = stopping_;
     ended_ = true;
-    if (onEnded_ && !stopped) onEnded_();
+    if (onEnded_ && !stopped) onEnded_(reason, reason == kUnplugged);
 }
 
 bool CableSession::send(const Bytes& message, std::string& failure) {
     UsbStatus status = handle_->bulkWrite(target_.out, message.data(), message.size(), timeouts_.transfer);
     if (status == UsbStatus::ok) return true;
-    failure = status == UsbStatus::noDevice ? "the iPhone was unplugged"
+    failure = status == UsbStatus::noDevice ? kUnplugged
               : status == UsbStatus::timeout ? "the iPhone stopped answering (a write timed out)"
                                              : "writing to the iPhone failed: " + usbStatusText(status);
     return false;
@@ -74,7 +75,7 @@ std::string CableSession::converse() {
         }
         size_t got = 0;
         UsbStatus status = handle_->bulkRead(target_.in, buffer.data(), buffer.size(), got, timeouts_.readSlice);
-        if (status == UsbStatus::noDevice) return "the iPhone was unplugged";
+        if (status == UsbStatus::noDevice) return kUnplugged;
         if (status != UsbStatus::ok && status != UsbStatus::timeout && status != UsbStatus::interrupted) {
             return "reading from the iPhone failed: " + usbStatusText(status);
         }

@@ -32,7 +32,8 @@ struct CableTimeouts {
 // caller's queue. However it ends (stop(), an unplug, a protocol or decoder
 // error), the reader restores the phone's normal configuration before it
 // exits; stop() returns once it has. A session that ends without stop()
-// calls `onEnded` on the reader, after the restore.
+// calls `onEnded` with the reason, and whether the phone was unplugged, on
+// the reader after the restore.
 class CableSession final : public CaptureSession {
 public:
     struct Target {
@@ -46,7 +47,7 @@ public:
     // Takes the claimed interface's handle and starts the reader.
     CableSession(Target target, std::unique_ptr<UsbDeviceHandle> handle, SerialQueue& frameQueue,
                  std::function<void(PixelBufferRef)> onFrame, Clock& clock, CableTimeouts timeouts,
-                 std::function<void()> onEnded);
+                 std::function<void(const std::string& reason, bool unplugged)> onEnded);
     ~CableSession() override;
 
     void stop() override;
@@ -68,7 +69,7 @@ private:
     std::function<void(PixelBufferRef)> onFrame_;
     Clock& clock_;
     const CableTimeouts timeouts_;
-    std::function<void()> onEnded_;
+    std::function<void(const std::string&, bool)> onEnded_;
     std::atomic<bool> stopping_{false};
     std::atomic<bool> ended_{false};
     std::mutex stopMutex_;  // one stop() joins the reader

@@ -1,6 +1,7 @@
 #include "platform/linux/usb/usb_capture_devices.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "base/log.h"
 #include "platform/usb/usb_ids.h"
@@ -9,6 +10,13 @@ namespace quintalis {
 namespace {
 
 constexpr auto kRediscoverInterval = std::chrono::milliseconds(100);
+// A capture that ran this long before it ended was no failure to start: the
+// next failure waits the shortest time again.
+constexpr auto kSteady = std::chrono::seconds(30);
+
+std::string waitText(Duration wait) {
+    return std::to_string(static_cast<long long>(std::ceil(toSeconds(wait)))) + " s";
+}
 
 const UsbInterface* findInterface(const UsbConfiguration& configuration, uint8_t subclass) {
     for (const auto& interface : configuration.interfaces) {
@@ -67,14 +75,30 @@ private:
     std::unique_ptr<CableSession> session_;
 };
 
+class UsbCaptureDevices::QueueTimers final : public MainThread {
+public:
+    explicit QueueTimers(SerialQueue& queue) : queue_(queue) {}
+    void post(Task task) override { queue_.async(std::move(task)); }
+    void postAfter(Duration delay, Task task) override { queue_.asyncAfter(delay, std::move(task)); }
+
+private:
+    SerialQueue& queue_;
+};
+
 std::string udidOfSerial(std::string serial) {
     std::erase(serial, '\0');
     if (serial.size() == 24) serial.insert(8, "-");
     return serial;
 }
 
-UsbCaptureDevices::UsbCaptureDevices(UsbBus& bus, PhoneLockdown& lockdown, Clock& clock, CableTimeouts timeouts)
-    : bus_(bus), lockdown_(lockdown), clock_(clock), timeouts_(timeouts) {
+UsbCaptureDevices::UsbCaptureDevices(UsbBus& bus, PhoneLockdown& lockdown, Clock& clock, CableTimeouts timeouts,
+                                     MainThread* timers)
+    : bus_(bus),
+      lockdown_(lockdown),
+      clock_(clock),
+      timeouts_(timeouts),
+      ownTimers_(timers ? nullptr : std::make_unique<QueueTimers>(hotplug_)),
+      timers_(timers ? *timers : *ownTimers_) {
     auto watch = alive_.watch();
     bus_.addHotplugObserver([this, watch] {
         if (watch.alive()) notifyObservers();
@@ -178,6 +202,7 @@ std::unique_ptr<CaptureSession> UsbCaptureDevices::startCapture(const CaptureDev
         if (candidate.udid == device.uniqueID) phone = std::move(candidate);
     }
     if (!phone) throw CaptureStartError("cannot capture " + device.localizedName + ": it is no longer on the USB bus");
+    refuseWhileWaiting(device.uniqueID, device.localizedName);
     {
         std::lock_guard lock(mutex_);
         switching_[device.uniqueID] = device;
@@ -185,6 +210,16 @@ std::unique_ptr<CaptureSession> UsbCaptureDevices::startCapture(const CaptureDev
     std::unique_ptr<CableSession> session;
     try {
         session = open(*phone, device.localizedName, queue, std::move(onFrame));
+    } catch (const CaptureStartError& error) {
+        {
+            std::lock_guard lock(mutex_);
+            switching_.erase(device.uniqueID);
+        }
+        const std::string prefix = "cannot capture " + device.localizedName + ": ";
+        std::string why = error.what();
+        if (why.rfind(prefix, 0) == 0) why.erase(0, prefix.size());
+        Duration wait = failed(device.uniqueID, why, false);
+        throw CaptureStartError(error.what() + std::string("; trying again in ") + waitText(wait));
     } catch (...) {
         std::lock_guard lock(mutex_);
         switching_.erase(device.uniqueID);
@@ -280,8 +315,16 @@ std::unique_ptr<CableSession> UsbCaptureDevices::open(const Found& phone, const 
     // A session that fails mid-stream leaves a phone that may still be on the
     // bus, and no hot-plug event says so: the observers look again instead.
     auto watch = alive_.watch();
-    auto onEnded = [this, watch] {
-        if (watch.alive()) notifyObservers();
+    auto onEnded = [this, watch, udid = phone.udid, started = clock_.now()](const std::string& reason, bool unplugged) {
+        if (!watch.alive()) return;
+        if (unplugged) {
+            // No fault of the phone's: plugged in again, it is captured at once.
+            std::lock_guard lock(mutex_);
+            retries_.erase(udid);
+        } else {
+            failed(udid, "its stream ended (" + reason + ")", clock_.now() - started >= kSteady);
+        }
+        notifyObservers();
     };
     return std::make_unique<CableSession>(target, std::move(handle), queue, std::move(onFrame), clock_, timeouts_, onEnded);
 }
@@ -289,6 +332,37 @@ std::unique_ptr<CableSession> UsbCaptureDevices::open(const Found& phone, const 
 void UsbCaptureDevices::forget(CableSession* session) {
     std::lock_guard lock(mutex_);
     sessions_.erase(session);
+}
+
+Duration UsbCaptureDevices::failed(const std::string& udid, const std::string& reason, bool steady) {
+    std::lock_guard lock(mutex_);
+    Retry& retry = retries_[udid];
+    if (steady) retry.delay.succeeded();
+    const Duration wait = retry.delay.failed(reason).delay;
+    retry.reason = reason;
+    retry.until = clock_.now() + wait;
+    retry.waiting = true;
+    const uint64_t generation = ++retry.generation;
+    auto watch = alive_.watch();
+    timers_.postAfter(wait, [this, watch, udid, generation] {
+        if (!watch.alive()) return;
+        {
+            std::lock_guard lock(mutex_);
+            auto found = retries_.find(udid);
+            if (found == retries_.end() || found->second.generation != generation) return;
+            found->second.waiting = false;
+        }
+        notifyObservers();
+    });
+    return wait;
+}
+
+void UsbCaptureDevices::refuseWhileWaiting(const std::string& udid, const std::string& name) {
+    std::lock_guard lock(mutex_);
+    auto found = retries_.find(udid);
+    if (found == retries_.end() || !found->second.waiting) return;
+    const Duration left = std::max(Duration::zero(), found->second.until - clock_.now());
+    throw CaptureStartError("cannot capture " + name + ": " + found->second.reason + "; trying again in " + waitText(left));
 }
 
 void UsbCaptureDevices::stopAll() {

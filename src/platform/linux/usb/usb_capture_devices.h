@@ -7,6 +7,8 @@
 
 #include "base/clock.h"
 #include "base/liveness.h"
+#include "base/main_thread.h"
+#include "base/retry_delay.h"
 #include "base/serial_queue.h"
 #include "platform/capture_devices.h"
 #include "platform/linux/usb/cable_session.h"
@@ -18,11 +20,19 @@ namespace quintalis {
 // Apple's vendor id and a usbmux or capture interface, named by lockdown when
 // the phone trusts this computer, captured through the hidden configuration.
 // Hot-plug observers are called on "quintalis.usb-hotplug", never on the
-// bus's own event thread, and also when a capture ends without being stopped. Safe to call from any thread; `mutex_` guards the
-// sessions and the authorisation.
+// bus's own event thread, and also when a capture ends without being stopped.
+// A phone whose capture fails to start or ends on its own is not captured
+// again until a wait has passed (1 s, doubling up to a minute; back to 1 s
+// after a capture that ran steadily), and the observers are called when it
+// has: each try costs the phone a reveal and a re-enumeration. Safe to call
+// from any thread; `mutex_` guards the sessions, the waits and the
+// authorisation.
 class UsbCaptureDevices final : public CaptureDevices {
 public:
-    UsbCaptureDevices(UsbBus& bus, PhoneLockdown& lockdown, Clock& clock, CableTimeouts timeouts = {});
+    // The waits before a phone is tried again run on `timers`; by default on
+    // a queue of this object's own, in real time.
+    UsbCaptureDevices(UsbBus& bus, PhoneLockdown& lockdown, Clock& clock, CableTimeouts timeouts = {},
+                      MainThread* timers = nullptr);
     ~UsbCaptureDevices() override;
 
     void allowScreenCaptureDevices() override {}
@@ -42,6 +52,7 @@ public:
 
 private:
     class Handle;
+    class QueueTimers;
     struct Found {
         UsbDeviceInfo info;
         std::string udid;
@@ -52,6 +63,11 @@ private:
     // Opens the device at `address` and keeps the authorisation up to date.
     UsbStatus openNoting(const std::string& address, std::unique_ptr<UsbDeviceHandle>& handle);
     void forget(CableSession* session);
+    // Notes that capturing the phone failed, and when to try it again;
+    // returns the wait. `steady`: it had been capturing well until then.
+    Duration failed(const std::string& udid, const std::string& reason, bool steady);
+    // Throws while the phone is waiting to be tried again.
+    void refuseWhileWaiting(const std::string& udid, const std::string& name);
     // Calls the connection observers on hotplug_.
     void notifyObservers();
 
@@ -66,6 +82,16 @@ private:
     std::map<std::string, CaptureDeviceInfo> switching_;  // phones re-enumerating at our request, by udid
     std::map<std::string, PhoneFacts> facts_;            // what lockdown said, by bus address
     std::string deniedReason_;
+    struct Retry {
+        RetryDelay delay;
+        std::string reason;     // of the last failure
+        MonotonicTime until{};  // not tried again before
+        bool waiting = false;
+        uint64_t generation = 0;  // of the timer that ends the wait
+    };
+    std::map<std::string, Retry> retries_;  // by udid
+    std::unique_ptr<MainThread> ownTimers_;
+    MainThread& timers_;
     Liveness alive_;
 };
 
