@@ -87,6 +87,12 @@ public:
     // Nothing when usbmuxd does not run or the phone does not trust this computer.
     virtual std::optional<PhoneFacts> facts(const std::string& udid) = 0;
     virtual bool usbmuxdRunning() = 0;
+    // Whether usbmuxd has this phone over USB, and so holds its usbmux
+    // interface. Without a way to ask, a running usbmuxd is taken to.
+    virtual bool usbmuxdHas(const std::string& udid) {
+        (void)udid;
+        return usbmuxdRunning();
+    }
 };
 
 }  // namespace quintalis

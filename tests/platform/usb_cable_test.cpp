@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <set>
 #include <thread>
 
 #include "phones/screen_capture.h"
@@ -423,6 +426,111 @@ struct Usbmuxd final : PhoneLockdown {
     bool usbmuxdRunning() override { return true; }
 };
 
+// usbmuxd as the kernel and udev let it be: while it runs it holds the phone's
+// usbmux interface, so selecting any configuration is refused (BUSY, as for
+// any claimed interface); it chooses the usbmux configuration for a phone it
+// takes; and udev starts it again whenever the phone comes back on the bus,
+// unless it is masked.
+class UsbmuxdBus final : public UsbBus, public PhoneLockdown {
+public:
+    explicit UsbmuxdBus(UsbBus& real) : real_(real) {}
+    std::vector<UsbDeviceInfo> devices() override { return real_.devices(); }
+    UsbStatus open(const std::string& address, std::unique_ptr<UsbDeviceHandle>& handle) override {
+        std::unique_ptr<UsbDeviceHandle> inner;
+        UsbStatus status = real_.open(address, inner);
+        if (status != UsbStatus::ok) return status;
+        std::lock_guard lock(mutex_);
+        if (seen_.insert(address).second && !masked_) {
+            running_ = true;
+            inner->setConfiguration(SimulatedUsbDevice::kUsbmuxConfiguration);
+        }
+        handle = std::make_unique<Held>(*this, std::move(inner));
+        return status;
+    }
+    void addHotplugObserver(std::function<void()> observer) override { real_.addHotplugObserver(std::move(observer)); }
+
+    std::optional<PhoneFacts> facts(const std::string&) override { return std::nullopt; }
+    bool usbmuxdRunning() override {
+        std::lock_guard lock(mutex_);
+        return running_;
+    }
+    bool usbmuxdHas(const std::string& udid) override { return udid == kUdid && usbmuxdRunning(); }
+
+    void stop() {  // systemctl stop
+        std::lock_guard lock(mutex_);
+        running_ = false;
+    }
+    void maskNow() {  // systemctl mask --runtime --now
+        std::lock_guard lock(mutex_);
+        masked_ = true;
+        running_ = false;
+    }
+
+private:
+    struct Held final : UsbDeviceHandle {
+        Held(UsbmuxdBus& b, std::unique_ptr<UsbDeviceHandle> h) : bus(b), inner(std::move(h)) {}
+        UsbStatus activeConfiguration(int& v) override { return inner->activeConfiguration(v); }
+        UsbStatus setConfiguration(int v) override { return bus.usbmuxdRunning() ? UsbStatus::busy : inner->setConfiguration(v); }
+        UsbStatus claimInterface(int n) override { return inner->claimInterface(n); }
+        UsbStatus releaseInterface(int n) override { return inner->releaseInterface(n); }
+        UsbStatus clearHalt(uint8_t e) override { return inner->clearHalt(e); }
+        UsbStatus controlOut(uint8_t a, uint8_t b, uint16_t c, uint16_t d, Duration t) override { return inner->controlOut(a, b, c, d, t); }
+        UsbStatus bulkWrite(uint8_t e, const uint8_t* d, size_t s, Duration t) override { return inner->bulkWrite(e, d, s, t); }
+        UsbStatus bulkRead(uint8_t e, uint8_t* i, size_t c, size_t& g, Duration t) override { return inner->bulkRead(e, i, c, g, t); }
+        UsbmuxdBus& bus;
+        std::unique_ptr<UsbDeviceHandle> inner;
+    };
+    UsbBus& real_;
+    std::mutex mutex_;
+    std::set<std::string> seen_;
+    bool running_ = false, masked_ = false;
+};
+
+TEST_F(UsbCableTest, UsbmuxdIsNamedWithTheCommandThatKeepsItAwayAndTheOneThatGivesItBack) {
+    UsbmuxdBus usbmuxd(bus_);
+    UsbCaptureDevices devices(usbmuxd, usbmuxd, clock_, {}, &timers_);
+    auto found = devices.discover();
+    ASSERT_EQ(found.size(), 1u);
+    auto lastConfiguration = [&] {
+        auto events = device_.events();
+        auto last = std::find_if(events.rbegin(), events.rend(), [](const std::string& e) { return e.rfind("set configuration", 0) == 0; });
+        return last == events.rend() ? std::string() : *last;
+    };
+    std::atomic<int> frames{0};
+    std::unique_ptr<CaptureSession> session;
+    auto refusal = [&] {
+        try {
+            session = devices.startCapture(found[0], frames_, [&](PixelBufferRef) { ++frames; });
+        } catch (const CaptureStartError& error) {
+            return std::string(error.what());
+        }
+        return std::string("started");
+    };
+    const std::string holds = "cannot capture iPhone: usbmuxd holds the iPhone's USB connection: keep it away while capturing "
+                              "with `sudo systemctl mask --runtime --now usbmuxd` (`sudo systemctl unmask --runtime usbmuxd && "
+                              "sudo systemctl start usbmuxd` gives it back); trying again in ";
+    EXPECT_EQ(refusal(), holds + "1 s");
+    EXPECT_EQ(lastConfiguration(), "set configuration 4");  // usbmuxd's own, which it keeps
+
+    // A plain stop does not last: the reveal brings the phone back on the
+    // bus, and udev starts usbmuxd for it.
+    usbmuxd.stop();
+    waitOut();
+    EXPECT_EQ(refusal(), holds + "2 s");
+    EXPECT_EQ(lastConfiguration(), "set configuration 4");
+
+    // Masked, it stays away through the reveal: the capture runs, and at its
+    // end the phone is put back and the user told how to give usbmuxd back.
+    usbmuxd.maskNow();
+    waitOut();
+    ASSERT_EQ(refusal(), "started");
+    EXPECT_TRUE(eventually([&] { return frames > 0; }));
+    session.reset();
+    EXPECT_TRUE(restored());
+    EXPECT_TRUE(logged("iPhone over USB: usbmuxd is still kept away; `sudo systemctl unmask --runtime usbmuxd && sudo "
+                       "systemctl start usbmuxd` gives it back"));
+}
+
 TEST_F(UsbCableTest, WhatStandsInTheWayIsSaidInWordsAUserCanActOn) {
     Usbmuxd usbmuxd;
     RefusingBus forbidden(bus_, UsbStatus::access);
@@ -444,8 +552,9 @@ TEST_F(UsbCableTest, WhatStandsInTheWayIsSaidInWordsAUserCanActOn) {
         ADD_FAILURE() << "captured a phone usbmuxd holds";
     } catch (const CaptureStartError& error) {
         EXPECT_STREQ(error.what(),
-                     "cannot capture iPhone: usbmuxd holds the iPhone's USB connection: stop it while capturing "
-                     "(`sudo systemctl stop usbmuxd`), then plug the iPhone in again; trying again in 1 s");
+                     "cannot capture iPhone: usbmuxd holds the iPhone's USB connection: keep it away while capturing with "
+                     "`sudo systemctl mask --runtime --now usbmuxd` (`sudo systemctl unmask --runtime usbmuxd && sudo "
+                     "systemctl start usbmuxd` gives it back); trying again in 1 s");
     }
     EXPECT_EQ(noPermission.authorizationStatus(), CaptureAuthorization::authorized);
     EXPECT_EQ(noPermission.authorizationReason(), "");
@@ -472,8 +581,10 @@ TEST_F(UsbCableTest, APhoneThatCannotStartWaitsLongerEachTimeAndIsLeftAloneMeanw
         }
         return std::string("started");
     };
-    const std::string usbmuxdHolds = "cannot capture iPhone: usbmuxd holds the iPhone's USB connection: stop it while capturing "
-                                   "(`sudo systemctl stop usbmuxd`), then plug the iPhone in again; trying again in ";
+    const std::string usbmuxdHolds =
+        "cannot capture iPhone: usbmuxd holds the iPhone's USB connection: keep it away while capturing with `sudo systemctl "
+        "mask --runtime --now usbmuxd` (`sudo systemctl unmask --runtime usbmuxd && sudo systemctl start usbmuxd` gives it "
+        "back); trying again in ";
     std::vector<int> waits;
     for (int attempt = 1; attempt <= 8; ++attempt) {
         EXPECT_EQ(refusal(), usbmuxdHolds + std::to_string(attempt <= 6 ? 1 << (attempt - 1) : 60) + " s");

@@ -44,6 +44,19 @@ std::optional<PhoneFacts> LockdownFacts::facts(const std::string& udid) {
     return facts;
 }
 
+bool LockdownFacts::usbmuxdHas(const std::string& udid) {
+    if (!usbmuxdRunning()) return false;
+    idevice_info_t* devices = nullptr;
+    int count = 0;
+    if (idevice_get_device_list_extended(&devices, &count) != IDEVICE_E_SUCCESS) return false;
+    bool found = false;
+    for (int i = 0; i < count; ++i) {
+        if (devices[i]->conn_type == CONNECTION_USBMUXD && devices[i]->udid && udid == devices[i]->udid) found = true;
+    }
+    idevice_device_list_extended_free(devices);
+    return found;
+}
+
 bool LockdownFacts::usbmuxdRunning() {
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return false;

@@ -12,6 +12,8 @@ public:
     std::optional<PhoneFacts> facts(const std::string& udid) override;
     // Whether usbmuxd listens on its socket.
     bool usbmuxdRunning() override;
+    // Whether usbmuxd lists the phone among its USB devices.
+    bool usbmuxdHas(const std::string& udid) override;
 };
 
 }  // namespace quintalis

@@ -1,6 +1,7 @@
 #include "platform/linux/usb/usb_capture_devices.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 #include "base/log.h"
@@ -10,6 +11,7 @@ namespace quintalis {
 namespace {
 
 constexpr auto kRediscoverInterval = std::chrono::milliseconds(100);
+constexpr char kGiveUsbmuxdBack[] = "`sudo systemctl unmask --runtime usbmuxd && sudo systemctl start usbmuxd`";
 // A capture that ran this long before it ended was no failure to start: the
 // next failure waits the shortest time again.
 constexpr auto kSteady = std::chrono::seconds(30);
@@ -46,13 +48,7 @@ std::string permissionReason() {
            "then plug the iPhone in again";
 }
 
-std::string holderReason(PhoneLockdown& lockdown) {
-    if (lockdown.usbmuxdRunning()) {
-        return "usbmuxd holds the iPhone's USB connection: stop it while capturing (`sudo systemctl stop usbmuxd`), "
-               "then plug the iPhone in again";
-    }
-    return "another program holds the iPhone's USB connection: close it (a photo importer, another capture), then try again";
-}
+
 
 }  // namespace
 
@@ -60,19 +56,24 @@ std::string holderReason(PhoneLockdown& lockdown) {
 // before it goes.
 class UsbCaptureDevices::Handle final : public CaptureSession {
 public:
-    Handle(UsbCaptureDevices& owner, std::unique_ptr<CableSession> session)
-        : owner_(owner), watch_(owner.alive_.watch()), session_(std::move(session)) {}
+    Handle(UsbCaptureDevices& owner, std::unique_ptr<CableSession> session, std::string name)
+        : owner_(owner), watch_(owner.alive_.watch()), session_(std::move(session)), name_(std::move(name)) {}
     ~Handle() override {
         if (watch_.alive()) owner_.forget(session_.get());
-        session_->stop();
+        stop();
     }
-    void stop() override { session_->stop(); }
+    void stop() override {
+        session_->stop();
+        if (!stopped_.exchange(true) && watch_.alive()) owner_.remindOfUsbmuxd(name_);
+    }
     bool ended() const override { return session_->ended(); }
 
 private:
     UsbCaptureDevices& owner_;
     Liveness::Watch watch_;
     std::unique_ptr<CableSession> session_;
+    const std::string name_;
+    std::atomic<bool> stopped_{false};
 };
 
 class UsbCaptureDevices::QueueTimers final : public MainThread {
@@ -228,7 +229,7 @@ std::unique_ptr<CaptureSession> UsbCaptureDevices::startCapture(const CaptureDev
     std::lock_guard lock(mutex_);
     switching_.erase(device.uniqueID);
     sessions_[session.get()] = device.uniqueID;
-    return std::make_unique<Handle>(*this, std::move(session));
+    return std::make_unique<Handle>(*this, std::move(session), device.localizedName);
 }
 
 std::unique_ptr<CableSession> UsbCaptureDevices::open(const Found& phone, const std::string& name, SerialQueue& queue,
@@ -302,21 +303,22 @@ std::unique_ptr<CableSession> UsbCaptureDevices::open(const Found& phone, const 
         UsbStatus status = handle->setConfiguration(capture->value);
         if (status != UsbStatus::ok) {
             restore();
-            throw fail(status == UsbStatus::busy ? holderReason(lockdown_) : "cannot select its screen-capture configuration (" + usbStatusText(status) + ")");
+            throw fail(status == UsbStatus::busy ? holderReason(phone.udid) : "cannot select its screen-capture configuration (" + usbStatusText(status) + ")");
         }
     }
     UsbStatus claimed = handle->claimInterface(interface->number);
     if (claimed != UsbStatus::ok) {
         restore();
-        throw fail(claimed == UsbStatus::busy ? holderReason(lockdown_) : "cannot claim its screen-capture interface (" + usbStatusText(claimed) + ")");
+        throw fail(claimed == UsbStatus::busy ? holderReason(phone.udid) : "cannot claim its screen-capture interface (" + usbStatusText(claimed) + ")");
     }
     handle->clearHalt(target.in);
     handle->clearHalt(target.out);
     // A session that fails mid-stream leaves a phone that may still be on the
     // bus, and no hot-plug event says so: the observers look again instead.
     auto watch = alive_.watch();
-    auto onEnded = [this, watch, udid = phone.udid, started = clock_.now()](const std::string& reason, bool unplugged) {
+    auto onEnded = [this, watch, name, udid = phone.udid, started = clock_.now()](const std::string& reason, bool unplugged) {
         if (!watch.alive()) return;
+        remindOfUsbmuxd(name);
         if (unplugged) {
             // No fault of the phone's: plugged in again, it is captured at once.
             std::lock_guard lock(mutex_);
@@ -327,6 +329,30 @@ std::unique_ptr<CableSession> UsbCaptureDevices::open(const Found& phone, const 
         notifyObservers();
     };
     return std::make_unique<CableSession>(target, std::move(handle), queue, std::move(onFrame), clock_, timeouts_, onEnded);
+}
+
+// A plain stop of usbmuxd would not last: udev starts it again as soon as
+// the phone re-enumerates, which the reveal makes it do. A runtime mask
+// keeps it away until it is unmasked or the computer restarts, so it never
+// stays away for good. Stopping a system service is the user's call, and
+// needs root: this program only says how, and how to give it back.
+std::string UsbCaptureDevices::holderReason(const std::string& udid) {
+    if (lockdown_.usbmuxdHas(udid)) {
+        std::lock_guard lock(mutex_);
+        usbmuxdSentAway_ = true;
+        return "usbmuxd holds the iPhone's USB connection: keep it away while capturing with `sudo systemctl mask "
+               "--runtime --now usbmuxd` (" + std::string(kGiveUsbmuxdBack) + " gives it back)";
+    }
+    return "another program holds the iPhone's USB connection: close it (a photo importer, another capture), then try again";
+}
+
+void UsbCaptureDevices::remindOfUsbmuxd(const std::string& name) {
+    {
+        std::lock_guard lock(mutex_);
+        if (!usbmuxdSentAway_) return;
+        usbmuxdSentAway_ = false;
+    }
+    if (!lockdown_.usbmuxdRunning()) log(name + " over USB: usbmuxd is still kept away; " + kGiveUsbmuxdBack + " gives it back");
 }
 
 void UsbCaptureDevices::forget(CableSession* session) {

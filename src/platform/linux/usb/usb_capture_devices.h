@@ -68,6 +68,10 @@ private:
     Duration failed(const std::string& udid, const std::string& reason, bool steady);
     // Throws while the phone is waiting to be tried again.
     void refuseWhileWaiting(const std::string& udid, const std::string& name);
+    // Why the phone's configuration cannot be switched, as the user can act on it.
+    std::string holderReason(const std::string& udid);
+    // Once a capture ends: how to give usbmuxd back, if it was sent away and is still away.
+    void remindOfUsbmuxd(const std::string& name);
     // Calls the connection observers on hotplug_.
     void notifyObservers();
 
@@ -82,6 +86,7 @@ private:
     std::map<std::string, CaptureDeviceInfo> switching_;  // phones re-enumerating at our request, by udid
     std::map<std::string, PhoneFacts> facts_;            // what lockdown said, by bus address
     std::string deniedReason_;
+    bool usbmuxdSentAway_ = false;  // the user was told to keep usbmuxd away
     struct Retry {
         RetryDelay delay;
         std::string reason;     // of the last failure
