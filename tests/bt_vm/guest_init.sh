@@ -3,7 +3,7 @@
 # controllers and bluetoothd; then the command, whose status goes to the
 # host. The console (the host's console.log) gets one GUEST line per stage.
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root
-W=$1 O=/btvm-out L=/run/btvm-logs
+W=$1 O=/guest-out L=/run/btvm-logs
 mkdir -p $L /run/dbus
 . "$W/config"
 stage() { printf 'GUEST %-11s %-4s t=%6ss  %s\n' "$1" "$2" "$(cut -d' ' -f1 /proc/uptime)" "${3:-}"; }

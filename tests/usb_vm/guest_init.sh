@@ -4,7 +4,7 @@
 # goes to the host. The console (the host's console.log) gets one GUEST line
 # per stage.
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root
-W=$1 O=/usbvm-out L=/run/usbvm-logs
+W=$1 O=/guest-out L=/run/usbvm-logs
 mkdir -p $L
 . "$W/config"
 stage() { printf 'GUEST %-11s %-4s t=%6ss  %s\n' "$1" "$2" "$(cut -d' ' -f1 /proc/uptime)" "${3:-}"; }
