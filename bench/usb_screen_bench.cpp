@@ -27,6 +27,7 @@ extern "C" {
 #include "simulator/h264_encoder.h"
 #include "simulator/simulated_usb_bus.h"
 #include "simulator/virtual_phone.h"
+#include "support/forwarding_usb.h"
 
 using namespace quintalis;
 using namespace quintalis::usbscreen;
@@ -184,34 +185,19 @@ Times projectTimes(const std::vector<Bytes>& feeds, const FormatDescription& for
 }
 
 // Notes when the host's reads bring a frame (a large read) off the cable.
-class TimedBus final : public UsbBus {
+class TimedBus final : public testing::WrappingUsbBus {
 public:
-    explicit TimedBus(UsbBus& real) : real_(real) {}
-    std::vector<UsbDeviceInfo> devices() override { return real_.devices(); }
-    UsbStatus open(const std::string& address, std::unique_ptr<UsbDeviceHandle>& handle) override {
-        std::unique_ptr<UsbDeviceHandle> inner;
-        UsbStatus status = real_.open(address, inner);
-        if (status == UsbStatus::ok) handle = std::make_unique<Timed>(*this, std::move(inner));
-        return status;
-    }
-    void addHotplugObserver(std::function<void()> observer) override { real_.addHotplugObserver(std::move(observer)); }
+    using WrappingUsbBus::WrappingUsbBus;
     Clock_::time_point lastFrameRead() {
         std::lock_guard lock(mutex_);
         return lastFrameRead_;
     }
 
 private:
-    struct Timed final : UsbDeviceHandle {
-        Timed(TimedBus& bus, std::unique_ptr<UsbDeviceHandle> h) : bus(bus), inner(std::move(h)) {}
-        UsbStatus activeConfiguration(int& v) override { return inner->activeConfiguration(v); }
-        UsbStatus setConfiguration(int v) override { return inner->setConfiguration(v); }
-        UsbStatus claimInterface(int n) override { return inner->claimInterface(n); }
-        UsbStatus releaseInterface(int n) override { return inner->releaseInterface(n); }
-        UsbStatus clearHalt(uint8_t e) override { return inner->clearHalt(e); }
-        UsbStatus controlOut(uint8_t a, uint8_t b, uint16_t c, uint16_t d, Duration t) override { return inner->controlOut(a, b, c, d, t); }
-        UsbStatus bulkWrite(uint8_t e, const uint8_t* d, size_t s, Duration t) override { return inner->bulkWrite(e, d, s, t); }
+    struct Timed final : testing::ForwardingUsbHandle {
+        Timed(TimedBus& bus, std::unique_ptr<UsbDeviceHandle> h) : ForwardingUsbHandle(std::move(h)), bus(bus) {}
         UsbStatus bulkRead(uint8_t e, uint8_t* i, size_t c, size_t& g, Duration t) override {
-            UsbStatus status = inner->bulkRead(e, i, c, g, t);
+            UsbStatus status = inner_->bulkRead(e, i, c, g, t);
             if (g >= 20 && std::memcmp(i + 16, "deef", 4) == 0) {  // a FEED, its subtype reversed on the wire
                 std::lock_guard lock(bus.mutex_);
                 bus.lastFrameRead_ = Clock_::now();
@@ -219,9 +205,10 @@ private:
             return status;
         }
         TimedBus& bus;
-        std::unique_ptr<UsbDeviceHandle> inner;
     };
-    UsbBus& real_;
+    std::unique_ptr<UsbDeviceHandle> wrap(const std::string&, std::unique_ptr<UsbDeviceHandle> inner) override {
+        return std::make_unique<Timed>(*this, std::move(inner));
+    }
     std::mutex mutex_;
     Clock_::time_point lastFrameRead_;
 };

@@ -15,6 +15,7 @@
 #include "simulator/simulated_usb_bus.h"
 #include "support/eventually.h"
 #include "support/fake_clock.h"
+#include "support/forwarding_usb.h"
 #include "support/log_capture.h"
 #include "support/manual_main_thread.h"
 #include "support/picture_difference.h"
@@ -388,36 +389,25 @@ TEST_F(UsbCableTest, APhoneLeftInItsCaptureConfigurationIsRestoredFirst) {
 }
 
 // A bus whose devices refuse to open, or whose configuration someone holds.
-class RefusingBus final : public UsbBus {
+class RefusingBus final : public testing::WrappingUsbBus {
 public:
-    RefusingBus(UsbBus& real, UsbStatus openStatus) : real_(real), openStatus_(openStatus) {}
-    std::vector<UsbDeviceInfo> devices() override { return real_.devices(); }
+    RefusingBus(UsbBus& real, UsbStatus openStatus) : WrappingUsbBus(real), openStatus_(openStatus) {}
     UsbStatus open(const std::string& address, std::unique_ptr<UsbDeviceHandle>& handle) override {
         if (openStatus_ != UsbStatus::ok) return openStatus_;
-        std::unique_ptr<UsbDeviceHandle> inner;
-        UsbStatus status = real_.open(address, inner);
-        if (status == UsbStatus::ok) handle = std::make_unique<Held>(std::move(inner));
-        return status;
+        return WrappingUsbBus::open(address, handle);
     }
-    void addHotplugObserver(std::function<void()> observer) override { real_.addHotplugObserver(std::move(observer)); }
     // Opens from now on as `status` says, as after a udev rule is installed.
     void openWith(UsbStatus status) { openStatus_ = status; }
 
 private:
     // Selecting a configuration fails as it does while usbmuxd has the phone.
-    struct Held final : UsbDeviceHandle {
-        explicit Held(std::unique_ptr<UsbDeviceHandle> h) : inner(std::move(h)) {}
-        UsbStatus activeConfiguration(int& v) override { return inner->activeConfiguration(v); }
-        UsbStatus setConfiguration(int v) override { return v == 5 ? UsbStatus::busy : inner->setConfiguration(v); }
-        UsbStatus claimInterface(int n) override { return inner->claimInterface(n); }
-        UsbStatus releaseInterface(int n) override { return inner->releaseInterface(n); }
-        UsbStatus clearHalt(uint8_t e) override { return inner->clearHalt(e); }
-        UsbStatus controlOut(uint8_t a, uint8_t b, uint16_t c, uint16_t d, Duration t) override { return inner->controlOut(a, b, c, d, t); }
-        UsbStatus bulkWrite(uint8_t e, const uint8_t* d, size_t s, Duration t) override { return inner->bulkWrite(e, d, s, t); }
-        UsbStatus bulkRead(uint8_t e, uint8_t* i, size_t c, size_t& g, Duration t) override { return inner->bulkRead(e, i, c, g, t); }
-        std::unique_ptr<UsbDeviceHandle> inner;
+    struct Held final : testing::ForwardingUsbHandle {
+        using ForwardingUsbHandle::ForwardingUsbHandle;
+        UsbStatus setConfiguration(int v) override { return v == 5 ? UsbStatus::busy : inner_->setConfiguration(v); }
     };
-    UsbBus& real_;
+    std::unique_ptr<UsbDeviceHandle> wrap(const std::string&, std::unique_ptr<UsbDeviceHandle> inner) override {
+        return std::make_unique<Held>(std::move(inner));
+    }
     UsbStatus openStatus_;
 };
 
@@ -431,23 +421,9 @@ struct Usbmuxd final : PhoneLockdown {
 // any claimed interface); it chooses the usbmux configuration for a phone it
 // takes; and udev starts it again whenever the phone comes back on the bus,
 // unless it is masked.
-class UsbmuxdBus final : public UsbBus, public PhoneLockdown {
+class UsbmuxdBus final : public testing::WrappingUsbBus, public PhoneLockdown {
 public:
-    explicit UsbmuxdBus(UsbBus& real) : real_(real) {}
-    std::vector<UsbDeviceInfo> devices() override { return real_.devices(); }
-    UsbStatus open(const std::string& address, std::unique_ptr<UsbDeviceHandle>& handle) override {
-        std::unique_ptr<UsbDeviceHandle> inner;
-        UsbStatus status = real_.open(address, inner);
-        if (status != UsbStatus::ok) return status;
-        std::lock_guard lock(mutex_);
-        if (seen_.insert(address).second && !masked_) {
-            running_ = true;
-            inner->setConfiguration(SimulatedUsbDevice::kUsbmuxConfiguration);
-        }
-        handle = std::make_unique<Held>(*this, std::move(inner));
-        return status;
-    }
-    void addHotplugObserver(std::function<void()> observer) override { real_.addHotplugObserver(std::move(observer)); }
+    using WrappingUsbBus::WrappingUsbBus;
 
     std::optional<PhoneFacts> facts(const std::string&) override { return std::nullopt; }
     bool usbmuxdRunning() override {
@@ -467,20 +443,19 @@ public:
     }
 
 private:
-    struct Held final : UsbDeviceHandle {
-        Held(UsbmuxdBus& b, std::unique_ptr<UsbDeviceHandle> h) : bus(b), inner(std::move(h)) {}
-        UsbStatus activeConfiguration(int& v) override { return inner->activeConfiguration(v); }
-        UsbStatus setConfiguration(int v) override { return bus.usbmuxdRunning() ? UsbStatus::busy : inner->setConfiguration(v); }
-        UsbStatus claimInterface(int n) override { return inner->claimInterface(n); }
-        UsbStatus releaseInterface(int n) override { return inner->releaseInterface(n); }
-        UsbStatus clearHalt(uint8_t e) override { return inner->clearHalt(e); }
-        UsbStatus controlOut(uint8_t a, uint8_t b, uint16_t c, uint16_t d, Duration t) override { return inner->controlOut(a, b, c, d, t); }
-        UsbStatus bulkWrite(uint8_t e, const uint8_t* d, size_t s, Duration t) override { return inner->bulkWrite(e, d, s, t); }
-        UsbStatus bulkRead(uint8_t e, uint8_t* i, size_t c, size_t& g, Duration t) override { return inner->bulkRead(e, i, c, g, t); }
+    struct Held final : testing::ForwardingUsbHandle {
+        Held(UsbmuxdBus& b, std::unique_ptr<UsbDeviceHandle> h) : ForwardingUsbHandle(std::move(h)), bus(b) {}
+        UsbStatus setConfiguration(int v) override { return bus.usbmuxdRunning() ? UsbStatus::busy : inner_->setConfiguration(v); }
         UsbmuxdBus& bus;
-        std::unique_ptr<UsbDeviceHandle> inner;
     };
-    UsbBus& real_;
+    std::unique_ptr<UsbDeviceHandle> wrap(const std::string& address, std::unique_ptr<UsbDeviceHandle> inner) override {
+        std::lock_guard lock(mutex_);
+        if (seen_.insert(address).second && !masked_) {
+            running_ = true;
+            inner->setConfiguration(SimulatedUsbDevice::kUsbmuxConfiguration);
+        }
+        return std::make_unique<Held>(*this, std::move(inner));
+    }
     std::mutex mutex_;
     std::set<std::string> seen_;
     bool running_ = false, masked_ = false;
