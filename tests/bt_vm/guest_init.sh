@@ -6,14 +6,7 @@ export PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root
 W=$1 O=/guest-out L=/run/btvm-logs
 mkdir -p $L /run/dbus
 . "$W/config"
-stage() { printf 'GUEST %-11s %-4s t=%6ss  %s\n' "$1" "$2" "$(cut -d' ' -f1 /proc/uptime)" "${3:-}"; }
-finish() {
-  # Status and logs first, then off at once: tearing down bluetoothd's
-  # sockets after a dropped link has crashed this kernel before.
-  echo "$1" > $O/rc
-  cp $L/*.log $O/ 2>/dev/null; dmesg > $O/dmesg.log; sync
-  busybox poweroff -f
-}
+. "$(dirname "$0")/../guest_vm/guest_common.sh"
 waitfor() {  # seconds command...: a deadline on the guest's clock
   end=$(awk -v t="$1" '{print $1+t}' /proc/uptime); shift
   until "$@"; do awk -v e="$end" '{exit !($1>=e)}' /proc/uptime && return 1; sleep 0.1; done
@@ -58,8 +51,4 @@ powered() {
 waitfor 30 powered hci0 && waitfor 10 powered hci1 || { stage bluetoothd FAIL "$(tail -5 $L/bluetoothd.log)"; finish 125; }
 stage bluetoothd OK "both adapters powered"
 
-eval "BTVM_OUT=$O $COMMAND" > $L/command.log 2>&1
-rc=$?
-grep '^STEP' $L/command.log
-stage command "$([ $rc = 0 ] && echo OK || echo FAIL)" "status $rc"
-finish $rc
+run_command BTVM_OUT

@@ -7,20 +7,11 @@ export PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root
 W=$1 O=/guest-out L=/run/usbvm-logs
 mkdir -p $L
 . "$W/config"
-stage() { printf 'GUEST %-11s %-4s t=%6ss  %s\n' "$1" "$2" "$(cut -d' ' -f1 /proc/uptime)" "${3:-}"; }
-finish() {
-  echo "$1" > $O/rc
-  cp $L/*.log $O/ 2>/dev/null; dmesg > $O/dmesg.log; sync
-  busybox poweroff -f
-}
+. "$(dirname "$0")/../guest_vm/guest_common.sh"
 ip link set lo up 2>/dev/null || busybox ip link set lo up
 stage boot OK "$(uname -r)"
 { modprobe dummy_hcd is_high_speed=1 is_super_speed=0 && modprobe -a libcomposite usb_f_fs \
   && mount -t configfs none /sys/kernel/config; } 2>$L/modprobe.log || { stage modules FAIL "$(cat $L/modprobe.log)"; finish 125; }
 stage bus OK "device controller $(ls /sys/class/udc | tr '\n' ' ')"
 
-eval "USBVM_OUT=$O $COMMAND" > $L/command.log 2>&1
-rc=$?
-grep '^STEP' $L/command.log
-stage command "$([ $rc = 0 ] && echo OK || echo FAIL)" "status $rc"
-finish $rc
+run_command USBVM_OUT
