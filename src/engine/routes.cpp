@@ -1,7 +1,5 @@
 #include "engine/routes.h"
 
-#include <climits>
-
 #include "base/log.h"
 #include "base/max_edge.h"
 #include "base/text.h"
@@ -16,15 +14,6 @@ JSON uuidList(const std::vector<UUID>& hosts) {
     JSON list = JSON::array();
     for (const auto& host : hosts) list.push_back(host.string());
     return list;
-}
-
-// A decimal integer with an optional sign; nothing when absent, empty or not a number.
-std::optional<int> queryInteger(const HTTPRequest& request, const std::string& name) {
-    auto found = request.query.find(name);
-    int64_t value = 0;
-    if (found == request.query.end() || parseDecimal(found->second, value) != DecimalParse::ok) return std::nullopt;
-    // A limit beyond any picture only means "no limit"; keep it in range.
-    return static_cast<int>(std::clamp<int64_t>(value, INT_MIN, INT_MAX));
 }
 
 std::string valueAsText(const JSON& value) {
@@ -151,8 +140,13 @@ HTTPResponse Routes::pair(const HTTPRequest& request) const {
 HTTPResponse Routes::screenshot(const HTTPRequest& request) const {
     Device device = devices_.find(deviceParameter(request));
     bool png = request.query.count("format") && request.query.at("format") == "png";
-    auto maxWidth = queryInteger(request, "maxWidth");
-    if (maxWidth && *maxWidth <= 0) return HTTPResponse::error("maxWidth must be a positive number");
+    // A limit that cannot be read is refused, as maxEdge's is: ignored, it
+    // would hand back a full-size picture the caller then reads as smaller.
+    std::optional<int> maxWidth;
+    if (auto item = request.query.find("maxWidth"); item != request.query.end()) {
+        maxWidth = maxEdgeFromText(item->second);
+        if (!maxWidth) return HTTPResponse::error("maxWidth must be a positive number");
+    }
     std::optional<int> maxEdge;
     if (auto item = request.query.find("maxEdge"); item != request.query.end()) {
         maxEdge = maxEdgeFromText(item->second);

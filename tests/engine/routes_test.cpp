@@ -119,7 +119,10 @@ TEST(Routes, ScreenshotLimitsMustBePositiveAndALockedPhoneHasNoFrame) {
     API api({locked});
     EXPECT_EQ(error(api.get("/screenshot")), "no frame yet from Locked: unlock it");
     EXPECT_EQ(api.get("/screenshot").status, 503);
-    EXPECT_EQ(error(api.get("/screenshot?maxWidth=0")), "maxWidth must be a positive number");
+    for (const char* limit : {"0", "-3", "abc", "1.5", ""}) {
+        EXPECT_EQ(error(api.get(std::string("/screenshot?maxWidth=") + limit)), "maxWidth must be a positive number")
+            << limit;
+    }
 }
 
 // A pixel tap scales by the screenshot the caller took with the same
