@@ -97,11 +97,11 @@ void airplayCaptureCommand(const std::vector<std::string>& args, Deferred<Captur
 
 void captureLatencyCommand(const std::vector<std::string>& args, CaptureBackends& backends) {
     auto capture = openCapture(args, backends);
-    const double start = static_cast<double>(backends.clock.wallMillis());
+    const int64_t start = backends.clock.wallMillis();
     // Frames arrive on the capture's own queue meanwhile.
     backends.clock.sleep(waitSeconds(option(args, "--seconds"), 10));
     JSON changes = JSON::array();
-    for (double time : capture->changeTimes(start)) changes.push_back(static_cast<int64_t>(time - start));
+    for (int64_t time : capture->changeTimes(start)) changes.push_back(time - start);
     auto latest = capture->latest();
     const WinInfo window = capture->info();
     capture->stop();

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 #include "base/base64.h"
@@ -151,13 +152,13 @@ AirPlayReply AirPlayServer::status() {
         if (auto cap = capture()) {
             reply["window"] = cap->info().json();
             if (auto frame = cap->latest()) {
-                const double now = static_cast<double>(backends_.clock.wallMillis());
+                const int64_t now = backends_.clock.wallMillis();
                 reply["frame"] = JSON{
                     {"w", frame->buffer->width()},
                     {"h", frame->buffer->height()},
                     {"content", cap->content(frame->buffer).json()},
-                    {"age_ms", static_cast<int64_t>(now - frame->frameAt)},
-                    {"still_ms", frame->lastChange > 0 ? static_cast<int64_t>(now - frame->lastChange) : -1},
+                    {"age_ms", now - frame->frameAt},
+                    {"still_ms", frame->lastChange > 0 ? now - frame->lastChange : -1},
                     {"frames", frame->frames},
                 };
             }
@@ -204,11 +205,9 @@ void AirPlayServer::wait(const AirPlayQuery& query, const AirPlayResponder& resp
         SettleRule::fromQuery(query, backends_.clock.wallMillis()),
         [cap](int64_t since) {
             ChangeReading reading;
-            for (double time : cap->changeTimes(static_cast<double>(since))) {
-                reading.after.push_back(static_cast<int64_t>(time));
-            }
+            reading.after = cap->changeTimes(since);
             auto latest = cap->latest();
-            reading.last = latest ? static_cast<int64_t>(latest->lastChange) : 0;
+            reading.last = latest ? latest->lastChange : 0;
             return reading;
         },
         [send = responder.send](const SettleOutcome& outcome) { send(AirPlayReply::json(outcome.json())); },
@@ -224,11 +223,13 @@ void AirPlayServer::wait(const AirPlayQuery& query, const AirPlayResponder& resp
 AirPlayReply AirPlayServer::changes(const AirPlayQuery& query) {
     auto cap = capture();
     if (!cap) return noCapture();
+    // Changes come in whole milliseconds, so "after 1000.5" is "after 1000".
     double since = 0;
     if (auto found = query.find("since"); found != query.end()) since = parseNumber(found->second).value_or(0);
+    since = std::clamp(std::floor(since), -9.0e18, 9.0e18);
     return AirPlayReply::json(JSON{{"ok", true},
-                                   {"now", static_cast<double>(backends_.clock.wallMillis())},
-                                   {"changes", cap->changeTimes(since)}});
+                                   {"now", backends_.clock.wallMillis()},
+                                   {"changes", cap->changeTimes(static_cast<int64_t>(since))}});
 }
 
 }  // namespace quintalis

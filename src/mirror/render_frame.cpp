@@ -42,7 +42,7 @@ RenderedFrame renderFrame(WindowCapture& capture, const RenderOptions& options, 
     if (!data) return failure("cannot encode");
 
     const WinInfo info = capture.info();
-    const double now = static_cast<double>(capture.clock().wallMillis());
+    const int64_t now = capture.clock().wallMillis();
     JSON result{
         {"ok", true},
         {"w", w},
@@ -52,8 +52,8 @@ RenderedFrame renderFrame(WindowCapture& capture, const RenderOptions& options, 
         {"content", content.json()},
         {"window", JSON{{"id", capture.windowID()}, {"w", W}, {"h", H}, {"owner", info.window.owner},
                         {"title", info.window.title}}},
-        {"age_ms", static_cast<long long>(now - frame->frameAt)},
-        {"still_ms", frame->lastChange > 0 ? static_cast<long long>(now - frame->lastChange) : -1},
+        {"age_ms", now - frame->frameAt},
+        {"still_ms", frame->lastChange > 0 ? now - frame->lastChange : -1},
         {"frames", frame->frames},
         {"mime", pictureMime(options.png)},
     };

@@ -95,12 +95,12 @@ bool WindowCapture::waitForFrame(Duration limit) const {
     return true;
 }
 
-std::vector<double> WindowCapture::changeTimes(double since) const {
+std::vector<int64_t> WindowCapture::changeTimes(int64_t since) const {
     std::lock_guard lock(mutex_);
-    std::vector<double> after;
+    std::vector<int64_t> after;
     // A linear pass: the wall clock may have stepped back, so the history
     // need not be sorted.
-    std::copy_if(changes_.begin(), changes_.end(), std::back_inserter(after), [&](double t) { return t > since; });
+    std::copy_if(changes_.begin(), changes_.end(), std::back_inserter(after), [&](int64_t t) { return t > since; });
     return after;
 }
 
@@ -122,7 +122,7 @@ ContentRect WindowCapture::content(const PixelBufferRef& frame) {
 
 void WindowCapture::receive(PixelBufferRef frame) {
     std::vector<uint8_t> thumb = changeThumbnail(pixelsOf(*frame));
-    const double now = static_cast<double>(backends_.clock.wallMillis());
+    const int64_t now = backends_.clock.wallMillis();
     std::lock_guard lock(mutex_);
     if (visiblyChanged(thumb_, thumb)) {
         latest_.lastChange = now;

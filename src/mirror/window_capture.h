@@ -66,8 +66,8 @@ public:
     // Times are milliseconds since 1970.
     struct Frame {
         PixelBufferRef buffer;
-        double frameAt = 0;
-        double lastChange = 0;  // 0 until the first frame
+        int64_t frameAt = 0;
+        int64_t lastChange = 0;  // 0 until the first frame
         long long frames = 0;
     };
     // The newest frame with its times and the frame count, all read at once.
@@ -76,7 +76,7 @@ public:
     // once there is one. Gives up early when the stream has ended.
     bool waitForFrame(Duration limit) const;
     // Times of visible changes after `since`, oldest first; at most the last 400 are kept.
-    std::vector<double> changeTimes(double since) const;
+    std::vector<int64_t> changeTimes(int64_t since) const;
 
     // The phone's rectangle in this frame, kept steady from frame to frame.
     // Detection runs once per frame, however often the frame is rendered.
@@ -99,7 +99,7 @@ private:
     WinInfo info_;
     Frame latest_;
     std::vector<uint8_t> thumb_;
-    std::deque<double> changes_;
+    std::deque<int64_t> changes_;
     std::optional<std::string> stoppedError_;
     StickyContent sticky_;
     EncodedFrameCache encodings_;  // guards itself

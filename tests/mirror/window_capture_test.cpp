@@ -145,7 +145,7 @@ TEST_F(WindowCaptureTest, AListingThatNeverAnswersTimesOut) {
 
 TEST_F(WindowCaptureTest, KeepsTheNewestFrameAndTheTimesOfVisibleChanges) {
     auto capture = started();
-    const double t0 = static_cast<double>(clock.wallMillis());
+    const int64_t t0 = clock.wallMillis();
     auto dark = receiverFrame(600, 1000, 40), light = receiverFrame(600, 1000, 220);
     streams.deliver(dark);
     clock.advance(std::chrono::milliseconds(5));
@@ -155,7 +155,7 @@ TEST_F(WindowCaptureTest, KeepsTheNewestFrameAndTheTimesOfVisibleChanges) {
     EXPECT_EQ(frame->frames, 2);
     EXPECT_EQ(frame->frameAt, t0 + 5);
     EXPECT_EQ(frame->lastChange, t0) << "the first frame is a change, its copy is not";
-    EXPECT_EQ(capture->changeTimes(0), std::vector<double>{t0});
+    EXPECT_EQ(capture->changeTimes(0), std::vector<int64_t>{t0});
 
     for (int i = 0; i < 401; ++i) {
         clock.advance(std::chrono::milliseconds(1));
@@ -165,7 +165,7 @@ TEST_F(WindowCaptureTest, KeepsTheNewestFrameAndTheTimesOfVisibleChanges) {
     ASSERT_EQ(changes.size(), WindowCapture::kChangeHistory);
     EXPECT_EQ(changes.back(), t0 + 5 + 401);
     EXPECT_EQ(changes.front(), t0 + 5 + 2) << "the oldest fell out";
-    EXPECT_EQ(capture->changeTimes(t0 + 5 + 400), std::vector<double>{t0 + 5 + 401}) << "strictly after";
+    EXPECT_EQ(capture->changeTimes(t0 + 5 + 400), std::vector<int64_t>{t0 + 5 + 401}) << "strictly after";
 }
 
 TEST_F(WindowCaptureTest, CheckResizeRefreshesTheRecordAndNoticesTheWindowGoing) {
