@@ -2,9 +2,8 @@
 
 #include <iostream>
 
-#include "app/select_backends.h"
+#include "app/services.h"
 #include "base/exit_process.h"
-#include "base/main_run_loop.h"
 #include "base/text.h"
 #include "engine/airplay_service.h"
 #include "engine/engine.h"
@@ -25,7 +24,7 @@ std::optional<int64_t> numberOption(const std::vector<std::string>& args, const 
 
 }  // namespace
 
-void airplayServeCommand(const std::vector<std::string>& args) {
+void airplayServeCommand(const std::vector<std::string>& args, Services& services) {
     // Serving on a port other than the one asked for would leave its clients
     // knocking at the wrong door.
     uint16_t port = kDefaultAirPlayPort;
@@ -34,14 +33,15 @@ void airplayServeCommand(const std::vector<std::string>& args) {
         if (!wanted) fail("usage: airplay-serve [--port N] [--window ID]");
         port = static_cast<uint16_t>(*wanted);
     }
-    CaptureBackends& backends = CaptureBackends::shared();
+    CaptureBackends& backends = services.capture();
     const bool permission = screenPermission(backends);
     std::optional<uint32_t> window;
     if (auto number = numberOption(args, "--window", UINT32_MAX)) window = static_cast<uint32_t>(*number);
 
     // The reply to "/quit" goes out before the process ends.
-    auto& server = *new AirPlayServer(backends, DeviceBackends::selected().text, window, [] {
-        MainRunLoop::shared().postAfter(std::chrono::milliseconds(200), [] { exitProcess(0); });
+    auto& loop = services.mainLoop();
+    auto& server = *new AirPlayServer(backends, services.devices().text, window, [&loop] {
+        loop.postAfter(std::chrono::milliseconds(200), [] { exitProcess(0); });
     });
     HTTPServer* listener = nullptr;  // serves until the process ends
     try {
@@ -54,8 +54,8 @@ void airplayServeCommand(const std::vector<std::string>& args) {
     std::cerr << "quintalis-mirror airplay-serve on 127.0.0.1:" << listener->boundPort()
               << " (screen recording: " << (permission ? "true" : "false") << ")\n"
               << std::flush;
-    (new AirPlayWarmUp(server, MainRunLoop::shared(), std::chrono::seconds(1)))->start();
-    MainRunLoop::shared().run();
+    (new AirPlayWarmUp(server, loop, std::chrono::seconds(1)))->start();
+    loop.run();
     exitProcess(0);
 }
 

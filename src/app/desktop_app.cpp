@@ -10,7 +10,7 @@
 
 #include "app/model/ai_connect.h"
 #include "app/model/installer.h"
-#include "app/select_backends.h"
+#include "app/services.h"
 #include "app/model/receiver_keeper.h"
 #include "app/ui/glib_main_loop.h"
 #include "app/ui/gtk_clipboard.h"
@@ -20,7 +20,6 @@
 #include "app/ui/status_menu.h"
 #include "app/ui/tray_watch.h"
 #include "base/log.h"
-#include "base/main_run_loop.h"
 #include "engine/app_info.h"
 #include "engine/engine.h"
 #include "platform/linux/user_installation.h"
@@ -30,17 +29,16 @@ namespace quintalis {
 namespace {
 
 // What the setup window shows about this computer and this copy of the program.
-SetupContext liveContext() {
+SetupContext liveContext(Services& services) {
     SetupContext context;
-    context.computerName = PlatformBackends::selected().host.computerName().value_or("this computer");
-    context.version = AppInfo::shared().version();
-    context.installed = Installer::shared().isInApplications();
-    context.codexSnippet = AIConnect::shared().codexSnippet();
+    context.computerName = services.platform().host.computerName().value_or("this computer");
+    context.version = services.appInfo().version();
+    context.installed = services.installer().isInApplications();
+    context.codexSnippet = services.aiConnect().codexSnippet();
     return context;
 }
 
-std::filesystem::path iconFolder() {
-    auto& host = PlatformBackends::selected().host;
+std::filesystem::path iconFolder(const HostEnvironment& host) {
     UserInstallation installation(UserInstallation::thisProgram(), host.homeDirectory(),
                                   host.applicationSupportDirectory());
     return installation.dataFiles() / "icons";
@@ -48,8 +46,8 @@ std::filesystem::path iconFolder() {
 
 class DesktopApp {
 public:
-    explicit DesktopApp(std::chrono::steady_clock::time_point began)
-        : app_(Gtk::Application::create("org.quintalis.Quintalis")), began_(began) {
+    DesktopApp(Services& services, std::chrono::steady_clock::time_point began)
+        : services_(services), app_(Gtk::Application::create("org.quintalis.Quintalis")), began_(began) {
         app_->signal_startup().connect([this] { startup(); });
         app_->signal_activate().connect([this] { activate(); });
         for (int signal : {SIGINT, SIGTERM}) {
@@ -66,7 +64,7 @@ public:
 
     int run() {
         int status = app_->run();
-        ReceiverKeeper::shared().stop();
+        services_.receiverKeeper().stop();
         if (window_) GtkClipboard::storeBeforeQuit();
         return status;
     }
@@ -76,21 +74,22 @@ private:
     // Only in the first copy; a second launch only activates it.
     void startup() {
         app_->hold();
-        auto& state = AppState::shared();
-        log("Quintalis " + AppInfo::shared().version() + " starting");
-        menu_ = std::make_unique<StatusMenu>(state, AppInfo::shared().version(), iconFolder().string(),
+        auto& state = services_.appState();
+        const std::string version = services_.appInfo().version();
+        log("Quintalis " + version + " starting");
+        menu_ = std::make_unique<StatusMenu>(state, version, iconFolder(services_.platform().host).string(),
                                              StatusMenu::Commands{[this] { showSetup(); }, [this] { quit(); }});
         tray_ = std::make_unique<TrayWatch>([this](bool shown) {
             if (!window_) return;
             window_->view().context().statusIconShown = shown;
             window_->view().changed();
         });
-        Engine::shared().start();
-        auto& host = PlatformBackends::selected().host;
+        services_.engine().start();
+        auto& host = services_.platform().host;
         state.startPolling();
         if (!state.values().setupDone || host.variable("QUINTALIS_SHOW_SETUP") == "1") showSetup();
         if (auto dir = host.variable("QUINTALIS_SNAPSHOT_DIR"); dir && !dir->empty()) {
-            setupWindow().snapshotSteps(*dir, DesktopBackends::selected().mainThread);
+            setupWindow().snapshotSteps(*dir, services_.desktop().mainThread);
         }
     }
 
@@ -107,12 +106,11 @@ private:
 
     SetupWindow& setupWindow() {
         if (window_) return *window_;
-        auto& state = AppState::shared();
+        auto& state = services_.appState();
         actions_ = std::make_unique<SetupActions>(
-            SetupActions::Services{state, DesktopBackends::selected().mainThread, clipboard_,
-                                   ReceiverKeeper::shared()},
+            services_, clipboard_,
             [this]() -> SetupContext& { return window_->view().context(); }, [this] { window_->view().changed(); });
-        SetupContext context = liveContext();
+        SetupContext context = liveContext(services_);
         context.statusIconShown = tray_->shown().value_or(true);
         window_ = std::make_unique<SetupWindow>(state, context, [this](SetupAction a) {
             // Without a tray, the window's Quit is the menu's.
@@ -144,6 +142,7 @@ private:
         log("setup window shown");
     }
 
+    Services& services_;
     Glib::RefPtr<Gtk::Application> app_;
     std::chrono::steady_clock::time_point began_;
     GtkClipboard clipboard_;
@@ -159,13 +158,13 @@ DesktopApp* running = nullptr;
 
 }  // namespace
 
-int runDesktopApp() {
+int runDesktopApp(Services& services) {
     auto began = std::chrono::steady_clock::now();
     // The main thread's work (the engine's timers, the model's replies) runs
     // inside the GTK loop.
-    drainFromGLib(MainRunLoop::shared());
+    drainFromGLib(services.mainLoop());
     // Lives until the process ends, like the other process-wide objects.
-    running = new DesktopApp(began);
+    running = new DesktopApp(services, began);
     return running->run();
 }
 

@@ -10,14 +10,13 @@
 #include "app/airplay_serve_command.h"
 #include "app/mcp_command.h"
 #include "app/pair_command.h"
-#include "app/select_backends.h"
+#include "app/services.h"
 #include "app/udev_rule_command.h"
 #include "app/desktop_app.h"
 #include "app/render_steps.h"
 #include "base/app_log.h"
 #include "base/exit_process.h"
 #include "base/log.h"
-#include "base/main_run_loop.h"
 #include "base/thread_name.h"
 #include "engine/app_info.h"
 #include "engine/engine.h"
@@ -32,18 +31,18 @@ namespace {
 // SIGINT and SIGTERM are taken by one thread with sigwait, so the main run
 // loop can end cleanly instead of being interrupted wherever it is. Threads
 // inherit the signal mask, so this must run before any other thread starts.
-void stopMainLoopOnSignals() {
+void stopMainLoopOnSignals(MainRunLoop& loop) {
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    std::thread([signals] {
+    std::thread([signals, &loop] {
         nameCurrentThread("quintalis.signals");
         int received = 0;
         sigwait(&signals, &received);
         log(std::string("quitting on ") + (received == SIGINT ? "SIGINT" : "SIGTERM"));
-        MainRunLoop::shared().stop();
+        loop.stop();
     }).detach();
 }
 
@@ -63,72 +62,70 @@ void exitOnSignals() {
     }).detach();
 }
 
-int runApp() {
-    stopMainLoopOnSignals();
-    setLogFile(AppLog::shared());
-    MainRunLoop::shared().post([] {
-        log("Quintalis " + AppInfo::shared().version() + " starting headless");
-        auto& engine = Engine::shared();
+int runApp(Services& services) {
+    stopMainLoopOnSignals(services.mainLoop());
+    setLogFile(services.appLog());
+    services.mainLoop().post([&services] {
+        log("Quintalis " + services.appInfo().version() + " starting headless");
+        auto& engine = services.engine();
         engine.start(Engine::WhenServedElsewhere::leave);
         // Another engine already drives the phones; a second headless one would only sit idle.
         if (engine.mode().kind == Engine::Mode::Kind::external) exitProcess(1);
     });
-    MainRunLoop::shared().run();
+    services.mainLoop().run();
     return 0;
 }
-
-// The text recognizer of the selected backends, for commands that defer it.
-TextRecognizer& text() { return DeviceBackends::selected().text; }
 
 // Runs the command named by arguments[1]. A word it does not know is a
 // mistyped (or newer) command, not a wish for a second copy of the app: it
 // ends with the list of commands and status 2.
-int runCommand(const std::vector<std::string>& arguments) {
+int runCommand(const std::vector<std::string>& arguments, Services& services) {
     using Command = std::function<void(const std::vector<std::string>&)>;
-    static const std::map<std::string, Command> commands{
-        {"airplay-list", [](const auto& args) { airplayListCommand(args, CaptureBackends::shared()); }},
-        {"airplay-capture",
-         [](const auto& args) {
-             airplayCaptureCommand(args, Deferred<CaptureBackends>(&CaptureBackends::shared),
-                                   Deferred<TextRecognizer>(text));
-         }},
-        {"airplay-serve", airplayServeCommand},
-        {"capture-latency", [](const auto& args) { captureLatencyCommand(args, CaptureBackends::shared()); }},
-        {"ocr", [](const auto& args) { ocrCommand(args, Deferred<TextRecognizer>(text)); }},
+    // Commands that may not need what they name build it only when they do.
+    Deferred<CaptureBackends> capture([&services]() -> CaptureBackends& { return services.capture(); });
+    Deferred<TextRecognizer> text([&services]() -> TextRecognizer& { return services.devices().text; });
+    Deferred<DesktopControl> desktop([&services]() -> DesktopControl& { return services.desktopControl(); });
+    Deferred<USBCommandBackends> usb([&services]() -> USBCommandBackends& { return services.usbCommands(); });
+    const std::map<std::string, Command> commands{
+        {"airplay-list", [&](const auto& args) { airplayListCommand(args, services.capture()); }},
+        {"airplay-capture", [&](const auto& args) { airplayCaptureCommand(args, capture, text); }},
+        {"airplay-serve", [&](const auto& args) { airplayServeCommand(args, services); }},
+        {"capture-latency", [&](const auto& args) { captureLatencyCommand(args, services.capture()); }},
+        {"ocr", [&](const auto& args) { ocrCommand(args, text); }},
         {"detect-rect", detectRectCommand},
         // The iPhone Mirroring window and synthetic input to the desktop.
-        {"find", [](const auto&) { findCommand(DeviceBackends::selected().windows); }},
-        {"click", [](const auto& args) { clickCommand(args, Deferred<DesktopControl>(&DesktopControl::shared)); }},
-        {"drag", [](const auto& args) { dragCommand(args, Deferred<DesktopControl>(&DesktopControl::shared)); }},
-        {"type", [](const auto& args) { typeCommand(args, DesktopControl::shared()); }},
-        {"key", [](const auto& args) { keyCommand(args, Deferred<DesktopControl>(&DesktopControl::shared)); }},
+        {"find", [&](const auto&) { findCommand(services.devices().windows); }},
+        {"click", [&](const auto& args) { clickCommand(args, desktop); }},
+        {"drag", [&](const auto& args) { dragCommand(args, desktop); }},
+        {"type", [&](const auto& args) { typeCommand(args, services.desktopControl()); }},
+        {"key", [&](const auto& args) { keyCommand(args, desktop); }},
         {"activate", [](const auto&) { activateCommand(); }},
-        {"trusted", [](const auto&) {
-             auto& backends = DeviceBackends::selected();
+        {"trusted", [&](const auto&) {
+             auto& backends = services.devices();
              trustedCommand(backends.input, backends.windows, backends.capture);
          }},
         // Phones on USB.
-        {"usb-list", [](const auto& args) { usbListCommand(args, USBCommandBackends::shared()); }},
+        {"usb-list", [&](const auto& args) { usbListCommand(args, services.usbCommands()); }},
         {"usb-capture",
-         [](const auto& args) {
+         [&](const auto& args) {
              exitOnSignals();
-             usbCaptureCommand(args, Deferred<USBCommandBackends>(&USBCommandBackends::shared));
+             usbCaptureCommand(args, usb);
          }},
         {"usb-serve",
-         [](const auto& args) {
+         [&](const auto& args) {
              exitOnSignals();
-             usbServeCommand(args, USBCommandBackends::shared(), std::cin);
+             usbServeCommand(args, services.usbCommands(), std::cin);
          }},
         {"serve",
-         [](const auto& args) {
+         [&](const auto& args) {
              exitOnSignals();
-             usbServeCommand(args, USBCommandBackends::shared(), std::cin);
+             usbServeCommand(args, services.usbCommands(), std::cin);
          }},
         {"install-udev-rule", installUdevRuleCommand},
         // The phone tools for AI clients, over standard input and output.
-        {"mcp", mcpCommand},
+        {"mcp", [&](const auto& args) { mcpCommand(args, services); }},
         // Lets a phone pair with the running Quintalis.
-        {"pair", pairCommand},
+        {"pair", [&](const auto& args) { pairCommand(args, services.platform().host); }},
     };
     auto found = commands.find(arguments[1]);
     if (found == commands.end()) {
@@ -137,30 +134,30 @@ int runCommand(const std::vector<std::string>& arguments) {
         std::cerr << "unknown command: " << arguments[1] << "\ncommands:" << known << "\n";
         return 2;
     }
-    setLogFile(AppLog::shared());
+    setLogFile(services.appLog());
     found->second(std::vector<std::string>(arguments.begin() + 2, arguments.end()));
     return 0;
 }
 
 }  // namespace
 
-void quitApp() {
-    if (!quitDesktopApp()) MainRunLoop::shared().stop();
-}
-
 int runEntry(const std::vector<std::string>& arguments) {
+    // Never destroyed: the process ends through exitProcess while threads may still use it.
+    Services& services = *new Services();
     const std::string first = arguments.size() > 1 ? arguments[1] : "";
     if (first == "--version") {
-        std::cout << "Quintalis " << AppInfo::shared().version() << "\n";
+        std::cout << "Quintalis " << services.appInfo().version() << "\n";
         return 0;
     }
-    if (first == "--render-steps") return renderSteps(std::vector<std::string>(arguments.begin() + 2, arguments.end()));
-    if (!first.empty() && first[0] != '-') return runCommand(arguments);
-    if (desktopSession()) {
-        setLogFile(AppLog::shared());
-        return runDesktopApp();
+    if (first == "--render-steps") {
+        return renderSteps(std::vector<std::string>(arguments.begin() + 2, arguments.end()), services);
     }
-    return runApp();
+    if (!first.empty() && first[0] != '-') return runCommand(arguments, services);
+    if (desktopSession(services.platform().host)) {
+        setLogFile(services.appLog());
+        return runDesktopApp(services);
+    }
+    return runApp(services);
 }
 
 }  // namespace quintalis

@@ -9,8 +9,5 @@ namespace quintalis {
 // "--render-steps", a command word, or (anything else) the app itself.
 // Returns the exit status; the caller ends the process with it.
 int runEntry(const std::vector<std::string>& arguments);
-// Ends whichever main loop the app runs (the desktop's or the headless one).
-// Main thread only.
-void quitApp();
 
 }  // namespace quintalis

@@ -5,9 +5,8 @@
 #include <thread>
 
 #include "app/mcp_engine_link.h"
-#include "app/select_backends.h"
+#include "app/services.h"
 #include "base/log.h"
-#include "base/main_run_loop.h"
 #include "base/thread_name.h"
 #include "engine/app_info.h"
 #include "engine/engine.h"
@@ -28,27 +27,26 @@ const char* const kInstructions =
 
 }  // namespace
 
-void mcpCommand(const std::vector<std::string>&) {
+void mcpCommand(const std::vector<std::string>&, Services& services) {
     // Standard output carries the protocol alone; anything else that prints
     // there (a library's warning) goes to standard error instead.
     int protocol = dup(STDOUT_FILENO);
     dup2(STDERR_FILENO, STDOUT_FILENO);
 
-    auto& host = PlatformBackends::selected().host;
     HTTPClient http;
-    MCPEngineLink link(Engine::shared(), http, host, Clock::real());
+    MCPEngineLink link(services.engine(), http, services.platform().host, Clock::real(), services.mainLoop());
     // The engine starts on the main thread, which serves its run loop from here on.
     std::thread session([&] {
         nameCurrentThread("quintalis.mcp.stdin");
         link.connect();
         mcp::ServicePhoneAccess phones(http, link);
-        mcp::PhoneTools tools(phones, selectedTextRecognizer(), Clock::real());
-        mcp::MCPServer::Identity identity{"quintalis", "Quintalis", AppInfo::shared().version(), kInstructions};
+        mcp::PhoneTools tools(phones, services.text(), Clock::real());
+        mcp::MCPServer::Identity identity{"quintalis", "Quintalis", services.appInfo().version(), kInstructions};
         mcp::serveLines(tools, identity, STDIN_FILENO, protocol);
         log("mcp: the client closed standard input");
-        MainRunLoop::shared().stop();
+        services.mainLoop().stop();
     });
-    MainRunLoop::shared().run();
+    services.mainLoop().run();
     session.join();
 }
 

@@ -3,16 +3,17 @@
 #include <future>
 
 #include "base/log.h"
-#include "base/main_run_loop.h"
 
 namespace quintalis {
 
 using namespace std::chrono_literals;
 
-MCPEngineLink::MCPEngineLink(Engine& engine, HTTPClient& http, HostEnvironment& host, Clock& clock)
+MCPEngineLink::MCPEngineLink(Engine& engine, HTTPClient& http, HostEnvironment& host, Clock& clock,
+                             MainThread& mainThread)
     : engine_(engine),
       http_(http),
       clock_(clock),
+      mainThread_(mainThread),
       engineVariable_(host.variable("QUINTALIS_ENGINE_URL")),
       airplayVariable_(host.variable("QUINTALIS_AIRPLAY_URL")),
       configuredEngineURL_(serviceURL(engineVariable_, engine.port())),
@@ -43,7 +44,7 @@ void MCPEngineLink::startOwn() {
         startedAt_ = clock_.now();
     }
     std::promise<void> started;
-    MainRunLoop::shared().post([this, &started] {
+    mainThread_.post([this, &started] {
         engine_.start();
         started.set_value();
     });

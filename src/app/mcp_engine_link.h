@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/clock.h"
+#include "base/main_thread.h"
 #include "engine/engine.h"
 #include "mcp/engine_link.h"
 #include "base/http_client.h"
@@ -17,11 +18,11 @@ namespace quintalis {
 // uses the engine that took the port meanwhile. With port 0 the addresses
 // are the ports this process's services really bound.
 //
-// Threads: any; reviving runs one at a time, and the engine starts on the
-// main run loop, which must be running.
+// Threads: any; reviving runs one at a time, and the engine starts on
+// `mainThread`, which must be running.
 class MCPEngineLink final : public mcp::EngineLink {
 public:
-    MCPEngineLink(Engine& engine, HTTPClient& http, HostEnvironment& host, Clock& clock);
+    MCPEngineLink(Engine& engine, HTTPClient& http, HostEnvironment& host, Clock& clock, MainThread& mainThread);
 
     // At start: uses the engine that answers, else starts this process's own.
     void connect();
@@ -42,6 +43,7 @@ private:
     Engine& engine_;
     HTTPClient& http_;
     Clock& clock_;
+    MainThread& mainThread_;
     const std::optional<std::string> engineVariable_;
     const std::optional<std::string> airplayVariable_;
     const std::string configuredEngineURL_;

@@ -2,7 +2,6 @@
 
 #include <iostream>
 
-#include "app/select_backends.h"
 #include "base/text.h"
 #include "engine/engine.h"
 #include "base/http_client.h"
@@ -10,10 +9,9 @@
 
 namespace quintalis {
 
-PairingAnswer requestPairingWindow(std::optional<double> seconds) {
+PairingAnswer requestPairingWindow(const HostEnvironment& host, std::optional<double> seconds) {
     JSON body = JSON::object();
     if (seconds) body["seconds"] = *seconds;
-    auto& host = PlatformBackends::selected().host;
     std::string url = serviceURL(host.variable("QUINTALIS_ENGINE_URL"),
                                  parsePort(host.variable("QUINTALIS_ENGINE_PORT"), kDefaultEnginePort));
     HTTPReply reply;
@@ -31,13 +29,13 @@ PairingAnswer requestPairingWindow(std::optional<double> seconds) {
     return {std::nullopt, "the engine at " + url + " answered " + std::to_string(reply.status)};
 }
 
-void pairCommand(const std::vector<std::string>& arguments) {
+void pairCommand(const std::vector<std::string>& arguments, const HostEnvironment& host) {
     std::optional<double> seconds;
     if (!arguments.empty()) {
         seconds = parseNumber(arguments[0]);
         if (arguments.size() > 1 || !seconds) fail("usage: quintalis pair [seconds]");
     }
-    auto result = requestPairingWindow(seconds);
+    auto result = requestPairingWindow(host, seconds);
     if (!result.answer) fail(result.error);
     const JSON& answer = *result.answer;
     out(answer);

@@ -8,7 +8,7 @@
 
 #include "app/model/ai_connect.h"
 #include "app/model/app_state.h"
-#include "app/select_backends.h"
+#include "app/services.h"
 #include "app/ui/setup_view.h"
 #include "engine/app_info.h"
 #include "imaging/image_file.h"
@@ -71,7 +71,7 @@ TryIt::Result demoLook(PixelBufferRef picture) {
     return look;
 }
 
-int renderSteps(const std::vector<std::string>& arguments) {
+int renderSteps(const std::vector<std::string>& arguments, Services& services) {
     std::optional<std::filesystem::path> image;
     bool usable = arguments.size() == 1 || (arguments.size() == 3 && arguments[1] == "--image");
     if (!usable || arguments[0].empty() || arguments[0][0] == '-') {
@@ -90,7 +90,7 @@ int renderSteps(const std::vector<std::string>& arguments) {
             return 1;
         }
     }
-    if (!desktopSession() || !gtk_init_check(nullptr, nullptr)) {
+    if (!desktopSession(services.platform().host) || !gtk_init_check(nullptr, nullptr)) {
         std::cerr << "render-steps: drawing needs a display (DISPLAY), and QUINTALIS_HEADLESS unset\n";
         return 1;
     }
@@ -102,11 +102,11 @@ int renderSteps(const std::vector<std::string>& arguments) {
         return 1;
     }
 
-    auto& state = AppState::shared();
+    auto& state = services.appState();
     SetupContext context;
-    context.computerName = PlatformBackends::selected().host.computerName().value_or("this computer");
-    context.version = AppInfo::shared().version();
-    context.codexSnippet = AIConnect::shared().codexSnippet();
+    context.computerName = services.platform().host.computerName().value_or("this computer");
+    context.version = services.appInfo().version();
+    context.codexSnippet = services.aiConnect().codexSnippet();
     context.look = demoLook(picture);
     AppValues values = demoValues(context.computerName);
     state.showDemo(values, context.look);

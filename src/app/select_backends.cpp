@@ -2,7 +2,6 @@
 
 #include "app/model/installer.h"
 #include "base/log.h"
-#include "base/main_run_loop.h"
 #include "platform/linux/bluez/bluez_peripheral_role.h"
 #include "platform/linux/build_bundle_info.h"
 #include "platform/linux/desktop_system_settings.h"
@@ -29,8 +28,8 @@
 namespace quintalis {
 namespace {
 
-simulator::Simulator* makeSimulator() {
-    auto wanted = PlatformBackends::selected().host.variable("QUINTALIS_SIMULATOR");
+simulator::Simulator* makeSimulator(const HostEnvironment& host) {
+    auto wanted = host.variable("QUINTALIS_SIMULATOR");
     if (!wanted || wanted->empty()) return nullptr;
     std::string error;
     auto setups = simulator::Simulator::parse(*wanted, error);
@@ -40,7 +39,7 @@ simulator::Simulator* makeSimulator() {
     }
     // Receiver windows go on the X display when there is one.
     simulator::Simulator::WindowOpener openWindow;
-    if (!PlatformBackends::selected().host.variable("DISPLAY").value_or("").empty()) {
+    if (!host.variable("DISPLAY").value_or("").empty()) {
         openWindow = simulator::xReceiverWindows("");
     }
     auto* made = new simulator::Simulator(*setups, openWindow);
@@ -59,9 +58,9 @@ void restorePhonesAtExit(UsbCaptureDevices& cable) {
 // bluetoothd on the system bus (used as soon as it is there, should it
 // start later), else a radio that says it is unsupported. QUINTALIS_BLUETOOTH_ADAPTERS names the
 // adapters to use ("hci0,hci1"), all of them when unset or empty.
-BluetoothPeripheralRole& linuxBluetooth() {
+BluetoothPeripheralRole& linuxBluetooth(PlatformBackends& platform) {
     if (!BluezPeripheralRole::available()) return *new UnsupportedPeripheralRole();
-    auto& host = PlatformBackends::selected().host;
+    auto& host = platform.host;
     bluez::BluezSettings settings;
     std::string names = host.variable("QUINTALIS_BLUETOOTH_ADAPTERS").value_or("");
     for (size_t start = 0; start <= names.size();) {
@@ -71,69 +70,58 @@ BluetoothPeripheralRole& linuxBluetooth() {
         start = comma + 1;
     }
     if (!settings.adapters.empty()) log("using the Bluetooth adapters " + names);
-    auto support = PlatformBackends::selected().bundle.stringValue("SkifflineSupportFolder").value_or("Skiffline");
+    auto support = platform.bundle.stringValue("SkifflineSupportFolder").value_or("Skiffline");
     settings.hostBook = host.applicationSupportDirectory() / support / "bluetooth-hosts.json";
     return *new BluezPeripheralRole(BluezPeripheralRole::systemBus(), std::move(settings));
 }
 
 }  // namespace
 
-PlatformBackends& PlatformBackends::selected() {
-    static PlatformBackends& backends = []() -> PlatformBackends& {
-        auto& host = *new LinuxHostEnvironment();
-        auto& defaults = *new JSONFileDefaults(host.preferencesDirectory() / "defaults.json");
-        return *new PlatformBackends{host, *new BuildBundleInfo(), defaults};
-    }();
-    return backends;
+PlatformBackends& selectPlatformBackends() {
+    auto& host = *new LinuxHostEnvironment();
+    auto& defaults = *new JSONFileDefaults(host.preferencesDirectory() / "defaults.json");
+    return *new PlatformBackends{host, *new BuildBundleInfo(), defaults};
 }
 
-TextRecognizer& selectedTextRecognizer() {
-    static TextRecognizer& recognizer = *new TesseractRecognizer();
-    return recognizer;
-}
+TextRecognizer& selectTextRecognizer() { return *new TesseractRecognizer(); }
 
-DeviceBackends& DeviceBackends::selected() {
-    static DeviceBackends& backends = []() -> DeviceBackends& {
-        auto& text = selectedTextRecognizer();
-        auto& display = *new XDisplayLink();
-        auto& xWindows = *new XcbWindowServer(display);
-        auto& xStreams = *new XcbWindowStreams(display);
-        auto& input = *new XTestSyntheticInput(display);
-        if (auto* simulated = makeSimulator()) {
-            WindowServer& windows = simulated->windowServer() ? *simulated->windowServer() : xWindows;
-            WindowStreams& streams = simulated->windowStreams() ? *simulated->windowStreams() : xStreams;
-            // The phones on the cable are reached through the real protocol and decoder.
-            auto& cable = *new UsbCaptureDevices(simulated->usbBus(), simulated->usbBus(), Clock::real());
-            restorePhonesAtExit(cable);
-            return *new DeviceBackends{simulated->radio(), cable, text, windows, streams, input, simulated};
-        }
-        auto& cable = *new UsbCaptureDevices(*new LibusbBus(), *new LockdownFacts(), Clock::real());
+DeviceBackends& selectDeviceBackends(PlatformBackends& platform, TextRecognizer& text) {
+    auto& display = *new XDisplayLink();
+    auto& xWindows = *new XcbWindowServer(display);
+    auto& xStreams = *new XcbWindowStreams(display);
+    auto& input = *new XTestSyntheticInput(display);
+    if (auto* simulated = makeSimulator(platform.host)) {
+        WindowServer& windows = simulated->windowServer() ? *simulated->windowServer() : xWindows;
+        WindowStreams& streams = simulated->windowStreams() ? *simulated->windowStreams() : xStreams;
+        // The phones on the cable are reached through the real protocol and decoder.
+        auto& cable = *new UsbCaptureDevices(simulated->usbBus(), simulated->usbBus(), Clock::real());
         restorePhonesAtExit(cable);
-        return *new DeviceBackends{linuxBluetooth(), cable, text, xWindows, xStreams, input, nullptr};
-    }();
-    return backends;
+        return *new DeviceBackends{simulated->radio(), cable, text, windows, streams, input, simulated};
+    }
+    auto& cable = *new UsbCaptureDevices(*new LibusbBus(), *new LockdownFacts(), Clock::real());
+    restorePhonesAtExit(cable);
+    return *new DeviceBackends{linuxBluetooth(platform), cable, text, xWindows, xStreams, input, nullptr};
 }
 
-bool desktopSession() {
-    auto& host = PlatformBackends::selected().host;
+bool desktopSession(const HostEnvironment& host) {
     if (host.variable("QUINTALIS_HEADLESS") == "1") return false;
     return !host.variable("DISPLAY").value_or("").empty() || !host.variable("WAYLAND_DISPLAY").value_or("").empty();
 }
 
-DesktopBackends& DesktopBackends::selected() {
-    static DesktopBackends& backends = []() -> DesktopBackends& {
-        auto& host = PlatformBackends::selected().host;
-        auto& processes = *new PosixChildProcesses();
-        auto& installation =
-            *new UserInstallation(UserInstallation::thisProgram(), host.homeDirectory(), host.applicationSupportDirectory());
-        auto& autostart = *new XdgAutostart(host.configurationDirectory() / "autostart/quintalis.desktop",
-                                            [&installation] { return cliPath(installation); });
-        return *new DesktopBackends{MainRunLoop::shared(),              processes,
-                                    *new ProcRunningPrograms(),         autostart,
-                                    *new DesktopSystemSettings(host, processes), *new ProcAirPlayReceiver(),
-                                    installation};
-    }();
-    return backends;
+DesktopBackends& selectDesktopBackends(PlatformBackends& platform, MainThread& mainThread) {
+    auto& host = platform.host;
+    auto& processes = *new PosixChildProcesses();
+    auto& installation =
+        *new UserInstallation(UserInstallation::thisProgram(), host.homeDirectory(), host.applicationSupportDirectory());
+    auto& autostart = *new XdgAutostart(host.configurationDirectory() / "autostart/quintalis.desktop",
+                                        [&installation] { return cliPath(installation); });
+    return *new DesktopBackends{mainThread,
+                                processes,
+                                *new ProcRunningPrograms(),
+                                autostart,
+                                *new DesktopSystemSettings(host, processes),
+                                *new ProcAirPlayReceiver(),
+                                installation};
 }
 
 }  // namespace quintalis

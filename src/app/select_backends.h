@@ -24,16 +24,14 @@ class Simulator;
 }
 
 // The one place that decides which implementation stands behind each
-// platform seam in this process. Each set is created on first use and
-// never destroyed.
+// platform seam in this process. Each select function makes a new set; the
+// app's Services keeps the one the process uses, and never destroys it.
 
 // The computer itself: its folders and name, the build's facts, the preferences.
 struct PlatformBackends {
     HostEnvironment& host;
     BundleInfo& bundle;
     UserDefaults& defaults;
-
-    static PlatformBackends& selected();
 };
 
 // What reaches the phone (the Bluetooth radio, the USB screens, the windows
@@ -48,8 +46,6 @@ struct DeviceBackends {
     WindowStreams& windowStreams;
     SyntheticInput& input;
     simulator::Simulator* simulator;  // when the virtual iPhones stand in for real ones
-
-    static DeviceBackends& selected();
 };
 
 // What the app itself needs of the desktop: the loop it runs on, other
@@ -63,17 +59,18 @@ struct DesktopBackends {
     SystemSettings& settings;
     AirPlayReceiver& airplayReceiver;
     ProgramInstallation& installation;
-
-    static DesktopBackends& selected();
 };
 
+PlatformBackends& selectPlatformBackends();
 // Reads the text on pictures of a phone's screen. It needs no device, so a
 // client of another process's engine has it without the rest.
-TextRecognizer& selectedTextRecognizer();
+TextRecognizer& selectTextRecognizer();
+DeviceBackends& selectDeviceBackends(PlatformBackends& platform, TextRecognizer& text);
+DesktopBackends& selectDesktopBackends(PlatformBackends& platform, MainThread& mainThread);
 
 // Whether this process runs as the desktop app: there is a display and
 // QUINTALIS_HEADLESS is not "1". Otherwise it runs headless and never
 // touches the toolkit.
-bool desktopSession();
+bool desktopSession(const HostEnvironment& host);
 
 }  // namespace quintalis

@@ -3,24 +3,26 @@
 #include <thread>
 
 #include "app/model/ai_connect.h"
+#include "app/model/app_state.h"
 #include "app/model/installer.h"
 #include "app/model/other_engines.h"
 #include "app/model/try_it.h"
 #include "app/pair_command.h"
-#include "app/select_backends.h"
+#include "app/services.h"
 #include "base/clock.h"
 #include "engine/engine.h"
 #include "engine/who_answers.h"
 
 namespace quintalis {
 
-SetupActions::SetupActions(Services services, std::function<SetupContext&()> context, std::function<void()> changed)
-    : with_(services), context_(std::move(context)), changed_(std::move(changed)) {}
+SetupActions::SetupActions(Services& services, Clipboard& clipboard, std::function<SetupContext&()> context,
+                           std::function<void()> changed)
+    : services_(services), clipboard_(clipboard), context_(std::move(context)), changed_(std::move(changed)) {}
 
 void SetupActions::offMain(std::function<std::string()> work, std::function<void(SetupContext&, std::string)> apply) {
     std::thread([this, work = std::move(work), apply = std::move(apply)] {
         std::string result = work();
-        with_.mainThread.post([this, apply, result] {
+        services_.desktop().mainThread.post([this, apply, result] {
             apply(context_(), result);
             changed_();
         });
@@ -33,7 +35,7 @@ void SetupActions::operator()(SetupAction action) {
         case SetupAction::install:
             if (!beginAction(context, action)) return;
             changed_();
-            offMain([] { return Installer::shared().moveToApplications().value_or(""); },
+            offMain([&installer = services_.installer()] { return installer.moveToApplications().value_or(""); },
                     [](SetupContext& shown, std::string message) {
                         endAction(shown, SetupAction::install);
                         shown.installMessage = message;
@@ -41,14 +43,14 @@ void SetupActions::operator()(SetupAction action) {
             return;
         case SetupAction::switchEngines: switchEngines(); return;
         case SetupAction::allowBluetooth:
-            with_.state.setBluetoothRequested(true);
-            Engine::shared().startBluetooth();
-            with_.state.refresh();
+            services_.appState().setBluetoothRequested(true);
+            services_.engine().startBluetooth();
+            services_.appState().refresh();
             return;
         case SetupAction::openBluetoothSettings:
             offMain(
-                [] {
-                    return DesktopBackends::selected().settings.openBluetooth()
+                [&settings = services_.desktop().settings] {
+                    return settings.openBluetooth()
                                ? std::string()
                                : std::string("No Bluetooth settings were found on this desktop. Install blueman "
                                              "(sudo apt install blueman), or turn Bluetooth on in a terminal: "
@@ -57,24 +59,24 @@ void SetupActions::operator()(SetupAction action) {
                 [](SetupContext& shown, std::string message) { shown.bluetoothMessage = message; });
             return;
         case SetupAction::startAirPlayReceiver:
-            context.airplayMessage = with_.receiver.startNow().value_or("");
-            with_.state.refresh();
+            context.airplayMessage = services_.receiverKeeper().startNow().value_or("");
+            services_.appState().refresh();
             break;
         case SetupAction::addClaudeCode: {
-            auto claude = with_.state.values().claudePath;
+            auto claude = services_.appState().values().claudePath;
             // Two runs of claude at once would each rewrite its settings file.
             if (!claude || !beginAction(context, action)) return;
             changed_();
-            offMain([claude] { return AIConnect::shared().addToClaudeCode(*claude).message; },
+            offMain([claude, &ai = services_.aiConnect()] { return ai.addToClaudeCode(*claude).message; },
                     [this](SetupContext& shown, std::string message) {
                         endAction(shown, SetupAction::addClaudeCode);
                         shown.claudeCodeMessage = message;
-                        with_.state.refresh();
+                        services_.appState().refresh();
                     });
             return;
         }
         case SetupAction::copyClaudeCommand:
-            with_.clipboard.copy(AIConnect::shared().claudeCodeCommand());
+            clipboard_.copy(services_.aiConnect().claudeCodeCommand());
             context.copiedClaudeCommand = true;
             break;
         case SetupAction::addClaudeDesktop: {
@@ -83,8 +85,8 @@ void SetupActions::operator()(SetupAction action) {
             // Written on the worker before its result is posted to the main thread.
             auto snippet = std::make_shared<std::string>();
             offMain(
-                [snippet] {
-                    auto result = AIConnect::shared().addToClaudeDesktop();
+                [snippet, &ai = services_.aiConnect()] {
+                    auto result = ai.addToClaudeDesktop();
                     *snippet = result.snippet;
                     return result.message;
                 },
@@ -93,16 +95,16 @@ void SetupActions::operator()(SetupAction action) {
                     shown.claudeDesktopMessage = message;
                     shown.claudeDesktopSnippet = *snippet;
                     shown.copiedClaudeDesktop = false;
-                    with_.state.refresh();
+                    services_.appState().refresh();
                 });
             return;
         }
         case SetupAction::copyClaudeDesktop:
-            with_.clipboard.copy(context.claudeDesktopSnippet);
+            clipboard_.copy(context.claudeDesktopSnippet);
             context.copiedClaudeDesktop = true;
             break;
         case SetupAction::copyCodex:
-            with_.clipboard.copy(AIConnect::shared().codexSnippet());
+            clipboard_.copy(services_.aiConnect().codexSnippet());
             context.copiedCodex = true;
             break;
         case SetupAction::takeLook: takeLook(); return;
@@ -110,8 +112,8 @@ void SetupActions::operator()(SetupAction action) {
             // Written on the worker before its result is posted to the main thread.
             auto alias = std::make_shared<std::string>();
             offMain(
-                [alias] {
-                    auto result = requestPairingWindow(std::nullopt);
+                [alias, &host = services_.platform().host] {
+                    auto result = requestPairingWindow(host, std::nullopt);
                     if (!result.answer) return result.error;
                     *alias = result.answer->value("shownAs", std::string());
                     return "Pairing is open for " + std::to_string(result.answer->value("pairing", 0)) +
@@ -132,43 +134,43 @@ void SetupActions::switchEngines() {
     // Written on the worker before its result is posted to the main thread.
     auto relaunch = std::make_shared<bool>(false);
     offMain(
-        [relaunch] {
-            auto& desktop = DesktopBackends::selected();
+        [relaunch, &desktop = services_.desktop(), &engine = services_.engine()] {
             QuintalisSigns signs{{desktop.installation.runningProgram(), desktop.installation.installedProgram()},
                                  [](uint16_t port) { return whoAnswers(port); }};
             auto outcome = quitOtherEngines(desktop.programs, Clock::real(),
-                                            {{Engine::shared().port(), "QUINTALIS_ENGINE_PORT"},
-                                             {Engine::shared().airplayPort(), "QUINTALIS_AIRPLAY_PORT"}},
+                                            {{engine.port(), "QUINTALIS_ENGINE_PORT"},
+                                             {engine.airplayPort(), "QUINTALIS_AIRPLAY_PORT"}},
                                             signs);
             *relaunch = !outcome.quit.empty();
             return switchReport(outcome);
         },
-        [relaunch](SetupContext& shown, std::string report) {
+        [this, relaunch](SetupContext& shown, std::string report) {
             shown.switchMessage = report;
-            if (*relaunch) Installer::shared().relaunch(1.5);
+            if (*relaunch) services_.installer().relaunch(1.5);
         });
 }
 
 void SetupActions::takeLook() {
     SetupContext& context = context_();
     if (context.looking) return;
-    if (with_.state.demo()) {
-        context.look = with_.state.demoTryIt();
+    auto& state = services_.appState();
+    if (state.demo()) {
+        context.look = state.demoTryIt();
         changed_();
         return;
     }
     context.looking = true;
     changed_();
-    bool preferAirPlay = with_.state.values().linkChoice == AppValues::Link::airplay;
-    std::thread([this, preferAirPlay] {
+    bool preferAirPlay = state.values().linkChoice == AppValues::Link::airplay;
+    std::thread([this, preferAirPlay, &tryIt = services_.tryIt()] {
         std::optional<TryIt::Result> result;
         std::string error;
         try {
-            result = TryIt::shared().look(preferAirPlay);
+            result = tryIt.look(preferAirPlay);
         } catch (const std::exception& failure) {
             error = failure.what();
         }
-        with_.mainThread.post([this, result, error] {
+        services_.desktop().mainThread.post([this, result, error] {
             SetupContext& shown = context_();
             shown.looking = false;
             shown.look = result;

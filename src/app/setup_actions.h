@@ -2,12 +2,12 @@
 
 #include <functional>
 
-#include "app/model/app_state.h"
 #include "app/model/setup_pages.h"
-#include "app/model/receiver_keeper.h"
 #include "platform/clipboard.h"
 
 namespace quintalis {
+
+class Services;
 
 // Carries out the setup window's clicks that reach beyond the app's values:
 // installing, registering AI clients, the try-it look, the AirPlay receiver.
@@ -16,14 +16,8 @@ namespace quintalis {
 // Thread rule: the main thread calls; results come back through mainThread.
 class SetupActions {
 public:
-    struct Services {
-        AppState& state;
-        MainThread& mainThread;
-        Clipboard& clipboard;
-        ReceiverKeeper& receiver;
-    };
-
-    SetupActions(Services services, std::function<SetupContext&()> context, std::function<void()> changed);
+    SetupActions(Services& services, Clipboard& clipboard, std::function<SetupContext&()> context,
+                 std::function<void()> changed);
 
     void operator()(SetupAction action);
 
@@ -33,7 +27,8 @@ private:
     void switchEngines();
     void takeLook();
 
-    Services with_;
+    Services& services_;
+    Clipboard& clipboard_;
     std::function<SetupContext&()> context_;
     std::function<void()> changed_;
 };

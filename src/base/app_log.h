@@ -21,8 +21,6 @@ public:
     explicit AppLog(std::filesystem::path file);
     ~AppLog();
 
-    static AppLog& shared();
-
     // Appends a line that already ends with a line feed. Any thread.
     void write(std::string line);
     // Waits until every line written so far has reached the file.

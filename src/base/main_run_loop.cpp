@@ -2,11 +2,6 @@
 
 namespace quintalis {
 
-MainRunLoop& MainRunLoop::shared() {
-    static MainRunLoop& loop = *new MainRunLoop();
-    return loop;
-}
-
 void MainRunLoop::post(Task task) {
     tasks_.post(std::move(task));
     woken();

@@ -16,8 +16,6 @@ namespace quintalis {
 // task runs on the one thread that drains it. Posting is safe from any thread.
 class MainRunLoop final : public MainThread {
 public:
-    static MainRunLoop& shared();
-
     void post(Task task) override;
     void postAfter(Duration delay, Task task) override;
 

@@ -6,8 +6,8 @@
 namespace quintalis {
 
 // The thread that owns start-up, the app's model, its windows and the timers
-// that belong with them. The process has one, MainRunLoop::shared(), which
-// whatever drives the main thread drains: its own run() in the headless
+// that belong with them. The process has one, a MainRunLoop that the app's
+// services own, which whatever drives the main thread drains: its own run() in the headless
 // program and the commands, GLib's loop in the desktop app. Tests drive a
 // manual one. Posting is safe from any thread.
 class MainThread {

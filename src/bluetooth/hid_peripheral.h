@@ -32,8 +32,6 @@ public:
     HIDPeripheral(BluetoothPeripheralRole& role, std::string localName, Clock& clock = Clock::real());
     ~HIDPeripheral() override;
 
-    static HIDPeripheral& shared();
-
     void start();
     std::vector<UUID> connectedHosts();
     void send(ReportID report, const Bytes& bytes, const UUID& host) override;

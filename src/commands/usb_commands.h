@@ -20,8 +20,6 @@ struct USBCommandBackends {
     CaptureDevices& devices;
     TextRecognizer& text;
     Clock& clock;
-
-    static USBCommandBackends& shared();
 };
 
 // The iPhones among the capture devices that are connected, in the system's order.

@@ -13,8 +13,6 @@ class AppInfo {
 public:
     AppInfo(const BundleInfo& bundle, const HostEnvironment& host);
 
-    static AppInfo& shared();
-
     // "QuintalisVersion", else "CFBundleShortVersionString", else "dev".
     std::string version() const;
     // The computer's name, or "this computer" when it has none.

@@ -65,8 +65,6 @@ public:
     Engine(HostEnvironment& host, UserDefaults& defaults, AppInfo& info, RouteHandler routes);
     ~Engine();
 
-    static Engine& shared();
-
     // The paths that move or type on the phone.
     static const std::set<std::string>& actions();
 

@@ -37,8 +37,6 @@ class DesktopControl {
 public:
     DesktopControl(SyntheticInput& input, Clock& clock) : input_(input), clock_(clock) {}
 
-    static DesktopControl& shared();
-
     // Moves there, then holds the left button 60 ms (900 ms when `long`).
     void click(double x, double y, bool longPress);
     // Presses at the start, moves in max(8, ms / 16) even steps spread over

@@ -32,8 +32,6 @@ struct CaptureBackends {
     Clock& clock;
     EnvironmentReader environment;
     std::string permissionHelp;  // screenPermissionHelp(screenAppName(...), environment)
-
-    static CaptureBackends& shared();
 };
 
 // One window, streamed: the newest frame, a thumbnail of it, and when the

@@ -35,8 +35,6 @@ public:
     Devices(ScreenCapture& screens, HIDPeripheral& peripheral, Clock& clock, std::filesystem::path pairingsFile);
     ~Devices();
 
-    static Devices& shared();
-
     // Loads the pairings and starts following screen and host changes.
     void start();
 

@@ -23,8 +23,6 @@ public:
     ScreenCapture(CaptureDevices& devices, Clock& clock);
     ~ScreenCapture();
 
-    static ScreenCapture& shared();
-
     void start();
     // The live screens, by name.
     std::vector<ScreenRef> all();

@@ -19,11 +19,13 @@ namespace {
 // The main run loop on a thread of its own, where `quintalis mcp` starts its engine.
 class RunningMainLoop {
 public:
-    RunningMainLoop() : thread_([] { MainRunLoop::shared().run(); }) {}
+    RunningMainLoop() : thread_([this] { loop.run(); }) {}
     ~RunningMainLoop() {
-        MainRunLoop::shared().stop();
+        loop.stop();
         thread_.join();
     }
+
+    MainRunLoop loop;
 
 private:
     std::thread thread_;
@@ -80,7 +82,7 @@ TEST(MCPEngineLink, EveryLossOfTheEngineItUsesIsMetTheSameWay) {
     const uint16_t port = held->port();
     const std::string url = loopbackURL(port);
     Process mine(port);
-    MCPEngineLink link(*mine.engine, http, mine.host, clock);
+    MCPEngineLink link(*mine.engine, http, mine.host, clock, loop.loop);
     link.connect();
     ASSERT_EQ(mine.engine->mode().kind, Engine::Mode::Kind::failed);
     held.reset();
@@ -97,7 +99,7 @@ TEST(MCPEngineLink, EveryLossOfTheEngineItUsesIsMetTheSameWay) {
     other.engine->start();
     const uint16_t otherPort = *other.engine->listeningPort();
     Process second(otherPort);
-    MCPEngineLink secondLink(*second.engine, http, second.host, clock);
+    MCPEngineLink secondLink(*second.engine, http, second.host, clock, loop.loop);
     second.engine->start();
     ASSERT_EQ(second.engine->mode(), Engine::Mode::external("Quintalis"));
     other.engine.reset();

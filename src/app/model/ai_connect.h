@@ -43,8 +43,6 @@ public:
     AIConnect(const HostEnvironment& host, ChildProcesses& processes, Clock& clock,
               std::function<std::filesystem::path()> cliPath);
 
-    static AIConnect& shared();
-
     std::filesystem::path home() const;
     std::filesystem::path claudeDesktopConfig() const;
     std::filesystem::path claudeCodeConfig() const;

@@ -68,8 +68,6 @@ public:
     AppState(const AppState&) = delete;
     AppState& operator=(const AppState&) = delete;
 
-    static AppState& shared();
-
     const AppValues& values() const { return values_; }
 
     // Observers are called after every change of the values, once per change

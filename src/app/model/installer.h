@@ -19,8 +19,6 @@ public:
     Installer(ProgramInstallation& installation, ChildProcesses& processes, MainThread& mainThread,
               std::function<void()> quit);
 
-    static Installer& shared();
-
     // True when the program runs from the user's installed copy or from a
     // system package: the wizard then offers no installing.
     bool isInApplications() const { return installation_.runsInstalled(); }

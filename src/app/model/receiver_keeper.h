@@ -35,9 +35,6 @@ public:
     ReceiverKeeper(ReceiverProcess& process, Clock& clock, std::string name);
     ~ReceiverKeeper();
 
-    // UxPlay, named after this computer.
-    static ReceiverKeeper& shared();
-
     // One look, on each refresh: notices an exit, and starts or stops the
     // program as `wanted` says once the wait is over.
     void check(bool wanted);

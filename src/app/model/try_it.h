@@ -37,8 +37,6 @@ public:
 
     TryIt(const Engine& engine, TextRecognizer& recognizer);
 
-    static TryIt& shared();
-
     // Tries the preferred source first, then the other. Throws TryError
     // naming what to check for the preferred one when neither gave a picture.
     Result look(bool preferAirPlay) const;

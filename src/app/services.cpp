@@ -1,0 +1,159 @@
+#include "app/services.h"
+
+#include "app/desktop_app.h"
+#include "app/model/ai_connect.h"
+#include "app/model/app_state.h"
+#include "app/model/installer.h"
+#include "app/model/receiver_keeper.h"
+#include "app/model/try_it.h"
+#include "app/ui/airplay_receiver_child.h"
+#include "base/app_log.h"
+#include "base/clock.h"
+#include "bluetooth/hid_peripheral.h"
+#include "commands/usb_commands.h"
+#include "engine/app_info.h"
+#include "engine/engine.h"
+#include "engine/routes.h"
+#include "mirror/desktop_control.h"
+#include "mirror/screen_permission.h"
+#include "mirror/window_capture.h"
+#include "phones/devices.h"
+#include "phones/screen_capture.h"
+#include "simulator/simulator.h"
+
+namespace quintalis {
+
+PlatformBackends& Services::platform() {
+    return platform_.get([]() -> PlatformBackends& { return selectPlatformBackends(); });
+}
+
+TextRecognizer& Services::text() {
+    return text_.get([]() -> TextRecognizer& { return selectTextRecognizer(); });
+}
+
+DeviceBackends& Services::devices() {
+    return devices_.get([this]() -> DeviceBackends& { return selectDeviceBackends(platform(), text()); });
+}
+
+DesktopBackends& Services::desktop() {
+    return desktop_.get([this]() -> DesktopBackends& { return selectDesktopBackends(platform(), mainLoop_); });
+}
+
+AppLog& Services::appLog() {
+    return appLog_.get([this]() -> AppLog& { return *new AppLog(platform().host.logsDirectory() / "Quintalis.log"); });
+}
+
+AppInfo& Services::appInfo() {
+    return appInfo_.get([this]() -> AppInfo& { return *new AppInfo(platform().bundle, platform().host); });
+}
+
+HIDPeripheral& Services::peripheral() {
+    return peripheral_.get([this]() -> HIDPeripheral& {
+        return *new HIDPeripheral(devices().bluetooth, bluetoothName(platform().bundle));
+    });
+}
+
+ScreenCapture& Services::screenCapture() {
+    return screenCapture_.get([this]() -> ScreenCapture& { return *new ScreenCapture(devices().capture, Clock::real()); });
+}
+
+Devices& Services::phones() {
+    return phones_.get([this]() -> Devices& {
+        return *new Devices(screenCapture(), peripheral(), Clock::real(),
+                            pairingsFileLocation(platform().host.applicationSupportDirectory(),
+                                                 platform().bundle.stringValue("SkifflineSupportFolder")));
+    });
+}
+
+CaptureBackends& Services::capture() {
+    return capture_.get([this]() -> CaptureBackends& {
+        auto& host = platform().host;
+        EnvironmentReader environment = [&host](const std::string& name) { return host.variable(name); };
+        return *new CaptureBackends{devices().windows, devices().windowStreams, Clock::real(), environment,
+                                    screenPermissionHelp(screenAppName(platform().bundle), environment)};
+    });
+}
+
+Engine& Services::engine() {
+    return engine_.get([this]() -> Engine& {
+        auto& defaults = platform().defaults;
+        Routes::Options options;
+        options.pausedBecause = [&defaults] { return quintalis::pauseReason(defaults); };
+        auto& routes = *new Routes(peripheral(), phones(), Clock::real(), options);
+        Engine::StartHooks hooks;
+        hooks.phoneSide = {
+            [this] { phones().start(); },
+            [this] { return devices().bluetooth.authorization() == BluetoothAuthorization::allowedAlways; },
+            [this] { peripheral().start(); },
+            [this] { return devices().capture.authorizationStatus() == CaptureAuthorization::authorized; },
+            [this] { screenCapture().start(); },
+        };
+        hooks.airplay = {
+            [this] { return std::make_unique<AirPlayServer>(capture(), devices().text, std::nullopt); },
+            [this] { return screenPermission(capture()); },
+            &mainLoop_,
+        };
+        // While the virtual iPhones run, GET /simulator shows what really happened on them.
+        auto handle = [this, &routes](const HTTPRequest& request, Responder responder) {
+            auto* simulated = devices().simulator;
+            if (simulated && request.method == "GET" && request.path == "/simulator") {
+                return responder.send(HTTPResponse::json(simulated->groundTruth()));
+            }
+            routes.handle(request, std::move(responder));
+        };
+        return *new Engine(platform().host, defaults, appInfo(), handle, hooks);
+    });
+}
+
+AIConnect& Services::aiConnect() {
+    return aiConnect_.get([this]() -> AIConnect& {
+        auto& installation = desktop().installation;
+        return *new AIConnect(platform().host, desktop().processes, Clock::real(),
+                              [&installation] { return quintalis::cliPath(installation); });
+    });
+}
+
+TryIt& Services::tryIt() {
+    return tryIt_.get([this]() -> TryIt& { return *new TryIt(engine(), devices().text); });
+}
+
+Installer& Services::installer() {
+    return installer_.get([this]() -> Installer& {
+        // Quitting ends the main loop; entry then ends the process.
+        return *new Installer(desktop().installation, desktop().processes, desktop().mainThread, [this] { quit(); });
+    });
+}
+
+ReceiverKeeper& Services::receiverKeeper() {
+    return receiverKeeper_.get([this]() -> ReceiverKeeper& {
+        return *new ReceiverKeeper(*new AirPlayReceiverChild(), Clock::real(),
+                                   platform().host.computerName().value_or("Quintalis"));
+    });
+}
+
+AppState& Services::appState() {
+    return appState_.get([this]() -> AppState& {
+        auto& desktop = this->desktop();
+        auto& devices = this->devices();
+        return *new AppState({engine(), platform().defaults,
+                              {devices.bluetooth, devices.capture, devices.windows}, aiConnect(),
+                              desktop.launchAtLogin, desktop.airplayReceiver, desktop.mainThread,
+                              &desktop.programs, &receiverKeeper()});
+    });
+}
+
+DesktopControl& Services::desktopControl() {
+    return desktopControl_.get([this]() -> DesktopControl& { return *new DesktopControl(devices().input, Clock::real()); });
+}
+
+USBCommandBackends& Services::usbCommands() {
+    return usbCommands_.get([this]() -> USBCommandBackends& {
+        return *new USBCommandBackends{devices().capture, devices().text, Clock::real()};
+    });
+}
+
+void Services::quit() {
+    if (!quitDesktopApp()) mainLoop_.stop();
+}
+
+}  // namespace quintalis
