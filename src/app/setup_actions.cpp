@@ -1,7 +1,5 @@
 #include "app/setup_actions.h"
 
-#include <thread>
-
 #include "app/model/ai_connect.h"
 #include "app/model/app_state.h"
 #include "app/model/installer.h"
@@ -19,14 +17,21 @@ SetupActions::SetupActions(Services& services, Clipboard& clipboard, std::functi
                            std::function<void()> changed)
     : services_(services), clipboard_(clipboard), context_(std::move(context)), changed_(std::move(changed)) {}
 
+SetupActions::~SetupActions() { alive_.end(); }
+
+// The work holds nothing of these actions: it may outlive them. Its result
+// comes back on the main thread, where they are destroyed, so the watch
+// answers for the whole of `apply`.
 void SetupActions::offMain(std::function<std::string()> work, std::function<void(SetupContext&, std::string)> apply) {
-    std::thread([this, work = std::move(work), apply = std::move(apply)] {
+    services_.appState().runBlocking([this, watch = alive_.watch(), work = std::move(work),
+                                      apply = std::move(apply)]() -> Task {
         std::string result = work();
-        services_.desktop().mainThread.post([this, apply, result] {
+        return [this, watch, apply, result] {
+            if (!watch.alive()) return;
             apply(context_(), result);
             changed_();
-        });
-    }).detach();
+        };
+    });
 }
 
 void SetupActions::operator()(SetupAction action) {
@@ -162,7 +167,7 @@ void SetupActions::takeLook() {
     context.looking = true;
     changed_();
     bool preferAirPlay = state.values().linkChoice == AppValues::Link::airplay;
-    std::thread([this, preferAirPlay, &tryIt = services_.tryIt()] {
+    state.runBlocking([this, watch = alive_.watch(), preferAirPlay, &tryIt = services_.tryIt()]() -> Task {
         std::optional<TryIt::Result> result;
         std::string error;
         try {
@@ -170,14 +175,15 @@ void SetupActions::takeLook() {
         } catch (const std::exception& failure) {
             error = failure.what();
         }
-        services_.desktop().mainThread.post([this, result, error] {
+        return [this, watch, result, error] {
+            if (!watch.alive()) return;
             SetupContext& shown = context_();
             shown.looking = false;
             shown.look = result;
             shown.lookError = error;
             changed_();
-        });
-    }).detach();
+        };
+    });
 }
 
 }  // namespace quintalis

@@ -3,6 +3,7 @@
 #include <functional>
 
 #include "app/model/setup_pages.h"
+#include "base/liveness.h"
 #include "platform/clipboard.h"
 
 namespace quintalis {
@@ -11,13 +12,15 @@ class Services;
 
 // Carries out the setup window's clicks that reach beyond the app's values:
 // installing, registering AI clients, the try-it look, the AirPlay receiver.
-// Blocking work runs on a thread of its own; its outcome is written into the
-// window's context on the main thread, then `changed` redraws.
-// Thread rule: the main thread calls; results come back through mainThread.
+// Blocking work runs on the app state's queue; its outcome is written into
+// the window's context on the main thread, then `changed` redraws, unless
+// these actions are gone by then.
+// Thread rule: the main thread calls, and destroys.
 class SetupActions {
 public:
     SetupActions(Services& services, Clipboard& clipboard, std::function<SetupContext&()> context,
                  std::function<void()> changed);
+    ~SetupActions();
 
     void operator()(SetupAction action);
 
@@ -31,6 +34,7 @@ private:
     Clipboard& clipboard_;
     std::function<SetupContext&()> context_;
     std::function<void()> changed_;
+    Liveness alive_;
 };
 
 }  // namespace quintalis

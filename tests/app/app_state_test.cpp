@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
+#include <thread>
 #include <map>
 
 #include "app/model/app_state.h"
@@ -495,6 +497,34 @@ TEST_F(AppStateTest, DemoShowsMadeUpValuesAndNeverPolls) {
     EXPECT_TRUE(main.delays().empty());
     EXPECT_TRUE(engineService.requests().empty());
     EXPECT_EQ(values(), shown);
+}
+
+// The setup window's blocking clicks share the model's queue: their work
+// runs off the main thread, their outcome on it, and never once the model
+// (and with it the window) has gone.
+TEST_F(AppStateTest, BlockingWorkReturnsToTheMainThreadOnlyWhileTheModelLives) {
+    const auto mainThread = std::this_thread::get_id();
+    std::thread::id workedOn;
+    std::atomic<bool> worked = false;
+    bool applied = false;
+    state().runBlocking([&]() -> Task {
+        workedOn = std::this_thread::get_id();
+        worked = true;
+        return [&] { applied = std::this_thread::get_id() == mainThread; };
+    });
+    ASSERT_TRUE(main.runUntil([&] { return applied; }));
+    EXPECT_NE(workedOn, mainThread);
+
+    applied = false;
+    worked = false;
+    state().runBlocking([&]() -> Task {
+        worked = true;
+        return [&] { applied = true; };
+    });
+    state_.reset();  // waits for the queue, so the outcome is already posted
+    EXPECT_TRUE(worked);
+    main.runPending();
+    EXPECT_FALSE(applied);
 }
 
 }  // namespace

@@ -97,6 +97,12 @@ void AppState::offMain(std::function<Result()> work, std::function<void(Result)>
     });
 }
 
+void AppState::runBlocking(std::function<Task()> work) {
+    offMain<Task>(std::move(work), [](Task then) {
+        if (then) then();
+    });
+}
+
 void AppState::setLinkChoice(Link link) {
     with_.defaults.setString("link", nameOf(link));
     publish([link](AppValues& values) {

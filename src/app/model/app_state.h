@@ -95,6 +95,10 @@ public:
     // poll started has been published; work still running from an earlier
     // poll is not started again, nor waited for.
     void refresh(Task whenDone = {});
+    // Runs `work` on this model's queue, then the task it returns on the
+    // main thread, unless this model is gone by then: for the clicks whose
+    // work blocks, so they share the queue and its orderly end.
+    void runBlocking(std::function<Task()> work);
 
     // Shows made-up values (the wizard's pictures) and stops all polling.
     void showDemo(const AppValues& values, std::optional<TryIt::Result> tryIt = std::nullopt);
