@@ -7,7 +7,8 @@
 #include <string_view>
 #include <thread>
 
-#include "base/thread_name.h"
+#include "base/concurrent_queue.h"
+#include "base/semaphore.h"
 #include "imaging/image_ops.h"
 
 namespace quintalis {
@@ -52,10 +53,23 @@ int scaledBack(int value, double factor) { return static_cast<int>(std::lround(v
 
 // A screen's bands are independent: reading them on several cores at once
 // cuts a full read's time nearly by their number. Each thread holds an
-// engine of its own, so their number stays small.
+// engine of its own, so their number stays small, and the threads are kept
+// between reads, shared by every reader, so a read starts no thread and
+// the engines they hold are made once.
+constexpr Duration kReaderIdle = std::chrono::seconds(30);
+
 size_t readerThreads() { return std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 4); }
 
-// Fills in the lines of each band, the calling thread reading along.
+ConcurrentQueue& helpers() {
+    // Never destroyed: a read may still be under way while the process ends.
+    static ConcurrentQueue& queue =
+        *new ConcurrentQueue("quintalis.text-bands", std::max(1, static_cast<int>(readerThreads()) - 1), kReaderIdle);
+    return queue;
+}
+
+// Fills in the lines of each band, the calling thread reading along. Helpers
+// that start after the bands are all taken find nothing to do; the call
+// still waits for each, since they use its locals.
 void readAll(TextRecognizer& recognizer, const PixelBuffer& picture, const std::vector<ScreenReader::Band*>& bands) {
     std::atomic<size_t> next{0};
     std::exception_ptr failure;
@@ -71,15 +85,16 @@ void readAll(TextRecognizer& recognizer, const PixelBuffer& picture, const std::
             failure = std::current_exception();
         }
     };
-    std::vector<std::thread> helpers;
-    for (size_t i = 1; i < std::min(bands.size(), readerThreads()); ++i) {
-        helpers.emplace_back([&work] {
-            nameCurrentThread("quintalis.text-bands");
+    Semaphore helped;
+    const size_t helping = bands.empty() ? 0 : std::min(bands.size(), readerThreads()) - 1;
+    for (size_t i = 0; i < helping; ++i) {
+        helpers().async([&work, &helped] {
             work();
+            helped.signal();
         });
     }
     work();
-    for (auto& helper : helpers) helper.join();
+    for (size_t i = 0; i < helping; ++i) helped.wait();
     if (failure) std::rethrow_exception(failure);
 }
 

@@ -28,8 +28,9 @@ JSON recognize(TextRecognizer& recognizer, const PixelBuffer& picture);
 // equals recognize() of the picture.
 //
 // Thread rule: any thread; reads run one at a time under a mutex. A read
-// that has several bands to read spreads them over a few threads of its own
-// ("quintalis.text-bands") and returns when all are done.
+// that has several bands to read spreads them over a few worker threads
+// that all readers share ("quintalis.text-bands") and returns when all are
+// done.
 class ScreenReader {
 public:
     explicit ScreenReader(TextRecognizer& recognizer);
