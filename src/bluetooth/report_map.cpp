@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "bluetooth/hid_items.h"
+
 namespace quintalis {
 
 std::optional<ReportID> reportIDFromRaw(uint8_t raw) {
@@ -32,17 +34,26 @@ const char* reportName(ReportID id) {
 
 namespace {
 
+using namespace hid;
+
+// The highest key a key slot can hold: Keyboard Application (the Menu key).
+constexpr uint8_t kHighestKey = 0x65;
+// The highest usage the consumer slot can hold, and the highest it names.
+constexpr int16_t kHighestConsumerUsage = 0x03FF;
+
+uint8_t idOf(ReportID id) { return static_cast<uint8_t>(id); }
+
 // The absolute pointer and the relative mouse share their first 40 bytes but
-// for the report ID.
-Bytes pointerHead(uint8_t reportID) {
-    return {
-        0x05, 0x01, 0x09, 0x02, 0xA1, 0x01, 0x85, reportID,  // Generic Desktop, Mouse, Application, ID
-        0x09, 0x01, 0xA1, 0x00,                              // Pointer, Physical
-        0x05, 0x09, 0x19, 0x01, 0x29, 0x03,                  // Buttons 1..3
-        0x15, 0x00, 0x25, 0x01, 0x95, 0x03, 0x75, 0x01, 0x81, 0x02,  // Input: three button bits
-        0x95, 0x01, 0x75, 0x05, 0x81, 0x01,                  // Input, constant: five bits padding
-        0x05, 0x01, 0x09, 0x30, 0x09, 0x31,                  // X, Y
-    };
+// for the report ID: three buttons, five bits of padding, then X and Y.
+Descriptor pointerHead(ReportID id) {
+    Descriptor d;
+    d.usagePage(Page::genericDesktop).usage(kMouse).collection(Collection::application).reportID(idOf(id));
+    d.usage(kPointer).collection(Collection::physical);
+    d.usagePage(Page::button).usageMinimum(1).usageMaximum(3);
+    d.logicalMinimum(0).logicalMaximum(1).reportCount(3).reportSize(1).input(kData | kVariable | kAbsolute);
+    d.reportCount(1).reportSize(5).input(kConstant);
+    d.usagePage(Page::genericDesktop).usage(kX).usage(kY);
+    return d;
 }
 
 Bytes concatenated(std::initializer_list<const Bytes*> parts) {
@@ -54,57 +65,61 @@ Bytes concatenated(std::initializer_list<const Bytes*> parts) {
 }  // namespace
 
 const Bytes& HIDReportMap::keyboard() {
-    static const Bytes bytes{
-        0x05, 0x01, 0x09, 0x06, 0xA1, 0x01, 0x85, 0x01,  // Generic Desktop, Keyboard, Application, ID 1
-        0x05, 0x07, 0x19, 0xE0, 0x29, 0xE7,              // modifier usages Left Control..Right GUI
-        0x15, 0x00, 0x25, 0x01, 0x75, 0x01, 0x95, 0x08,  // 8 one-bit fields, 0..1
-        0x81, 0x02,                                      // Input: the modifier byte
-        0x95, 0x01, 0x75, 0x08, 0x81, 0x01,              // Input, constant: the reserved byte
-        0x95, 0x06, 0x75, 0x08, 0x15, 0x00, 0x25, 0x65,  // six 8-bit slots, 0..101
-        0x05, 0x07, 0x19, 0x00, 0x29, 0x65, 0x81, 0x00,  // Input, array: the key slots
-        0x95, 0x05, 0x75, 0x01, 0x05, 0x08, 0x19, 0x01, 0x29, 0x05,
-        0x91, 0x02,                                      // Output: five LED bits
-        0x95, 0x01, 0x75, 0x03, 0x91, 0x01,              // Output, constant: padding
-        0xC0,
-    };
+    static const Bytes bytes = [] {
+        Descriptor d;
+        d.usagePage(Page::genericDesktop).usage(hid::kKeyboard).collection(Collection::application);
+        d.reportID(idOf(ReportID::keyboard));
+        // The modifier byte: one bit for each of the eight modifier keys.
+        d.usagePage(Page::keyboard).usageMinimum(kLeftControl).usageMaximum(kRightGUI);
+        d.logicalMinimum(0).logicalMaximum(1).reportSize(1).reportCount(8).input(kData | kVariable | kAbsolute);
+        d.reportCount(1).reportSize(8).input(kConstant);  // the reserved byte
+        // Six key slots, each holding the usage of a key that is down.
+        d.reportCount(6).reportSize(8).logicalMinimum(0).logicalMaximum(kHighestKey);
+        d.usagePage(Page::keyboard).usageMinimum(0).usageMaximum(kHighestKey).input(kData | kArray | kAbsolute);
+        // Five LEDs the host may set (Num Lock to Kana), and padding to a byte.
+        d.reportCount(5).reportSize(1).usagePage(Page::leds).usageMinimum(1).usageMaximum(5);
+        d.output(kData | kVariable | kAbsolute);
+        d.reportCount(1).reportSize(3).output(kConstant);
+        d.endCollection();
+        return d.bytes();
+    }();
     return bytes;
 }
 
 const Bytes& HIDReportMap::absolutePointer() {
     static const Bytes bytes = [] {
-        Bytes tail{
-            0x16, 0x00, 0x00, 0x26, 0xFF, 0x7F,  // 0..32767
-            0x75, 0x10, 0x95, 0x02, 0x81, 0x02,  // Input: two 16-bit absolute values
-            0xC0, 0xC0,
-        };
-        Bytes head = pointerHead(0x02);
-        return concatenated({&head, &tail});
+        Descriptor d = pointerHead(ReportID::absolutePointer);
+        d.logicalMinimum16(0).logicalMaximum16(static_cast<int16_t>(absoluteMax));
+        d.reportSize(16).reportCount(2).input(kData | kVariable | kAbsolute);
+        d.endCollection().endCollection();
+        return d.bytes();
     }();
     return bytes;
 }
 
 const Bytes& HIDReportMap::relativeMouse() {
     static const Bytes bytes = [] {
-        Bytes tail{
-            0x09, 0x38,                          // Wheel
-            0x15, 0x81, 0x25, 0x7F,              // -127..127
-            0x75, 0x08, 0x95, 0x03, 0x81, 0x06,  // Input: three 8-bit relative values
-            0xC0, 0xC0,
-        };
-        Bytes head = pointerHead(0x03);
-        return concatenated({&head, &tail});
+        Descriptor d = pointerHead(ReportID::relativeMouse);
+        d.usage(kWheel).logicalMinimum(-127).logicalMaximum(127);
+        d.reportSize(8).reportCount(3).input(kData | kVariable | kRelative);
+        d.endCollection().endCollection();
+        return d.bytes();
     }();
     return bytes;
 }
 
 const Bytes& HIDReportMap::consumer() {
-    static const Bytes bytes{
-        0x05, 0x0C, 0x09, 0x01, 0xA1, 0x01, 0x85, 0x04,  // Consumer, Consumer Control, Application, ID 4
-        0x15, 0x00, 0x26, 0xFF, 0x03,                    // 0..1023
-        0x19, 0x00, 0x2A, 0xFF, 0x03,                    // usages 0..0x3FF
-        0x75, 0x10, 0x95, 0x01, 0x81, 0x00,              // Input, array: one 16-bit slot
-        0xC0,
-    };
+    static const Bytes bytes = [] {
+        Descriptor d;
+        d.usagePage(Page::consumer).usage(kConsumerControl).collection(Collection::application);
+        d.reportID(idOf(ReportID::consumer));
+        // One 16-bit slot holding the usage of the button that is down (AC Home, ...).
+        d.logicalMinimum(0).logicalMaximum16(kHighestConsumerUsage);
+        d.usageMinimum(0).usageMaximum16(kHighestConsumerUsage);
+        d.reportSize(16).reportCount(1).input(kData | kArray | kAbsolute);
+        d.endCollection();
+        return d.bytes();
+    }();
     return bytes;
 }
 
