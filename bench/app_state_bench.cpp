@@ -42,6 +42,7 @@ public:
         });
     }
     void postAfter(Duration delay, Task task) override { inner.postAfter(delay, std::move(task)); }
+    bool isCurrent() const override { return inner.isCurrent(); }
 
     ManualMainThread inner;
     Duration spent{};

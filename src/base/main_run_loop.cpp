@@ -22,6 +22,7 @@ void MainRunLoop::run() { runFor(Duration::max()); }
 void MainRunLoop::runFor(Duration duration) {
     auto now = std::chrono::steady_clock::now();
     auto until = duration >= MonotonicTime::max() - now ? MonotonicTime::max() : now + duration;
+    drainer_ = std::this_thread::get_id();
     while (tasks_.runOne(until)) {
     }
     tasks_.reopen();
@@ -41,6 +42,7 @@ void MainRunLoop::runDue() {
     // redraw while a task keeps posting another.
     constexpr int kBurst = 64;
     const MonotonicTime now = std::chrono::steady_clock::now();
+    drainer_ = std::this_thread::get_id();
     for (int i = 0; i < kBurst && tasks_.runOne(now); ++i) {
     }
 }

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <thread>
 
 #include "base/main_thread.h"
 #include "base/task_list.h"
@@ -18,6 +20,7 @@ class MainRunLoop final : public MainThread {
 public:
     void post(Task task) override;
     void postAfter(Duration delay, Task task) override;
+    bool isCurrent() const override { return std::this_thread::get_id() == drainer_.load(); }
 
     // Runs tasks until stop() is called.
     void run();
@@ -41,6 +44,7 @@ private:
     void woken();
 
     TaskList tasks_;
+    std::atomic<std::thread::id> drainer_{std::this_thread::get_id()};
     mutable std::mutex wakeMutex_;
     std::function<void()> wake_;
 };

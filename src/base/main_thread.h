@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "base/clock.h"
 #include "base/task_list.h"
 
@@ -15,6 +17,10 @@ public:
     virtual ~MainThread() = default;
     virtual void post(Task task) = 0;
     virtual void postAfter(Duration delay, Task task) = 0;
+    // Whether the calling thread is the one that runs the tasks: the last to
+    // drain them, or, before any has, the one that made this main thread.
+    virtual bool isCurrent() const = 0;
+    std::string label() const { return "main"; }
 };
 
 }  // namespace quintalis

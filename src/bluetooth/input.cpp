@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "base/characters.h"
+#include "base/queue_check.h"
 #include "base/text.h"
 
 namespace quintalis {
@@ -45,12 +46,14 @@ bool Input::submit(std::function<void()> task, size_t maxWaiting, StopCheck stop
 }
 
 void Input::begin() {
+    QUINTALIS_ON_QUEUE(queue_);
     due_ = clock_.now();
     sentAny_ = false;
     progress_ = nullptr;
 }
 
 void Input::pause(double seconds) {
+    QUINTALIS_ON_QUEUE(queue_);
     due_ += quintalis::seconds(std::max(seconds, 0.0));
     if (!stop_) {
         clock_.sleep(due_ - clock_.now());
@@ -64,6 +67,7 @@ void Input::pause(double seconds) {
 
 // Asked before each report, so a stop never leaves half a step sent.
 void Input::checkStop() {
+    QUINTALIS_ON_QUEUE(queue_);
     if (!stop_) return;
     auto reason = stop_();
     if (!reason) return;
@@ -73,6 +77,7 @@ void Input::checkStop() {
 }
 
 void Input::releaseAll() {
+    QUINTALIS_ON_QUEUE(queue_);
     if (buttons_ != 0) {
         buttons_ = 0;
         hid_.send(ReportID::relativeMouse, relativeMouseReport(0, 0, 0), host_);

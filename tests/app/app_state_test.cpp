@@ -501,7 +501,7 @@ TEST_F(AppStateTest, DemoShowsMadeUpValuesAndNeverPolls) {
 
 // The setup window's blocking clicks share the model's queue: their work
 // runs off the main thread, their outcome on it, and never once the model
-// (and with it the window) has gone.
+// (and with it the window) has gone. The model itself is main-thread only.
 TEST_F(AppStateTest, BlockingWorkReturnsToTheMainThreadOnlyWhileTheModelLives) {
     const auto mainThread = std::this_thread::get_id();
     std::thread::id workedOn;
@@ -525,6 +525,12 @@ TEST_F(AppStateTest, BlockingWorkReturnsToTheMainThreadOnlyWhileTheModelLives) {
     EXPECT_TRUE(worked);
     main.runPending();
     EXPECT_FALSE(applied);
+
+#ifndef NDEBUG
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    AppState& model = state();
+    EXPECT_DEATH(std::thread([&model] { model.setStep(2); }).join(), "ran off its queue main");
+#endif
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "base/concurrent_queue.h"
 #include "base/main_run_loop.h"
+#include "base/queue_check.h"
 #include "base/semaphore.h"
 #include "base/serial_queue.h"
 #include "support/eventually.h"
@@ -168,4 +169,28 @@ TEST(MainRunLoop, AnotherLoopDrainsItWhenWokenAndAsksWhenTheNextTaskIsDue) {
     loop.runDue();
     EXPECT_GT(bursts, 1);
     EXPECT_LT(bursts, 1000);
+}
+
+// State a queue owns is corrupted quietly when two threads touch it, so
+// debug builds stop at the first member that runs elsewhere. The main
+// thread is whichever last drained the loop, or the one that made it.
+TEST(QueueCheck, AMemberOffItsQueueStopsADebugBuild) {
+#ifdef NDEBUG
+    GTEST_SKIP() << "the checks are compiled into debug builds only";
+#else
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    SerialQueue queue("quintalis.owner");
+    queue.sync([&] { QUINTALIS_ON_QUEUE(queue); });
+    EXPECT_DEATH(QUINTALIS_ON_QUEUE(queue), "ran off its queue quintalis.owner");
+
+    MainRunLoop loop;
+    QUINTALIS_ON_QUEUE(loop);
+    std::thread drainer([&] {
+        loop.post([&] { loop.stop(); });
+        loop.run();
+        QUINTALIS_ON_QUEUE(loop);
+    });
+    drainer.join();
+    EXPECT_DEATH(QUINTALIS_ON_QUEUE(loop), "ran off its queue main");
+#endif
 }

@@ -6,6 +6,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "base/main_thread.h"
@@ -26,11 +27,16 @@ public:
         std::lock_guard lock(mutex_);
         delayed_.push_back({delay, std::move(task)});
     }
+    bool isCurrent() const override {
+        std::lock_guard lock(mutex_);
+        return std::this_thread::get_id() == drainer_;
+    }
 
     // Runs posted tasks, waiting for more, until `done` holds; false when it
     // still does not hold after `seconds` (work on other threads never came).
     // `done` may also wait for other threads: it is asked again every 10 ms.
     bool runUntil(const std::function<bool()>& done, double seconds = 30) {
+        drainedHere();
         auto until = std::chrono::steady_clock::now() +
                      std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
         while (!done()) {
@@ -49,6 +55,7 @@ public:
     }
     // Runs the tasks posted so far and those they post.
     void runPending() {
+        drainedHere();
         while (true) {
             Task task;
             {
@@ -69,6 +76,7 @@ public:
     }
     // Fires the timers waiting now (not those they set).
     void fireTimers() {
+        drainedHere();
         std::deque<Timer> due;
         {
             std::lock_guard lock(mutex_);
@@ -78,6 +86,11 @@ public:
     }
 
 private:
+    void drainedHere() {
+        std::lock_guard lock(mutex_);
+        drainer_ = std::this_thread::get_id();
+    }
+
     struct Timer {
         Duration delay;
         Task task;
@@ -86,6 +99,7 @@ private:
     std::condition_variable changed_;
     std::deque<Task> ready_;
     std::deque<Timer> delayed_;
+    std::thread::id drainer_ = std::this_thread::get_id();
 };
 
 }  // namespace quintalis::testing

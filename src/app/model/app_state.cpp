@@ -4,6 +4,7 @@
 #include "app/model/other_engines.h"
 #include "app/model/status_replies.h"
 #include "base/log.h"
+#include "base/queue_check.h"
 
 namespace quintalis {
 namespace {
@@ -67,14 +68,19 @@ AppState::AppState(Collaborators collaborators) : with_(collaborators) {
 AppState::~AppState() { alive_.end(); }
 
 uint64_t AppState::addObserver(Observer observer) {
+    QUINTALIS_ON_QUEUE(with_.mainThread);
     uint64_t id = nextObserver_++;
     observers_.emplace(id, std::move(observer));
     return id;
 }
 
-void AppState::removeObserver(uint64_t id) { observers_.erase(id); }
+void AppState::removeObserver(uint64_t id) {
+    QUINTALIS_ON_QUEUE(with_.mainThread);
+    observers_.erase(id);
+}
 
 void AppState::publish(const Change& change) {
+    QUINTALIS_ON_QUEUE(with_.mainThread);
     AppValues before = values_;
     change(values_);
     if (values_ == before) return;
@@ -87,6 +93,7 @@ void AppState::publish(const Change& change) {
 
 template <typename Result>
 void AppState::offMain(std::function<Result()> work, std::function<void(Result)> apply) {
+    QUINTALIS_ON_QUEUE(with_.mainThread);
     auto watch = alive_.watch();
     MainThread& main = with_.mainThread;
     work_.async([work = std::move(work), apply = std::move(apply), watch, &main] {
@@ -143,12 +150,14 @@ void AppState::setLaunchAtLogin(bool on) {
 }
 
 void AppState::showDemo(const AppValues& values, std::optional<TryIt::Result> tryIt) {
+    QUINTALIS_ON_QUEUE(with_.mainThread);
     demo_ = true;
     demoTryIt_ = std::move(tryIt);
     publish([&values](AppValues& shown) { shown = values; });
 }
 
 void AppState::startPolling() {
+    QUINTALIS_ON_QUEUE(with_.mainThread);
     if (demo_ || polling_) return;
     polling_ = true;
     refresh();
@@ -165,6 +174,7 @@ void AppState::scheduleTick() {
 }
 
 void AppState::refresh(Task whenDone) {
+    QUINTALIS_ON_QUEUE(with_.mainThread);
     auto pending = std::make_shared<Pending>();
     pending->whenDone = std::move(whenDone);
     pending->parts = 1;  // this call's own part, so that nothing finishes before all have started

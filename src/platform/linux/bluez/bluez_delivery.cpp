@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/log.h"
+#include "base/queue_check.h"
 #include "platform/linux/bluez/bluez_peripheral_manager.h"
 
 namespace quintalis::bluez {
@@ -60,6 +61,7 @@ void BluezPeripheralManager::onWrite(const CharacteristicRef& characteristic, st
 }
 
 void BluezPeripheralManager::respond(const ReadRequest& request, AttResult result, const std::vector<uint8_t>& value) {
+    QUINTALIS_ON_QUEUE(queue_);
     auto found = reads_.find(request.id);
     if (found == reads_.end()) return;
     ReadReply reply = std::move(found->second);
@@ -72,6 +74,7 @@ void BluezPeripheralManager::respond(const ReadRequest& request, AttResult resul
 }
 
 void BluezPeripheralManager::respond(const WriteRequest& request, AttResult result) {
+    QUINTALIS_ON_QUEUE(queue_);
     auto found = writes_.find(request.id);
     if (found == writes_.end()) return;
     WriteReply reply = std::move(found->second);
@@ -149,6 +152,7 @@ const Device* BluezPeripheralManager::connectedHost(const UUID& host) const {
 // whose socket for that characteristic is open) and tells the delegate
 // what changed.
 void BluezPeripheralManager::reconcile() {
+    QUINTALIS_ON_QUEUE(queue_);
     std::vector<std::pair<UUID, CharacteristicRef>> wanted;
     std::vector<std::string> crowded;
     for (auto& [path, link] : links_) {
@@ -227,6 +231,7 @@ bool BluezPeripheralManager::reachable(const UUID& host, std::string& adapter) {
 
 bool BluezPeripheralManager::updateValue(const std::vector<uint8_t>& value, const CharacteristicRef& characteristic,
                                          const std::vector<UUID>& centrals) {
+    QUINTALIS_ON_QUEUE(queue_);
     if (ownedByBluetoothd_.count(characteristic)) {
         log("dropping " + characteristic->uuid.description() + ": bluetoothd sends it itself");
         return true;

@@ -2,11 +2,13 @@
 // nobody, except inside a window the user opened, and then only a Bluetooth
 // LE device connected through an adapter this program advertises on.
 #include "base/log.h"
+#include "base/queue_check.h"
 #include "platform/linux/bluez/bluez_peripheral_manager.h"
 
 namespace quintalis::bluez {
 
 void BluezPeripheralManager::setPairingWindow(Duration duration) {
+    QUINTALIS_ON_QUEUE(queue_);
     bool open = duration > Duration::zero();
     if (open == pairing_) {
         if (open) log("pairing window extended");

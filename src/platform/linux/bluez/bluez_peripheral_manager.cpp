@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/log.h"
+#include "base/queue_check.h"
 
 namespace quintalis::bluez {
 namespace {
@@ -18,7 +19,7 @@ const std::map<std::string, sdbus::Variant> kNoOptions;
 BluezPeripheralManager::BluezPeripheralManager(std::unique_ptr<sdbus::IConnection> connection,
                                                PeripheralManagerDelegate& delegate, SerialQueue& queue,
                                                BluezSettings settings)
-    : delegate_(delegate), settings_(std::move(settings)), hosts_(settings_.hostBook) {
+    : delegate_(delegate), queue_(queue), settings_(std::move(settings)), hosts_(settings_.hostBook) {
     bus_ = std::make_unique<Bus>(std::move(connection), queue,
                                  Bus::Events{
                                      [this](bool present) { onPresence(present); },
@@ -73,6 +74,7 @@ BluezPeripheralManager::~BluezPeripheralManager() {
 void BluezPeripheralManager::post(Task task) { bus_->post(std::move(task)); }
 
 ManagerState BluezPeripheralManager::state() const {
+    QUINTALIS_ON_QUEUE(queue_);
     if (!fetched_) return ManagerState::unknown;
     if (denied_) return ManagerState::unauthorized;
     // Never seen in this run, bluetoothd may not be installed at all.
@@ -87,6 +89,7 @@ ManagerState BluezPeripheralManager::state() const {
 }
 
 std::string BluezPeripheralManager::unusableReason() const {
+    QUINTALIS_ON_QUEUE(queue_);
     switch (state()) {
         case ManagerState::resetting: return "bluetoothd stopped";
         // Both without bluetoothd and without an adapter the state is the same.
@@ -150,6 +153,7 @@ void BluezPeripheralManager::onObjectsFailed(const BusError& error) {
 }
 
 void BluezPeripheralManager::objectsChanged() {
+    QUINTALIS_ON_QUEUE(queue_);
     syncLinks();
     trustAcceptedDevices();
     reconcile();
@@ -208,6 +212,7 @@ void BluezPeripheralManager::reportState() {
 }
 
 void BluezPeripheralManager::addService(const ServiceRef& service) {
+    QUINTALIS_ON_QUEUE(queue_);
     if (service->uuid == BluetoothUUID("1801")) {
         // bluetoothd serves Generic Attribute and its Service Changed itself.
         for (const auto& characteristic : service->characteristics) ownedByBluetoothd_.insert(characteristic);
@@ -224,6 +229,7 @@ void BluezPeripheralManager::addService(const ServiceRef& service) {
 }
 
 void BluezPeripheralManager::removeAllServices() {
+    QUINTALIS_ON_QUEUE(queue_);
     for (auto& [path, link] : links_) dropApplication(path, link);
     services_.clear();
     ownedByBluetoothd_.clear();
@@ -242,6 +248,7 @@ void BluezPeripheralManager::dropApplication(const std::string& adapter, Link& l
 }
 
 void BluezPeripheralManager::startAdvertising(const std::string& localName, const std::vector<BluetoothUUID>& services) {
+    QUINTALIS_ON_QUEUE(queue_);
     advertising_ = AdvertisementData{localName, services};
     awaitingStart_.clear();
     startError_.reset();

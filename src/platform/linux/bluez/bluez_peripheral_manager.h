@@ -124,6 +124,7 @@ private:
     void post(Task task);
 
     PeripheralManagerDelegate& delegate_;
+    SerialQueue& queue_;
     const BluezSettings settings_;
 
     // Owned by the queue.

@@ -81,6 +81,7 @@ public:
     explicit QueueTimers(SerialQueue& queue) : queue_(queue) {}
     void post(Task task) override { queue_.async(std::move(task)); }
     void postAfter(Duration delay, Task task) override { queue_.asyncAfter(delay, std::move(task)); }
+    bool isCurrent() const override { return queue_.isCurrent(); }
 
 private:
     SerialQueue& queue_;
