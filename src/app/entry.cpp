@@ -28,38 +28,36 @@
 namespace quintalis {
 namespace {
 
-// SIGINT and SIGTERM are taken by one thread with sigwait, so the main run
-// loop can end cleanly instead of being interrupted wherever it is. Threads
-// inherit the signal mask, so this must run before any other thread starts.
-void stopMainLoopOnSignals(MainRunLoop& loop) {
+// SIGINT and SIGTERM are taken by one thread with sigwait, which hands the
+// one received to `handle`, so the process ends cleanly instead of being
+// interrupted wherever it is. Threads inherit the signal mask, so this must
+// run before any other thread starts.
+void onStopSignals(std::function<void(int)> handle) {
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    std::thread([signals, &loop] {
+    std::thread([signals, handle = std::move(handle)] {
         nameCurrentThread("quintalis.signals");
         int received = 0;
         sigwait(&signals, &received);
+        handle(received);
+    }).detach();
+}
+
+// The headless app ends its main run loop.
+void stopMainLoopOnSignals(MainRunLoop& loop) {
+    onStopSignals([&loop](int received) {
         log(std::string("quitting on ") + (received == SIGINT ? "SIGINT" : "SIGTERM"));
         loop.stop();
-    }).detach();
+    });
 }
 
 // A command holding a phone's capture ends through exitProcess on SIGINT or
 // SIGTERM, so the phone is restored on the way out.
 void exitOnSignals() {
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    std::thread([signals] {
-        nameCurrentThread("quintalis.signals");
-        int received = 0;
-        sigwait(&signals, &received);
-        exitProcess(received == SIGINT ? 130 : 143);
-    }).detach();
+    onStopSignals([](int received) { exitProcess(received == SIGINT ? 130 : 143); });
 }
 
 int runApp(Services& services) {
