@@ -35,23 +35,24 @@ bool describeClient(const ConnectionEnds& ends, inet_diag_req_v2& request) {
     const int family = ends.local.ss_family;
     if (family != ends.remote.ss_family) return false;
     request.sdiag_family = static_cast<uint8_t>(family);
+    // The same for both families but for the address type.
+    auto fill = [&request](const auto& localPort, const auto& remotePort, const auto& localAddress,
+                            const auto& remoteAddress) {
+        request.id.idiag_sport = remotePort;
+        request.id.idiag_dport = localPort;
+        std::memcpy(request.id.idiag_src, &remoteAddress, sizeof remoteAddress);
+        std::memcpy(request.id.idiag_dst, &localAddress, sizeof localAddress);
+        return true;
+    };
     if (family == AF_INET) {
         const auto& local = reinterpret_cast<const sockaddr_in&>(ends.local);
         const auto& remote = reinterpret_cast<const sockaddr_in&>(ends.remote);
-        request.id.idiag_sport = remote.sin_port;
-        request.id.idiag_dport = local.sin_port;
-        std::memcpy(request.id.idiag_src, &remote.sin_addr, sizeof remote.sin_addr);
-        std::memcpy(request.id.idiag_dst, &local.sin_addr, sizeof local.sin_addr);
-        return true;
+        return fill(local.sin_port, remote.sin_port, local.sin_addr, remote.sin_addr);
     }
     if (family == AF_INET6) {
         const auto& local = reinterpret_cast<const sockaddr_in6&>(ends.local);
         const auto& remote = reinterpret_cast<const sockaddr_in6&>(ends.remote);
-        request.id.idiag_sport = remote.sin6_port;
-        request.id.idiag_dport = local.sin6_port;
-        std::memcpy(request.id.idiag_src, &remote.sin6_addr, sizeof remote.sin6_addr);
-        std::memcpy(request.id.idiag_dst, &local.sin6_addr, sizeof local.sin6_addr);
-        return true;
+        return fill(local.sin6_port, remote.sin6_port, local.sin6_addr, remote.sin6_addr);
     }
     return false;
 }
