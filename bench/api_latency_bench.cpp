@@ -7,35 +7,14 @@
 #include <asio.hpp>
 #include <thread>
 
-#include "engine/http_server.h"
-#include "engine/routes.h"
-#include "phones/devices.h"
-#include "simulator/simulator.h"
+#include "support/engine_rig.h"
 
 using namespace quintalis;
 
 namespace {
 
-struct Rig {
-    simulator::Simulator phones{{simulator::PhoneSetup{}}};
-    HIDPeripheral peripheral{phones.radio(), "Skiffline"};
-    ScreenCapture capture{phones.cameras(), Clock::real()};
-    Devices devices{capture, peripheral, Clock::real(), std::filesystem::temp_directory_path() / "quintalis-bench" / "pairings.json"};
-    Routes routes{peripheral, devices, Clock::real()};
-    HTTPServer server{0, [this](const HTTPRequest& request, Responder reply) { routes.handle(request, reply); }};
-
-    Rig() {
-        peripheral.start();
-        capture.start();
-        server.start();
-        while (peripheral.connectedHosts().empty() || !capture.all().front()->size()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-    }
-};
-
-Rig& rig() {
-    static Rig* made = new Rig();
+bench::EngineRig& rig() {
+    static bench::EngineRig* made = new bench::EngineRig();
     return *made;
 }
 

@@ -11,40 +11,12 @@
 #include <cstdio>
 #include <thread>
 
-#include "engine/http_server.h"
-#include "engine/routes.h"
-#include "phones/devices.h"
-#include "simulator/simulator.h"
+#include "support/engine_rig.h"
 
 using namespace quintalis;
 using Steady = std::chrono::steady_clock;
 
 namespace {
-
-struct Rig {
-    explicit Rig(size_t maxWaiting)
-        : routes(peripheral, devices, quintalis::Clock::real(), RouteOptions{{}, maxWaiting}),
-          server(0, [this](const HTTPRequest& request, Responder reply) {
-              if (request.path == "/simulator") return reply.send(HTTPResponse::json(phones.groundTruth()));
-              routes.handle(request, reply);
-          }) {
-        peripheral.start();
-        capture.start();
-        server.start();
-        while (peripheral.connectedHosts().empty() || capture.all().empty() || !capture.all().front()->size()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        devices.match(false, false);
-    }
-
-    simulator::Simulator phones{{simulator::PhoneSetup{}}};
-    HIDPeripheral peripheral{phones.radio(), "Skiffline"};
-    ScreenCapture capture{phones.cameras(), quintalis::Clock::real()};
-    Devices devices{capture, peripheral, quintalis::Clock::real(),
-                    std::filesystem::temp_directory_path() / "quintalis-bench" / "pairings.json"};
-    Routes routes;
-    HTTPServer server;
-};
 
 std::string request(const std::string& method, const std::string& target, const std::string& body = "") {
     return method + " " + target + " HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
@@ -63,7 +35,7 @@ std::pair<std::string, double> timed(asio::io_context& io, uint16_t port, const 
 }
 
 void run(size_t maxWaiting) {
-    Rig rig(maxWaiting);
+    bench::EngineRig rig(RouteOptions{{}, maxWaiting});
     const uint16_t port = rig.server.boundPort();
     asio::io_context io;
     const std::string tap = request("POST", "/tap", R"({"x": 0.5, "y": 0.5, "fraction": true})");

@@ -28,6 +28,7 @@
 #include "engine/routes.h"
 #include "phones/devices.h"
 #include "simulator/simulator.h"
+#include "support/engine_rig.h"
 #include "support/fake_windows.h"
 #include "support/no_text.h"
 #include "support/raw_http.h"
@@ -38,28 +39,6 @@ using Steady = std::chrono::steady_clock;
 namespace {
 
 const std::string kWait = "GET /wait?min=60000&first=60000&max=60000 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-
-struct EngineRig {
-    EngineRig() : routes(peripheral, devices, Clock::real()), server(0, [this](const HTTPRequest& request, Responder reply) {
-                                                                  routes.handle(request, reply);
-                                                              }) {
-        peripheral.start();
-        capture.start();
-        server.start();
-        while (peripheral.connectedHosts().empty() || capture.all().empty() || !capture.all().front()->size()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        devices.match(false, false);
-    }
-
-    simulator::Simulator phones{{simulator::PhoneSetup{}}};
-    HIDPeripheral peripheral{phones.radio(), "Skiffline"};
-    ScreenCapture capture{phones.cameras(), Clock::real()};
-    Devices devices{capture, peripheral, Clock::real(),
-                    std::filesystem::temp_directory_path() / "quintalis-bench" / "pairings.json"};
-    Routes routes;
-    HTTPServer server;
-};
 
 // Opens `count` waits; returns those still pending, and counts the refused.
 std::vector<std::unique_ptr<testing::RawConnection>> attemptWaits(uint16_t port, int count, int& refused) {
@@ -98,7 +77,7 @@ void timeReads(uint16_t port, const std::vector<std::string>& targets) {
 }
 
 void engine() {
-    EngineRig rig;
+    bench::EngineRig rig;
     const uint16_t port = rig.server.boundPort();
     int refused = 0;
     auto start = Steady::now();
