@@ -37,73 +37,24 @@ void SetupActions::offMain(std::function<std::string()> work, std::function<void
 void SetupActions::operator()(SetupAction action) {
     SetupContext& context = context_();
     switch (action) {
-        case SetupAction::install:
-            if (!beginAction(context, action)) return;
-            changed_();
-            offMain([&installer = services_.installer()] { return installer.moveToApplications().value_or(""); },
-                    [](SetupContext& shown, std::string message) {
-                        endAction(shown, SetupAction::install);
-                        shown.installMessage = message;
-                    });
-            return;
+        case SetupAction::install: install(context); return;
         case SetupAction::switchEngines: switchEngines(); return;
         case SetupAction::allowBluetooth:
             services_.appState().setBluetoothRequested(true);
             services_.engine().startBluetooth();
             services_.appState().refresh();
             return;
-        case SetupAction::openBluetoothSettings:
-            offMain(
-                [&settings = services_.desktop().settings] {
-                    return settings.openBluetooth()
-                               ? std::string()
-                               : std::string("No Bluetooth settings were found on this desktop. Install blueman "
-                                             "(sudo apt install blueman), or turn Bluetooth on in a terminal: "
-                                             "bluetoothctl power on");
-                },
-                [](SetupContext& shown, std::string message) { shown.bluetoothMessage = message; });
-            return;
+        case SetupAction::openBluetoothSettings: openBluetoothSettings(); return;
         case SetupAction::startAirPlayReceiver:
             context.airplayMessage = services_.receiverKeeper().startNow().value_or("");
             services_.appState().refresh();
             break;
-        case SetupAction::addClaudeCode: {
-            auto claude = services_.appState().values().claudePath;
-            // Two runs of claude at once would each rewrite its settings file.
-            if (!claude || !beginAction(context, action)) return;
-            changed_();
-            offMain([claude, &ai = services_.aiConnect()] { return ai.addToClaudeCode(*claude).message; },
-                    [this](SetupContext& shown, std::string message) {
-                        endAction(shown, SetupAction::addClaudeCode);
-                        shown.claudeCodeMessage = message;
-                        services_.appState().refresh();
-                    });
-            return;
-        }
+        case SetupAction::addClaudeCode: addClaudeCode(context); return;
         case SetupAction::copyClaudeCommand:
             clipboard_.copy(services_.aiConnect().claudeCodeCommand());
             context.copiedClaudeCommand = true;
             break;
-        case SetupAction::addClaudeDesktop: {
-            if (!beginAction(context, action)) return;
-            changed_();
-            // Written on the worker before its result is posted to the main thread.
-            auto snippet = std::make_shared<std::string>();
-            offMain(
-                [snippet, &ai = services_.aiConnect()] {
-                    auto result = ai.addToClaudeDesktop();
-                    *snippet = result.snippet;
-                    return result.message;
-                },
-                [this, snippet](SetupContext& shown, std::string message) {
-                    endAction(shown, SetupAction::addClaudeDesktop);
-                    shown.claudeDesktopMessage = message;
-                    shown.claudeDesktopSnippet = *snippet;
-                    shown.copiedClaudeDesktop = false;
-                    services_.appState().refresh();
-                });
-            return;
-        }
+        case SetupAction::addClaudeDesktop: addClaudeDesktop(context); return;
         case SetupAction::copyClaudeDesktop:
             clipboard_.copy(context.claudeDesktopSnippet);
             context.copiedClaudeDesktop = true;
@@ -113,26 +64,82 @@ void SetupActions::operator()(SetupAction action) {
             context.copiedCodex = true;
             break;
         case SetupAction::takeLook: takeLook(); return;
-        case SetupAction::openPairingWindow: {
-            // Written on the worker before its result is posted to the main thread.
-            auto alias = std::make_shared<std::string>();
-            offMain(
-                [alias, &host = services_.platform().host] {
-                    auto result = requestPairingWindow(host, std::nullopt);
-                    if (!result.answer) return result.error;
-                    *alias = result.answer->value("shownAs", std::string());
-                    return "Pairing is open for " + std::to_string(result.answer->value("pairing", 0)) +
-                           " seconds: tap " + result.answer->value("name", std::string("Skiffline")) + " on the iPhone now.";
-                },
-                [alias](SetupContext& shown, std::string message) {
-                    shown.pairingMessage = message;
-                    if (!alias->empty()) shown.bluetoothAlias = *alias;
-                });
-            return;
-        }
+        case SetupAction::openPairingWindow: openPairingWindow(); return;
         default: return;
     }
     changed_();
+}
+
+void SetupActions::install(SetupContext& context) {
+    if (!beginAction(context, SetupAction::install)) return;
+    changed_();
+    offMain([&installer = services_.installer()] { return installer.moveToApplications().value_or(""); },
+            [](SetupContext& shown, std::string message) {
+                endAction(shown, SetupAction::install);
+                shown.installMessage = message;
+            });
+}
+
+void SetupActions::openBluetoothSettings() {
+    offMain(
+        [&settings = services_.desktop().settings] {
+            return settings.openBluetooth()
+                       ? std::string()
+                       : std::string("No Bluetooth settings were found on this desktop. Install blueman "
+                                     "(sudo apt install blueman), or turn Bluetooth on in a terminal: "
+                                     "bluetoothctl power on");
+        },
+        [](SetupContext& shown, std::string message) { shown.bluetoothMessage = message; });
+}
+
+void SetupActions::addClaudeCode(SetupContext& context) {
+    auto claude = services_.appState().values().claudePath;
+    // Two runs of claude at once would each rewrite its settings file.
+    if (!claude || !beginAction(context, SetupAction::addClaudeCode)) return;
+    changed_();
+    offMain([claude, &ai = services_.aiConnect()] { return ai.addToClaudeCode(*claude).message; },
+            [this](SetupContext& shown, std::string message) {
+                endAction(shown, SetupAction::addClaudeCode);
+                shown.claudeCodeMessage = message;
+                services_.appState().refresh();
+            });
+}
+
+void SetupActions::addClaudeDesktop(SetupContext& context) {
+    if (!beginAction(context, SetupAction::addClaudeDesktop)) return;
+    changed_();
+    // Written on the worker before its result is posted to the main thread.
+    auto snippet = std::make_shared<std::string>();
+    offMain(
+        [snippet, &ai = services_.aiConnect()] {
+            auto result = ai.addToClaudeDesktop();
+            *snippet = result.snippet;
+            return result.message;
+        },
+        [this, snippet](SetupContext& shown, std::string message) {
+            endAction(shown, SetupAction::addClaudeDesktop);
+            shown.claudeDesktopMessage = message;
+            shown.claudeDesktopSnippet = *snippet;
+            shown.copiedClaudeDesktop = false;
+            services_.appState().refresh();
+        });
+}
+
+void SetupActions::openPairingWindow() {
+    // Written on the worker before its result is posted to the main thread.
+    auto alias = std::make_shared<std::string>();
+    offMain(
+        [alias, &host = services_.platform().host] {
+            auto result = requestPairingWindow(host, std::nullopt);
+            if (!result.answer) return result.error;
+            *alias = result.answer->value("shownAs", std::string());
+            return "Pairing is open for " + std::to_string(result.answer->value("pairing", 0)) +
+                   " seconds: tap " + result.answer->value("name", std::string("Skiffline")) + " on the iPhone now.";
+        },
+        [alias](SetupContext& shown, std::string message) {
+            shown.pairingMessage = message;
+            if (!alias->empty()) shown.bluetoothAlias = *alias;
+        });
 }
 
 void SetupActions::switchEngines() {

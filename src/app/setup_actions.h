@@ -27,7 +27,14 @@ public:
 private:
     // Runs `work` off the main thread and `apply` with its result on it.
     void offMain(std::function<std::string()> work, std::function<void(SetupContext&, std::string)> apply);
+    // The actions whose work blocks (a program run, a file rewritten, a
+    // request to the engine) run it through offMain.
+    void install(SetupContext& context);
     void switchEngines();
+    void openBluetoothSettings();
+    void addClaudeCode(SetupContext& context);
+    void addClaudeDesktop(SetupContext& context);
+    void openPairingWindow();
     void takeLook();
 
     Services& services_;
