@@ -213,50 +213,53 @@ private:
     Clock_::time_point lastFrameRead_;
 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    const int count = argc > 1 ? std::atoi(argv[1]) : 240;
-    const int stillSeconds = argc > 2 ? std::atoi(argv[2]) : 10;
-    av_log_set_level(AV_LOG_QUIET);
-    simulator::VirtualPhone phone(0, {});
-    PixelBufferRef base = phone.frame();
-    std::printf("stream: %d frames of %dx%d, x264 constrained baseline, one slice\n", count, base->width(), base->height());
-
-    simulator::H264Encoder encoder;
+// The same picture, numbered, as the virtual phone's encoder makes it and as
+// FEED messages carry it.
+struct Stream {
     std::vector<Bytes> units, feeds;
-    std::vector<double> encoding;
+    std::vector<double> encoding;  // each frame's encode, the key frame apart
+    Bytes avcC;
+    FormatDescription format;
+};
+
+Stream makeStream(const PixelBuffer& base, int count) {
+    Stream stream;
+    simulator::H264Encoder encoder;
     for (int i = 0; i < count; ++i) {
-        auto picture = frameNumber(*base, i);
+        auto picture = frameNumber(base, i);
         auto start = Clock_::now();
-        units.push_back(encoder.encode(*picture, i == 0).data);
-        if (i > 0) encoding.push_back(ms(Clock_::now() - start));
+        stream.units.push_back(encoder.encode(*picture, i == 0).data);
+        if (i > 0) stream.encoding.push_back(ms(Clock_::now() - start));
     }
-    Bytes avcC = makeAvcC(encoder.sps(), encoder.pps());
-    FormatDescription format = videoFormat(static_cast<uint32_t>(base->width()), static_cast<uint32_t>(base->height()), avcC);
-    for (const auto& unit : units) {
+    stream.avcC = makeAvcC(encoder.sps(), encoder.pps());
+    stream.format = videoFormat(static_cast<uint32_t>(base.width()), static_cast<uint32_t>(base.height()), stream.avcC);
+    for (const auto& unit : stream.units) {
         SampleBuffer sample;
         sample.timing.push_back({CMTime{1, 60, 1, 0}, CMTime::nanoseconds(0), CMTime{}});
         sample.data = unit;
         sample.sampleCount = 1;
         sample.sampleSizes = {static_cast<uint32_t>(unit.size())};
-        feeds.push_back(device::feed(0x77, sample));
+        stream.feeds.push_back(device::feed(0x77, sample));
     }
+    return stream;
+}
 
+void reportDecoding(const Stream& stream) {
     // Interleaved rounds, so all see the same machine load.
     std::vector<double> floor, libyuvTimes, swscaleTimes;
     Times unconverted, converted;
     for (int round = 0; round < 3; ++round) {
-        auto c = conversionTimes(units, avcC);
+        auto c = conversionTimes(stream.units, stream.avcC);
         libyuvTimes.insert(libyuvTimes.end(), c.libyuv.begin(), c.libyuv.end());
         swscaleTimes.insert(swscaleTimes.end(), c.swscale.begin(), c.swscale.end());
-        auto f = floorTimes(units, avcC);
+        auto f = floorTimes(stream.units, stream.avcC);
         floor.insert(floor.end(), f.begin() + 1, f.end());  // the key frame apart
-        unconverted.append(projectTimes(feeds, format, false));
-        converted.append(projectTimes(feeds, format, true));
+        unconverted.append(projectTimes(stream.feeds, stream.format, false));
+        converted.append(projectTimes(stream.feeds, stream.format, true));
     }
     std::printf("%-44s %8s %8s\n", "per frame (ms)", "p50", "p95");
-    std::printf("%-44s %8.2f %8.2f\n", "the virtual phone's x264 encode", percentile(encoding, 0.5), percentile(encoding, 0.95));
+    std::printf("%-44s %8.2f %8.2f\n", "the virtual phone's x264 encode", percentile(stream.encoding, 0.5),
+                percentile(stream.encoding, 0.95));
     std::printf("%-44s %8.2f %8.2f\n", "BGRA conversion alone, libyuv", percentile(libyuvTimes, 0.5), percentile(libyuvTimes, 0.95));
     std::printf("%-44s %8.2f %8.2f\n", "BGRA conversion alone, libswscale", percentile(swscaleTimes, 0.5),
                 percentile(swscaleTimes, 0.95));
@@ -269,11 +272,13 @@ int main(int argc, char** argv) {
     row("parse + answer + decode", unconverted.wall);
     row("parse + answer + decode + BGRA", converted.wall);
     row("    the same, CPU", converted.cpu);
+}
 
-    // Latency through the cable session, against the simulated phone.
+// Latency through the cable session against the simulated phone, then what a
+// still screen costs.
+void reportSession(const PixelBufferRef& base, int count, int stillSeconds) {
     std::mutex mutex;
     std::condition_variable arrived;
-    PixelBufferRef shown;
     SerialQueue* feedQueue = nullptr;
     std::function<void(PixelBufferRef)> feedCallback;
     struct NoStop final : CaptureSession {
@@ -331,5 +336,17 @@ int main(int argc, char** argv) {
     std::printf("still screen: %.1f ms of CPU in %.0f s (%.3f%% of one core)\n", (cpuSeconds() - cpu) * 1000, seconds,
                 (cpuSeconds() - cpu) / seconds * 100);
     session->stop();
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int count = argc > 1 ? std::atoi(argv[1]) : 240;
+    const int stillSeconds = argc > 2 ? std::atoi(argv[2]) : 10;
+    av_log_set_level(AV_LOG_QUIET);
+    simulator::VirtualPhone phone(0, {});
+    PixelBufferRef base = phone.frame();
+    std::printf("stream: %d frames of %dx%d, x264 constrained baseline, one slice\n", count, base->width(), base->height());
+    reportDecoding(makeStream(*base, count));
+    reportSession(base, count, stillSeconds);
     return 0;
 }
