@@ -7,6 +7,7 @@
 #include <netinet/tcp.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -86,8 +87,18 @@ LoopbackPeer loopbackPeer(const ConnectionEnds& ends) {
         got = ::recv(diag.fd(), reply.data(), reply.size(), 0);
     } while (got < 0 && errno == EINTR);
     if (got < 0) return LoopbackPeer::unknown;
-    auto* header = reinterpret_cast<const nlmsghdr*>(reply.data());
-    for (int left = static_cast<int>(got); NLMSG_OK(header, left); header = NLMSG_NEXT(header, left)) {
+    // NLMSG_OK and NLMSG_NEXT walk the reply with a signed count against the
+    // kernel's unsigned lengths; the same walk, in sizes.
+    size_t left = static_cast<size_t>(got);
+    auto whole = [&left](const nlmsghdr* header) {
+        return left >= sizeof(nlmsghdr) && header->nlmsg_len >= sizeof(nlmsghdr) && header->nlmsg_len <= left;
+    };
+    auto next = [&left](const nlmsghdr* header) {
+        const size_t step = std::min<size_t>(NLMSG_ALIGN(header->nlmsg_len), left);
+        left -= step;
+        return reinterpret_cast<const nlmsghdr*>(reinterpret_cast<const char*>(header) + step);
+    };
+    for (auto* header = reinterpret_cast<const nlmsghdr*>(reply.data()); whole(header); header = next(header)) {
         if (header->nlmsg_type == NLMSG_ERROR) {
             auto* error = static_cast<const nlmsgerr*>(NLMSG_DATA(header));
             // No such socket: it has been closed and forgotten.
