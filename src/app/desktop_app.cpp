@@ -64,7 +64,6 @@ public:
 
     int run() {
         int status = app_->run();
-        services_.receiverKeeper().stop();
         if (window_) GtkClipboard::storeBeforeQuit();
         return status;
     }

@@ -54,24 +54,46 @@ void stopMainLoopOnSignals(MainRunLoop& loop) {
     });
 }
 
-// A command holding a phone's capture ends through exitProcess on SIGINT or
-// SIGTERM, so the phone is restored on the way out.
-void exitOnSignals() {
-    onStopSignals([](int received) { exitProcess(received == SIGINT ? 130 : 143); });
+// How long the ordered stop may take before the process ends without it.
+constexpr auto kStopDeadline = std::chrono::seconds(5);
+
+// Stops the services in order, then hands back the status. The last resort
+// is a watchdog: should a step hang (a radio or a phone that never answers),
+// the process ends anyway, with the same status, once kStopDeadline has
+// passed; the log's last "stop:" line names the step that hung.
+int stopThenEnd(Services& services, int status) {
+    std::thread([status] {
+        nameCurrentThread("quintalis.stop-watchdog");
+        std::this_thread::sleep_for(kStopDeadline);
+        log("stop: unfinished after " + std::to_string(kStopDeadline.count()) + " s; ending without it");
+        exitProcess(status);
+    }).detach();
+    services.stop();
+    return status;
+}
+
+// A command holding a phone's capture stops the services on SIGINT or
+// SIGTERM, which restores the phone, and ends with the signal's status.
+void exitOnSignals(Services& services) {
+    onStopSignals([&services](int received) { exitProcess(stopThenEnd(services, received == SIGINT ? 130 : 143)); });
 }
 
 int runApp(Services& services) {
     stopMainLoopOnSignals(services.mainLoop());
     setLogFile(services.appLog());
-    services.mainLoop().post([&services] {
+    int status = 0;
+    services.mainLoop().post([&services, &status] {
         log("Quintalis " + services.appInfo().version() + " starting headless");
         auto& engine = services.engine();
         engine.start(Engine::WhenServedElsewhere::leave);
         // Another engine already drives the phones; a second headless one would only sit idle.
-        if (engine.mode().kind == Engine::Mode::Kind::external) exitProcess(1);
+        if (engine.mode().kind == Engine::Mode::Kind::external) {
+            status = 1;
+            services.mainLoop().stop();
+        }
     });
     services.mainLoop().run();
-    return 0;
+    return status;
 }
 
 // Runs the command named by arguments[1]. A word it does not know is a
@@ -106,17 +128,17 @@ int runCommand(const std::vector<std::string>& arguments, Services& services) {
         {"usb-list", [&](const auto& args) { usbListCommand(args, services.usbCommands()); }},
         {"usb-capture",
          [&](const auto& args) {
-             exitOnSignals();
+             exitOnSignals(services);
              usbCaptureCommand(args, usb);
          }},
         {"usb-serve",
          [&](const auto& args) {
-             exitOnSignals();
+             exitOnSignals(services);
              usbServeCommand(args, services.usbCommands(), std::cin);
          }},
         {"serve",
          [&](const auto& args) {
-             exitOnSignals();
+             exitOnSignals(services);
              usbServeCommand(args, services.usbCommands(), std::cin);
          }},
         {"install-udev-rule", installUdevRuleCommand},
@@ -134,13 +156,13 @@ int runCommand(const std::vector<std::string>& arguments, Services& services) {
     }
     setLogFile(services.appLog());
     found->second(std::vector<std::string>(arguments.begin() + 2, arguments.end()));
-    return 0;
+    return stopThenEnd(services, 0);
 }
 
 }  // namespace
 
 int runEntry(const std::vector<std::string>& arguments) {
-    // Never destroyed: the process ends through exitProcess while threads may still use it.
+    // Stopped, never destroyed: work queued earlier may reach it until the process ends.
     Services& services = *new Services();
     const std::string first = arguments.size() > 1 ? arguments[1] : "";
     if (first == "--version") {
@@ -153,9 +175,9 @@ int runEntry(const std::vector<std::string>& arguments) {
     if (!first.empty() && first[0] != '-') return runCommand(arguments, services);
     if (desktopSession(services.platform().host)) {
         setLogFile(services.appLog());
-        return runDesktopApp(services);
+        return stopThenEnd(services, runDesktopApp(services));
     }
-    return runApp(services);
+    return stopThenEnd(services, runApp(services));
 }
 
 }  // namespace quintalis

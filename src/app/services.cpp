@@ -9,6 +9,7 @@
 #include "app/ui/airplay_receiver_child.h"
 #include "base/app_log.h"
 #include "base/clock.h"
+#include "base/log.h"
 #include "bluetooth/hid_peripheral.h"
 #include "commands/usb_commands.h"
 #include "engine/app_info.h"
@@ -154,6 +155,38 @@ USBCommandBackends& Services::usbCommands() {
 
 void Services::quit() {
     if (!quitDesktopApp()) mainLoop_.stop();
+}
+
+void Services::stop() {
+    std::lock_guard lock(stopping_);
+    if (stopped_) return;
+    stopped_ = true;
+    const auto began = std::chrono::steady_clock::now();
+    auto step = [](const char* what, auto&& run) {
+        log(std::string("stop: ") + what);
+        run();
+    };
+    // Outside in. The servers close first, so no client starts anything new
+    // and none is left hanging; then the phones' screens are handed back
+    // while nothing asks for frames; then the radio, which no action uses
+    // any more, lets go of the phones' keyboard and pointer; then the child
+    // processes end. Last the main loop stops; everything that fed it has.
+    // A part never made (a command builds only what it needs) is skipped.
+    step("HTTP servers", [this] {
+        if (auto* engine = engine_.ifMade()) engine->stop();
+    });
+    step("capture sessions", [this] {
+        if (auto* devices = devices_.ifMade()) devices->capture.stopAll();
+    });
+    step("Bluetooth peripheral", [this] {
+        if (auto* peripheral = peripheral_.ifMade()) peripheral->stop();
+    });
+    step("child processes", [this] {
+        if (auto* keeper = receiverKeeper_.ifMade()) keeper->stop();
+    });
+    step("main loop", [this] { mainLoop_.stop(); });
+    auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began);
+    log("stop: done in " + std::to_string(took.count()) + " ms");
 }
 
 }  // namespace quintalis

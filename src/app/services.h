@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <mutex>
 
 #include "app/select_backends.h"
@@ -27,9 +28,12 @@ struct USBCommandBackends;
 // commands. Nothing below src/app reaches for one of these on its own.
 //
 // Each object is made on first use, so a command builds only what it needs
-// (usb-list never opens Bluetooth), and never destroyed: the process ends
-// through exitProcess while threads may still hold them.
-// Thread rule: every accessor may be called from any thread.
+// (usb-list never opens Bluetooth). stop() winds down what was made, in
+// the one order written there; the objects themselves are never destroyed,
+// as work queued earlier may still reach them until the process ends.
+// Thread rule: every accessor may be called from any thread; stop() from
+// any thread but the ones it waits for (an HTTP handler, the Bluetooth
+// queue), and never while the desktop app's loop still runs.
 class Services {
 public:
     Services() = default;
@@ -60,6 +64,10 @@ public:
     // Ends whichever main loop the app runs (the desktop's or the headless one).
     void quit();
 
+    // The ordered stop; see services.cpp for the order and why. Blocks
+    // until every step has run; a second call returns at once.
+    void stop();
+
 private:
     // One object, made by the first caller while any others wait.
     template <typename T>
@@ -70,12 +78,16 @@ private:
             std::call_once(made_, [&] { value_ = &make(); });
             return *value_;
         }
+        // The object when it was made, without making it.
+        T* ifMade() const { return value_.load(); }
 
     private:
         std::once_flag made_;
-        T* value_ = nullptr;
+        std::atomic<T*> value_ = nullptr;
     };
 
+    std::mutex stopping_;
+    bool stopped_ = false;  // guarded by stopping_
     MainRunLoop mainLoop_;
     Once<PlatformBackends> platform_;
     Once<TextRecognizer> text_;

@@ -9,11 +9,14 @@ namespace quintalis {
 ConcurrentQueue::ConcurrentQueue(std::string label, int maxWorkers, Duration idleTimeout)
     : label_(std::move(label)), maxWorkers_(maxWorkers), idleTimeout_(idleTimeout) {}
 
-ConcurrentQueue::~ConcurrentQueue() {
+ConcurrentQueue::~ConcurrentQueue() { drain(); }
+
+void ConcurrentQueue::drain() {
     std::unique_lock lock(mutex_);
     stopping_ = true;
     changed_.notify_all();
     changed_.wait(lock, [this] { return workers_ == 0; });
+    stopping_ = false;
 }
 
 void ConcurrentQueue::async(Task task) {

@@ -25,6 +25,10 @@ public:
 
     const std::string& label() const { return label_; }
     void async(Task task);
+    // Waits, as the destructor does, until queued and running tasks have
+    // finished and every worker has left; for an ordered stop, once nothing
+    // submits any more. A task submitted later starts a worker again.
+    void drain();
     int workerCount() const;
 
 private:

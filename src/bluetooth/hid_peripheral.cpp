@@ -20,12 +20,19 @@ std::string bluetoothName(const BundleInfo& bundle) {
 HIDPeripheral::HIDPeripheral(BluetoothPeripheralRole& role, std::string localName, Clock& clock)
     : role_(role), localName_(std::move(localName)), clock_(clock) {}
 
-HIDPeripheral::~HIDPeripheral() {
-    queue_.sync([this] { manager_.reset(); });
+HIDPeripheral::~HIDPeripheral() { stop(); }
+
+void HIDPeripheral::stop() {
+    queue_.sync([this] {
+        // The radio's own teardown unpublishes the services and the advertisement.
+        manager_.reset();
+        stopped_ = true;
+    });
 }
 
 void HIDPeripheral::start() {
     queue_.async([this] {
+        if (stopped_) return;
         manager_ = role_.makeManager(*this, queue_);
         // A window opened before Bluetooth started holds for what is left of it.
         Duration left;
@@ -105,6 +112,7 @@ void HIDPeripheral::didUpdateDeviceName(const std::string& name) {
 }
 
 void HIDPeripheral::didUpdateState() {
+    if (!manager_) return;  // a call the radio queued before it stopped
     auto state = manager_->state();
     log("bluetooth state " + std::to_string(static_cast<int>(state)) + " auth " +
         std::to_string(static_cast<int>(role_.authorization())));
@@ -158,6 +166,7 @@ void HIDPeripheral::addNextService() {
 }
 
 void HIDPeripheral::didAddService(const ServiceRef& service, const std::optional<std::string>& error) {
+    if (!manager_) return;  // a call the radio queued before it stopped
     if (error) {
         std::string line = "failed to add " + service->uuid.description() + ": " + *error;
         setState(line);
@@ -169,6 +178,7 @@ void HIDPeripheral::didAddService(const ServiceRef& service, const std::optional
 }
 
 void HIDPeripheral::advertise() {
+    if (!manager_) return;  // a call the radio queued before it stopped
     if (!published_ || manager_->isAdvertising()) return;
     manager_->startAdvertising(localName_, {BluetoothUUID("1812")});
 }
@@ -182,6 +192,7 @@ void HIDPeripheral::didStartAdvertising(const std::optional<AdvertisingError>& e
 }
 
 void HIDPeripheral::didReceiveRead(const ReadRequest& request) {
+    if (!manager_) return;  // a call the radio queued before it stopped
     const auto& characteristic = request.characteristic;
     const std::string uuid = characteristic->uuid.text();
     Bytes value;
@@ -207,6 +218,7 @@ void HIDPeripheral::didReceiveRead(const ReadRequest& request) {
 }
 
 void HIDPeripheral::didReceiveWrite(const std::vector<WriteRequest>& requests) {
+    if (!manager_) return;  // a call the radio queued before it stopped
     if (requests.empty()) return;
     for (const auto& request : requests) {
         centrals_.insert(request.central);

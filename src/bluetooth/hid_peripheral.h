@@ -33,6 +33,10 @@ public:
     ~HIDPeripheral() override;
 
     void start();
+    // Takes the keyboard and pointer off the radio for good: the connected
+    // phones lose them, and a later start() does nothing. Blocks until the
+    // radio has let go; not from the Bluetooth queue.
+    void stop();
     std::vector<UUID> connectedHosts();
     void send(ReportID report, const Bytes& bytes, const UUID& host) override;
     std::string state() const;
@@ -95,6 +99,7 @@ private:
 
     // Owned by queue_.
     std::unique_ptr<PeripheralManager> manager_;
+    bool stopped_ = false;  // owned by queue_, like manager_
     std::deque<ServiceRef> servicesToAdd_;
     bool published_ = false;
     HIDGATTTable table_;

@@ -101,6 +101,32 @@ Engine::~Engine() {
     server_.reset();
 }
 
+void Engine::stop() {
+    std::unique_ptr<HTTPServer> server;
+    std::unique_ptr<HTTPServer> airplayListener;
+    std::unique_ptr<AirPlayWarmUp> warmUp;
+    {
+        std::lock_guard lock(mutex_);
+        if (stopped_) return;
+        stopped_ = true;
+        server = std::move(server_);
+        airplayListener = std::move(airplayListener_);
+        warmUp = std::move(airplayTimer_);
+        if (mode_ == Mode::own()) mode_ = Mode::stopped();
+        if (airplayMode_ == Mode::own()) airplayMode_ = Mode::stopped();
+    }
+    // Outside the lock: the handlers being waited for read the engine's state.
+    if (server) server->stop();
+    if (airplayListener) airplayListener->stop();
+    warmUp.reset();
+    resetAirPlayCapture();
+}
+
+bool Engine::stopped() const {
+    std::lock_guard lock(mutex_);
+    return stopped_;
+}
+
 Engine::Mode Engine::mode() const {
     std::lock_guard lock(mutex_);
     return mode_;
@@ -120,7 +146,7 @@ int Engine::openConnections() const {
 void Engine::start(WhenServedElsewhere whenServedElsewhere) {
     // Only a port this process serves is settled for good: the engine that
     // served it, or won the race for it, may go away later.
-    if (mode() == Mode::own()) return;
+    if (mode() == Mode::own() || stopped()) return;
     if (host_.variable("QUINTALIS_NO_ENGINE") == "1") {
         std::lock_guard lock(mutex_);
         mode_ = Mode::failed("engine disabled (QUINTALIS_NO_ENGINE=1)");
@@ -176,6 +202,7 @@ void Engine::startPhoneSide() {
 }
 
 Engine::Retake Engine::takePortBack() {
+    if (stopped()) return Retake::notTried;
     Mode was = mode();
     // Only a port that start() found taken is worth another try: a stopped
     // engine was never meant to serve, a disabled one must not.
@@ -200,6 +227,7 @@ Engine::Retake Engine::takePortBack() {
 }
 
 Engine::Retake Engine::takeAirPlayPortBack() {
+    if (stopped()) return Retake::notTried;
     Mode was = airplayMode();
     bool lost = was.kind == Mode::Kind::external ||
                 (was.kind == Mode::Kind::failed && was.text.starts_with("can't listen"));

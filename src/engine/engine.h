@@ -73,6 +73,11 @@ public:
     // tries again: it serves the port once that engine has gone, or uses the
     // engine that took it.
     void start(WhenServedElsewhere whenServedElsewhere = WhenServedElsewhere::useIt);
+    // Stops serving both ports for good, the engine's first: clients are
+    // refused from then on, and the AirPlay warm-up and window capture go
+    // after. Later starts and take-backs do nothing. Blocks until the
+    // handlers still running have finished, so not from a handler.
+    void stop();
     // What takePortBack did.
     enum class Retake { notTried, taken, stillHeld };
     // For the app, when nothing answers on the engine's port any more: the
@@ -120,6 +125,7 @@ public:
 
 private:
     std::string urlFrom(const char* variable, uint16_t port) const;
+    bool stopped() const;
     // Serves the engine port and becomes its owner; why not, when it cannot.
     std::optional<std::string> listen();
     void startPhoneSide();
@@ -139,6 +145,7 @@ private:
     mutable std::optional<std::string> loggedBadURL_;
     bool bluetoothStarted_ = false;
     bool screensStarted_ = false;
+    bool stopped_ = false;
     Liveness alive_;
     // Set once by start(), then kept for the life of the engine.
     std::unique_ptr<AirPlayServer> airplay_;

@@ -2,6 +2,7 @@
 
 #include <asio.hpp>
 #include <cstring>
+#include <future>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -228,12 +229,42 @@ HTTPServer::HTTPServer(uint16_t port, RequestHandler handler)
 
 HTTPServer::HTTPServer(uint16_t port, ImmediateHandler handler) : HTTPServer(port, answeringAtOnce(std::move(handler))) {}
 
-HTTPServer::~HTTPServer() {
-    io_->mailbox->close();
-    io_->context.stop();
-    if (io_->thread.joinable()) io_->thread.join();
+HTTPServer::~HTTPServer() { stop(); }
+
+void HTTPServer::stop() {
+    if (stopped_.exchange(true)) return;
+    if (io_->thread.joinable()) {
+        std::promise<void> closed;
+        asio::post(io_->context, [this, &closed] {
+            closeEverything();
+            closed.set_value();
+        });
+        closed.get_future().wait();
+        io_->mailbox->close();
+        io_->context.stop();
+        io_->thread.join();
+    } else {
+        closeEverything();
+        io_->mailbox->close();
+    }
     io_->parked.clear();  // while the context they use still exists
     io_->open.clear();
+    queue_.drain();
+}
+
+void HTTPServer::closeEverything() {
+    std::error_code ignored;
+    const bool listened = io_->acceptor.is_open();
+    const uint16_t bound = boundPort();
+    io_->acceptor.close(ignored);
+    io_->requestTimer.cancel();
+    std::vector<std::shared_ptr<Connection>> open;
+    for (const auto& [id, weak] : io_->open) {
+        if (auto connection = weak.lock()) open.push_back(connection);
+    }
+    for (const auto& connection : io_->parked) open.push_back(connection);
+    for (const auto& connection : open) connection->close();
+    if (listened) log("http stopped on 127.0.0.1:" + std::to_string(bound));
 }
 
 void HTTPServer::start() {

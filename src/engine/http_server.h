@@ -56,6 +56,12 @@ public:
     // Binds and starts serving. Throws std::system_error when the port cannot
     // be bound or listened on.
     void start();
+    // Stops serving, in the order that loses no client silently: the
+    // acceptor closes (new clients are refused by the kernel), then every
+    // open connection, then the I/O thread ends and the handlers still
+    // running finish (their late answers go nowhere). Blocks until then;
+    // any thread but a handler's. The destructor does the same.
+    void stop();
     // Before start().
     void setDialect(Dialect dialect) { dialect_ = std::move(dialect); }
     // Before start(). The clock must outlive the server.
@@ -74,11 +80,14 @@ private:
     void accept();
     void closeExpired();
     void armRequestTimer();
+    // On the I/O thread, or before it started.
+    void closeEverything();
 
     uint16_t port_;
     RequestHandler handler_;
     Dialect dialect_;
     Clock* clock_ = &Clock::real();
+    std::atomic<bool> stopped_{false};
     std::atomic<int> openConnections_{0};  // outlives io_, whose pending work holds connections
     std::unique_ptr<IO> io_;
     ConcurrentQueue queue_{"skiffline.http"};  // declared last: drained first on destruction

@@ -62,6 +62,10 @@ public:
     // `queue`, late frames dropped. Throws CaptureStartError.
     virtual std::unique_ptr<CaptureSession> startCapture(const CaptureDeviceInfo& device, SerialQueue& queue,
                                                          std::function<void(PixelBufferRef)> onFrame) = 0;
+    // Stops every running capture and refuses new ones, giving each device
+    // back to its normal use; for the process's ordered stop. Blocks until
+    // the devices are given back.
+    virtual void stopAll() {}
 };
 
 }  // namespace quintalis

@@ -42,6 +42,9 @@ public:
     // protocol, and what their lockdown service says about them.
     SimulatedUsbBus& usbBus() { return *usbBus_; }
     size_t phoneCount() const { return phones_.size(); }
+    // The phones on the cable, in the order of their setups, for tests that
+    // look at what the host did to them.
+    SimulatedUsbDevice& usbDevice(size_t index) { return *usbDevices_.at(index); }
     // The receiver windows' own window server and streams, when they are not on X.
     WindowServer* windowServer() { return headless_.get(); }
     WindowStreams* windowStreams() { return headless_.get(); }

@@ -204,6 +204,7 @@ std::unique_ptr<CaptureSession> UsbCaptureDevices::startCapture(const CaptureDev
         if (candidate.udid == device.uniqueID) phone = std::move(candidate);
     }
     if (!phone) throw CaptureStartError("cannot capture " + device.localizedName + ": it is no longer on the USB bus");
+    throwWhenStopped(device.localizedName);
     refuseWhileWaiting(device.uniqueID, device.localizedName);
     {
         std::lock_guard lock(mutex_);
@@ -227,10 +228,17 @@ std::unique_ptr<CaptureSession> UsbCaptureDevices::startCapture(const CaptureDev
         switching_.erase(device.uniqueID);
         throw;
     }
-    std::lock_guard lock(mutex_);
-    switching_.erase(device.uniqueID);
-    sessions_[session.get()] = device.uniqueID;
-    return std::make_unique<Handle>(*this, std::move(session), device.localizedName);
+    {
+        std::lock_guard lock(mutex_);
+        switching_.erase(device.uniqueID);
+        if (!stopped_) {
+            sessions_[session.get()] = device.uniqueID;
+            return std::make_unique<Handle>(*this, std::move(session), device.localizedName);
+        }
+    }
+    // Opened while the process stopped: the phone goes straight back.
+    session->stop();
+    throw CaptureStartError("cannot capture " + device.localizedName + ": Quintalis is stopping");
 }
 
 std::unique_ptr<CableSession> UsbCaptureDevices::open(const Found& phone, const std::string& name, SerialQueue& queue,
@@ -392,9 +400,15 @@ void UsbCaptureDevices::refuseWhileWaiting(const std::string& udid, const std::s
     throw CaptureStartError("cannot capture " + name + ": " + found->second.reason + "; trying again in " + waitText(left));
 }
 
+void UsbCaptureDevices::throwWhenStopped(const std::string& name) {
+    std::lock_guard lock(mutex_);
+    if (stopped_) throw CaptureStartError("cannot capture " + name + ": Quintalis is stopping");
+}
+
 void UsbCaptureDevices::stopAll() {
     // Under the lock, so no capture is destroyed meanwhile (its handle forgets it first).
     std::lock_guard lock(mutex_);
+    stopped_ = true;
     for (const auto& [session, udid] : sessions_) session->stop();
 }
 

@@ -47,8 +47,8 @@ public:
     std::unique_ptr<CaptureSession> startCapture(const CaptureDeviceInfo& device, SerialQueue& queue,
                                                  std::function<void(PixelBufferRef)> onFrame) override;
 
-    // Stops every running capture, restoring each phone; for the process's exit.
-    void stopAll();
+    // Restores each phone captured; a capture still opening is stopped as it opens.
+    void stopAll() override;
 
 private:
     class Handle;
@@ -58,6 +58,7 @@ private:
         std::string udid;
     };
     std::vector<Found> apple();
+    void throwWhenStopped(const std::string& name);
     std::unique_ptr<CableSession> open(const Found& phone, const std::string& name, SerialQueue& queue,
                                        std::function<void(PixelBufferRef)> onFrame);
     // Opens the device at `address` and keeps the authorisation up to date.
@@ -87,6 +88,7 @@ private:
     std::map<std::string, PhoneFacts> facts_;            // what lockdown said, by bus address
     std::string deniedReason_;
     bool usbmuxdSentAway_ = false;  // the user was told to keep usbmuxd away
+    bool stopped_ = false;          // by stopAll: no capture starts any more
     struct Retry {
         RetryDelay delay;
         std::string reason;     // of the last failure

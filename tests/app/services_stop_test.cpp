@@ -1,0 +1,134 @@
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "app/services.h"
+#include "engine/engine.h"
+#include "simulator/simulated_usb_device.h"
+#include "simulator/simulator.h"
+#include "support/eventually.h"
+#include "support/log_capture.h"
+#include "support/temp_dir.h"
+
+using namespace quintalis;
+using namespace quintalis::testing;
+
+namespace {
+
+// The names of this process's threads now, one entry per thread.
+std::multiset<std::string> threadNames() {
+    std::multiset<std::string> names;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string name;
+        std::getline(comm, name);
+        names.insert(name);
+    }
+    return names;
+}
+
+// A connected socket to 127.0.0.1:port, or -1 when nothing accepts there.
+int connectTo(uint16_t port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Whether the server closed the connection: a read finds the end, not data
+// or a wait (the socket is made non-blocking for the question).
+bool closedByServer(int fd) {
+    char byte;
+    timeval wait{2, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    return ::recv(fd, &byte, 1, 0) == 0;
+}
+
+// Index of the first log line that starts with `prefix`; the line count when none does.
+size_t lineAt(const std::vector<std::string>& lines, const std::string& prefix) {
+    return std::find_if(lines.begin(), lines.end(), [&](const std::string& line) { return line.starts_with(prefix); }) -
+           lines.begin();
+}
+
+}  // namespace
+
+// The whole composition on the virtual iPhone: started as the headless
+// program starts it, then stopped. Every server thread and handler worker
+// goes, the ports close (an idle client is let go rather than left
+// waiting), the phone on the cable is given back, and the steps come in the
+// order the composition root states.
+TEST(ServicesStop, StopsEverythingStartedInOrderAndGivesThePhoneBack) {
+    TempDir home;
+    for (const char* name : {"XDG_STATE_HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME"}) setenv(name, home.path().c_str(), 1);
+    setenv("QUINTALIS_SIMULATOR", "1", 1);
+    setenv("QUINTALIS_ENGINE_PORT", "0", 1);
+    setenv("QUINTALIS_AIRPLAY_PORT", "0", 1);
+    unsetenv("DISPLAY");
+    LogCapture log;
+
+    Services services;
+    auto& engine = services.engine();
+    engine.start(Engine::WhenServedElsewhere::leave);
+    ASSERT_EQ(engine.mode(), Engine::Mode::own());
+    const uint16_t port = engine.listeningPort().value();
+    const uint16_t airplayPort = engine.airplayListeningPort().value();
+    auto& phone = services.devices().simulator->usbDevice(0);
+    ASSERT_TRUE(eventually([&] { return phone.framesSent() > 0; }, 20)) << "the phone's screen is captured";
+    const int idle = connectTo(port);
+    ASSERT_GE(idle, 0);
+    ASSERT_TRUE(eventually([&] { return engine.openConnections() == 1; }));
+    auto serving = threadNames();
+    ASSERT_EQ(serving.count("skiffline.http"), 2u) << "one I/O thread per server";
+
+    services.stop();
+
+    EXPECT_TRUE(closedByServer(idle));
+    ::close(idle);
+    EXPECT_EQ(connectTo(port), -1);
+    EXPECT_EQ(connectTo(airplayPort), -1);
+    EXPECT_EQ(engine.listeningPort(), std::nullopt);
+    // Back in its normal configuration, the capture one hidden again.
+    auto events = phone.events();
+    auto captured = std::find(events.rbegin(), events.rend(), "set configuration 5");
+    ASSERT_NE(captured, events.rend());
+    EXPECT_NE(std::find(events.rbegin(), captured, "hide"), captured);
+    EXPECT_EQ(events.back(), "set configuration 4");
+    // Workers leave a moment after their last task; the I/O threads are joined.
+    EXPECT_TRUE(eventually([] { return threadNames().count("skiffline.http") == 0; }));
+
+    const auto lines = log.lines();
+    const std::vector<std::string> order{"stop: HTTP servers",
+                                         "http stopped on 127.0.0.1:" + std::to_string(port),
+                                         "http stopped on 127.0.0.1:" + std::to_string(airplayPort),
+                                         "stop: capture sessions",
+                                         "stop: Bluetooth peripheral",
+                                         "stop: child processes",
+                                         "stop: main loop",
+                                         "stop: done in"};
+    for (size_t i = 0; i < order.size(); ++i) {
+        ASSERT_LT(lineAt(lines, order[i]), lines.size()) << order[i];
+        if (i > 0) {
+            EXPECT_LT(lineAt(lines, order[i - 1]), lineAt(lines, order[i])) << order[i];
+        }
+    }
+
+    // Nothing comes back afterwards: a second stop is a no-op and a start serves nothing.
+    services.stop();
+    engine.start(Engine::WhenServedElsewhere::leave);
+    EXPECT_EQ(engine.listeningPort(), std::nullopt);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "stop: HTTP servers"), 1);
+}
