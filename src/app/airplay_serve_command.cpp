@@ -3,7 +3,6 @@
 #include <iostream>
 
 #include "app/services.h"
-#include "base/exit_process.h"
 #include "base/text.h"
 #include "engine/airplay_service.h"
 #include "engine/engine.h"
@@ -24,7 +23,7 @@ std::optional<int64_t> numberOption(const std::vector<std::string>& args, const 
 
 }  // namespace
 
-void airplayServeCommand(const std::vector<std::string>& args, Services& services) {
+int airplayServeCommand(const std::vector<std::string>& args, Services& services) {
     // Serving on a port other than the one asked for would leave its clients
     // knocking at the wrong door.
     uint16_t port = kDefaultAirPlayPort;
@@ -38,25 +37,28 @@ void airplayServeCommand(const std::vector<std::string>& args, Services& service
     std::optional<uint32_t> window;
     if (auto number = numberOption(args, "--window", UINT32_MAX)) window = static_cast<uint32_t>(*number);
 
-    // The reply to "/quit" goes out before the process ends.
+    // The reply to "/quit" goes out before the loop ends; the listener's
+    // stop then waits for that handler anyway.
     auto& loop = services.mainLoop();
     auto& server = *new AirPlayServer(backends, services.devices().text, window, [&loop] {
-        loop.postAfter(std::chrono::milliseconds(200), [] { exitProcess(0); });
+        loop.postAfter(std::chrono::milliseconds(200), [&loop] { loop.stop(); });
     });
-    HTTPServer* listener = nullptr;  // serves until the process ends
+    std::unique_ptr<HTTPServer> listener;
     try {
         listener = serveHTTP(port, [&server](const std::string& path, const AirPlayQuery& query,
-                                             const AirPlayResponder& responder) { server.handle(path, query, responder); })
-                       .release();
+                                             const AirPlayResponder& responder) { server.handle(path, query, responder); });
     } catch (const std::system_error& error) {
         fail("cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + error.code().message());
     }
     std::cerr << "quintalis-mirror airplay-serve on 127.0.0.1:" << listener->boundPort()
               << " (screen recording: " << (permission ? "true" : "false") << ")\n"
               << std::flush;
-    (new AirPlayWarmUp(server, loop, std::chrono::seconds(1)))->start();
+    AirPlayWarmUp warmUp(server, loop, std::chrono::seconds(1));
+    warmUp.start();
     loop.run();
-    exitProcess(0);
+    listener->stop();
+    server.resetCapture();
+    return 0;
 }
 
 }  // namespace quintalis

@@ -18,6 +18,7 @@
 #include "base/exit_process.h"
 #include "base/log.h"
 #include "base/thread_name.h"
+#include "base/user_error.h"
 #include "engine/app_info.h"
 #include "engine/engine.h"
 #include "commands/airplay_commands.h"
@@ -61,21 +62,23 @@ constexpr auto kStopDeadline = std::chrono::seconds(5);
 // is a watchdog: should a step hang (a radio or a phone that never answers),
 // the process ends anyway, with the same status, once kStopDeadline has
 // passed; the log's last "stop:" line names the step that hung.
-int stopThenEnd(Services& services, int status) {
+int stopThenEnd(Services& services, int status, Services::StopLog say = Services::StopLog::steps) {
     std::thread([status] {
         nameCurrentThread("quintalis.stop-watchdog");
         std::this_thread::sleep_for(kStopDeadline);
         log("stop: unfinished after " + std::to_string(kStopDeadline.count()) + " s; ending without it");
         exitProcess(status);
     }).detach();
-    services.stop();
+    services.stop(say);
     return status;
 }
 
 // A command holding a phone's capture stops the services on SIGINT or
 // SIGTERM, which restores the phone, and ends with the signal's status.
 void exitOnSignals(Services& services) {
-    onStopSignals([&services](int received) { exitProcess(stopThenEnd(services, received == SIGINT ? 130 : 143)); });
+    onStopSignals([&services](int received) {
+        exitProcess(stopThenEnd(services, received == SIGINT ? 130 : 143, Services::StopLog::silent));
+    });
 }
 
 int runApp(Services& services) {
@@ -96,56 +99,61 @@ int runApp(Services& services) {
     return status;
 }
 
-// Runs the command named by arguments[1]. A word it does not know is a
-// mistyped (or newer) command, not a wish for a second copy of the app: it
-// ends with the list of commands and status 2.
+// Runs the command named by arguments[1] and returns its status. A word it
+// does not know is a mistyped (or newer) command, not a wish for a second
+// copy of the app: it ends with the list of commands and status 2. A
+// command that fails for a reason the user should read throws it; that
+// reason is the last line on standard error, and the status is 1.
 int runCommand(const std::vector<std::string>& arguments, Services& services) {
-    using Command = std::function<void(const std::vector<std::string>&)>;
+    using Command = std::function<int(const std::vector<std::string>&)>;
+    // Most commands either do their work or throw; the rest return a status of their own.
+    auto succeeds = [](std::function<void(const std::vector<std::string>&)> run) -> Command {
+        return [run = std::move(run)](const std::vector<std::string>& args) {
+            run(args);
+            return 0;
+        };
+    };
     // Commands that may not need what they name build it only when they do.
     Deferred<CaptureBackends> capture([&services]() -> CaptureBackends& { return services.capture(); });
     Deferred<TextRecognizer> text([&services]() -> TextRecognizer& { return services.devices().text; });
     Deferred<DesktopControl> desktop([&services]() -> DesktopControl& { return services.desktopControl(); });
     Deferred<USBCommandBackends> usb([&services]() -> USBCommandBackends& { return services.usbCommands(); });
+    auto usbServe = [&](const std::vector<std::string>& args) {
+        exitOnSignals(services);
+        return usbServeCommand(args, services.usbCommands(), std::cin);
+    };
     const std::map<std::string, Command> commands{
-        {"airplay-list", [&](const auto& args) { airplayListCommand(args, services.capture()); }},
-        {"airplay-capture", [&](const auto& args) { airplayCaptureCommand(args, capture, text); }},
-        {"airplay-serve", [&](const auto& args) { airplayServeCommand(args, services); }},
-        {"capture-latency", [&](const auto& args) { captureLatencyCommand(args, services.capture()); }},
-        {"ocr", [&](const auto& args) { ocrCommand(args, text); }},
-        {"detect-rect", detectRectCommand},
+        {"airplay-list", succeeds([&](const auto& args) { airplayListCommand(args, services.capture()); })},
+        {"airplay-capture", [&](const auto& args) { return airplayCaptureCommand(args, capture, text); }},
+        {"airplay-serve", [&](const auto& args) { return airplayServeCommand(args, services); }},
+        {"capture-latency", succeeds([&](const auto& args) { captureLatencyCommand(args, services.capture()); })},
+        {"ocr", succeeds([&](const auto& args) { ocrCommand(args, text); })},
+        {"detect-rect", succeeds(detectRectCommand)},
         // The iPhone Mirroring window and synthetic input to the desktop.
-        {"find", [&](const auto&) { findCommand(services.devices().windows); }},
-        {"click", [&](const auto& args) { clickCommand(args, desktop); }},
-        {"drag", [&](const auto& args) { dragCommand(args, desktop); }},
-        {"type", [&](const auto& args) { typeCommand(args, services.desktopControl()); }},
-        {"key", [&](const auto& args) { keyCommand(args, desktop); }},
-        {"activate", [](const auto&) { activateCommand(); }},
-        {"trusted", [&](const auto&) {
+        {"find", succeeds([&](const auto&) { findCommand(services.devices().windows); })},
+        {"click", succeeds([&](const auto& args) { clickCommand(args, desktop); })},
+        {"drag", succeeds([&](const auto& args) { dragCommand(args, desktop); })},
+        {"type", succeeds([&](const auto& args) { typeCommand(args, services.desktopControl()); })},
+        {"key", succeeds([&](const auto& args) { keyCommand(args, desktop); })},
+        {"activate", succeeds([](const auto&) { activateCommand(); })},
+        {"trusted", succeeds([&](const auto&) {
              auto& backends = services.devices();
              trustedCommand(backends.input, backends.windows, backends.capture);
-         }},
+         })},
         // Phones on USB.
-        {"usb-list", [&](const auto& args) { usbListCommand(args, services.usbCommands()); }},
+        {"usb-list", succeeds([&](const auto& args) { usbListCommand(args, services.usbCommands()); })},
         {"usb-capture",
          [&](const auto& args) {
              exitOnSignals(services);
-             usbCaptureCommand(args, usb);
+             return usbCaptureCommand(args, usb);
          }},
-        {"usb-serve",
-         [&](const auto& args) {
-             exitOnSignals(services);
-             usbServeCommand(args, services.usbCommands(), std::cin);
-         }},
-        {"serve",
-         [&](const auto& args) {
-             exitOnSignals(services);
-             usbServeCommand(args, services.usbCommands(), std::cin);
-         }},
-        {"install-udev-rule", installUdevRuleCommand},
+        {"usb-serve", usbServe},
+        {"serve", usbServe},
+        {"install-udev-rule", succeeds(installUdevRuleCommand)},
         // The phone tools for AI clients, over standard input and output.
-        {"mcp", [&](const auto& args) { mcpCommand(args, services); }},
+        {"mcp", succeeds([&](const auto& args) { mcpCommand(args, services); })},
         // Lets a phone pair with the running Quintalis.
-        {"pair", [&](const auto& args) { pairCommand(args, services.platform().host); }},
+        {"pair", succeeds([&](const auto& args) { pairCommand(args, services.platform().host); })},
     };
     auto found = commands.find(arguments[1]);
     if (found == commands.end()) {
@@ -155,8 +163,20 @@ int runCommand(const std::vector<std::string>& arguments, Services& services) {
         return 2;
     }
     setLogFile(services.appLog());
-    found->second(std::vector<std::string>(arguments.begin() + 2, arguments.end()));
-    return stopThenEnd(services, 0);
+    int status = 1;
+    std::string failure;
+    try {
+        status = found->second(std::vector<std::string>(arguments.begin() + 2, arguments.end()));
+    } catch (const UserError& error) {
+        failure = error.what();
+    }
+    // The phones go back before the reason is given, so it is the last word.
+    stopThenEnd(services, status, Services::StopLog::silent);
+    if (!failure.empty()) {
+        std::cout << std::flush;
+        std::cerr << failure << "\n" << std::flush;
+    }
+    return status;
 }
 
 }  // namespace

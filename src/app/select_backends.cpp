@@ -23,8 +23,6 @@
 #include "simulator/simulator.h"
 #include "simulator/x11/x_receiver_window.h"
 
-#include <cstdlib>
-
 namespace quintalis {
 namespace {
 
@@ -46,13 +44,6 @@ simulator::Simulator* makeSimulator(const HostEnvironment& host) {
     log("simulator: " + std::to_string(made->phoneCount()) + " virtual " +
         (made->phoneCount() == 1 ? "iPhone" : "iPhones") + " running");
     return made;
-}
-
-// However the process ends (SIGINT, SIGTERM, a command's exit), the phones
-// being captured go back to their normal configuration first.
-void restorePhonesAtExit(UsbCaptureDevices& cable) {
-    static UsbCaptureDevices* restored = &cable;
-    std::at_quick_exit([] { restored->stopAll(); });
 }
 
 // bluetoothd on the system bus (used as soon as it is there, should it
@@ -95,11 +86,9 @@ DeviceBackends& selectDeviceBackends(PlatformBackends& platform, TextRecognizer&
         WindowStreams& streams = simulated->windowStreams() ? *simulated->windowStreams() : xStreams;
         // The phones on the cable are reached through the real protocol and decoder.
         auto& cable = *new UsbCaptureDevices(simulated->usbBus(), simulated->usbBus(), Clock::real());
-        restorePhonesAtExit(cable);
         return *new DeviceBackends{simulated->radio(), cable, text, windows, streams, input, simulated};
     }
     auto& cable = *new UsbCaptureDevices(*new LibusbBus(), *new LockdownFacts(), Clock::real());
-    restorePhonesAtExit(cable);
     return *new DeviceBackends{linuxBluetooth(platform), cable, text, xWindows, xStreams, input, nullptr};
 }
 

@@ -157,34 +157,31 @@ void Services::quit() {
     if (!quitDesktopApp()) mainLoop_.stop();
 }
 
-void Services::stop() {
+void Services::stop(StopLog say) {
     std::lock_guard lock(stopping_);
     if (stopped_) return;
     stopped_ = true;
     const auto began = std::chrono::steady_clock::now();
-    auto step = [](const char* what, auto&& run) {
-        log(std::string("stop: ") + what);
-        run();
+    bool stoppedAny = false;
+    // A part never made (a command builds only what it needs) is skipped
+    // without a word, so a command that started nothing logs nothing.
+    auto step = [&stoppedAny, say](const char* what, auto* part, auto&& stopPart) {
+        if (!part) return;
+        if (say == StopLog::steps) log(std::string("stop: ") + what);
+        stopPart(*part);
+        stoppedAny = true;
     };
     // Outside in. The servers close first, so no client starts anything new
     // and none is left hanging; then the phones' screens are handed back
     // while nothing asks for frames; then the radio, which no action uses
     // any more, lets go of the phones' keyboard and pointer; then the child
     // processes end. Last the main loop stops; everything that fed it has.
-    // A part never made (a command builds only what it needs) is skipped.
-    step("HTTP servers", [this] {
-        if (auto* engine = engine_.ifMade()) engine->stop();
-    });
-    step("capture sessions", [this] {
-        if (auto* devices = devices_.ifMade()) devices->capture.stopAll();
-    });
-    step("Bluetooth peripheral", [this] {
-        if (auto* peripheral = peripheral_.ifMade()) peripheral->stop();
-    });
-    step("child processes", [this] {
-        if (auto* keeper = receiverKeeper_.ifMade()) keeper->stop();
-    });
-    step("main loop", [this] { mainLoop_.stop(); });
+    step("HTTP servers", engine_.ifMade(), [](Engine& engine) { engine.stop(); });
+    step("capture sessions", devices_.ifMade(), [](DeviceBackends& devices) { devices.capture.stopAll(); });
+    step("Bluetooth peripheral", peripheral_.ifMade(), [](HIDPeripheral& peripheral) { peripheral.stop(); });
+    step("child processes", receiverKeeper_.ifMade(), [](ReceiverKeeper& keeper) { keeper.stop(); });
+    mainLoop_.stop();
+    if (!stoppedAny || say == StopLog::silent) return;
     auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began);
     log("stop: done in " + std::to_string(took.count()) + " ms");
 }

@@ -65,8 +65,11 @@ public:
     void quit();
 
     // The ordered stop; see services.cpp for the order and why. Blocks
-    // until every step has run; a second call returns at once.
-    void stop();
+    // until every step has run; a second call returns at once. The app logs
+    // each step; a command stops silently, as its standard error (where the
+    // log goes too) carries only its own answer.
+    enum class StopLog { steps, silent };
+    void stop(StopLog say = StopLog::steps);
 
 private:
     // One object, made by the first caller while any others wait.

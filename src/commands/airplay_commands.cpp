@@ -4,7 +4,6 @@
 #include <climits>
 
 #include "base/atomic_file.h"
-#include "base/exit_process.h"
 #include "base/text.h"
 #include "commands/command_line.h"
 #include "mirror/render_frame.h"
@@ -62,8 +61,8 @@ void airplayListCommand(const std::vector<std::string>& args, CaptureBackends& b
     out(listed);
 }
 
-void airplayCaptureCommand(const std::vector<std::string>& args, Deferred<CaptureBackends> backends,
-                           Deferred<TextRecognizer> recognizer) {
+int airplayCaptureCommand(const std::vector<std::string>& args, Deferred<CaptureBackends> backends,
+                          Deferred<TextRecognizer> recognizer) {
     if (args.empty() || args[0].starts_with("--")) {
         fail("usage: airplay-capture <out.png|.jpg> [--window ID] [--max N] [--ocr] [--no-crop]");
     }
@@ -92,7 +91,7 @@ void airplayCaptureCommand(const std::vector<std::string>& args, Deferred<Captur
         ok = false;
     }
     out(rendered.result);
-    if (!ok) exitProcess(1);
+    return ok ? 0 : 1;
 }
 
 void captureLatencyCommand(const std::vector<std::string>& args, CaptureBackends& backends) {

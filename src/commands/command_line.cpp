@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <iostream>
 
-#include "base/exit_process.h"
 #include "base/text.h"
 
 namespace quintalis {
@@ -19,11 +18,7 @@ std::optional<std::string> option(const std::vector<std::string>& args, const st
     return std::nullopt;
 }
 
-void fail(const std::string& message) {
-    std::cout << std::flush;
-    std::cerr << message << "\n" << std::flush;
-    exitProcess(1);
-}
+void fail(const std::string& message) { throw CommandFailure(message); }
 
 Duration waitSeconds(const std::optional<std::string>& text, double fallback) {
     // A day: far beyond any wait a person asks for.

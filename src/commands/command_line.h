@@ -2,12 +2,12 @@
 
 #include <functional>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "base/clock.h"
 #include "base/json.h"
+#include "base/user_error.h"
 
 namespace quintalis {
 
@@ -17,14 +17,16 @@ namespace quintalis {
 void out(const JSON& value);
 // The entry after the first occurrence of `name`; nothing when absent or last.
 std::optional<std::string> option(const std::vector<std::string>& args, const std::string& name);
-// Prints the message and a line feed on standard error and ends the process with status 1.
+// Ends the command with status 1 and the message on standard error: throws
+// it as a CommandFailure, which the entry reports (as it does any UserError)
+// after the ordered stop has put the phones back.
 [[noreturn]] void fail(const std::string& message);
 
-// Raised by work that commands share, so that each command can end with
-// fail(what()) while the work itself stays testable.
-class CommandFailure : public std::runtime_error {
+// Raised by commands and the work they share; the entry prints what() and
+// ends with status 1, so the work itself stays testable.
+class CommandFailure : public UserError {
 public:
-    using std::runtime_error::runtime_error;
+    using UserError::UserError;
 };
 
 // A command's collaborator, made when the command first uses it rather than

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 
-#include "base/exit_process.h"
 #include "base/phone_names.h"
 #include "base/text.h"
 #include "imaging/image_file.h"
@@ -152,31 +151,21 @@ void usbListCommand(const std::vector<std::string>& args, USBCommandBackends& ba
     out(list);
 }
 
-void usbCaptureCommand(const std::vector<std::string>& args, Deferred<USBCommandBackends> backends) {
+int usbCaptureCommand(const std::vector<std::string>& args, Deferred<USBCommandBackends> backends) {
     if (args.empty() || args[0].starts_with("--")) {
         fail("usage: usb-capture <out.png|.jpg> [--device ID] [--max N] [--ocr] [--timeout S]");
     }
-    std::unique_ptr<FrameSource> source;
-    try {
-        source = openSource(args, *backends);
-    } catch (const CommandFailure& failure) {
-        fail(failure.what());
-    }
+    std::unique_ptr<FrameSource> source = openSource(args, *backends);
     int64_t maxDim = kNoScaling;
     if (auto text = option(args, "--max"); !text || parseDecimal(*text, maxDim) != DecimalParse::ok) maxDim = kNoScaling;
     const bool withOCR = std::find(args.begin(), args.end(), "--ocr") != args.end();
     auto result = snap(*source, args[0], maxDim, withOCR, backends->text);
     out(result);
-    if (result["ok"] != true) exitProcess(1);
+    return result["ok"] == true ? 0 : 1;
 }
 
-void usbServeCommand(const std::vector<std::string>& args, USBCommandBackends& backends, std::istream& input) {
-    std::unique_ptr<FrameSource> source;
-    try {
-        source = openSource(args, backends);
-    } catch (const CommandFailure& failure) {
-        fail(failure.what());
-    }
+int usbServeCommand(const std::vector<std::string>& args, USBCommandBackends& backends, std::istream& input) {
+    std::unique_ptr<FrameSource> source = openSource(args, backends);
     out(JSON{{"ok", true}, {"event", "ready"}, {"device", source->name()}, {"id", source->id()}});
     std::string line;
     while (std::getline(input, line)) {
@@ -186,7 +175,7 @@ void usbServeCommand(const std::vector<std::string>& args, USBCommandBackends& b
         if (request[0] == "quit") break;
         out(serveRequest(request, *source, backends.text));
     }
-    exitProcess(0);
+    return 0;
 }
 
 }  // namespace quintalis

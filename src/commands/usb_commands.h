@@ -41,13 +41,12 @@ bool ensureCameraAccess(CaptureDevices& devices, Clock& clock);
 // CommandFailure when there is none to be had.
 std::unique_ptr<FrameSource> openSource(const std::vector<std::string>& args, USBCommandBackends& backends);
 
-// The commands, given the arguments after the command word. Each ends the
-// process through fail() when it cannot do its work; usb-capture ends it
-// with status 1 when the snapshot failed, and usb-serve ends it when its
+// The commands, given the arguments after the command word. Each throws
+// CommandFailure (through fail()) when it cannot do its work; usb-capture
+// returns status 1 when the snapshot failed, and usb-serve returns when its
 // input ends or says "quit".
 void usbListCommand(const std::vector<std::string>& args, USBCommandBackends& backends);
-void usbCaptureCommand(const std::vector<std::string>& args, Deferred<USBCommandBackends> backends);
-[[noreturn]] void usbServeCommand(const std::vector<std::string>& args, USBCommandBackends& backends,
-                                  std::istream& input);
+int usbCaptureCommand(const std::vector<std::string>& args, Deferred<USBCommandBackends> backends);
+int usbServeCommand(const std::vector<std::string>& args, USBCommandBackends& backends, std::istream& input);
 
 }  // namespace quintalis
