@@ -9,6 +9,7 @@
 
 #include "base/clock.h"
 #include "base/serial_queue.h"
+#include "base/user_error.h"
 #include "bluetooth/keymap.h"
 #include "bluetooth/report_sink.h"
 
@@ -23,10 +24,10 @@ namespace quintalis {
 // submit(), which runs there.
 class Input {
 public:
-    class InputError : public std::runtime_error {
+    class InputError : public UserError {
     public:
         enum class Kind { untypeable, unknownKey };
-        InputError(Kind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
+        InputError(Kind kind, const std::string& message) : UserError(message), kind_(kind) {}
         Kind kind() const { return kind_; }
 
     private:

@@ -6,6 +6,7 @@
 
 #include "base/clock.h"
 #include "base/concurrent_queue.h"
+#include "base/user_error.h"
 #include "screen/settle_waits.h"
 #include "bluetooth/hid_peripheral.h"
 #include "engine/http_message.h"
@@ -15,9 +16,9 @@
 namespace quintalis {
 
 // A request the engine cannot carry out as asked; the text goes to the client.
-class RouteError : public std::runtime_error {
+class RouteError : public UserError {
 public:
-    using std::runtime_error::runtime_error;
+    using UserError::UserError;
 };
 
 // The engine API's route table: status, phones, matching, pairing,

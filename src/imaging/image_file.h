@@ -3,16 +3,17 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "base/user_error.h"
 #include "imaging/pixel_buffer.h"
 
 namespace quintalis {
 
 // Why a picture file could not be loaded; the text is meant for the person
 // who named the file.
-class ImageFileError : public std::runtime_error {
+class ImageFileError : public UserError {
 public:
     enum class Kind { unreadable, tooLarge };
-    ImageFileError(Kind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
+    ImageFileError(Kind kind, const std::string& message) : UserError(message), kind_(kind) {}
     Kind kind() const { return kind_; }
 
 private:

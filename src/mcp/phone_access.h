@@ -7,15 +7,16 @@
 
 #include "base/cancellation.h"
 #include "base/json.h"
+#include "base/user_error.h"
 #include "screen/settle_wait.h"
 #include "imaging/image_ops.h"
 
 namespace quintalis::mcp {
 
 // A failure to reach or drive a phone, in a sentence a model can act on.
-class PhoneError : public std::runtime_error {
+class PhoneError : public UserError {
 public:
-    using std::runtime_error::runtime_error;
+    using UserError::UserError;
 };
 
 // A phone that has sent no picture yet: locked, or still connecting.

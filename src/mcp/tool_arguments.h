@@ -6,13 +6,14 @@
 #include <vector>
 
 #include "base/json.h"
+#include "base/user_error.h"
 
 namespace quintalis::mcp {
 
 // An argument a model sent that a tool cannot take, in a sentence that names it.
-class ArgumentError : public std::runtime_error {
+class ArgumentError : public UserError {
 public:
-    using std::runtime_error::runtime_error;
+    using UserError::UserError;
 };
 
 // One argument of a tool. The same rule writes the tool's input schema and

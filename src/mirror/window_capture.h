@@ -10,6 +10,7 @@
 
 #include "base/clock.h"
 #include "base/serial_queue.h"
+#include "base/user_error.h"
 #include "imaging/encoded_frame_cache.h"
 #include "mirror/content_rect.h"
 #include "mirror/sticky_content.h"
@@ -20,9 +21,9 @@
 namespace quintalis {
 
 // The capture side's error: one message, shown to users as it stands.
-class CaptureError : public std::runtime_error {
+class CaptureError : public UserError {
 public:
-    using std::runtime_error::runtime_error;
+    using UserError::UserError;
 };
 
 // What window captures need from outside; one set per process in production.

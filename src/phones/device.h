@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "base/json.h"
+#include "base/user_error.h"
 #include "base/uuid.h"
 #include "phones/screen.h"
 
@@ -21,9 +22,9 @@ struct Device {
 };
 
 // A failure to pick or drive a phone; the text goes to the client as is.
-class DeviceError : public std::runtime_error {
+class DeviceError : public UserError {
 public:
-    using std::runtime_error::runtime_error;
+    using UserError::UserError;
 };
 
 }  // namespace quintalis

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/serial_queue.h"
+#include "base/user_error.h"
 #include "imaging/pixel_buffer.h"
 
 namespace quintalis {
@@ -34,9 +35,9 @@ public:
 
 // Thrown when a device cannot be captured; the text names the device and
 // says why: "cannot capture Alice's iPhone: it is no longer on the USB bus".
-class CaptureStartError : public std::runtime_error {
+class CaptureStartError : public UserError {
 public:
-    using std::runtime_error::runtime_error;
+    using UserError::UserError;
 };
 
 // The system's external video devices, among them iPhone screens on USB.

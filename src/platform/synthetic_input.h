@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "base/user_error.h"
+
 namespace quintalis {
 
 // Modifier keys held with a key event, as bits.
@@ -33,9 +35,9 @@ struct SyntheticEvent {
 };
 
 // Thrown when an event cannot be delivered; the text says why.
-class SyntheticInputError : public std::runtime_error {
+class SyntheticInputError : public UserError {
 public:
-    using std::runtime_error::runtime_error;
+    using UserError::UserError;
 };
 
 // Posts mouse and keyboard events to the desktop as if the user made them.

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/serial_queue.h"
+#include "base/user_error.h"
 #include "imaging/pixel_buffer.h"
 
 namespace quintalis {
@@ -21,9 +22,9 @@ public:
 };
 
 // Thrown when a window cannot be streamed; the text says why.
-class WindowStreamError : public std::runtime_error {
+class WindowStreamError : public UserError {
 public:
-    using std::runtime_error::runtime_error;
+    using UserError::UserError;
 };
 
 // Streams windows by number as BGRA frames (the window's own pixels, also

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "base/user_error.h"
 #include "engine/engine.h"
 #include "imaging/pixel_buffer.h"
 #include "platform/text_recognizer.h"
@@ -30,9 +31,9 @@ public:
     };
 
     // The text shown to the user when no picture came.
-    class TryError : public std::runtime_error {
+    class TryError : public UserError {
     public:
-        using std::runtime_error::runtime_error;
+        using UserError::UserError;
     };
 
     TryIt(const Engine& engine, TextRecognizer& recognizer);
