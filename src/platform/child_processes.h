@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/clock.h"
+#include "base/outcome.h"
 
 namespace quintalis {
 
@@ -36,9 +37,8 @@ public:
                         Duration timeout) = 0;
 
     // Starts the program in a session of its own, so it outlives this
-    // process, and returns at once: nothing when it started, else why not.
-    virtual std::optional<std::string> start(const std::filesystem::path& executable,
-                                             const std::vector<std::string>& arguments) = 0;
+    // process, and returns at once: success when it started, else why not.
+    virtual Outcome start(const std::filesystem::path& executable, const std::vector<std::string>& arguments) = 0;
 };
 
 }  // namespace quintalis

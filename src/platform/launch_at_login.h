@@ -3,6 +3,8 @@
 #include <optional>
 #include <string>
 
+#include "base/outcome.h"
+
 namespace quintalis {
 
 // Whether the desktop starts the app when the user logs in. Small file
@@ -12,8 +14,7 @@ public:
     virtual ~LaunchAtLogin() = default;
 
     virtual bool isEnabled() = 0;
-    // Nothing on success, else the reason it failed.
-    virtual std::optional<std::string> setEnabled(bool enabled) = 0;
+    virtual Outcome setEnabled(bool enabled) = 0;
 };
 
 }  // namespace quintalis

@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "base/outcome.h"
+
 namespace quintalis {
 
 // Where this program runs from, and installing it for the user so that the
@@ -23,12 +25,11 @@ public:
     // True when a removable disk or other mount carries the running program.
     virtual bool runsFromRemovableMedia() const = 0;
 
-    // Moves an installed copy, if any, to the trash. Nothing on success,
-    // else the reason.
-    virtual std::optional<std::string> trashInstalledCopy() = 0;
+    // Moves an installed copy, if any, to the trash; no copy is no failure.
+    virtual Outcome trashInstalledCopy() = 0;
     // Copies the running program and its data files to the installed place
-    // and makes the desktop list it. Nothing on success, else the reason.
-    virtual std::optional<std::string> copyRunningProgram() = 0;
+    // and makes the desktop list it.
+    virtual Outcome copyRunningProgram() = 0;
 };
 
 }  // namespace quintalis

@@ -288,14 +288,14 @@ TEST(PosixChildProcesses, ChildrenGetNoneOfOurOpenFiles) {
     PosixChildProcesses processes;
     auto ran = processes.run(lister, {(dir.path() / "run").string()}, std::chrono::seconds(30));
     EXPECT_EQ(ran.status, 0) << ran.output;
-    EXPECT_EQ(processes.start(lister, {(dir.path() / "start").string()}), std::nullopt);
+    EXPECT_TRUE(processes.start(lister, {(dir.path() / "start").string()}).ok());
     ASSERT_TRUE(eventually([&] { return readFile(dir.path() / "start").has_value(); }, 30));
     for (const char* file : {"run", "start"}) {
         auto fds = *readFile(dir.path() / file);
         EXPECT_EQ(("\n" + fds).find("\n" + std::to_string(listener) + "\n"), std::string::npos) << file << ": " << fds;
     }
     ::close(listener);
-    EXPECT_EQ(processes.start(dir.path() / "missing", {}), "No such file or directory");
+    EXPECT_EQ(processes.start(dir.path() / "missing", {}), Outcome::failure("No such file or directory"));
 }
 
 TEST(XdgAutostart, AnEntryThatIsNotHiddenStartsTheProgram) {
@@ -303,7 +303,7 @@ TEST(XdgAutostart, AnEntryThatIsNotHiddenStartsTheProgram) {
     fs::path entry = dir.path() / "autostart/quintalis.desktop";
     XdgAutostart autostart(entry, [] { return fs::path("/home/ann/.local/bin/quintalis"); });
     EXPECT_FALSE(autostart.isEnabled());
-    EXPECT_EQ(autostart.setEnabled(true), std::nullopt);
+    EXPECT_TRUE(autostart.setEnabled(true).ok());
     EXPECT_TRUE(autostart.isEnabled());
     EXPECT_EQ(desktopEntryValue(*readFile(entry), "Exec"), "/home/ann/.local/bin/quintalis");
 
@@ -312,13 +312,13 @@ TEST(XdgAutostart, AnEntryThatIsNotHiddenStartsTheProgram) {
     std::ofstream(entry) << "[Other Group]\nHidden=true\n[Desktop Entry]\nHidden=false\n";
     EXPECT_TRUE(autostart.isEnabled());
 
-    EXPECT_EQ(autostart.setEnabled(false), std::nullopt);
+    EXPECT_TRUE(autostart.setEnabled(false).ok());
     EXPECT_FALSE(fs::exists(entry));
-    EXPECT_EQ(autostart.setEnabled(false), std::nullopt);
+    EXPECT_TRUE(autostart.setEnabled(false).ok());
 
     std::ofstream(dir.path() / "file") << "";
     XdgAutostart blocked(dir.path() / "file/autostart/quintalis.desktop", [] { return fs::path("/q"); });
-    EXPECT_EQ(blocked.setEnabled(true), "Not a directory");
+    EXPECT_EQ(blocked.setEnabled(true), Outcome::failure("Not a directory"));
 }
 
 TEST(DesktopEntry, ExecWordsSurviveTheLaunchersUnquoting) {

@@ -51,12 +51,12 @@ TEST(UserInstallation, InstallsARunnableCopyAndTrashesTheOldOne) {
 
     fs::create_directories(home().path() / ".local/bin");
     { std::ofstream(installation.installedProgram()) << "an older copy"; }
-    EXPECT_EQ(installation.trashInstalledCopy(), std::nullopt);
+    EXPECT_TRUE(installation.trashInstalledCopy().ok());
     EXPECT_FALSE(fs::exists(installation.installedProgram()));
     EXPECT_EQ(readFile(dataHome / "Trash/files/quintalis"), "an older copy");
-    EXPECT_EQ(installation.trashInstalledCopy(), std::nullopt) << "nothing to trash is no failure";
+    EXPECT_TRUE(installation.trashInstalledCopy().ok()) << "nothing to trash is no failure";
 
-    EXPECT_EQ(installation.copyRunningProgram(), std::nullopt);
+    EXPECT_TRUE(installation.copyRunningProgram().ok());
     auto [status, out] = runCommand(installation.installedProgram().string() + " --version");
     EXPECT_EQ(status, 0);
     EXPECT_EQ(out.rfind("Quintalis ", 0), 0u) << out;
@@ -74,7 +74,7 @@ TEST(UserInstallation, InstallsARunnableCopyAndTrashesTheOldOne) {
     EXPECT_TRUE(fs::exists(installation.dataFiles() / "icons/quintalis-symbolic.svg"));
     // The installed copy finds its data where they were put, not beside ~/.local/bin.
     fs::path elsewhere = home().path() / "data-elsewhere";
-    EXPECT_EQ(UserInstallation(QUINTALIS_EXECUTABLE, home().path(), elsewhere).copyRunningProgram(), std::nullopt);
+    EXPECT_TRUE(UserInstallation(QUINTALIS_EXECUTABLE, home().path(), elsewhere).copyRunningProgram().ok());
     UserInstallation moved(installation.installedProgram(), home().path(), elsewhere);
     EXPECT_EQ(moved.dataFiles(), elsewhere / "quintalis");
     EXPECT_TRUE(fs::exists(moved.dataFiles() / "icons/quintalis-symbolic.svg"));
@@ -88,7 +88,7 @@ TEST(UserInstallation, SaysWhyACopyFailed) {
     UserInstallation installation(QUINTALIS_EXECUTABLE, locked, home().path() / ".local/share");
     ::chmod(locked.c_str(), 0500);
     if (::access(locked.c_str(), W_OK) == 0) GTEST_SKIP() << "root writes anywhere";
-    EXPECT_EQ(installation.copyRunningProgram(), "Permission denied");
+    EXPECT_EQ(installation.copyRunningProgram(), Outcome::failure("Permission denied"));
     ::chmod(locked.c_str(), 0700);
 }
 

@@ -16,10 +16,10 @@ public:
     std::optional<std::string> failure;  // set: every switch fails with it
 
     bool isEnabled() override { return enabled; }
-    std::optional<std::string> setEnabled(bool on) override {
-        if (failure) return failure;
+    Outcome setEnabled(bool on) override {
+        if (failure) return Outcome::failure(*failure);
         enabled = on;
-        return std::nullopt;
+        return Outcome::success();
     }
 };
 
@@ -48,10 +48,9 @@ public:
         record(executable, arguments);
         return {0, ""};
     }
-    std::optional<std::string> start(const std::filesystem::path& executable,
-                                     const std::vector<std::string>& arguments) override {
+    Outcome start(const std::filesystem::path& executable, const std::vector<std::string>& arguments) override {
         record(executable, arguments);
-        return startFailure;
+        return startFailure ? Outcome::failure(*startFailure) : Outcome::success();
     }
     std::vector<Call> calls() const {
         std::lock_guard lock(mutex_);
@@ -82,13 +81,13 @@ public:
     std::filesystem::path installedProgram() const override { return installed; }
     bool runsInstalled() const override { return installedRuns; }
     bool runsFromRemovableMedia() const override { return removable; }
-    std::optional<std::string> trashInstalledCopy() override {
+    Outcome trashInstalledCopy() override {
         steps.push_back("trash");
-        return trashFailure;
+        return trashFailure ? Outcome::failure(*trashFailure) : Outcome::success();
     }
-    std::optional<std::string> copyRunningProgram() override {
+    Outcome copyRunningProgram() override {
         steps.push_back("copy");
-        return copyFailure;
+        return copyFailure ? Outcome::failure(*copyFailure) : Outcome::success();
     }
 };
 

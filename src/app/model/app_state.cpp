@@ -144,7 +144,7 @@ void AppState::setBluetoothRequested(bool requested) {
 }
 
 void AppState::setLaunchAtLogin(bool on) {
-    if (auto error = with_.launchAtLogin.setEnabled(on)) log("launch at login: " + *error);
+    if (auto set = with_.launchAtLogin.setEnabled(on); !set.ok()) log("launch at login: " + set.message());
     bool enabled = with_.launchAtLogin.isEnabled();
     publish([enabled](AppValues& values) { values.launchAtLogin = enabled; });
 }

@@ -40,16 +40,15 @@ std::optional<std::string> Installer::moveToApplications() {
     // Trashing the installed copy would take the running program with it.
     if (installation_.runsInstalled()) return failure("it already runs from " + source.string());
     if (installation_.runsFromRemovableMedia()) log("installer: moving from " + source.string());
-    if (auto error = installation_.trashInstalledCopy()) return failure(*error);
-    if (auto error = installation_.copyRunningProgram()) return failure(*error);
+    if (auto trashed = installation_.trashInstalledCopy(); !trashed.ok()) return failure(trashed.message());
+    if (auto copied = installation_.copyRunningProgram(); !copied.ok()) return failure(copied.message());
     // The new copy must not start while this one still holds the ports: it
     // would take this engine for another one and use it, and be left with
     // none once this process has quit.
     std::string waitForThisProcess =
         "while kill -0 " + std::to_string(::getpid()) + " 2>/dev/null; do sleep 0.1; done; exec \"$0\"";
-    if (auto error = processes_.start("/bin/sh", {"-c", waitForThisProcess, installation_.installedProgram().string()})) {
-        log("installer: open failed: " + *error);
-    }
+    auto opened = processes_.start("/bin/sh", {"-c", waitForThisProcess, installation_.installedProgram().string()});
+    if (!opened.ok()) log("installer: open failed: " + opened.message());
     mainThread_.postAfter(kQuitDelay, quit_);
     return std::nullopt;
 }
@@ -57,7 +56,7 @@ std::optional<std::string> Installer::moveToApplications() {
 void Installer::relaunch(double afterSeconds) {
     std::string command = "sleep " + shortestDecimal(afterSeconds) + "; exec \"$0\"";
     // Nothing to tell the user if the shell cannot start: the app just quits.
-    processes_.start("/bin/sh", {"-c", command, installation_.runningProgram().string()});
+    (void)processes_.start("/bin/sh", {"-c", command, installation_.runningProgram().string()});
     mainThread_.post(quit_);
 }
 

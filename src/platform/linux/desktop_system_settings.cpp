@@ -49,8 +49,8 @@ bool DesktopSystemSettings::openBluetooth() {
     for (const auto& program : bluetoothSettings()) {
         auto found = findOnPath(program.name, path);
         if (!found) continue;
-        if (auto error = processes_.start(*found, program.arguments)) {
-            log("settings: couldn't start " + found->string() + ": " + *error);
+        if (auto started = processes_.start(*found, program.arguments); !started.ok()) {
+            log("settings: couldn't start " + found->string() + ": " + started.message());
             return false;
         }
         return true;

@@ -166,16 +166,15 @@ ToolRun PosixChildProcesses::run(const std::filesystem::path& executable, const 
     return result;
 }
 
-std::optional<std::string> PosixChildProcesses::start(const std::filesystem::path& executable,
-                                                      const std::vector<std::string>& arguments) {
+Outcome PosixChildProcesses::start(const std::filesystem::path& executable, const std::vector<std::string>& arguments) {
     pid_t pid = 0;
     int error = spawn(executable, arguments, SpawnFiles(-1), SpawnAttributes(POSIX_SPAWN_SETSID), pid);
-    if (error != 0) return std::string(std::strerror(error));
+    if (error != 0) return Outcome::failure(std::strerror(error));
     std::thread([pid] {
         nameCurrentThread("quintalis.reaper");
         reap(pid, true);
     }).detach();
-    return std::nullopt;
+    return Outcome::success();
 }
 
 }  // namespace quintalis

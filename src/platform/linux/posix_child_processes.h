@@ -14,7 +14,7 @@ public:
 
     ToolRun run(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
                 Duration timeout) override;
-    std::optional<std::string> start(const std::filesystem::path& executable,
+    Outcome start(const std::filesystem::path& executable,
                                      const std::vector<std::string>& arguments) override;
 
 private:

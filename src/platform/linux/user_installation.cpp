@@ -83,14 +83,15 @@ bool UserInstallation::runsFromRemovableMedia() const {
     return startsWith(running_, "/media/") || startsWith(running_, "/run/media/") || startsWith(running_, "/mnt/");
 }
 
-std::optional<std::string> UserInstallation::trashInstalledCopy() {
-    if (auto error = trash(installedProgram())) return error;
-    return trash(installedData());
+Outcome UserInstallation::trashInstalledCopy() {
+    auto error = trash(installedProgram());
+    if (!error) error = trash(installedData());
+    return error ? Outcome::failure(*error) : Outcome::success();
 }
 
-std::optional<std::string> UserInstallation::copyRunningProgram() {
+Outcome UserInstallation::copyRunningProgram() {
     namespace fs = std::filesystem;
-    if (auto error = copyProgram(running_, installedProgram())) return error;
+    if (auto error = copyProgram(running_, installedProgram())) return Outcome::failure(*error);
     std::error_code error;
     fs::path data = dataFiles();
     if (fs::is_directory(data, error)) {
@@ -98,16 +99,16 @@ std::optional<std::string> UserInstallation::copyRunningProgram() {
         if (!error) {
             fs::copy(data, installedData(), fs::copy_options::recursive | fs::copy_options::overwrite_existing, error);
         }
-        if (error) return error.message();
+        if (error) return Outcome::failure(error.message());
     }
     std::optional<fs::path> icon;
     if (fs::exists(installedData() / kIconFile, error)) icon = installedData() / kIconFile;
     fs::create_directories(desktopEntry().parent_path(), error);
-    if (error) return error.message();
+    if (error) return Outcome::failure(error.message());
     if (!writeFileAtomically(desktopEntry(), quintalisDesktopEntry(installedProgram(), icon), error)) {
-        return error.message();
+        return Outcome::failure(error.message());
     }
-    return std::nullopt;
+    return Outcome::success();
 }
 
 }  // namespace quintalis

@@ -24,8 +24,8 @@ public:
     std::filesystem::path installedProgram() const override;
     bool runsInstalled() const override;
     bool runsFromRemovableMedia() const override;
-    std::optional<std::string> trashInstalledCopy() override;
-    std::optional<std::string> copyRunningProgram() override;
+    Outcome trashInstalledCopy() override;
+    Outcome copyRunningProgram() override;
 
     std::filesystem::path installedData() const;
     // The data files of the program this process runs: the installed ones

@@ -14,17 +14,18 @@ bool XdgAutostart::isEnabled() {
     return text && desktopEntryValue(*text, "Hidden") != "true";
 }
 
-std::optional<std::string> XdgAutostart::setEnabled(bool enabled) {
+Outcome XdgAutostart::setEnabled(bool enabled) {
     std::error_code error;
     if (!enabled) {
         std::filesystem::remove(entry_, error);
-        if (error) return error.message();
-        return std::nullopt;
+        return error ? Outcome::failure(error.message()) : Outcome::success();
     }
     std::filesystem::create_directories(entry_.parent_path(), error);
-    if (error) return error.message();
-    if (!writeFileAtomically(entry_, quintalisDesktopEntry(program_(), std::nullopt), error)) return error.message();
-    return std::nullopt;
+    if (error) return Outcome::failure(error.message());
+    if (!writeFileAtomically(entry_, quintalisDesktopEntry(program_(), std::nullopt), error)) {
+        return Outcome::failure(error.message());
+    }
+    return Outcome::success();
 }
 
 }  // namespace quintalis

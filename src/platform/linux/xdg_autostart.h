@@ -17,7 +17,7 @@ public:
     XdgAutostart(std::filesystem::path entry, std::function<std::filesystem::path()> program);
 
     bool isEnabled() override;
-    std::optional<std::string> setEnabled(bool enabled) override;
+    Outcome setEnabled(bool enabled) override;
 
 private:
     std::filesystem::path entry_;
