@@ -40,7 +40,7 @@ public:
     CaptureAuthorization authorizationStatus() override { return CaptureAuthorization::authorized; }
     void requestAccess(std::function<void(bool)> answer) override { answer(true); }
     std::unique_ptr<CaptureSession> startCapture(const CaptureDeviceInfo&, SerialQueue& queue,
-                                                 std::function<void(PixelBufferRef)> onFrame) override {
+                                                 std::function<void(CapturedFrame)> onFrame) override {
         queue_ = &queue;
         onFrame_ = std::move(onFrame);
         struct Session final : CaptureSession {
@@ -54,7 +54,7 @@ public:
 
 private:
     SerialQueue* queue_ = nullptr;
-    std::function<void(PixelBufferRef)> onFrame_;
+    std::function<void(CapturedFrame)> onFrame_;
 };
 
 BenchDevices& devices() {

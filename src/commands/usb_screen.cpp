@@ -4,7 +4,7 @@ namespace quintalis {
 
 USBScreen::USBScreen(const CaptureDeviceInfo& device, CaptureDevices& devices, Clock& clock)
     : device_(device), clock_(clock) {
-    session_ = devices.startCapture(device, queue_, [this](PixelBufferRef frame) {
+    session_ = devices.startCapture(device, queue_, [this](CapturedFrame frame) {
         buffer_ = std::move(frame);
         at_ = clock_.now();
     });
@@ -13,11 +13,15 @@ USBScreen::USBScreen(const CaptureDeviceInfo& device, CaptureDevices& devices, C
 USBScreen::~USBScreen() { session_->stop(); }
 
 std::optional<SourceFrame> USBScreen::latest() {
-    std::optional<SourceFrame> frame;
+    CapturedFrame frame;
+    double age = 0;
     queue_.sync([&] {
-        if (buffer_) frame = SourceFrame{buffer_, std::chrono::duration<double, std::milli>(clock_.now() - at_).count()};
+        frame = buffer_;
+        age = std::chrono::duration<double, std::milli>(clock_.now() - at_).count();
     });
-    return frame;
+    if (!frame) return std::nullopt;
+    // Converted off the queue, so frames keep arriving meanwhile.
+    return SourceFrame{frame.picture(), age};
 }
 
 }  // namespace quintalis

@@ -28,7 +28,7 @@ public:
 private:
     const CaptureDeviceInfo device_;
     Clock& clock_;
-    PixelBufferRef buffer_;  // owned by queue_
+    CapturedFrame buffer_;   // owned by queue_
     MonotonicTime at_;       // owned by queue_
     SerialQueue queue_{"quintalis.usb-capture"};
     std::unique_ptr<CaptureSession> session_;  // last: stopped before the queue goes

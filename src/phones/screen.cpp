@@ -7,11 +7,12 @@ namespace quintalis {
 
 Screen::Screen(const CaptureDeviceInfo& device, CaptureDevices& devices, Clock& clock)
     : id_(device.uniqueID), name_(device.localizedName), clock_(clock), queue_("skiffline.capture." + device.uniqueID) {
-    session_ = devices.startCapture(device, queue_, [this](PixelBufferRef frame) {
+    session_ = devices.startCapture(device, queue_, [this](CapturedFrame frame) {
         if (!frame) return;
         // The matching's own thumbnail and threshold: what it sees as a
-        // pointer's move is what counts as a change here.
-        auto thumb = greyThumbnail(*frame, matching::kThumbWidth, matching::kThumbHeight);
+        // pointer's move is what counts as a change here. Made without the
+        // BGRA picture, which only a reader pays for.
+        auto thumb = frame.greyThumbnail(matching::kThumbWidth, matching::kThumbHeight);
         if (matching::visiblyChanged(thumb_, thumb)) changeHistory_.record(clock_.wallMillis());
         thumb_ = std::move(thumb);
         latest_ = std::move(frame);
@@ -25,15 +26,17 @@ void Screen::stop() {
 }
 
 PixelBufferRef Screen::frame() {
-    PixelBufferRef frame;
+    CapturedFrame frame;
     queue_.sync([&] { frame = latest_; });
-    return frame;
+    // Converted here, on the reader's thread, so the frames keep arriving meanwhile.
+    return frame.picture();
 }
 
 std::optional<ImageSize> Screen::size() {
-    auto latest = frame();
+    CapturedFrame latest;
+    queue_.sync([&] { latest = latest_; });
     if (!latest) return std::nullopt;
-    return ImageSize{latest->width(), latest->height()};
+    return ImageSize{latest.width(), latest.height()};
 }
 
 std::optional<Screen::Snapshot> Screen::snapshot(bool png, std::optional<int> maxWidth, std::optional<int> maxEdge) {

@@ -17,9 +17,9 @@ namespace quintalis {
 // One USB-attached iPhone screen: a running capture that keeps only the most
 // recent frame. Frames arrive on the screen's own queue
 // ("skiffline.capture." + id), the only place `latest` is written; readers on
-// any thread hop onto it, so they always see a whole frame. Encoding happens
-// only on demand, never per frame; each frame costs one grey thumbnail,
-// which tells whether the picture visibly changed.
+// any thread hop onto it, so they always see a whole frame. Converting to
+// BGRA and encoding happen only on demand, never per frame; each frame costs
+// one grey thumbnail, which tells whether the picture visibly changed.
 class Screen {
 public:
     // Starts capturing. Throws CaptureStartError when the device cannot be captured.
@@ -57,7 +57,7 @@ private:
     const std::string id_;
     const std::string name_;
     Clock& clock_;
-    PixelBufferRef latest_;          // owned by queue_
+    CapturedFrame latest_;           // owned by queue_
     std::vector<uint8_t> thumb_;     // owned by queue_: the latest frame's
     ChangeHistory changeHistory_;    // owned by queue_
     EncodedFrameCache encodings_;    // guards itself

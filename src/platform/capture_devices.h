@@ -8,7 +8,7 @@
 
 #include "base/serial_queue.h"
 #include "base/user_error.h"
-#include "imaging/pixel_buffer.h"
+#include "imaging/captured_frame.h"
 
 namespace quintalis {
 
@@ -59,10 +59,11 @@ public:
     // Asks for camera access; the answer arrives on some other thread.
     virtual void requestAccess(std::function<void(bool granted)> answer) = 0;
 
-    // Starts capturing BGRA frames of the device; each frame is delivered on
-    // `queue`, late frames dropped. Throws CaptureStartError.
+    // Starts capturing frames of the device; each frame is delivered on
+    // `queue`, late frames dropped. A frame may hold the decoder's picture
+    // and become BGRA only when read. Throws CaptureStartError.
     virtual std::unique_ptr<CaptureSession> startCapture(const CaptureDeviceInfo& device, SerialQueue& queue,
-                                                         std::function<void(PixelBufferRef)> onFrame) = 0;
+                                                         std::function<void(CapturedFrame)> onFrame) = 0;
     // Stops every running capture and refuses new ones, giving each device
     // back to its normal use; for the process's ordered stop. Blocks until
     // the devices are given back.

@@ -44,7 +44,7 @@ std::vector<CaptureDeviceInfo> SimulatedCameras::discover() {
 }
 
 std::unique_ptr<CaptureSession> SimulatedCameras::startCapture(const CaptureDeviceInfo& device, SerialQueue& queue,
-                                                               std::function<void(PixelBufferRef)> onFrame) {
+                                                               std::function<void(CapturedFrame)> onFrame) {
     VirtualPhone* phone = nullptr;
     for (auto* candidate : phones_) {
         if (candidate->screenID() == device.uniqueID) phone = candidate;

@@ -28,12 +28,12 @@ public:
     CaptureAuthorization authorizationStatus() override { return CaptureAuthorization::authorized; }
     void requestAccess(std::function<void(bool)> answer) override { answer(true); }
     std::unique_ptr<CaptureSession> startCapture(const CaptureDeviceInfo& device, SerialQueue& queue,
-                                                 std::function<void(PixelBufferRef)> onFrame) override;
+                                                 std::function<void(CapturedFrame)> onFrame) override;
 
 private:
     struct Sink {
         SerialQueue* queue;
-        std::function<void(PixelBufferRef)> onFrame;
+        std::function<void(CapturedFrame)> onFrame;
     };
     class Session;
 

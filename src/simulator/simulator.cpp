@@ -25,7 +25,7 @@ void Simulator::plugIn(VirtualPhone& phone) {
     std::erase(serial, '-');
     CaptureDeviceInfo camera{phone.screenID(), phone.name(), "iOS Device", true};
     auto device = std::make_unique<SimulatedUsbDevice>(serial, [this, camera](SerialQueue& queue, std::function<void(PixelBufferRef)> onPicture) {
-        return cameras_->startCapture(camera, queue, std::move(onPicture));
+        return cameras_->startCapture(camera, queue, [onPicture](CapturedFrame frame) { onPicture(frame.picture()); });
     });
     usbBus_->add(*device, PhoneFacts{phone.name(), phone.modelName()});
     usbDevices_.push_back(std::move(device));
@@ -46,7 +46,7 @@ void Simulator::showOverAirPlay(VirtualPhone& phone, const WindowOpener& openWin
     }
     // The receiver sees what the cable would carry, at the same pace.
     receiving_.push_back(cameras_->startCapture({phone.screenID(), phone.name(), "iOS Device", true}, queue_,
-                                                [surface](PixelBufferRef picture) { surface->show(std::move(picture)); }));
+                                                [surface](CapturedFrame frame) { surface->show(frame.picture()); }));
 }
 
 Simulator::~Simulator() {

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "imaging/codecs.h"
+#include "imaging/image_ops.h"
 #include "phones/screen_capture.h"
 #include "support/fake_capture_devices.h"
 #include "support/fake_clock.h"
@@ -137,4 +141,45 @@ TEST(Screen, AnswersAChangeTooSmallToCountWithTheNewPicture) {
     ASSERT_TRUE(decoded);
     EXPECT_EQ(decoded->row(10)[20 * 4 + 1], 250);
     EXPECT_EQ(screen.changes(0)->after.size(), 1u) << "the dot is below the change threshold";
+}
+
+// A decoder's frame that counts how often it is turned into BGRA.
+struct CountingSource final : CapturedFrame::Source {
+    CountingSource(PixelBufferRef picture, std::atomic<int>& conversions) : picture(std::move(picture)), conversions(conversions) {}
+    int width() const override { return picture->width(); }
+    int height() const override { return picture->height(); }
+    PixelBufferRef toBGRA() const override {
+        ++conversions;
+        return std::make_shared<PixelBuffer>(*picture);
+    }
+    std::vector<uint8_t> greyThumbnail(int w, int h) const override { return quintalis::greyThumbnail(*picture, w, h); }
+    PixelBufferRef picture;
+    std::atomic<int>& conversions;
+};
+
+TEST(Screen, SeesChangeWithoutConvertingAndConvertsOnlyTheFrameRead) {
+    FakeCaptureDevices devices;
+    FakeClock clock;
+    Screen screen(iPhone("S", "Phone"), devices, clock);
+    std::atomic<int> conversions{0};
+    auto push = [&](uint8_t grey) {
+        devices.push("S", CapturedFrame(std::make_shared<CountingSource>(solidFrame(300, 600, grey), conversions)));
+        clock.advance(std::chrono::milliseconds(40));
+    };
+    const int64_t start = clock.wallMillis();
+    for (uint8_t grey : {50, 50, 180}) push(grey);
+    EXPECT_EQ(screen.changes(start - 1)->after, (std::vector<int64_t>{start, start + 80}));
+    EXPECT_EQ(*screen.size(), (ImageSize{300, 600}));
+    EXPECT_EQ(conversions, 0);
+
+    // Readers at once, then again: one conversion, one picture.
+    PixelBufferRef seen[4];
+    std::vector<std::thread> readers;
+    for (auto& picture : seen) readers.emplace_back([&] { picture = screen.frame(); });
+    for (auto& reader : readers) reader.join();
+    auto png = screen.snapshot(true, std::nullopt, std::nullopt);
+    ASSERT_TRUE(png);
+    EXPECT_EQ(decodeImage(png->bytes)->row(0)[1], 180);
+    for (const auto& picture : seen) EXPECT_EQ(picture, seen[0]);
+    EXPECT_EQ(conversions, 1);
 }

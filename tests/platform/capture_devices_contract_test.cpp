@@ -35,7 +35,7 @@ struct UsbRig final : Rig {
     simulator::VirtualPhone phone{0, {}};
     simulator::SimulatedCameras cameras{{&phone}, queue};
     simulator::SimulatedUsbDevice device{"00008120000A1B2C3D4E5F01", [this](SerialQueue& q, std::function<void(PixelBufferRef)> f) {
-        return cameras.startCapture({phone.screenID(), phone.name(), "iOS Device", true}, q, std::move(f));
+        return cameras.startCapture({phone.screenID(), phone.name(), "iOS Device", true}, q, [f](CapturedFrame frame) { f(frame.picture()); });
     }};
     simulator::SimulatedUsbBus bus;
     testing::FakeClock clock;
@@ -89,8 +89,8 @@ TEST_P(CaptureDevicesContract, ListsPhonesAnswersAccessAndDeliversFramesUntilSto
         SerialQueue queue("test.frames");
         std::atomic<int> frames{0};
         std::atomic<bool> offQueue{false};
-        auto session = devices.startCapture(device, queue, [&](PixelBufferRef frame) {
-            if (!queue.isCurrent() || !frame || frame->width() == 0) offQueue = true;
+        auto session = devices.startCapture(device, queue, [&](CapturedFrame frame) {
+            if (!queue.isCurrent() || !frame || frame.width() == 0) offQueue = true;
             ++frames;
         });
         ASSERT_TRUE(eventually([&] { return frames > 0; }, 20));
@@ -108,7 +108,7 @@ TEST_P(CaptureDevicesContract, ListsPhonesAnswersAccessAndDeliversFramesUntilSto
     // A device no one listed cannot be captured, and says so.
     SerialQueue queue("test.frames");
     try {
-        devices.startCapture({"00000000-0000000000000000", "Ghost", "iOS Device", true}, queue, [](PixelBufferRef) {});
+        devices.startCapture({"00000000-0000000000000000", "Ghost", "iOS Device", true}, queue, [](CapturedFrame) {});
         ADD_FAILURE() << "captured a device that is not there";
     } catch (const CaptureStartError& error) {
         EXPECT_EQ(std::string(error.what()).rfind("cannot capture Ghost", 0), 0u) << error.what();

@@ -9,6 +9,7 @@
 #include <set>
 #include <thread>
 
+#include "imaging/image_ops.h"
 #include "phones/screen_capture.h"
 #include "platform/linux/usb/usb_capture_devices.h"
 #include "platform/usb/messages.h"
@@ -96,19 +97,39 @@ protected:
     std::unique_ptr<CaptureSession> start() {
         auto found = capture_.discover();
         if (found.empty()) throw CaptureStartError("no phone");
-        return capture_.startCapture(found[0], frames_, [this](PixelBufferRef f) {
+        return capture_.startCapture(found[0], frames_, [this](CapturedFrame f) {
             std::lock_guard lock(mutex_);
             latest_ = std::move(f);
             ++frameCount_;
         });
     }
-    PixelBufferRef latest() {
+    CapturedFrame latestFrame() {
         std::lock_guard lock(mutex_);
         return latest_;
     }
+    PixelBufferRef latest() { return latestFrame().picture(); }
     int frameCount() {
         std::lock_guard lock(mutex_);
         return frameCount_;
+    }
+    // A frame is seen for change without its BGRA picture, and the grey its
+    // luma gives is the grey of the picture a reader gets, which is the
+    // same whoever reads it first.
+    static void expectGreyFromLumaOnly(const CapturedFrame& frame) {
+        auto grey = frame.greyThumbnail(90, 195);
+        EXPECT_FALSE(frame.converted());
+        PixelBufferRef pictures[2];
+        std::thread other([&] { pictures[0] = frame.picture(); });
+        pictures[1] = frame.picture();
+        other.join();
+        EXPECT_EQ(pictures[0], pictures[1]);
+        auto expected = greyThumbnail(*pictures[0], 90, 195);
+        ASSERT_EQ(grey.size(), expected.size());
+        // Box edges fall a little differently in the two scalings: alike on
+        // average, not pixel for pixel.
+        double sum = 0;
+        for (size_t i = 0; i < grey.size(); ++i) sum += std::abs(grey[i] - expected[i]);
+        EXPECT_LT(sum / static_cast<double>(grey.size()), 2.0);
     }
     bool logged(const std::string& line) {
         return eventually([&] { return log_.contains(line); });
@@ -140,8 +161,8 @@ protected:
     }
     bool frameOfSize(int w, int h) {
         return eventually([&] {
-            auto f = latest();
-            return f && f->width() == w && f->height() == h;
+            auto f = latestFrame();
+            return f && f.width() == w && f.height() == h;
         });
     }
 
@@ -156,7 +177,7 @@ protected:
     UsbCaptureDevices capture_{bus_, bus_, clock_, {}, &timers_};
     SerialQueue frames_{"test.frames"};
     std::mutex mutex_;
-    PixelBufferRef latest_;
+    CapturedFrame latest_;
     int frameCount_ = 0;
 };
 
@@ -169,6 +190,7 @@ TEST_F(UsbCableTest, StreamsTheScreenAndRestoresThePhone) {
 
     auto session = start();
     ASSERT_TRUE(frameOfSize(1179, 2556));
+    expectGreyFromLumaOnly(latestFrame());
     EXPECT_LT(testing::meanDifference(*latest(), *picture(1179, 2556, 90)), 3.0);
     EXPECT_TRUE(logged("Test iPhone over USB: H.264 1179\u00d72556"));
 
@@ -179,6 +201,7 @@ TEST_F(UsbCableTest, StreamsTheScreenAndRestoresThePhone) {
     // A rotation: a new size, new parameter sets, same session.
     screen_.show(picture(2556, 1179, 10));
     ASSERT_TRUE(frameOfSize(2556, 1179));
+    expectGreyFromLumaOnly(latestFrame());
     EXPECT_LT(testing::meanDifference(*latest(), *picture(2556, 1179, 10)), 3.0);
     EXPECT_TRUE(logged("Test iPhone over USB: H.264 2556\u00d71179"));
 
@@ -475,7 +498,7 @@ TEST_F(UsbCableTest, UsbmuxdIsNamedWithTheCommandThatKeepsItAwayAndTheOneThatGiv
     std::unique_ptr<CaptureSession> session;
     auto refusal = [&] {
         try {
-            session = devices.startCapture(found[0], frames_, [&](PixelBufferRef) { ++frames; });
+            session = devices.startCapture(found[0], frames_, [&](CapturedFrame) { ++frames; });
         } catch (const CaptureStartError& error) {
             return std::string(error.what());
         }
@@ -523,7 +546,7 @@ TEST_F(UsbCableTest, WhatStandsInTheWayIsSaidInWordsAUserCanActOn) {
     // the denial is gone; what stands in the way now is usbmuxd.
     forbidden.openWith(UsbStatus::ok);
     try {
-        noPermission.startCapture(found[0], frames_, [](PixelBufferRef) {});
+        noPermission.startCapture(found[0], frames_, [](CapturedFrame) {});
         ADD_FAILURE() << "captured a phone usbmuxd holds";
     } catch (const CaptureStartError& error) {
         EXPECT_STREQ(error.what(),
@@ -550,7 +573,7 @@ TEST_F(UsbCableTest, APhoneThatCannotStartWaitsLongerEachTimeAndIsLeftAloneMeanw
     };
     auto refusal = [&] {
         try {
-            devices.startCapture(found[0], frames_, [](PixelBufferRef) {});
+            devices.startCapture(found[0], frames_, [](CapturedFrame) {});
         } catch (const CaptureStartError& error) {
             return std::string(error.what());
         }

@@ -35,7 +35,7 @@ public:
     }
     // Delivers a frame to the device's running capture, if any; returns
     // once the capture's queue has taken it.
-    void push(const std::string& uniqueID, PixelBufferRef frame) {
+    void push(const std::string& uniqueID, CapturedFrame frame) {
         Session* session = nullptr;
         {
             std::lock_guard lock(mutex_);
@@ -69,7 +69,7 @@ public:
         if (grant) answer(*grant);
     }
     std::unique_ptr<CaptureSession> startCapture(const CaptureDeviceInfo& device, SerialQueue& queue,
-                                                 std::function<void(PixelBufferRef)> onFrame) override {
+                                                 std::function<void(CapturedFrame)> onFrame) override {
         std::lock_guard lock(mutex_);
         if (failing_.erase(device.uniqueID)) throw CaptureStartError("cannot capture " + device.localizedName);
         auto session = std::make_unique<Session>(*this, device.uniqueID, queue, std::move(onFrame));
@@ -79,7 +79,7 @@ public:
 
 private:
     struct Session final : CaptureSession {
-        Session(FakeCaptureDevices& owner, std::string id, SerialQueue& queue, std::function<void(PixelBufferRef)> onFrame)
+        Session(FakeCaptureDevices& owner, std::string id, SerialQueue& queue, std::function<void(CapturedFrame)> onFrame)
             : owner(owner), id(std::move(id)), queue(queue), onFrame(std::move(onFrame)) {}
         ~Session() override { stop(); }
         void stop() override {
@@ -90,7 +90,7 @@ private:
         FakeCaptureDevices& owner;
         std::string id;
         SerialQueue& queue;
-        std::function<void(PixelBufferRef)> onFrame;
+        std::function<void(CapturedFrame)> onFrame;
     };
 
     void notify() {

@@ -67,7 +67,8 @@ public:
           phone_(0, simulator::PhoneSetup{}),
           cameras_({&phone_}, phoneQueue_),
           screen_(serial_, [this](SerialQueue& queue, std::function<void(PixelBufferRef)> onPicture) {
-              return cameras_.startCapture({phone_.screenID(), phone_.name(), "iOS Device", true}, queue, std::move(onPicture));
+              return cameras_.startCapture({phone_.screenID(), phone_.name(), "iOS Device", true}, queue,
+                                             [onPicture](CapturedFrame frame) { onPicture(frame.picture()); });
           }, faults_, [](const std::string& event) { announce(event); }),
           tree_("/sys/kernel/config/usb_gadget/quintalis-phone"),
           usbmux_(kMounts, "usbmux", usbscreen::kUsbmuxSubclass, 0x02, "usbmux"),

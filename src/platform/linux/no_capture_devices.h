@@ -13,7 +13,7 @@ public:
     CaptureAuthorization authorizationStatus() override { return CaptureAuthorization::authorized; }
     void requestAccess(std::function<void(bool)> answer) override { answer(true); }
     std::unique_ptr<CaptureSession> startCapture(const CaptureDeviceInfo& device, SerialQueue&,
-                                                 std::function<void(PixelBufferRef)>) override {
+                                                 std::function<void(CapturedFrame)>) override {
         throw CaptureStartError("cannot capture " + device.localizedName);
     }
 };

@@ -17,7 +17,7 @@ constexpr char kUnplugged[] = "the iPhone was unplugged";
 std::string sizeText(uint32_t width, uint32_t height) { return std::to_string(width) + "\u00d7" + std::to_string(height); }
 
 CableSession::CableSession(Target target, std::unique_ptr<UsbDeviceHandle> handle, SerialQueue& frameQueue,
-                           std::function<void(PixelBufferRef)> onFrame, Clock& clock, CableTimeouts timeouts,
+                           std::function<void(CapturedFrame)> onFrame, Clock& clock, CableTimeouts timeouts,
                            std::function<void(const std::string&, bool)> onEnded)
     : target_(std::move(target)),
       handle_(std::move(handle)),
@@ -177,7 +177,7 @@ void CableSession::decodeQueued(Bytes frame) {
     bool newest = --framesQueued_ == 0;
     if (decoderBroken_ || !decoder_.configured()) return;
     try {
-        PixelBufferRef picture = decoder_.decode(frame, newest);
+        CapturedFrame picture = decoder_.decode(frame, newest);
         if (!picture) return;
         auto watch = alive_.watch();
         frameQueue_.async([watch, onFrame = onFrame_, picture = std::move(picture)] {

@@ -28,7 +28,7 @@ struct CableTimeouts {
 
 // One phone's screen over the cable: the capture interface claimed, the
 // protocol spoken on a reader thread ("quintalis.usb-cable.<udid>"), frames
-// decoded on "quintalis.usb-decode.<udid>" and delivered as BGRA on the
+// decoded on "quintalis.usb-decode.<udid>" and delivered on the
 // caller's queue. However it ends (stop(), an unplug, a protocol or decoder
 // error), the reader restores the phone's normal configuration before it
 // exits; stop() returns once it has. A session that ends without stop()
@@ -46,7 +46,7 @@ public:
 
     // Takes the claimed interface's handle and starts the reader.
     CableSession(Target target, std::unique_ptr<UsbDeviceHandle> handle, SerialQueue& frameQueue,
-                 std::function<void(PixelBufferRef)> onFrame, Clock& clock, CableTimeouts timeouts,
+                 std::function<void(CapturedFrame)> onFrame, Clock& clock, CableTimeouts timeouts,
                  std::function<void(const std::string& reason, bool unplugged)> onEnded);
     ~CableSession() override;
 
@@ -66,7 +66,7 @@ private:
     const Target target_;
     std::unique_ptr<UsbDeviceHandle> handle_;
     SerialQueue& frameQueue_;
-    std::function<void(PixelBufferRef)> onFrame_;
+    std::function<void(CapturedFrame)> onFrame_;
     Clock& clock_;
     const CableTimeouts timeouts_;
     std::function<void(const std::string&, bool)> onEnded_;

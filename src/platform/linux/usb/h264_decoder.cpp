@@ -13,6 +13,53 @@ extern "C" {
 #include "platform/usb/media.h"
 
 namespace quintalis {
+namespace {
+
+// libavcodec's picture of one frame, a reference into its buffer pool. The
+// decoder never writes a picture it has handed out, so it can be read on
+// any thread while later frames decode.
+class DecodedPicture final : public CapturedFrame::Source {
+public:
+    DecodedPicture(AVFrame* frame, int width, int height) : frame_(frame), width_(width), height_(height) {}
+    ~DecodedPicture() override { av_frame_free(&frame_); }
+    DecodedPicture(const DecodedPicture&) = delete;
+    DecodedPicture& operator=(const DecodedPicture&) = delete;
+
+    int width() const override { return width_; }
+    int height() const override { return height_; }
+
+    PixelBufferRef toBGRA() const override {
+        auto picture = std::make_shared<PixelBuffer>(width_, height_);
+        const libyuv::YuvConstants* matrix = &libyuv::kYuvI601Constants;
+        if (frame_->colorspace == AVCOL_SPC_BT709) matrix = fullRange() ? &libyuv::kYuvF709Constants : &libyuv::kYuvH709Constants;
+        else if (fullRange()) matrix = &libyuv::kYuvJPEGConstants;
+        // libyuv's ARGB is B, G, R, A in memory: the BGRA the screens keep.
+        libyuv::I420ToARGBMatrix(frame_->data[0], frame_->linesize[0], frame_->data[1], frame_->linesize[1],
+                                 frame_->data[2], frame_->linesize[2], picture->mutableData(), picture->bytesPerRow(),
+                                 matrix, width_, height_);
+        return picture;
+    }
+
+    // Luma is the grey already; video's limited range is stretched to the
+    // full range the BGRA picture's grey would have.
+    std::vector<uint8_t> greyThumbnail(int width, int height) const override {
+        std::vector<uint8_t> grey(static_cast<size_t>(width) * height);
+        libyuv::ScalePlane(frame_->data[0], frame_->linesize[0], width_, height_, grey.data(), width, width, height,
+                           libyuv::kFilterBox);
+        if (!fullRange()) {
+            for (auto& value : grey) value = static_cast<uint8_t>(std::clamp(((value - 16) * 255 + 109) / 219, 0, 255));
+        }
+        return grey;
+    }
+
+private:
+    bool fullRange() const { return frame_->color_range == AVCOL_RANGE_JPEG || frame_->format == AV_PIX_FMT_YUVJ420P; }
+
+    AVFrame* frame_;
+    const int width_, height_;
+};
+
+}  // namespace
 
 H264Decoder::H264Decoder() = default;
 H264Decoder::~H264Decoder() { close(); }
@@ -53,7 +100,7 @@ void H264Decoder::configure(const usbscreen::FormatDescription& format) {
     height_ = static_cast<int>(format.height);
 }
 
-PixelBufferRef H264Decoder::decode(const usbscreen::Bytes& accessUnit, bool convert) {
+CapturedFrame H264Decoder::decode(const usbscreen::Bytes& accessUnit, bool keep) {
     if (!context_) throw DecodeError("a frame before the decoder was configured");
     try {
         usbscreen::splitNalUnits(accessUnit, lengthSize_);
@@ -65,7 +112,7 @@ PixelBufferRef H264Decoder::decode(const usbscreen::Bytes& accessUnit, bool conv
     int sent = avcodec_send_packet(context_, packet_);
     av_packet_unref(packet_);
     if (sent < 0) throw DecodeError("the H.264 decoder rejected a frame");
-    PixelBufferRef picture;
+    CapturedFrame picture;
     while (true) {
         int received = avcodec_receive_frame(context_, frame_);
         if (received == AVERROR(EAGAIN) || received == AVERROR_EOF) break;
@@ -74,38 +121,21 @@ PixelBufferRef H264Decoder::decode(const usbscreen::Bytes& accessUnit, bool conv
             av_frame_unref(frame_);
             throw DecodeError("a damaged frame");
         }
-        if (convert) picture = toBGRA();
+        if (keep) picture = kept();
         av_frame_unref(frame_);
     }
     return picture;
 }
 
-std::shared_ptr<PixelBuffer> H264Decoder::freeBuffer(int width, int height) {
-    constexpr size_t kPoolSize = 3;
-    for (auto& buffer : pool_) {
-        if (buffer.use_count() == 1 && buffer->width() == width && buffer->height() == height) return buffer;
-    }
-    auto made = std::make_shared<PixelBuffer>(width, height);
-    if (pool_.size() == kPoolSize) pool_.erase(pool_.begin());
-    pool_.push_back(made);
-    return made;
-}
-
-PixelBufferRef H264Decoder::toBGRA() {
+CapturedFrame H264Decoder::kept() {
     if (frame_->format != AV_PIX_FMT_YUV420P && frame_->format != AV_PIX_FMT_YUVJ420P) {
         throw DecodeError("a picture in a pixel format other than 4:2:0");
     }
     int width = width_ > 0 ? std::min(width_, frame_->width) : frame_->width;
     int height = height_ > 0 ? std::min(height_, frame_->height) : frame_->height;
-    auto picture = freeBuffer(width, height);
-    const bool full = frame_->color_range == AVCOL_RANGE_JPEG || frame_->format == AV_PIX_FMT_YUVJ420P;
-    const libyuv::YuvConstants* matrix = &libyuv::kYuvI601Constants;
-    if (frame_->colorspace == AVCOL_SPC_BT709) matrix = full ? &libyuv::kYuvF709Constants : &libyuv::kYuvH709Constants;
-    else if (full) matrix = &libyuv::kYuvJPEGConstants;
-    // libyuv's ARGB is B, G, R, A in memory: the BGRA the screens keep.
-    libyuv::I420ToARGBMatrix(frame_->data[0], frame_->linesize[0], frame_->data[1], frame_->linesize[1], frame_->data[2],
-                             frame_->linesize[2], picture->mutableData(), picture->bytesPerRow(), matrix, width, height);
-    return picture;
+    AVFrame* reference = av_frame_clone(frame_);
+    if (!reference) throw DecodeError("out of memory for a frame");
+    return CapturedFrame(std::make_shared<DecodedPicture>(reference, width, height));
 }
 
 }  // namespace quintalis

@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "imaging/pixel_buffer.h"
+#include "imaging/captured_frame.h"
 #include "platform/usb/dictionary.h"
 
 struct AVCodecContext;
@@ -18,11 +18,14 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Decodes the phone's H.264 (libavcodec) into BGRA pictures (libyuv). The
-// format description's avcC record is the decoder's configuration, and each
-// frame's NAL units go in as they came, so nothing is copied into start
-// codes. Pictures keep the size the format states: padding the encoder added
-// is cut off. Not thread-safe: one decode queue owns it.
+// Decodes the phone's H.264 (libavcodec). The format description's avcC
+// record is the decoder's configuration, and each frame's NAL units go in as
+// they came, so nothing is copied into start codes. A decoded frame keeps
+// libavcodec's own picture (a reference, not a copy) and becomes BGRA
+// (libyuv) only when read; its luma plane alone gives the grey thumbnail.
+// Frames keep the size the format states: padding the encoder added is cut
+// off. Not thread-safe: one decode queue owns it; the frames it returns may
+// be read on any thread and outlive it.
 class H264Decoder {
 public:
     H264Decoder();
@@ -32,26 +35,22 @@ public:
 
     // (Re)starts decoding for a format. Throws DecodeError.
     void configure(const usbscreen::FormatDescription& format);
-    // Decodes one access unit. With `convert`, returns its picture (nothing
-    // when the decoder holds it back); without, only keeps the decoder's
+    // Decodes one access unit. With `keep`, returns its frame (nothing when
+    // the decoder holds it back); without, only keeps the decoder's
     // references current. Throws DecodeError for a frame it cannot read.
-    PixelBufferRef decode(const usbscreen::Bytes& accessUnit, bool convert);
+    CapturedFrame decode(const usbscreen::Bytes& accessUnit, bool keep);
 
     bool configured() const { return context_ != nullptr; }
 
 private:
     void close();
-    PixelBufferRef toBGRA();
-    std::shared_ptr<PixelBuffer> freeBuffer(int width, int height);
+    CapturedFrame kept();
 
     AVCodecContext* context_ = nullptr;
     AVFrame* frame_ = nullptr;
     AVPacket* packet_ = nullptr;
     int width_ = 0, height_ = 0;  // the format's own size; 0 when it gives none
     int lengthSize_ = 4;
-    // Pictures handed out before; one that only this pool still holds is
-    // written again instead of allocating (and zeroing) 12 MB per frame.
-    std::vector<std::shared_ptr<PixelBuffer>> pool_;
 };
 
 }  // namespace quintalis

@@ -198,7 +198,7 @@ void UsbCaptureDevices::requestAccess(std::function<void(bool)> answer) {
 }
 
 std::unique_ptr<CaptureSession> UsbCaptureDevices::startCapture(const CaptureDeviceInfo& device, SerialQueue& queue,
-                                                                std::function<void(PixelBufferRef)> onFrame) {
+                                                                std::function<void(CapturedFrame)> onFrame) {
     std::optional<Found> phone;
     for (auto& candidate : apple()) {
         if (candidate.udid == device.uniqueID) phone = std::move(candidate);
@@ -242,7 +242,7 @@ std::unique_ptr<CaptureSession> UsbCaptureDevices::startCapture(const CaptureDev
 }
 
 std::unique_ptr<CableSession> UsbCaptureDevices::open(const Found& phone, const std::string& name, SerialQueue& queue,
-                                                      std::function<void(PixelBufferRef)> onFrame) {
+                                                      std::function<void(CapturedFrame)> onFrame) {
     auto fail = [&](const std::string& why) -> CaptureStartError { return CaptureStartError("cannot capture " + name + ": " + why); };
     auto openAt = [&](const std::string& address) {
         std::unique_ptr<UsbDeviceHandle> handle;

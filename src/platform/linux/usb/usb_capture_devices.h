@@ -45,7 +45,7 @@ public:
     std::string authorizationReason() override;
     void requestAccess(std::function<void(bool)> answer) override;
     std::unique_ptr<CaptureSession> startCapture(const CaptureDeviceInfo& device, SerialQueue& queue,
-                                                 std::function<void(PixelBufferRef)> onFrame) override;
+                                                 std::function<void(CapturedFrame)> onFrame) override;
 
     // Restores each phone captured; a capture still opening is stopped as it opens.
     void stopAll() override;
@@ -60,7 +60,7 @@ private:
     std::vector<Found> apple();
     void throwWhenStopped(const std::string& name);
     std::unique_ptr<CableSession> open(const Found& phone, const std::string& name, SerialQueue& queue,
-                                       std::function<void(PixelBufferRef)> onFrame);
+                                       std::function<void(CapturedFrame)> onFrame);
     // Opens the device at `address` and keeps the authorisation up to date.
     UsbStatus openNoting(const std::string& address, std::unique_ptr<UsbDeviceHandle>& handle);
     void forget(CableSession* session);
