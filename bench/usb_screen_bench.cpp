@@ -315,18 +315,21 @@ void reportSession(const PixelBufferRef& base, int count, int stillSeconds) {
     SerialQueue frames("bench.frames");
     int received = 0;
     Clock_::time_point receivedAt;
+    CapturedFrame latest;
     auto show = [&](PixelBufferRef picture) {
         std::lock_guard lock(mutex);
         if (feedQueue) feedQueue->async([on = feedCallback, picture] { on(picture); });
     };
-    auto session = capture.startCapture(capture.discover()[0], frames, [&](CapturedFrame) {
+    auto session = capture.startCapture(capture.discover()[0], frames, [&](CapturedFrame frame) {
+        frame.greyThumbnail(90, 195);  // what the screen list does with every frame
         std::lock_guard lock(mutex);
         ++received;
         receivedAt = Clock_::now();
+        latest = std::move(frame);
         arrived.notify_all();
     });
     while ([&] { std::lock_guard lock(mutex); return feedQueue == nullptr; }()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    std::vector<double> latency;
+    std::vector<double> latency, fromWrite, fromWriteRead;
     for (int i = 0; i < std::min(count, 120); ++i) {
         int before;
         {
@@ -336,13 +339,23 @@ void reportSession(const PixelBufferRef& base, int count, int stillSeconds) {
         show(frameNumber(*base, i));
         std::unique_lock lock(mutex);
         if (!arrived.wait_for(lock, std::chrono::seconds(5), [&] { return received > before; })) break;
-        if (i > 0) latency.push_back(ms(receivedAt - timed.lastFrameRead()));
+        CapturedFrame frame = latest;
+        if (i > 0) {
+            latency.push_back(ms(receivedAt - timed.lastFrameRead()));
+            fromWrite.push_back(ms(receivedAt - device.lastFrameSentAt()));
+        }
         lock.unlock();
+        frame.picture();  // a reader's first look, as /screenshot's before its encode
+        if (i > 0) fromWriteRead.push_back(ms(Clock_::now() - device.lastFrameSentAt()));
         std::this_thread::sleep_for(std::chrono::milliseconds(40));  // the phone sends at most 30 a second
     }
     if (!latency.empty()) {
         std::printf("%-44s %8.2f %8.2f   (%zu frames)\n", "latency: read off the cable -> frame (ms)", percentile(latency, 0.5),
                     percentile(latency, 0.95), latency.size());
+        std::printf("%-44s %8.2f %8.2f\n", "latency: phone's write -> frame (ms)", percentile(fromWrite, 0.5),
+                    percentile(fromWrite, 0.95));
+        std::printf("%-44s %8.2f %8.2f\n", "latency: phone's write -> frame as BGRA (ms)", percentile(fromWriteRead, 0.5),
+                    percentile(fromWriteRead, 0.95));
     }
 
     // A still screen: nothing new to send, nothing to do.

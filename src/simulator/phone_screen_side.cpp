@@ -378,6 +378,7 @@ void PhoneScreenSide::emitFrameLocked(H264Encoder::AccessUnit unit, const Format
     }
     sample.sampleArray = std::move(array);
     emitLocked(device::feed(hostVideoClock_, sample));
+    lastFrameSentAt_ = Clock::real().now();
     ++framesSent_;
     ++framesSentThisStream_;
 }
@@ -395,6 +396,11 @@ std::vector<std::string> PhoneScreenSide::violations() {
 int PhoneScreenSide::framesSent() {
     std::lock_guard lock(mutex_);
     return framesSent_;
+}
+
+MonotonicTime PhoneScreenSide::lastFrameSentAt() {
+    std::lock_guard lock(mutex_);
+    return lastFrameSentAt_;
 }
 
 }  // namespace quintalis::simulator

@@ -68,6 +68,9 @@ public:
     void sendRaw(usbscreen::Bytes bytes);
     std::vector<std::string> violations();
     int framesSent();
+    // When the newest frame was handed to the transport, after its encode:
+    // where a frame's way to the host's screen begins.
+    MonotonicTime lastFrameSentAt();
 
 private:
     enum class State { off, idle, waitPing, audioClock, audioFormat, videoClock, clok, time, streaming, stopping, stopped };
@@ -111,6 +114,7 @@ private:
     int64_t lastTime_ = INT64_MIN;
     int credit_ = 0;
     int framesSent_ = 0;
+    MonotonicTime lastFrameSentAt_{};
     int framesSentThisStream_ = 0;
     bool videoClockSent_ = false;
 

@@ -69,6 +69,7 @@ public:
     std::vector<std::string> violations() { return screen_.violations(); }
     std::vector<std::string> events();  // "reveal", "hide", "set configuration 5", "hpd0", ...
     int framesSent() { return screen_.framesSent(); }
+    MonotonicTime lastFrameSentAt() { return screen_.lastFrameSentAt(); }
 
 private:
     std::string addressLocked() const;
