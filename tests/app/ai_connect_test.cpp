@@ -57,15 +57,10 @@ protected:
         return AIConnect(host, processes, clock, [cli] { return cli; });
     }
     fs::path desktopConfig() { return home.path() / ".config/Claude/claude_desktop_config.json"; }
-    // Claude Desktop's settings have an entry for Quintalis, wherever it leads.
-    bool desktopLists() {
-        auto settings = readJSON(desktopConfig());
-        return settings && settings->contains("mcpServers") && (*settings)["mcpServers"].contains("quintalis");
-    }
-    std::vector<fs::path> backups() {
-        std::vector<fs::path> found;
+    int backups() {
+        int found = 0;
         for (const auto& entry : fs::directory_iterator(desktopConfig().parent_path())) {
-            if (entry.path().filename().string().find(".backup-") != std::string::npos) found.push_back(entry.path());
+            found += entry.path().filename().string().find(".backup-") != std::string::npos;
         }
         return found;
     }
@@ -76,34 +71,17 @@ protected:
     PosixChildProcesses processes{std::chrono::milliseconds(200)};
 };
 
+// What the user pastes must name this program whatever its path holds.
 TEST_F(AIConnectTest, SnippetsQuoteThePathForEachFormat) {
-    auto plain = connect("/opt/q-1/bin_2/quintalis");
-    EXPECT_EQ(plain.claudeCodeCommand(), "claude mcp add -s user quintalis -- /opt/q-1/bin_2/quintalis mcp");
-    EXPECT_EQ(plain.desktopSnippet(), R"("quintalis": { "command": "/opt/q-1/bin_2/quintalis", "args": ["mcp"] })");
-    EXPECT_EQ(plain.codexSnippet(), "[mcp_servers.quintalis]\ncommand = \"/opt/q-1/bin_2/quintalis\"\nargs = [\"mcp\"]");
-
     auto odd = connect("/home/ann/My \"Apps\"/it's\\q");
     EXPECT_EQ(odd.claudeCodeCommand(), "claude mcp add -s user quintalis -- '/home/ann/My \"Apps\"/it'\\''s\\q' mcp");
-    EXPECT_EQ(odd.desktopSnippet(),
-              R"("quintalis": { "command": "/home/ann/My \"Apps\"/it's\\q", "args": ["mcp"] })");
     auto snippet = parseJSON("{" + odd.desktopSnippet() + "}");
     ASSERT_TRUE(snippet);
     EXPECT_EQ((*snippet)["quintalis"]["command"], "/home/ann/My \"Apps\"/it's\\q");
     EXPECT_EQ(odd.codexSnippet(),
               "[mcp_servers.quintalis]\ncommand = \"/home/ann/My \\\"Apps\\\"/it's\\\\q\"\nargs = [\"mcp\"]");
     EXPECT_EQ(tomlStringLiteral("a\tb\x01\x7f"), "\"a\\tb\\u0001\\u007F\"");
-
-    EXPECT_EQ(shellQuote(""), "");
-    EXPECT_EQ(shellQuote("/Applications/My App/x"), "'/Applications/My App/x'");
-}
-
-TEST_F(AIConnectTest, ClientLocationsFollowTheirVariables) {
-    auto ai = connect();
-    EXPECT_EQ(ai.claudeDesktopConfig(), home.path() / ".config/Claude/claude_desktop_config.json");
-    EXPECT_EQ(ai.claudeCodeConfig(), home.path() / ".claude.json");
-    EXPECT_EQ(ai.codexConfig(), home.path() / ".codex/config.toml");
-    host.variables["CODEX_HOME"] = "/srv/codex";
-    EXPECT_EQ(ai.codexConfig(), fs::path("/srv/codex/config.toml"));
+    EXPECT_EQ(shellQuote("/opt/q-1/bin_2/quintalis"), "/opt/q-1/bin_2/quintalis");
 }
 
 // A check mark says the client starts this copy: an entry that names a
@@ -114,27 +92,20 @@ TEST_F(AIConnectTest, CountsOnlyUserLevelEntriesThatStartThisCopy) {
     fs::create_symlink(self, home.path() / "linked");
     auto ai = connect(self);
     auto json = [](const fs::path& command) {
-        return R"({"mcpServers": {"quintalis": {"type": "stdio", "command": )" + jsonStringLiteral(command.string()) +
-               R"(, "args": ["mcp"]}}})";
+        return R"({"mcpServers": {"quintalis": {"command": )" + jsonStringLiteral(command.string()) + "}}}";
     };
-    struct Case {
-        std::string claudeJSON;
-        bool found;
-    };
-    const Case cases[] = {
+    const std::pair<std::string, bool> cases[] = {
         {json(self), true},
         {json(home.path() / "linked"), true},
         {json(other), false},
-        {json(home.path() / "gone/quintalis"), false},
         {R"({"mcpServers": {"quintalis": null}})", false},
         {R"({"mcpServers": {"other": {}}, "projects": {"/x": {"mcpServers": {"quintalis": {}}}}})", false},
         {R"({"mcpServers": ["quintalis"]})", false},
-        {R"(["mcpServers"])", false},
         {"{not json", false},
     };
-    for (const auto& c : cases) {
-        write(home.path() / ".claude.json", c.claudeJSON);
-        EXPECT_EQ(ai.claudeCodeHasQuintalis(), c.found) << c.claudeJSON;
+    for (const auto& [claudeJSON, found] : cases) {
+        write(home.path() / ".claude.json", claudeJSON);
+        EXPECT_EQ(ai.claudeCodeHasQuintalis(), found) << claudeJSON;
     }
     EXPECT_FALSE(ai.claudeDesktopHasQuintalis()) << "no file";
     write(desktopConfig(), json(self));
@@ -143,18 +114,20 @@ TEST_F(AIConnectTest, CountsOnlyUserLevelEntriesThatStartThisCopy) {
     EXPECT_FALSE(ai.claudeDesktopHasQuintalis()) << "this copy is gone";
     script(self, "");
 
-    const fs::path codex = home.path() / ".codex/config.toml";
-    EXPECT_FALSE(ai.codexHasQuintalis());
-    write(codex, "model = \"o3\"\n# [mcp_servers.quintalis] goes below\n");
-    EXPECT_FALSE(ai.codexHasQuintalis()) << "a mention in a comment";
-    write(codex, "[mcp_servers.quintalis]\n" + ai.codexSnippet().substr(ai.codexSnippet().find('\n') + 1));
-    EXPECT_TRUE(ai.codexHasQuintalis()) << *readFile(codex);
-    write(codex, "[mcp_servers.quintalis]\ncommand = '" + self.string() + "'\n[other]\ncommand = \"x\"\n");
-    EXPECT_TRUE(ai.codexHasQuintalis());
-    write(codex, "[mcp_servers.quintalis]\nargs = [\"mcp\"]\n[other]\ncommand = '" + self.string() + "'\n");
-    EXPECT_FALSE(ai.codexHasQuintalis()) << "another table's command";
-    write(codex, "[mcp_servers.quintalis]\ncommand = \"" + other.string() + "\"\n");
-    EXPECT_FALSE(ai.codexHasQuintalis());
+    host.variables["CODEX_HOME"] = (home.path() / "codex").string();
+    const fs::path codex = home.path() / "codex/config.toml";
+    EXPECT_EQ(ai.codexConfig(), codex);
+    const std::pair<std::string, bool> tables[] = {
+        {"model = \"o3\"\n# [mcp_servers.quintalis] goes below\ncommand = '" + self.string() + "'\n", false},
+        {ai.codexSnippet(), true},
+        {"[mcp_servers.quintalis]\ncommand = '" + self.string() + "'\n[other]\ncommand = \"x\"\n", true},
+        {"[mcp_servers.quintalis]\nargs = [\"mcp\"]\n[other]\ncommand = '" + self.string() + "'\n", false},
+        {"[mcp_servers.quintalis]\ncommand = \"" + other.string() + "\"\n", false},
+    };
+    for (const auto& [toml, found] : tables) {
+        write(codex, toml);
+        EXPECT_EQ(ai.codexHasQuintalis(), found) << toml;
+    }
 }
 
 TEST_F(AIConnectTest, MergesIntoClaudeDesktopSettingsAfterABackup) {
@@ -166,20 +139,71 @@ TEST_F(AIConnectTest, MergesIntoClaudeDesktopSettingsAfterABackup) {
     EXPECT_EQ(added.message,
               "Added (previous settings saved as claude_desktop_config.json.backup-2026-01-01T00-00-00Z). "
               "Quit and reopen Claude Desktop to load it.");
-    auto written = readFile(desktopConfig());
-    ASSERT_TRUE(written);
-    EXPECT_EQ(*written, R"({"theme": "dark", "mcpServers": {"files": {"command": "/usr/bin/files"},
+    EXPECT_EQ(readFile(desktopConfig()), R"({"theme": "dark", "mcpServers": {"files": {"command": "/usr/bin/files"},
         "quintalis": {"command": "/opt/q/quintalis", "args": ["mcp"]}}})")
         << "only the entry changes";
-    ASSERT_EQ(backups().size(), 1u);
-    EXPECT_NE(readFile(backups()[0])->find("/old/path"), std::string::npos);
-    EXPECT_TRUE(desktopLists());
+    EXPECT_NE(readFile(desktopConfig().string() + ".backup-2026-01-01T00-00-00Z")->find("/old/path"),
+              std::string::npos);
 
     auto again = ai.addToClaudeDesktop();
     EXPECT_FALSE(again.ok) << "a backup of that second exists already";
     EXPECT_EQ(again.message.rfind("Couldn't back up the settings file: ", 0), 0u) << again.message;
     clock.advance(std::chrono::seconds(1));
     EXPECT_TRUE(ai.addToClaudeDesktop().ok);
+
+    // A file that is no JSON object is the user's to mend: left as it is.
+    for (const char* broken : {R"({"mcpServers": {)", "[1]"}) {
+        write(desktopConfig(), broken);
+        auto refused = ai.addToClaudeDesktop();
+        EXPECT_FALSE(refused.ok);
+        EXPECT_EQ(refused.message, "Claude Desktop's settings file isn't valid JSON, so it was left as is. Add this by "
+                                   "hand under \"mcpServers\" in " + desktopConfig().string() + ":");
+        EXPECT_EQ(refused.snippet, ai.desktopSnippet());
+        EXPECT_EQ(readFile(desktopConfig()), broken);
+    }
+
+    fs::remove_all(home.path() / ".config");
+    EXPECT_EQ(ai.addToClaudeDesktop().message, "Added. Quit and reopen Claude Desktop to load it.");
+    EXPECT_EQ(backups(), 0);
+}
+
+// The merge edits the user's own file: everything but the entry stays
+// byte for byte, numbers no double can hold among it, and so do who may
+// read the file and a link to where the user keeps it.
+TEST_F(AIConnectTest, TheMergeKeepsTheUsersTextTheFilesModeAndItsLink) {
+    auto ai = connect("/opt/q/quintalis");
+    const std::string entry = R"({"command": "/opt/q/quintalis", "args": ["mcp"]})";
+    const std::pair<std::string, std::string> cases[] = {
+        {"", "{\n  \"mcpServers\": {\n    \"quintalis\": " + entry + "\n  }\n}\n"},
+        {"{\n  \"big\": 12345678901234567890123\n}\n",
+         "{\n  \"mcpServers\": {\"quintalis\": " + entry + "},\n  \"big\": 12345678901234567890123\n}\n"},
+        {"{\"mcpServers\": {\n    \"files\": {\"args\": [\"}\", \"\\\"{\"], \"n\": 1.0E+300}\n  }}",
+         "{\"mcpServers\": {\n    \"quintalis\": " + entry +
+             ",\n    \"files\": {\"args\": [\"}\", \"\\\"{\"], \"n\": 1.0E+300}\n  }}"},
+        {R"({"mcpServers": ["a"], "z": -0.0})", R"({"mcpServers": {"quintalis": )" + entry + R"(}, "z": -0.0})"},
+        {"\xEF\xBB\xBF{}", "\xEF\xBB\xBF{\"mcpServers\": {\"quintalis\": " + entry + "}}"},
+        // The last of two entries is the one that counts, and is the one replaced.
+        {R"({"mcp\u0053ervers": {"quintalis": 1, "quintalis": 2.50}})",
+         R"({"mcp\u0053ervers": {"quintalis": 1, "quintalis": )" + entry + "}}"},
+    };
+    for (const auto& [before, after] : cases) {
+        fs::remove_all(desktopConfig().parent_path());
+        write(desktopConfig(), before);
+        fs::permissions(desktopConfig(), fs::perms(0640));
+        EXPECT_TRUE(ai.addToClaudeDesktop().ok) << before;
+        EXPECT_EQ(readFile(desktopConfig()), after);
+        EXPECT_EQ(fs::status(desktopConfig()).permissions(), fs::perms(0640)) << before;
+        EXPECT_EQ(backups(), 1) << before;
+    }
+
+    fs::path kept = home.path() / "dotfiles/claude.json";
+    write(kept, R"({"theme": "light"})");
+    fs::remove(desktopConfig());
+    fs::create_symlink(kept, desktopConfig());
+    clock.advance(std::chrono::seconds(1));
+    EXPECT_TRUE(ai.addToClaudeDesktop().ok);
+    EXPECT_TRUE(fs::is_symlink(desktopConfig()));
+    EXPECT_NE(readFile(kept)->find("quintalis"), std::string::npos);
 }
 
 TEST_F(AIConnectTest, AKilledMergeLeavesTheOldOrTheNewSettingsWhole) {
@@ -204,7 +228,7 @@ TEST_F(AIConnectTest, AKilledMergeLeavesTheOldOrTheNewSettingsWhole) {
         },
         [&]() -> std::optional<int64_t> {
             auto merged = readJSON(settings);
-            if (!merged || !merged->is_object() || merged->value("theme", "") != "dark") return std::nullopt;
+            if (!merged || merged->value("theme", "") != "dark") return std::nullopt;
             JSON servers = merged->value("mcpServers", JSON());
             if (!servers.is_object() || servers.size() != 2 || servers["files"] != others["files"]) return std::nullopt;
             std::string command = servers["quintalis"].value("command", "");
@@ -231,99 +255,13 @@ TEST_F(AIConnectTest, AKilledMergeLeavesTheOldOrTheNewSettingsWhole) {
     }
 }
 
-TEST_F(AIConnectTest, ClaudeDesktopSettingsOfOtherShapes) {
-    auto ai = connect();
-    struct Case {
-        const char* before;
-        const char* after;
-    };
-    const Case cases[] = {
-        {"{}", R"({"mcpServers":{"quintalis":{"args":["mcp"],"command":"/opt/quintalis/quintalis"}}})"},
-        {"", R"({"mcpServers":{"quintalis":{"args":["mcp"],"command":"/opt/quintalis/quintalis"}}})"},
-        {R"({"mcpServers": ["a"], "x": 1})",
-         R"({"mcpServers":{"quintalis":{"args":["mcp"],"command":"/opt/quintalis/quintalis"}},"x":1})"},
-    };
-    for (const auto& c : cases) {
-        fs::remove_all(desktopConfig().parent_path());
-        write(desktopConfig(), c.before);
-        auto added = ai.addToClaudeDesktop();
-        EXPECT_TRUE(added.ok) << c.before;
-        EXPECT_EQ(parseJSON(*readFile(desktopConfig())), parseJSON(c.after)) << c.before;
-        EXPECT_EQ(backups().size(), 1u) << c.before;
-    }
-
-    for (const char* broken : {R"({"mcpServers": {)", "[1]"}) {
-        write(desktopConfig(), broken);
-        auto refused = ai.addToClaudeDesktop();
-        EXPECT_FALSE(refused.ok);
-        EXPECT_EQ(refused.message,
-                  "Claude Desktop's settings file isn't valid JSON, so it was left as is. Add this by hand under "
-                  "\"mcpServers\" in " + desktopConfig().string() + ":");
-        EXPECT_EQ(refused.snippet, ai.desktopSnippet());
-        EXPECT_EQ(readFile(desktopConfig()), broken);
-    }
-
-    fs::remove_all(home.path() / ".config");
-    auto fresh = ai.addToClaudeDesktop();
-    EXPECT_EQ(fresh.message, "Added. Quit and reopen Claude Desktop to load it.");
-    EXPECT_TRUE(desktopLists());
-    EXPECT_TRUE(backups().empty());
-}
-
-// The merge edits the user's own file: everything but the entry stays
-// byte for byte, numbers no double can hold among it, and so does who may
-// read the file.
-TEST_F(AIConnectTest, TheMergeKeepsTheUsersTextAndTheFilesMode) {
-    auto ai = connect("/opt/q/quintalis");
-    const std::string entry = R"({"command": "/opt/q/quintalis", "args": ["mcp"]})";
-    struct Case {
-        std::string before;
-        std::string after;
-    };
-    const Case cases[] = {
-        {"{\n  \"big\": 12345678901234567890123,\n  \"pi\": 3.14159265358979323846264338327950288\n}\n",
-         "{\n  \"mcpServers\": {\"quintalis\": " + entry +
-             "},\n  \"big\": 12345678901234567890123,\n  \"pi\": 3.14159265358979323846264338327950288\n}\n"},
-        {"{\"mcpServers\": {\n    \"files\": {\"args\": [\"}\", \"\\\"{\"], \"n\": 1.0E+300}\n  }}",
-         "{\"mcpServers\": {\n    \"quintalis\": " + entry +
-             ",\n    \"files\": {\"args\": [\"}\", \"\\\"{\"], \"n\": 1.0E+300}\n  }}"},
-        {R"({"mcpServers": {}, "z": -0.0})", R"({"mcpServers": {"quintalis": )" + entry + R"(}, "z": -0.0})"},
-        {R"({"mcpServers": null})", R"({"mcpServers": {"quintalis": )" + entry + "}}"},
-        {"\xEF\xBB\xBF{}", "\xEF\xBB\xBF{\"mcpServers\": {\"quintalis\": " + entry + "}}"},
-        // The last of two entries is the one that counts, and is the one replaced.
-        {R"({"mcp\u0053ervers": {"quintalis": 1, "quintalis": 2.50}})",
-         R"({"mcp\u0053ervers": {"quintalis": 1, "quintalis": )" + entry + "}}"},
-    };
-    for (const auto& c : cases) {
-        fs::remove_all(desktopConfig().parent_path());
-        write(desktopConfig(), c.before);
-        fs::permissions(desktopConfig(), fs::perms(0640));
-        EXPECT_TRUE(ai.addToClaudeDesktop().ok) << c.before;
-        EXPECT_EQ(readFile(desktopConfig()), c.after);
-        EXPECT_EQ(fs::status(desktopConfig()).permissions(), fs::perms(0640)) << c.before;
-        EXPECT_TRUE(desktopLists()) << c.before;
-    }
-}
-
-TEST_F(AIConnectTest, WritesThroughALinkedSettingsFile) {
-    auto ai = connect();
-    fs::path kept = home.path() / "dotfiles/claude.json";
-    write(kept, R"({"theme": "light"})");
-    fs::create_directories(desktopConfig().parent_path());
-    fs::create_symlink(kept, desktopConfig());
-    EXPECT_TRUE(ai.addToClaudeDesktop().ok);
-    EXPECT_TRUE(fs::is_symlink(desktopConfig()));
-    EXPECT_NE(readFile(kept)->find("quintalis"), std::string::npos);
-}
-
 TEST_F(AIConnectTest, RegistersWithClaudeCodeThroughItsCommand) {
     fs::path log = home.path() / "calls";
     auto claude = script(home.path() / "bin/claude", "echo \"$@\" >> '" + log.string() + "'\n"
-                                                     "case \"$2\" in add) echo '  already there  '; exit ${ADD_STATUS:-0};; esac\n");
+                                                     "case \"$2\" in add) echo '  already there  ';; esac\n");
     auto ai = connect("/opt/my app/quintalis");
     auto added = ai.addToClaudeCode(claude);
     EXPECT_TRUE(added.ok);
-    EXPECT_EQ(added.message, "Added. Start a new Claude Code session and ask it to look at your iPhone.");
     EXPECT_EQ(readFile(log), "mcp remove -s user quintalis\nmcp add -s user quintalis -- /opt/my app/quintalis mcp\n");
 
     script(claude, "echo 'Invalid scope' >&2; exit 2\n");
@@ -332,9 +270,7 @@ TEST_F(AIConnectTest, RegistersWithClaudeCodeThroughItsCommand) {
     auto silent = ai.addToClaudeCode(claude);
     EXPECT_FALSE(silent.ok);
     EXPECT_EQ(silent.message, "claude exited with 3");
-    auto missing = ai.addToClaudeCode(home.path() / "nowhere/claude");
-    EXPECT_FALSE(missing.ok);
-    EXPECT_EQ(missing.message, "No such file or directory");
+    EXPECT_EQ(ai.addToClaudeCode(home.path() / "nowhere/claude").message, "No such file or directory");
 }
 
 TEST_F(AIConnectTest, RunEndsAHungProgramAndKeepsWhatItPrinted) {
@@ -371,8 +307,6 @@ TEST_F(AIConnectTest, FindsClaudeWhereItsInstallersPutIt) {
     if (fs::exists("/usr/local/bin/claude") || fs::exists("/usr/bin/claude")) GTEST_SKIP() << "claude is installed";
     auto ai = connect();
     host.variables["SHELL"] = "/bin/false";
-    EXPECT_EQ(ai.findClaude(), std::nullopt);
-
     write(home.path() / ".bun/bin/claude", "not executable");
     EXPECT_EQ(ai.findClaude(), std::nullopt);
     script(home.path() / ".npm-global/bin/claude", "");
