@@ -27,9 +27,8 @@ MainRunLoop& mainThread() {
     return loop;
 }
 
-// Runs GLib's default context until `done` holds, or gives up after 30 s.
-// Only the give-up timer wakes GLib besides the work under test, and work
-// that only got done when it did counts as not done.
+// Runs GLib's default context until `done` holds, or gives up after 30 s;
+// work that only got done when the give-up timer woke GLib counts as not done.
 bool runGLibUntil(const std::function<bool()>& done) {
     bool late = false;
     guint guard = g_timeout_add_seconds(
