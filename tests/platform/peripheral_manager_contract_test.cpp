@@ -32,24 +32,19 @@ public:
     }
     void didReceiveRead(const ReadRequest&) override {}
     void didReceiveWrite(const std::vector<WriteRequest>&) override {}
-    void didSubscribe(const UUID& central, const CharacteristicRef&) override {
-        std::lock_guard lock(mutex_);
-        subscribed_.insert(central);
-    }
-    void didUnsubscribe(const UUID& central, const CharacteristicRef&) override {
-        std::lock_guard lock(mutex_);
-        subscribed_.erase(central);
-    }
+    void didSubscribe(const UUID& central, const CharacteristicRef&) override { subscribe(central, true); }
+    void didUnsubscribe(const UUID& central, const CharacteristicRef&) override { subscribe(central, false); }
     void isReadyToUpdateSubscribers() override { add("ready"); }
 
     std::vector<std::string> events() const {
         std::lock_guard lock(mutex_);
         return events_;
     }
-    bool has(const std::string& event) const {
+    size_t count(const std::string& event) const {
         auto all = events();
-        return std::find(all.begin(), all.end(), event) != all.end();
+        return std::count(all.begin(), all.end(), event);
     }
+    bool has(const std::string& event) const { return count(event) > 0; }
     std::set<UUID> subscribed() const {
         std::lock_guard lock(mutex_);
         return subscribed_;
@@ -59,6 +54,10 @@ private:
     void add(std::string event) {
         std::lock_guard lock(mutex_);
         events_.push_back(std::move(event));
+    }
+    void subscribe(const UUID& central, bool on) {
+        std::lock_guard lock(mutex_);
+        on ? (void)subscribed_.insert(central) : (void)subscribed_.erase(central);
     }
     mutable std::mutex mutex_;
     std::vector<std::string> events_;
@@ -173,8 +172,7 @@ TEST_P(PeripheralContract, TheFirstCallbackIsTheStateAndPublishingEndsInAnAnswer
     publish();
     if (backend->poweredState() != ManagerState::poweredOn) return;
     ASSERT_TRUE(eventually([&] { return recorder.has("advertising"); })) << ::testing::PrintToString(recorder.events());
-    auto events = recorder.events();
-    EXPECT_EQ(std::count(events.begin(), events.end(), "added"), 4);
+    EXPECT_EQ(recorder.count("added"), 4u);
     EXPECT_TRUE(onQueue([&] { return manager->isAdvertising(); }));
 }
 
@@ -198,8 +196,7 @@ TEST_P(PeripheralContract, ABurstReachesTheHostWholeAndInOrder) {
             while (!outbox.empty() && manager->updateValue(outbox.front(), pointer, {*host})) outbox.pop_front();
         });
         if (!outbox.empty()) {
-            auto events = recorder.events();
-            size_t now = std::count(events.begin(), events.end(), "ready");
+            size_t now = recorder.count("ready");
             if (now == readies) {
                 backend->takeDelivery();
                 return false;  // wait for room
@@ -235,31 +232,24 @@ INSTANTIATE_TEST_SUITE_P(
 // phone whose socket had room the same report twice.
 TEST(BluezPeripheralManager, AnUpdateForTwoSocketsWaitsUntilBothHaveRoom) {
     LogCapture logs;
-    PrivateBus bus;
-    FakeBluez bluez(bus);
-    bluez.addAdapter("hci0", true);
-    bluez.addAdapter("hci1", true);
-    bluez.start();
+    BluezBackend backend;
+    backend.bluez.addAdapter("hci1", true);
     Recorder recorder;
     SerialQueue queue{"skiffline.bluetooth"};
-    BluezPeripheralRole role{[&] { return bus.connect(); }};
-    auto manager = role.makeManager(recorder, queue);
+    auto manager = backend.radio.makeManager(recorder, queue);
     auto table = HIDGATTTable::build("Skiffline");
     ASSERT_TRUE(eventually([&] { return recorder.has("state"); }));
     queue.sync([&] {
         for (const auto& service : table.services()) manager->addService(service);
         manager->startAdvertising("Skiffline", {BluetoothUUID("1812")});
     });
-    ASSERT_TRUE(eventually([&] { return !bluez.advertisement("hci0").empty() && !bluez.advertisement("hci1").empty(); }));
-    std::map<std::string, std::string> socketOf;  // adapter -> the pointer characteristic's path
-    for (const auto& [adapter, address] : {std::pair{"hci0", "5C:AD:BA:00:00:0A"}, std::pair{"hci1", "5C:AD:BA:00:00:0B"}}) {
-        std::string device = bluez.connect(adapter, address);
-        auto hid = bluez.characteristics(adapter, "1812");
-        bluez.read(adapter, hid[1], device);
-        bluez.enableNotifications(adapter, hid[5], device);
-        socketOf[adapter] = hid[5];
-    }
-    const UUID a = bluez::centralId("5C:AD:BA:00:00:0A"), b = bluez::centralId("5C:AD:BA:00:00:0B");
+    ASSERT_TRUE(eventually([&] { return !backend.bluez.advertisement("hci1").empty(); }));
+    const UUID a = *backend.connectHost(table);
+    std::string device = backend.bluez.connect("hci1", "5C:AD:BA:00:00:0B");
+    const std::string atB = backend.bluez.characteristics("hci1", "1812")[5];
+    backend.bluez.read("hci1", backend.bluez.characteristics("hci1", "1812")[1], device);
+    backend.bluez.enableNotifications("hci1", atB, device);
+    const UUID b = bluez::centralId("5C:AD:BA:00:00:0B");
     ASSERT_TRUE(eventually([&] { return recorder.subscribed() == std::set<UUID>{a, b}; }));
     auto pointer = table.inputs.at(ReportID::absolutePointer);
 
@@ -269,22 +259,21 @@ TEST(BluezPeripheralManager, AnUpdateForTwoSocketsWaitsUntilBothHaveRoom) {
     });
     ASSERT_LT(filled, 100000u) << "the socket never filled";
     const Bytes marker = absolutePointerReport(0, 7777, 7777);
-    auto markersAtB = [&] {
-        auto got = bluez.received("hci1", socketOf["hci1"]);
+    auto markersAt = [&](const char* adapter, const std::string& path) {
+        auto got = backend.bluez.received(adapter, path);
         return std::count(got.begin(), got.end(), marker);
     };
+    const std::string atA = backend.bluez.characteristics("hci0", "1812")[5];
     bool taken = false;
     queue.sync([&] { taken = manager->updateValue(marker, pointer, {b, a}); });
     EXPECT_FALSE(taken);
-    EXPECT_EQ(markersAtB(), 0);
     // The phone on hci0 reads its notifications; the update goes through once, to both.
     ASSERT_TRUE(eventually([&] {
-        bluez.received("hci0", socketOf["hci0"]);
+        markersAt("hci0", atA);
         queue.sync([&] { taken = taken || manager->updateValue(marker, pointer, {b, a}); });
         return taken;
     }));
-    auto atA = bluez.received("hci0", socketOf["hci0"]);
-    EXPECT_EQ(std::count(atA.begin(), atA.end(), marker), 1);
-    EXPECT_EQ(markersAtB(), 1);
+    EXPECT_EQ(markersAt("hci0", atA), 1);
+    EXPECT_EQ(markersAt("hci1", atB), 1);
     queue.sync([&] { manager.reset(); });
 }

@@ -455,27 +455,12 @@ void FakeBluez::enableNotifications(const std::string& adapter, const std::strin
     auto& notify = adapters_.at(adapter).notify[characteristic];
     notify.socket = std::move(socket);
     notify.subscribers = 1;
-    ++notify.acquireCalls;
 }
 
 void FakeBluez::disableNotifications(const std::string& adapter, const std::string& characteristic) {
     std::lock_guard lock(mutex_);
     auto& notify = adapters_.at(adapter).notify[characteristic];
     if (notify.subscribers > 0 && --notify.subscribers == 0) notify.socket.reset();
-}
-
-int FakeBluez::acquireCalls(const std::string& adapter, const std::string& characteristic) const {
-    std::lock_guard lock(mutex_);
-    auto& notify = adapters_.at(adapter).notify;
-    auto found = notify.find(characteristic);
-    return found == notify.end() ? 0 : found->second.acquireCalls;
-}
-
-int FakeBluez::notifySocket(const std::string& adapter, const std::string& characteristic) const {
-    std::lock_guard lock(mutex_);
-    auto& notify = adapters_.at(adapter).notify;
-    auto found = notify.find(characteristic);
-    return found == notify.end() ? -1 : found->second.socket.get();
 }
 
 std::vector<std::vector<uint8_t>> FakeBluez::received(const std::string& adapter, const std::string& characteristic) {
@@ -530,11 +515,6 @@ std::string FakeBluez::authorizeService(const std::string& device, const std::st
         return error.getName();
     }
     return "";
-}
-
-bool FakeBluez::paired(const std::string& device) const {
-    std::lock_guard lock(mutex_);
-    return devices_.at(device).paired;
 }
 
 bool FakeBluez::trusted(const std::string& device) const {

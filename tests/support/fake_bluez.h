@@ -75,9 +75,6 @@ public:
     // A device writes the characteristic's configuration descriptor.
     void enableNotifications(const std::string& adapter, const std::string& characteristic, const std::string& device);
     void disableNotifications(const std::string& adapter, const std::string& characteristic);
-    int acquireCalls(const std::string& adapter, const std::string& characteristic) const;
-    // Our end of the characteristic's notify socket (-1 when none), to wait on.
-    int notifySocket(const std::string& adapter, const std::string& characteristic) const;
     // Everything sent on the characteristic's socket so far.
     std::vector<std::vector<uint8_t>> received(const std::string& adapter, const std::string& characteristic);
 
@@ -87,7 +84,6 @@ public:
     // A device asks for a profile's service; returns the agent's error name, or empty.
     std::string authorizeService(const std::string& device, const std::string& uuid);
     bool trusted(const std::string& device) const;
-    bool paired(const std::string& device) const;
 
 private:
     struct Registration {
@@ -98,7 +94,6 @@ private:
     struct Notify {
         sdbus::UnixFd socket;
         int subscribers = 0;
-        int acquireCalls = 0;
         std::vector<std::vector<uint8_t>> received;
     };
     struct AdapterState {
