@@ -35,10 +35,6 @@ protected:
     XcbWindowServer server{link};
 };
 
-// The whole name of this test program, which is longer than the kernel's
-// 15-character process name.
-std::string ownName() { return std::filesystem::read_symlink("/proc/self/exe").filename().string(); }
-
 TEST_F(XcbWindowServerTest, ListsWindowsFrontToBackWithTheirRecords) {
     TestWindow alpha(*x, 10, 20, 300, 400);
     alpha.setTitle("Alpha ✓");
@@ -61,23 +57,13 @@ TEST_F(XcbWindowServerTest, ListsWindowsFrontToBackWithTheirRecords) {
     EXPECT_EQ(a.title, "Alpha ✓");
     EXPECT_EQ(a.bundle, "Alpha-App");
     EXPECT_EQ(a.pid, getpid());
-    ASSERT_GT(ownName().size(), 15u);
-    EXPECT_EQ(a.owner, ownName());
+    // The whole name of this test program, longer than the kernel's 15 characters.
+    EXPECT_EQ(a.owner, std::filesystem::read_symlink("/proc/self/exe").filename().string());
     EXPECT_EQ((std::vector<double>{a.x, a.y, a.width, a.height}), (std::vector<double>{10, 20, 300, 400}));
-    EXPECT_EQ(a.layer, 0);
-    EXPECT_TRUE(a.onScreen);
-
     EXPECT_EQ(windows[1].title, "Café Noël");
-    EXPECT_EQ(windows[1].bundle, "");
-    EXPECT_EQ(windows[1].layer, 1);
-    EXPECT_EQ(windows[0].layer, -1);
-    EXPECT_FALSE(windows[0].onScreen);
+    EXPECT_EQ((std::vector<int>{windows[0].layer, windows[1].layer, a.layer}), (std::vector<int>{-1, 1, 0}));
 
     alpha.raise();
-    windows = listed({&alpha, &beta, &hidden});
-    EXPECT_EQ(windows[0].number, alpha.number());
-    EXPECT_EQ(windows[1].number, hidden.number());
-
     windows = listed({&alpha, &beta, &hidden}, true);
     ASSERT_EQ(windows.size(), 2u);
     EXPECT_EQ(windows[0].number, alpha.number());
