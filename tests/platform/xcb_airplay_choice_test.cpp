@@ -58,7 +58,7 @@ protected:
 }  // namespace
 
 // Which window wins is the mirror's policy; here the X server's own
-// answers: a receiver mapped or not, and one without Composite.
+// answer, whether a receiver is mapped.
 TEST_F(AirPlayChoiceTest, AHiddenReceiverIsNamedAtOnceAndOneOnScreenIsPreferred) {
     auto hidden = window("UxPlay@desk", "UxPlay", false);
     int status = 0;
@@ -78,25 +78,4 @@ TEST_F(AirPlayChoiceTest, AHiddenReceiverIsNamedAtOnceAndOneOnScreenIsPreferred)
     hidden->unmap();
     EXPECT_EQ(captured(service), -1) << "a capture of a window gone from the screen is dropped";
     EXPECT_EQ(ask(service, "/status")["error"], kAirPlayWindowHidden);
-}
-
-TEST(AirPlayWithoutComposite, PermissionIsFalseWithTheReason) {
-    ASSERT_FALSE(Xvfb::displayWithoutComposite().empty()) << "Xvfb did not start";
-    auto x = XConnection::open(Xvfb::displayWithoutComposite());
-    ASSERT_TRUE(x);
-    TestWindow receiver(*x, 0, 0, 300, 600);
-    receiver.setClass("uxplay", "UxPlay");
-
-    XDisplayLink link{Xvfb::displayWithoutComposite()};
-    XcbWindowServer server{link};
-    XcbWindowStreams streams{link};
-    CaptureBackends backends{server, streams, Clock::real(), noOverrides(), "help"};
-    NoText text;
-    AirPlayServer service{backends, text, std::nullopt};
-    JSON status = ask(service, "/status");
-    EXPECT_EQ(status["permission"], false);
-    EXPECT_EQ(status["error"], "Screen capture isn't available: the X server has no Composite extension, which "
-                               "capturing a window needs");
-    ASSERT_EQ(status["candidates"].size(), 1u) << "windows are still listed";
-    EXPECT_FALSE(service.capture());
 }
