@@ -25,7 +25,6 @@ protected:
                 entered.signal();
                 release.wait();
             }
-            if (request.path == "/paused") return HTTPResponse::error("paused", 423);
             HTTPResponse response = HTTPResponse::json(JSON{{"method", request.method}, {"body", request.body}});
             response.headers["X-Path"] = request.path;
             return response;
@@ -34,6 +33,7 @@ protected:
         server->start();
         port = server->boundPort();
     }
+    int status(const std::string& request) { return parseReply(roundTrip(port, request)).status; }
 
     Semaphore entered;  // a /block handler started
     Semaphore release;  // lets one /block handler answer
@@ -45,29 +45,26 @@ protected:
 
 }  // namespace
 
-TEST_F(ServerTest, AnswersOneRequestThenCloses) {
-    std::string reply = roundTrip(port, "POST /tap HTTP/1.1\r\nContent-Length: 7\r\n\r\n{\"a\":1}");
-    EXPECT_EQ(reply,
+TEST_F(ServerTest, AnswersARequestSentInPiecesOnceThenCloses) {
+    RawConnection connection(port);
+    connection.send("POST /tap HTTP/1.1\r\nContent-Le");
+    EXPECT_TRUE(connection.staysSilent(50));
+    connection.send("ngth: 7\r\n\r\n{\"a\":1}");
+    EXPECT_EQ(connection.readAll(),
               "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 32\r\n"
               "Connection: close\r\nX-Path: /tap\r\n\r\n{\"body\":{\"a\":1},\"method\":\"POST\"}");
-    EXPECT_EQ(roundTrip(port, "GET /paused HTTP/1.1\r\n\r\n").rfind("HTTP/1.1 423 Error\r\n", 0), 0u);
-}
-
-TEST_F(ServerTest, ARequestSentInPiecesIsAnsweredOnce) {
-    RawConnection connection(port);
-    connection.send("GET /sta");
-    EXPECT_TRUE(connection.staysSilent(50));
-    connection.send("tus HTTP/1.1\r\n\r");
-    connection.send("\n");
-    auto reply = connection.readAll();
-    ASSERT_TRUE(reply);
-    EXPECT_EQ(parseReply(*reply).status, 200);
     EXPECT_EQ(handled.load(), 1);
+
+    RawConnection continued(port);
+    continued.send("POST /tap HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 7\r\n\r\n");
+    const std::string interim = "HTTP/1.1 100 Continue\r\n\r\n";
+    EXPECT_EQ(continued.read(interim.size()), interim);
+    continued.send("{\"a\":1}");
+    EXPECT_EQ(parseReply(continued.readAll().value_or("")).status, 200);
 }
 
-TEST_F(ServerTest, AMalformedHeadIsAnsweredAtOnce) {
+TEST_F(ServerTest, ABadHeadIsAnsweredAtOnceAndAnOversizedBodyNotWaitedFor) {
     const std::pair<std::string, std::string> cases[] = {
-        {"GET\r\n", "HTTP/1.1 400 Bad Request"},
         {"GET / HTTP/1.1\nHost : 127.0.0.1\n", "HTTP/1.1 400 Bad Request"},
         {"POST /type HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello", "HTTP/1.1 501 Error"},
     };
@@ -78,22 +75,6 @@ TEST_F(ServerTest, AMalformedHeadIsAnsweredAtOnce) {
         ASSERT_TRUE(reply) << head;
         EXPECT_EQ(reply->rfind(statusLine + "\r\n", 0), 0u) << *reply;
     }
-    EXPECT_EQ(handled.load(), 0);
-}
-
-TEST_F(ServerTest, ExpectContinueGetsTheInterimAnswerBeforeTheBody) {
-    RawConnection connection(port);
-    connection.send("POST /tap HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 7\r\n\r\n");
-    const std::string interim = "HTTP/1.1 100 Continue\r\n\r\n";
-    EXPECT_EQ(connection.read(interim.size()), interim);
-    connection.send("{\"a\":1}");
-    auto reply = connection.readAll();
-    ASSERT_TRUE(reply);
-    EXPECT_EQ(parseReply(*reply).body, R"({"body":{"a":1},"method":"POST"})");
-}
-
-TEST_F(ServerTest, AnOversizedLengthClosesTheConnectionAtItsHead) {
-    // Closed as soon as the head arrives: no need to send the 9 MB.
     RawConnection huge(port);
     huge.send("POST /tap HTTP/1.1\r\nContent-Length: 9000000\r\n\r\n");
     EXPECT_TRUE(huge.closedWithoutReply(2000));
@@ -102,31 +83,27 @@ TEST_F(ServerTest, AnOversizedLengthClosesTheConnectionAtItsHead) {
 
 TEST_F(ServerTest, RequestsFromWebPagesAreRefusedAndLogged) {
     LogCapture logs;
-    const std::string forbidden = R"({"error":"forbidden: requests from web pages are not accepted"})";
     // What an <img>, a form, a fetch or a rebound name sends: each sign alone is enough.
-    for (std::string head : {"POST /tap HTTP/1.1\r\nOrigin: http://evil.example\r\n",
-                             "POST /tap HTTP/1.1\r\nOrigin: null\r\nHost: 127.0.0.1\r\n",
-                             "POST /tap HTTP/1.1\r\nHost: evil.example\r\n",
+    for (std::string head : {"POST /tap HTTP/1.1\r\nOrigin: null\r\nHost: 127.0.0.1\r\n",
                              "POST /tap HTTP/1.1\r\nHost: 127.0.0.1.evil.example:7390\r\n",
                              "GET /screenshot HTTP/1.1\r\nHost: 127.0.0.1\r\nSec-Fetch-Site: same-site\r\n",
-                             "GET /screenshot HTTP/1.1\r\nSec-Fetch-Site: cross-site\r\nSec-Fetch-Site: none\r\n",
-                             "GET /screenshot HTTP/1.1\r\nReferer: http://127.0.0.1:8000/\r\n",
                              "GET /screenshot HTTP/1.1\r\nReferer:\r\n",
                              "GET http://evil.example:7390/screenshot HTTP/1.1\r\nHost: 127.0.0.1\r\n"}) {
         auto reply = parseReply(roundTrip(port, head + "\r\n"));
         EXPECT_EQ(reply.status, 403) << head;
-        EXPECT_EQ(reply.body, forbidden) << head;
+        EXPECT_EQ(reply.body, R"({"error":"forbidden: requests from web pages are not accepted"})") << head;
     }
     EXPECT_EQ(handled.load(), 0);
     EXPECT_TRUE(logs.contains("http: refused GET /screenshot from a web page (Host: 127.0.0.1; Sec-Fetch-Site: same-site)"));
-    EXPECT_TRUE(logs.contains("http: refused GET /screenshot from a web page (Host: 127.0.0.1; target: evil.example:7390)"));
+    // The client's words, kept to one short line.
+    EXPECT_EQ(describeSource({.origin = "http://a\r\nforged line", .referer = std::string(200, 'r')}),
+              "Origin: http://a??forged line; Referer: " + std::string(120, 'r') + "…");
 
     // Programs on this computer, and what the owner types into the address bar.
-    for (std::string head : {"GET / HTTP/1.1\r\nHost: localhost:7390\r\n", "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n",
-                             "GET / HTTP/1.1\r\nHost: [::1]:7390\r\n", "GET / HTTP/1.1\r\nHost: LOCALHOST\r\n",
-                             "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nSec-Fetch-Site: none\r\n",
+    for (std::string head : {"GET / HTTP/1.1\r\nHost: localhost:7390\r\n", "GET / HTTP/1.1\r\nHost: [::1]:7390\r\n",
+                             "GET / HTTP/1.1\r\nHost: LOCALHOST\r\nSec-Fetch-Site: None\r\n",
                              "GET http://127.0.0.1:7390/ HTTP/1.1\r\n"}) {
-        EXPECT_EQ(parseReply(roundTrip(port, head + "\r\n")).status, 200) << head;
+        EXPECT_EQ(status(head + "\r\n"), 200) << head;
     }
 }
 
@@ -134,8 +111,7 @@ TEST_F(ServerTest, RefusalsAreLoggedShortAndAFloodOfThemOnceASecond) {
     LogCapture logs;
     const std::string target = "/" + std::string(1'000'000, 'a');
     for (int i = 0; i < 40; ++i) {
-        auto reply = parseReply(roundTrip(port, "GET " + target + " HTTP/1.1\r\nOrigin: http://evil.example\r\n\r\n"));
-        ASSERT_EQ(reply.status, 403);
+        ASSERT_EQ(status("GET " + target + " HTTP/1.1\r\nOrigin: http://evil.example\r\n\r\n"), 403);
     }
     const std::string line =
         "http: refused GET " + target.substr(0, kLoggedValueLimit) + "\u2026 from a web page (Origin: http://evil.example)";
@@ -143,33 +119,13 @@ TEST_F(ServerTest, RefusalsAreLoggedShortAndAFloodOfThemOnceASecond) {
     EXPECT_EQ(logs.lines(), std::vector<std::string>(16, line));
 
     // The count comes once the second is over, with the next connection of any kind.
-    clock.advance(std::chrono::milliseconds(999));
-    EXPECT_EQ(parseReply(roundTrip(port, "GET / HTTP/1.1\r\n\r\n")).status, 200);
+    clock.advance(999ms);
+    status("GET / HTTP/1.1\r\n\r\n");
     EXPECT_EQ(logs.lines().size(), 16u);
-    clock.advance(std::chrono::milliseconds(1));
-    EXPECT_EQ(parseReply(roundTrip(port, "GET / HTTP/1.1\r\n\r\n")).status, 200);
+    clock.advance(1ms);
+    status("GET / HTTP/1.1\r\n\r\n");
     ASSERT_EQ(logs.lines().size(), 17u);
     EXPECT_EQ(logs.lines().back(), "http: refused 24 more requests from web pages");
-    // Then one a second, as long as they keep coming.
-    clock.advance(std::chrono::seconds(1));
-    for (int i = 0; i < 3; ++i) roundTrip(port, "GET /x HTTP/1.1\r\nReferer: http://evil.example/\r\n\r\n");
-    EXPECT_EQ(logs.lines().size(), 18u);
-    EXPECT_EQ(logs.lines().back(), "http: refused GET /x from a web page (Referer: http://evil.example/)");
-}
-
-TEST(BrowserGate, HostNamesAndWhatTheLogShows) {
-    EXPECT_FALSE(isBrowserRequest({}));
-    EXPECT_FALSE(isBrowserRequest({.host = "[::1]"}));
-    EXPECT_TRUE(isBrowserRequest({.host = "[::2]:80"}));
-    EXPECT_TRUE(isBrowserRequest({.host = "[::1]x"}));
-    EXPECT_TRUE(isBrowserRequest({.host = ""}));
-    EXPECT_TRUE(isBrowserRequest({.origin = "", .host = "localhost"}));
-    EXPECT_TRUE(isBrowserRequest({.targetAuthority = "user@127.0.0.1"}));
-    EXPECT_FALSE(isBrowserRequest({.fetchSite = "NONE"}));
-
-    // The client's words, kept to one short line.
-    EXPECT_EQ(describeSource({.origin = "http://a\r\nforged line", .referer = std::string(200, 'r')}),
-              "Origin: http://a??forged line; Referer: " + std::string(120, 'r') + "…");
 }
 
 TEST_F(ServerTest, FiftyBlockingHandlersRunTogether) {
@@ -177,9 +133,7 @@ TEST_F(ServerTest, FiftyBlockingHandlersRunTogether) {
     std::vector<std::thread> clients;
     std::atomic<int> ok{0};
     for (int i = 0; i < kClients; ++i) {
-        clients.emplace_back([&] {
-            if (parseReply(roundTrip(port, "GET /block HTTP/1.1\r\n\r\n")).status == 200) ++ok;
-        });
+        clients.emplace_back([&] { ok += status("GET /block HTTP/1.1\r\n\r\n") == 200; });
     }
     // Every handler is running at once, none answered yet.
     int inside = 0;
@@ -198,19 +152,15 @@ TEST_F(ServerTest, AtTheCapTheConnectionWaitingLongestForItsRequestMakesRoom) {
     }
     // Accepted in the order they connected, so the first is the one waiting longest.
     ASSERT_TRUE(eventually([&] { return server->openConnections() == HTTPServer::kMaxConnections; }, 30));
-    EXPECT_EQ(parseReply(roundTrip(port, "GET / HTTP/1.1\r\n\r\n")).status, 200);
+    EXPECT_EQ(status("GET / HTTP/1.1\r\n\r\n"), 200);
     EXPECT_TRUE(idle[0]->closedWithoutReply());
     EXPECT_TRUE(idle[1]->staysSilent(20));
-
-    // Every client gone, nothing is left behind.
     idle.clear();
     EXPECT_TRUE(eventually([&] { return server->openConnections() == 0; }, 30));
 }
 
 TEST_F(ServerTest, AConnectionWithoutAWholeRequestIsClosedAfterTenSeconds) {
     RawConnection idle(port);
-    RawConnection dribbling(port);
-    dribbling.send("GET /sta");
     RawConnection slowBody(port);
     slowBody.send("POST /tap HTTP/1.1\r\nContent-Length: 7\r\n\r\n{");
     RawConnection served(port);
@@ -219,21 +169,16 @@ TEST_F(ServerTest, AConnectionWithoutAWholeRequestIsClosedAfterTenSeconds) {
 
     // Each accept looks at the clock first, so a new request is the moment to check.
     clock.advance(HTTPServer::kRequestTimeout - 1ns);
-    dribbling.send("t");
-    slowBody.send("\"");
-    EXPECT_EQ(parseReply(roundTrip(port, "GET / HTTP/1.1\r\n\r\n")).status, 200);
+    slowBody.send("\"");  // dribbling buys no time
+    EXPECT_EQ(status("GET / HTTP/1.1\r\n\r\n"), 200);
     EXPECT_TRUE(idle.staysSilent(20));
-
     clock.advance(1ns);
-    EXPECT_EQ(parseReply(roundTrip(port, "GET / HTTP/1.1\r\n\r\n")).status, 200);
+    EXPECT_EQ(status("GET / HTTP/1.1\r\n\r\n"), 200);
     EXPECT_TRUE(idle.closedWithoutReply());
-    EXPECT_TRUE(dribbling.closedWithoutReply());
     EXPECT_TRUE(slowBody.closedWithoutReply());
     // A request being answered is not timed.
     release.signal();
-    auto reply = served.readAll();
-    ASSERT_TRUE(reply);
-    EXPECT_EQ(parseReply(*reply).status, 200);
+    EXPECT_EQ(parseReply(served.readAll().value_or("")).status, 200);
 }
 
 TEST(HTTPServer, AHandlerThatThrowsOrLosesItsAnswerGets500AndTheServerGoesOn) {
@@ -252,8 +197,10 @@ TEST(HTTPServer, AHandlerThatThrowsOrLosesItsAnswerGets500AndTheServerGoesOn) {
     }
     EXPECT_EQ(parseReply(roundTrip(server.boundPort(), "GET / HTTP/1.1\r\n\r\n")).status, 200);
     EXPECT_TRUE(logs.contains("http: GET /throws failed: no such thing"));
-    EXPECT_TRUE(logs.contains("http: GET /throws-anything failed: unknown exception"));
     EXPECT_TRUE(logs.contains("http: a request was left without an answer"));
+
+    HTTPServer second(server.boundPort(), [](const HTTPRequest&) { return HTTPResponse{}; });
+    EXPECT_THROW(second.start(), std::system_error);
 }
 
 TEST(HTTPServer, AnAnswerGivenLaterKnowsWhetherItsClientLeft) {
@@ -268,36 +215,20 @@ TEST(HTTPServer, AnAnswerGivenLaterKnowsWhetherItsClientLeft) {
         std::lock_guard lock(mutex);
         return index < waiting.size() ? std::optional(waiting[index]) : std::nullopt;
     };
-    auto left = std::make_unique<RawConnection>(server.boundPort());
-    left->send("POST /tap HTTP/1.1\r\n\r\n");
-    ASSERT_TRUE(eventually([&] { return responder(0).has_value(); }));
-    EXPECT_FALSE(responder(0)->clientGone());
-    left.reset();
-    EXPECT_TRUE(eventually([&] { return responder(0)->clientGone(); }));
-
     // A client that only stopped sending has not left: it still reads.
     RawConnection halfClosed(server.boundPort());
     halfClosed.send("POST /tap HTTP/1.1\r\n\r\n");
     halfClosed.finishSending();
-    ASSERT_TRUE(eventually([&] { return responder(1).has_value(); }));
-    // One that stops sending, then closes, has; its end came after the other's.
+    ASSERT_TRUE(eventually([&] { return responder(0).has_value(); }));
+    // One that stops sending, then closes, has.
     auto closedLater = std::make_unique<RawConnection>(server.boundPort());
     closedLater->send("POST /tap HTTP/1.1\r\n\r\n");
     closedLater->finishSending();
-    ASSERT_TRUE(eventually([&] { return responder(2).has_value(); }));
-    EXPECT_FALSE(responder(2)->clientGone());
-    closedLater.reset();
-    EXPECT_TRUE(eventually([&] { return responder(2)->clientGone(); }));
+    ASSERT_TRUE(eventually([&] { return responder(1).has_value(); }));
     EXPECT_FALSE(responder(1)->clientGone());
-    responder(1)->send(HTTPResponse::json(JSON{{"ok", true}}));
-    auto reply = halfClosed.readAll();
-    ASSERT_TRUE(reply);
-    EXPECT_EQ(parseReply(*reply).body, R"({"ok":true})");
-}
-
-TEST(HTTPServer, StartThrowsWhenThePortIsTaken) {
-    HTTPServer first(0, [](const HTTPRequest&) { return HTTPResponse{}; });
-    first.start();
-    HTTPServer second(first.boundPort(), [](const HTTPRequest&) { return HTTPResponse{}; });
-    EXPECT_THROW(second.start(), std::system_error);
+    closedLater.reset();
+    EXPECT_TRUE(eventually([&] { return responder(1)->clientGone(); }));
+    EXPECT_FALSE(responder(0)->clientGone());
+    responder(0)->send(HTTPResponse::json(JSON{{"ok", true}}));
+    EXPECT_EQ(parseReply(halfClosed.readAll().value_or("")).body, R"({"ok":true})");
 }
