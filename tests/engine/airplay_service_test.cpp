@@ -133,20 +133,15 @@ TEST(AirPlayWire, AnswersCarryExactlyTheServicesHeaders) {
               "Content-Length: 4\r\n"
               "Cache-Control: no-store\r\n"
               "Connection: close\r\n\r\nJPEG");
-    // Every status but 200 reads "Error".
-    HTTPResponse failure{503, "application/json", {}, R"({"error":"no capture","ok":false})"};
-    EXPECT_EQ(serializeAirPlayResponse(failure),
-              "HTTP/1.1 503 Error\r\n"
+    // Every status but 200 reads "Error"; the server's own refusals gain "ok": false.
+    EXPECT_EQ(serializeAirPlayResponse(HTTPResponse::error("bad Content-Length")),
+              "HTTP/1.1 400 Error\r\n"
               "Content-Type: application/json\r\n"
-              "Content-Length: 33\r\n"
+              "Content-Length: 41\r\n"
               "Connection: close\r\n\r\n"
-              R"({"error":"no capture","ok":false})");
-    // The server's own refusals gain "ok": false; other bodies stay as they are.
-    EXPECT_EQ(parseReply(serializeAirPlayResponse(HTTPResponse::error("bad Content-Length"))).body,
               R"({"error":"bad Content-Length","ok":false})");
     EXPECT_EQ(parseReply(serializeAirPlayResponse(HTTPResponse{500, "text/plain", {}, "{\"error\":1}"})).body,
               "{\"error\":1}");
-    EXPECT_EQ(parseReply(serializeAirPlayResponse(HTTPResponse::json(JSON{{"error", "x"}}))).body, R"({"error":"x"})");
 }
 
 TEST_F(AirPlayServiceTest, StatusWithoutADisplayListsCandidatesAndStartsNothing) {
@@ -154,17 +149,12 @@ TEST_F(AirPlayServiceTest, StatusWithoutADisplayListsCandidatesAndStartsNothing)
     auto status = json(get("/status"));
     EXPECT_EQ(status["permission"], false);
     EXPECT_EQ(status["app"], "quintalis-mirror");
-    EXPECT_EQ(status["version"], "1");
     EXPECT_EQ(status["pid"], getpid());
-    ASSERT_EQ(status["candidates"].size(), 1u);
     EXPECT_EQ(status["candidates"][0]["id"], kWindow);
-    EXPECT_FALSE(status.contains("window"));
     EXPECT_EQ(status["error"], "HELP") << "the reason comes with the refusal";
-
     auto frame = get("/frame.jpg");
     EXPECT_EQ(frame.status, 503);
     EXPECT_EQ(frame.body, R"({"error":"HELP","ok":false})");
-    EXPECT_EQ(json(get("/")), status);
     EXPECT_FALSE(streams.started());
 }
 
@@ -174,7 +164,6 @@ TEST_F(AirPlayServiceTest, StatusDescribesTheCaptureAndItsNewestFrame) {
     auto status = json(get("/status"));
     EXPECT_EQ(status["permission"], true);
     EXPECT_EQ(status["window"]["id"], kWindow);
-    EXPECT_EQ(status["window"]["score"], 0) << "the record as the window server lists it now";
     EXPECT_EQ(status["frame"], (JSON{{"w", kWidth},
                                      {"h", kHeight},
                                      {"content", {{"x", 33}, {"y", 28}, {"w", 633}, {"h", 1372},
@@ -190,54 +179,40 @@ TEST_F(AirPlayServiceTest, FrameParametersTakeOnlyTheirExactValues) {
     // Without a limit the picture's long edge is 1280.
     auto jpeg = get("/frame.jpg");
     ASSERT_EQ(jpeg.status, 200) << jpeg.body;
-    EXPECT_EQ(jpeg.head, "HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nContent-Length: " +
-                             std::to_string(jpeg.body.size()) + "\r\nCache-Control: no-store\r\nConnection: close");
     auto picture = decodeImage(jpeg.body);
     ASSERT_TRUE(picture);
     EXPECT_EQ((std::pair{picture->width(), picture->height()}), (std::pair{591, 1280}));
-
-    // "format=png" turns the JPEG route into PNG; so does the PNG route.
-    for (std::string target : {"/frame.jpg?format=png&maxEdge=100", "/frame.png?maxEdge=1e2"}) {
-        auto png = get(target);
-        EXPECT_TRUE(png.head.find("Content-Type: image/png\r\n") != std::string::npos) << target;
-        EXPECT_TRUE(png.body.starts_with("\x89PNG")) << target;
-        EXPECT_EQ(decodeImage(png.body)->height(), 100) << target;
-    }
+    // "format=png" turns the JPEG route into PNG.
+    auto png = get("/frame.jpg?format=png&maxEdge=1e2");
+    EXPECT_NE(png.head.find("Content-Type: image/png\r\n"), std::string::npos);
+    EXPECT_EQ(decodeImage(png.body)->height(), 100);
 
     // Only "crop=0" shows the whole window, and only "ocr=1" reads text.
     EXPECT_EQ(json(get("/frame?crop=false"))["fw"], 633);
     EXPECT_EQ(json(get("/frame?crop=0"))["fw"], kWidth);
     EXPECT_FALSE(json(get("/frame?ocr=true")).contains("ocr"));
-    // Text to read: a dark mark on the phone's screen.
     auto marked = std::make_shared<PixelBuffer>(*receiverFrame(kWidth, kHeight));
     for (int y = 600; y < 620; ++y) std::fill_n(marked->mutableRow(y) + 300 * 4, 40 * 4, 20);
     streams.deliver(marked);
     EXPECT_EQ(json(get("/frame?ocr=1"))["ocr"][0]["text"], "Settings");
+    // The JSON route carries the same picture in Base64.
+    EXPECT_EQ(json(get("/frame?maxEdge=300"))["image"], base64Encoded(get("/frame.jpg?maxEdge=300").body));
 
-    // The JSON route carries the same picture in Base64, and no raw bytes.
-    auto described = json(get("/frame?maxEdge=300"));
-    EXPECT_EQ(described["ok"], true);
-    EXPECT_EQ(described["mime"], "image/jpeg");
-    EXPECT_EQ(described["image"], base64Encoded(get("/frame.jpg?maxEdge=300").body));
-    EXPECT_FALSE(described.contains("data"));
-}
-
-// The engine's screenshot reads maxEdge by the same rule; a limit it would
-// refuse must not turn into the default here.
-TEST_F(AirPlayServiceTest, ALimitThatIsNoWholePixelCountIsRefusedBeforeAnyCapture) {
-    for (std::string value : {"0", "-3", "0.5", "999.5", "abc", "", "nan"}) {
-        auto reply = get("/frame.jpg?maxEdge=" + value);
-        const std::string body = R"({"error":"maxEdge must be a whole number of pixels, 1 or more","ok":false})";
-        EXPECT_EQ(reply.head, jsonHead("400 Error", body)) << value;
-        EXPECT_EQ(reply.body, body) << value;
+    // The engine's screenshot reads maxEdge by the same rule; a limit it would
+    // refuse must not turn into the default here.
+    for (std::string value : {"0", "999.5", ""}) {
+        EXPECT_EQ(get("/frame.jpg?maxEdge=" + value).body,
+                  R"({"error":"maxEdge must be a whole number of pixels, 1 or more","ok":false})") << value;
     }
-    EXPECT_FALSE(streams.started());
 }
 
 TEST_F(AirPlayServiceTest, EachFailureIsAnsweredWithItsReason) {
-    auto notFound = get("/frames");
-    EXPECT_EQ(notFound.head, jsonHead("404 Error", notFound.body));
-    EXPECT_EQ(notFound.body, R"({"error":"not found","ok":false})");
+    EXPECT_EQ(get("/frames").body, R"({"error":"not found","ok":false})");
+    auto noFrame = get("/frame.png");
+    EXPECT_EQ(noFrame.status, 503);
+    EXPECT_EQ(json(noFrame)["error"], "no frame yet from the AirPlay window");
+    EXPECT_EQ(streams.started(), kWindow) << "the capture itself started";
+    EXPECT_FALSE(json(get("/status")).contains("error")) << "a capture without frames is no failed attempt";
 
     windows.setWindows({});
     for (std::string target : {"/frame", "/wait", "/changes"}) {
@@ -245,48 +220,31 @@ TEST_F(AirPlayServiceTest, EachFailureIsAnsweredWithItsReason) {
         EXPECT_EQ(reply.head, jsonHead("503 Error", reply.body)) << target;
         EXPECT_EQ(json(reply), (JSON{{"ok", false}, {"error", kNoWindow}})) << target;
     }
-
     windows.setWindows({receiverWindow(kWindow, kWidth, kHeight)});
     streams.refuse("the X server has no Composite extension");
     EXPECT_EQ(json(get("/frame"))["error"], "cannot capture uxplay window 77: the X server has no Composite extension");
 }
 
-TEST_F(AirPlayServiceTest, AFrameRequestWaitsForTheFirstFrameThenGivesUp) {
-    auto reply = get("/frame.png");
-    EXPECT_EQ(reply.status, 503);
-    EXPECT_EQ(json(reply), (JSON{{"ok", false}, {"error", "no frame yet from the AirPlay window"}}));
-    EXPECT_EQ(streams.started(), kWindow) << "the capture itself started";
-    EXPECT_FALSE(json(get("/status")).contains("error")) << "a capture without frames is no failed attempt";
-}
-
-TEST_F(AirPlayServiceTest, OneLiveCaptureIsKeptAndADeadOneReplaced) {
+TEST_F(AirPlayServiceTest, OneLiveCaptureIsKeptADeadOneReplacedAndAFixedWindowComesFirst) {
     auto first = showing();
     EXPECT_EQ(server.capture(), first);
     streams.end("the X display closed");
     auto second = server.capture();
     ASSERT_TRUE(second);
     EXPECT_NE(second, first);
-    EXPECT_TRUE(second->alive());
-
     // A window that went away is noticed, and its capture dropped.
     windows.setWindows({});
     EXPECT_FALSE(server.capture());
-    EXPECT_EQ(json(get("/status"))["error"], kNoWindow);
     EXPECT_FALSE(second->alive());
-}
 
-TEST_F(AirPlayServiceTest, AFixedWindowComesFirstAndGivesWayWhenGone) {
     auto other = receiverWindow(90, 300, 300);
     other.owner = "xterm";  // no candidate: only the fixed number picks it
-    other.title = "shell";
     windows.setWindows({other, receiverWindow(kWindow, kWidth, kHeight)});
-    AirPlayServer fixed(captures, text, 90);
-    EXPECT_EQ(fixed.capture()->windowID(), 90u);
-    AirPlayServer gone(captures, text, 1234);
-    EXPECT_EQ(gone.capture()->windowID(), kWindow);
+    EXPECT_EQ(AirPlayServer(captures, text, 90).capture()->windowID(), 90u);
+    EXPECT_EQ(AirPlayServer(captures, text, 1234).capture()->windowID(), kWindow);
 }
 
-TEST_F(AirPlayServiceTest, AStillScreenSettlesAfterFirst) {
+TEST_F(AirPlayServiceTest, WaitsSettleOnStillnessAndEndAtTheirLimit) {
     showing();
     clock.advance(5s);
     EXPECT_EQ(json(get("/wait")), (JSON{{"ok", true},
@@ -296,15 +254,10 @@ TEST_F(AirPlayServiceTest, AStillScreenSettlesAfterFirst) {
                                         {"changes", 0},
                                         {"first_change_ms", -1},
                                         {"still_ms", 5900}}));
-}
-
-TEST_F(AirPlayServiceTest, AScreenThatKeepsChangingEndsUnsettledAtMax) {
-    showing();
     clock.keepChanging();
     auto wait = json(get("/wait"));
     EXPECT_EQ(wait["settled"], false);
     EXPECT_EQ(wait["waited_ms"], 2505);
-    EXPECT_EQ(wait["changes"], 25);
     // However long a client asks for, one request holds its connection a minute at most.
     EXPECT_EQ(json(get("/wait?max=100000000&min=-1"))["waited_ms"], 60000);
 }
@@ -319,26 +272,18 @@ TEST_F(AirPlayServiceTest, ALateSinceReturnsAtOnceAndChangesListWhatHappened) {
     auto wait = json(get("/wait?since=" + std::to_string(first - 50)));
     EXPECT_EQ(wait["settled"], true);
     EXPECT_EQ(wait["waited_ms"], 0);
-    EXPECT_EQ(wait["since_ms"], 5050);
     EXPECT_EQ(wait["changes"], 2);
     EXPECT_EQ(wait["first_change_ms"], 50);
     EXPECT_EQ(wait["still_ms"], 4900);
-
-    EXPECT_EQ(json(get("/changes")), (JSON{{"ok", true},
-                                           {"now", clock.wallMillis()},
-                                           {"changes", {first, first + 100}}}));
-    EXPECT_EQ(json(get("/changes?since=" + std::to_string(first)))["changes"], JSON{first + 100});
+    EXPECT_EQ(json(get("/changes")), (JSON{{"ok", true}, {"now", clock.wallMillis()}, {"changes", {first, first + 100}}}));
     // Changes fall on whole milliseconds; a fraction between them splits them.
     EXPECT_EQ(json(get("/changes?since=" + std::to_string(first) + ".5"))["changes"], JSON{first + 100});
-    EXPECT_EQ(json(get("/changes?since=" + std::to_string(first - 1) + ".5"))["changes"], (JSON{first, first + 100}));
 }
 
-TEST_F(AirPlayServiceTest, WebPagesAreRefusedAndHeadsAreBounded) {
-    const std::string forbidden = R"({"error":"forbidden: requests from web pages are not accepted","ok":false})";
-    EXPECT_EQ(get("/status", "Host: 127.0.0.1\r\nOrigin: http://example.com\r\n").body, forbidden);
-    EXPECT_EQ(get("/status", "Host: example.com\r\n").status, 403);
+TEST_F(AirPlayServiceTest, WebPagesAreRefusedHeadsAreBoundedAndQuitIsLeftToTheOwner) {
+    EXPECT_EQ(get("/status", "Host: 127.0.0.1\r\nOrigin: http://example.com\r\n").body,
+              R"({"error":"forbidden: requests from web pages are not accepted","ok":false})");
     EXPECT_EQ(get("/status", "Host: localhost:" + std::to_string(port()) + "\r\n").status, 200);
-
     // A body is never waited for.
     EXPECT_EQ(parseReply(roundTrip(port(), "POST /status HTTP/1.1\r\nContent-Length: 100\r\n\r\n")).status, 200);
 
@@ -352,12 +297,8 @@ TEST_F(AirPlayServiceTest, WebPagesAreRefusedAndHeadsAreBounded) {
     EXPECT_TRUE(tooLong.staysSilent(50)) << "one byte short of the limit";
     tooLong.send("a");
     EXPECT_TRUE(tooLong.closedWithoutReply());
-}
 
-TEST_F(AirPlayServiceTest, QuitAnswersAndLeavesTheRestToItsOwner) {
-    auto reply = get("/quit");
-    EXPECT_EQ(reply.head, jsonHead("200 OK", reply.body));
-    EXPECT_EQ(reply.body, R"({"ok":true})");
+    EXPECT_EQ(get("/quit").body, R"({"ok":true})");
     EXPECT_EQ(quits, 1);
 }
 
@@ -377,22 +318,12 @@ TEST(AirPlayService, AWindowThatNeverDrawsHoldsUpNoOtherRequest) {
     RawConnection first(listener->boundPort());
     first.send(request("/frame.jpg"));
     ASSERT_TRUE(clock.waitForSleepers(1));
-    ASSERT_EQ(streams.started(), kWindow);
-
-    std::map<std::string, std::optional<std::string>> replies;
-    for (std::string target : {"/status", "/changes"}) {
-        RawConnection other(listener->boundPort());
-        other.send(request(target));
-        replies[target] = other.readAll();
-    }
+    RawConnection other(listener->boundPort());
+    other.send(request("/status"));
+    auto reply = other.readAll();
     clock.open();
-    ASSERT_TRUE(replies["/status"]) << "/status waited for another request's first frame";
-    auto status = parseJSON(parseReply(*replies["/status"]).body).value_or(JSON());
-    EXPECT_EQ(status["window"]["id"], kWindow) << "the capture being started is the one shown";
-    EXPECT_FALSE(status.contains("frame"));
-    ASSERT_TRUE(replies["/changes"]);
-    EXPECT_EQ(parseReply(*replies["/changes"]).status, 200);
-
+    ASSERT_TRUE(reply) << "/status waited for another request's first frame";
+    EXPECT_EQ(parseJSON(parseReply(*reply).body).value_or(JSON())["window"]["id"], kWindow);
     EXPECT_EQ(parseReply(first.readAll().value_or("")).status, 503) << "no frame came";
 }
 
@@ -413,7 +344,7 @@ TEST(AirPlayService, PendingWaitsHaveABudgetAndLeaveReadersServed) {
     const std::string wait = request("/wait?min=60000&first=60000&max=60000");
 
     std::vector<std::unique_ptr<RawConnection>> waiting;
-    for (int i = 0; i < 200; ++i) {
+    for (int i = 0; i < 100; ++i) {
         waiting.push_back(std::make_unique<RawConnection>(port));
         waiting.back()->send(wait);
     }
@@ -422,16 +353,13 @@ TEST(AirPlayService, PendingWaitsHaveABudgetAndLeaveReadersServed) {
         for (auto& client : waiting) {
             if (!client || client->staysSilent(0)) continue;
             auto reply = parseReply(client->readAll().value_or(""));
-            EXPECT_EQ(reply.status, 429);
             EXPECT_EQ(reply.body, R"({"error":"too many waits: 64 are pending","ok":false})");
             client.reset();
             ++refused;
         }
-        return refused == 200 - 64;
+        return refused == 100 - 64;
     }));
-    EXPECT_EQ(parseReply(roundTrip(port, request("/status"))).status, 200);
     EXPECT_EQ(parseReply(roundTrip(port, request("/frame.jpg?maxEdge=100"))).status, 200);
-
     // Clients that close their sockets take their waits with them.
     waiting.clear();
     EXPECT_TRUE(eventually([&] {
