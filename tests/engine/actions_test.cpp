@@ -68,23 +68,12 @@ size_t inputThreads() {
 TEST(Actions, OneRequestCannotAskForEndlessGestures) {
     TestPhone phone = testPhone(1, "Phone");
     API api({phone});
-    const std::pair<std::string, std::string> cases[] = {
-        {R"({"x": 0.5, "y": 0.5, "fraction": true, "hold": 10.5})", "hold must be between 0 and 10 seconds"},
-        {R"({"x": 0.5, "y": 0.5, "fraction": true, "hold": 1e300})", "hold must be between 0 and 10 seconds"},
-        {R"({"x": 0.5, "y": 0.5, "fraction": true, "hold": -1e300})", ""},  // counts as no hold at all
-    };
-    for (const auto& [body, message] : cases) {
-        auto reply = api.post("/tap", body);
-        EXPECT_EQ(reply.status, message.empty() ? 200 : 400) << body;
-        if (!message.empty()) {
-            EXPECT_EQ(error(reply), message) << body;
-        }
-    }
+    EXPECT_EQ(error(api.post("/tap", R"({"x": 0.5, "y": 0.5, "fraction": true, "hold": 1e300})")),
+              "hold must be between 0 and 10 seconds");
+    EXPECT_EQ(api.post("/tap", R"({"x": 0.5, "y": 0.5, "fraction": true, "hold": -1e300})").status, 200);  // no hold
     EXPECT_EQ(error(api.post("/swipe", R"({"x1": 0, "y1": 0, "x2": 1, "y2": 1, "fraction": true, "duration": 11})")),
               "duration must be between 0 and 10 seconds");
-    for (std::string body : {R"({"dx": 10001})", R"({"dx": 5, "dy": -1e12})"}) {
-        EXPECT_EQ(error(api.post("/nudge", body)), "dx and dy must be between -10000 and 10000") << body;
-    }
+    EXPECT_EQ(error(api.post("/nudge", R"({"dx": 5, "dy": -1e12})")), "dx and dy must be between -10000 and 10000");
     EXPECT_EQ(error(api.post("/type", JSON{{"text", std::string(4001, 'a')}}.dump())),
               "text is too long (at most 4000 characters)");
     // Only the one good tap reached the phone.
@@ -98,6 +87,9 @@ TEST(Actions, PausingStopsARunningActionAndSaysHowFarItGot) {
     api.post("/match");
     api.defaults.setBool("paused", true);
     const std::string pausedMessage = *pauseReason(api.defaults);
+    EXPECT_EQ(api.post("/tap", kTapMiddle).status, 423);
+    EXPECT_TRUE(api.sent(phone.host, 2).empty());
+    EXPECT_EQ(api.get("/screenshot").status, 200);
     api.defaults.setBool("paused", false);
 
     // Each plain letter is two steps: key down, key up. Pause after the 25th.
@@ -106,7 +98,6 @@ TEST(Actions, PausingStopsARunningActionAndSaysHowFarItGot) {
         if (++sleeps == 50) api.defaults.setBool("paused", true);
     });
     auto typed = api.post("/type", JSON{{"text", std::string(150, 'a')}}.dump());
-    EXPECT_EQ(typed.status, 423);
     EXPECT_EQ(error(typed), pausedMessage + "; paused after 25 of 150 characters");
     auto keys = api.sent(phone.host, 1);
     EXPECT_EQ(keys.size(), 50u);  // nothing typed after the pause
@@ -146,13 +137,9 @@ TEST(Actions, APhoneHoldsEightWaitingActionsWhileReadsGoOn) {
         }
     }
     ASSERT_TRUE(refused);
-    auto busy = parseReply(queued[*refused]->readAll().value_or(""));
-    EXPECT_EQ(busy.status, 429);
-    EXPECT_EQ(error(busy), "Phone is busy: 8 actions are waiting");
-
+    EXPECT_EQ(error(parseReply(queued[*refused]->readAll().value_or(""))), "Phone is busy: 8 actions are waiting");
     // Reading never waits behind the phone's actions.
     EXPECT_EQ(api.get("/status").status, 200);
-    EXPECT_EQ(api.get("/devices").status, 200);
     EXPECT_EQ(api.get("/screenshot?maxEdge=100").status, 200);
 
     held.release();
@@ -165,46 +152,27 @@ TEST(Actions, APhoneHoldsEightWaitingActionsWhileReadsGoOn) {
     EXPECT_EQ(api.sent(phone.host, 3).size(), 2u * 9);
 }
 
-TEST(Actions, AnActionWhoseClientLeftBeforeItStartedIsDropped) {
-    TestPhone phone = testPhone(1, "Phone");
-    API api({phone});
-    HeldPhone held(api);
-    HTTPRequest tap{"POST", "/tap", {}, parseJSON(kTapMiddle).value()};
-
-    std::promise<std::optional<HTTPResponse>> firstAnswer, secondAnswer;
-    api.routes.handle(tap, Responder([&](std::optional<HTTPResponse> r) { firstAnswer.set_value(std::move(r)); }));
-    held.waitUntilRunning();
-    std::atomic<bool> gone{false};
-    api.routes.handle(tap, Responder([&](std::optional<HTTPResponse> r) { secondAnswer.set_value(std::move(r)); },
-                                     [&] { return gone.load(); }));
-    gone = true;
-    held.release();
-
-    auto first = firstAnswer.get_future().get();
-    ASSERT_TRUE(first);
-    EXPECT_EQ(first->status, 200);
-    EXPECT_FALSE(secondAnswer.get_future().get());  // closed without an answer
-    EXPECT_EQ(api.sent(phone.host, 3).size(), 2u);  // one tap only
-    EXPECT_TRUE(api.logs.contains("dropped /tap for " + phone.id + ": its client has gone"));
-}
-
-TEST(Actions, AGestureWhoseClientLeavesStopsAtItsNextStep) {
+TEST(Actions, AnActionWhoseClientLeftIsDroppedOrStoppedAtItsNextStep) {
     TestPhone phone = testPhone(1, "Phone");
     API api({phone});
     HeldPhone held(api);
     HTTPRequest hold{"POST", "/tap", {}, parseJSON(R"({"x": 0.5, "y": 0.5, "fraction": true, "hold": 5})").value()};
     std::atomic<bool> gone{false};
-    std::promise<std::optional<HTTPResponse>> answer;
-    api.routes.handle(hold, Responder([&](std::optional<HTTPResponse> r) { answer.set_value(std::move(r)); },
+    std::promise<std::optional<HTTPResponse>> firstAnswer, secondAnswer;
+    api.routes.handle(hold, Responder([&](std::optional<HTTPResponse> r) { firstAnswer.set_value(std::move(r)); },
                                       [&] { return gone.load(); }));
     held.waitUntilRunning();  // the pointer is placed; the press comes next
+    api.routes.handle(hold, Responder([&](std::optional<HTTPResponse> r) { secondAnswer.set_value(std::move(r)); },
+                                      [&] { return gone.load(); }));
     gone = true;
     held.release();
-    auto stopped = answer.get_future().get();
+    auto stopped = firstAnswer.get_future().get();
     ASSERT_TRUE(stopped);
     EXPECT_EQ(stopped->status, 423);
+    EXPECT_FALSE(secondAnswer.get_future().get());  // closed without an answer
     EXPECT_TRUE(api.sent(phone.host, 3).empty());  // never pressed
     EXPECT_EQ(api.sent(phone.host, 2), std::vector<Bytes>{pointerAt(0.5, 0.5, 0)});  // nor sent to rest
+    EXPECT_TRUE(api.logs.contains("dropped /tap for " + phone.id + ": its client has gone"));
 }
 
 TEST(Actions, AClientGoneMidSwipeLeavesThePhoneAndTheServerAsTheyWere) {

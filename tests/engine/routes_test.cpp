@@ -9,30 +9,20 @@
 using namespace quintalis;
 using namespace quintalis::testing;
 
-TEST(Routes, StatusWithNothingAttached) {
+TEST(Routes, StatusAndAPairingWindowThatOpensForAWhile) {
     API api({});
-    auto reply = api.get("/status");
-    EXPECT_EQ(reply.status, 200);
-    EXPECT_EQ(reply.body, R"({"app":"Quintalis","bluetooth":"advertising as Skiffline","devices":[],"hostInput":true,)"
-                          R"("hosts":[],"pairing":0,"paused":false,"unmatchedHosts":[],"version":"dev"})");
-    EXPECT_EQ(api.get("/devices").body, R"({"devices":[]})");
+    EXPECT_EQ(api.get("/status").body,
+              R"({"app":"Quintalis","bluetooth":"advertising as Skiffline","devices":[],"hostInput":true,)"
+              R"("hosts":[],"pairing":0,"paused":false,"unmatchedHosts":[],"version":"dev"})");
     EXPECT_EQ(api.post("/screenshot").status, 404);
-    EXPECT_EQ(api.get("/tap").status, 404);
     EXPECT_EQ(api.get("/Status").status, 404);
-}
 
-TEST(Routes, APairingWindowOpensForAWhileAndClosesOnRequest) {
-    API api({});
     EXPECT_EQ(api.post("/pairing", R"({"seconds": 30})").body, R"({"name":"Skiffline","pairing":30})");
-    EXPECT_EQ(api.json(api.get("/status"))["pairing"], 30);  // whole seconds, rounded up
     EXPECT_EQ(api.json(api.post("/pairing"))["pairing"], 120);  // the default, from now
-    for (const char* bad : {R"({"seconds": -1})", R"({"seconds": 601})", R"({"seconds": "30"})"}) {
-        auto reply = api.post("/pairing", bad);
-        EXPECT_EQ(reply.status, 400) << bad;
-        EXPECT_EQ(error(reply), "seconds must be a number from 0 to 600");
+    for (const char* bad : {R"({"seconds": 601})", R"({"seconds": "30"})"}) {
+        EXPECT_EQ(error(api.post("/pairing", bad)), "seconds must be a number from 0 to 600") << bad;
     }
     EXPECT_EQ(api.json(api.post("/pairing", R"({"seconds": 0})"))["pairing"], 0);
-    api.rig.peripheral.sync([] {});
     // The radio heard each window, the refused ones not at all.
     std::vector<Duration> windows;
     api.rig.peripheral.sync([&] { windows = api.rig.role.manager->pairingWindows; });
@@ -43,86 +33,64 @@ TEST(Routes, ABodyNestedTooDeeplyIsRefusedEverywhereAndMovesNothing) {
     TestPhone phone = testPhone(1, "Phone");
     API api({phone});
     ASSERT_EQ(api.post("/match").status, 200);
-    auto reports = [&] {
-        size_t count = 0;
-        for (uint8_t id = 1; id <= 4; ++id) count += api.sent(phone.host, id).size();
-        return count;
-    };
-    const size_t before = reports();
     const std::string deep = R"({"x": 0.5, "y": 0.5, "fraction": true, "text": "a", "key": "a", "extra": )" +
                              std::string(150'000, '[') + std::string(150'000, ']') + "}";
     std::vector<std::string> paths(Routes::actions().begin(), Routes::actions().end());
-    paths.insert(paths.end(), {"/match", "/pair", "/status"});
-    for (const auto& path : paths) {
-        auto reply = api.post(path, deep);
-        EXPECT_EQ(reply.status, 400) << path;
-        EXPECT_EQ(reply.body, R"({"error":"JSON nested too deeply"})") << path;
-    }
-    EXPECT_EQ(reports(), before);
-    EXPECT_EQ(api.get("/status").status, 200);
+    paths.insert(paths.end(), {"/match", "/pair"});
+    for (const auto& path : paths) EXPECT_EQ(api.post(path, deep).body, R"({"error":"JSON nested too deeply"})") << path;
+    for (uint8_t id = 1; id <= 4; ++id) EXPECT_TRUE(api.sent(phone.host, id).empty()) << int(id);
 }
 
-TEST(Routes, APairingTheFileCannotKeepIsRefusedAndMatchingSaysWhy) {
+TEST(Routes, PairingAHostByUUIDAndAPairingTheFileCannotKeep) {
     TestPhone phone = testPhone(1, "Phone");
+    {
+        API api({phone});
+        EXPECT_EQ(error(api.post("/pair", R"({"host": "not-a-uuid"})")), "host is required (a UUID from unmatchedHosts)");
+        std::string lower = phone.host.string();
+        std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
+        EXPECT_EQ(api.json(api.post("/pair", R"({"host": ")" + lower + R"("})"))["devices"][0]["bluetooth"], true);
+    }
     API api({phone});
     // Something in the way of the pairings folder: no write can succeed.
     auto folder = api.rig.devices.pairingsFile().parent_path();
     std::filesystem::remove_all(folder);
     std::ofstream(folder) << "in the way";
     const std::string failure = "could not write " + api.rig.devices.pairingsFile().string() + ": Not a directory";
-
-    auto refused = api.post("/pair", R"({"host": ")" + phone.host.string() + R"("})");
-    EXPECT_EQ(refused.status, 400);
-    EXPECT_EQ(error(refused), failure);
+    EXPECT_EQ(error(api.post("/pair", R"({"host": ")" + phone.host.string() + R"("})")), failure);
     EXPECT_EQ(api.json(api.get("/devices"))["devices"][0]["bluetooth"], false);
-
     // Matching has no client to tell: the pair holds for this run, and the log says why it was not kept.
     EXPECT_EQ(api.json(api.post("/match"))["matched"], (JSON{{phone.id, phone.host.string()}}));
     EXPECT_TRUE(api.logs.contains(failure));
 }
 
-TEST(Routes, ChoosingAPhone) {
+TEST(Routes, ChoosingAPhoneOrAHost) {
     TestPhone a = testPhone(1, "Alpha");
     TestPhone b = testPhone(2, "Beta");
     b.id = "0000AAAA-0000000000000002";
-    API api({a, b});
-    EXPECT_EQ(error(api.get("/screenshot")),
-              "2 phones are connected, pass device. Phones: Alpha (00008120-000000000001), Beta (0000AAAA-0000000000000002)");
-    auto byPrefix = api.get("/screenshot?device=00008");
-    EXPECT_EQ(byPrefix.status, 200);
-    EXPECT_NE(byPrefix.head.find("X-Device: 00008120-000000000001"), std::string::npos);
-    auto byBody = api.post("/tap", R"({"device": "beta", "x": 0.5, "y": 0.5, "fraction": true})");
-    EXPECT_EQ(api.json(byBody), (JSON{{"device", b.id}, {"ok", true}}));
-}
-
-TEST(Routes, ScreenshotSizesAndHeaders) {
-    API api({testPhone(1, "Phone")});
-    auto png = api.get("/screenshot?format=png&maxWidth=400");
-    ASSERT_EQ(png.status, 200);
-    for (const char* header : {"Content-Type: image/png", "X-Screen-Width: 1170", "X-Screen-Height: 2532",
-                               "X-Image-Width: 400", "X-Image-Height: 866"}) {
-        EXPECT_NE(png.head.find(header), std::string::npos) << header;
+    {
+        API api({a, b});
+        EXPECT_EQ(error(api.get("/screenshot")), "2 phones are connected, pass device. Phones: Alpha "
+                                                 "(00008120-000000000001), Beta (0000AAAA-0000000000000002)");
+        EXPECT_NE(api.get("/screenshot?device=00008").head.find("X-Device: 00008120-000000000001"), std::string::npos);
+        auto byBody = api.post("/tap", R"({"device": "beta", "x": 0.5, "y": 0.5, "fraction": true})");
+        EXPECT_EQ(api.json(byBody), (JSON{{"device", b.id}, {"ok", true}}));
+        // A "device" naming a connected host drives that host directly, even with a phone on USB.
+        EXPECT_EQ(api.json(api.post("/home", R"({"device": ")" + a.host.string() + R"("})"))["device"], a.host.string());
+        EXPECT_EQ(error(api.post("/home", R"({"host": "11111111-2222-3333-4444-555555555555"})")),
+                  "no connected Bluetooth host 11111111-2222-3333-4444-555555555555");
     }
-    auto decoded = decodeImage(png.body);
-    ASSERT_TRUE(decoded);
-    EXPECT_EQ(decoded->width(), 400);
-    EXPECT_EQ(decoded->height(), 866);
-
-    auto jpeg = api.get("/screenshot?maxWidth=2000&maxEdge=1000");
-    EXPECT_NE(jpeg.head.find("Content-Type: image/jpeg"), std::string::npos);
-    EXPECT_NE(jpeg.head.find("X-Image-Width: 462"), std::string::npos);
-}
-
-TEST(Routes, ScreenshotLimitsMustBePositiveAndALockedPhoneHasNoFrame) {
-    TestPhone locked = testPhone(1, "Locked");
-    locked.locked = true;
-    API api({locked});
-    EXPECT_EQ(error(api.get("/screenshot")), "no frame yet from Locked: unlock it");
-    EXPECT_EQ(api.get("/screenshot").status, 503);
-    for (const char* limit : {"0", "-3", "abc", "1.5", ""}) {
-        EXPECT_EQ(error(api.get(std::string("/screenshot?maxWidth=") + limit)), "maxWidth must be a positive number")
-            << limit;
-    }
+    API api({});
+    EXPECT_EQ(error(api.post("/tap", R"({"x": 0.5, "y": 0.5, "fraction": true})")),
+              "no iPhone connected over Bluetooth and no screen on USB: pair \"Skiffline\" in its Bluetooth settings");
+    api.rig.connect(a);  // on Bluetooth alone
+    auto tap = api.post("/tap", R"({"x": 0.5, "y": 0.5, "fraction": true})");
+    EXPECT_EQ(api.json(tap), (JSON{{"device", a.host.string()}, {"ok", true}}));
+    EXPECT_EQ(api.sent(a.host, 2), (std::vector<Bytes>{pointerAt(0.5, 0.5), pointerAt(1, 1)}));
+    EXPECT_EQ(error(api.post("/tap", R"({"x": 0.5, "y": 0.5})")),
+              "without a USB screen, x/y must be fractions (0-1) with fraction: true");
+    api.rig.connect(b);
+    EXPECT_EQ(error(api.post("/home")),
+              "2 Bluetooth hosts are connected and no screen is on USB, pass host (one of /status hosts)");
 }
 
 // A pixel tap scales by the screenshot the caller took with the same
@@ -136,16 +104,11 @@ TEST(Routes, TheScreenshotAndThePixelTapReadMaxEdgeAlike) {
         int width, height;  // of the screenshot; 0 when refused
     };
     const Case cases[] = {
-        {"1000", "1000", 462, 1000},
-        {"1000.0", "1000.0", 462, 1000},
-        {"1e3", "1e3", 462, 1000},
+        {"1e3", "1000.0", 462, 1000},
         {"99999999999", "1e300", 1170, 2532},  // beyond any picture: no limit
         {"0", "0", 0, 0},
-        {"-5", "-5", 0, 0},
-        {"0.5", "0.5", 0, 0},
         {"999.5", "999.5", 0, 0},
         {"abc", "\"1000\"", 0, 0},
-        {"", "true", 0, 0},
     };
     const std::string refusal = "maxEdge must be a whole number of pixels, 1 or more";
     for (const auto& c : cases) {
@@ -164,6 +127,10 @@ TEST(Routes, TheScreenshotAndThePixelTapReadMaxEdgeAlike) {
         ASSERT_GT(pointer.size(), before) << c.body;
         EXPECT_EQ(pointer[before], pointerAt(231.0 / c.width, 500.0 / c.height)) << c.body;
     }
+    auto png = api.get("/screenshot?format=png&maxWidth=400");
+    EXPECT_NE(png.head.find("X-Screen-Width: 1170"), std::string::npos);
+    EXPECT_EQ(decodeImage(png.body)->height(), 866);
+    EXPECT_EQ(error(api.get("/screenshot?maxWidth=0")), "maxWidth must be a positive number");
 }
 
 TEST(Routes, WaitSettlesOnThePhonesOwnChanges) {
@@ -176,8 +143,6 @@ TEST(Routes, WaitSettlesOnThePhonesOwnChanges) {
     EXPECT_EQ(still["settled"], true);
     EXPECT_EQ(still["waited_ms"], 900);
     EXPECT_EQ(still["changes"], 0);
-    EXPECT_EQ(still["first_change_ms"], -1);
-    EXPECT_GE(still["still_ms"].get<int64_t>(), 900);
 
     // A tap moves the pointer: the wait from the tap's start sees it, then a quiet spell.
     ASSERT_EQ(api.post("/match").status, 200);  // so the tap is only a tap
@@ -187,104 +152,48 @@ TEST(Routes, WaitSettlesOnThePhonesOwnChanges) {
     auto settled = api.json(api.get("/wait?device=Phone&quiet=300&since=" + std::to_string(since)));
     EXPECT_EQ(settled["settled"], true);
     EXPECT_GE(settled["changes"].get<int>(), 1);
-    EXPECT_GE(settled["first_change_ms"].get<int64_t>(), 0);
     EXPECT_LE(settled["first_change_ms"].get<int64_t>(), tapped);
     EXPECT_GE(settled["still_ms"].get<int64_t>(), 300);
     EXPECT_LT(settled["still_ms"].get<int64_t>(), 300 + 15);
 
-    auto dark = api.get("/wait?device=Locked");
-    EXPECT_EQ(dark.status, 503);
-    EXPECT_EQ(error(dark), "no frame yet from Locked: unlock it");
-    EXPECT_EQ(api.get("/wait").status, 400);  // two phones: which one?
-    EXPECT_EQ(api.post("/wait").status, 404);
-}
-
-TEST(Routes, PairTakesAUUIDInEitherCase) {
-    TestPhone phone = testPhone(1, "Phone");
-    API api({phone});
-    for (std::string body : {R"({})", R"({"host": 5})", R"({"host": "not-a-uuid"})"}) {
-        auto reply = api.post("/pair", body);
-        EXPECT_EQ(reply.status, 400);
-        EXPECT_EQ(error(reply), "host is required (a UUID from unmatchedHosts)") << body;
+    for (const char* target : {"/wait?device=Locked", "/screenshot?device=Locked"}) {
+        auto dark = api.get(target);
+        EXPECT_EQ(dark.status, 503) << target;
+        EXPECT_EQ(error(dark), "no frame yet from Locked: unlock it") << target;
     }
-    std::string lower = phone.host.string();
-    std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
-    auto reply = api.post("/pair", R"({"host": ")" + lower + R"("})");
-    EXPECT_EQ(reply.status, 200);
-    EXPECT_EQ(api.json(reply)["devices"][0]["bluetooth"], true);
-}
-
-TEST(Routes, HostOnlyTargets) {
-    TestPhone solo = testPhone(1, "Solo");
-    {
-        API api({});
-        EXPECT_EQ(error(api.post("/tap", R"({"x": 0.5, "y": 0.5, "fraction": true})")),
-                  "no iPhone connected over Bluetooth and no screen on USB: pair \"Skiffline\" in its Bluetooth settings");
-        api.rig.connect(solo);
-        auto tap = api.post("/tap", R"({"x": 0.5, "y": 0.5, "fraction": true})");
-        EXPECT_EQ(api.json(tap), (JSON{{"device", solo.host.string()}, {"ok", true}}));
-        EXPECT_EQ(api.sent(solo.host, 2), (std::vector<Bytes>{pointerAt(0.5, 0.5), pointerAt(1, 1)}));
-        EXPECT_EQ(error(api.post("/tap", R"({"x": 0.5, "y": 0.5})")),
-                  "without a USB screen, x/y must be fractions (0-1) with fraction: true");
-        TestPhone second = testPhone(2, "Second");
-        api.rig.connect(second);
-        EXPECT_EQ(error(api.post("/home")),
-                  "2 Bluetooth hosts are connected and no screen is on USB, pass host (one of /status hosts)");
-    }
-    API api({solo});
-    EXPECT_EQ(error(api.post("/tap", R"({"host": "11111111-2222-3333-4444-555555555555", "x": 1, "y": 1})")),
-              "no connected Bluetooth host 11111111-2222-3333-4444-555555555555");
-    EXPECT_EQ(error(api.post("/home", R"({"host": 7})")), "no connected Bluetooth host 7");
-    // A "device" naming a connected host drives that host directly, even with a phone on USB.
-    auto direct = api.post("/home", R"({"device": ")" + solo.host.string() + R"("})");
-    EXPECT_EQ(api.json(direct)["device"], solo.host.string());
 }
 
 TEST(Routes, PixelCoordinatesBecomeFractionsOfTheScreenshot) {
     TestPhone phone = testPhone(1, "Phone");
     API api({phone});
-    EXPECT_EQ(api.post("/tap", R"({"x": 585, "y": 1266})").status, 200);
+    EXPECT_EQ(api.post("/tap", R"({"x": 585, "y": 1266, "fraction": 1})").status, 200);  // only true means fractions
     EXPECT_EQ(api.post("/tap", R"({"x": 200, "y": 433, "maxEdge": 1000})").status, 200);
     EXPECT_EQ(api.post("/move", R"({"x": 50, "y": 25, "width": 100, "height": 100})").status, 200);
-    EXPECT_EQ(api.post("/move", R"({"x": true, "y": 0.25, "fraction": true})").status, 200);
-    // Each tap ends with the pointer at its resting place, as does a move asked to rest.
     EXPECT_EQ(api.post("/move", R"({"rest": true})").status, 200);
+    // Each tap ends with the pointer at its resting place, as does a move asked to rest.
     EXPECT_EQ(api.sent(phone.host, 2),
               (std::vector<Bytes>{pointerAt(0.5, 0.5), pointerAt(1, 1), pointerAt(200.0 / 462, 433.0 / 1000),
-                                  pointerAt(1, 1), pointerAt(0.5, 0.25), pointerAt(1, 0.25), pointerAt(1, 1)}));
+                                  pointerAt(1, 1), pointerAt(0.5, 0.25), pointerAt(1, 1)}));
 }
 
-TEST(Routes, BadActionsSendNothing) {
+TEST(Routes, BadActionsSendNothingAndGoodOnesTheirReports) {
     TestPhone phone = testPhone(1, "Phone");
     API api({phone});
     const std::pair<std::string, std::string> cases[] = {
         {R"({"x": "10", "y": 20})", "x and y are required"},
-        {R"({"x": 1, "y": 1, "width": 0})", "width and height must be positive"},
         {R"({"x": 1, "y": 1, "height": -3})", "width and height must be positive"},
     };
     for (const auto& [body, message] : cases) EXPECT_EQ(error(api.post("/tap", body)), message) << body;
     EXPECT_EQ(error(api.post("/swipe", R"({"x1": 10, "y1": 10, "x2": 20})")), "x2 and y2 are required");
-    EXPECT_EQ(error(api.post("/swipe", R"({"y1": 10, "x2": 20})")), "x1 and y1 are required");
-    EXPECT_EQ(error(api.post("/type", "{}")), "text is required");
     EXPECT_EQ(error(api.post("/type", R"({"text": "caf\u00e9"})")), "cannot type \"\xC3\xA9\" with a US keyboard");
-    EXPECT_EQ(error(api.post("/key", R"({"key": 5})")), "key is required");
     EXPECT_EQ(error(api.post("/key", R"({"key": ""})")), "unknown key ");
-    EXPECT_TRUE(api.sent(phone.host, 2).empty());
-    EXPECT_TRUE(api.sent(phone.host, 3).empty());
-    EXPECT_TRUE(api.sent(phone.host, 1).empty());
-}
+    for (uint8_t id = 1; id <= 4; ++id) EXPECT_TRUE(api.sent(phone.host, id).empty()) << int(id);
 
-TEST(Routes, ActionsThatSucceed) {
-    TestPhone phone = testPhone(1, "Phone");
-    API api({phone});
-    EXPECT_EQ(api.post("/type", R"({"text": ""})").status, 200);
-    EXPECT_TRUE(api.sent(phone.host, 1).empty());
     EXPECT_EQ(api.post("/nudge", R"({"dx": 2.5, "dy": 3, "click": false})").status, 200);
     EXPECT_EQ(api.sent(phone.host, 3), std::vector<Bytes>{relativeMouseReport(0, 0, 3)});
     EXPECT_EQ(api.post("/key", R"({"key": "a", "modifiers": "cmd"})").status, 200);
     EXPECT_EQ(api.sent(phone.host, 1), (std::vector<Bytes>{keyboardReport(0, 4), keyboardReport(0, 0)}));
-    auto home = api.post("/home");
-    EXPECT_EQ(home.body, R"({"device":"00008120-000000000001","ok":true})");
+    EXPECT_EQ(api.post("/home").body, R"({"device":"00008120-000000000001","ok":true})");
     EXPECT_EQ(api.sent(phone.host, 4), (std::vector<Bytes>{consumerReport(kHomeUsage), consumerReport(0)}));
 }
 
@@ -297,15 +206,5 @@ TEST(Routes, TwoTapsOnOnePhoneTakeTurns) {
     other.join();
     EXPECT_EQ(ok + mine, 2);
     // Each tap's press and release follow its own placement.
-    auto relative = api.sent(phone.host, 3);
-    EXPECT_EQ(relative, (std::vector<Bytes>{{1, 0, 0, 0}, {0, 0, 0, 0}, {1, 0, 0, 0}, {0, 0, 0, 0}}));
-}
-
-TEST(Routes, PausedActionsReachNothing) {
-    TestPhone phone = testPhone(1, "Phone");
-    API api({phone});
-    api.engine->setPaused(true);
-    EXPECT_EQ(api.post("/tap", R"({"x": 0.5, "y": 0.5, "fraction": true})").status, 423);
-    EXPECT_TRUE(api.sent(phone.host, 2).empty());
-    EXPECT_EQ(api.get("/screenshot").status, 200);
+    EXPECT_EQ(api.sent(phone.host, 3), (std::vector<Bytes>{{1, 0, 0, 0}, {0, 0, 0, 0}, {1, 0, 0, 0}, {0, 0, 0, 0}}));
 }
