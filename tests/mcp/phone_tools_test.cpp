@@ -144,19 +144,6 @@ bool failed(const JSON& result) { return result.value("isError", false); }
 
 }  // namespace
 
-TEST(PhoneTools, ListsEveryToolWithAnObjectSchema) {
-    Tools t;
-    std::vector<std::string> names;
-    for (const auto& tool : t.tools.definitions()) {
-        names.push_back(tool["name"]);
-        EXPECT_EQ(tool["inputSchema"]["type"], "object") << tool["name"];
-        EXPECT_EQ(tool["inputSchema"]["additionalProperties"], false) << tool["name"];
-        EXPECT_FALSE(tool["description"].get<std::string>().empty());
-    }
-    EXPECT_EQ(names, (std::vector<std::string>{"phones", "look", "tap", "swipe", "type", "key", "home", "wait"}));
-    EXPECT_THROW(t.call("launch"), UnknownTool);
-}
-
 TEST(PhoneTools, PhonesSaysHowEachIsSeenAndReached) {
     Tools t;
     Phone air;
@@ -166,12 +153,12 @@ TEST(PhoneTools, PhonesSaysHowEachIsSeenAndReached) {
     t.access.list.phones.push_back(air);
     t.access.list.paused = true;
     auto listed = text(t.call("phones"));
-    EXPECT_NE(listed.find("2 phones:"), std::string::npos) << listed;
     EXPECT_NE(listed.find("Work iPhone (phone \"00008120-AAAA\"): seen over USB, screen 1108×2400 px, Bluetooth connected"),
-              std::string::npos);
+              std::string::npos) << listed;
     EXPECT_NE(listed.find("AirPlay: iPhone (phone \"airplay\"): seen over AirPlay, no Bluetooth connection"),
               std::string::npos);
     EXPECT_NE(listed.find("Control is paused"), std::string::npos);
+    EXPECT_THROW(t.call("launch"), UnknownTool);
 
     t.access.list = PhoneList{{}, false, {"AirPlay: no AirPlay mirroring window"}};
     auto none = t.call("look");
@@ -179,12 +166,10 @@ TEST(PhoneTools, PhonesSaysHowEachIsSeenAndReached) {
     EXPECT_EQ(text(none), "No phone is connected. Open Quintalis and finish its setup.\nAirPlay: no AirPlay mirroring window");
 }
 
-TEST(PhoneTools, APhoneIsChosenByIdNameOrIdStart) {
+TEST(PhoneTools, APhoneIsChosenByIdNameOrIdStartAndNeverByGuess) {
     Tools t;
     t.access.list.phones.push_back(usbPhone("00008030-BBBB", "Home iPhone"));
-    auto which = t.call("home");
-    EXPECT_TRUE(failed(which));
-    EXPECT_NE(text(which).find("2 phones are connected; pass phone"), std::string::npos);
+    EXPECT_NE(text(t.call("home")).find("2 phones are connected; pass phone"), std::string::npos);
     for (const char* name : {"00008030-bbbb", "home iphone", "00008030"}) {
         EXPECT_FALSE(failed(t.call("home", {{"phone", name}}))) << name;
         EXPECT_EQ(t.access.actions.back().phone, "00008030-BBBB") << name;
@@ -193,21 +178,15 @@ TEST(PhoneTools, APhoneIsChosenByIdNameOrIdStart) {
     t.access.list.phones.push_back(usbPhone("00008030-CCCC", "Home iPhone"));
     size_t acted = t.access.actions.size();
     for (const char* name : {"00008030", "Home iPhone"}) {
-        auto ambiguous = t.call("home", {{"phone", name}});
-        EXPECT_NE(text(ambiguous).find("fits 2 phones; pass phone with the whole id"), std::string::npos) << name;
+        EXPECT_NE(text(t.call("home", {{"phone", name}})).find("fits 2 phones; pass phone with the whole id"),
+                  std::string::npos) << name;
     }
+    EXPECT_NE(text(t.call("home", {{"phone", "Pixel"}})).find("No phone matches \"Pixel\""), std::string::npos);
     EXPECT_EQ(t.access.actions.size(), acted);
-    EXPECT_FALSE(failed(t.call("home", {{"phone", "00008030-cccc"}})));
-    auto unknown = t.call("home", {{"phone", "Pixel"}});
-    EXPECT_NE(text(unknown).find("No phone matches \"Pixel\""), std::string::npos);
     // Names people type: letter case is ignored beyond ASCII, as the engine does.
     t.access.list.phones.push_back(usbPhone("00008030-DDDD", "Straße"));
-    t.access.list.phones.push_back(usbPhone("00008030-EEEE", "Émilie's iPhone"));
-    for (auto [name, id] : {std::pair{"STRASSE", "00008030-DDDD"}, {"émilie's iphone", "00008030-EEEE"}}) {
-        EXPECT_FALSE(failed(t.call("home", {{"phone", name}}))) << name;
-        EXPECT_EQ(t.access.actions.back().phone, id) << name;
-    }
-    EXPECT_TRUE(failed(t.call("home", {{"phone", 3}})));
+    EXPECT_FALSE(failed(t.call("home", {{"phone", "STRASSE"}})));
+    EXPECT_EQ(t.access.actions.back().phone, "00008030-DDDD");
 }
 
 TEST(PhoneTools, LookReadsTheFullScreenAndShowsItsTextInTheImagesPixels) {
@@ -227,20 +206,20 @@ TEST(PhoneTools, LookReadsTheFullScreenAndShowsItsTextInTheImagesPixels) {
     // A small image's text is read as well as a large one's, and placed in it.
     t.access.picture.image = {277, 600};
     auto small = text(t.call("look", {{"maxEdge", 600}}));
-    EXPECT_NE(small.find("\"Settings\" at (43, 105)\n\"Notes\" at (107, 108)\n\"General Settings\" at (60, 308)"),
-              std::string::npos) << small;
+    EXPECT_NE(small.find("\"Settings\" at (43, 105)\n\"Notes\" at (107, 108)"), std::string::npos) << small;
     EXPECT_EQ(t.reader.readings, 1);  // the same screen, read once
-
-    auto plain = t.call("look", {{"text", false}, {"maxEdge", 600}});
-    EXPECT_EQ(text(plain).find("Text on the screen"), std::string::npos);
-    EXPECT_EQ(t.access.looks.back().second, 600);
+    t.showScreen(6);
+    t.call("tap", {{"text", "Notes"}});
+    EXPECT_EQ(t.reader.readings, 2);
+    // Another phone's identical picture is still its own screen.
+    t.access.list.phones.push_back(usbPhone("00008120-BBBB", "Home iPhone"));
+    t.call("look", {{"phone", "00008120-BBBB"}});
+    EXPECT_EQ(t.reader.readings, 3);
 }
 
 TEST(PhoneTools, EveryPositionIsInTheLastImagesPixels) {
     Tools t;
-    auto early = t.call("tap", {{"x", 10}, {"y", 10}});
-    EXPECT_TRUE(failed(early));
-    EXPECT_NE(text(early).find("Call look first"), std::string::npos);
+    EXPECT_NE(text(t.call("tap", {{"x", 10}, {"y", 10}})).find("Call look first"), std::string::npos);
     // Before any look, a tap by text speaks of the image a look would send.
     EXPECT_EQ(text(t.call("tap", {{"text", "Notes"}})).rfind("Tapped \"Notes\" at (214, 216) in the 554×1200 image look sends.", 0), 0u);
 
@@ -253,56 +232,38 @@ TEST(PhoneTools, EveryPositionIsInTheLastImagesPixels) {
     // The centre a look listed for "Notes" taps where a tap by text does.
     t.call("tap", {{"x", 107}, {"y", 108}});
     JSON byPixels = t.access.actions.back().body;
-    auto byText = text(t.call("tap", {{"text", "notes"}}));
-    EXPECT_EQ(byText.rfind("Tapped \"Notes\" at (107, 108) in the 277×600 image of your last look.", 0), 0u) << byText;
+    t.call("tap", {{"text", "notes"}});
     EXPECT_NEAR(byPixels["x"].get<double>(), t.access.actions.back().body["x"].get<double>(), 1.0 / 277);
     EXPECT_NEAR(byPixels["y"].get<double>(), t.access.actions.back().body["y"].get<double>(), 1.0 / 600);
-    // Misses list what is there in the same space.
-    auto missing = text(t.call("tap", {{"text", "Wallet"}}));
-    EXPECT_NE(missing.find("Visible text, in the 277×600 image of your last look:\n\"Settings\" at (43, 105)"),
-              std::string::npos) << missing;
-
     t.call("tap", {{"x", 100}, {"y", 50}, {"imageWidth", 200}, {"imageHeight", 400}});
     EXPECT_EQ(t.access.actions.back().body, (JSON{{"x", 0.5}, {"y", 0.125}}));
-}
 
-TEST(PhoneTools, ACropThatWobblesByAPixelBetweenLooksDoesNotMoveTaps) {
     // A mirrored phone's crop comes out a pixel wider or narrower from one
     // look to the next; each tap is read in the image the model last saw.
-    Tools t;
-    const double aim = 0.93;  // the place on the phone the model aims at, as a share of its width
-    for (int width : {448, 447, 449, 448, 447}) {
-        SCOPED_TRACE(width);
+    for (int width : {448, 447, 449}) {
         const ImageSize image{width, 970};
         t.access.picture = Picture{*encodeJPEG(quintalis::testing::stripedPicture(width, 970, 4), 80), image, image};
-        t.access.fullPicture = t.access.picture;
         ASSERT_FALSE(failed(t.call("look", {{"text", false}})));
-        // Where the model sees that place in this image, to the nearest pixel.
-        t.call("tap", {{"x", std::lround(aim * width)}, {"y", 485}});
-        EXPECT_NEAR(t.access.actions.back().body["x"].get<double>(), aim, 1.0 / width);
+        t.call("tap", {{"x", std::lround(0.93 * width)}, {"y", 485}});
+        EXPECT_NEAR(t.access.actions.back().body["x"].get<double>(), 0.93, 1.0 / width) << width;
     }
 }
 
 TEST(PhoneTools, TapArgumentsThatCannotMeanOnePlaceAreRefused) {
     Tools t;
     t.call("look", {{"text", false}});
-    size_t acted = t.access.actions.size();
     const std::pair<JSON, const char*> refused[] = {
         {{{"x", 600}, {"y", 10}}, "x and y must lie inside the 554×1200 image of your last look."},
         {{{"x", -1}, {"y", 10}}, "x must be at least 0 pixels"},
         {{{"x", 5}}, "Give x and y (pixels of the image from look), or text to tap."},
+        {{{"y", 5}}, "Give x and y (pixels of the image from look), or text to tap."},
         {{{"x", 5}, {"y", 5}, {"imageWidth", 100}}, "Give imageWidth and imageHeight together, or neither."},
         {{{"x", 5}, {"y", 5}, {"imageWidth", 0.4}, {"imageHeight", 100}}, "imageWidth must be from 1 to 65535 pixels"},
         {{{"x", 5}, {"y", 5}, {"imageWidth", 100}, {"imageHeight", -2}}, "imageHeight must be from 1 to 65535 pixels"},
-        {{{"text", "Notes"}, {"x", 5}}, "Give either text or x and y, not both."},
         {{{"text", "Notes"}, {"y", 5}}, "Give either text or x and y, not both."},
     };
-    for (const auto& [arguments, sentence] : refused) {
-        auto result = t.call("tap", arguments);
-        EXPECT_TRUE(failed(result)) << arguments;
-        EXPECT_EQ(text(result), sentence) << arguments;
-    }
-    EXPECT_EQ(t.access.actions.size(), acted);  // refused calls send nothing
+    for (const auto& [arguments, sentence] : refused) EXPECT_EQ(text(t.call("tap", arguments)), sentence) << arguments;
+    EXPECT_TRUE(t.access.actions.empty());  // refused calls send nothing
 }
 
 TEST(PhoneTools, ATextTapMovesThePointerAsideOnceWhenItMisses) {
@@ -316,13 +277,13 @@ TEST(PhoneTools, ATextTapMovesThePointerAsideOnceWhenItMisses) {
     auto general = t.call("tap", {{"text", "General"}});
     ASSERT_FALSE(failed(general)) << text(general);
     ASSERT_EQ(t.access.actions.size(), 2u);
-    EXPECT_EQ(t.access.actions[0].path, "/move");
     EXPECT_EQ(t.access.actions[0].body, (JSON{{"rest", true}}));
     EXPECT_EQ(t.access.actions[1].body, (JSON{{"x", 70.0 / 554}, {"y", 615.0 / 1200}}));
     t.access.onRest = nullptr;
-    // A second miss is a miss, after one move only.
-    auto wallet = t.call("tap", {{"text", "Wallet"}});
-    EXPECT_TRUE(failed(wallet));
+    // A second miss is a miss, after one move only, and lists what is there.
+    auto wallet = text(t.call("tap", {{"text", "Wallet"}}));
+    EXPECT_NE(wallet.find("Visible text, in the 554×1200 image look sends:\n\"Settings\" at (85, 210)"), std::string::npos)
+        << wallet;
     EXPECT_EQ(t.access.actions.size(), 3u);
 
     t.reader.lines.push_back({"General", 0.9, 20, 900, 100, 30});
@@ -332,30 +293,17 @@ TEST(PhoneTools, ATextTapMovesThePointerAsideOnceWhenItMisses) {
               "\"General\" at (70, 915)\nTap one of them by its x and y instead.");
 }
 
-TEST(PhoneTools, APausedPhoneRefusesActionsBeforeReadingAnything) {
+TEST(PhoneTools, APausedOrCancelledCallDoesNothing) {
     Tools t;
     t.access.list.paused = true;
     auto refused = t.call("tap", {{"text", "Notes"}});
-    EXPECT_TRUE(failed(refused));
     EXPECT_EQ(text(refused).rfind("Control is paused by the owner", 0), 0u);
     EXPECT_TRUE(t.access.looks.empty());
-    EXPECT_EQ(t.reader.readings, 0);
     EXPECT_FALSE(failed(t.call("look")));  // looking is still allowed
-}
-
-TEST(PhoneTools, AnUnchangedScreenIsReadOnce) {
-    Tools t;
-    t.call("look");
-    t.call("look");
-    t.call("tap", {{"text", "Notes"}});
-    EXPECT_EQ(t.reader.readings, 1);
-    t.showScreen(6);
-    t.call("tap", {{"text", "Notes"}});
-    EXPECT_EQ(t.reader.readings, 2);
-    // Another phone's identical picture is still its own screen.
-    t.access.list.phones.push_back(usbPhone("00008120-BBBB", "Home iPhone"));
-    t.call("look", {{"phone", "00008120-BBBB"}});
-    EXPECT_EQ(t.reader.readings, 3);
+    t.stop.cancel();
+    EXPECT_THROW(t.call("look"), Cancelled);
+    EXPECT_THROW(t.call("type", {{"text", "hello"}}), Cancelled);
+    EXPECT_TRUE(t.access.actions.empty());
 }
 
 TEST(PhoneTools, WhileTheEngineStartsToolsWaitForAFrameAndAConnection) {
@@ -363,8 +311,7 @@ TEST(PhoneTools, WhileTheEngineStartsToolsWaitForAFrameAndAConnection) {
     t.access.engineStarting = true;
     t.access.listsBeforePhones = 3;
     t.access.looksBeforeFrame = 2;
-    auto looked = t.call("look", {{"text", false}});
-    EXPECT_FALSE(failed(looked)) << text(looked);
+    EXPECT_FALSE(failed(t.call("look", {{"text", false}})));
     EXPECT_EQ(t.clock.sleeps().size(), 5u);
     // A phone without its connection yet is waited for before an action, not before a look.
     t.access.list.phones[0].bluetooth = false;
@@ -376,96 +323,53 @@ TEST(PhoneTools, WhileTheEngineStartsToolsWaitForAFrameAndAConnection) {
     EXPECT_EQ(text(t.call("look")), "no frame yet from Work iPhone: unlock it");
 }
 
-TEST(PhoneTools, ACancelledCallStopsAtItsNextStep) {
-    Tools t;
-    t.stop.cancel();
-    EXPECT_THROW(t.call("look"), Cancelled);
-    EXPECT_THROW(t.call("type", {{"text", "hello"}}), Cancelled);
-    EXPECT_TRUE(t.access.actions.empty());
-}
-
-TEST(PhoneTools, SwipesGoThroughTheMiddleOrBetweenTwoPoints) {
+TEST(PhoneTools, SwipesKeysAndHome) {
     Tools t;
     t.call("swipe", {{"direction", "up"}, {"duration", 0.5}});
-    EXPECT_EQ(t.access.actions.back().body,
-              (JSON{{"x1", 0.5}, {"y1", 0.7}, {"x2", 0.5}, {"y2", 0.3}, {"duration", 0.5}}));
-    t.call("swipe", {{"direction", "right"}});
-    EXPECT_EQ(t.access.actions.back().body, (JSON{{"x1", 0.3}, {"y1", 0.5}, {"x2", 0.7}, {"y2", 0.5}}));
+    EXPECT_EQ(t.access.actions.back().body, (JSON{{"x1", 0.5}, {"y1", 0.7}, {"x2", 0.5}, {"y2", 0.3}, {"duration", 0.5}}));
     t.call("look", {{"text", false}});
     t.call("swipe", {{"x1", 277}, {"y1", 900}, {"x2", 277}, {"y2", 300}});
     EXPECT_EQ(t.access.actions.back().body, (JSON{{"x1", 0.5}, {"y1", 0.75}, {"x2", 0.5}, {"y2", 0.25}}));
-    for (const JSON& bad : {JSON{{"direction", "sideways"}}, JSON{{"direction", "up"}, {"x1", 1}},
-                            JSON{{"x1", 1}, {"y1", 1}, {"x2", 1}}, JSON{{"direction", "up"}, {"duration", 0}}}) {
+    for (const JSON& bad : {JSON{{"direction", "up"}, {"x1", 1}}, JSON{{"x1", 1}, {"y1", 1}, {"x2", 1}}}) {
         EXPECT_TRUE(failed(t.call("swipe", bad))) << bad;
     }
-    EXPECT_EQ(t.access.actions.size(), 3u);
+    EXPECT_EQ(t.access.actions.size(), 2u);
+
+    t.access.waits.clear();
+    // A character that needs Shift is its key alone, and the reply says so.
+    EXPECT_NE(text(t.call("key", {{"key", "A"}, {"settle", false}})).find("pass modifiers [\"shift\"]"), std::string::npos);
+    EXPECT_EQ(text(t.call("key", {{"key", "A"}, {"modifiers", {"shift"}}, {"settle", false}})), "Pressed shift+A.");
+    EXPECT_EQ(t.access.actions.back().body, (JSON{{"key", "A"}, {"modifiers", {"shift"}}}));
+    EXPECT_EQ(text(t.call("home", {{"settle", false}})), "Pressed Home.");
+    EXPECT_TRUE(t.access.waits.empty());  // settle: false waits for nothing
 }
 
-TEST(PhoneTools, LongTextIsTypedInPiecesWithProgress) {
+TEST(PhoneTools, LongTextIsTypedInPiecesWithinWhatACallMayLast) {
     Tools t;
     std::string text100(100, 'x');
     EXPECT_EQ(text(t.call("type", {{"text", text100}, {"settle", false}})), "Typed \"" + text100 + "\".");
     ASSERT_EQ(t.access.actions.size(), 3u);
-    EXPECT_EQ(t.access.actions[0].body, (JSON{{"text", std::string(40, 'x')}}));
     EXPECT_EQ(t.access.actions[2].body, (JSON{{"text", std::string(20, 'x')}}));
     EXPECT_EQ(t.progress, (std::vector<std::pair<double, std::optional<double>>>{{40, 100}, {80, 100}, {100, 100}}));
     // Text a US keyboard cannot type is refused before any of it is typed.
-    auto accented = t.call("type", {{"text", text100 + "\xC3\xA9"}});
-    EXPECT_TRUE(failed(accented));
-    EXPECT_EQ(t.access.actions.size(), 3u);
-}
+    EXPECT_TRUE(failed(t.call("type", {{"text", text100 + "\xC3\xA9"}})));
 
-TEST(PhoneTools, TypingThatWouldOutlastASilentCallIsRefusedUnlessProgressWasAsked) {
-    Tools t;
     // About 40 s of typing: 60 ms a letter, 120 ms a capital (Shift goes down and up too).
-    EXPECT_FALSE(failed(t.call("type", {{"text", std::string(660, 'a')}, {"settle", false}})));
     EXPECT_FALSE(failed(t.call("type", {{"text", std::string(330, 'A')}, {"settle", false}})));
     const size_t asked = t.access.actions.size();
-    for (const auto& [tooLong, seconds] : {std::pair{std::string(670, 'a'), "41"}, {std::string(340, 'A'), "41"},
-                                           {std::string(3000, 'a'), "180"}}) {
-        auto refused = t.call("type", {{"text", tooLong}});
-        EXPECT_TRUE(failed(refused));
-        EXPECT_EQ(text(refused), std::string("Typing this text takes about ") + seconds +
-                                     " s, and a call without a progressToken may type at most about 40 s of typing, "
-                                     "some 660 letters or 330 capitals and symbols: clients give up on a call that "
-                                     "reports nothing for a minute. Nothing was typed. Type the text in several "
-                                     "calls, or call with a progressToken.");
-    }
+    auto refused = text(t.call("type", {{"text", std::string(340, 'A')}}));
+    EXPECT_EQ(refused.rfind("Typing this text takes about 41 s, and a call without a progressToken may type at most", 0), 0u)
+        << refused;
     EXPECT_EQ(t.access.actions.size(), asked);
     // With progress asked for, the client hears from the call every few seconds.
     t.context.progressAsked = true;
     t.progress.clear();
     EXPECT_FALSE(failed(t.call("type", {{"text", std::string(3000, 'a')}, {"settle", false}})));
     EXPECT_EQ(t.progress.size(), 75u);
-}
-
-TEST(PhoneTools, KeysAndHome) {
-    Tools t;
-    t.call("key", {{"key", "a"}, {"modifiers", {"cmd", "shift"}}, {"settle", false}});
-    EXPECT_EQ(t.access.actions.back().body, (JSON{{"key", "a"}, {"modifiers", {"cmd", "shift"}}}));
-    // A character that needs Shift is its key alone, and the reply says so.
-    EXPECT_NE(text(t.call("key", {{"key", "A"}, {"settle", false}})).find("pass modifiers [\"shift\"]"), std::string::npos);
-    EXPECT_EQ(text(t.call("key", {{"key", "A"}, {"modifiers", {"shift"}}, {"settle", false}})), "Pressed shift+A.");
-    EXPECT_EQ(text(t.call("home", {{"settle", false}})), "Pressed Home.");
-    EXPECT_EQ(t.access.actions.back().path, "/home");
-    EXPECT_TRUE(t.access.waits.empty());  // settle: false waits for nothing
-    for (const auto& [tool, arguments] : std::vector<std::pair<std::string, JSON>>{
-             {"type", JSON::object()}, {"type", {{"text", 5}}}, {"key", JSON::object()}, {"key", {{"key", ""}}},
-             {"key", {{"key", "a"}, {"modifiers", "cmd"}}}, {"key", {{"key", "a"}, {"modifiers", {1}}}},
-             {"key", {{"key", "a"}, {"modifiers", {"hyper"}}}}}) {
-        EXPECT_TRUE(failed(t.call(tool, arguments))) << tool << arguments;
-    }
-
-    // As much text as the engine takes, counted as a reader counts it; more
-    // is refused here, and the engine never sees the megabytes.
-    t.context.progressAsked = true;
-    EXPECT_FALSE(failed(t.call("type", {{"text", std::string(4000, 'a')}, {"settle", false}})));
-    EXPECT_EQ(text(t.call("type", {{"text", std::string(4001, 'a')}})), "text is too long (at most 4000 characters)");
-    const size_t asked = t.access.actions.size();
-    auto huge = t.call("type", {{"text", std::string(9'000'000, 'a')}});
-    EXPECT_TRUE(failed(huge));
-    EXPECT_EQ(text(huge), "text is too long (at most 4000 characters)");
-    EXPECT_EQ(t.access.actions.size(), asked);
+    // More than the engine takes is refused here, and the engine never sees the megabytes.
+    const size_t typed = t.access.actions.size();
+    EXPECT_EQ(text(t.call("type", {{"text", std::string(9'000'000, 'a')}})), "text is too long (at most 4000 characters)");
+    EXPECT_EQ(t.access.actions.size(), typed);
 }
 
 TEST(PhoneTools, ActionsWaitFromTheirStartForAtMostTheSettleLimit) {
@@ -476,9 +380,8 @@ TEST(PhoneTools, ActionsWaitFromTheirStartForAtMostTheSettleLimit) {
     EXPECT_EQ(t.access.waits[0].rule.since, start);
     EXPECT_EQ(t.access.waits[0].rule.max, 170 + PhoneTools::kSettleLimit);
 
-    t.access.waitReply = JSON{{"settled", true}, {"changes", 0}, {"waited_ms", 730}, {"since_ms", 900}};
-    EXPECT_EQ(text(t.call("home")), "Pressed Home. The screen did not change in 900 ms.");
     // A tap that changed nothing, not even the pointer, says why that may be.
+    t.access.waitReply = JSON{{"settled", true}, {"changes", 0}, {"waited_ms", 730}, {"since_ms", 900}};
     t.call("look", {{"text", false}});
     EXPECT_NE(text(t.call("tap", {{"x", 1}, {"y", 1}})).find("AssistiveTouch may be off"), std::string::npos);
     t.access.waitReply = JSON{{"settled", false}, {"changes", 1}, {"waited_ms", 2500}, {"since_ms", 2670}};
@@ -506,14 +409,12 @@ TEST(PhoneTools, WaitUsesItsOwnLimitsFromNowAndReportsProgressOnLongWaits) {
     EXPECT_EQ(rule.since, t.clock.wallMillis());
     EXPECT_EQ(rule.quiet, 400);
     EXPECT_EQ(rule.max, 4000);
-    EXPECT_EQ(rule.first, 900);
 
     t.access.waits.clear();
     t.access.waitReply = JSON{{"settled", false}, {"changes", 9}};
-    auto still = text(t.call("wait", {{"max", 12000}}));
-    EXPECT_EQ(still, "The screen was still changing after 12000 ms (9 changes). Call wait or look to see how it ends.");
+    EXPECT_EQ(text(t.call("wait", {{"max", 12000}})),
+              "The screen was still changing after 12000 ms (9 changes). Call wait or look to see how it ends.");
     ASSERT_EQ(t.access.waits.size(), 3u);
     EXPECT_EQ(t.access.waits[0].rule.max, 5000);
-    EXPECT_EQ(t.access.waits[2].rule.max, 12000);
     EXPECT_EQ(t.progress.size(), 2u);
 }
