@@ -106,18 +106,11 @@ TEST_F(DesktopCommandsTest, TypeAndKey) {
 }
 
 TEST_F(DesktopCommandsTest, BadArgumentsFailWithOneLineAndSendNothing) {
+    // Each message is checked in the commands' own tests; here, that the program says it and sends nothing.
     const std::pair<std::string, std::string> cases[] = {
-        {"click", "usage: click <x> <y> [long]\n"},
-        {"click 100", "usage: click <x> <y> [long]\n"},
-        {"click 100 abc", "usage: click <x> <y> [long]\n"},
         {"click 100 nan", "usage: click <x> <y> [long]\n"},
-        {"drag 1 2 x 4", "usage: drag <x0> <y0> <x1> <y1> [ms]\n"},
-        {"drag 1 2 3 4 soon", "usage: drag <x0> <y0> <x1> <y1> [ms]\n"},
         {"drag 1 2 3 4 1e9", "a drag takes at most 60000 ms\n"},
-        {"key", "usage: key <name>, with modifiers before it: cmd+shift+a\n"},
         {"key cmd+q", "unknown key cmd+q\n"},
-        {"key cmd", "unknown key cmd\n"},
-        {"find", "iPhone Mirroring window not found (open the iPhone Mirroring app and unlock pairing once)\n"},
         {"activate", "iPhone Mirroring isn't available on Linux\n"},
     };
     for (const auto& [arguments, message] : cases) {

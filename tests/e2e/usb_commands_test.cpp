@@ -23,11 +23,6 @@ protected:
     std::string file(const std::string& name) const { return (dir.path() / name).string(); }
     std::string bytesOf(const std::string& name) const { return readFile(file(name)).value_or(""); }
 
-    // The simulator logs on standard error too; a failure's message is the last line.
-    static std::string lastLine(std::string text) {
-        if (text.ends_with('\n')) text.pop_back();
-        return text.substr(text.rfind('\n') + 1);  // from the start when there is one line
-    }
     static std::vector<JSON> lines(const std::string& text) {
         std::vector<JSON> parsed;
         std::istringstream in(text);
@@ -78,11 +73,6 @@ TEST_F(USBCommandsProgramTest, FailuresSayWhatToDo) {
     EXPECT_EQ(misplaced.err, "usage: usb-capture <out.png|.jpg> [--device ID] [--max N] [--ocr] [--timeout S]\n")
         << "nothing starts before the arguments are checked";
     EXPECT_EQ(misplaced.out, "");
-
-    auto nobody = run("usb-capture " + file("out.png") + " --device Nobody --timeout 0.2", dir);
-    EXPECT_EQ(nobody.status, 1);
-    EXPECT_EQ(lastLine(nobody.err),
-              "no iPhone screen found over USB: plug it in with a data cable, unlock it and tap Trust (then retry)");
 
     simulate("phone:locked");
     auto locked = run("usb-capture " + file("out.png") + " --timeout 0.2", dir);
