@@ -6,33 +6,23 @@
 
 #include "bluetooth/report_map.h"
 #include "engine/http_server.h"
-#include "engine/routes.h"
 #include "imaging/codecs.h"
 #include "mcp/service_phone_access.h"
-#include "support/log_capture.h"
-#include "support/phone_rig.h"
+#include "support/engine_api.h"
 #include "support/raw_http.h"
 
 using namespace quintalis;
 using namespace quintalis::mcp;
-using quintalis::testing::PhoneRig;
+using quintalis::testing::pointerAt;
 using quintalis::testing::TestPhone;
 using quintalis::testing::testPhone;
 
 namespace {
 
-// The engine's routes on a loopback port, over fake phones.
-struct EngineOnLoopback {
-    explicit EngineOnLoopback(std::vector<TestPhone> phones) : rig(std::move(phones)) {
-        server.start();
-        rig.devices.match(false, false);
-    }
-    std::string url() { return "http://127.0.0.1:" + std::to_string(server.boundPort()); }
-
-    quintalis::testing::LogCapture logs;
-    PhoneRig rig;
-    Routes routes{rig.peripheral, rig.devices, rig.clock};
-    HTTPServer server{0, [this](const HTTPRequest& request, Responder reply) { routes.handle(request, reply); }};
+// The engine on a loopback port over fake phones, each matched to its host.
+struct EngineOnLoopback : quintalis::testing::API {
+    explicit EngineOnLoopback(std::vector<TestPhone> phones) : API(std::move(phones)) { rig.devices.match(false, false); }
+    std::string url() { return "http://127.0.0.1:" + std::to_string(engine->port()); }
 };
 
 // An AirPlay capture service as its routes are documented: a status, a
@@ -73,10 +63,6 @@ struct FakeAirPlayService {
 const Cancellation& none = Cancellation::never();
 
 std::string nobody() { return "http://127.0.0.1:" + std::to_string(quintalis::testing::freePort()); }
-
-Bytes pointerAt(double x, double y) {
-    return absolutePointerReport(0, pointerCoordinate(x), pointerCoordinate(y));
-}
 
 }  // namespace
 
