@@ -126,7 +126,6 @@ TEST(Engine, PortsAndURLsComeFromTheEnvironmentByTheStrictRule) {
 TEST(WhoAnswers, NamesEachKindOfPeer) {
     const std::tuple<int, std::string, std::string> cases[] = {
         {200, R"({"app":"Quintalis","bluetooth":"poweredOn"})", "Quintalis"},
-        {200, R"({"app":"quintalis-mirror"})", "Quintalis Mirror"},
         {404, "<html>Not Found</html>", "another app"},
         {200, R"([{"app":"Quintalis"}])", "another app"},
     };

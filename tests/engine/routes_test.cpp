@@ -14,7 +14,6 @@ TEST(Routes, StatusAndAPairingWindowThatOpensForAWhile) {
     EXPECT_EQ(api.get("/status").body,
               R"({"app":"Quintalis","bluetooth":"advertising as Skiffline","devices":[],"hostInput":true,)"
               R"("hosts":[],"pairing":0,"paused":false,"unmatchedHosts":[],"version":"dev"})");
-    EXPECT_EQ(api.post("/screenshot").status, 404);
     EXPECT_EQ(api.get("/Status").status, 404);
 
     EXPECT_EQ(api.post("/pairing", R"({"seconds": 30})").body, R"({"name":"Skiffline","pairing":30})");

@@ -6,9 +6,13 @@
 
 #include "bluetooth/report_map.h"
 #include "engine/http_server.h"
+#include "engine/airplay_service.h"
 #include "imaging/codecs.h"
 #include "mcp/service_phone_access.h"
 #include "support/engine_api.h"
+#include "support/fake_clock.h"
+#include "support/fake_windows.h"
+#include "support/no_text.h"
 #include "support/raw_http.h"
 
 using namespace quintalis;
@@ -25,39 +29,26 @@ struct EngineOnLoopback : quintalis::testing::API {
     std::string url() { return "http://127.0.0.1:" + std::to_string(engine->port()); }
 };
 
-// An AirPlay capture service as its routes are documented: a status, a
-// frame and a wait, here with fixed answers.
-struct FakeAirPlayService {
-    FakeAirPlayService() { server.start(); }
-    std::string url() { return "http://127.0.0.1:" + std::to_string(server.boundPort()); }
-
-    HTTPResponse handle(const HTTPRequest& request) {
-        std::lock_guard lock(mutex);
-        if (request.path == "/status") return HTTPResponse::json(status);
-        if (request.path == "/frame.jpg") {
-            if (!frame) return HTTPResponse::json(JSON{{"ok", false}, {"error", "no frame yet from the AirPlay window"}}, 503);
-            lastFrameQuery = request.query;
-            HTTPResponse response;
-            response.contentType = "image/jpeg";
-            response.body = *frame;
-            return response;
-        }
-        if (request.path == "/wait") {
-            lastWaitQuery = request.query;
-            return HTTPResponse::json(JSON{{"ok", true}, {"settled", true}, {"changes", 1}});
-        }
-        return HTTPResponse::json(JSON{{"ok", false}, {"error", "not found"}}, 404);
+// The program's own AirPlay service over a fake window server that shows a receiver window.
+struct AirPlayOnLoopback {
+    AirPlayOnLoopback() {
+        windows.setWindows({quintalis::testing::receiverWindow()});
+        server.capture();
+        streams.deliver(quintalis::testing::receiverFrame());
     }
+    std::string url() { return "http://127.0.0.1:" + std::to_string(listener->boundPort()); }
 
-    std::mutex mutex;
-    JSON status{{"ok", true},
-                {"app", "quintalis-mirror"},
-                {"window", {{"id", 5}, {"owner", "uxplay"}, {"title", "UxPlay@desk"}}},
-                {"frame", {{"w", 600}, {"h", 1000}, {"content", {{"x", 70}, {"y", 28}, {"w", 460}, {"h", 972}}}}}};
-    std::optional<std::string> frame = encodeJPEG(PixelBuffer(230, 486), 80);
-    std::map<std::string, std::string> lastFrameQuery;
-    std::map<std::string, std::string> lastWaitQuery;
-    HTTPServer server{0, [this](const HTTPRequest& request) { return handle(request); }};
+    quintalis::testing::FakeWindowServer windows;
+    quintalis::testing::FakeWindowStreams streams;
+    quintalis::testing::FakeClock clock;
+    CaptureBackends captures{windows, streams, clock, [](const std::string&) { return std::nullopt; },
+                             "Screen capture isn't available"};
+    quintalis::testing::NoText text;
+    AirPlayServer server{captures, text, std::nullopt};
+    std::unique_ptr<HTTPServer> listener =
+        serveHTTP(0, [this](const std::string& path, const AirPlayQuery& query, const AirPlayResponder& responder) {
+            server.handle(path, query, responder);
+        });
 };
 
 const Cancellation& none = Cancellation::never();
@@ -100,7 +91,7 @@ TEST(ServicePhoneAccess, AnAirPlayPhoneIsSeenByTheServiceAndDrivenByItsOwnHostOn
     TestPhone usb = testPhone(1, "Desk iPhone");
     TestPhone mirrored = testPhone(2, "Mirrored iPhone");
     EngineOnLoopback engine({usb});
-    FakeAirPlayService airplay;
+    AirPlayOnLoopback airplay;
     HTTPClient http;
     FixedEngineLink accessLink(engine.url(), airplay.url());
     ServicePhoneAccess access(http, accessLink);
@@ -124,26 +115,21 @@ TEST(ServicePhoneAccess, AnAirPlayPhoneIsSeenByTheServiceAndDrivenByItsOwnHostOn
     EXPECT_EQ(phone.id, "airplay");
     EXPECT_EQ(phone.seen, Phone::Seen::airplay);
     EXPECT_EQ(phone.host, mirrored.host.string());
-    EXPECT_EQ(phone.screen, (ImageSize{460, 972}));
+    EXPECT_EQ(phone.screen, (ImageSize{448, 972}));
 
-    auto picture = access.look(phone, 486, none);
-    EXPECT_EQ(airplay.lastFrameQuery, (std::map<std::string, std::string>{{"maxEdge", "486"}}));
-    EXPECT_EQ(picture.image, (ImageSize{230, 486}));
+    EXPECT_EQ(access.look(phone, 486, none).image, (ImageSize{224, 486}));
     access.act(phone, "/tap", JSON{{"x", 0.5}, {"y", 0.75}}, none);
     auto pointer = engine.rig.sent(mirrored.host, 2);
     ASSERT_GE(pointer.size(), 2u);
     EXPECT_EQ(pointer[pointer.size() - 2], pointerAt(0.5, 0.75));
     EXPECT_TRUE(engine.rig.sent(usb.host, 2).empty());
-
     SettleRule rule;
-    rule.since = 1767225600000;
-    rule.max = 4000;
-    EXPECT_EQ(access.waitToSettle(phone, rule, none)["settled"], true);
-    EXPECT_EQ(airplay.lastWaitQuery, (std::map<std::string, std::string>{
-                                         {"since", "1767225600000"}, {"min", "250"}, {"quiet", "250"}, {"max", "4000"},
-                                         {"first", "900"}}));
+    rule.since = airplay.clock.wallMillis();
+    auto settled = access.waitToSettle(phone, rule, none);
+    EXPECT_EQ(settled["settled"], true);
+    EXPECT_EQ(settled["since_ms"], 900) << "waited from the moment asked for";
 
-    airplay.frame.reset();
+    airplay.streams.end("the X display closed");  // the next capture has no frame yet
     EXPECT_THROW(access.look(phone, 1200, none), PhoneError);
     // Two hosts without a USB phone: either may be the mirrored one, so neither is driven.
     TestPhone another = testPhone(3, "Other iPhone");
@@ -152,7 +138,7 @@ TEST(ServicePhoneAccess, AnAirPlayPhoneIsSeenByTheServiceAndDrivenByItsOwnHostOn
     EXPECT_FALSE(list.phones.at(1).host);
     EXPECT_NE(list.problems.at(0).find("2 Bluetooth connections belong to no USB phone"), std::string::npos);
     // Without a window the service's reason is kept for the model.
-    airplay.status = JSON{{"ok", true}, {"permission", false}, {"error", "Screen capture isn't available"}};
+    airplay.windows.setUnavailable("DISPLAY is not set");
     list = access.phones(none);
     EXPECT_EQ(list.phones.size(), 1u);
     EXPECT_EQ(list.problems, std::vector<std::string>{"AirPlay: Screen capture isn't available"});
