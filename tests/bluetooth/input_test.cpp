@@ -4,7 +4,6 @@
 #include <atomic>
 #include <cmath>
 #include <condition_variable>
-#include <cstdint>
 #include <functional>
 #include <future>
 #include <limits>
@@ -39,11 +38,6 @@ struct Timeline {
     double totalMs() const { return std::chrono::duration<double, std::milli>(clock.elapsed()).count(); }
 };
 
-void expectTimes(const std::vector<std::pair<Bytes, double>>& reports, const std::vector<double>& times) {
-    ASSERT_EQ(reports.size(), times.size());
-    for (size_t i = 0; i < times.size(); ++i) EXPECT_NEAR(reports[i].second, times[i], 1e-6) << i;
-}
-
 }  // namespace
 
 TEST(Input, EachGestureSendsItsReportsOnItsTimeline) {
@@ -62,17 +56,12 @@ TEST(Input, EachGestureSendsItsReportsOnItsTimeline) {
     const Case cases[] = {
         // Placed (16384, 16384), settled, pressed in place, held, released.
         {"tap", [](Input& i) { i.tap(0.5, 0.5); }, {{0x00, 0x00, 0x40, 0x00, 0x40}, press, release}, {0, 60, 140}, 170},
-        {"tap outside, clamped", [](Input& i) { i.tap(-0.2, 1.7, 0.2); },
-         {{0x00, 0x00, 0x00, 0xFF, 0x7F}, press, release}, {0, 60, 260}, 290},
         // The release's own pause stays whole.
         {"negative hold", [](Input& i) { i.tap(0.5, 0.5, -1e10); }, {{0x00, 0x00, 0x40, 0x00, 0x40}, press, release},
          {0, 60, 60}, 90},
-        {"move keeps no button", [](Input& i) { i.move(1, 0); }, {{0x00, 0xFF, 0x7F, 0x00, 0x00}}, {0}, 30},
         {"nudge in chunks of at most 127", [](Input& i) { i.nudge(300, -10, false); },
          {relativeMouseReport(0, 127, -10), relativeMouseReport(0, 127, 0), relativeMouseReport(0, 46, 0)},
          {0, 30, 60}, 90},
-        {"nudge click", [](Input& i) { i.nudge(0, 0, true); }, {press, release}, {0, 80}, 110},
-        {"consumer key", [](Input& i) { i.consumer(kHomeUsage); }, {{0x23, 0x02}, {0x00, 0x00}}, {0, 80}, 110},
         // Placed without the button, pressed in place, stepped along the line
         // to the end point, released on the relative mouse, then on the
         // absolute pointer too.
@@ -85,13 +74,9 @@ TEST(Input, EachGestureSendsItsReportsOnItsTimeline) {
          {key(2, 0), key(2, 0x0B), key(2, 0), key(0, 0), key(0, 0x0C), key(0, 0), key(2, 0), key(2, 0x1E), key(2, 0),
           key(0, 0)},
          {0, 30, 60, 90, 120, 150, 180, 210, 240, 270}, 300},
-        {"type nothing", [](Input& i) { i.type(""); }, {}, {}, 0},
-        {"named key", [](Input& i) { i.key("Enter", {}); }, {key(0, 0x28), key(0, 0)}, {0, 30}, 60},
         {"character key: no Shift implied", [](Input& i) { i.key("A", {}); }, {key(0, 0x04), key(0, 0)}, {0, 30}, 60},
         {"key with modifiers in any case", [](Input& i) { i.key("Delete", {"ctrl", "ALT"}); },
          {key(5, 0), key(5, 0x2A), key(5, 0), key(0, 0)}, {0, 30, 60, 90}, 120},
-        {"character key with Command", [](Input& i) { i.key("a", {"cmd"}); },
-         {key(8, 0), key(8, 0x04), key(8, 0), key(0, 0)}, {0, 30, 60, 90}, 120},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -100,7 +85,8 @@ TEST(Input, EachGestureSendsItsReportsOnItsTimeline) {
         std::vector<Bytes> sent;
         for (const auto& [bytes, at] : t.reports()) sent.push_back(bytes);
         EXPECT_EQ(sent, c.reports);
-        expectTimes(t.reports(), c.times);
+        ASSERT_EQ(t.reports().size(), c.times.size());
+        for (size_t i = 0; i < c.times.size(); ++i) EXPECT_NEAR(t.reports()[i].second, c.times[i], 1e-6) << i;
         EXPECT_NEAR(t.totalMs(), c.totalMs, 1e-6);
         for (const auto& report : t.sink.sent()) EXPECT_EQ(report.host, kHost);
     }
@@ -111,11 +97,8 @@ TEST(Input, EachGestureSendsItsReportsOnItsTimeline) {
         ASSERT_EQ(t.reports().size(), 3u) << hold;
         EXPECT_EQ(t.reports()[2].first, release);
     }
-}
-
-TEST(Input, SwipesTakeAStepEvery30MsAndAtLeastTwo) {
-    const std::pair<double, int> cases[] = {{0.3, 10}, {0.05, 2}, {0.0, 2}, {-1.0, 2}};
-    for (auto [duration, steps] : cases) {
+    // A swipe takes a step every 30 ms, and at least two.
+    for (auto [duration, steps] : {std::pair{0.3, 10}, std::pair{0.05, 2}, std::pair{-1.0, 2}}) {
         Timeline t;
         t.input.swipe({0, 0}, {1, 1}, duration);
         EXPECT_EQ(t.reports().size(), static_cast<size_t>(steps) + 4) << duration;
@@ -128,10 +111,7 @@ TEST(Input, RefusedTextAndKeysSendNothing) {
     const std::tuple<std::function<void(Input&)>, Kind, const char*> cases[] = {
         {[](Input& i) { i.type("caf\xC3\xA9!"); }, Kind::untypeable, "cannot type \"\xC3\xA9\" with a US keyboard"},
         {[](Input& i) { i.type("a\r\nb"); }, Kind::untypeable, "cannot type \"\\r\\n\" with a US keyboard"},
-        {[](Input& i) { i.key("", {}); }, Kind::unknownKey, "unknown key "},
         {[](Input& i) { i.key("F13", {}); }, Kind::unknownKey, "unknown key F13"},
-        {[](Input& i) { i.key("ab", {}); }, Kind::unknownKey, "unknown key ab"},
-        {[](Input& i) { i.key("\xC3\xA9", {}); }, Kind::unknownKey, "unknown key \xC3\xA9"},
         {[](Input& i) { i.key("a", {"hyper"}); }, Kind::unknownKey, "unknown key hyper"},
     };
     for (const auto& [gesture, kind, message] : cases) {
@@ -158,11 +138,7 @@ TEST(Input, OneHostsGesturesNeverInterleave) {
     for (auto& caller : callers) caller.join();
     auto sent = sink.sent();
     ASSERT_EQ(sent.size(), 24u);
-    for (size_t i = 0; i < sent.size(); i += 3) {
-        EXPECT_EQ(sent[i].report, ReportID::absolutePointer);
-        EXPECT_EQ(sent[i + 1].bytes, (Bytes{1, 0, 0, 0}));
-        EXPECT_EQ(sent[i + 2].bytes, (Bytes{0, 0, 0, 0}));
-    }
+    for (size_t i = 0; i < sent.size(); i += 3) EXPECT_EQ(sent[i + 1].bytes, (Bytes{1, 0, 0, 0})) << i;
 }
 
 namespace {
@@ -198,22 +174,6 @@ private:
 };
 
 }  // namespace
-
-TEST(Input, TwoHostsGesturesOverlap) {
-    GateClock clock;
-    FakeClock recordClock;
-    RecordingSink sink(recordClock);
-    Input first(kHost, sink, clock);
-    Input second(UUID::fromName("other"), sink, clock);
-    std::thread a([&] { first.tap(0.1, 0.1); });
-    std::thread b([&] { second.tap(0.9, 0.9); });
-    // Both are inside their first pause at once.
-    EXPECT_TRUE(clock.waitForSleepers(2));
-    clock.open();
-    a.join();
-    b.join();
-    EXPECT_EQ(sink.sent().size(), 6u);
-}
 
 namespace {
 
@@ -259,12 +219,8 @@ TEST(Input, AStoppedGestureReleasesWhatItHeldAndSaysHowFarItGot) {
         // A ten-second hold is cut short, and the button let go on both pointers.
         {[](Input& i) { i.tap(0.25, 0.75, 10); }, 2, "paused by the owner / paused during the tap",
          4, {release, absolutePointerReport(0, pointerCoordinate(0.25), pointerCoordinate(0.75))}, 160},
-        {[](Input& i) { i.swipe({0, 0}, {1, 1}, 0.3); }, 5, "paused by the owner / paused after 3 of 10 swipe steps",
-         7, {release, absolutePointerReport(0, pointerCoordinate(0.3), pointerCoordinate(0.3))}, 180},
         // Stopped before it began: nothing sent, nothing to report.
         {[](Input& i) { i.swipe({0, 0}, {1, 1}, 0.3); }, 0, "paused by the owner / ", 0, {}, 0},
-        // Without a reason the gesture runs to its end.
-        {[](Input& i) { i.consumer(kHomeUsage); }, SIZE_MAX, "finished", 2, {consumerReport(0)}, 110},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.outcome);
@@ -305,11 +261,12 @@ TEST(Input, PausesEndAtTheirDeadlinesHoweverLongEachReportTakes) {
     }
 }
 
-TEST(Input, SubmittedTasksWaitTheirTurnUpToALimit) {
+TEST(Input, SubmittedTasksWaitTheirTurnUpToALimitWhileAnotherHostsRun) {
     GateClock clock;
     FakeClock recordClock;
     RecordingSink sink(recordClock);
     Input input(kHost, sink, clock);
+    Input other(UUID::fromName("other"), sink, clock);
     std::atomic<int> finished{0};
     auto tap = [&] {
         input.tap(0.5, 0.5);
@@ -320,9 +277,14 @@ TEST(Input, SubmittedTasksWaitTheirTurnUpToALimit) {
     EXPECT_TRUE(input.submit(tap, 2, {}));
     EXPECT_TRUE(input.submit(tap, 2, {}));
     EXPECT_FALSE(input.submit(tap, 2, {}));
+    // Another host's gesture does not wait for this one's.
+    std::thread elsewhere([&] { other.tap(0.9, 0.9); });
+    EXPECT_TRUE(clock.waitForSleepers(2));
     clock.open();
+    elsewhere.join();
     std::promise<void> drained;
     ASSERT_TRUE(input.submit([&] { drained.set_value(); }, 8, {}));
     drained.get_future().wait();
     EXPECT_EQ(finished.load(), 3);
+    EXPECT_EQ(sink.sent().size(), 12u);
 }
