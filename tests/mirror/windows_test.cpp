@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "mirror/windows.h"
+#include "support/fake_windows.h"
 
 using namespace quintalis;
+using namespace quintalis::testing;
 
 namespace {
 
@@ -31,42 +33,26 @@ const EnvironmentReader kNone = environment({});
 
 }  // namespace
 
-TEST(AirPlayScore, OwnerTitleSizeLayerAndVisibility) {
+TEST(AirPlayScore, ReceiversScoreByOwnerAndTitleButNeverWhenTooSmall) {
     auto agent = window("AirPlayUIAgent", "com.apple.AirPlayUIAgent", "iPhone", 400, 800, 0, true);
     EXPECT_EQ(airplayScore(agent, kNone), 160);
-    agent.title = "";
-    EXPECT_EQ(airplayScore(agent, kNone), 140);
     agent.width = 119;
     EXPECT_EQ(airplayScore(agent, kNone), 0);
-
-    auto control = window("Control Center", "com.apple.controlcenter", "", 300, 300, 0, false);
-    EXPECT_EQ(airplayScore(control, kNone), 105);
-    control.layer = -1;
-    EXPECT_EQ(airplayScore(control, kNone), 40);
-    control.layer = 1;
-    EXPECT_EQ(airplayScore(control, kNone), 0);
-
-    auto titled = window("Preview", "com.apple.Preview", "iPhone", 500, 500, 0, true);
-    EXPECT_EQ(airplayScore(titled, kNone), 40);
-    auto caseOnly = window("Agent", "com.apple.airplayuiagent", "", 500, 500, 3, false);
-    EXPECT_EQ(airplayScore(caseOnly, kNone), 120);
-    auto mentions = window("My AirPlay Thing", "org.example", "", 500, 500, 0, true);
-    EXPECT_EQ(airplayScore(mentions, kNone), 110);
+    agent.width = 400;
+    agent.height = 119;
+    EXPECT_EQ(airplayScore(agent, kNone), 0);
+    auto control = window("Control Center", "com.apple.controlcenter", "", 300, 300, 1, false);
+    EXPECT_EQ(airplayScore(control, kNone), 0) << "above the windows: not the receiver";
     EXPECT_EQ(airplayScore(window("Finder", "com.apple.finder", "Documents", 900, 900, 0, true), kNone), 0);
-}
+    // "UxPlay@<host>" with its class under a window manager; "OpenGL
+    // renderer" and no class under a bare X server. The owner comes from the pid.
+    EXPECT_EQ(airplayScore(window("uxplay", "UxPlay", "UxPlay@desk", 600, 1000, 0, true), kNone), 90 + 20 + 15 + 5);
+    EXPECT_EQ(airplayScore(window("uxplay", "", "OpenGL renderer", 600, 1000, 0, true), kNone), 90 + 15 + 5);
+    EXPECT_EQ(airplayScore(window("airplay-uxplay", "", "", 600, 1000, 0, false), kNone), 90 + 5) << "one owner step";
 
-TEST(AirPlayScore, OverridesAreReadOnEveryCall) {
-    auto viewer = window("Viewer", "org.example.viewer", "Phone Screen", 500, 900, 0, true);
-    EXPECT_EQ(airplayScore(viewer, environment({{"QUINTALIS_AIRPLAY_OWNER", "VIEWER"}})), 220);
-    EXPECT_EQ(airplayScore(viewer, environment({{"QUINTALIS_AIRPLAY_TITLE", "phone screen"}})), 220);
-    EXPECT_EQ(airplayScore(viewer, environment({{"QUINTALIS_AIRPLAY_OWNER", "viewer"},
-                                                {"QUINTALIS_AIRPLAY_TITLE", "screen"}})),
-              420);
-    auto titled = window("Preview", "com.apple.Preview", "iPhone", 500, 500, 0, true);
-    EXPECT_EQ(airplayScore(titled, environment({{"QUINTALIS_AIRPLAY_OWNER", "nothing like it"}})), 40);
-    EXPECT_EQ(airplayScore(titled, environment({{"QUINTALIS_AIRPLAY_OWNER", ""}})), 40);
-    // Names outside ASCII match in any letter case too.
+    // Overrides are read on every call and match in any letter case, beyond ASCII too.
     auto accented = window("Écran Téléphone", "org.example.ecran", "ÉCRAN", 500, 900, 0, true);
+    EXPECT_EQ(airplayScore(accented, kNone), 0);
     EXPECT_EQ(airplayScore(accented, environment({{"QUINTALIS_AIRPLAY_OWNER", "écran téléphone"},
                                                   {"QUINTALIS_AIRPLAY_TITLE", "écran"}})),
               420);
@@ -87,21 +73,6 @@ TEST(AirPlayCandidates, BestFirstThenLargerThenFrontMost) {
     EXPECT_EQ(candidates[1].window.owner, "Front");
     EXPECT_EQ(candidates[2].window.owner, "Back");
     EXPECT_EQ(candidates[3].window.owner, "Small");
-    EXPECT_EQ(candidates[0].json(), (JSON{{"id", 4},        {"owner", "Agent"}, {"bundle", "com.apple.AirPlayUIAgent"},
-                                          {"pid", 0},       {"title", ""},      {"layer", 0},
-                                          {"onScreen", true}, {"x", 0.0},       {"y", 0.0},
-                                          {"w", 150.0},     {"h", 150.0},       {"score", 140}}));
-}
-
-TEST(AirPlayScore, UxPlayWindowsOnADesktopAndOnABareServer) {
-    // "UxPlay@<host>" with its class under a window manager; "OpenGL
-    // renderer" and no class under a bare X server. The owner comes from the pid.
-    EXPECT_EQ(airplayScore(window("uxplay", "UxPlay", "UxPlay@desk", 600, 1000, 0, true), kNone), 90 + 20 + 15 + 5);
-    EXPECT_EQ(airplayScore(window("uxplay", "", "OpenGL renderer", 600, 1000, 0, true), kNone), 90 + 15 + 5);
-    EXPECT_EQ(airplayScore(window("", "", "UxPlay@desk", 600, 1000, 0, false), kNone), 20 + 5)
-        << "the title alone is evidence";
-    EXPECT_EQ(airplayScore(window("airplay-uxplay", "", "", 600, 1000, 0, false), kNone), 90 + 5)
-        << "one owner step, not two";
 }
 
 namespace {
@@ -113,25 +84,11 @@ WindowDescription numbered(uint32_t number, std::string owner, std::string title
     return d;
 }
 
-class ListedWindows final : public WindowServer {
-public:
-    explicit ListedWindows(std::vector<WindowDescription> windows) : windows_(std::move(windows)) {}
-    std::optional<std::string> unavailableReason() override { return std::nullopt; }
-    std::vector<WindowDescription> windows() override { return windows_; }
-    std::vector<WindowDescription> onScreenWindows() override {
-        auto all = windows_;
-        std::erase_if(all, [](const WindowDescription& w) { return !w.onScreen; });
-        return all;
-    }
-
-private:
-    std::vector<WindowDescription> windows_;
-};
-
 }  // namespace
 
 TEST(PickWindow, ByNumberWithoutFallbackElseTheBestCandidate) {
-    ListedWindows server({numbered(5, "term", "shell", 800, 600), numbered(9, "uxplay", "UxPlay@desk", 600, 1000)});
+    FakeWindowServer server;
+    server.setWindows({numbered(5, "term", "shell", 800, 600), numbered(9, "uxplay", "UxPlay@desk", 600, 1000)});
     auto pick = [&](std::optional<std::string> wanted) {
         auto found = pickWindow(server, wanted, kNone);
         return found ? static_cast<int>(found->window.number) : -1;
@@ -143,7 +100,8 @@ TEST(PickWindow, ByNumberWithoutFallbackElseTheBestCandidate) {
     EXPECT_EQ(pick(std::nullopt), 9);
     EXPECT_EQ(windowInfo(server, 9)->window.title, "UxPlay@desk");
     EXPECT_FALSE(windowInfo(server, 10));
-    ListedWindows nothing({numbered(5, "term", "shell", 800, 600)});
+    FakeWindowServer nothing;
+    nothing.setWindows({numbered(5, "term", "shell", 800, 600)});
     EXPECT_FALSE(pickWindow(nothing, std::nullopt, kNone));
 }
 
@@ -168,7 +126,8 @@ TEST(BestReceiver, OwnerOrOverrideEvidenceOnScreenFirst) {
     EXPECT_EQ(best({tab, receiver}, environment({{"QUINTALIS_AIRPLAY_TITLE", "review"}})), 1);
     EXPECT_EQ(best({tab, receiver}, environment({{"QUINTALIS_AIRPLAY_OWNER", "browser"}})), 1);
 
-    ListedWindows server({tab});
+    FakeWindowServer server;
+    server.setWindows({tab});
     EXPECT_FALSE(pickWindow(server, std::nullopt, kNone));
     EXPECT_EQ(pickWindow(server, "1", kNone)->window.number, 1u) << "chosen by number";
 }
@@ -179,7 +138,8 @@ TEST(MirroringApp, FoundByItsWindows) {
     auto hidden = numbered(5, "iPhone Mirroring", "", 900, 900, 0, false);
     auto raised = numbered(6, "iPhone Mirroring", "", 1000, 1000, 1);
     auto twin = numbered(7, "iPhone Mirroring", "", 400, 800);
-    ListedWindows server({small, hidden, raised, big, twin});
+    FakeWindowServer server;
+    server.setWindows({small, hidden, raised, big, twin});
     EXPECT_EQ(*findWindow(server), (JSON{{"id", 4}, {"x", 0.0}, {"y", 0.0}, {"w", 400.0}, {"h", 800.0}}))
         << "the largest on-screen layer-0 window, the front-most of equals";
     ASSERT_TRUE(mirrorApp(server));
@@ -188,9 +148,11 @@ TEST(MirroringApp, FoundByItsWindows) {
     auto continuity = numbered(8, "Other name", "", 10, 10);
     continuity.bundle = "com.apple.ScreenContinuity";
     continuity.pid = 42;
-    ListedWindows both({small, continuity});
+    FakeWindowServer both;
+    both.setWindows({small, continuity});
     EXPECT_EQ(mirrorApp(both)->pid, 42) << "the bundle identifier is asked first";
-    ListedWindows none({numbered(1, "term", "", 100, 100)});
+    FakeWindowServer none;
+    none.setWindows({numbered(1, "term", "", 100, 100)});
     EXPECT_FALSE(mirrorApp(none));
     EXPECT_FALSE(findWindow(none));
 }
