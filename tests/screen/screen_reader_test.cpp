@@ -1,10 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <mutex>
-#include <set>
-#include <thread>
-
 #include "screen/text_recognition.h"
 #include "platform/linux/tesseract_recognizer.h"
 #include "support/phone_screens.h"
@@ -98,42 +93,4 @@ TEST(ScreenReader, ReadsTextDrawnAcrossTheBandsItHadBefore) {
     EXPECT_EQ(reader.lastWork().read, 0u);
     ASSERT_EQ(moved.size(), lines.size());
     for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(moved[i]["y"].get<double>(), lines[i]["y"].get<double>() + 60);
-}
-
-// The reading threads hold a recognition engine each, which is slow to
-// make: they are kept between reads, and shared by readers, instead of
-// being started for every read. Each read here has two bands, and the
-// caller and a helper meet inside the recognizer, so each reads one.
-TEST(ScreenReader, HelpersAreKeptBetweenReads) {
-    if (std::thread::hardware_concurrency() < 2) GTEST_SKIP() << "one core reads alone";
-    class Rendezvous final : public TextRecognizer {
-    public:
-        explicit Rendezvous(std::thread::id caller) : caller_(caller) {}
-        std::vector<TextLine> recognize(const PixelBuffer&) override {
-            thread_local int readsHere = 0;
-            std::unique_lock lock(mutex_);
-            const bool caller = std::this_thread::get_id() == caller_;
-            int& mine = caller ? callerEntries_ : helperEntries_;
-            const int& theirs = caller ? helperEntries_ : callerEntries_;
-            ++mine;
-            if (!caller) mostByOneHelper = std::max(mostByOneHelper, ++readsHere);
-            changed_.notify_all();
-            changed_.wait_for(lock, std::chrono::seconds(30), [&] { return theirs >= mine; });
-            return {};
-        }
-        int mostByOneHelper = 0;
-
-    private:
-        const std::thread::id caller_;
-        std::mutex mutex_;
-        std::condition_variable changed_;
-        int callerEntries_ = 0;
-        int helperEntries_ = 0;
-    } recognizer(std::this_thread::get_id());
-    std::vector<Placed> placed;
-    auto image = picture(600, 300, {{"Settings", 40, 40}, {"General", 40, 200}}, placed);
-    ASSERT_EQ(textBands(image).size(), 2u);
-    // More reads than there can be helpers: one of them must read twice.
-    for (int read = 0; read < 4; ++read) recognize(recognizer, image);
-    EXPECT_GE(recognizer.mostByOneHelper, 2);
 }

@@ -9,7 +9,6 @@
 using namespace quintalis;
 using namespace quintalis::testing;
 
-
 TEST(Recognize, ReadsWordsInReadingOrderWithTheirBoxes) {
     std::vector<Placed> placed;
     auto image = picture(900, 700, {{"About", 500, 300}, {"Settings", 60, 60}, {"General", 60, 300}, {"Battery", 60, 520}},
@@ -25,16 +24,14 @@ TEST(Recognize, ReadsWordsInReadingOrderWithTheirBoxes) {
         EXPECT_NEAR(lines[i]["y"].get<double>(), expected->y, 4) << order[i];
         EXPECT_NEAR(lines[i]["w"].get<double>(), expected->w, 6) << order[i];
         EXPECT_NEAR(lines[i]["h"].get<double>(), expected->h, 6) << order[i];
-        double conf = lines[i]["conf"];
-        EXPECT_GT(conf, 0.5);
-        EXPECT_LE(conf, 1.0);
-        EXPECT_EQ(lines[i]["x"].get<double>(), std::round(lines[i]["x"].get<double>()));
+        EXPECT_GT(lines[i]["conf"].get<double>(), 0.5);
     }
 }
 
+// A phone screen at 3×, where 17-point text is 51 pixels tall: the boxes
+// are where a tap must land.
 TEST(Recognize, LargePicturesAreReadAtTheirOwnCoordinates) {
     std::vector<Placed> placed;
-    // A phone screen at 3×: 17-point text is 51 pixels tall.
     auto image = picture(1500, 1200, {{"Notes", 1100, 900}}, placed, "DejaVu Sans 51px");
     TesseractRecognizer recognizer;
     JSON lines = recognize(recognizer, image);
