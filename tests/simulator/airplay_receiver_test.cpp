@@ -5,7 +5,6 @@
 #include "imaging/codecs.h"
 #include "imaging/image_ops.h"
 #include "mirror/render_frame.h"
-#include "simulator/receiver_picture.h"
 #include "simulator/simulator.h"
 #include "support/eventually.h"
 #include "support/no_text.h"
@@ -24,22 +23,6 @@ PhoneSetup overAirPlay() {
 }
 
 }  // namespace
-
-TEST(ReceiverPicture, LetterboxesThePhoneUnderAFlatBand) {
-    PixelBuffer phone(100, 200);
-    for (int y = 0; y < 200; ++y) std::fill_n(phone.mutableRow(y), 400, uint8_t{200});
-    auto picture = receiverPicture(&phone, 300, 228);
-    EXPECT_EQ(picture.row(0)[0], picture.row(27)[299 * 4]) << "one flat band";
-    EXPECT_GT(picture.row(0)[0], 28) << "not black";
-    EXPECT_EQ(picture.row(28)[0], 0) << "letterbox";
-    EXPECT_EQ(picture.row(28)[100 * 4], 200) << "phone from x = 100";
-    EXPECT_EQ(picture.row(227)[199 * 4], 200) << "to x = 199, down to the bottom";
-    EXPECT_EQ(picture.row(227)[200 * 4], 0);
-    auto tiny = receiverPicture(&phone, 5, 10);
-    EXPECT_EQ(tiny.width(), 5) << "any size draws";
-    auto empty = receiverPicture(nullptr, 50, 60);
-    EXPECT_EQ(empty.row(59)[0], 0);
-}
 
 TEST(HeadlessReceiver, ListsTheWindowAndStreamsThePhonesPicture) {
     Simulator simulator({PhoneSetup{}, overAirPlay()});
