@@ -463,6 +463,13 @@ void FakeBluez::disableNotifications(const std::string& adapter, const std::stri
     if (notify.subscribers > 0 && --notify.subscribers == 0) notify.socket.reset();
 }
 
+int FakeBluez::notifySocket(const std::string& adapter, const std::string& characteristic) const {
+    std::lock_guard lock(mutex_);
+    auto& notify = adapters_.at(adapter).notify;
+    auto found = notify.find(characteristic);
+    return found == notify.end() ? -1 : found->second.socket.get();
+}
+
 std::vector<std::vector<uint8_t>> FakeBluez::received(const std::string& adapter, const std::string& characteristic) {
     std::lock_guard lock(mutex_);
     auto& notify = adapters_.at(adapter).notify[characteristic];

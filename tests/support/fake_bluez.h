@@ -75,6 +75,8 @@ public:
     // A device writes the characteristic's configuration descriptor.
     void enableNotifications(const std::string& adapter, const std::string& characteristic, const std::string& device);
     void disableNotifications(const std::string& adapter, const std::string& characteristic);
+    // Our end of the characteristic's notify socket (-1 when none), to wait on.
+    int notifySocket(const std::string& adapter, const std::string& characteristic) const;
     // Everything sent on the characteristic's socket so far.
     std::vector<std::vector<uint8_t>> received(const std::string& adapter, const std::string& characteristic);
 
