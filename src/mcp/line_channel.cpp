@@ -44,7 +44,12 @@ LineChannel::Read LineChannel::next(std::string& line) {
         scanned_ = buffer_.size();
         if (ended_ || !fill()) {
             ended_ = true;
-            if (skipping) return Read::oversized;
+            if (skipping) {
+                // The overlong line's tail came after the drop: it is no line of its own.
+                buffer_.clear();
+                scanned_ = 0;
+                return Read::oversized;
+            }
             if (buffer_.empty()) return Read::end;
             line = std::move(buffer_);
             buffer_.clear();
