@@ -21,6 +21,7 @@
 #include "support/fake_clock.h"
 #include "support/fake_platform.h"
 #include "support/raw_http.h"
+#include "support/outcome_printing.h"
 #include "support/temp_dir.h"
 
 using namespace quintalis;
@@ -205,7 +206,7 @@ TEST(PosixChildProcesses, ChildrenGetNoneOfOurOpenFiles) {
     PosixChildProcesses processes;
     auto ran = processes.run(lister, {(dir.path() / "run").string()}, std::chrono::seconds(30));
     EXPECT_EQ(ran.status, 0) << ran.output;
-    EXPECT_TRUE(processes.start(lister, {(dir.path() / "start").string()}).ok());
+    EXPECT_EQ(processes.start(lister, {(dir.path() / "start").string()}), Outcome::success());
     ASSERT_TRUE(eventually([&] { return readFile(dir.path() / "start").has_value(); }, 30));
     for (const char* file : {"run", "start"}) {
         auto fds = *readFile(dir.path() / file);
@@ -220,13 +221,13 @@ TEST(XdgAutostart, AnEntryThatIsNotHiddenStartsTheProgram) {
     fs::path entry = dir.path() / "autostart/quintalis.desktop";
     XdgAutostart autostart(entry, [] { return fs::path("/home/ann/.local/bin/quintalis"); });
     EXPECT_FALSE(autostart.isEnabled());
-    EXPECT_TRUE(autostart.setEnabled(true).ok());
+    EXPECT_EQ(autostart.setEnabled(true), Outcome::success());
     EXPECT_TRUE(autostart.isEnabled());
     EXPECT_EQ(desktopEntryValue(*readFile(entry), "Exec"), "/home/ann/.local/bin/quintalis");
 
     std::ofstream(entry, std::ios::app) << "Hidden = true\n";
     EXPECT_FALSE(autostart.isEnabled()) << "switched off by the desktop's settings";
-    EXPECT_TRUE(autostart.setEnabled(false).ok());
+    EXPECT_EQ(autostart.setEnabled(false), Outcome::success());
     EXPECT_FALSE(fs::exists(entry));
 
     std::ofstream(dir.path() / "file") << "";

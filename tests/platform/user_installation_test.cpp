@@ -10,6 +10,7 @@
 #include "base/read_file.h"
 #include "platform/linux/desktop_entry.h"
 #include "platform/linux/user_installation.h"
+#include "support/outcome_printing.h"
 #include "support/temp_dir.h"
 
 using namespace quintalis;
@@ -50,12 +51,12 @@ TEST(UserInstallation, InstallsARunnableCopyAndTrashesTheOldOne) {
 
     fs::create_directories(home().path() / ".local/bin");
     { std::ofstream(installation.installedProgram()) << "an older copy"; }
-    EXPECT_TRUE(installation.trashInstalledCopy().ok());
+    EXPECT_EQ(installation.trashInstalledCopy(), Outcome::success());
     EXPECT_FALSE(fs::exists(installation.installedProgram()));
     EXPECT_EQ(readFile(dataHome / "Trash/files/quintalis"), "an older copy");
-    EXPECT_TRUE(installation.trashInstalledCopy().ok()) << "nothing to trash is no failure";
+    EXPECT_EQ(installation.trashInstalledCopy(), Outcome::success()) << "nothing to trash is no failure";
 
-    EXPECT_TRUE(installation.copyRunningProgram().ok());
+    EXPECT_EQ(installation.copyRunningProgram(), Outcome::success());
     auto [status, out] = runCommand(installation.installedProgram().string() + " --version");
     EXPECT_EQ(status, 0);
     EXPECT_EQ(out.rfind("Quintalis ", 0), 0u) << out;
@@ -69,7 +70,8 @@ TEST(UserInstallation, InstallsARunnableCopyAndTrashesTheOldOne) {
     EXPECT_TRUE(fs::exists(installation.dataFiles() / "icons/quintalis-symbolic.svg"));
     // The installed copy finds its data where they were put, not beside ~/.local/bin.
     fs::path elsewhere = home().path() / "data-elsewhere";
-    EXPECT_TRUE(UserInstallation(QUINTALIS_EXECUTABLE, home().path(), elsewhere).copyRunningProgram().ok());
+    EXPECT_EQ(UserInstallation(QUINTALIS_EXECUTABLE, home().path(), elsewhere).copyRunningProgram(),
+              Outcome::success());
     UserInstallation moved(installation.installedProgram(), home().path(), elsewhere);
     EXPECT_EQ(moved.dataFiles(), elsewhere / "quintalis");
     EXPECT_TRUE(fs::exists(moved.dataFiles() / "icons/quintalis-symbolic.svg"));
