@@ -73,7 +73,7 @@ void SetupActions::operator()(SetupAction action) {
 void SetupActions::install(SetupContext& context) {
     if (!beginAction(context, SetupAction::install)) return;
     changed_();
-    offMain([&installer = services_.installer()] { return installer.moveToApplications().value_or(""); },
+    offMain([&installer = services_.installer()] { return installer.moveToApplications().message(); },
             [](SetupContext& shown, std::string message) {
                 endAction(shown, SetupAction::install);
                 shown.installMessage = message;

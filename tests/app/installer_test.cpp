@@ -7,6 +7,7 @@
 #include "support/fake_desktop.h"
 #include "support/log_capture.h"
 #include "support/manual_main_thread.h"
+#include "support/outcome_printing.h"
 #include "support/temp_dir.h"
 
 using namespace quintalis;
@@ -27,7 +28,7 @@ protected:
 TEST_F(InstallerTest, InstallsThenStartsTheCopyOnceThisOneHasQuit) {
     processes.startFailure = "Permission denied";
     LogCapture logged;
-    EXPECT_EQ(installer.moveToApplications(), std::nullopt);
+    EXPECT_EQ(installer.moveToApplications(), Outcome::success());
     EXPECT_EQ(installation.steps, (std::vector<std::string>{"trash", "copy"}));
     ASSERT_EQ(processes.calls().size(), 1u);
     EXPECT_EQ(processes.calls()[0].arguments,
@@ -50,19 +51,19 @@ TEST_F(InstallerTest, InstallsThenStartsTheCopyOnceThisOneHasQuit) {
 TEST_F(InstallerTest, SaysWhyItCouldNotInstallAndStaysOpen) {
     installation.trashFailure = "Trashing on internal mounts is not supported";
     EXPECT_EQ(installer.moveToApplications(),
-              "Couldn't install (Trashing on internal mounts is not supported). Copy quintalis into ~/.local/bin by "
-              "hand instead.");
+              Outcome::failure("Couldn't install (Trashing on internal mounts is not supported). Copy quintalis "
+                               "into ~/.local/bin by hand instead."));
     EXPECT_EQ(installation.steps, std::vector<std::string>{"trash"});
     installation.trashFailure.reset();
     installation.copyFailure = "No space left on device";
-    EXPECT_NE(installer.moveToApplications(), std::nullopt);
+    EXPECT_FALSE(installer.moveToApplications().ok());
     EXPECT_TRUE(processes.calls().empty());
     EXPECT_TRUE(main.delays().empty());
 
     // Trashing the installed copy would trash the program that runs.
     installation.installedRuns = true;
     installation.steps.clear();
-    EXPECT_NE(installer.moveToApplications(), std::nullopt);
+    EXPECT_FALSE(installer.moveToApplications().ok());
     EXPECT_TRUE(installation.steps.empty());
 }
 

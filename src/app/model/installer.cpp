@@ -11,8 +11,8 @@ namespace {
 
 constexpr auto kQuitDelay = std::chrono::milliseconds(500);
 
-std::string failure(const std::string& reason) {
-    return "Couldn't install (" + reason + "). Copy quintalis into ~/.local/bin by hand instead.";
+Outcome failure(const std::string& reason) {
+    return Outcome::failure("Couldn't install (" + reason + "). Copy quintalis into ~/.local/bin by hand instead.");
 }
 
 }  // namespace
@@ -35,7 +35,7 @@ Installer::Installer(ProgramInstallation& installation, ChildProcesses& processe
                      std::function<void()> quit)
     : installation_(installation), processes_(processes), mainThread_(mainThread), quit_(std::move(quit)) {}
 
-std::optional<std::string> Installer::moveToApplications() {
+Outcome Installer::moveToApplications() {
     auto source = installation_.runningProgram();
     // Trashing the installed copy would take the running program with it.
     if (installation_.runsInstalled()) return failure("it already runs from " + source.string());
@@ -50,7 +50,7 @@ std::optional<std::string> Installer::moveToApplications() {
     auto opened = processes_.start("/bin/sh", {"-c", waitForThisProcess, installation_.installedProgram().string()});
     if (!opened.ok()) log("installer: open failed: " + opened.message());
     mainThread_.postAfter(kQuitDelay, quit_);
-    return std::nullopt;
+    return Outcome::success();
 }
 
 void Installer::relaunch(double afterSeconds) {

@@ -1,10 +1,10 @@
 #pragma once
 
 #include <functional>
-#include <optional>
 #include <string>
 
 #include "base/main_thread.h"
+#include "base/outcome.h"
 #include "platform/child_processes.h"
 #include "platform/program_installation.h"
 
@@ -23,9 +23,9 @@ public:
     // system package: the wizard then offers no installing.
     bool isInApplications() const { return installation_.runsInstalled(); }
     // Installs the running program, starts the installed copy once this
-    // process has ended, and quits half a second later. Nothing when that is
-    // under way, else the message to show (nothing was started).
-    std::optional<std::string> moveToApplications();
+    // process has ended, and quits half a second later. On failure nothing
+    // was started, and the message is for the user.
+    Outcome moveToApplications();
     // Starts this program again after the delay, and quits now.
     void relaunch(double afterSeconds);
 
