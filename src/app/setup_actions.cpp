@@ -46,7 +46,7 @@ void SetupActions::operator()(SetupAction action) {
             return;
         case SetupAction::openBluetoothSettings: openBluetoothSettings(); return;
         case SetupAction::startAirPlayReceiver:
-            context.airplayMessage = services_.receiverKeeper().startNow().value_or("");
+            context.airplayMessage = services_.receiverKeeper().startNow().message();
             services_.appState().refresh();
             break;
         case SetupAction::addClaudeCode: addClaudeCode(context); return;

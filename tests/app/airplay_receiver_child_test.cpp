@@ -9,6 +9,7 @@
 #include "base/read_file.h"
 #include "support/eventually.h"
 #include "support/log_capture.h"
+#include "support/outcome_printing.h"
 #include "support/temp_dir.h"
 
 namespace quintalis {
@@ -41,7 +42,7 @@ TEST(AirPlayReceiverChild, AsksUxPlayForAnX11WindowSoItCanBeCaptured) {
                    written.string() + "'\nexec sleep 60\n");
     AirPlayReceiverChild child;
     ASSERT_TRUE(child.installed());
-    ASSERT_EQ(child.start("Desk"), std::nullopt);
+    ASSERT_EQ(child.start("Desk"), Outcome::success());
     ASSERT_TRUE(eventually([&] { return std::filesystem::exists(written); }));
     EXPECT_EQ(readFile(written), "-n Desk -nh -vs ximagesink\n");
     EXPECT_TRUE(child.running());
@@ -56,7 +57,7 @@ TEST(AirPlayReceiverChild, AnExitAtOnceIsReportedWithWhatItPrinted) {
     AirPlayReceiverChild child;
     EXPECT_EQ(child.ended(), std::nullopt) << "never started";
     StandIn uxplay("echo 'UxPlay 1.66'\necho 'DNS-SD (Avahi) is not available' >&2\nexit 1\n");
-    ASSERT_EQ(child.start("Desk"), std::nullopt);
+    ASSERT_EQ(child.start("Desk"), Outcome::success());
     std::optional<std::string> how;
     ASSERT_TRUE(eventually([&] { return (how = child.ended()).has_value(); }));
     EXPECT_EQ(how, "exited with status 1: DNS-SD (Avahi) is not available");

@@ -4,6 +4,7 @@
 
 #include "support/fake_clock.h"
 #include "support/fake_receiver_process.h"
+#include "support/outcome_printing.h"
 
 using namespace quintalis;
 using namespace quintalis::testing;
@@ -73,7 +74,7 @@ TEST_F(ReceiverKeeperTest, RestartsAnExitWithAGrowingWaitAndSaysWhy) {
     process.exits.push_back(why);
     keeper.check(true);
     ASSERT_FALSE(keeper.running());
-    EXPECT_EQ(keeper.startNow(), std::nullopt);
+    EXPECT_EQ(keeper.startNow(), Outcome::success());
     EXPECT_TRUE(keeper.running());
 }
 

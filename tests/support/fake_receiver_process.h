@@ -18,12 +18,12 @@ public:
     std::string lastName;
 
     bool installed() override { return present; }
-    std::optional<std::string> start(const std::string& name) override {
+    Outcome start(const std::string& name) override {
         lastName = name;
-        if (!present) return "UxPlay is not installed. Install it with: sudo apt install uxplay";
+        if (!present) return Outcome::failure("UxPlay is not installed. Install it with: sudo apt install uxplay");
         ++starts;
         running = true;
-        return std::nullopt;
+        return Outcome::success();
     }
     std::optional<std::string> ended() override {
         if (!running || exits.empty()) return std::nullopt;

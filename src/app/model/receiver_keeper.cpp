@@ -43,34 +43,36 @@ void ReceiverKeeper::check(bool wanted) {
         return;
     }
     if (clock_.now() < nextTry_) return;
-    launch();
+    // Nobody asked here: a failure reaches the user through problem().
+    (void)launch();
 }
 
-std::optional<std::string> ReceiverKeeper::startNow() {
+Outcome ReceiverKeeper::startNow() {
     installed_ = process_.installed();
-    if (running_) return std::nullopt;
+    if (running_) return Outcome::success();
     wait_ = Duration::zero();
     return launch();
 }
 
-std::optional<std::string> ReceiverKeeper::launch() {
-    if (auto error = process_.start(name_)) {
+Outcome ReceiverKeeper::launch() {
+    auto started = process_.start(name_);
+    if (!started.ok()) {
         // Not installed yet is no failure to back off from: each refresh looks again.
         if (!installed_) {
-            problem_ = *error;
-            return error;
+            problem_ = started.message();
+            return started;
         }
-        problem_ = "UxPlay could not start: " + *error;
-        log("airplay receiver: " + *error);
+        problem_ = "UxPlay could not start: " + started.message();
+        log("airplay receiver: " + started.message());
         backOff();
-        return error;
+        return started;
     }
     running_ = true;
     startedAt_ = clock_.now();
     // A reason from before any exit is over; one from exits stays until it runs steadily.
     if (wait_ == Duration::zero()) problem_.reset();
     log("airplay receiver: started uxplay as " + name_);
-    return std::nullopt;
+    return Outcome::success();
 }
 
 void ReceiverKeeper::backOff() {

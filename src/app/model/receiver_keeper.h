@@ -4,6 +4,7 @@
 #include <string>
 
 #include "base/clock.h"
+#include "base/outcome.h"
 
 namespace quintalis {
 
@@ -14,8 +15,8 @@ public:
 
     // Whether the program can be found now (it may be installed while the app runs).
     virtual bool installed() = 0;
-    // Starts it showing itself to iPhones as `name`; why not, when it cannot.
-    virtual std::optional<std::string> start(const std::string& name) = 0;
+    // Starts it showing itself to iPhones as `name`. Success when it already runs.
+    virtual Outcome start(const std::string& name) = 0;
     // How it ended ("exited with status 1: DNS-SD (Avahi) is not available"),
     // once, after it has; nothing while it runs or when it was not started.
     virtual std::optional<std::string> ended() = 0;
@@ -38,8 +39,8 @@ public:
     // One look, on each refresh: notices an exit, and starts or stops the
     // program as `wanted` says once the wait is over.
     void check(bool wanted);
-    // The user asked: starts it now, whatever the wait. Why not, when it cannot.
-    std::optional<std::string> startNow();
+    // The user asked: starts it now, whatever the wait.
+    Outcome startNow();
     // The app quits: the receiver goes with it.
     void stop();
 
@@ -50,7 +51,7 @@ public:
     const std::optional<std::string>& problem() const { return problem_; }
 
 private:
-    std::optional<std::string> launch();
+    Outcome launch();
     void backOff();
 
     ReceiverProcess& process_;

@@ -75,18 +75,19 @@ void AirPlayReceiverChild::joinReader() {
     if (reader_.joinable()) reader_.join();
 }
 
-std::optional<std::string> AirPlayReceiverChild::start(const std::string& name) {
-    if (running()) return std::nullopt;
+Outcome AirPlayReceiverChild::start(const std::string& name) {
+    if (running()) return Outcome::success();
     std::string program = Glib::find_program_in_path("uxplay");
-    if (program.empty()) return "UxPlay is not installed. Install it with: sudo apt install uxplay";
+    if (program.empty()) return Outcome::failure("UxPlay is not installed. Install it with: sudo apt install uxplay");
     int failed[2];
     int output[2];
-    if (pipe2(failed, O_CLOEXEC) != 0) return std::string("couldn't start uxplay: ") + std::strerror(errno);
+    if (pipe2(failed, O_CLOEXEC) != 0)
+        return Outcome::failure(std::string("couldn't start uxplay: ") + std::strerror(errno));
     if (pipe2(output, O_CLOEXEC) != 0) {
         int error = errno;
         close(failed[0]);
         close(failed[1]);
-        return std::string("couldn't start uxplay: ") + std::strerror(error);
+        return Outcome::failure(std::string("couldn't start uxplay: ") + std::strerror(error));
     }
     pid_t pid = fork();
     if (pid == 0) {
@@ -113,7 +114,7 @@ std::optional<std::string> AirPlayReceiverChild::start(const std::string& name) 
         int error = errno;
         close(failed[0]);
         close(output[0]);
-        return std::string("couldn't start uxplay: ") + std::strerror(error);
+        return Outcome::failure(std::string("couldn't start uxplay: ") + std::strerror(error));
     }
     int error = 0;
     // The pipe closes on exec; bytes on it mean exec failed.
@@ -122,7 +123,7 @@ std::optional<std::string> AirPlayReceiverChild::start(const std::string& name) 
     if (execFailed) {
         close(output[0]);
         waitpid(pid, nullptr, 0);
-        return std::string("couldn't start uxplay: ") + std::strerror(error);
+        return Outcome::failure(std::string("couldn't start uxplay: ") + std::strerror(error));
     }
     {
         std::lock_guard lock(mutex_);
@@ -131,7 +132,7 @@ std::optional<std::string> AirPlayReceiverChild::start(const std::string& name) 
     endedHow_.reset();
     reader_ = std::thread(readLines, output[0], std::ref(mutex_), std::ref(lastLine_));
     pid_ = pid;
-    return std::nullopt;
+    return Outcome::success();
 }
 
 void AirPlayReceiverChild::stop() {

@@ -23,7 +23,7 @@ public:
     bool installed() override;
     // Starts uxplay showing itself to iPhones as `name`. Nothing when it
     // started (or already runs), else why not.
-    std::optional<std::string> start(const std::string& name) override;
+    Outcome start(const std::string& name) override;
     std::optional<std::string> ended() override;
     bool running();
     void stop() override;
