@@ -165,10 +165,10 @@ void HIDPeripheral::addNextService() {
     manager_->addService(next);
 }
 
-void HIDPeripheral::didAddService(const ServiceRef& service, const std::optional<std::string>& error) {
+void HIDPeripheral::didAddService(const ServiceRef& service, const Outcome& added) {
     if (!manager_) return;  // a call the radio queued before it stopped
-    if (error) {
-        std::string line = "failed to add " + service->uuid.description() + ": " + *error;
+    if (!added.ok()) {
+        std::string line = "failed to add " + service->uuid.description() + ": " + added.message();
         setState(line);
         log(line);
         return;

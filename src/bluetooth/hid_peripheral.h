@@ -56,7 +56,7 @@ public:
     void sync(const std::function<void()>& task) { queue_.sync(task); }
 
     void didUpdateState() override;
-    void didAddService(const ServiceRef& service, const std::optional<std::string>& error) override;
+    void didAddService(const ServiceRef& service, const Outcome& added) override;
     void didStartAdvertising(const std::optional<AdvertisingError>& error) override;
     void didReceiveRead(const ReadRequest& request) override;
     void didReceiveWrite(const std::vector<WriteRequest>& requests) override;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/clock.h"
+#include "base/outcome.h"
 #include "base/serial_queue.h"
 #include "base/uuid.h"
 #include "platform/gatt.h"
@@ -47,7 +48,7 @@ class PeripheralManagerDelegate {
 public:
     virtual ~PeripheralManagerDelegate() = default;
     virtual void didUpdateState() = 0;
-    virtual void didAddService(const ServiceRef& service, const std::optional<std::string>& error) = 0;
+    virtual void didAddService(const ServiceRef& service, const Outcome& added) = 0;
     virtual void didStartAdvertising(const std::optional<AdvertisingError>& error) = 0;
     virtual void didReceiveRead(const ReadRequest& request) = 0;
     virtual void didReceiveWrite(const std::vector<WriteRequest>& requests) = 0;

@@ -26,7 +26,7 @@ public:
         for (const auto& characteristic : service->characteristics) {
             if (inputReportOf(*characteristic)) inputs_.push_back(characteristic);
         }
-        post([this, service] { delegate_.didAddService(service, std::nullopt); });
+        post([this, service] { delegate_.didAddService(service, Outcome::success()); });
     }
 
     void removeAllServices() override {

@@ -24,8 +24,8 @@ namespace {
 class Recorder final : public PeripheralManagerDelegate {
 public:
     void didUpdateState() override { add("state"); }
-    void didAddService(const ServiceRef&, const std::optional<std::string>& error) override {
-        add(error ? "added with error" : "added");
+    void didAddService(const ServiceRef&, const Outcome& added) override {
+        add(added.ok() ? "added" : "added with error");
     }
     void didStartAdvertising(const std::optional<AdvertisingError>& error) override {
         add(error ? "advertising failed: " + error->description : "advertising");

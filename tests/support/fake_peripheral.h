@@ -85,8 +85,8 @@ public:
         services.push_back(service);
         post([this, service] {
             auto failure = failingServices.find(service->uuid.text());
-            delegate_.didAddService(service, failure == failingServices.end() ? std::nullopt
-                                                                              : std::optional(failure->second));
+            delegate_.didAddService(service, failure == failingServices.end() ? Outcome::success()
+                                                                              : Outcome::failure(failure->second));
         });
     }
     void removeAllServices() override {

@@ -225,7 +225,7 @@ void BluezPeripheralManager::addService(const ServiceRef& service) {
             ensureRegistered(path);
         }
     }
-    post([this, service] { delegate_.didAddService(service, std::nullopt); });
+    post([this, service] { delegate_.didAddService(service, Outcome::success()); });
 }
 
 void BluezPeripheralManager::removeAllServices() {
