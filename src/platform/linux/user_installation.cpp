@@ -15,26 +15,26 @@ bool startsWith(const std::filesystem::path& path, const char* folder) {
 }
 
 // Moves the file or folder to the trash; nothing when it is not there.
-std::optional<std::string> trash(const std::filesystem::path& path) {
+Outcome trash(const std::filesystem::path& path) {
     std::error_code error;
-    if (!std::filesystem::exists(std::filesystem::symlink_status(path, error))) return std::nullopt;
+    if (!std::filesystem::exists(std::filesystem::symlink_status(path, error))) return Outcome::success();
     GFile* file = g_file_new_for_path(path.c_str());
     GError* failure = nullptr;
     bool done = g_file_trash(file, nullptr, &failure);
     g_object_unref(file);
-    if (done) return std::nullopt;
+    if (done) return Outcome::success();
     std::string reason = failure ? failure->message : "cannot move " + path.string() + " to the trash";
     if (failure) g_error_free(failure);
-    return reason;
+    return Outcome::failure(reason);
 }
 
 // Copies the program under a temporary name first, so that a half-copied
 // file never stands at the installed path.
-std::optional<std::string> copyProgram(const std::filesystem::path& from, const std::filesystem::path& to) {
+Outcome copyProgram(const std::filesystem::path& from, const std::filesystem::path& to) {
     namespace fs = std::filesystem;
     std::error_code error;
     fs::create_directories(to.parent_path(), error);
-    if (error) return error.message();
+    if (error) return Outcome::failure(error.message());
     fs::path partial = to;
     partial += ".partial";
     fs::copy_file(from, partial, fs::copy_options::overwrite_existing, error);
@@ -43,9 +43,9 @@ std::optional<std::string> copyProgram(const std::filesystem::path& from, const 
     if (error) {
         std::error_code ignored;
         fs::remove(partial, ignored);
-        return error.message();
+        return Outcome::failure(error.message());
     }
-    return std::nullopt;
+    return Outcome::success();
 }
 
 }  // namespace
@@ -84,14 +84,13 @@ bool UserInstallation::runsFromRemovableMedia() const {
 }
 
 Outcome UserInstallation::trashInstalledCopy() {
-    auto error = trash(installedProgram());
-    if (!error) error = trash(installedData());
-    return error ? Outcome::failure(*error) : Outcome::success();
+    auto trashed = trash(installedProgram());
+    return trashed.ok() ? trash(installedData()) : trashed;
 }
 
 Outcome UserInstallation::copyRunningProgram() {
     namespace fs = std::filesystem;
-    if (auto error = copyProgram(running_, installedProgram())) return Outcome::failure(*error);
+    if (auto copied = copyProgram(running_, installedProgram()); !copied.ok()) return copied;
     std::error_code error;
     fs::path data = dataFiles();
     if (fs::is_directory(data, error)) {
