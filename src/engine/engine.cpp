@@ -162,15 +162,15 @@ void Engine::start(WhenServedElsewhere whenServedElsewhere) {
             return;
         }
         log("engine: port " + std::to_string(port_) + " is served by " + loggable(*name) + "; using it");
-    } else if (auto error = listen()) {
+    } else if (auto listened = listen(); !listened.ok()) {
         std::lock_guard lock(mutex_);
-        mode_ = Mode::failed(*error);
+        mode_ = Mode::failed(listened.message());
     }
     if (mode() == Mode::own()) startPhoneSide();
     startAirPlay();
 }
 
-std::optional<std::string> Engine::listen() {
+Outcome Engine::listen() {
     auto watch = alive_.watch();
     auto server = std::make_unique<HTTPServer>(port_, [this, watch](const HTTPRequest& request, Responder responder) {
         if (!watch.alive()) return responder.send(HTTPResponse::error("shutting down", 503));
@@ -179,7 +179,7 @@ std::optional<std::string> Engine::listen() {
     try {
         server->start();
     } catch (const std::system_error& error) {
-        return "can't listen on 127.0.0.1:" + std::to_string(port_) + ": " + error.code().message();
+        return Outcome::failure("can't listen on 127.0.0.1:" + std::to_string(port_) + ": " + error.code().message());
     }
     uint16_t bound = server->boundPort();
     {
@@ -192,7 +192,7 @@ std::optional<std::string> Engine::listen() {
         mode_ = Mode::own();
     }
     log("engine: listening on " + loopbackURL(bound));
-    return std::nullopt;
+    return Outcome::success();
 }
 
 void Engine::startPhoneSide() {
@@ -209,11 +209,11 @@ Engine::Retake Engine::takePortBack() {
     bool lost = was.kind == Mode::Kind::external ||
                 (was.kind == Mode::Kind::failed && was.text.starts_with("can't listen"));
     if (!lost) return Retake::notTried;
-    if (auto error = listen()) {
+    if (auto listened = listen(); !listened.ok()) {
         // Still held: by the same program, or by one that does not speak HTTP.
         if (was.kind == Mode::Kind::failed) {
             std::lock_guard lock(mutex_);
-            mode_ = Mode::failed(*error);
+            mode_ = Mode::failed(listened.message());
         }
         return Retake::stillHeld;
     }

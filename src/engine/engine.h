@@ -9,6 +9,7 @@
 
 #include "base/liveness.h"
 #include "base/main_thread.h"
+#include "base/outcome.h"
 #include "engine/app_info.h"
 #include "engine/engine_mode.h"
 #include "engine/http_server.h"
@@ -126,8 +127,8 @@ public:
 private:
     std::string urlFrom(const char* variable, uint16_t port) const;
     bool stopped() const;
-    // Serves the engine port and becomes its owner; why not, when it cannot.
-    std::optional<std::string> listen();
+    // Serves the engine port and becomes its owner.
+    Outcome listen();
     void startPhoneSide();
     void startAirPlay();
     HTTPResponse withAppFacts(HTTPResponse response) const;
