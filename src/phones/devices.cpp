@@ -125,7 +125,7 @@ void Devices::pair(const Device& device, const UUID& host) {
     assignHost(changed, device.id(), host);
     // Whoever asked counts on the pairing after a restart too: one the file
     // could not keep is refused, and the pairings stay as they were.
-    if (auto failure = savePairings(file_, changed)) throw DeviceError(*failure);
+    if (auto saved = savePairings(file_, changed); !saved.ok()) throw DeviceError(saved.message());
     pairings_ = std::move(changed);
 }
 
@@ -138,7 +138,7 @@ std::map<std::string, UUID> Devices::match(bool force, bool probe) {
 void Devices::store(const std::map<std::string, UUID>& found) {
     for (const auto& [screen, host] : found) assignHost(pairings_, screen, host);
     // What matching found holds for this run even when the file cannot keep it.
-    if (auto failure = savePairings(file_, pairings_)) log(*failure);
+    if (auto saved = savePairings(file_, pairings_); !saved.ok()) log(saved.message());
 }
 
 void Devices::scheduleMatch() {

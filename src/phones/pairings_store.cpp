@@ -73,10 +73,10 @@ std::string formatPairings(const Pairings& pairings) {
     return object.dump(2, ' ', false, JSON::error_handler_t::replace) + "\n";
 }
 
-std::optional<std::string> savePairings(const std::filesystem::path& file, const Pairings& pairings) {
+Outcome savePairings(const std::filesystem::path& file, const Pairings& pairings) {
     std::error_code error;
-    if (writeFileAtomically(file, formatPairings(pairings), error)) return std::nullopt;
-    return "could not write " + file.string() + ": " + error.message();
+    if (writeFileAtomically(file, formatPairings(pairings), error)) return Outcome::success();
+    return Outcome::failure("could not write " + file.string() + ": " + error.message());
 }
 
 void assignHost(Pairings& pairings, const std::string& screenID, const UUID& host) {

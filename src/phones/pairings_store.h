@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/outcome.h"
 #include "base/uuid.h"
 
 namespace quintalis {
@@ -32,7 +33,7 @@ Pairings loadPairings(const std::filesystem::path& file, int64_t wallMillis);
 std::string formatPairings(const Pairings& pairings);
 // Replaces the file atomically. When it could not be written, says so and
 // why ("could not write <file>: <reason>"), and leaves the old file whole.
-std::optional<std::string> savePairings(const std::filesystem::path& file, const Pairings& pairings);
+Outcome savePairings(const std::filesystem::path& file, const Pairings& pairings);
 
 // Records that `host` belongs to `screenID`: the host leaves any other screen.
 void assignHost(Pairings& pairings, const std::string& screenID, const UUID& host);

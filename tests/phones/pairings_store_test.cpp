@@ -11,6 +11,7 @@
 #include "phones/pairings_store.h"
 #include "support/kill_during_writes.h"
 #include "support/log_capture.h"
+#include "support/outcome_printing.h"
 #include "support/temp_dir.h"
 
 using namespace quintalis;
@@ -88,10 +89,11 @@ TEST(PairingsStore, RoundTripsAndAWriteThatFailsSaysWhyAndLeavesTheOldFile) {
     TempDir dir;
     auto file = dir.path() / "pairings.json";
     const Pairings old{{"00008120-000A1B2C3D4E5F01", kH}, {"B", kK}};
-    ASSERT_FALSE(savePairings(file, old));
+    ASSERT_EQ(savePairings(file, old), Outcome::success());
     EXPECT_EQ(loadPairings(file, 0), old);
     auto missing = dir.path() / "missing" / "pairings.json";
-    EXPECT_EQ(savePairings(missing, old), "could not write " + missing.string() + ": No such file or directory");
+    EXPECT_EQ(savePairings(missing, old),
+              Outcome::failure("could not write " + missing.string() + ": No such file or directory"));
     // As a full disk would: the file system takes a few bytes, then no more.
     auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
     rlimit limits{};
@@ -102,7 +104,7 @@ TEST(PairingsStore, RoundTripsAndAWriteThatFailsSaysWhyAndLeavesTheOldFile) {
     auto failure = savePairings(file, Pairings{{"B", kK}});
     setrlimit(RLIMIT_FSIZE, &limits);
     std::signal(SIGXFSZ, previousHandler);
-    EXPECT_EQ(failure, "could not write " + file.string() + ": File too large");
+    EXPECT_EQ(failure, Outcome::failure("could not write " + file.string() + ": File too large"));
     EXPECT_EQ(readFile(file), formatPairings(old));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
@@ -128,7 +130,7 @@ Pairings version(int64_t number) {
 TEST(PairingsStore, AKilledWriterLeavesTheOldOrTheNewFileWhole) {
     TempDir dir(killTestFolder());
     auto file = dir.path() / "pairings.json";
-    ASSERT_FALSE(savePairings(file, version(0)));
+    ASSERT_EQ(savePairings(file, version(0)), Outcome::success());
     bool loaded = false;  // in each writer, which starts with it false
     auto tally = killDuringWrites(
         file, 200,
@@ -137,7 +139,7 @@ TEST(PairingsStore, AKilledWriterLeavesTheOldOrTheNewFileWhole) {
             // left), then save on each change.
             if (!loaded) loadPairings(file, 0);
             loaded = true;
-            savePairings(file, version(number));
+            (void)savePairings(file, version(number));
         },
         [&]() -> std::optional<int64_t> {
             auto text = readFile(file);
