@@ -1,6 +1,9 @@
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "platform/usb_bus.h"
 
@@ -29,6 +32,27 @@ public:
 
 protected:
     std::unique_ptr<UsbDeviceHandle> inner_;
+};
+
+// A bus that lists and watches the real one, and hands out its handles
+// wrapped by `wrap` once they have opened.
+class WrappingUsbBus : public UsbBus {
+public:
+    explicit WrappingUsbBus(UsbBus& real) : real_(real) {}
+    std::vector<UsbDeviceInfo> devices() override { return real_.devices(); }
+    UsbStatus open(const std::string& address, std::unique_ptr<UsbDeviceHandle>& handle) override {
+        std::unique_ptr<UsbDeviceHandle> inner;
+        UsbStatus status = real_.open(address, inner);
+        if (status == UsbStatus::ok) handle = wrap(address, std::move(inner));
+        return status;
+    }
+    void addHotplugObserver(std::function<void()> observer) override { real_.addHotplugObserver(std::move(observer)); }
+
+protected:
+    virtual std::unique_ptr<UsbDeviceHandle> wrap(const std::string& address, std::unique_ptr<UsbDeviceHandle> inner) = 0;
+
+private:
+    UsbBus& real_;
 };
 
 }  // namespace quintalis::testing
