@@ -55,7 +55,10 @@ HIDPeripheral& Services::peripheral() {
 }
 
 ScreenCapture& Services::screenCapture() {
-    return screenCapture_.get([this]() -> ScreenCapture& { return *new ScreenCapture(devices().capture, Clock::real()); });
+    // The engine starts it on the main loop, and a USB phone takes seconds to start.
+    return screenCapture_.get([this]() -> ScreenCapture& {
+        return *new ScreenCapture(devices().capture, Clock::real(), ScreenCapture::StartOn::ownQueue);
+    });
 }
 
 Devices& Services::phones() {

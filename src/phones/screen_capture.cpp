@@ -7,9 +7,15 @@
 
 namespace quintalis {
 
-ScreenCapture::ScreenCapture(CaptureDevices& devices, Clock& clock) : devices_(devices), clock_(clock) {}
+ScreenCapture::ScreenCapture(CaptureDevices& devices, Clock& clock, StartOn startOn)
+    : devices_(devices),
+      clock_(clock),
+      starts_(startOn == StartOn::ownQueue ? std::make_unique<SerialQueue>("quintalis.screen-start") : nullptr) {}
 
-ScreenCapture::~ScreenCapture() { alive_.end(); }
+ScreenCapture::~ScreenCapture() {
+    alive_.end();
+    starts_.reset();
+}
 
 void ScreenCapture::start() {
     devices_.allowScreenCaptureDevices();
@@ -50,6 +56,7 @@ void ScreenCapture::refresh() {
 
     bool changed = false;
     std::function<void()> callback;
+    std::vector<CaptureDeviceInfo> toStart;
     {
         std::lock_guard lock(mutex_);
         for (auto it = screens_.begin(); it != screens_.end();) {
@@ -64,20 +71,52 @@ void ScreenCapture::refresh() {
             it = screens_.erase(it);
             changed = true;
         }
+        for (auto& [id, listed] : starting_) listed = ids.count(id) > 0;
         for (const auto& device : phones) {
-            if (screens_.count(device.uniqueID)) continue;
-            try {
-                screens_[device.uniqueID] = std::make_shared<Screen>(device, devices_, clock_);
-                log("capturing " + device.localizedName + " (" + device.uniqueID + ")");
-                changed = true;
-            } catch (const std::exception& error) {
-                log("capture failed for " + device.localizedName + ": " + error.what());
-            }
+            if (screens_.count(device.uniqueID) || starting_.count(device.uniqueID)) continue;
+            starting_[device.uniqueID] = true;
+            toStart.push_back(device);
         }
-        if (screens_.empty()) log("no iPhone screen yet (plug in over USB and trust this computer)");
+        if (screens_.empty() && toStart.empty()) log("no iPhone screen yet (plug in over USB and trust this computer)");
         callback = onScreensChanged_;
     }
     if (changed && callback) callback();
+    for (const auto& device : toStart) {
+        if (!starts_) {
+            startScreen(device);
+            continue;
+        }
+        auto watch = alive_.watch();
+        starts_->async([this, watch, device] {
+            if (watch.alive()) startScreen(device);
+        });
+    }
+}
+
+void ScreenCapture::startScreen(const CaptureDeviceInfo& device) {
+    ScreenRef screen;
+    try {
+        screen = std::make_shared<Screen>(device, devices_, clock_);
+    } catch (const std::exception& error) {
+        log("capture failed for " + device.localizedName + ": " + error.what());
+    }
+    std::function<void()> callback;
+    bool listed = false;
+    {
+        std::lock_guard lock(mutex_);
+        listed = starting_[device.uniqueID];
+        starting_.erase(device.uniqueID);
+        if (screen && listed) {
+            screens_[device.uniqueID] = screen;
+            log("capturing " + device.localizedName + " (" + device.uniqueID + ")");
+            callback = onScreensChanged_;
+        } else if (screens_.empty() && starting_.empty()) {
+            log("no iPhone screen yet (plug in over USB and trust this computer)");
+        }
+    }
+    // Unplugged while it started: the phone's device goes back at once.
+    if (screen && !listed) screen->stop();
+    if (callback) callback();
 }
 
 }  // namespace quintalis

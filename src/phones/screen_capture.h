@@ -7,20 +7,30 @@
 #include <vector>
 
 #include "base/liveness.h"
+#include "base/serial_queue.h"
 #include "phones/screen.h"
 #include "platform/capture_devices.h"
 
 namespace quintalis {
 
 // Follows iPhones plugged in over USB and keeps one running Screen for each.
-// `lock_` guards the set; refreshes run on whatever thread delivered the
-// notification, discovery outside the lock and screen creation inside it,
-// so two refreshes never build the same screen twice. The change callback
-// runs after the lock is released.
+// `mutex_` guards the set; refreshes run on whatever thread delivered the
+// notification. Starting a capture can take seconds (a USB phone leaves the
+// bus and comes back), so it runs outside the lock: the screen list answers
+// meanwhile, and a screen is listed once its capture has started. A phone
+// that is being started is not started twice, and one unplugged meanwhile
+// has its capture stopped as soon as it starts. The change callback runs
+// after the lock is released.
 class ScreenCapture {
 public:
+    // Where captures start: on the thread of the refresh that found the
+    // phone, so a screen is listed when the refresh returns; or on a queue of
+    // this object's own, so no refresh (nor the thread that called start())
+    // waits for a slow device.
+    enum class StartOn { caller, ownQueue };
     // `clock` stamps each screen's change times.
-    ScreenCapture(CaptureDevices& devices, Clock& clock);
+    ScreenCapture(CaptureDevices& devices, Clock& clock, StartOn startOn = StartOn::caller);
+    // Waits for a capture that is starting.
     ~ScreenCapture();
 
     void start();
@@ -33,12 +43,18 @@ public:
     void refresh();
 
 private:
+    void startScreen(const CaptureDeviceInfo& device);
+
     CaptureDevices& devices_;
     Clock& clock_;
     std::mutex mutex_;
     std::map<std::string, ScreenRef> screens_;
+    // Phones whose capture is starting, by id: whether the phone was still
+    // listed at the last refresh.
+    std::map<std::string, bool> starting_;
     std::function<void()> onScreensChanged_;
     Liveness alive_;
+    std::unique_ptr<SerialQueue> starts_;  // null: captures start on the caller's thread
 };
 
 }  // namespace quintalis
