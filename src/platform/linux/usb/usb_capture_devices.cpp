@@ -204,12 +204,23 @@ std::unique_ptr<CaptureSession> UsbCaptureDevices::startCapture(const CaptureDev
         if (candidate.udid == device.uniqueID) phone = std::move(candidate);
     }
     if (!phone) throw CaptureStartError("cannot capture " + device.localizedName + ": it is no longer on the USB bus");
-    throwWhenStopped(device.localizedName);
     refuseWhileWaiting(device.uniqueID, device.localizedName);
     {
         std::lock_guard lock(mutex_);
+        if (stopped_) throw CaptureStartError("cannot capture " + device.localizedName + ": Quintalis is stopping");
         switching_[device.uniqueID] = device;
+        ++starting_;
     }
+    // Last out of every way this start ends: stopAll waits for it, so a
+    // start it cut short has given its phone back by then.
+    struct Started {
+        UsbCaptureDevices& owner;
+        ~Started() {
+            std::lock_guard lock(owner.mutex_);
+            --owner.starting_;
+            owner.startEnded_.notify_all();
+        }
+    } started{*this};
     std::unique_ptr<CableSession> session;
     try {
         session = open(*phone, device.localizedName, queue, std::move(onFrame));
@@ -217,6 +228,7 @@ std::unique_ptr<CaptureSession> UsbCaptureDevices::startCapture(const CaptureDev
         {
             std::lock_guard lock(mutex_);
             switching_.erase(device.uniqueID);
+            if (stopped_) throw;  // no fault of the phone's: nothing to try again
         }
         const std::string prefix = "cannot capture " + device.localizedName + ": ";
         std::string why = error.what();
@@ -284,6 +296,7 @@ std::unique_ptr<CableSession> UsbCaptureDevices::open(const Found& phone, const 
         const MonotonicTime deadline = clock_.now() + timeouts_.reenumerate;
         std::optional<UsbDeviceInfo> back;
         while (!back) {
+            throwWhenStopped(name);
             for (auto& candidate : apple()) {
                 if (candidate.udid == phone.udid && findConfiguration(candidate.info, usbscreen::kCaptureSubclass)) back = std::move(candidate.info);
             }
@@ -407,9 +420,11 @@ void UsbCaptureDevices::throwWhenStopped(const std::string& name) {
 
 void UsbCaptureDevices::stopAll() {
     // Under the lock, so no capture is destroyed meanwhile (its handle forgets it first).
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     stopped_ = true;
     for (const auto& [session, udid] : sessions_) session->stop();
+    if (starting_) log("waiting for " + std::to_string(starting_) + " capture start(s) to give up");
+    startEnded_.wait(lock, [this] { return starting_ == 0; });
 }
 
 }  // namespace quintalis

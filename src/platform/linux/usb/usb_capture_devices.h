@@ -1,5 +1,6 @@
 #pragma once
 
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <set>
@@ -47,7 +48,9 @@ public:
     std::unique_ptr<CaptureSession> startCapture(const CaptureDeviceInfo& device, SerialQueue& queue,
                                                  std::function<void(CapturedFrame)> onFrame) override;
 
-    // Restores each phone captured; a capture still opening is stopped as it opens.
+    // Restores each phone captured. A capture still starting gives up at its
+    // next look for the re-enumerated phone, or is stopped as it opens; this
+    // waits for it.
     void stopAll() override;
 
 private:
@@ -89,6 +92,8 @@ private:
     std::string deniedReason_;
     bool usbmuxdSentAway_ = false;  // the user was told to keep usbmuxd away
     bool stopped_ = false;          // by stopAll: no capture starts any more
+    int starting_ = 0;              // captures starting now
+    std::condition_variable startEnded_;
     struct Retry {
         RetryDelay delay;
         std::string reason;     // of the last failure
