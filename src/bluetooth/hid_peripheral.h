@@ -24,7 +24,7 @@ namespace quintalis {
 // stale by indicating Service Changed.
 //
 // Threads: every manager callback and all state live on the
-// "skiffline.bluetooth" queue. send() may be called from any thread and
+// "quintalis.bluetooth" queue. send() may be called from any thread and
 // returns at once; connectedHosts() waits for the queue, so it must not be
 // called from it; state() and localName() may be read from any thread.
 class HIDPeripheral final : public PeripheralManagerDelegate, public ReportSink {
@@ -110,7 +110,7 @@ private:
     std::string deliveryNote_;
     std::function<void()> onHostsChanged_;
 
-    SerialQueue queue_{"skiffline.bluetooth"};  // last: drained before the state above goes
+    SerialQueue queue_{"quintalis.bluetooth"};  // last: drained before the state above goes
 };
 
 // The advertised name: the bundle's "SkifflineBluetoothName", else "Skiffline".

@@ -25,7 +25,7 @@ std::string stepsDone(size_t done, size_t total, const char* what) {
 }  // namespace
 
 Input::Input(const UUID& host, ReportSink& hid, Clock& clock)
-    : host_(host), hid_(hid), clock_(clock), queue_("skiffline.input." + host.string()) {}
+    : host_(host), hid_(hid), clock_(clock), queue_("quintalis.input." + host.string()) {}
 
 bool Input::submit(std::function<void()> task, size_t maxWaiting, StopCheck stop) {
     {

@@ -16,8 +16,8 @@ namespace quintalis {
 
 // A small HTTP/1.1 server on 127.0.0.1: one request per connection, handed
 // to one handler, answered, then closed. Socket I/O runs on one thread
-// ("skiffline.http") and never blocks, so an idle connection costs no
-// thread; handler calls run on the "skiffline.http" concurrent queue, several
+// ("quintalis.http") and never blocks, so an idle connection costs no
+// thread; handler calls run on the "quintalis.http" concurrent queue, several
 // at once. A handler may answer later through its Responder, which then
 // tells whether the client has gone meanwhile: closed its socket, not only
 // its sending side as some tools do once their request is out (those are
@@ -90,7 +90,7 @@ private:
     std::atomic<bool> stopped_{false};
     std::atomic<int> openConnections_{0};  // outlives io_, whose pending work holds connections
     std::unique_ptr<IO> io_;
-    ConcurrentQueue queue_{"skiffline.http"};  // declared last: drained first on destruction
+    ConcurrentQueue queue_{"quintalis.http"};  // declared last: drained first on destruction
 };
 
 }  // namespace quintalis

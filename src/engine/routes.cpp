@@ -35,7 +35,7 @@ Routes::Routes(HIDPeripheral& peripheral, Devices& devices, Clock& clock, Option
       devices_(devices),
       clock_(clock),
       options_(std::move(options)),
-      stillWaits_(clock, "skiffline.http.settle", options_.maxPendingWaits) {}
+      stillWaits_(clock, "quintalis.http.settle", options_.maxPendingWaits) {}
 
 const std::set<std::string>& Routes::actions() { return Engine::actions(); }
 

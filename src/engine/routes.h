@@ -26,10 +26,10 @@ public:
 // threads at once, and never holds its caller for long: reads answer at
 // once; an action is checked, then queued behind its phone's earlier
 // gestures and answered when its own is over, holding no thread while it
-// waits; GET /wait is answered from "skiffline.http.settle", which looks at
+// waits; GET /wait is answered from "quintalis.http.settle", which looks at
 // every pending wait (at most maxPendingWaits, then 429) without a thread
 // each; whatever waits for a matching pass waits on the
-// "skiffline.http.wait" queue, so reads never queue behind it. Failures a
+// "quintalis.http.wait" queue, so reads never queue behind it. Failures a
 // client can cause are answered 400 (423 when the owner stops a running
 // action, 429 when its phone or the waits are too busy); any other failure
 // 500 "internal error", and logged.
@@ -77,7 +77,7 @@ private:
     Clock& clock_;
     Options options_;
     mutable SettleWaits stillWaits_;
-    mutable ConcurrentQueue waits_{"skiffline.http.wait", 16};  // last: drained before the rest goes
+    mutable ConcurrentQueue waits_{"quintalis.http.wait", 16};  // last: drained before the rest goes
 };
 
 // The request's "device": the body member when it is a string, else the query item.

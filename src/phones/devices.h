@@ -21,7 +21,7 @@ namespace quintalis {
 // The registry of phones: which USB screen belongs to which Bluetooth host
 // (kept in the pairings file), which phone a request means, and which Input
 // drives it. Matching passes that find the pairings run one at a time on
-// "skiffline.match".
+// "quintalis.match".
 //
 // Threads: `lock_` guards pairings, inputs and the match-pending flag and is
 // held only for short copies and updates. Request handlers may call every
@@ -72,10 +72,10 @@ private:
     bool matchPending_ = false;
 
     Liveness alive_;
-    SerialQueue matchQueue_{"skiffline.match"};
+    SerialQueue matchQueue_{"quintalis.match"};
     // Waits out the delay before an automatic pass without holding up the
     // matching queue, so a requested pass is not kept waiting behind it.
-    SerialQueue delayQueue_{"skiffline.match.delay"};
+    SerialQueue delayQueue_{"quintalis.match.delay"};
 };
 
 // Where the pairings file lives: <application support>/<support folder>/pairings.json.

@@ -6,7 +6,7 @@
 namespace quintalis {
 
 Screen::Screen(const CaptureDeviceInfo& device, CaptureDevices& devices, Clock& clock)
-    : id_(device.uniqueID), name_(device.localizedName), clock_(clock), queue_("skiffline.capture." + device.uniqueID) {
+    : id_(device.uniqueID), name_(device.localizedName), clock_(clock), queue_("quintalis.capture." + device.uniqueID) {
     session_ = devices.startCapture(device, queue_, [this](CapturedFrame frame) {
         if (!frame) return;
         // The matching's own thumbnail and threshold: what it sees as a

@@ -16,7 +16,7 @@ namespace quintalis {
 
 // One USB-attached iPhone screen: a running capture that keeps only the most
 // recent frame. Frames arrive on the screen's own queue
-// ("skiffline.capture." + id), the only place `latest` is written; readers on
+// ("quintalis.capture." + id), the only place `latest` is written; readers on
 // any thread hop onto it, so they always see a whole frame. Converting to
 // BGRA and encoding happen only on demand, never per frame; each frame costs
 // one grey thumbnail, which tells whether the picture visibly changed.

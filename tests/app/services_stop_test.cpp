@@ -92,7 +92,7 @@ TEST(ServicesStop, StopsEverythingStartedInOrderAndGivesThePhoneBack) {
     ASSERT_GE(idle, 0);
     ASSERT_TRUE(eventually([&] { return engine.openConnections() == 1; }));
     auto serving = threadNames();
-    ASSERT_EQ(serving.count("skiffline.http"), 2u) << "one I/O thread per server";
+    ASSERT_EQ(serving.count("quintalis.http"), 2u) << "one I/O thread per server";
 
     services.stop();
 
@@ -108,7 +108,7 @@ TEST(ServicesStop, StopsEverythingStartedInOrderAndGivesThePhoneBack) {
     EXPECT_NE(std::find(events.rbegin(), captured, "hide"), captured);
     EXPECT_EQ(events.back(), "set configuration 4");
     // Workers leave a moment after their last task; the I/O threads are joined.
-    EXPECT_TRUE(eventually([] { return threadNames().count("skiffline.http") == 0; }));
+    EXPECT_TRUE(eventually([] { return threadNames().count("quintalis.http") == 0; }));
 
     const auto lines = log.lines();
     const std::vector<std::string> order{"stop: HTTP servers",

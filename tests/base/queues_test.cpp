@@ -30,7 +30,7 @@ TEST(SerialQueue, RunsTasksOneAtATimeInOrderOnANamedThread) {
     bool overlapped = false;
     std::string threadName;
     {
-        SerialQueue queue("skiffline.match");
+        SerialQueue queue("quintalis.match");
         for (int i = 0; i < 200; ++i) {
             queue.async([&, i] {
                 if (running.fetch_add(1) != 0) overlapped = true;
@@ -43,7 +43,7 @@ TEST(SerialQueue, RunsTasksOneAtATimeInOrderOnANamedThread) {
     ASSERT_EQ(seen.size(), 200u);
     for (int i = 0; i < 200; ++i) EXPECT_EQ(seen[i], i);
     EXPECT_FALSE(overlapped);
-    EXPECT_EQ(threadName, "skiffline.match");
+    EXPECT_EQ(threadName, "quintalis.match");
 }
 
 TEST(SerialQueue, SyncRunsInlineFromItsOwnThreadAndDelayedTasksByDeadline) {
@@ -66,7 +66,7 @@ TEST(SerialQueue, SyncRunsInlineFromItsOwnThreadAndDelayedTasksByDeadline) {
 }
 
 TEST(ConcurrentQueue, BlockingTasksDoNotStarveEachOther) {
-    ConcurrentQueue queue("skiffline.http");
+    ConcurrentQueue queue("quintalis.http");
     constexpr int kTasks = 50;
     Semaphore entered;
     Semaphore release;
@@ -91,7 +91,7 @@ TEST(ConcurrentQueue, BlockingTasksDoNotStarveEachOther) {
     EXPECT_EQ(inside, kTasks);
     for (int i = 0; i < kTasks; ++i) release.signal();
     for (int i = 0; i < inside; ++i) ASSERT_TRUE(finished.waitFor(30s));
-    EXPECT_EQ(name, "skiffline.http");
+    EXPECT_EQ(name, "quintalis.http");
 }
 
 TEST(ConcurrentQueue, WorkersStopAtTheCapAndRetireWhenIdle) {

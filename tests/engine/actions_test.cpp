@@ -51,14 +51,14 @@ size_t threadCount() {
     return static_cast<size_t>(std::distance(tasks, std::filesystem::directory_iterator()));
 }
 
-// The threads of hosts' input queues ("skiffline.input.<host>", cut to 15 characters).
+// The threads of hosts' input queues ("quintalis.input.<host>", cut to 15 characters).
 size_t inputThreads() {
     size_t count = 0;
     for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
         std::ifstream comm(task.path() / "comm");
         std::string name;
         std::getline(comm, name);
-        count += name == "skiffline.input";
+        count += name == "quintalis.input";
     }
     return count;
 }

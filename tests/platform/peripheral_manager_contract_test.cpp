@@ -157,7 +157,7 @@ protected:
 
     LogCapture logs;
     Recorder recorder;
-    SerialQueue queue{"skiffline.bluetooth"};
+    SerialQueue queue{"quintalis.bluetooth"};
     std::unique_ptr<Backend> backend;
     std::unique_ptr<PeripheralManager> manager;
     HIDGATTTable table = HIDGATTTable::build("Skiffline");
@@ -226,7 +226,7 @@ TEST(BluezPeripheralManager, AnUpdateForTwoSocketsWaitsUntilBothHaveRoom) {
     BluezBackend backend;
     backend.bluez.addAdapter("hci1", true);
     Recorder recorder;
-    SerialQueue queue{"skiffline.bluetooth"};
+    SerialQueue queue{"quintalis.bluetooth"};
     auto manager = backend.radio.makeManager(recorder, queue);
     auto table = HIDGATTTable::build("Skiffline");
     ASSERT_TRUE(eventually([&] { return recorder.has("state"); }));
