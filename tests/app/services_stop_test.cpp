@@ -1,10 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +11,7 @@
 #include "simulator/simulator.h"
 #include "support/eventually.h"
 #include "support/log_capture.h"
+#include "support/raw_http.h"
 #include "support/temp_dir.h"
 
 using namespace quintalis;
@@ -33,29 +29,6 @@ std::multiset<std::string> threadNames() {
         names.insert(name);
     }
     return names;
-}
-
-// A connected socket to 127.0.0.1:port, or -1 when nothing accepts there.
-int connectTo(uint16_t port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-// Whether the server closed the connection: a read finds the end, not data
-// or a wait (the socket is made non-blocking for the question).
-bool closedByServer(int fd) {
-    char byte;
-    timeval wait{2, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-    return ::recv(fd, &byte, 1, 0) == 0;
 }
 
 // Index of the first log line that starts with `prefix`; the line count when none does.
@@ -88,18 +61,17 @@ TEST(ServicesStop, StopsEverythingStartedInOrderAndGivesThePhoneBack) {
     const uint16_t airplayPort = engine.airplayListeningPort().value();
     auto& phone = services.devices().simulator->usbDevice(0);
     ASSERT_TRUE(eventually([&] { return phone.framesSent() > 0; }, 20)) << "the phone's screen is captured";
-    const int idle = connectTo(port);
-    ASSERT_GE(idle, 0);
+    RawConnection idle(port);
+    ASSERT_TRUE(idle.connected());
     ASSERT_TRUE(eventually([&] { return engine.openConnections() == 1; }));
     auto serving = threadNames();
     ASSERT_EQ(serving.count("quintalis.http"), 2u) << "one I/O thread per server";
 
     services.stop();
 
-    EXPECT_TRUE(closedByServer(idle));
-    ::close(idle);
-    EXPECT_EQ(connectTo(port), -1);
-    EXPECT_EQ(connectTo(airplayPort), -1);
+    EXPECT_TRUE(idle.closedWithoutReply());
+    EXPECT_FALSE(RawConnection(port).connected());
+    EXPECT_FALSE(RawConnection(airplayPort).connected());
     EXPECT_EQ(engine.listeningPort(), std::nullopt);
     // Back in its normal configuration, the capture one hidden again.
     auto events = phone.events();
