@@ -3,7 +3,6 @@
 #include <png.h>
 
 #include <fstream>
-#include <regex>
 
 #include "base/json.h"
 #include "imaging/codecs.h"
@@ -13,24 +12,6 @@
 
 using namespace quintalis;
 using namespace quintalis::testing;
-
-TEST(Commands, DetectRectPrintsTheRectangle) {
-    TempDir dir;
-    PixelBuffer frame(800, 1000);
-    for (int y = 0; y < 1000; ++y) {
-        for (int x = 0; x < 800; ++x) {
-            uint8_t* p = frame.mutableRow(y) + x * 4;
-            bool title = y < 28, phone = y >= 60 && y < 960 && x >= 192 && x < 607;
-            p[0] = p[1] = p[2] = title ? 200 : phone ? 180 : 0;
-            p[3] = 255;
-        }
-    }
-    std::ofstream(dir.path() / "frame.png") << *encodePNG(frame);
-    auto result = run("detect-rect " + (dir.path() / "frame.png").string(), dir);
-    EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(result.out, "{\"h\":900,\"method\":\"edges\",\"orientation\":\"portrait\",\"w\":415,\"x\":192,\"y\":60}\n");
-    EXPECT_EQ(result.err, "");
-}
 
 TEST(Commands, DetectRectTakesTheAspectAndThePreference) {
     TempDir dir;
@@ -47,7 +28,7 @@ TEST(Commands, DetectRectTakesTheAspectAndThePreference) {
               "{\"h\":1000,\"method\":\"fit\",\"orientation\":\"portrait\",\"w\":500,\"x\":250,\"y\":0}\n");
 }
 
-TEST(Commands, APhoneOnATransparentBackgroundIsFoundByItsEdges) {
+TEST(Commands, DetectRectFindsAPhoneOnATransparentBackgroundByItsEdges) {
     TempDir dir;
     // Transparent white around an opaque grey phone: drawn as it looks, the surround is black.
     const int width = 800, height = 1000;
@@ -67,47 +48,36 @@ TEST(Commands, APhoneOnATransparentBackgroundIsFoundByItsEdges) {
     image.format = PNG_FORMAT_RGBA;
     ASSERT_TRUE(png_image_write_to_file(&image, (dir.path() / "cutout.png").c_str(), 0, rgba.data(), 0, nullptr));
     auto result = run("detect-rect " + (dir.path() / "cutout.png").string(), dir);
+    EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out, "{\"h\":900,\"method\":\"edges\",\"orientation\":\"portrait\",\"w\":415,\"x\":192,\"y\":60}\n");
 }
 
-TEST(Commands, BadArgumentsFailWithAUsageLine) {
+// Arguments are checked before any backend starts (a virtual phone would
+// say it is running first), so the one line on standard error is all.
+TEST(Commands, BadArgumentsFailWithOneLineAndNothingElse) {
     TempDir dir;
     std::ofstream(dir.path() / "huge.png") << pngHead(20000, 6000);
     const std::string hugePath = (dir.path() / "huge.png").string();
+    const std::string detectUsage = "usage: detect-rect <image> [--aspect W/H] [--prefer portrait|landscape]\n";
+    const std::string usbUsage = "usage: usb-capture <out.png|.jpg> [--device ID] [--max N] [--ocr] [--timeout S]\n";
+    const std::string airplayUsage = "usage: airplay-capture <out.png|.jpg> [--window ID] [--max N] [--ocr] [--no-crop]\n";
     const std::pair<std::string, std::string> cases[] = {
-        {"detect-rect", "usage: detect-rect <image> [--aspect W/H] [--prefer portrait|landscape]\n"},
-        {"detect-rect /nonexistent.png", "usage: detect-rect <image> [--aspect W/H] [--prefer portrait|landscape]\n"},
+        {"detect-rect", detectUsage},
+        {"detect-rect /nonexistent.png", detectUsage},
+        {"detect-rect " + hugePath, "image too large: 20000\u00D76000\n"},
         {"ocr", "usage: ocr <image>\n"},
         {"ocr /nonexistent.png", "cannot read /nonexistent.png\n"},
         {"ocr /dev/zero", "cannot read /dev/zero\n"},  // read for ever, before
         {"ocr " + hugePath, "image too large: 20000\u00D76000\n"},
-        {"detect-rect " + hugePath, "image too large: 20000\u00D76000\n"},
-    };
-    for (const auto& [arguments, message] : cases) {
-        auto result = run(arguments, dir);
-        EXPECT_EQ(result.status, 1) << arguments;
-        EXPECT_EQ(result.err, message) << arguments;
-        EXPECT_EQ(result.out, "") << arguments;
-    }
-}
-
-TEST(Commands, AUsageErrorIsAllThatIsSaid) {
-    // A virtual phone would say it is running before any other work starts:
-    // arguments are checked before that, in every command that has any.
-    TempDir dir;
-    const std::pair<std::string, std::string> cases[] = {
-        {"usb-capture --device X out.png",
-         "usage: usb-capture <out.png|.jpg> [--device ID] [--max N] [--ocr] [--timeout S]\n"},
-        {"usb-capture", "usage: usb-capture <out.png|.jpg> [--device ID] [--max N] [--ocr] [--timeout S]\n"},
-        {"airplay-capture --max 800 shot.jpg",
-         "usage: airplay-capture <out.png|.jpg> [--window ID] [--max N] [--ocr] [--no-crop]\n"},
+        {"usb-capture", usbUsage},
+        {"usb-capture --device X out.png", usbUsage},
+        {"airplay-capture", airplayUsage},
+        {"airplay-capture --max 800 shot.jpg", airplayUsage},
         {"airplay-capture shot.jpg --max 0", "--max must be a positive number\n"},
         {"airplay-serve --port none", "usage: airplay-serve [--port N] [--window ID]\n"},
-        {"ocr", "usage: ocr <image>\n"},
-        {"detect-rect", "usage: detect-rect <image> [--aspect W/H] [--prefer portrait|landscape]\n"},
+        {"airplay-serve --port 70000", "usage: airplay-serve [--port N] [--window ID]\n"},
         {"click 100", "usage: click <x> <y> [long]\n"},
         {"drag 1 2 x 4", "usage: drag <x0> <y0> <x1> <y1> [ms]\n"},
-        {"drag 1 2 3 4 1e9", "a drag takes at most 60000 ms\n"},
         {"key", "usage: key <name>, with modifiers before it: cmd+shift+a\n"},
         {"pair soon", "usage: quintalis pair [seconds]\n"},
     };
@@ -131,12 +101,4 @@ TEST(Commands, OCRPrintsTheLinesAsJSON) {
     EXPECT_EQ(lines[0]["text"], "Settings");
     EXPECT_EQ(lines[1]["text"], "Battery");
     EXPECT_NEAR(lines[1]["y"].get<double>(), placed[1].y, 4);
-    EXPECT_TRUE(std::regex_search(result.out, std::regex(R"("x":\d+,)"))) << result.out;  // 44, not 44.0
-
-    PixelBuffer blank(200, 100);
-    std::fill(blank.mutableData(), blank.mutableData() + blank.bytesPerRow() * 100, 255);
-    std::ofstream(dir.path() / "blank.png") << *encodePNG(blank);
-    auto empty = run("ocr " + (dir.path() / "blank.png").string(), dir);
-    EXPECT_EQ(empty.out, "[]\n");
-    EXPECT_EQ(empty.err, "");
 }
