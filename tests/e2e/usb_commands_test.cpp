@@ -52,10 +52,7 @@ TEST_F(USBCommandsProgramTest, ListsTheVirtualPhonesOrNoneAfterWaiting) {
 TEST_F(USBCommandsProgramTest, CapturesToTheFormatTheNameAsksFor) {
     auto scaled = run("usb-capture " + file("out.jpg") + " --max 1000", dir);
     EXPECT_EQ(scaled.status, 0) << scaled.err;
-    auto result = JSON::parse(scaled.out);
-    result.erase("age_ms");
     // Sized as the engine's screenshot of the same limit: 1179 × 1000 / 2556 = 461.3.
-    EXPECT_EQ(result, (JSON{{"ok", true}, {"w", 461}, {"h", 1000}, {"fw", 1179}, {"fh", 2556}}));
     auto picture = decodeImage(bytesOf("out.jpg"));
     ASSERT_TRUE(picture);
     EXPECT_EQ(std::make_pair(picture->width(), picture->height()), std::make_pair(461, 1000));
@@ -67,27 +64,12 @@ TEST_F(USBCommandsProgramTest, CapturesToTheFormatTheNameAsksFor) {
     EXPECT_EQ(bytesOf("shot.webp").substr(0, 3), "\xff\xd8\xff");
 }
 
-TEST_F(USBCommandsProgramTest, FailuresSayWhatToDo) {
-    auto misplaced = run("usb-capture --device X " + file("out.png"), dir);
-    EXPECT_EQ(misplaced.status, 1);
-    EXPECT_EQ(misplaced.err, "usage: usb-capture <out.png|.jpg> [--device ID] [--max N] [--ocr] [--timeout S]\n")
-        << "nothing starts before the arguments are checked";
-    EXPECT_EQ(misplaced.out, "");
-
+TEST_F(USBCommandsProgramTest, ALockedPhoneWritesNothingAndFails) {
     simulate("phone:locked");
     auto locked = run("usb-capture " + file("out.png") + " --timeout 0.2", dir);
     EXPECT_EQ(locked.status, 1);
     EXPECT_EQ(locked.out, "{\"error\":\"no frame yet from Simulated iPhone (is the iPhone unlocked?)\",\"ok\":false}\n");
     EXPECT_FALSE(std::filesystem::exists(file("out.png")));
-}
-
-TEST_F(USBCommandsProgramTest, AnImageStandsInForThePhone) {
-    unsetenv("QUINTALIS_SIMULATOR");
-    PixelBuffer picture(300, 600);
-    std::ofstream(file("in.png")) << *encodePNG(picture);
-    auto result = run("usb-capture " + file("out.jpg") + " --max 100 --image " + file("in.png"), dir);
-    EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(result.out, "{\"age_ms\":0,\"fh\":600,\"fw\":300,\"h\":100,\"ok\":true,\"w\":50}\n");
 }
 
 TEST_F(USBCommandsProgramTest, ServesOneAnswerPerLine) {
