@@ -77,6 +77,7 @@ TEST_F(USBCommandsProgramTest, ServesOneAnswerPerLine) {
                                     << "snap " << file("b.png") << " 640 1\n"
                                     << "snap " << file("c.png") << " 640 yes\n"
                                     << "snap " << file("d.png") << " abc\n"
+                                    << "snap " << file("e.png") << " 320\n"
                                     << "  info  \n"
                                     << "\n"
                                     << "snap\n"
@@ -86,7 +87,7 @@ TEST_F(USBCommandsProgramTest, ServesOneAnswerPerLine) {
     auto served = run("usb-serve < " + file("requests"), dir);
     EXPECT_EQ(served.status, 0) << served.err;
     auto answers = lines(served.out);
-    ASSERT_EQ(answers.size(), 8u) << served.out;
+    ASSERT_EQ(answers.size(), 9u) << served.out;
     EXPECT_EQ(answers[0], (JSON{{"ok", true}, {"event", "ready"}, {"device", "Simulated iPhone"},
                                 {"id", "00008120-000A1B2C3D4E5F01"}}));
     EXPECT_EQ(answers[1]["h"], 1280);  // the long edge by default
@@ -97,10 +98,11 @@ TEST_F(USBCommandsProgramTest, ServesOneAnswerPerLine) {
     EXPECT_EQ(answers[3]["h"], 640);
     EXPECT_FALSE(answers[3].contains("ocr"));
     EXPECT_EQ(answers[4]["h"], 1280);
-    EXPECT_EQ(answers[5], (JSON{{"ok", true}, {"device", "Simulated iPhone"}, {"id", "00008120-000A1B2C3D4E5F01"},
+    EXPECT_EQ(answers[5]["h"], 320);
+    EXPECT_EQ(answers[6], (JSON{{"ok", true}, {"device", "Simulated iPhone"}, {"id", "00008120-000A1B2C3D4E5F01"},
                                 {"fw", 1179}, {"fh", 2556}}));
-    EXPECT_EQ(answers[6], (JSON{{"ok", false}, {"error", "unknown command snap"}}));
-    EXPECT_EQ(answers[7], (JSON{{"ok", false}, {"error", "unknown command hello"}}));
+    EXPECT_EQ(answers[7], (JSON{{"ok", false}, {"error", "unknown command snap"}}));
+    EXPECT_EQ(answers[8], (JSON{{"ok", false}, {"error", "unknown command hello"}}));
 
     // The end of the input ends it too; "serve" is the same command.
     std::ofstream(file("info")) << "info\n";
