@@ -38,18 +38,17 @@ public:
 class RecordingChildProcesses final : public ChildProcesses {
 public:
     struct Call {
-        std::filesystem::path executable;
         std::vector<std::string> arguments;
     };
     std::optional<std::string> startFailure;
 
-    ToolRun run(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
+    ToolRun run(const std::filesystem::path&, const std::vector<std::string>& arguments,
                 Duration) override {
-        record(executable, arguments);
+        record(arguments);
         return {0, ""};
     }
-    Outcome start(const std::filesystem::path& executable, const std::vector<std::string>& arguments) override {
-        record(executable, arguments);
+    Outcome start(const std::filesystem::path&, const std::vector<std::string>& arguments) override {
+        record(arguments);
         return startFailure ? Outcome::failure(*startFailure) : Outcome::success();
     }
     std::vector<Call> calls() const {
@@ -58,9 +57,9 @@ public:
     }
 
 private:
-    void record(const std::filesystem::path& executable, const std::vector<std::string>& arguments) {
+    void record(const std::vector<std::string>& arguments) {
         std::lock_guard lock(mutex_);
-        calls_.push_back({executable, arguments});
+        calls_.push_back({arguments});
     }
     mutable std::mutex mutex_;
     std::vector<Call> calls_;
@@ -72,7 +71,6 @@ public:
     std::filesystem::path running = "/home/tester/Downloads/quintalis";
     std::filesystem::path installed = "/home/tester/.local/bin/quintalis";
     bool installedRuns = false;
-    bool removable = false;
     std::optional<std::string> trashFailure;
     std::optional<std::string> copyFailure;
     std::vector<std::string> steps;
@@ -80,7 +78,7 @@ public:
     std::filesystem::path runningProgram() const override { return running; }
     std::filesystem::path installedProgram() const override { return installed; }
     bool runsInstalled() const override { return installedRuns; }
-    bool runsFromRemovableMedia() const override { return removable; }
+    bool runsFromRemovableMedia() const override { return false; }
     Outcome trashInstalledCopy() override {
         steps.push_back("trash");
         return trashFailure ? Outcome::failure(*trashFailure) : Outcome::success();

@@ -71,11 +71,9 @@ public:
     std::map<std::string, std::string> failingServices;  // service UUID text to error
     std::optional<AdvertisingError> advertisingError;
     std::vector<ServiceRef> services;
-    int removals = 0;
     std::vector<std::string> advertisedNames;
     bool advertising = false;
     std::vector<Update> updates;
-    int refusals = 0;
     std::function<void(const Update&)> onUpdate;  // what the centrals receive
     std::vector<Response> responses;
     std::vector<Duration> pairingWindows;
@@ -89,10 +87,7 @@ public:
                                                                               : Outcome::failure(failure->second));
         });
     }
-    void removeAllServices() override {
-        ++removals;
-        services.clear();
-    }
+    void removeAllServices() override { services.clear(); }
     void startAdvertising(const std::string& name, const std::vector<BluetoothUUID>&) override {
         advertisedNames.push_back(name);
         advertising = !advertisingError;
@@ -101,10 +96,7 @@ public:
     bool isAdvertising() const override { return advertising; }
     bool updateValue(const std::vector<uint8_t>& value, const CharacteristicRef& c,
                      const std::vector<UUID>& centrals) override {
-        if (full_) {
-            ++refusals;
-            return false;
-        }
+        if (full_) return false;
         updates.push_back(Update{value, c, centrals});
         if (onUpdate) onUpdate(updates.back());
         return true;

@@ -61,9 +61,6 @@ public:
         xcb_change_window_attributes(x_.get(), window_, XCB_CW_BORDER_PIXEL, &rgb);
         configure(XCB_CONFIG_WINDOW_BORDER_WIDTH, {static_cast<uint32_t>(width)});
     }
-    void move(int x0, int y0) {
-        configure(XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, {static_cast<uint32_t>(x0), static_cast<uint32_t>(y0)});
-    }
     void map() {
         xcb_map_window(x_.get(), window_);
         sync();
