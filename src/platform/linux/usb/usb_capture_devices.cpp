@@ -253,6 +253,15 @@ std::unique_ptr<CaptureSession> UsbCaptureDevices::startCapture(const CaptureDev
     throw CaptureStartError("cannot capture " + device.localizedName + ": Quintalis is stopping");
 }
 
+// Whether the phone is in its capture configuration already.
+bool UsbCaptureDevices::leftInCapture(UsbDeviceHandle& handle, const UsbDeviceInfo& info) {
+    const UsbConfiguration* capture = findConfiguration(info, usbscreen::kCaptureSubclass);
+    if (!capture) return false;
+    int active = 0;
+    handle.activeConfiguration(active);
+    return active == capture->value;
+}
+
 std::unique_ptr<CableSession> UsbCaptureDevices::open(const Found& phone, const std::string& name, SerialQueue& queue,
                                                       std::function<void(CapturedFrame)> onFrame) {
     auto fail = [&](const std::string& why) -> CaptureStartError { return CaptureStartError("cannot capture " + name + ": " + why); };
@@ -272,39 +281,19 @@ std::unique_ptr<CableSession> UsbCaptureDevices::open(const Found& phone, const 
         if (usbmuxValue) handle->setConfiguration(usbmuxValue);
     };
 
-    if (const UsbConfiguration* capture = findConfiguration(info, usbscreen::kCaptureSubclass)) {
-        int active = 0;
-        handle->activeConfiguration(active);
-        if (active == capture->value) {
-            // Left in the capture configuration by a capture that did not end
-            // well: restore it first, unless another program is capturing.
-            const UsbInterface* interface = findInterface(*capture, usbscreen::kCaptureSubclass);
-            if (handle->claimInterface(interface->number) == UsbStatus::busy) throw fail("another program is capturing its screen");
-            handle->releaseInterface(interface->number);
-            log(name + " over USB: restoring the configuration a previous capture left behind");
-            restore();
-            info.configurations.erase(std::remove_if(info.configurations.begin(), info.configurations.end(),
-                                                     [&](const UsbConfiguration& c) { return c.value == capture->value; }),
-                                      info.configurations.end());
-        }
+    if (leftInCapture(*handle, info)) {
+        // Left in the capture configuration by a capture that did not end
+        // well: restore it first, unless another program is capturing.
+        const UsbConfiguration* capture = findConfiguration(info, usbscreen::kCaptureSubclass);
+        const UsbInterface* interface = findInterface(*capture, usbscreen::kCaptureSubclass);
+        if (handle->claimInterface(interface->number) == UsbStatus::busy) throw fail("another program is capturing its screen");
+        handle->releaseInterface(interface->number);
+        log(name + " over USB: restoring the configuration a previous capture left behind");
+        restore();
+        std::erase_if(info.configurations, [&](const UsbConfiguration& c) { return c.value == capture->value; });
     }
     if (!findConfiguration(info, usbscreen::kCaptureSubclass)) {
-        // The phone leaves the bus and comes back with one more configuration;
-        // its status stage may fail as it goes, which is no failure.
-        handle->controlOut(usbscreen::kVendorRequestOut, usbscreen::kRevealRequest, 0, usbscreen::kRevealIndex, timeouts_.transfer);
-        handle.reset();
-        const MonotonicTime deadline = clock_.now() + timeouts_.reenumerate;
-        std::optional<UsbDeviceInfo> back;
-        while (!back) {
-            throwWhenStopped(name);
-            for (auto& candidate : apple()) {
-                if (candidate.udid == phone.udid && findConfiguration(candidate.info, usbscreen::kCaptureSubclass)) back = std::move(candidate.info);
-            }
-            if (back) break;
-            if (clock_.now() >= deadline) throw fail("it did not come back with its screen-capture configuration; unplug it and plug it in again");
-            clock_.sleep(kRediscoverInterval);
-        }
-        info = std::move(*back);
+        info = reveal(phone.udid, name, std::move(handle));
         handle = openAt(info.address);
     }
 
@@ -335,10 +324,35 @@ std::unique_ptr<CableSession> UsbCaptureDevices::open(const Found& phone, const 
     }
     handle->clearHalt(target.in);
     handle->clearHalt(target.out);
-    // A session that fails mid-stream leaves a phone that may still be on the
-    // bus, and no hot-plug event says so: the observers look again instead.
+    return std::make_unique<CableSession>(target, std::move(handle), queue, std::move(onFrame), clock_, timeouts_,
+                                          onEnded(phone.udid, name));
+}
+
+UsbDeviceInfo UsbCaptureDevices::reveal(const std::string& udid, const std::string& name,
+                                        std::unique_ptr<UsbDeviceHandle> handle) {
+    // The phone leaves the bus and comes back with one more configuration;
+    // its status stage may fail as it goes, which is no failure.
+    handle->controlOut(usbscreen::kVendorRequestOut, usbscreen::kRevealRequest, 0, usbscreen::kRevealIndex, timeouts_.transfer);
+    handle.reset();
+    const MonotonicTime deadline = clock_.now() + timeouts_.reenumerate;
+    while (true) {
+        throwWhenStopped(name);
+        for (auto& candidate : apple()) {
+            if (candidate.udid == udid && findConfiguration(candidate.info, usbscreen::kCaptureSubclass)) return std::move(candidate.info);
+        }
+        if (clock_.now() >= deadline) {
+            throw CaptureStartError("cannot capture " + name +
+                                    ": it did not come back with its screen-capture configuration; unplug it and plug it in again");
+        }
+        clock_.sleep(kRediscoverInterval);
+    }
+}
+
+// A session that fails mid-stream leaves a phone that may still be on the
+// bus, and no hot-plug event says so: the observers look again instead.
+std::function<void(const std::string&, bool)> UsbCaptureDevices::onEnded(const std::string& udid, const std::string& name) {
     auto watch = alive_.watch();
-    auto onEnded = [this, watch, name, udid = phone.udid, started = clock_.now()](const std::string& reason, bool unplugged) {
+    return [this, watch, name, udid, started = clock_.now()](const std::string& reason, bool unplugged) {
         if (!watch.alive()) return;
         remindOfUsbmuxd(name);
         if (unplugged) {
@@ -350,7 +364,6 @@ std::unique_ptr<CableSession> UsbCaptureDevices::open(const Found& phone, const 
         }
         notifyObservers();
     };
-    return std::make_unique<CableSession>(target, std::move(handle), queue, std::move(onFrame), clock_, timeouts_, onEnded);
 }
 
 // A plain stop of usbmuxd would not last: udev starts it again as soon as
