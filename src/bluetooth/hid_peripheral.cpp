@@ -112,7 +112,6 @@ void HIDPeripheral::didUpdateDeviceName(const std::string& name) {
 }
 
 void HIDPeripheral::didUpdateState() {
-    if (!manager_) return;  // a call the radio queued before it stopped
     auto state = manager_->state();
     log("bluetooth state " + std::to_string(static_cast<int>(state)) + " auth " +
         std::to_string(static_cast<int>(role_.authorization())));
@@ -166,7 +165,6 @@ void HIDPeripheral::addNextService() {
 }
 
 void HIDPeripheral::didAddService(const ServiceRef& service, const Outcome& added) {
-    if (!manager_) return;  // a call the radio queued before it stopped
     if (!added.ok()) {
         std::string line = "failed to add " + service->uuid.description() + ": " + added.message();
         setState(line);
@@ -178,7 +176,6 @@ void HIDPeripheral::didAddService(const ServiceRef& service, const Outcome& adde
 }
 
 void HIDPeripheral::advertise() {
-    if (!manager_) return;  // a call the radio queued before it stopped
     if (!published_ || manager_->isAdvertising()) return;
     manager_->startAdvertising(localName_, {BluetoothUUID("1812")});
 }
@@ -192,7 +189,6 @@ void HIDPeripheral::didStartAdvertising(const std::optional<AdvertisingError>& e
 }
 
 void HIDPeripheral::didReceiveRead(const ReadRequest& request) {
-    if (!manager_) return;  // a call the radio queued before it stopped
     const auto& characteristic = request.characteristic;
     const std::string uuid = characteristic->uuid.text();
     Bytes value;
@@ -218,7 +214,6 @@ void HIDPeripheral::didReceiveRead(const ReadRequest& request) {
 }
 
 void HIDPeripheral::didReceiveWrite(const std::vector<WriteRequest>& requests) {
-    if (!manager_) return;  // a call the radio queued before it stopped
     if (requests.empty()) return;
     for (const auto& request : requests) {
         centrals_.insert(request.central);

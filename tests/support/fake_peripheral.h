@@ -137,7 +137,7 @@ public:
     std::unique_ptr<PeripheralManager> makeManager(PeripheralManagerDelegate& delegate, SerialQueue& queue) override {
         auto made = std::make_unique<FakePeripheralManager>(delegate, queue, initialState);
         manager = made.get();
-        queue.async([&delegate] { delegate.didUpdateState(); });
+        made->changeState(initialState);
         return made;
     }
 };
