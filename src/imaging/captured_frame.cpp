@@ -9,7 +9,6 @@ CapturedFrame::CapturedFrame(PixelBufferRef picture) {
     state_ = std::make_shared<State>();
     state_->picture = std::move(picture);
     state_->converted = true;
-    std::call_once(state_->once, [] {});
 }
 
 CapturedFrame::CapturedFrame(std::shared_ptr<const Source> source) {
@@ -30,6 +29,7 @@ int CapturedFrame::height() const {
 
 PixelBufferRef CapturedFrame::picture() const {
     if (!state_) return nullptr;
+    if (!state_->source) return state_->picture;
     std::call_once(state_->once, [state = state_.get()] {
         state->picture = state->source->toBGRA();
         state->converted = true;
