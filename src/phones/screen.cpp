@@ -25,16 +25,19 @@ void Screen::stop() {
     if (session_) session_->stop();
 }
 
-PixelBufferRef Screen::frame() {
+CapturedFrame Screen::latest() {
     CapturedFrame frame;
     queue_.sync([&] { frame = latest_; });
+    return frame;
+}
+
+PixelBufferRef Screen::frame() {
     // Converted here, on the reader's thread, so the frames keep arriving meanwhile.
-    return frame.picture();
+    return latest().picture();
 }
 
 std::optional<ImageSize> Screen::size() {
-    CapturedFrame latest;
-    queue_.sync([&] { latest = latest_; });
+    CapturedFrame latest = this->latest();
     if (!latest) return std::nullopt;
     return ImageSize{latest.width(), latest.height()};
 }

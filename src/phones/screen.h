@@ -54,6 +54,7 @@ public:
     std::optional<ChangeReading> changes(int64_t since);
 
 private:
+    CapturedFrame latest();
     const std::string id_;
     const std::string name_;
     Clock& clock_;

@@ -77,7 +77,7 @@ void ScreenCapture::refresh() {
             starting_[device.uniqueID] = true;
             toStart.push_back(device);
         }
-        if (screens_.empty() && toStart.empty()) log("no iPhone screen yet (plug in over USB and trust this computer)");
+        if (screens_.empty() && toStart.empty()) logNoScreenYet();
         callback = onScreensChanged_;
     }
     if (changed && callback) callback();
@@ -92,6 +92,8 @@ void ScreenCapture::refresh() {
         });
     }
 }
+
+void ScreenCapture::logNoScreenYet() { log("no iPhone screen yet (plug in over USB and trust this computer)"); }
 
 void ScreenCapture::startScreen(const CaptureDeviceInfo& device) {
     ScreenRef screen;
@@ -111,7 +113,7 @@ void ScreenCapture::startScreen(const CaptureDeviceInfo& device) {
             log("capturing " + device.localizedName + " (" + device.uniqueID + ")");
             callback = onScreensChanged_;
         } else if (screens_.empty() && starting_.empty()) {
-            log("no iPhone screen yet (plug in over USB and trust this computer)");
+            logNoScreenYet();
         }
     }
     // Unplugged while it started: the phone's device goes back at once.

@@ -44,6 +44,7 @@ public:
 
 private:
     void startScreen(const CaptureDeviceInfo& device);
+    static void logNoScreenYet();
 
     CaptureDevices& devices_;
     Clock& clock_;
