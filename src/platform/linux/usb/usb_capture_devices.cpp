@@ -207,7 +207,7 @@ std::unique_ptr<CaptureSession> UsbCaptureDevices::startCapture(const CaptureDev
     refuseWhileWaiting(device.uniqueID, device.localizedName);
     {
         std::lock_guard lock(mutex_);
-        if (stopped_) throw CaptureStartError("cannot capture " + device.localizedName + ": Quintalis is stopping");
+        if (stopped_) throw stoppingError(device.localizedName);
         switching_[device.uniqueID] = device;
         ++starting_;
     }
@@ -250,7 +250,7 @@ std::unique_ptr<CaptureSession> UsbCaptureDevices::startCapture(const CaptureDev
     }
     // Opened while the process stopped: the phone goes straight back.
     session->stop();
-    throw CaptureStartError("cannot capture " + device.localizedName + ": Quintalis is stopping");
+    throw stoppingError(device.localizedName);
 }
 
 // Whether the phone is in its capture configuration already.
@@ -426,9 +426,13 @@ void UsbCaptureDevices::refuseWhileWaiting(const std::string& udid, const std::s
     throw CaptureStartError("cannot capture " + name + ": " + found->second.reason + "; trying again in " + waitText(left));
 }
 
+CaptureStartError UsbCaptureDevices::stoppingError(const std::string& name) {
+    return CaptureStartError("cannot capture " + name + ": Quintalis is stopping");
+}
+
 void UsbCaptureDevices::throwWhenStopped(const std::string& name) {
     std::lock_guard lock(mutex_);
-    if (stopped_) throw CaptureStartError("cannot capture " + name + ": Quintalis is stopping");
+    if (stopped_) throw stoppingError(name);
 }
 
 void UsbCaptureDevices::stopAll() {

@@ -61,6 +61,7 @@ private:
         std::string udid;
     };
     std::vector<Found> apple();
+    static CaptureStartError stoppingError(const std::string& name);
     void throwWhenStopped(const std::string& name);
     std::unique_ptr<CableSession> open(const Found& phone, const std::string& name, SerialQueue& queue,
                                        std::function<void(CapturedFrame)> onFrame);
