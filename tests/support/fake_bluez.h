@@ -2,6 +2,7 @@
 
 #include <sdbus-c++/sdbus-c++.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -12,20 +13,14 @@
 
 namespace quintalis::testing {
 
-// bluetoothd as a program on the bus sees it: org.bluez with adapters,
-// devices, the GATT, advertising and agent managers. It walks a registered
-// application with GetManagedObjects and refuses what bluetoothd 5.66
-// refuses (unknown flags, Generic Access or Generic Attribute services of
-// the application's own, a characteristic or descriptor whose parent path
-// is not one of the application's objects, a handle already taken). It
-// numbers attributes in the order sd-bus lists the objects, newest first,
-// unless they carry a Handle, reads an advertisement's properties, and
-// plays the GATT client and the radio for the test: devices (LE or
-// BR/EDR) connect and pair, read, write, and turn notifications on the way
-// bluetoothd 5.66 does (one AcquireNotify per characteristic and adapter,
-// later devices only counted). Pairing follows the kernel: refused unless
-// the adapter is pairable, asked of the default agent when there is one,
-// and accepted "Just Works" without asking when there is none.
+// bluetoothd 5.66 as a program on the bus sees it. It walks a registered
+// application with GetManagedObjects and refuses what bluetoothd refuses
+// (unknown flags, a Generic Access or Generic Attribute service of the
+// application's own, a parent that is not one of its objects, a handle
+// already taken), and numbers attributes in the bus's order unless they
+// carry a Handle. It also plays the radio and the phones: LE or BR/EDR
+// devices connect, read, write, pair as the kernel lets them, and turn
+// notifications on (one AcquireNotify per characteristic and adapter).
 //
 // Threads: the test calls it from one thread; its D-Bus handlers run on
 // the fake's own event loop thread.
@@ -45,47 +40,41 @@ public:
     void start();
     void addAdapter(const std::string& name, bool powered);
     void setPowered(const std::string& adapter, bool powered);
-    // A device connected through the adapter; returns its object path.
     enum class Bearer { le, classic };
+    // Returns the device's object path.
     std::string connect(const std::string& adapter, const std::string& address, Bearer bearer = Bearer::le);
     void disconnect(const std::string& device);
-    // The device now goes by another address (its identity address, learnt at pairing); its path stays.
+    // The identity address learnt at pairing; the path stays.
     void changeAddress(const std::string& device, const std::string& address);
-    // The next RegisterApplication calls fail with this message.
     void refuseApplications(int count, const std::string& message);
     int applicationRegistrations(const std::string& adapter) const;
 
-    // What the peripheral registered on an adapter (empty when nothing).
     Objects application(const std::string& adapter) const;
     Properties advertisement(const std::string& adapter) const;
     std::string agentCapability() const;
     bool agentIsDefault() const;
-
-    // The characteristics of a service ("1812"), in the application's order.
-    std::vector<std::string> characteristics(const std::string& adapter, const std::string& service) const;
-    // The attribute handle bluetoothd gave an object of the application (for
-    // a characteristic, its value's), 0 for none.
-    uint16_t handle(const std::string& adapter, const std::string& path) const;
     bool pairable(const std::string& adapter) const;
     uint32_t pairableTimeout(const std::string& adapter) const;
+    bool trusted(const std::string& device) const;
+
+    // Paths in the application's order; a service by its short UUID ("1812").
+    std::vector<std::string> characteristics(const std::string& adapter, const std::string& service) const;
     std::vector<std::string> descriptors(const std::string& adapter, const std::string& characteristic) const;
+    // The handle bluetoothd gave the object (a characteristic's value's), 0 for none.
+    uint16_t handle(const std::string& adapter, const std::string& path) const;
     Reply read(const std::string& adapter, const std::string& path, const std::string& device, uint16_t offset = 0);
     Reply write(const std::string& adapter, const std::string& path, const std::string& device, const std::vector<uint8_t>& value);
 
     // A device writes the characteristic's configuration descriptor.
     void enableNotifications(const std::string& adapter, const std::string& characteristic, const std::string& device);
     void disableNotifications(const std::string& adapter, const std::string& characteristic);
-    // Our end of the characteristic's notify socket (-1 when none), to wait on.
-    int notifySocket(const std::string& adapter, const std::string& characteristic) const;
+    int notifySocket(const std::string& adapter, const std::string& characteristic) const;  // -1 when none
     // Everything sent on the characteristic's socket so far.
     std::vector<std::vector<uint8_t>> received(const std::string& adapter, const std::string& characteristic);
 
-    // A phone asks to pair "Just Works"; returns the error name, or empty
-    // when it paired.
+    // These return the D-Bus error name, empty when granted.
     std::string pair(const std::string& device);
-    // A device asks for a profile's service; returns the agent's error name, or empty.
     std::string authorizeService(const std::string& device, const std::string& uuid);
-    bool trusted(const std::string& device) const;
 
 private:
     struct Registration {
@@ -106,8 +95,7 @@ private:
         int registrations = 0;
         std::map<std::string, uint16_t> handles;
         std::optional<Registration> application;
-        std::optional<Registration> advertisement;
-        Properties advertised;
+        std::optional<Properties> advertised;
         std::map<std::string, Notify> notify;
     };
     struct DeviceState {
@@ -117,14 +105,23 @@ private:
         bool connected = false;
         bool paired = false;
         bool trusted = false;
-        bool classic = false;
     };
 
-    void exportAdapter(const std::string& name);
-    void exportDevice(const std::string& path);
+    void exportDevice(const std::string& path, bool classic);
     // bluetoothd's checks and numbering of a registered application; throws its error.
     static std::map<std::string, uint16_t> admit(const Objects& objects);
     std::unique_ptr<sdbus::IProxy> application(const std::string& adapter, const std::string& path);
+    std::vector<std::string> children(const std::string& adapter, const char* interface, const char* parent,
+                                      const std::string& of) const;
+    template <class State, class T>
+    void change(std::map<std::string, State>& states, const std::string& key, T State::*member, T value,
+                const char* interface, const char* property);
+    std::optional<std::string> askAgent(bool onlyDefault, const std::function<void(sdbus::IProxy&)>& call);
+    template <class F>
+    auto locked(F f) const {
+        std::lock_guard lock(mutex_);
+        return f();
+    }
 
     std::unique_ptr<sdbus::IConnection> connection_;
     std::unique_ptr<sdbus::IObject> root_;
