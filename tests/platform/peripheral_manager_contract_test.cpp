@@ -85,13 +85,14 @@ public:
         bluez.start();
     }
     BluetoothPeripheralRole& role() override { return radio; }
-    std::optional<UUID> connectHost(const HIDGATTTable&) override {
-        if (!eventually([&] { return !bluez.advertisement("hci0").empty(); })) return std::nullopt;
-        std::string device = bluez.connect("hci0", kPhone);
-        auto hid = bluez.characteristics("hci0", "1812");
-        bluez.read("hci0", hid[1], device);  // the report map, as a phone reads it first
-        for (size_t i = 4; i < 8; ++i) bluez.enableNotifications("hci0", hid[i], device);
-        return bluez::centralId(kPhone);
+    std::optional<UUID> connectHost(const HIDGATTTable&) override { return connect("hci0", kPhone); }
+    std::optional<UUID> connect(const std::string& adapter, const std::string& address) {
+        if (!eventually([&] { return !bluez.advertisement(adapter).empty(); })) return std::nullopt;
+        std::string device = bluez.connect(adapter, address);
+        auto hid = bluez.characteristics(adapter, "1812");
+        bluez.read(adapter, hid[1], device);  // the report map, as a phone reads it first
+        for (size_t i = 4; i < 8; ++i) bluez.enableNotifications(adapter, hid[i], device);
+        return bluez::centralId(address);
     }
     bool pointerAt(const UUID&, uint16_t x) override {
         auto got = bluez.received("hci0", bluez.characteristics("hci0", "1812")[5]);
@@ -234,19 +235,14 @@ TEST(BluezPeripheralManager, AnUpdateForTwoSocketsWaitsUntilBothHaveRoom) {
         for (const auto& service : table.services()) manager->addService(service);
         manager->startAdvertising("Skiffline", {BluetoothUUID("1812")});
     });
-    ASSERT_TRUE(eventually([&] { return !backend.bluez.advertisement("hci1").empty(); }));
-    const UUID a = *backend.connectHost(table);
-    std::string device = backend.bluez.connect("hci1", "5C:AD:BA:00:00:0B");
-    const std::string atB = backend.bluez.characteristics("hci1", "1812")[5];
-    backend.bluez.read("hci1", backend.bluez.characteristics("hci1", "1812")[1], device);
-    backend.bluez.enableNotifications("hci1", atB, device);
-    const UUID b = bluez::centralId("5C:AD:BA:00:00:0B");
-    ASSERT_TRUE(eventually([&] { return recorder.subscribed() == std::set<UUID>{a, b}; }));
+    auto a = backend.connect("hci0", BluezBackend::kPhone), b = backend.connect("hci1", "5C:AD:BA:00:00:0B");
+    ASSERT_TRUE(a && b);
+    ASSERT_TRUE(eventually([&] { return recorder.subscribed() == std::set<UUID>{*a, *b}; }));
     auto pointer = table.inputs.at(ReportID::absolutePointer);
 
     size_t filled = 0;
     queue.sync([&] {
-        while (filled < 100000 && manager->updateValue(absolutePointerReport(0, 1, 1), pointer, {a})) ++filled;
+        while (filled < 100000 && manager->updateValue(absolutePointerReport(0, 1, 1), pointer, {*a})) ++filled;
     });
     ASSERT_LT(filled, 100000u) << "the socket never filled";
     const Bytes marker = absolutePointerReport(0, 7777, 7777);
@@ -255,13 +251,14 @@ TEST(BluezPeripheralManager, AnUpdateForTwoSocketsWaitsUntilBothHaveRoom) {
         return std::count(got.begin(), got.end(), marker);
     };
     const std::string atA = backend.bluez.characteristics("hci0", "1812")[5];
+    const std::string atB = backend.bluez.characteristics("hci1", "1812")[5];
     bool taken = false;
-    queue.sync([&] { taken = manager->updateValue(marker, pointer, {b, a}); });
+    queue.sync([&] { taken = manager->updateValue(marker, pointer, {*b, *a}); });
     EXPECT_FALSE(taken);
     // The phone on hci0 reads its notifications; the update goes through once, to both.
     ASSERT_TRUE(eventually([&] {
         markersAt("hci0", atA);
-        queue.sync([&] { taken = taken || manager->updateValue(marker, pointer, {b, a}); });
+        queue.sync([&] { taken = taken || manager->updateValue(marker, pointer, {*b, *a}); });
         return taken;
     }));
     EXPECT_EQ(markersAt("hci0", atA), 1);
