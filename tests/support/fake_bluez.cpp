@@ -87,9 +87,11 @@ std::map<std::string, uint16_t> FakeBluez::admit(const Objects& objects) {
     std::map<std::string, uint16_t> handles;
     std::set<uint16_t> taken;
     uint16_t next = kOwnAttributes + 1;
+    // A Handle of 0, like none, leaves the choice to bluetoothd.
     auto place = [&](const Properties* properties, int before = 0) {
         auto asked = properties ? properties->find("Handle") : Properties::const_iterator{};
-        uint16_t handle = properties && asked != properties->end() ? asked->second.get<uint16_t>() - before : next;
+        uint16_t wanted = properties && asked != properties->end() ? asked->second.get<uint16_t>() : 0;
+        uint16_t handle = wanted ? static_cast<uint16_t>(wanted - before) : next;
         if (handle <= kOwnAttributes || taken.count(handle)) throw failed("Failed to create entry in database");
         taken.insert(handle);
         next = std::max<uint16_t>(next, static_cast<uint16_t>(handle + 1));
