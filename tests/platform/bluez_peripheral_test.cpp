@@ -37,20 +37,16 @@ protected:
     }
     // The HID service's characteristics in table order: information, report
     // map, control point, protocol mode, four input reports, output report.
-    std::vector<std::string> hid(const std::string& adapter = "hci0") { return bluez->characteristics(adapter, "1812"); }
-    std::string input(ReportID id, const std::string& adapter = "hci0") {
-        return hid(adapter).at(3 + static_cast<size_t>(id));
-    }
+    std::vector<std::string> hid() { return bluez->characteristics("hci0", "1812"); }
+    std::string input(ReportID id) { return hid().at(3 + static_cast<size_t>(id)); }
     // A phone connects, reads the report map and turns on every input report, as an iPhone does.
-    std::string subscribe(const std::string& address, const std::string& adapter = "hci0") {
-        std::string device = bluez->connect(adapter, address);
-        bluez->read(adapter, hid(adapter)[1], device);
-        for (ReportID id : kAllReportIDs) bluez->enableNotifications(adapter, input(id, adapter), device);
+    std::string subscribe(const std::string& address) {
+        std::string device = bluez->connect("hci0", address);
+        bluez->read("hci0", hid()[1], device);
+        for (ReportID id : kAllReportIDs) bluez->enableNotifications("hci0", input(id), device);
         return device;
     }
-    std::vector<Bytes> received(ReportID id, const std::string& adapter = "hci0") {
-        return bluez->received(adapter, input(id, adapter));
-    }
+    std::vector<Bytes> received(ReportID id) { return bluez->received("hci0", input(id)); }
     bool hostsAre(const std::vector<UUID>& hosts) { return peripheral.connectedHosts() == hosts; }
     // Waits until everything queued so far has gone through the peripheral's queue.
     void settle() {
