@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <fstream>
-#include <map>
 #include <thread>
 
 #include "app/model/app_state.h"
@@ -36,23 +35,17 @@ void write(const std::filesystem::path& file, const std::string& text, bool exec
     if (executable) std::filesystem::permissions(file, std::filesystem::perms(0755));
 }
 
-// The programs of this user that listen on a port, as the test says.
+// One program of this user, as the test names it, listens on every port asked of.
 class FakeRunningPrograms final : public RunningPrograms {
 public:
-    std::map<uint16_t, RunningProgram> listeners;
-
-    std::vector<RunningProgram> listeningOn(const std::vector<uint16_t>& ports) override {
-        std::vector<RunningProgram> found;
-        for (auto port : ports) {
-            if (listeners.count(port)) found.push_back(listeners[port]);
-        }
-        return found;
+    std::vector<RunningProgram> listeningOn(const std::vector<uint16_t>&) override {
+        return {{13419, "python3", "/usr/bin/python3"}};
     }
     bool isRunning(const RunningProgram&) override { return true; }
     void terminate(const RunningProgram&, bool) override { ADD_FAILURE() << "polls end nothing"; }
 };
 
-class AppStateTest : public ::testing::Test {
+class AppStateTest : public ::testing::Test, protected StubbedServices {
 protected:
     AppStateTest() {
         host.home = home.path();
@@ -81,12 +74,6 @@ protected:
     }
 
     TempDir home;
-    StubbedServices services;
-    FakeHostEnvironment& host = services.host;
-    MemoryDefaults& defaults = services.defaults;
-    Engine& engine = services.engine;
-    StubService& engineService = services.engineService;
-    StubService& airplayService = services.airplayService;
     FakePeripheralRole radio;
     FakeCaptureDevices cameras;
     FakeWindowServer windows;
@@ -131,7 +118,7 @@ TEST_F(AppStateTest, FollowsTheEngineAndForgetsAllItSaidOnceItIsGone) {
     refresh();
     EXPECT_TRUE(values().usingOtherEngine());
 
-    services.takeDown("QUINTALIS_ENGINE_URL");
+    takeDown("QUINTALIS_ENGINE_URL");
     radio.allowed = BluetoothAuthorization::denied;
     refresh();
     EXPECT_FALSE(values().engineUp);
@@ -141,16 +128,14 @@ TEST_F(AppStateTest, FollowsTheEngineAndForgetsAllItSaidOnceItIsGone) {
 
 TEST_F(AppStateTest, TakesThePortBackWhenItsHolderGoesAndNamesAStrangerThatKeepsIt) {
     FakeRunningPrograms programs;
-    // The engine this app relied on (another copy of Quintalis), then a
-    // program that is no engine.
+    // Another copy of Quintalis this app relied on, then a program that is no engine.
     for (bool isEngine : {true, false}) {
         SCOPED_TRACE(isEngine);
         auto holder = std::make_unique<StubService>();
         holder->answerJSON(isEngine ? R"({"app": "Quintalis"})" : "<html><body>It works</body></html>");
-        programs.listeners[holder->port()] = {13419, "python3", "/usr/bin/python3"};
         FakeHostEnvironment portHost;
         portHost.variables["QUINTALIS_ENGINE_PORT"] = std::to_string(holder->port());
-        Engine own{portHost, defaults, services.info, answeringAtOnce([](const HTTPRequest&) {
+        Engine own{portHost, defaults, info, answeringAtOnce([](const HTTPRequest&) {
                        return HTTPResponse::json(JSON{{"bluetooth", "advertising as Desk"}});
                    })};
         own.start();
@@ -233,7 +218,7 @@ TEST_F(AppStateTest, AsksTheAirPlayServiceOnlyWhenItMatters) {
     EXPECT_EQ(values().airplayWindow, "UxPlay");
     EXPECT_EQ(values().screenPerm, Perm::granted) << "the service's capture counts for the app";
 
-    services.takeDown("QUINTALIS_AIRPLAY_URL");
+    takeDown("QUINTALIS_AIRPLAY_URL");
     refresh();
     EXPECT_FALSE(values().airplayUp);
     EXPECT_EQ(values().airplayWindow, std::nullopt);

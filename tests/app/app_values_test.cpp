@@ -18,12 +18,10 @@ TEST(AppValues, BluetoothLineReadinessAndAdvice) {
     const char* kNoEngine = "Quintalis's engine is not running";
     struct Case {
         bool engineUp;
-        const char* owner;
-        const char* state;
+        const char *owner, *state;
         Perm perm;
         const char* summary;
-        bool ready;
-        bool advised;
+        bool ready, advised;
     };
     const Case cases[] = {
         {false, "Quintalis", "advertising as Desk", Perm::granted, kNoEngine, false, false},
