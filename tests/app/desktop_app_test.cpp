@@ -10,11 +10,10 @@
 
 #include "base/read_file.h"
 #include "imaging/codecs.h"
+#include "support/desktop_session.h"
 #include "support/engine_process.h"
-#include "support/private_bus.h"
 #include "support/run_program.h"
 #include "support/temp_dir.h"
-#include "support/xvfb.h"
 
 using namespace quintalis;
 using namespace quintalis::testing;
@@ -88,24 +87,16 @@ std::vector<std::pair<int32_t, std::string>> shownItems(sdbus::IProxy& menu) {
     return items;
 }
 
-std::map<std::string, std::string> desktop(const PrivateBus& bus, std::map<std::string, std::string> more = {}) {
-    more["DISPLAY"] = Xvfb::display();
-    more["DBUS_SESSION_BUS_ADDRESS"] = bus.address();
-    more["NO_AT_BRIDGE"] = "1";
-    more.try_emplace("QUINTALIS_HEADLESS", "0");
-    return more;
-}
-
 bool logShows(EngineProcess& app, const std::string& line, double seconds = 30) {
     return app.waitFor([&] { return app.log().find(line) != std::string::npos; }, seconds);
 }
 
 class DesktopAppTest : public ::testing::Test {
 protected:
-    // The programs run() starts (a second launch, the renderer) find the
-    // display and the bus in this process's environment.
+    // Every copy started here, by EngineProcess or run(), inherits the session.
     DesktopAppTest() {
-        for (const auto& [name, value] : desktop(bus)) setenv(name.c_str(), value.c_str(), 1);
+        joinDesktopSession(bus);
+        setenv("QUINTALIS_HEADLESS", "0", 1);
     }
 
     PrivateBus bus;
@@ -114,7 +105,7 @@ protected:
 
 TEST_F(DesktopAppTest, StatusIconRegistersAndItsMenuPausesTheEngine) {
     FakeWatcher watcher(bus);
-    EngineProcess app("", home.path(), desktop(bus));
+    EngineProcess app("", home.path());
     ASSERT_TRUE(app.waitFor([&] { return !watcher.items().empty(); })) << app.log();
     EXPECT_TRUE(logShows(app, kTray)) << app.log();
 
@@ -139,7 +130,6 @@ TEST_F(DesktopAppTest, StatusIconRegistersAndItsMenuPausesTheEngine) {
             return line.second == "Control paused \u2014 your AI can look, not tap";
         });
     }));
-    // The toolkit's complaints end up on standard error, which the log holds too.
     EXPECT_EQ(app.log().find("-CRITICAL"), std::string::npos) << app.log();
 }
 
@@ -148,11 +138,11 @@ TEST_F(DesktopAppTest, StatusIconRegistersAndItsMenuPausesTheEngine) {
 // window offers the menu's Pause and Quit.
 TEST_F(DesktopAppTest, KnowsWhenTheDesktopShowsNoIcon) {
     {
-        EngineProcess app("", home.path(), desktop(bus));
+        EngineProcess app("", home.path());
         EXPECT_TRUE(logShows(app, kNoTray)) << app.log();
     }
     FakeWatcher watcher(bus, false);
-    EngineProcess app("", home.path(), desktop(bus));
+    EngineProcess app("", home.path());
     EXPECT_TRUE(logShows(app, kNoTray)) << app.log();
 }
 
@@ -160,7 +150,7 @@ TEST_F(DesktopAppTest, SnapshotsEveryPageAndASecondLaunchOpensTheFirstCopysWindo
     std::filesystem::create_directories(home.path() / "quintalis");
     std::ofstream(home.path() / "quintalis/defaults.json") << R"({"step": 2})";
     auto shots = home.path() / "shots";
-    EngineProcess app("", home.path(), desktop(bus, {{"QUINTALIS_SNAPSHOT_DIR", shots.string()}}));
+    EngineProcess app("", home.path(), {{"QUINTALIS_SNAPSHOT_DIR", shots.string()}});
     ASSERT_TRUE(logShows(app, "snapshots saved to " + shots.string())) << app.log();
     std::set<std::string> pages;
     for (int step = 0; step <= 6; ++step) {
@@ -188,7 +178,7 @@ TEST_F(DesktopAppTest, SnapshotsEveryPageAndASecondLaunchOpensTheFirstCopysWindo
 }
 
 TEST_F(DesktopAppTest, HeadlessUnderADisplayNeverStartsTheToolkit) {
-    EngineProcess app("", home.path(), desktop(bus, {{"QUINTALIS_HEADLESS", "1"}}));
+    EngineProcess app("", home.path(), {{"QUINTALIS_HEADLESS", "1"}});
     EXPECT_EQ(app.get("/status").status, 200);
     EXPECT_NE(app.log().find("starting headless"), std::string::npos);
     auto connection = bus.connect();
@@ -213,7 +203,7 @@ TEST_F(DesktopAppTest, AnOlderTrayShowsTheIconWithoutToolkitComplaints) {
     }
     ASSERT_GT(tray, 0);
     {
-        EngineProcess app("", home.path(), desktop(bus));
+        EngineProcess app("", home.path());
         EXPECT_TRUE(logShows(app, kTray)) << app.log();
         // GTK versions without the fault never say so.
         logShows(app, "status icon: GTK reported a harmless fault while the older tray embedded the icon", 5);
