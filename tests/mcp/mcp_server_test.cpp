@@ -1,15 +1,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 
-#include "base/concurrent_queue.h"
 #include "mcp/line_channel.h"
 #include "mcp/mcp_server.h"
-#include "support/eventually.h"
 #include "support/log_capture.h"
 
 using namespace quintalis;
@@ -169,65 +164,6 @@ TEST(MCPServer, ACancelledCallGetsNoAnswer) {
     session.server.cancelAll();
     session.server.receive(R"({"jsonrpc":"2.0","id":"u","method":"tools/call","params":{"name":"slow"}})");
     EXPECT_TRUE(session.exchange("").empty());
-}
-
-// "wait" holds its worker until it is cancelled, as a wait for the screen
-// whose round trip a cancel ends does; "look" answers at once.
-class WaitingTools final : public ToolBox {
-public:
-    JSON definitions() const override { return JSON::array(); }
-    JSON call(const std::string& name, const JSON&, CallContext& context) override {
-        if (name == "wait") {
-            std::mutex mutex;
-            std::condition_variable woken;
-            bool cancelled = false;
-            auto waking = context.stop.onCancel([&] {
-                std::lock_guard lock(mutex);
-                cancelled = true;
-                woken.notify_all();
-            });
-            ++waiting;
-            std::unique_lock lock(mutex);
-            woken.wait(lock, [&] { return cancelled; });
-            context.stop.check();
-        }
-        return JSON{{"content", JSON::array()}};
-    }
-    std::atomic<int> waiting{0};
-};
-
-TEST(MCPServer, CancelledWaitsFreeTheirWorkersForTheNextCall) {
-    quintalis::testing::LogCapture logs;
-    WaitingTools tools;
-    std::mutex mutex;
-    std::vector<JSON> replies;
-    // As many workers as the server runs calls at once; ended by hand, after
-    // the calls it holds are cancelled.
-    auto calls = std::make_unique<ConcurrentQueue>("test.mcp.calls", 8);
-    MCPServer server(
-        tools, {"quintalis", "Quintalis", "1.2", ""},
-        [&](const std::string& line) {
-            std::lock_guard lock(mutex);
-            replies.push_back(JSON::parse(line));
-        },
-        [&calls](std::function<void()> call) { calls->async(std::move(call)); });
-    auto call = [](int id, const std::string& tool) {
-        return R"({"jsonrpc":"2.0","id":)" + std::to_string(id) + R"(,"method":"tools/call","params":{"name":")" + tool + R"("}})";
-    };
-    for (int id = 1; id <= 8; ++id) server.receive(call(id, "wait"));
-    ASSERT_TRUE(quintalis::testing::eventually([&] { return tools.waiting == 8; }));
-    for (int id = 1; id <= 8; ++id) {
-        server.receive(R"({"jsonrpc":"2.0","method":"notifications/cancelled","params":{"requestId":)" + std::to_string(id) + "}}");
-    }
-    server.receive(call(9, "look"));
-    EXPECT_TRUE(quintalis::testing::eventually([&] {
-        std::lock_guard lock(mutex);
-        return !replies.empty();
-    }));
-    server.cancelAll();
-    calls.reset();
-    ASSERT_EQ(replies.size(), 1u);
-    EXPECT_EQ(replies[0]["id"], 9);
 }
 
 TEST(MCPServer, ProgressGoesOutOnlyWhenAskedForAndRepliesAreOneLineOfUTF8) {
