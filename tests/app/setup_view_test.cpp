@@ -30,7 +30,9 @@ namespace {
 
 bool startToolkit() {
     static bool started = [] {
-        joinDesktopSession(*new PrivateBus());  // lives as long as GTK does
+        // Never destroyed: GTK keeps its bus connection until the process ends.
+        static auto* bus = new PrivateBus();
+        joinDesktopSession(*bus);
         if (!gtk_init_check(nullptr, nullptr)) return false;
         Gtk::Main::init_gtkmm_internals();
         return true;
