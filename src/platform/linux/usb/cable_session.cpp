@@ -189,10 +189,14 @@ void CableSession::decodeQueued(Bytes frame) {
     }
 }
 
+void hideCaptureConfiguration(UsbDeviceHandle& handle, uint8_t usbmuxConfiguration, Duration timeout) {
+    handle.controlOut(usbscreen::kVendorRequestOut, usbscreen::kRevealRequest, 0, usbscreen::kHideIndex, timeout);
+    if (usbmuxConfiguration != 0) handle.setConfiguration(usbmuxConfiguration);
+}
+
 void CableSession::restore() {
     handle_->releaseInterface(target_.interfaceNumber);
-    handle_->controlOut(usbscreen::kVendorRequestOut, usbscreen::kRevealRequest, 0, usbscreen::kHideIndex, timeouts_.transfer);
-    if (target_.usbmuxConfiguration != 0) handle_->setConfiguration(target_.usbmuxConfiguration);
+    hideCaptureConfiguration(*handle_, target_.usbmuxConfiguration, timeouts_.transfer);
 }
 
 }  // namespace quintalis

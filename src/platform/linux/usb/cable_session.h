@@ -26,6 +26,10 @@ struct CableTimeouts {
     Duration readSlice = std::chrono::milliseconds(100);  // a read's wait, so a stop is noticed
 };
 
+// Hides the phone's capture configuration and selects its usbmux one (none:
+// 0), which gives the phone back to usbmuxd and every other tool.
+void hideCaptureConfiguration(UsbDeviceHandle& handle, uint8_t usbmuxConfiguration, Duration timeout);
+
 // One phone's screen over the cable: the capture interface claimed, the
 // protocol spoken on a reader thread ("quintalis.usb-cable.<udid>"), frames
 // decoded on "quintalis.usb-decode.<udid>" and delivered on the

@@ -15,6 +15,9 @@ constexpr char kGiveUsbmuxdBack[] = "`sudo systemctl unmask --runtime usbmuxd &&
 // A capture that ran this long before it ended was no failure to start: the
 // next failure waits the shortest time again.
 constexpr auto kSteady = std::chrono::seconds(30);
+// How long a stop waits for a revealed phone to come back, to hide its
+// capture configuration again: well within the stop's own last resort.
+constexpr auto kHideAtStopWait = std::chrono::seconds(2);
 
 std::string waitText(Duration wait) {
     return std::to_string(static_cast<long long>(std::ceil(toSeconds(wait)))) + " s";
@@ -276,10 +279,7 @@ std::unique_ptr<CableSession> UsbCaptureDevices::open(const Found& phone, const 
     const uint8_t usbmuxValue = usbmux ? usbmux->value : 0;
     UsbDeviceInfo info = phone.info;
     auto handle = openAt(info.address);
-    auto restore = [&] {
-        handle->controlOut(usbscreen::kVendorRequestOut, usbscreen::kRevealRequest, 0, usbscreen::kHideIndex, timeouts_.transfer);
-        if (usbmuxValue) handle->setConfiguration(usbmuxValue);
-    };
+    auto restore = [&] { hideCaptureConfiguration(*handle, usbmuxValue, timeouts_.transfer); };
 
     if (leftInCapture(*handle, info)) {
         // Left in the capture configuration by a capture that did not end
@@ -293,7 +293,7 @@ std::unique_ptr<CableSession> UsbCaptureDevices::open(const Found& phone, const 
         std::erase_if(info.configurations, [&](const UsbConfiguration& c) { return c.value == capture->value; });
     }
     if (!findConfiguration(info, usbscreen::kCaptureSubclass)) {
-        info = reveal(phone.udid, name, std::move(handle));
+        info = reveal(phone.udid, name, usbmuxValue, std::move(handle));
         handle = openAt(info.address);
     }
 
@@ -328,21 +328,36 @@ std::unique_ptr<CableSession> UsbCaptureDevices::open(const Found& phone, const 
                                           onEnded(phone.udid, name));
 }
 
-UsbDeviceInfo UsbCaptureDevices::reveal(const std::string& udid, const std::string& name,
+UsbDeviceInfo UsbCaptureDevices::reveal(const std::string& udid, const std::string& name, uint8_t usbmuxValue,
                                         std::unique_ptr<UsbDeviceHandle> handle) {
     // The phone leaves the bus and comes back with one more configuration;
     // its status stage may fail as it goes, which is no failure.
     handle->controlOut(usbscreen::kVendorRequestOut, usbscreen::kRevealRequest, 0, usbscreen::kRevealIndex, timeouts_.transfer);
     handle.reset();
-    const MonotonicTime deadline = clock_.now() + timeouts_.reenumerate;
+    MonotonicTime deadline = clock_.now() + timeouts_.reenumerate;
+    bool stopping = false;
     while (true) {
-        throwWhenStopped(name);
+        if (!stopping && stopped()) {
+            // A stop does not leave the phone revealed: it waits a little
+            // longer for it, to hide the configuration again.
+            stopping = true;
+            deadline = std::min(deadline, clock_.now() + kHideAtStopWait);
+        }
         for (auto& candidate : apple()) {
-            if (candidate.udid == udid && findConfiguration(candidate.info, usbscreen::kCaptureSubclass)) return std::move(candidate.info);
+            if (candidate.udid != udid || !findConfiguration(candidate.info, usbscreen::kCaptureSubclass)) continue;
+            if (!stopping) return std::move(candidate.info);
+            std::unique_ptr<UsbDeviceHandle> back;
+            if (openNoting(candidate.info.address, back) == UsbStatus::ok) hideCaptureConfiguration(*back, usbmuxValue, timeouts_.transfer);
+            throw stoppingError(name);
         }
         if (clock_.now() >= deadline) {
-            throw CaptureStartError("cannot capture " + name +
-                                    ": it did not come back with its screen-capture configuration; unplug it and plug it in again");
+            if (!stopping) {
+                throw CaptureStartError("cannot capture " + name +
+                                        ": it did not come back with its screen-capture configuration; unplug it and plug it in again");
+            }
+            log(name + " over USB: stopped before it came back; it keeps its screen-capture configuration until it is "
+                       "captured again or unplugged");
+            throw stoppingError(name);
         }
         clock_.sleep(kRediscoverInterval);
     }
@@ -430,9 +445,9 @@ CaptureStartError UsbCaptureDevices::stoppingError(const std::string& name) {
     return CaptureStartError("cannot capture " + name + ": Quintalis is stopping");
 }
 
-void UsbCaptureDevices::throwWhenStopped(const std::string& name) {
+bool UsbCaptureDevices::stopped() {
     std::lock_guard lock(mutex_);
-    if (stopped_) throw stoppingError(name);
+    return stopped_;
 }
 
 void UsbCaptureDevices::stopAll() {

@@ -62,13 +62,15 @@ private:
     };
     std::vector<Found> apple();
     static CaptureStartError stoppingError(const std::string& name);
-    void throwWhenStopped(const std::string& name);
+    bool stopped();
     std::unique_ptr<CableSession> open(const Found& phone, const std::string& name, SerialQueue& queue,
                                        std::function<void(CapturedFrame)> onFrame);
     static bool leftInCapture(UsbDeviceHandle& handle, const UsbDeviceInfo& info);
     // Asks the phone to show its capture configuration and waits for it to
-    // come back on the bus with it; the new description.
-    UsbDeviceInfo reveal(const std::string& udid, const std::string& name, std::unique_ptr<UsbDeviceHandle> handle);
+    // come back on the bus with it; the new description. A stop meanwhile
+    // hides the configuration again and throws.
+    UsbDeviceInfo reveal(const std::string& udid, const std::string& name, uint8_t usbmuxValue,
+                         std::unique_ptr<UsbDeviceHandle> handle);
     // What a session of the phone runs when it ends.
     std::function<void(const std::string&, bool)> onEnded(const std::string& udid, const std::string& name);
     // Opens the device at `address` and keeps the authorisation up to date.
