@@ -65,4 +65,9 @@ void TaskList::reopen() {
     closed_ = false;
 }
 
+void TaskList::dropTimers() {
+    std::lock_guard lock(mutex_);
+    timed_ = {};
+}
+
 }  // namespace quintalis

@@ -37,6 +37,8 @@ public:
     bool closed() const;
     // Lets a closed list be drained again (the main run loop restarts).
     void reopen();
+    // Forgets the tasks not yet due.
+    void dropTimers();
 
 private:
     struct Timed {

@@ -10,8 +10,10 @@
 #include "base/semaphore.h"
 #include "base/serial_queue.h"
 #include "support/eventually.h"
+#include "support/thread_names.h"
 
 using namespace quintalis;
+using namespace quintalis::testing;
 using namespace std::chrono_literals;
 
 namespace {
@@ -63,6 +65,58 @@ TEST(SerialQueue, SyncRunsInlineFromItsOwnThreadAndDelayedTasksByDeadline) {
     ASSERT_TRUE(done.waitFor(5s));
     queue.sync([] {});
     EXPECT_EQ(order, (std::vector<std::string>{"now", "early", "late"}));
+}
+
+// The ordered stop ends a queue's thread without destroying the queue, as
+// work queued elsewhere may still reach it: what was queued runs, timers
+// are dropped, and a later task brings a thread back rather than being lost.
+TEST(SerialQueue, StopRunsWhatIsQueuedDropsTimersAndEndsTheThreadUntilTheNextTask) {
+    const std::string label = "quintalis.stopq";
+    auto threads = [&] { return threadNames().count(label); };
+    SerialQueue queue(label);
+    EXPECT_EQ(threads(), 0u) << "no thread before the first task";
+
+    std::vector<std::string> ran;
+    Semaphore entered, release;
+    queue.async([&] {
+        entered.signal();
+        release.wait();
+        ran.push_back("running");
+    });
+    queue.async([&] { ran.push_back("queued"); });
+    queue.asyncAfter(1h, [&] { ran.push_back("timer"); });
+    entered.wait();
+    EXPECT_EQ(threads(), 1u);
+    release.signal();
+    queue.stop();
+    EXPECT_EQ(ran, (std::vector<std::string>{"running", "queued"}));
+    EXPECT_EQ(threads(), 0u) << "joined";
+
+    bool onTheQueue = false;
+    queue.sync([&] { onTheQueue = queue.isCurrent(); });
+    EXPECT_TRUE(onTheQueue);
+    EXPECT_FALSE(queue.isCurrent());
+    // A task that a stopping queue runs may post more: that is not lost either.
+    Semaphore posted;
+    queue.async([&] { queue.async([&] { posted.signal(); }); });
+    queue.stop();
+    EXPECT_TRUE(posted.waitFor(5s));
+    queue.stop();
+    EXPECT_EQ(threads(), 0u);
+    EXPECT_EQ(ran.size(), 2u) << "the timer set before the first stop never fires";
+}
+
+TEST(SerialQueue, TasksPostedFromOtherThreadsWhileItStopsAllRun) {
+    SerialQueue queue("q");
+    constexpr int kTasks = 5000;
+    std::atomic<int> ran{0};
+    std::thread poster([&] {
+        for (int i = 0; i < kTasks; ++i) queue.async([&] { ++ran; });
+    });
+    for (int i = 0; i < 200; ++i) queue.stop();
+    poster.join();
+    queue.sync([] {});
+    EXPECT_EQ(ran.load(), kTasks);
 }
 
 TEST(ConcurrentQueue, BlockingTasksDoNotStarveEachOther) {
