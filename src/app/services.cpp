@@ -174,14 +174,29 @@ void Services::stop(StopLog say) {
         stopPart(*part);
         stoppedAny = true;
     };
-    // Outside in. The servers close first, so no client starts anything new
-    // and none is left hanging; then the phones' screens are handed back
-    // while nothing asks for frames; then the radio, which no action uses
-    // any more, lets go of the phones' keyboard and pointer; then the child
-    // processes end. Last the main loop stops; everything that fed it has.
+    // Outside in, each part after what feeds it, so that no thread it ends
+    // is started again by work still on its way. The servers close first, so
+    // no client starts anything new and none is left hanging; then the
+    // matching and the phones' inputs, which read the screens and drive the
+    // radio, let go of both and stop following their changes; then the
+    // phones' screens are handed back while nothing asks for frames, and the
+    // USB bus stops reporting; then the screens; then the radio, which no
+    // action uses any more, lets go of the phones' keyboard and pointer;
+    // then the virtual iPhones, which the radio and the cable fed; then the
+    // child processes end. Last the main loop stops; everything that fed it
+    // has.
+    //
+    // Left running to the end, by design: the thread that waits for SIGINT
+    // and SIGTERM (every other thread blocks them, so it is what still hears
+    // one while the stop runs), the stop's own watchdog, and the log's,
+    // which writes the stop's last lines.
     step("HTTP servers", engine_.ifMade(), [](Engine& engine) { engine.stop(); });
+    step("phones", phones_.ifMade(), [](Devices& phones) { phones.stop(); });
     step("capture sessions", devices_.ifMade(), [](DeviceBackends& devices) { devices.capture.stopAll(); });
+    step("screens", screenCapture_.ifMade(), [](ScreenCapture& screens) { screens.stop(); });
     step("Bluetooth peripheral", peripheral_.ifMade(), [](HIDPeripheral& peripheral) { peripheral.stop(); });
+    auto* devices = devices_.ifMade();
+    step("virtual iPhones", devices ? devices->simulator : nullptr, [](simulator::Simulator& phones) { phones.stop(); });
     step("child processes", receiverKeeper_.ifMade(), [](ReceiverKeeper& keeper) { keeper.stop(); });
     mainLoop_.stop();
     if (!stoppedAny || say == StopLog::silent) return;

@@ -28,6 +28,9 @@ void HIDPeripheral::stop() {
         manager_.reset();
         stopped_ = true;
     });
+    // The radio went with the manager; the phones' inputs, the other source
+    // of work here, stopped before.
+    queue_.stop();
 }
 
 void HIDPeripheral::start() {

@@ -35,7 +35,8 @@ public:
     void start();
     // Takes the keyboard and pointer off the radio for good: the connected
     // phones lose them, and a later start() does nothing. Blocks until the
-    // radio has let go; not from the Bluetooth queue.
+    // radio has let go, then ends the queue's thread (a later call starts it
+    // again); not from the Bluetooth queue.
     void stop();
     std::vector<UUID> connectedHosts();
     void send(ReportID report, const Bytes& bytes, const UUID& host) override;

@@ -76,6 +76,9 @@ public:
     // not throw. Returns false, queuing nothing, when `maxWaiting` submitted
     // tasks have not started yet.
     bool submit(std::function<void()> task, size_t maxWaiting, StopCheck stop);
+    // For the ordered stop, once nothing submits: waits for the gestures
+    // queued and ends the queue's thread (a later gesture starts it again).
+    void stop() { queue_.stop(); }
 
     void tap(double x, double y, double hold = pressHold);
     void swipe(Point from, Point to, double duration);

@@ -27,6 +27,25 @@ Devices::~Devices() {
     peripheral_.sync([] {});  // no hosts-changed callback still running
 }
 
+void Devices::stop() {
+    {
+        std::lock_guard lock(lock_);
+        stopped_ = true;
+    }
+    screens_.setOnScreensChanged(nullptr);
+    peripheral_.setOnHostsChanged(nullptr);
+    // In this order: each queue posts to the next one, and a matching pass
+    // moves pointers through the inputs.
+    delayQueue_.stop();
+    matchQueue_.stop();
+    std::vector<std::shared_ptr<Input>> inputs;
+    {
+        std::lock_guard lock(lock_);
+        for (const auto& [host, input] : inputs_) inputs.push_back(input);
+    }
+    for (const auto& input : inputs) input->stop();
+}
+
 void Devices::start() {
     {
         std::lock_guard lock(lock_);
@@ -144,10 +163,15 @@ void Devices::store(const std::map<std::string, UUID>& found) {
 void Devices::scheduleMatch() {
     {
         std::lock_guard lock(lock_);
+        if (stopped_) return;
         if (std::exchange(matchPending_, true)) return;  // a pass is coming and will see the current state
     }
     delayQueue_.async([this] {
         clock_.sleep(seconds(kScheduleDelay));
+        {
+            std::lock_guard lock(lock_);
+            if (stopped_) return;
+        }
         matchQueue_.async([this] {
             {
                 std::lock_guard lock(lock_);

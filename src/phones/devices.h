@@ -37,6 +37,10 @@ public:
 
     // Loads the pairings and starts following screen and host changes.
     void start();
+    // For the ordered stop, before the screens and the radio it uses: stops
+    // following their changes, lets a pass under way finish and ends the
+    // matching and the inputs' threads. Nothing is destroyed.
+    void stop();
 
     std::vector<Device> all();
     std::vector<UUID> unmatchedHosts();
@@ -70,6 +74,7 @@ private:
     Pairings pairings_;
     std::map<UUID, std::shared_ptr<Input>> inputs_;
     bool matchPending_ = false;
+    bool stopped_ = false;  // no automatic pass any more
 
     Liveness alive_;
     SerialQueue matchQueue_{"quintalis.match"};

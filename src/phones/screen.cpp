@@ -23,6 +23,7 @@ Screen::~Screen() { stop(); }
 
 void Screen::stop() {
     if (session_) session_->stop();
+    queue_.stop();
 }
 
 CapturedFrame Screen::latest() {

@@ -32,6 +32,8 @@ public:
     const std::string& id() const { return id_; }
     const std::string& name() const { return name_; }
 
+    // Stops the capture, then ends the queue's thread, which only the
+    // capture fed; a later reader starts it again.
     void stop();
     // True once the capture has ended, stopped or failed: no frame will come.
     bool ended() const { return session_ && session_->ended(); }

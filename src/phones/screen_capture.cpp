@@ -45,7 +45,26 @@ void ScreenCapture::setOnScreensChanged(std::function<void()> callback) {
     onScreensChanged_ = std::move(callback);
 }
 
+void ScreenCapture::stop() {
+    {
+        std::lock_guard lock(mutex_);
+        stopped_ = true;
+    }
+    // The starts first, as each lists a screen.
+    if (starts_) starts_->stop();
+    std::vector<ScreenRef> screens;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& [id, screen] : screens_) screens.push_back(screen);
+    }
+    for (const auto& screen : screens) screen->stop();
+}
+
 void ScreenCapture::refresh() {
+    {
+        std::lock_guard lock(mutex_);
+        if (stopped_) return;
+    }
     std::vector<CaptureDeviceInfo> phones;
     std::set<std::string> ids;
     for (const auto& device : devices_.discover()) {

@@ -41,6 +41,10 @@ public:
     // Looks now for plugged and unplugged phones, and for captures that
     // ended on their own, whose phones it captures anew.
     void refresh();
+    // For the ordered stop, once the devices have been given back: refreshes
+    // do nothing from now on, captures starting finish, and every screen's
+    // capture and thread end. The screens stay listed.
+    void stop();
 
 private:
     void startScreen(const CaptureDeviceInfo& device);
@@ -54,6 +58,7 @@ private:
     // listed at the last refresh.
     std::map<std::string, bool> starting_;
     std::function<void()> onScreensChanged_;
+    bool stopped_ = false;
     Liveness alive_;
     std::unique_ptr<SerialQueue> starts_;  // null: captures start on the caller's thread
 };

@@ -65,8 +65,9 @@ public:
     virtual std::unique_ptr<CaptureSession> startCapture(const CaptureDeviceInfo& device, SerialQueue& queue,
                                                          std::function<void(CapturedFrame)> onFrame) = 0;
     // Stops every running capture and refuses new ones, giving each device
-    // back to its normal use; for the process's ordered stop. Blocks until
-    // the devices are given back.
+    // back to its normal use, and stops following devices' comings and
+    // goings; for the process's ordered stop. Blocks until the devices are
+    // given back.
     virtual void stopAll() {}
 };
 

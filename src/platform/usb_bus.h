@@ -73,6 +73,10 @@ public:
     virtual UsbStatus open(const std::string& address, std::unique_ptr<UsbDeviceHandle>& handle) = 0;
     // Called on some thread of the bus whenever a device arrives or leaves.
     virtual void addHotplugObserver(std::function<void()> observer) = 0;
+    // For the process's ordered stop: no more arrivals and departures are
+    // reported, and the threads that watched for them end. Listing and
+    // opening devices still work. Blocks; not from an observer.
+    virtual void stop() {}
 };
 
 // What the phone's own services (lockdown over usbmuxd) say about it.

@@ -5,15 +5,14 @@
 namespace quintalis {
 
 SettleWaits::SettleWaits(Clock& clock, std::string label, size_t budget)
-    : clock_(clock), label_(std::move(label)), budget_(budget), thread_([this] { run(); }) {}
+    : clock_(clock), label_(std::move(label)), budget_(budget) {}
 
 SettleWaits::~SettleWaits() {
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
     }
-    arrived_.notify_all();
-    thread_.join();
+    if (thread_.joinable()) thread_.join();
     for (auto& pending : arriving_) {
         if (pending.waiter.drop) pending.waiter.drop();
     }
@@ -30,8 +29,13 @@ bool SettleWaits::add(Waiter waiter) {
         std::lock_guard lock(mutex_);
         if (looking_ + arriving_.size() >= budget_) return false;
         arriving_.push_back(std::move(pending));
+        if (!running_) {
+            // One that left has nothing more to do under this lock, so the join is short.
+            if (thread_.joinable()) thread_.join();
+            running_ = true;
+            thread_ = std::thread([this] { run(); });
+        }
     }
-    arrived_.notify_one();
     return true;
 }
 
@@ -49,10 +53,13 @@ void SettleWaits::run() {
     std::list<Pending> looking;
     while (true) {
         {
-            std::unique_lock lock(mutex_);
+            std::lock_guard lock(mutex_);
             looking_ = looking.size();
-            arrived_.wait(lock, [&] { return stopping_ || !arriving_.empty() || !looking.empty(); });
             if (stopping_) break;
+            if (arriving_.empty() && looking.empty()) {
+                running_ = false;
+                break;
+            }
             for (auto& pending : arriving_) looking.push_back(std::move(pending));
             arriving_.clear();
             looking_ = looking.size();

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <condition_variable>
 #include <functional>
 #include <list>
 #include <mutex>
@@ -14,7 +13,8 @@ namespace quintalis {
 
 // Waits for still screens, many at once, without a thread each: one thread,
 // named after `label`, looks at every pending wait each kSettlePoll and
-// answers those that are over. A wait whose client has left ends at the
+// answers those that are over. The thread runs only while waits are
+// pending, so an idle server keeps none (and its stop leaves none behind). A wait whose client has left ends at the
 // next look, without an answer. At most `budget` waits are pending at once,
 // so that waiting clients, each of which may wait a minute, cannot pile up
 // without end; the other requests of a server never wait behind them.
@@ -63,11 +63,11 @@ private:
     const std::string label_;
     const size_t budget_;
     mutable std::mutex mutex_;
-    std::condition_variable arrived_;
     std::vector<Pending> arriving_;  // added, not yet taken by the waits' thread
     size_t looking_ = 0;             // held by the waits' thread
+    bool running_ = false;           // the waits' thread has not yet left
     bool stopping_ = false;
-    std::thread thread_;  // last: started once the rest exists
+    std::thread thread_;
 };
 
 }  // namespace quintalis

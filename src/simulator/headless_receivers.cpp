@@ -24,6 +24,7 @@ public:
         : owner_(owner), number_(number), title_(std::move(title)) {}
     uint32_t number() const { return number_; }
     const std::string& title() const { return title_; }
+    void stop() override { queue_.stop(); }
 
     void show(PixelBufferRef phonePicture) override {
         queue_.async([this, picture = std::move(phonePicture)] {

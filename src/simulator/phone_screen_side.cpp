@@ -25,6 +25,14 @@ PhoneScreenSide::~PhoneScreenSide() {
     queue_.sync([this] { feed_.reset(); });
 }
 
+void PhoneScreenSide::stop() {
+    queue_.sync([this] {
+        feed_.reset();
+        pending_.reset();
+    });
+    queue_.stop();
+}
+
 void PhoneScreenSide::open() {
     std::lock_guard lock(mutex_);
     ++session_;

@@ -64,6 +64,11 @@ public:
     // session was opened or closed meanwhile.
     ReadResult read(uint8_t* into, size_t capacity, size_t& got, Duration timeout);
 
+    // For the ordered stop, once the host has let go: drops the feed of
+    // pictures, the only other work that reaches the phone's queue, then
+    // ends the queue's thread. A later session starts both again.
+    void stop();
+
     // Raw bytes after what is queued, for a test to put on the pipe.
     void sendRaw(usbscreen::Bytes bytes);
     std::vector<std::string> violations();

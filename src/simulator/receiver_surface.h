@@ -11,6 +11,9 @@ public:
     virtual ~ReceiverSurface() = default;
     // The phone's newest picture. Any thread; returns at once.
     virtual void show(PixelBufferRef phonePicture) = 0;
+    // For the ordered stop, once no picture comes any more: ends the thread
+    // that draws them. A later picture starts it again.
+    virtual void stop() {}
 };
 
 }  // namespace quintalis::simulator

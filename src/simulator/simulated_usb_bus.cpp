@@ -31,6 +31,16 @@ private:
 
 }  // namespace
 
+void SimulatedUsbBus::stop() {
+    std::vector<SimulatedUsbDevice*> devices;
+    {
+        std::lock_guard lock(mutex_);
+        devices = devices_;
+    }
+    // Unlocked: a re-enumeration still queued notifies through this bus.
+    for (auto* device : devices) device->stopReporting();
+}
+
 void SimulatedUsbBus::add(SimulatedUsbDevice& device, PhoneFacts facts) {
     {
         std::lock_guard lock(mutex_);

@@ -20,6 +20,7 @@ public:
     std::vector<UsbDeviceInfo> devices() override;
     UsbStatus open(const std::string& address, std::unique_ptr<UsbDeviceHandle>& handle) override;
     void addHotplugObserver(std::function<void()> observer) override;
+    void stop() override;
 
     std::optional<PhoneFacts> facts(const std::string& udid) override;
     bool usbmuxdRunning() override { return false; }

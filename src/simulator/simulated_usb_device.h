@@ -66,6 +66,12 @@ public:
     void sendRaw(usbscreen::Bytes bytes) { screen_.sendRaw(std::move(bytes)); }
     void unplug();
     void plug();
+    // For the ordered stop: ends the thread that reports re-enumerations
+    // (the bus stops it), and the screen side's (the simulator stops it, as
+    // its own queue feeds that one). Either comes back should the phone be
+    // used again.
+    void stopReporting() { queue_.stop(); }
+    void stopScreen() { screen_.stop(); }
     std::vector<std::string> violations() { return screen_.violations(); }
     std::vector<std::string> events();  // "reveal", "hide", "set configuration 5", "hpd0", ...
     int framesSent() { return screen_.framesSent(); }

@@ -44,6 +44,7 @@ void Simulator::showOverAirPlay(VirtualPhone& phone, const WindowOpener& openWin
         if (!headless_) headless_ = std::make_unique<HeadlessReceivers>();
         surface = &headless_->addWindow(title);
     }
+    surfaces_.push_back(surface);
     // The receiver sees what the cable would carry, at the same pace.
     receiving_.push_back(cameras_->startCapture({phone.screenID(), phone.name(), "iOS Device", true}, queue_,
                                                 [surface](CapturedFrame frame) { surface->show(frame.picture()); }));
@@ -60,6 +61,16 @@ Simulator::~Simulator() {
     });
     windows_.clear();
     headless_.reset();
+}
+
+// Feeders first. Each screen side's feed of pictures is what the phones'
+// queue posts to it, and it posts to that queue to start one, so it lets go
+// of the feed before either stops; the phones' queue then shows the
+// receivers their last pictures.
+void Simulator::stop() {
+    for (auto& device : usbDevices_) device->stopScreen();
+    queue_.stop();
+    for (auto* surface : surfaces_) surface->stop();
 }
 
 std::optional<std::vector<PhoneSetup>> Simulator::parse(const std::string& text, std::string& error) {

@@ -52,6 +52,11 @@ public:
     // {"phones": [ground truth of each phone]}.
     JSON groundTruth();
 
+    // For the process's ordered stop, once the radio and the cable's host
+    // have let go: ends the phones' threads (their bus reports stop with the
+    // bus). Nothing is destroyed; a later call starts what it needs again.
+    void stop();
+
 private:
     void plugIn(VirtualPhone& phone);
     void showOverAirPlay(VirtualPhone& phone, const WindowOpener& openWindow);
@@ -64,6 +69,7 @@ private:
     std::vector<std::unique_ptr<SimulatedUsbDevice>> usbDevices_;
     std::unique_ptr<HeadlessReceivers> headless_;
     std::vector<std::unique_ptr<ReceiverSurface>> windows_;  // the receivers on a real display
+    std::vector<ReceiverSurface*> surfaces_;                  // every receiver, on a display or not
     std::vector<std::unique_ptr<CaptureSession>> receiving_;  // each receiver's feed of its phone's picture
 };
 

@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
 #include <set>
 
 #include "app/services.h"
@@ -13,22 +11,20 @@
 #include "support/log_capture.h"
 #include "support/raw_http.h"
 #include "support/temp_dir.h"
+#include "support/thread_names.h"
 
 using namespace quintalis;
 using namespace quintalis::testing;
 
 namespace {
 
-// The names of this process's threads now, one entry per thread.
-std::multiset<std::string> threadNames() {
-    std::multiset<std::string> names;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-        std::ifstream comm(task.path() / "comm");
-        std::string name;
-        std::getline(comm, name);
-        names.insert(name);
+// This program's own threads now, named after their queues.
+std::multiset<std::string> ownThreads() {
+    std::multiset<std::string> own;
+    for (const auto& name : threadNames()) {
+        if (name.starts_with("quintalis.")) own.insert(name);
     }
-    return names;
+    return own;
 }
 
 // Index of the first log line that starts with `prefix`; the line count when none does.
@@ -40,8 +36,9 @@ size_t lineAt(const std::vector<std::string>& lines, const std::string& prefix) 
 }  // namespace
 
 // The whole composition on the virtual iPhone: started as the headless
-// program starts it, then stopped. Every server thread and handler worker
-// goes, the ports close (an idle client is let go rather than left
+// program starts it, then stopped. Every thread of the program goes (those
+// that last to the end, the signals', the watchdog's and the log's, are not
+// started here), the ports close (an idle client is let go rather than left
 // waiting), the phone on the cable is given back, and the steps come in the
 // order the composition root states.
 TEST(ServicesStop, StopsEverythingStartedInOrderAndGivesThePhoneBack) {
@@ -79,15 +76,19 @@ TEST(ServicesStop, StopsEverythingStartedInOrderAndGivesThePhoneBack) {
     ASSERT_NE(captured, events.rend());
     EXPECT_NE(std::find(events.rbegin(), captured, "hide"), captured);
     EXPECT_EQ(events.back(), "set configuration 4");
-    // Workers leave a moment after their last task; the I/O threads are joined.
+    // Workers leave a moment after their last task; every other thread was joined.
     EXPECT_TRUE(eventually([] { return threadNames().count("quintalis.http") == 0; }));
+    EXPECT_EQ(ownThreads(), std::multiset<std::string>{}) << "outlived the stop";
 
     const auto lines = log.lines();
     const std::vector<std::string> order{"stop: HTTP servers",
                                          "http stopped on 127.0.0.1:" + std::to_string(port),
                                          "http stopped on 127.0.0.1:" + std::to_string(airplayPort),
+                                         "stop: phones",
                                          "stop: capture sessions",
+                                         "stop: screens",
                                          "stop: Bluetooth peripheral",
+                                         "stop: virtual iPhones",
                                          "stop: done in"};
     for (size_t i = 0; i < order.size(); ++i) {
         ASSERT_LT(lineAt(lines, order[i]), lines.size()) << order[i];

@@ -23,6 +23,7 @@ public:
     ~XReceiverWindow() override;
 
     void show(PixelBufferRef phonePicture) override;
+    void stop() override { queue_.stop(); }
     uint32_t number() const { return window_; }
 
 private:

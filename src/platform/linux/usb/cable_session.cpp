@@ -37,8 +37,9 @@ void CableSession::stop() {
     std::lock_guard lock(stopMutex_);
     stopping_ = true;
     if (reader_.joinable() && reader_.get_id() != std::this_thread::get_id()) reader_.join();
-    // Nothing decoded after this reaches the caller.
-    decodeQueue_.sync([] {});
+    // Nothing decoded after this reaches the caller; the reader that fed the
+    // decoder has ended, so its thread may end too.
+    decodeQueue_.stop();
     alive_.end();
 }
 

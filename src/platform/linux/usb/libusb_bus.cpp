@@ -162,9 +162,14 @@ LibusbBus::LibusbBus() {
 }
 
 LibusbBus::~LibusbBus() {
-    stopping_ = true;
-    thread_.join();
+    stop();
     if (events_) libusb_exit(events_);
+}
+
+void LibusbBus::stop() {
+    std::lock_guard lock(stopMutex_);
+    stopping_ = true;
+    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
 }
 
 std::vector<UsbDeviceInfo> LibusbBus::devices() {

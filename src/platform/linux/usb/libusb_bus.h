@@ -27,6 +27,7 @@ public:
     std::vector<UsbDeviceInfo> devices() override;
     UsbStatus open(const std::string& address, std::unique_ptr<UsbDeviceHandle>& handle) override;
     void addHotplugObserver(std::function<void()> observer) override;
+    void stop() override;
 
     // Tells the observers that the bus changed; libusb's hot-plug callback calls it.
     void notify();
@@ -39,6 +40,7 @@ private:
     std::mutex mutex_;  // guards observers_
     std::vector<std::function<void()>> observers_;
     std::set<std::string> seen_;  // Apple devices at the last look; owned by the events thread
+    std::mutex stopMutex_;  // guards thread_ once running
     std::thread thread_;
 };
 

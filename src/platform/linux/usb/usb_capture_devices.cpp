@@ -451,12 +451,19 @@ bool UsbCaptureDevices::stopped() {
 }
 
 void UsbCaptureDevices::stopAll() {
-    // Under the lock, so no capture is destroyed meanwhile (its handle forgets it first).
-    std::unique_lock lock(mutex_);
-    stopped_ = true;
-    for (const auto& [session, udid] : sessions_) session->stop();
-    if (starting_) log("waiting for " + std::to_string(starting_) + " capture start(s) to give up");
-    startEnded_.wait(lock, [this] { return starting_ == 0; });
+    {
+        // Under the lock, so no capture is destroyed meanwhile (its handle forgets it first).
+        std::unique_lock lock(mutex_);
+        stopped_ = true;
+        for (const auto& [session, udid] : sessions_) session->stop();
+        if (starting_) log("waiting for " + std::to_string(starting_) + " capture start(s) to give up");
+        startEnded_.wait(lock, [this] { return starting_ == 0; });
+    }
+    // With the phones given back, nothing here needs the bus's news: the bus
+    // stops first, as it posts to the hot-plug queue, whose pending waits
+    // before a retry go with it. Outside the lock, which observers take.
+    bus_.stop();
+    hotplug_.stop();
 }
 
 }  // namespace quintalis

@@ -50,7 +50,8 @@ public:
 
     // Restores each phone captured. A capture still starting gives up at its
     // next look for the re-enumerated phone, or is stopped as it opens; this
-    // waits for it.
+    // waits for it. Then stops the bus and the hot-plug queue: observers
+    // hear of no change after it.
     void stopAll() override;
 
 private:
