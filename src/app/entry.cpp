@@ -11,6 +11,7 @@
 #include "app/mcp_command.h"
 #include "app/pair_command.h"
 #include "app/services.h"
+#include "app/stop_watchdog.h"
 #include "app/udev_rule_command.h"
 #include "app/desktop_app.h"
 #include "app/render_steps.h"
@@ -53,24 +54,6 @@ void stopMainLoopOnSignals(MainRunLoop& loop) {
         log(std::string("quitting on ") + (received == SIGINT ? "SIGINT" : "SIGTERM"));
         loop.stop();
     });
-}
-
-// How long the ordered stop may take before the process ends without it.
-constexpr auto kStopDeadline = std::chrono::seconds(5);
-
-// Stops the services in order, then hands back the status. The last resort
-// is a watchdog: should a step hang (a radio or a phone that never answers),
-// the process ends anyway, with the same status, once kStopDeadline has
-// passed; the log's last "stop:" line names the step that hung.
-int stopThenEnd(Services& services, int status, Services::StopLog say = Services::StopLog::steps) {
-    std::thread([status] {
-        nameCurrentThread("quintalis.stop-watchdog");
-        std::this_thread::sleep_for(kStopDeadline);
-        log("stop: unfinished after " + std::to_string(kStopDeadline.count()) + " s; ending without it");
-        exitProcess(status);
-    }).detach();
-    services.stop(say);
-    return status;
 }
 
 // A command holding a phone's capture stops the services on SIGINT or

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "base/log.h"
+#include "base/queue_timers.h"
 #include "platform/usb/usb_ids.h"
 
 namespace quintalis {
@@ -77,17 +78,6 @@ private:
     std::unique_ptr<CableSession> session_;
     const std::string name_;
     std::atomic<bool> stopped_{false};
-};
-
-class UsbCaptureDevices::QueueTimers final : public MainThread {
-public:
-    explicit QueueTimers(SerialQueue& queue) : queue_(queue) {}
-    void post(Task task) override { queue_.async(std::move(task)); }
-    void postAfter(Duration delay, Task task) override { queue_.asyncAfter(delay, std::move(task)); }
-    bool isCurrent() const override { return queue_.isCurrent(); }
-
-private:
-    SerialQueue& queue_;
 };
 
 std::string udidOfSerial(std::string serial) {

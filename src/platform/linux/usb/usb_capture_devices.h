@@ -56,7 +56,6 @@ public:
 
 private:
     class Handle;
-    class QueueTimers;
     struct Found {
         UsbDeviceInfo info;
         std::string udid;
