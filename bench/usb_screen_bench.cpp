@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 extern "C" {
@@ -329,7 +330,10 @@ void reportSession(const PixelBufferRef& base, int count, int stillSeconds) {
         std::lock_guard lock(mutex);
         if (feedQueue) feedQueue->async([on = feedCallback, picture] { on(picture); });
     };
-    auto session = capture.startCapture(capture.discover()[0], frames, [&](CapturedFrame frame) {
+    // Listed once lockdown has been asked about it, on the backend's own queue.
+    std::vector<CaptureDeviceInfo> found;
+    while ((found = capture.discover()).empty()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    auto session = capture.startCapture(found[0], frames, [&](CapturedFrame frame) {
         frame.greyThumbnail(90, 195);  // what the screen list does with every frame
         std::lock_guard lock(mutex);
         ++received;

@@ -150,8 +150,17 @@ protected:
         screen_.show(picture(1179, 2556, 90));
     }
 
+    // The phones listed, once lockdown has been asked about them.
+    static std::vector<CaptureDeviceInfo> listed(UsbCaptureDevices& devices) {
+        std::vector<CaptureDeviceInfo> found;
+        eventually([&] {
+            found = devices.discover();
+            return !found.empty();
+        });
+        return found;
+    }
     std::unique_ptr<CaptureSession> start() {
-        auto found = capture_.discover();
+        auto found = listed(capture_);
         if (found.empty()) throw CaptureStartError("no phone");
         return capture_.startCapture(found[0], frames_, [this](CapturedFrame f) {
             std::lock_guard lock(mutex_);
@@ -162,7 +171,7 @@ protected:
     // What starting a capture on `devices` says: its refusal, or "started".
     std::string refusal(UsbCaptureDevices& devices, std::unique_ptr<CaptureSession>* session = nullptr) {
         try {
-            auto started = devices.startCapture(devices.discover().at(0), frames_, [this](CapturedFrame) {
+            auto started = devices.startCapture(listed(devices).at(0), frames_, [this](CapturedFrame) {
                 std::lock_guard lock(mutex_);
                 ++frameCount_;
             });
@@ -256,7 +265,7 @@ protected:
 };
 
 TEST_F(UsbCableTest, StreamsTheScreenAndRestoresThePhone) {
-    auto found = capture_.discover();
+    auto found = listed(capture_);
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].uniqueID, kUdid);
     EXPECT_EQ(found[0].localizedName, "Test iPhone");
@@ -444,7 +453,7 @@ TEST_F(UsbCableTest, APhoneLeftInItsCaptureConfigurationIsRestoredFirst) {
 TEST_F(UsbCableTest, WhatStandsInTheWayIsSaidWithTheCommandsThatMendIt) {
     UsbmuxdBus usbmuxd(bus_, UsbStatus::access);
     UsbCaptureDevices devices(usbmuxd, usbmuxd, clock_, {}, &timers_);
-    auto found = devices.discover();
+    auto found = listed(devices);
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].localizedName, "iPhone");  // lockdown said nothing
     EXPECT_EQ(found[0].modelID, "iOS Device (05ac:12a8)");

@@ -131,34 +131,70 @@ std::vector<UsbCaptureDevices::Found> UsbCaptureDevices::apple() {
 }
 
 std::vector<CaptureDeviceInfo> UsbCaptureDevices::discover() {
-    std::vector<CaptureDeviceInfo> devices;
-    for (const auto& phone : apple()) {
+    const std::vector<Found> phones = apple();
+    auto describe = [](const Found& phone, const PhoneFacts& facts) {
         CaptureDeviceInfo device{phone.udid, "iPhone", "iOS Device (" + hex4(phone.info.vendor) + ":" + hex4(phone.info.product) + ")", true};
-        std::optional<PhoneFacts> facts;
-        {
-            std::lock_guard lock(mutex_);
-            auto cached = facts_.find(phone.info.address);
-            if (cached != facts_.end()) facts = cached->second;
-        }
-        if (!facts) {
+        if (!facts.name.empty()) device.localizedName = facts.name;
+        if (!facts.productType.empty()) device.modelID = "iOS Device (" + facts.productType + ")";
+        return device;
+    };
+    std::vector<CaptureDeviceInfo> devices;
+    std::vector<Found> unknown;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& phone : phones) {
+            auto known = facts_.find(phone.info.address);
+            if (known != facts_.end()) {
+                devices.push_back(describe(phone, known->second));
+                continue;
+            }
             // Asked once per plug: lockdown answers slowly, and not at all without trust.
-            facts = lockdown_.facts(phone.udid);
-            std::unique_ptr<UsbDeviceHandle> probe;
-            openNoting(phone.info.address, probe);
-            std::lock_guard lock(mutex_);
-            facts_[phone.info.address] = facts.value_or(PhoneFacts{});
+            if (!stopped_ && asking_.insert(phone.info.address).second) unknown.push_back(phone);
+            // Back at a new address because its capture asked it to: dropping
+            // it meanwhile would end the capture its owner is watching.
+            auto named = lastFacts_.find(phone.udid);
+            if (named != lastFacts_.end() && capturingLocked(phone.udid)) devices.push_back(describe(phone, named->second));
         }
-        if (facts && !facts->name.empty()) device.localizedName = facts->name;
-        if (facts && !facts->productType.empty()) device.modelID = "iOS Device (" + facts->productType + ")";
-        devices.push_back(device);
+        // A phone re-enumerating at our own request is still the phone being captured.
+        for (const auto& entry : switching_) {
+            const std::string& udid = entry.first;
+            if (std::none_of(devices.begin(), devices.end(), [&](const auto& d) { return d.uniqueID == udid; })) devices.push_back(entry.second);
+        }
     }
-    std::lock_guard lock(mutex_);
-    // A phone re-enumerating at our own request is still the phone being captured.
-    for (const auto& entry : switching_) {
-        const std::string& udid = entry.first;
-        if (std::none_of(devices.begin(), devices.end(), [&](const auto& d) { return d.uniqueID == udid; })) devices.push_back(entry.second);
+    if (!unknown.empty()) {
+        auto watch = alive_.watch();
+        discovery_.async([this, watch, unknown = std::move(unknown)] {
+            if (watch.alive()) learn(unknown);
+        });
     }
     return devices;
+}
+
+void UsbCaptureDevices::learn(const std::vector<Found>& phones) {
+    std::vector<PhoneFacts> learnt;
+    for (const auto& phone : phones) {
+        // A stop ends the asking, as it holds up the stop and no one would capture the phone.
+        if (stopped()) return;
+        learnt.push_back(lockdown_.facts(phone.udid).value_or(PhoneFacts{}));
+        std::unique_ptr<UsbDeviceHandle> probe;
+        openNoting(phone.info.address, probe);
+    }
+    {
+        // All at once, so that phones plugged in together are listed together.
+        std::lock_guard lock(mutex_);
+        for (size_t i = 0; i < phones.size(); ++i) {
+            facts_[phones[i].info.address] = learnt[i];
+            lastFacts_[phones[i].udid] = learnt[i];
+            asking_.erase(phones[i].info.address);
+        }
+        if (stopped_) return;
+    }
+    notifyObservers();
+}
+
+bool UsbCaptureDevices::capturingLocked(const std::string& udid) const {
+    return switching_.count(udid) ||
+           std::any_of(sessions_.begin(), sessions_.end(), [&](const auto& entry) { return entry.second == udid; });
 }
 
 void UsbCaptureDevices::addConnectionObserver(std::function<void()> observer) {
@@ -185,9 +221,17 @@ std::string UsbCaptureDevices::authorizationReason() {
 }
 
 void UsbCaptureDevices::requestAccess(std::function<void(bool)> answer) {
-    // Nothing to ask: the device nodes' permissions decide, and discovery finds out.
-    discover();
-    answer(authorizationStatus() != CaptureAuthorization::denied);
+    // Nothing to ask: the device nodes' permissions decide, and discovery
+    // finds out. The phones found are opened on discovery_ after this task,
+    // so the answer, queued behind them, knows what they said.
+    auto watch = alive_.watch();
+    discovery_.async([this, watch, answer = std::move(answer)]() mutable {
+        if (!watch.alive()) return;
+        discover();
+        discovery_.async([this, watch, answer = std::move(answer)] {
+            if (watch.alive()) answer(authorizationStatus() != CaptureAuthorization::denied);
+        });
+    });
 }
 
 std::unique_ptr<CaptureSession> UsbCaptureDevices::startCapture(const CaptureDeviceInfo& device, SerialQueue& queue,
@@ -453,6 +497,9 @@ void UsbCaptureDevices::stopAll() {
     // stops first, as it posts to the hot-plug queue, whose pending waits
     // before a retry go with it. Outside the lock, which observers take.
     bus_.stop();
+    // Discovery next, as it posts to the hot-plug queue; nothing asks it to
+    // learn of a phone any more, and a lockdown query under way is waited for.
+    discovery_.stop();
     hotplug_.stop();
 }
 

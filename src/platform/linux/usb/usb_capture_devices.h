@@ -22,12 +22,20 @@ namespace quintalis {
 // the phone trusts this computer, captured through the hidden configuration.
 // Hot-plug observers are called on "quintalis.usb-hotplug", never on the
 // bus's own event thread, and also when a capture ends without being stopped.
+// A phone newly on the bus is asked for its name on "quintalis.usb-discovery",
+// as lockdown can take seconds (usbmuxd slow, the phone asking for trust):
+// discover() only reads the bus and never waits for it, and lists the phone
+// once lockdown has answered or failed, when the observers are called again.
+// Until then the phone is not listed, so that nothing captures it under a
+// name it is about to lose; a phone being captured that comes back at a new
+// address at our own request keeps the name it had. requestAccess() answers
+// from that queue too, once the phones on the bus have been opened.
 // A phone whose capture fails to start or ends on its own is not captured
 // again until a wait has passed (1 s, doubling up to a minute; back to 1 s
 // after a capture that ran steadily), and the observers are called when it
 // has: each try costs the phone a reveal and a re-enumeration. Safe to call
-// from any thread; `mutex_` guards the sessions, the waits and the
-// authorisation.
+// from any thread; `mutex_` guards the sessions, the waits, the
+// authorisation and what lockdown said.
 class UsbCaptureDevices final : public CaptureDevices {
 public:
     // The waits before a phone is tried again run on `timers`; by default on
@@ -50,8 +58,9 @@ public:
 
     // Restores each phone captured. A capture still starting gives up at its
     // next look for the re-enumerated phone, or is stopped as it opens; this
-    // waits for it. Then stops the bus and the hot-plug queue: observers
-    // hear of no change after it.
+    // waits for it. Then stops the bus, the discovery queue (after a lockdown
+    // query under way) and the hot-plug queue: observers hear of no change
+    // after it.
     void stopAll() override;
 
 private:
@@ -61,6 +70,11 @@ private:
         std::string udid;
     };
     std::vector<Found> apple();
+    // On discovery_: asks lockdown about phones newly on the bus and opens
+    // each (which keeps the authorisation up to date), then lists them.
+    void learn(const std::vector<Found>& phones);
+    // Whether a capture of the phone is starting or running; under mutex_.
+    bool capturingLocked(const std::string& udid) const;
     static CaptureStartError stoppingError(const std::string& name);
     bool stopped();
     std::unique_ptr<CableSession> open(const Found& phone, const std::string& name, SerialQueue& queue,
@@ -98,6 +112,8 @@ private:
     std::map<CableSession*, std::string> sessions_;  // running captures, by the phone they capture
     std::map<std::string, CaptureDeviceInfo> switching_;  // phones re-enumerating at our request, by udid
     std::map<std::string, PhoneFacts> facts_;            // what lockdown said, by bus address
+    std::map<std::string, PhoneFacts> lastFacts_;        // what lockdown said last, by udid
+    std::set<std::string> asking_;                       // bus addresses whose facts discovery_ is asking
     std::string deniedReason_;
     bool usbmuxdSentAway_ = false;  // the user was told to keep usbmuxd away
     bool stopped_ = false;          // by stopAll: no capture starts any more
@@ -114,6 +130,8 @@ private:
     std::unique_ptr<MainThread> ownTimers_;
     MainThread& timers_;
     Liveness alive_;
+    // Last, so that it is gone before what its tasks use.
+    SerialQueue discovery_{"quintalis.usb-discovery"};
 };
 
 // "00008120-000A1B2C3D4E5F01" from the descriptor's serial: NULs dropped, a
