@@ -1,13 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <future>
 #include <thread>
 
 #include "base/semaphore.h"
 #include "support/engine_api.h"
 #include "support/eventually.h"
+#include "support/thread_names.h"
 
 using namespace quintalis;
 using namespace quintalis::testing;
@@ -46,22 +45,10 @@ private:
 
 const std::string kTapMiddle = R"({"x": 0.5, "y": 0.5, "fraction": true})";
 
-size_t threadCount() {
-    auto tasks = std::filesystem::directory_iterator("/proc/self/task");
-    return static_cast<size_t>(std::distance(tasks, std::filesystem::directory_iterator()));
-}
+size_t threadCount() { return threadNames().size(); }
 
 // The threads of hosts' input queues ("quintalis.input.<host>", cut to 15 characters).
-size_t inputThreads() {
-    size_t count = 0;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-        std::ifstream comm(task.path() / "comm");
-        std::string name;
-        std::getline(comm, name);
-        count += name == "quintalis.input";
-    }
-    return count;
-}
+size_t inputThreads() { return threadNames().count("quintalis.input"); }
 
 }  // namespace
 
