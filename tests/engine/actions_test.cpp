@@ -221,6 +221,7 @@ TEST(Actions, AnInputLetGoDuringItsActionStopsAfterIt) {
         answered.wait();
     }));
     answering.wait();
+    EXPECT_GT(inputThreads(), before) << "the input's queue runs the tap";
     std::thread registryGoes([&] { devices.reset(); });
     EXPECT_TRUE(eventually([&] { return input.use_count() <= 1; }));
     answered.signal();
